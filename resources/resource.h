@@ -1,0 +1,5 @@
+#pragma once
+
+#define IDD_OPTION 2000
+#define IDC_REMOVE_BRACKETS 2000
+#define IDC_REMOVE_DUP_SPACES 2001
