@@ -1,0 +1,124 @@
+#include "mirelo_app.h"
+
+#include <process.h>
+
+#include <memory>
+#include <utility>
+
+#include "option_string.h"
+#include "worker.h"
+
+namespace mirelo {
+
+CMireloApp theApp;
+std::atomic<HWND> g_hHostWnd{nullptr};
+char* g_pOptionString = nullptr;
+
+CMireloApp::CMireloApp() = default;
+
+// Stopping the worker is OnPluginClose's job; at unload nothing may wait on it.
+CMireloApp::~CMireloApp() = default;
+
+BOOL CMireloApp::InitInstance() {
+    CWinApp::InitInstance();
+    return TRUE;
+}
+
+int CMireloApp::FailInit(const wchar_t* message) {
+    ::MessageBoxW(nullptr, message, kInitErrorTitle, MB_TOPMOST);
+    return 0;
+}
+
+void CMireloApp::ReleaseKernelObjects() {
+    m_hRequestEvent.reset();
+    m_hDoneEvent.reset();
+}
+
+int CMireloApp::OnPluginInit(HWND hostWnd, char* optionString) {
+    // A second start without a close would strand the first worker: close it first.
+    if (m_hWorkerThread) OnPluginClose();
+
+    g_hHostWnd.store(hostWnd);
+    g_pOptionString = optionString;
+    const OptionFlags flags = optionString ? ParseOptionString(optionString) : OptionFlags{1, 0};
+    m_bRemoveBrackets.store(flags.removeBrackets);
+    m_bRemoveDupSpaces.store(flags.removeDupSpaces);
+
+    m_hRequestEvent.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    m_hDoneEvent.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!m_hRequestEvent || !m_hDoneEvent) return FailInit(kMsgCannotStartThread);
+
+    uint32_t generation = m_lastGeneration.load() + 1;
+    if (generation == 0) generation = 1;
+    auto start = WorkerStart::Create(*this, generation);
+    if (!start) return FailInit(kMsgCannotStartThread);
+
+    m_lastGeneration.store(generation);
+    m_runningGeneration.store(generation);
+    auto thread = reinterpret_cast<HANDLE>(
+        ::_beginthreadex(nullptr, 0, TranslationWorker, start.get(), 0, nullptr));
+    if (thread == nullptr) {
+        m_runningGeneration.store(0);
+        return FailInit(kMsgCannotStartThread);
+    }
+    static_cast<void>(start.release());  // the worker owns it now
+    m_hWorkerThread.reset(thread);
+
+    ::WaitForSingleObject(m_hDoneEvent.get(), INFINITE);
+    if (m_strInitError.empty()) return 1;
+    return FailInit(m_strInitError.c_str());
+}
+
+int CMireloApp::OnPluginOption() {
+    const HWND host = g_hHostWnd.load();
+    if (host == nullptr || !::IsWindow(host)) return 1;
+    return 1;
+}
+
+int CMireloApp::OnPluginClose() {
+    if (m_hWorkerThread) {
+        UniqueHandle thread = std::move(m_hWorkerThread);
+        m_runningGeneration.store(0);
+        ::SetEvent(m_hRequestEvent.get());
+        ::WaitForSingleObject(thread.get(), kCloseTimeoutMs);
+    }
+    ReleaseKernelObjects();
+    return 1;
+}
+
+int CMireloApp::Translate(const char* source, char* dest, int32_t destSize) {
+    // Outside OnPluginInit..OnPluginClose there is no worker to answer.
+    if (!m_hWorkerThread || !m_hRequestEvent || !m_hDoneEvent) return 0;
+
+    auto callerGuard = m_csTranslate.Lock();
+    {
+        auto slotGuard = m_slotLock.Lock();
+        m_request.nDestSize = destSize;
+        m_request.pszSource = source;
+        m_request.pszDest = dest;
+        ++m_requestSeq;
+        m_requestState = RequestState::Pending;
+    }
+    ::ResetEvent(m_hDoneEvent.get());
+    ::SetEvent(m_hRequestEvent.get());
+
+    // The done event may come from a request abandoned earlier; only the slot's state
+    // tells whether this caller's request was answered.
+    const ULONGLONG deadline = ::GetTickCount64() + kTranslateTimeoutMs;
+    for (;;) {
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD remaining = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        const DWORD wait = ::WaitForSingleObject(m_hDoneEvent.get(), remaining);
+        auto slotGuard = m_slotLock.Lock();
+        if (m_requestState == RequestState::Done) {
+            m_requestState = RequestState::Empty;
+            return 1;
+        }
+        if (wait != WAIT_OBJECT_0) {
+            m_requestState = RequestState::Abandoned;
+            return 0;
+        }
+    }
+}
+
+}  // namespace mirelo

@@ -1,0 +1,83 @@
+#pragma once
+// The plug-in's single application object: all state shared between the host's
+// threads and the translation worker.
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "app_framework.h"
+#include "engine_binding.h"
+#include "win_handles.h"
+
+namespace mirelo {
+
+// Borrowed from one Translate call.
+struct TranslationRequest {
+    const char* pszSource;
+    char* pszDest;
+    int32_t nDestSize;
+};
+
+// Where the request in the slot stands; guarded by the slot lock. A result is written
+// to the caller's buffer only while its request is InProgress, and Translate marks its
+// request Abandoned before it returns without an answer.
+enum class RequestState : uint32_t { Empty, Pending, InProgress, Done, Abandoned };
+
+inline constexpr DWORD kTranslateTimeoutMs = 3000;
+inline constexpr DWORD kCloseTimeoutMs = 3000;
+inline constexpr wchar_t kInitErrorTitle[] = L"Mirelo Initialize Error";
+inline constexpr wchar_t kMsgCannotStartThread[] = L"Mirelo 쓰레드를 시작할 수 없습니다.";
+
+class CMireloApp : public CWinApp {
+  public:
+    CMireloApp();
+    ~CMireloApp() override;
+
+    BOOL InitInstance() override;
+
+    int OnPluginInit(HWND hostWnd, char* optionString);
+    int OnPluginOption();
+    int OnPluginClose();
+    int Translate(const char* source, char* dest, int32_t destSize);
+
+    // Engine start-up and shutdown; they run on the worker thread only.
+    void InitializeEngine();
+    std::wstring ReadInstallPath();
+    static bool IsAsciiPath(const wchar_t* path);
+    void LoadEngine();
+    void ShutdownEngine(const EngineBinding& engine, bool current);
+
+    EngineBinding m_engine{};
+    std::atomic<int32_t> m_bRemoveBrackets{0};
+    std::atomic<int32_t> m_bRemoveDupSpaces{0};
+    UniqueHandle m_hWorkerThread;
+    UniqueHandle m_hRequestEvent;
+    UniqueHandle m_hDoneEvent;
+    ExclusiveLock m_csTranslate;
+    TranslationRequest m_request{};
+    std::wstring m_strDataPath;
+    std::wstring m_strInitError;
+
+    // The request slot's bookkeeping, under its own short-held lock.
+    ExclusiveLock m_slotLock;
+    uint32_t m_requestSeq = 0;
+    RequestState m_requestState = RequestState::Empty;
+
+    // The worker runs while this holds its generation; 0 stops every worker. A worker
+    // left behind by a timed-out close sees a newer generation and stops too.
+    std::atomic<uint32_t> m_runningGeneration{0};
+    std::atomic<uint32_t> m_lastGeneration{0};
+
+  private:
+    int FailInit(const wchar_t* message);
+    void ReleaseKernelObjects();
+};
+
+extern CMireloApp theApp;
+extern std::atomic<HWND> g_hHostWnd;
+extern char* g_pOptionString;
+
+}  // namespace mirelo

@@ -1,0 +1,170 @@
+#include "worker.h"
+
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "filter_chain.h"
+#include "mirelo_app.h"
+#include "translation_cache.h"
+
+namespace mirelo {
+namespace {
+
+UniqueHandle DuplicateForThisProcess(HANDLE handle) {
+    HANDLE copy = nullptr;
+    const HANDLE self = ::GetCurrentProcess();
+    if (!::DuplicateHandle(self, handle, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        return UniqueHandle();
+    }
+    return UniqueHandle(copy);
+}
+
+// Writes the answer into the caller's buffer, cut by bytes to its size.
+void CopyToDestination(char* dest, int32_t destSize, std::string_view text) {
+    if (dest == nullptr || destSize < 1) return;
+    const int64_t room = static_cast<int64_t>(destSize) - 1;
+    const size_t count =
+        static_cast<int64_t>(text.size()) > room ? static_cast<size_t>(room) : text.size();
+    std::memcpy(dest, text.data(), count);
+    dest[count] = '\0';
+}
+
+class Worker {
+  public:
+    Worker(CMireloApp& app, uint32_t generation) : app_(app), generation_(generation) {}
+
+    // Start-up, the request loop and the exit path; nothing escapes it.
+    void Run(HANDLE requestEvent, HANDLE doneEvent);
+
+  private:
+    struct Answer {
+        bool given = false;  // false: the engine had no translation, leave the buffer alone
+        std::string_view text;
+    };
+
+    bool Running() const { return app_.m_runningGeneration.load() == generation_; }
+    void ServeRequest();
+    Answer Compute(std::string_view source);
+
+    CMireloApp& app_;
+    const uint32_t generation_;
+    EngineBinding engine_{};
+    std::unique_ptr<TranslationCache> cache_;
+    std::unique_ptr<FilterChain> chain_;
+    std::vector<char> source_;
+};
+
+void Worker::Run(HANDLE requestEvent, HANDLE doneEvent) {
+    bool started = false;
+    try {
+        cache_ = std::make_unique<TranslationCache>();
+        chain_ = std::make_unique<FilterChain>();
+        source_.resize(kMaxSourceBytes + 2);
+        app_.InitializeEngine();
+        engine_ = app_.m_engine;
+        started = true;
+        ::SetEvent(doneEvent);
+
+        while (Running()) {
+            ::WaitForSingleObject(requestEvent, INFINITE);
+            if (!Running()) break;
+            ServeRequest();
+            ::SetEvent(doneEvent);
+        }
+    } catch (...) {
+        // Only allocation can fail here; OnPluginInit must still be released.
+        if (!started) {
+            app_.m_strInitError = kMsgCannotStartThread;
+            ::SetEvent(doneEvent);
+        }
+    }
+
+    chain_.reset();
+    if (cache_) cache_->RemoveAll();
+    app_.ShutdownEngine(engine_, app_.m_lastGeneration.load() == generation_);
+    cache_.reset();
+}
+
+void Worker::ServeRequest() {
+    TranslationRequest request;
+    uint32_t seq;
+    size_t length;
+    {
+        auto guard = app_.m_slotLock.Lock();
+        // A caller that gave up before we woke wants nothing any more.
+        if (app_.m_requestState != RequestState::Pending) return;
+        request = app_.m_request;
+        seq = app_.m_requestSeq;
+        app_.m_requestState = RequestState::InProgress;
+        // The caller may free its source once it has timed out, so work on a copy.
+        length = request.pszSource ? ::strnlen(request.pszSource, kMaxSourceBytes + 1) : 0;
+        if (length <= kMaxSourceBytes) std::memcpy(source_.data(), request.pszSource, length);
+        source_[length <= kMaxSourceBytes ? length : 0] = '\0';
+    }
+
+    const Answer answer = length <= kMaxSourceBytes
+                              ? Compute(std::string_view(source_.data(), length))
+                              : Answer{true, {}};
+
+    auto guard = app_.m_slotLock.Lock();
+    if (app_.m_requestSeq != seq || app_.m_requestState != RequestState::InProgress) return;
+    if (answer.given) CopyToDestination(request.pszDest, request.nDestSize, answer.text);
+    app_.m_requestState = RequestState::Done;
+}
+
+Worker::Answer Worker::Compute(std::string_view source) {
+    if (source.empty()) return {true, {}};
+
+    const uint32_t key = HashText(source.data());
+    if (const CacheEntry* hit = cache_->FindEntry(key, source)) return {true, hit->text()};
+
+    // A failed start-up leaves no engine to call: answer with the empty text.
+    if (!engine_.CanTranslate()) return {true, {}};
+
+    // One consistent pair of options for the whole request.
+    const ChainOptions options{app_.m_bRemoveBrackets.load(std::memory_order_relaxed) != 0,
+                               app_.m_bRemoveDupSpaces.load(std::memory_order_relaxed) != 0};
+    const char* escaped = chain_->Escape(source.data(), options);
+    char* output = engine_.pfnTranslateMMNT(0, escaped);
+    if (output == nullptr) return {false, {}};
+    const char* finished = chain_->Finish(output, options);
+    engine_.pfnFreeMem(output);
+
+    // Without memory for an entry the line is still answered, just not remembered.
+    const CacheEntry* entry = cache_->AddEntry(key, source, finished);
+    return {true, entry ? entry->text() : std::string_view(finished)};
+}
+
+}  // namespace
+
+std::unique_ptr<WorkerStart> WorkerStart::Create(CMireloApp& app, uint32_t generation) {
+    auto start = std::unique_ptr<WorkerStart>(new (std::nothrow) WorkerStart);
+    if (!start) return nullptr;
+    start->app = &app;
+    start->generation = generation;
+    start->requestEvent = DuplicateForThisProcess(app.m_hRequestEvent.get());
+    start->doneEvent = DuplicateForThisProcess(app.m_hDoneEvent.get());
+    HMODULE self = nullptr;
+    if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                             reinterpret_cast<LPCWSTR>(&TranslationWorker), &self)) {
+        start->module.reset(self);
+    }
+    if (!start->requestEvent || !start->doneEvent || !start->module) return nullptr;
+    return start;
+}
+
+unsigned __stdcall TranslationWorker(void* arg) {
+    std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(arg));
+    HMODULE module = start->module.release();
+    {
+        Worker worker(*start->app, start->generation);
+        worker.Run(start->requestEvent.get(), start->doneEvent.get());
+    }
+    start.reset();
+    // Our own reference keeps the code mapped until this very call returns nowhere.
+    ::FreeLibraryAndExitThread(module, 0);
+}
+
+}  // namespace mirelo
