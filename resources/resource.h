@@ -1,3 +1,4 @@
+// Resource ids of the options dialog. Template and control ids live in separate name spaces.
 #pragma once
 
 #define IDD_OPTION 2000
