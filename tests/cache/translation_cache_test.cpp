@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cache_probe.h"
+#include "translation_cache.h"
+
+namespace mirelo {
+namespace {
+
+std::string Line(uint32_t n) {
+    return "line " + std::to_string(n);
+}
+
+// Files the text "T:<source>" under the source's hash, as the worker does after a miss.
+void File(TranslationCache& cache, const std::string& source) {
+    ASSERT_NE(cache.AddEntry(HashText(source.c_str()), source, "T:" + source), nullptr);
+}
+
+bool Hits(TranslationCache& cache, const std::string& source) {
+    return cache.FindEntry(HashText(source.c_str()), source) != nullptr;
+}
+
+TEST(TranslationCache, HitReturnsTheFiledTextNulTerminated) {
+    TranslationCache cache;
+    const uint32_t key = HashText("\x82\xA0");
+    EXPECT_EQ(cache.FindEntry(key, "\x82\xA0"), nullptr);
+
+    std::string text = "\xBE\xC6 ok";
+    const CacheEntry* added = cache.AddEntry(key, "\x82\xA0", text);
+    ASSERT_NE(added, nullptr);
+    text.assign(text.size(), 'x');  // the cache must hold its own copy
+
+    const CacheEntry* found = cache.FindEntry(key, "\x82\xA0");
+    ASSERT_EQ(found, added);
+    EXPECT_EQ(found->key, key);
+    EXPECT_EQ(found->text(), "\xBE\xC6 ok");
+    EXPECT_EQ(found->text().data()[found->text().size()], '\0');
+    EXPECT_EQ(found->source(), "\x82\xA0");
+    EXPECT_EQ(cache.GetCount(), 1u);
+    EXPECT_TRUE(cache.CheckInvariants());
+}
+
+TEST(TranslationCache, EmptyTranslationIsCachedAndHit) {
+    TranslationCache cache;
+    const uint32_t key = HashText("abc");
+    ASSERT_NE(cache.AddEntry(key, "abc", ""), nullptr);
+    const CacheEntry* found = cache.FindEntry(key, "abc");
+    ASSERT_NE(found, nullptr);
+    EXPECT_TRUE(found->text().empty());
+    EXPECT_EQ(found->text().data()[0], '\0');
+}
+
+TEST(TranslationCache, SourceMustMatchByteForByte) {
+    TranslationCache cache;
+    ASSERT_NE(cache.AddEntry(7, "abc", "T"), nullptr);
+    const char* misses[] = {"ab", "abcd", "abd", "", "ABC"};
+    for (const char* source : misses) EXPECT_EQ(cache.FindEntry(7, source), nullptr) << source;
+    EXPECT_NE(cache.FindEntry(7, "abc"), nullptr);
+    EXPECT_EQ(cache.FindEntry(8, "abc"), nullptr);
+}
+
+TEST(TranslationCache, CollidingLinesKeepTheirOwnTranslations) {
+    ASSERT_EQ(HashText("abcdb"), HashText("qbcda"));
+    const uint32_t key = HashText("abcdb");
+    TranslationCache cache(3);
+    File(cache, "abcdb");
+    File(cache, "x");
+    File(cache, "y");
+
+    EXPECT_EQ(cache.FindEntry(key, "qbcda"), nullptr);
+    File(cache, "qbcda");  // full, but replaces in place: nothing is evicted
+    EXPECT_EQ(cache.GetCount(), 3u);
+    EXPECT_TRUE(Hits(cache, "x"));
+    EXPECT_TRUE(Hits(cache, "y"));
+    EXPECT_EQ(cache.FindEntry(key, "abcdb"), nullptr);
+    const CacheEntry* found = cache.FindEntry(key, "qbcda");
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->text(), "T:qbcda");
+    EXPECT_TRUE(cache.CheckInvariants());
+}
+
+TEST(TranslationCache, MissOnACollisionDoesNotRefreshTheEntry) {
+    TranslationCache cache(2);
+    File(cache, "abcdb");
+    File(cache, "x");
+    EXPECT_FALSE(Hits(cache, "qbcda"));
+    File(cache, "y");  // "abcdb" is still the least recent and goes
+    EXPECT_FALSE(Hits(cache, "abcdb"));
+    EXPECT_TRUE(Hits(cache, "x"));
+}
+
+TEST(TranslationCache, EvictionOrderAtFullCapacity) {
+    struct {
+        const char* name;
+        bool touchFirst;
+        uint32_t evicted, kept;
+    } cases[] = {
+        {"the first line goes", false, 1, 2},
+        {"a touched first line stays, the second goes", true, 2, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TranslationCache cache;
+        for (uint32_t n = 1; n <= kCacheCapacity; ++n) File(cache, Line(n));
+        ASSERT_EQ(cache.GetCount(), kCacheCapacity);
+        if (c.touchFirst) {
+            ASSERT_TRUE(Hits(cache, Line(1)));
+        }
+
+        File(cache, Line(kCacheCapacity + 1));
+        EXPECT_EQ(cache.GetCount(), kCacheCapacity);
+        EXPECT_FALSE(Hits(cache, Line(c.evicted)));
+        EXPECT_TRUE(Hits(cache, Line(c.kept)));
+        EXPECT_TRUE(Hits(cache, Line(kCacheCapacity + 1)));
+        EXPECT_TRUE(cache.CheckInvariants());
+    }
+}
+
+TEST(TranslationCache, HitMovesToTheMostRecentEnd) {
+    TranslationCache cache(4);
+    for (uint32_t key : {1, 2, 3}) cache.AddEntry(key, "s", "t");
+    EXPECT_EQ(TranslationCacheProbe::KeysByRecency(cache), (std::vector<uint32_t>{3, 2, 1}));
+    cache.FindEntry(1, "s");
+    EXPECT_EQ(TranslationCacheProbe::KeysByRecency(cache), (std::vector<uint32_t>{1, 3, 2}));
+    cache.FindEntry(1, "s");  // already most recent
+    cache.FindEntry(2, "s");
+    EXPECT_EQ(TranslationCacheProbe::KeysByRecency(cache), (std::vector<uint32_t>{2, 1, 3}));
+    EXPECT_TRUE(cache.CheckInvariants());
+}
+
+TEST(TranslationCache, RemoveAllLeavesAnEmptyReusableCache) {
+    TranslationCache cache(3);
+    for (uint32_t n = 1; n <= 5; ++n) File(cache, Line(n));
+    cache.RemoveAll();
+    EXPECT_EQ(cache.GetCount(), 0u);
+    EXPECT_TRUE(cache.CheckInvariants());
+    EXPECT_TRUE(TranslationCacheProbe::KeysByRecency(cache).empty());
+    EXPECT_FALSE(Hits(cache, Line(5)));
+
+    for (uint32_t n = 1; n <= 4; ++n) File(cache, Line(n));
+    EXPECT_EQ(cache.GetCount(), 3u);
+    EXPECT_FALSE(Hits(cache, Line(1)));
+    EXPECT_TRUE(Hits(cache, Line(4)));
+    cache.RemoveAll();
+    cache.RemoveAll();
+    EXPECT_TRUE(cache.CheckInvariants());
+}
+
+TEST(TranslationCache, ZeroCapacityStillHoldsOneEntry) {
+    TranslationCache cache(0);
+    File(cache, "a");
+    File(cache, "b");
+    EXPECT_EQ(cache.GetCount(), 1u);
+    EXPECT_TRUE(Hits(cache, "b"));
+    EXPECT_TRUE(cache.CheckInvariants());
+}
+
+}  // namespace
+}  // namespace mirelo
