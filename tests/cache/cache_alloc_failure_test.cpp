@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "cache_probe.h"
+#include "translation_cache.h"
+
+// Every allocation of this program goes through here, so a test can make the n-th one fail.
+namespace {
+int g_allocationsUntilFailure = -1;  // -1: never fail
+
+void* Allocate(std::size_t size) {
+    if (g_allocationsUntilFailure == 0) return nullptr;
+    if (g_allocationsUntilFailure > 0) --g_allocationsUntilFailure;
+    return std::malloc(size ? size : 1);
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (void* p = Allocate(size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+
+namespace mirelo {
+namespace {
+
+// Failing the entry's block (0) or the map node behind it (1); ASan reports a leaked block.
+TEST(CacheAllocationFailure, AddEntryReturnsNullAndLeavesTheCacheAsItWas) {
+    struct {
+        const char* name;
+        int failingAllocation;
+        bool full;
+    } cases[] = {
+        {"entry block, room left", 0, false},
+        {"map node, room left", 1, false},
+        {"entry block, full cache", 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TranslationCache cache(3);
+        const uint32_t filled = c.full ? 3 : 2;
+        for (uint32_t key = 1; key <= filled; ++key) cache.AddEntry(key, "s", "t");
+        const auto before = TranslationCacheProbe::KeysByRecency(cache);
+
+        g_allocationsUntilFailure = c.failingAllocation;
+        const CacheEntry* added = cache.AddEntry(99, "new", "text");
+        g_allocationsUntilFailure = -1;
+
+        EXPECT_EQ(added, nullptr);
+        EXPECT_EQ(cache.GetCount(), filled);
+        EXPECT_TRUE(cache.CheckInvariants());
+        EXPECT_EQ(TranslationCacheProbe::KeysByRecency(cache), before);
+        EXPECT_EQ(cache.FindEntry(99, "new"), nullptr);
+        ASSERT_NE(cache.AddEntry(99, "new", "text"), nullptr);  // works once memory is back
+    }
+}
+
+// A full cache reuses the victim's map node: a failure there is impossible, and the
+// replacement needs only the entry block.
+TEST(CacheAllocationFailure, FullCacheNeedsOneAllocationPerLine) {
+    TranslationCache cache(2);
+    cache.AddEntry(1, "a", "t");
+    cache.AddEntry(2, "b", "t");
+    g_allocationsUntilFailure = 1;
+    const CacheEntry* added = cache.AddEntry(3, "c", "t");
+    const int left = g_allocationsUntilFailure;
+    g_allocationsUntilFailure = -1;
+    ASSERT_NE(added, nullptr);
+    EXPECT_EQ(left, 0);
+    EXPECT_EQ(TranslationCacheProbe::KeysByRecency(cache), (std::vector<uint32_t>{3, 2}));
+}
+
+TEST(CacheAllocationFailure, HitDoesNotAllocate) {
+    TranslationCache cache;
+    cache.AddEntry(HashText("line"), "line", "T");
+    g_allocationsUntilFailure = 0;
+    const CacheEntry* found = cache.FindEntry(HashText("line"), "line");
+    g_allocationsUntilFailure = -1;
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->text(), "T");
+}
+
+}  // namespace
+}  // namespace mirelo
