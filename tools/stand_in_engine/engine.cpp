@@ -1,0 +1,185 @@
+// A stand-in for the outside translation engine: honours its call contract, checks the
+// caller's side of it, and behaves as standin.txt in its data folder says.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "demo.h"
+#include "script.h"
+
+using standin::Answer;
+using standin::EncodeHex;
+using standin::Script;
+
+namespace {
+
+struct EngineState {
+    std::mutex lock;
+    Script script;
+    std::string logPath;                      // empty: no call log
+    std::map<const char*, std::size_t> live;  // results handed out and not yet freed
+
+    ~EngineState() {
+        for (auto& [p, n] : live) std::free(const_cast<char*>(p));
+    }
+};
+
+EngineState& State() {
+    static EngineState state;
+    return state;
+}
+
+std::string Pointer(const void* p) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(p)));
+    return buf;
+}
+
+// Opened per line so a reader never waits for us and a crash loses nothing.
+void LogLocked(EngineState& s, const std::string& line) {
+    if (s.logPath.empty()) return;
+    FILE* f = std::fopen(s.logPath.c_str(), "ab");
+    if (!f) return;
+    std::fputs(line.c_str(), f);
+    std::fputc('\n', f);
+    std::fclose(f);
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder + name;
+    return folder + "\\" + name;
+}
+
+bool ReadFile(const std::string& path, std::string& out) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    std::fclose(f);
+    return true;
+}
+
+// Letters and digits only, so no clean-up filter or marker decoder has anything to act on.
+std::string OversizeText(std::size_t n) {
+    static const char alphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = alphabet[i % (sizeof alphabet - 1)];
+    return s;
+}
+
+}  // namespace
+
+extern "C" int __stdcall J2K_InitializeEx(const char* key, const char* dataPath) {
+    // Both arguments are copied at once: the caller's buffers die when this returns.
+    const std::string path = dataPath ? dataPath : "";
+    const std::string keyText = key ? key : "null";
+    standin::ParseResult parsed;
+    std::string text;
+    if (!path.empty() && ReadFile(JoinPath(path, "standin.txt"), text))
+        parsed = standin::ParseScript(text);
+
+    EngineState& s = State();
+    std::lock_guard guard(s.lock);
+    s.script = parsed.script;
+    s.logPath = s.script.logName.empty() ? "" : JoinPath(path, s.script.logName);
+    LogLocked(s, "init key=" + keyText + " path=" + (dataPath ? EncodeHex(path) : "null"));
+    if (parsed.errorLine != 0) {
+        std::string msg = "stand-in engine: standin.txt line " + std::to_string(parsed.errorLine) +
+                          ": " + parsed.error + "\n";
+        OutputDebugStringA(msg.c_str());
+        return 0;
+    }
+    return 1;
+}
+
+extern "C" char* __stdcall J2K_TranslateMMNT(int arg, const char* text) {
+    EngineState& s = State();
+    if (!text) {
+        std::lock_guard guard(s.lock);
+        LogLocked(s, "translate arg=" + std::to_string(arg) + " in=null out=null");
+        return nullptr;
+    }
+    const std::string in = text;  // never keep the caller's pointer
+
+    unsigned delay = 0;
+    Answer answer;
+    bool demo = false;
+    {
+        std::lock_guard guard(s.lock);
+        const Script& sc = s.script;
+        if (auto d = sc.delays.find(in); d != sc.delays.end())
+            delay = d->second;
+        else if (sc.delayAll)
+            delay = *sc.delayAll;
+        if (auto a = sc.answers.find(in); a != sc.answers.end()) {
+            answer = a->second;
+        } else if (sc.mode == standin::Mode::Demo) {
+            demo = true;
+        } else if (sc.otherwise == standin::Otherwise::Null) {
+            answer.kind = Answer::Kind::Null;
+        } else {
+            answer.text = in;
+        }
+    }
+    // Sleep unlocked, so a stop or free from another thread is not held up too.
+    if (delay) Sleep(delay);
+
+    std::string out;
+    if (demo)
+        out = standin::DemoTranslate(in);
+    else if (answer.kind == Answer::Kind::Oversize)
+        out = OversizeText(answer.size);
+    else
+        out = answer.text;
+
+    char* result = nullptr;
+    if (demo || answer.kind != Answer::Kind::Null) {
+        result = static_cast<char*>(std::malloc(out.size() + 1));
+        if (result) std::memcpy(result, out.c_str(), out.size() + 1);
+    }
+
+    std::lock_guard guard(s.lock);
+    if (result) s.live[result] = out.size() + 1;
+    LogLocked(s, "translate arg=" + std::to_string(arg) + " in=" + EncodeHex(in) +
+                     " out=" + (result ? Pointer(result) : "null"));
+    return result;
+}
+
+extern "C" int __stdcall J2K_FreeMem(char* p) {
+    EngineState& s = State();
+    std::lock_guard guard(s.lock);
+    auto it = s.live.find(p);
+    if (it == s.live.end()) {
+        // Unknown, already freed or null: leave it alone and say so.
+        LogLocked(s, "violation free ptr=" + Pointer(p));
+        return 0;
+    }
+    const std::string line = "free ptr=" + Pointer(p);
+    // Poisoned so that a caller still reading it sees garbage rather than the old text.
+    std::memset(p, 0xDD, it->second);
+    std::free(p);
+    s.live.erase(it);
+    LogLocked(s, line);
+    return 1;
+}
+
+extern "C" int __stdcall J2K_StopTranslation(int arg) {
+    EngineState& s = State();
+    std::lock_guard guard(s.lock);
+    LogLocked(s,
+              "stop arg=" + std::to_string(arg) + " outstanding=" + std::to_string(s.live.size()));
+    return 1;
+}
+
+extern "C" int __stdcall J2K_Terminate(void) {
+    EngineState& s = State();
+    std::lock_guard guard(s.lock);
+    LogLocked(s, "terminate");
+    return 1;
+}

@@ -1,0 +1,46 @@
+// Behaviour script of the stand-in engine, read from standin.txt in its data folder.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace standin {
+
+enum class Mode { Demo, Scripted };
+enum class Otherwise { Echo, Null };
+
+// What one exact input gives. Exactly one of the forms is set.
+struct Answer {
+    enum class Kind { Text, Null, Oversize } kind = Kind::Text;
+    std::string text;    // Kind::Text
+    std::size_t size{};  // Kind::Oversize
+};
+
+struct Script {
+    Mode mode = Mode::Demo;
+    std::string logName;  // empty: no call log
+    std::map<std::string, Answer> answers;
+    std::map<std::string, unsigned> delays;
+    std::optional<unsigned> delayAll;
+    Otherwise otherwise = Otherwise::Echo;
+};
+
+struct ParseResult {
+    Script script;
+    int errorLine = 0;  // 1-based line of the first malformed line, 0 if none
+    std::string error;
+};
+
+// Malformed lines are skipped (the rest still applies) and the first one is reported.
+ParseResult ParseScript(const std::string& text);
+
+// "-" is the empty string; otherwise an even number of hex digits.
+std::optional<std::string> DecodeHex(const std::string& hex);
+std::string EncodeHex(const std::string& bytes);  // empty gives "-"
+
+// Largest oversize answer the stand-in agrees to build.
+inline constexpr std::size_t kMaxOversize = 64u << 20;
+
+}  // namespace standin
