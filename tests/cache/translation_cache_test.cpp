@@ -81,16 +81,6 @@ TEST(TranslationCache, CollidingLinesKeepTheirOwnTranslations) {
     EXPECT_TRUE(cache.CheckInvariants());
 }
 
-TEST(TranslationCache, MissOnACollisionDoesNotRefreshTheEntry) {
-    TranslationCache cache(2);
-    File(cache, "abcdb");
-    File(cache, "x");
-    EXPECT_FALSE(Hits(cache, "qbcda"));
-    File(cache, "y");  // "abcdb" is still the least recent and goes
-    EXPECT_FALSE(Hits(cache, "abcdb"));
-    EXPECT_TRUE(Hits(cache, "x"));
-}
-
 TEST(TranslationCache, EvictionOrderAtFullCapacity) {
     struct {
         const char* name;
@@ -116,18 +106,6 @@ TEST(TranslationCache, EvictionOrderAtFullCapacity) {
         EXPECT_TRUE(Hits(cache, Line(kCacheCapacity + 1)));
         EXPECT_TRUE(cache.CheckInvariants());
     }
-}
-
-TEST(TranslationCache, HitMovesToTheMostRecentEnd) {
-    TranslationCache cache(4);
-    for (uint32_t key : {1, 2, 3}) cache.AddEntry(key, "s", "t");
-    EXPECT_EQ(TranslationCacheProbe::KeysByRecency(cache), (std::vector<uint32_t>{3, 2, 1}));
-    cache.FindEntry(1, "s");
-    EXPECT_EQ(TranslationCacheProbe::KeysByRecency(cache), (std::vector<uint32_t>{1, 3, 2}));
-    cache.FindEntry(1, "s");  // already most recent
-    cache.FindEntry(2, "s");
-    EXPECT_EQ(TranslationCacheProbe::KeysByRecency(cache), (std::vector<uint32_t>{2, 1, 3}));
-    EXPECT_TRUE(cache.CheckInvariants());
 }
 
 TEST(TranslationCache, RemoveAllLeavesAnEmptyReusableCache) {
