@@ -1,16 +1,73 @@
+#include "engine_locator.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <memory>
 #include <string>
 
 #include "mirelo_app.h"
 
 namespace mirelo {
 
+namespace {
+
+struct CoTaskMemDeleter {
+    void operator()(ITEMIDLIST* pidl) const { ::CoTaskMemFree(pidl); }
+};
+using UniqueIdList = std::unique_ptr<ITEMIDLIST, CoTaskMemDeleter>;
+
+// The user's pick as "<folder>\Dat", or empty when cancelled or the item has no
+// file-system path.
+std::wstring BrowseForInstallFolder() {
+    wchar_t path[kPathChars] = {};
+    BROWSEINFOW info{};
+    info.hwndOwner = nullptr;
+    info.pidlRoot = nullptr;
+    info.pszDisplayName = path;
+    info.lpszTitle = kBrowseTitle;
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    info.lpfn = nullptr;
+    // The item list is ours to free whether or not it has a path.
+    UniqueIdList picked(::SHBrowseForFolderW(&info));
+    if (!picked) return {};
+    if (!::SHGetPathFromIDListW(picked.get(), path) || path[0] == L'\0') return {};
+    return std::wstring(path) + kDataSuffix;
+}
+
+}  // namespace
+
+std::wstring TextOfRegistryData(const wchar_t* data, size_t bytes) {
+    std::wstring text(data, bytes / sizeof(wchar_t));
+    const size_t end = text.find(L'\0');
+    if (end != std::wstring::npos) text.resize(end);
+    return text;
+}
+
 void CMireloApp::InitializeEngine() {
     m_strInitError.clear();
     m_strDataPath.clear();
     try {
-        m_strDataPath = ReadInstallPath();
-        if (m_strDataPath.empty()) throw StartupError{kMsgInstallPathNotFound};
-        LoadEngine();
+        for (;;) {
+            if (m_strDataPath.empty()) {
+                m_strDataPath = ReadInstallPath();
+                if (!m_strDataPath.empty()) continue;
+                const int answer = ::MessageBoxW(nullptr, kMsgAskForInstallPath, kLocatorTitle,
+                                                 MB_YESNO | MB_TOPMOST);
+                if (answer != IDYES) throw StartupError{kMsgInstallPathNotFound};
+                // A cancel leaves the path empty: the registry is read and the question asked
+                // again.
+                m_strDataPath = BrowseForInstallFolder();
+                continue;
+            }
+            if (!IsAsciiPath(m_strDataPath.c_str())) {
+                const int answer =
+                    ::MessageBoxW(nullptr, kMsgNonAsciiPath, kLocatorTitle, MB_YESNO);
+                if (answer == IDNO) throw StartupError{kMsgUseEnglishFolder};
+            }
+            LoadEngine();
+            return;
+        }
     } catch (const StartupError& error) {
         m_strInitError = error.message;
     }
@@ -18,22 +75,22 @@ void CMireloApp::InitializeEngine() {
 
 std::wstring CMireloApp::ReadInstallPath() {
     HKEY raw = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Kestrow\\Mirelo", 0, KEY_QUERY_VALUE,
-                        &raw) != ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kInstallKey, 0, KEY_QUERY_VALUE, &raw) !=
+        ERROR_SUCCESS) {
         return {};
     }
     UniqueHKey key(raw);
-    wchar_t buffer[260];
+    wchar_t buffer[kPathChars];
     DWORD size = sizeof buffer;
-    if (::RegQueryValueExW(key.get(), L"FilePath", nullptr, nullptr,
+    if (::RegQueryValueExW(key.get(), kInstallValue, nullptr, nullptr,
                            reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS) {
         return {};
     }
-    // The data need not end in a NUL: never read past what was returned.
-    std::wstring value(buffer, size / sizeof(wchar_t));
-    value = value.substr(0, value.find(L'\0'));
-    if (value.empty()) return {};
-    return value + L"\\Dat";
+    key.reset();
+    // Data stored without a terminator is taken up to its end, never beyond.
+    const std::wstring folder = TextOfRegistryData(buffer, size);
+    if (folder.empty()) return {};
+    return folder + kDataSuffix;
 }
 
 bool CMireloApp::IsAsciiPath(const wchar_t* path) {

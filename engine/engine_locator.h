@@ -1,0 +1,31 @@
+// Finding the engine's install folder: the registry first, then the user.
+// The routines themselves are CMireloApp members (InitializeEngine,
+// ReadInstallPath, IsAsciiPath); these are the texts they show and raise.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace mirelo {
+
+inline constexpr wchar_t kInstallKey[] = L"Software\\Kestrow\\Mirelo";
+inline constexpr wchar_t kInstallValue[] = L"FilePath";
+inline constexpr wchar_t kDataSuffix[] = L"\\Dat";
+inline constexpr size_t kPathChars = 260;  // registry and browser buffers, terminator included
+
+inline constexpr wchar_t kLocatorTitle[] = L"Mirelo Plugin";
+inline constexpr wchar_t kMsgAskForInstallPath[] =
+    L"Mirelo가 설치된 경로를 찾을 수 없습니다.\r\n경로를 직접 찾으시겠습니까?";
+inline constexpr wchar_t kBrowseTitle[] = L"Mirelo 위치 지정";
+inline constexpr wchar_t kMsgNonAsciiPath[] =
+    L"Mirelo 경로에 한글이 섞여 있을 경우 제대로 동작하지 않을 수 있습니다.\r\n"
+    L"그래도 계속 진행하시겠습니까?";
+inline constexpr wchar_t kMsgUseEnglishFolder[] =
+    L"Mirelo를 영문 폴더에 설치하신 후 다시 시도해 주십시오.";
+
+// The text of registry data of `bytes` bytes: up to its first NUL, or up to the
+// end of the data when it has none. Never reads past `bytes`; an odd last byte
+// is no character and is dropped.
+std::wstring TextOfRegistryData(const wchar_t* data, size_t bytes);
+
+}  // namespace mirelo
