@@ -1,0 +1,331 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "test_support.h"
+
+using namespace tooltest;
+
+namespace {
+
+using InitFn = int(__stdcall*)(const char*, const char*);
+using TranslateFn = char*(__stdcall*)(int, const char*);
+using FreeFn = int(__stdcall*)(char*);
+using StopFn = int(__stdcall*)(int);
+using TerminateFn = int(__stdcall*)();
+
+constexpr char kKey[] = "TESTKEY12345";
+
+std::string Ptr(const void* p) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(p)));
+    return buf;
+}
+
+std::string Hex(const std::string& s) {
+    std::string out;
+    char buf[3];
+    for (unsigned char c : s) {
+        std::snprintf(buf, sizeof buf, "%02X", c);
+        out += buf;
+    }
+    return out.empty() ? "-" : out;
+}
+
+// An engine folder of its own: <tmp>\J2KEngine.dll and <tmp>\Dat\standin.txt.
+class EngineFolder {
+  public:
+    explicit EngineFolder(const std::string& script, const wchar_t* dll = L"J2KEngine.dll") {
+        CopyFileW((BinDir() + L"\\" + dll).c_str(), (m_dir / L"J2KEngine.dll").c_str(), FALSE);
+        CreateDirectoryW(DataDir().c_str(), nullptr);
+        if (!script.empty()) WriteBytes(DataDir() + L"\\standin.txt", script);
+        m_module = std::make_unique<Module>(m_dir / L"J2KEngine.dll");
+        init = m_module->proc<InitFn>("J2K_InitializeEx");
+        translate = m_module->proc<TranslateFn>("J2K_TranslateMMNT");
+        freeMem = m_module->proc<FreeFn>("J2K_FreeMem");
+        stop = m_module->proc<StopFn>("J2K_StopTranslation");
+        terminate = m_module->proc<TerminateFn>("J2K_Terminate");
+    }
+    std::wstring DataDir() const { return m_dir / L"Dat"; }
+    std::string DataPath() const { return Narrow(DataDir()); }
+    int Init() const { return init(kKey, DataPath().c_str()); }
+    std::vector<std::string> Log() const { return ReadLines(DataDir() + L"\\calls.log"); }
+    bool loaded() const { return m_module->get() != nullptr; }
+
+    // Translates and copies the answer; nullopt for a null result. Frees what it got.
+    std::optional<std::string> Ask(const std::string& in) const {
+        char* r = translate(0, in.c_str());
+        if (!r) return std::nullopt;
+        std::string out = r;
+        freeMem(r);
+        return out;
+    }
+
+    InitFn init{};
+    TranslateFn translate{};
+    FreeFn freeMem{};
+    StopFn stop{};
+    TerminateFn terminate{};
+
+  private:
+    TempDir m_dir;
+    std::unique_ptr<Module> m_module;
+};
+
+TEST(StandInEngine, ScriptedRulesDecideEachAnswer) {
+    EngineFolder e(
+        "# rules\n"
+        "mode scripted   # trailing comment\n"
+        "\n"
+        "map 2861 4142\n"
+        "map 78 -\n"
+        "null 6E756C6C\n"
+        "otherwise null\n");
+    ASSERT_TRUE(e.loaded());
+    EXPECT_EQ(e.Init(), 1);
+    const struct {
+        const char* in;
+        std::optional<std::string> out;
+    } cases[] = {
+        {"(a", "AB"},           {"x", ""},  // mapped to the empty text, which is not a null
+        {"null", std::nullopt}, {"unlisted", std::nullopt},  // otherwise null
+        {"(a ", std::nullopt},                               // rules match exact inputs only
+    };
+    for (const auto& c : cases) EXPECT_EQ(e.Ask(c.in), c.out) << c.in;
+}
+
+TEST(StandInEngine, UnmatchedInputIsEchoedByDefault) {
+    EngineFolder e("mode scripted\n");
+    e.Init();
+    EXPECT_EQ(e.Ask("abc _&040&_ \x82\xA0"), "abc _&040&_ \x82\xA0");
+}
+
+TEST(StandInEngine, CallLogHasOneLineOfTheFixedShapePerCall) {
+    EngineFolder e("mode scripted\nlog calls.log\nnull 6E\n");
+    ASSERT_EQ(e.Init(), 1);
+    char* a = e.translate(0, "hi");
+    char* n = e.translate(7, "n");
+    char empty[] = "";
+    char* z = e.translate(0, empty);
+    EXPECT_EQ(n, nullptr);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(z, nullptr);
+    EXPECT_EQ(e.stop(0), 1);
+    EXPECT_EQ(e.freeMem(a), 1);
+    EXPECT_EQ(e.freeMem(z), 1);
+    EXPECT_EQ(e.stop(3), 1);
+    EXPECT_EQ(e.terminate(), 1);
+
+    const std::vector<std::string> want = {
+        "init key=TESTKEY12345 path=" + Hex(e.DataPath()),
+        "translate arg=0 in=6869 out=" + Ptr(a),
+        "translate arg=7 in=6E out=null",
+        "translate arg=0 in=- out=" + Ptr(z),
+        "stop arg=0 outstanding=2",
+        "free ptr=" + Ptr(a),
+        "free ptr=" + Ptr(z),
+        "stop arg=3 outstanding=0",
+        "terminate",
+    };
+    EXPECT_EQ(e.Log(), want);
+}
+
+TEST(StandInEngine, FreeingAnythingButAnOutstandingResultIsAViolation) {
+    EngineFolder e("mode scripted\nlog calls.log\n");
+    e.Init();
+    char* r = e.translate(0, "x");
+    ASSERT_NE(r, nullptr);
+    char foreign[] = "not ours";
+    EXPECT_EQ(e.freeMem(r), 1);
+    EXPECT_EQ(e.freeMem(r), 0);  // double free
+    EXPECT_EQ(e.freeMem(foreign), 0);
+    EXPECT_EQ(e.freeMem(nullptr), 0);
+    EXPECT_STREQ(foreign, "not ours");  // left alone, not freed or poisoned
+    e.stop(0);
+
+    auto log = e.Log();
+    ASSERT_EQ(log.size(), 7u);
+    EXPECT_EQ(log[2], "free ptr=" + Ptr(r));
+    EXPECT_EQ(log[3], "violation free ptr=" + Ptr(r));
+    EXPECT_EQ(log[4], "violation free ptr=" + Ptr(foreign));
+    EXPECT_EQ(log[5], "violation free ptr=0x00000000");
+    EXPECT_EQ(log[6], "stop arg=0 outstanding=0");
+}
+
+TEST(StandInEngine, ResultsStayValidUntilFreedAndInputsAreNotKept) {
+    EngineFolder e("mode scripted\n");
+    e.Init();
+    char in[] = "first";
+    char* a = e.translate(0, in);
+    std::strcpy(in, "later");
+    char* b = e.translate(0, in);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_NE(a, b);
+    EXPECT_STREQ(a, "first");
+    EXPECT_STREQ(b, "later");
+    e.freeMem(b);
+    EXPECT_STREQ(a, "first");
+    e.freeMem(a);
+}
+
+TEST(StandInEngine, DataPathIsCopiedDuringInitialisation) {
+    EngineFolder e("mode scripted\nlog calls.log\n");
+    std::string path = e.DataPath();
+    std::vector<char> buf(path.begin(), path.end());
+    buf.push_back('\0');
+    ASSERT_EQ(e.init(kKey, buf.data()), 1);
+    std::fill(buf.begin(), buf.end() - 1, 'Z');
+    e.terminate();
+    auto log = e.Log();  // still written to the original folder
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1], "terminate");
+}
+
+TEST(StandInEngine, OversizeGivesPlainTextOfTheAskedLength) {
+    EngineFolder e("mode scripted\noversize 626967 100000\noversize 30 0\n");
+    e.Init();
+    auto big = e.Ask("big");
+    ASSERT_TRUE(big);
+    ASSERT_EQ(big->size(), 100000u);
+    EXPECT_EQ(
+        big->find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"),
+        std::string::npos);
+    EXPECT_EQ(e.Ask("0"), "");
+}
+
+TEST(StandInEngine, DelaysApplyPerInputAndToEveryInput) {
+    const struct {
+        const char* script;
+        const char* in;
+        DWORD atLeast, below;
+    } cases[] = {
+        // Lower bounds leave room for the coarse timers under Wine.
+        {"mode scripted\ndelay 736C6F77 400\n", "slow", 360, 3000},
+        {"mode scripted\ndelay 736C6F77 400\n", "fast", 0, 300},
+        {"mode scripted\ndelay * 250\n", "any", 210, 3000},
+        {"mode scripted\ndelay * 2000\ndelay 71 0\n", "q", 0, 1000},  // the exact rule wins
+    };
+    for (const auto& c : cases) {
+        EngineFolder e(c.script);
+        e.Init();
+        DWORD t0 = GetTickCount();
+        EXPECT_EQ(e.Ask(c.in), c.in);
+        DWORD took = GetTickCount() - t0;
+        EXPECT_GE(took, c.atLeast) << c.script << c.in;
+        EXPECT_LT(took, c.below) << c.script << c.in;
+    }
+}
+
+TEST(StandInEngine, MalformedScriptFailsInitialisationButKeepsTheGoodLines) {
+    const char* bad[] = {
+        "mode scripted\nmap 2 41\n",       // odd hex
+        "mode scripted\nmap 4G 41\n",      // not hex
+        "mode scripted\nnull\n",           // missing argument
+        "mode scripted\ndelay 41 soon\n",  // not a number
+        "mode scripted\noversize 41 99999999999\n",
+        "mode fancy\n",
+        "otherwise maybe\n",
+        "mode scripted\nfrobnicate 41\n",
+    };
+    for (const char* s : bad) {
+        EngineFolder e(std::string(s) + "map 61 62\n");
+        EXPECT_EQ(e.Init(), 0) << s;
+        EXPECT_EQ(e.Ask("a"), "b") << s;
+    }
+}
+
+TEST(StandInEngine, InitialisingAgainReadsTheScriptAgain) {
+    EngineFolder e("mode scripted\nmap 61 62\n");
+    e.Init();
+    EXPECT_EQ(e.Ask("a"), "b");
+    WriteBytes(e.DataDir() + L"\\standin.txt", "mode scripted\n");
+    e.Init();
+    EXPECT_EQ(e.Ask("a"), "a");
+}
+
+TEST(StandInEngine, VariantsLackExactlyTheirOneExport) {
+    const char* all[] = {"J2K_InitializeEx", "J2K_TranslateMMNT", "J2K_FreeMem",
+                         "J2K_StopTranslation", "J2K_Terminate"};
+    const struct {
+        const wchar_t* dll;
+        const char* missing;
+    } cases[] = {
+        {L"J2KEngine.dll", nullptr},
+        {L"J2KEngine_noterminate.dll", "J2K_Terminate"},
+        {L"J2KEngine_nofreemem.dll", "J2K_FreeMem"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        ASSERT_TRUE(
+            CopyFileW((BinDir() + L"\\" + c.dll).c_str(), (dir / L"J2KEngine.dll").c_str(), FALSE));
+        Module m(dir / L"J2KEngine.dll");
+        ASSERT_NE(m.get(), nullptr);
+        for (const char* name : all) {
+            bool expectMissing = c.missing && std::strcmp(name, c.missing) == 0;
+            EXPECT_EQ(GetProcAddress(m.get(), name) == nullptr, expectMissing)
+                << Narrow(c.dll) << " " << name;
+        }
+    }
+}
+
+TEST(StandInEngine, DemoModeTranslatesKnownLines) {
+    EngineFolder e("");  // no standin.txt
+    EXPECT_EQ(e.Init(), 1);
+    const struct {
+        const char* sjis;
+        const char* cp949;
+    } cases[] = {
+        // Phrase book with its notes, particles that follow the final consonant, doubled spaces.
+        {"\x97\x45\x8E\xD2\x82\xCD\x96\x82\x89\xA4\x82\xF0\x93\x7C\x82\xB5\x82\xBD\x81\x42",
+         "\xBF\xEB\xBB\xE7(\xC1\xD6: \xC1\xD6\xC0\xCE\xB0\xF8)\xB4\xC2  "
+         "\xB8\xB6\xBF\xD5[\xB8\xB6\xBF\xC0]\xC0\xBB  \xBE\xB2\xB7\xAF\xB6\xDF\xB7\xC8\xB4\xD9."},
+        // Katakana spelt in Hangul; a full-width mark carried over.
+        {"\x83\x58\x83\x89\x83\x43\x83\x80\x82\xAA\x8C\xBB\x82\xEA\x82\xBD\x81\x49",
+         "\xBD\xBA\xB6\xF3\xC0\xCC\xB9\xAB\xB0\xA1 \xB3\xAA\xC5\xB8\xB3\xB5\xB4\xD9\xA3\xA1"},
+        // A space before the comma; small tsu closes the syllable before it.
+        {"\x83\x53\x81\x5B\x83\x8B\x83\x68\x82\xF0\x8E\xE8\x82\xC9\x93\xFC\x82\xEA\x82\xBD\x81"
+         "\x41\x82\xE2\x82\xC1\x82\xBD",
+         "\xB0\xF1\xB5\xE5\xB8\xA6  \xBC\xD5\xBF\xA1 \xB3\xD6\xBE\xFA\xB4\xD9 ,\xBE\xE6\xC5\xB8"},
+        // Half-width katakana with a separate voicing mark.
+        {"\xBD\xD7\xB2\xD1\xB6\xDE", "\xBD\xBA\xB6\xF3\xC0\xCC\xB9\xAB\xB0\xA1"},
+        // Small ya and yo fold into the syllable before them.
+        {"\x82\xB5\x82\xE1\x82\xBF\x82\xE5\x82\xA4", "\xBB\xFE\xC3\xCA\xBF\xEC"},
+        // A kanji carried over as hanja; an ideographic space after a full stop mid-line.
+        {"\x8E\x52\x82\xCC\x91\xBA\x81\x42\x82\xCD\x82\xA2",
+         "\xDF\xA3\xC0\xC7 \xB8\xB6\xC0\xBB.\xA1\xA1\xB3\xD7"},
+        // Corner brackets with spaces inside, an engine note in square brackets.
+        {"\x81\x75\x83\x5A\x81\x5B\x83\x75\x81\x76", "\xA1\xB8 \xC0\xFA\xC0\xE5[SAVE] \xA1\xB9"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(e.Ask(c.sjis), c.cp949) << Hex(c.sjis);
+}
+
+TEST(StandInEngine, DemoModeLeavesAsciiAndMarkersByteForByte) {
+    EngineFolder e("mode demo\n");
+    e.Init();
+    const char* same[] = {
+        "Hello, world  ! (a) [b] <c> 12:30",
+        "_&040&__&041&_ _&163168&_ _&999&_ _&12&_",
+        "",
+    };
+    for (const char* s : same) EXPECT_EQ(e.Ask(s), s);
+    // Markers around and between Japanese words stay exactly as they were.
+    EXPECT_EQ(
+        e.Ask("_&040&_\x97\x45\x8E\xD2_&163168&_\x8E\x52_&041&_"),
+        "_&040&_\xBF\xEB\xBB\xE7(\xC1\xD6: \xC1\xD6\xC0\xCE\xB0\xF8)_&163168&_\xDF\xA3_&041&_");
+    // A trail byte in the ASCII range belongs to its character, not to the text around it.
+    EXPECT_EQ(e.Ask("\x83\x5C_&058&_"), "\xBC\xD2_&058&_");
+}
+
+TEST(StandInEngine, DemoModeStillHonoursExplicitRules) {
+    EngineFolder e("map 41 42\nnull 43\n");
+    e.Init();
+    EXPECT_EQ(e.Ask("A"), "B");
+    EXPECT_EQ(e.Ask("C"), std::nullopt);
+    EXPECT_EQ(e.Ask("D"), "D");
+}
+
+}  // namespace
