@@ -1,0 +1,50 @@
+// Command line of mirelo-host.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace host {
+
+enum class InputEncoding { Utf8, ShiftJis };
+enum class OutputEncoding { Utf8, Cp949 };
+
+// Exit codes, also listed in the help text.
+enum ExitCode {
+    kExitOk = 0,
+    kExitUsage = 1,
+    kExitInput = 2,
+    kExitLoad = 3,
+    kExitExport = 4,
+    kExitInit = 5,
+    kExitWindow = 6,
+    kExitLineFailed = 7,
+};
+
+inline constexpr int kOptionBufferSize = 16;
+inline constexpr int kMaxDestSize = 16 << 20;
+
+struct HostArgs {
+    std::wstring plugin;  // empty: Mirelo.dll beside the program
+    std::string options;  // copied into the option buffer, at most kOptionBufferSize - 1 bytes
+    int destSize = 4096;
+    InputEncoding input = InputEncoding::Utf8;
+    OutputEncoding output = OutputEncoding::Utf8;
+    bool stats = false;
+    bool dialog = false;
+    bool help = false;
+    std::wstring inputFile;   // empty or "-": standard input
+    bool inputGiven = false;  // a file (or "-") was named
+};
+
+struct ParsedArgs {
+    HostArgs args;
+    std::string error;  // empty when the command line is good
+};
+
+// Arguments without the program name.
+ParsedArgs ParseArgs(const std::vector<std::wstring>& argv);
+
+const char* HelpText();
+
+}  // namespace host

@@ -1,0 +1,103 @@
+#include "plugin_host.h"
+
+#include "host_args.h"
+
+namespace host {
+namespace {
+
+std::string SystemMessage(DWORD code) {
+    char buf[512] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             code, 0, buf, sizeof buf, nullptr);
+    std::string s(buf, n);
+    while (!s.empty() &&
+           (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.'))
+        s.pop_back();
+    return s.empty() ? "unknown error" : s;
+}
+
+std::string Utf8(const std::wstring& w) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string s(n > 0 ? n - 1 : 0, '\0');
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, s.data(), n, nullptr, nullptr);
+    return s;
+}
+
+template <class F>
+F Resolve(HMODULE m, const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(m, name)));
+}
+
+const wchar_t kWindowClass[] = L"MireloHostWindow";
+
+}  // namespace
+
+PluginHost::~PluginHost() {
+    Close();
+    if (m_module) FreeLibrary(m_module);
+}
+
+int PluginHost::Load(const std::wstring& path, std::string& message) {
+    m_module = LoadLibraryW(path.c_str());
+    if (!m_module) {
+        DWORD err = GetLastError();
+        message = "cannot load plug-in " + Utf8(path) + ": " + SystemMessage(err) + " (error " +
+                  std::to_string(err) + ")";
+        return kExitLoad;
+    }
+    m_init = Resolve<InitFn>(m_module, "OnPluginInit");
+    m_option = Resolve<OptionFn>(m_module, "OnPluginOption");
+    m_close = Resolve<CloseFn>(m_module, "OnPluginClose");
+    m_translate = Resolve<TranslateFn>(m_module, "Translate");
+    std::string missing;
+    auto need = [&](bool present, const char* name) {
+        if (present) return;
+        missing += missing.empty() ? "" : ", ";
+        missing += name;
+    };
+    need(m_init, "OnPluginInit");
+    need(m_option, "OnPluginOption");
+    need(m_close, "OnPluginClose");
+    need(m_translate, "Translate");
+    if (!missing.empty()) {
+        message = "plug-in " + Utf8(path) + " lacks the export(s) " + missing;
+        return kExitExport;
+    }
+    return kExitOk;
+}
+
+void PluginHost::Close() {
+    if (!m_open) return;
+    m_open = false;
+    m_close();
+}
+
+HostWindow::HostWindow() {
+    HINSTANCE inst = GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = inst;
+    wc.lpszClassName = kWindowClass;
+    RegisterClassExW(&wc);
+    m_wnd = CreateWindowExW(0, kWindowClass, L"mirelo-host", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, inst,
+                            nullptr);
+    if (!m_wnd)
+        m_wnd = CreateWindowExW(0, kWindowClass, L"mirelo-host", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, inst, nullptr);
+}
+
+HostWindow::~HostWindow() {
+    if (m_wnd) DestroyWindow(m_wnd);
+}
+
+void HostWindow::Pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+}  // namespace host
