@@ -96,6 +96,37 @@ TEST(FilterContract, EmptySourceWritesOneNul) {
     }
 }
 
+// Hand-picked cuts: inside a marker, between the bytes of a pair, at a space taken back.
+TEST(FilterContract, ACutResultIsAPrefixWithTheFullLength) {
+    struct {
+        test::FilterFn filter;
+        const char* input;
+        size_t cap;
+        std::string kept;
+        size_t ret;
+    } cases[] = {
+        {EscapeBrackets, "((", 5, "_&04", 14},
+        {EscapeBrackets, "((", 14, "_&040&__&040&", 14},
+        {EscapeBrackets, "((", 15, "_&040&__&040&_", 14},
+        {EscapeBrackets, "\x81(", 2, "\x81", 2},
+        {EscapeSymbols, "a\x81\x69", 6, "a_&16", 11},
+        {EscapeSymbols, "\x82\xA0\x82\xA0", 4, "\x82\xA0\x82", 4},
+        {DecodeByteMarkers, "a_&040&_b", 3, "a(", 3},
+        {DecodePairMarkers, "_&163168&_", 2, "\xA3", 2},
+        {DecodePairMarkers, "_&163168&_", 1, "", 2},
+        {TidySpaces, "ab \xA1\xB8", 3, "ab", 4},  // the space taken back lay past the cut
+        {TidySpaces, "ab \xA1\xB8", 4, "ab\xA1", 4},
+        {TidySpaces, "a \xA1\xB8", 3, "a\xA1", 3},
+        {StripAnnotations, "ab(c)d", 3, "ab", 3},
+        {StripAnnotations, "\xA1\xA1\xA1\xA1x", 2, " ", 3},
+    };
+    for (const auto& c : cases) {
+        const auto run = test::RunFilter(c.filter, c.input, c.cap);
+        EXPECT_EQ(Hex(run.bytes), Hex(c.kept)) << Hex(c.input) << " cap " << c.cap;
+        EXPECT_EQ(run.ret, c.ret) << Hex(c.input) << " cap " << c.cap;
+    }
+}
+
 // Whatever the capacity, a filter writes the same bytes as with room to spare, cut to cap-1,
 // reports the same full length, and leaves every byte past cap alone.
 TEST(FilterProperties, EveryCapacityGivesAPrefixAndNothingPastIt) {

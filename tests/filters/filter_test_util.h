@@ -59,4 +59,19 @@ inline std::string Hex(std::string_view s) {
     return out;
 }
 
+struct FilterCase {
+    std::string input;
+    std::string expected;
+};
+
+// Each case with room for the filter's worst case: the whole result and its length.
+template <size_t N>
+void CheckCases(FilterFn filter, size_t (*capacity)(size_t), const FilterCase (&cases)[N]) {
+    for (const FilterCase& c : cases) {
+        const auto run = RunFilter(filter, c.input, capacity(c.input.size()));
+        EXPECT_EQ(Hex(run.bytes), Hex(c.expected)) << "input " << Hex(c.input);
+        EXPECT_EQ(run.ret, c.expected.size()) << "input " << Hex(c.input);
+    }
+}
+
 }  // namespace mirelo::test

@@ -11,9 +11,6 @@ namespace {
 
 using namespace std::string_literals;
 using test::ExactText;
-using test::FilterFn;
-using test::Hex;
-using test::RunFilter;
 
 TEST(MarkerLength, RecognisesExactlyTheTwoShapes) {
     struct {
@@ -50,22 +47,8 @@ TEST(MarkerLength, RecognisesExactlyTheTwoShapes) {
     EXPECT_EQ(MarkerLength(nullptr), 0);
 }
 
-struct DecodeCase {
-    std::string input;
-    std::string expected;
-};
-
-void CheckDecoder(FilterFn decoder, const DecodeCase* cases, size_t count) {
-    for (size_t k = 0; k < count; ++k) {
-        const DecodeCase& c = cases[k];
-        const auto run = RunFilter(decoder, c.input, DecodedCapacity(c.input.size()));
-        EXPECT_EQ(Hex(run.bytes), Hex(c.expected)) << "input " << Hex(c.input);
-        EXPECT_EQ(run.ret, c.expected.size()) << "input " << Hex(c.input);
-    }
-}
-
 TEST(DecodeByteMarkers, Cases) {
-    const DecodeCase cases[] = {
+    const test::FilterCase cases[] = {
         {"", ""},
         {"abc", "abc"},
         {"a_&040&_b_&041&_", "a(b)"},
@@ -92,11 +75,11 @@ TEST(DecodeByteMarkers, Cases) {
         {"_&_&_&_", "_&_&_&_"},
         {"&&__", "&&__"},
     };
-    CheckDecoder(DecodeByteMarkers, cases, std::size(cases));
+    test::CheckCases(DecodeByteMarkers, DecodedCapacity, cases);
 }
 
 TEST(DecodePairMarkers, Cases) {
-    const DecodeCase cases[] = {
+    const test::FilterCase cases[] = {
         {"", ""},
         {"abc", "abc"},
         {"_&163168&_", "\xA3\xA8"},
@@ -117,30 +100,7 @@ TEST(DecodePairMarkers, Cases) {
         {"\xB0\xA1_&163168&_", "\xB0\xA1\xA3\xA8"},
         {"_&040&_&163168&_", "_&040&\xA3\xA8"},  // a ByteMarker's last "_" can open one
     };
-    CheckDecoder(DecodePairMarkers, cases, std::size(cases));
-}
-
-TEST(Decoders, ACutResultIsAPrefixWithTheFullLength) {
-    struct {
-        FilterFn decoder;
-        const char* input;
-        size_t cap;
-        std::string kept;
-        size_t ret;
-    } cases[] = {
-        {DecodeByteMarkers, "a_&040&_b", 3, "a(", 3},
-        {DecodeByteMarkers, "a_&040&_b", 2, "a", 3},
-        {DecodeByteMarkers, "a_&040&_b", 4, "a(b", 3},
-        {DecodeByteMarkers, "abcdef", 4, "abc", 6},
-        {DecodePairMarkers, "_&163168&_", 2, "\xA3", 2},
-        {DecodePairMarkers, "_&163168&_", 1, "", 2},
-        {DecodePairMarkers, "xy_&163168&_z", 4, "xy\xA3", 5},
-    };
-    for (const auto& c : cases) {
-        const auto run = RunFilter(c.decoder, c.input, c.cap);
-        EXPECT_EQ(Hex(run.bytes), Hex(c.kept)) << c.input << " cap " << c.cap;
-        EXPECT_EQ(run.ret, c.ret) << c.input << " cap " << c.cap;
-    }
+    test::CheckCases(DecodePairMarkers, DecodedCapacity, cases);
 }
 
 }  // namespace

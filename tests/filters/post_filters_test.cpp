@@ -10,23 +10,6 @@
 namespace mirelo {
 namespace {
 
-using test::Hex;
-using test::RunFilter;
-
-struct FilterCase {
-    std::string input;
-    std::string expected;
-};
-
-void CheckCases(test::FilterFn filter, const FilterCase* cases, size_t count) {
-    for (size_t k = 0; k < count; ++k) {
-        const FilterCase& c = cases[k];
-        const auto run = RunFilter(filter, c.input, DecodedCapacity(c.input.size()));
-        EXPECT_EQ(Hex(run.bytes), Hex(c.expected)) << "input " << Hex(c.input);
-        EXPECT_EQ(run.ret, c.expected.size()) << "input " << Hex(c.input);
-    }
-}
-
 // 「 」 『 』 in CP949
 #define LC "\xA1\xB8"
 #define RC "\xA1\xB9"
@@ -34,7 +17,7 @@ void CheckCases(test::FilterFn filter, const FilterCase* cases, size_t count) {
 #define RW "\xA1\xBB"
 
 TEST(TidySpaces, Cases) {
-    const FilterCase cases[] = {
+    const test::FilterCase cases[] = {
         {"", ""},
         {" ", " "},
         {"a  b", "a b"},
@@ -58,11 +41,11 @@ TEST(TidySpaces, Cases) {
         {"_&040&_ _&041&_", "_&040&_ _&041&_"},
         {"\xB0\xA1\xB8 x", "\xB0\xA1\xB8 x"},  // 0xA1 0xB8 hidden behind a lead byte
     };
-    CheckCases(TidySpaces, cases, std::size(cases));
+    test::CheckCases(TidySpaces, DecodedCapacity, cases);
 }
 
 TEST(StripAnnotations, Cases) {
-    const FilterCase cases[] = {
+    const test::FilterCase cases[] = {
         {"", ""},
         {"plain", "plain"},
         {"word (note) next", "word next"},
@@ -96,29 +79,7 @@ TEST(StripAnnotations, Cases) {
         {"(_&040&_)", ""},
         {"_&058&_:", "_&058&_"},
     };
-    CheckCases(StripAnnotations, cases, std::size(cases));
-}
-
-TEST(PostFilters, ACutResultIsAPrefixWithTheFullLength) {
-    struct {
-        test::FilterFn filter;
-        const char* input;
-        size_t cap;
-        std::string kept;
-        size_t ret;
-    } cases[] = {
-        {TidySpaces, "a  b", 2, "a", 3},
-        {TidySpaces, "ab " LC, 3, "ab", 4},  // the space taken back lay past the cut
-        {TidySpaces, "ab " LC, 4, "ab\xA1", 4},
-        {TidySpaces, "a " LC, 3, "a\xA1", 3},
-        {StripAnnotations, "ab(c)d", 3, "ab", 3},
-        {StripAnnotations, "\xA1\xA1\xA1\xA1x", 2, " ", 3},
-    };
-    for (const auto& c : cases) {
-        const auto run = RunFilter(c.filter, c.input, c.cap);
-        EXPECT_EQ(Hex(run.bytes), Hex(c.kept)) << Hex(c.input) << " cap " << c.cap;
-        EXPECT_EQ(run.ret, c.ret) << Hex(c.input) << " cap " << c.cap;
-    }
+    test::CheckCases(StripAnnotations, DecodedCapacity, cases);
 }
 
 }  // namespace

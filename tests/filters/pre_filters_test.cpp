@@ -13,23 +13,8 @@ namespace {
 using test::Hex;
 using test::RunFilter;
 
-struct FilterCase {
-    std::string input;
-    std::string expected;
-};
-
-void CheckCases(test::FilterFn filter, size_t (*capacity)(size_t), const FilterCase* cases,
-                size_t count) {
-    for (size_t k = 0; k < count; ++k) {
-        const FilterCase& c = cases[k];
-        const auto run = RunFilter(filter, c.input, capacity(c.input.size()));
-        EXPECT_EQ(Hex(run.bytes), Hex(c.expected)) << "input " << Hex(c.input);
-        EXPECT_EQ(run.ret, c.expected.size()) << "input " << Hex(c.input);
-    }
-}
-
 TEST(EscapeBrackets, Cases) {
-    const FilterCase cases[] = {
+    const test::FilterCase cases[] = {
         {"", ""},
         {"abc", "abc"},
         {"a(b)", "a_&040&_b_&041&_"},
@@ -48,11 +33,11 @@ TEST(EscapeBrackets, Cases) {
         {"\x81\x69", "\x81\x69"},  // symbols are the other filter's
         {"a_&(", "a_&_&040&_"},
     };
-    CheckCases(EscapeBrackets, EscapedCapacity, cases, std::size(cases));
+    test::CheckCases(EscapeBrackets, EscapedCapacity, cases);
 }
 
 TEST(EscapeSymbols, Cases) {
-    const FilterCase cases[] = {
+    const test::FilterCase cases[] = {
         {"", ""},
         {"abc(", "abc("},
         {"\x81\x69", "_&163168&_"},
@@ -68,7 +53,7 @@ TEST(EscapeSymbols, Cases) {
         {"\x82\x69\x81\x5B", "\x82\x69\x81\x5B"},
         {"\x81\x69\x81\x69", "_&163168&__&163168&_"},
     };
-    CheckCases(EscapeSymbols, SymbolEscapedCapacity, cases, std::size(cases));
+    test::CheckCases(EscapeSymbols, SymbolEscapedCapacity, cases);
 }
 
 // Generated from the code pages with Python's codecs: source.encode('cp932') and
@@ -152,30 +137,6 @@ TEST(EscapeSymbols, AgreesWithATableScanOnEveryPair) {
             const size_t ret = EscapeSymbols(src, dst, sizeof dst);
             ASSERT_EQ(std::string(dst, ret), expected) << std::hex << lead << " " << trail;
         }
-    }
-}
-
-TEST(PreFilters, ACutResultIsAPrefixWithTheFullLength) {
-    struct {
-        test::FilterFn filter;
-        const char* input;
-        size_t cap;
-        std::string kept;
-        size_t ret;
-    } cases[] = {
-        {EscapeBrackets, "((", 5, "_&04", 14},
-        {EscapeBrackets, "((", 8, "_&040&_", 14},
-        {EscapeBrackets, "((", 14, "_&040&__&040&", 14},
-        {EscapeBrackets, "((", 15, "_&040&__&040&_", 14},
-        {EscapeBrackets, "\x81(", 2, "\x81", 2},
-        {EscapeSymbols, "a\x81\x69", 6, "a_&16", 11},
-        {EscapeSymbols, "a\x81\x69", 12, "a_&163168&_", 11},
-        {EscapeSymbols, "\x82\xA0\x82\xA0", 4, "\x82\xA0\x82", 4},
-    };
-    for (const auto& c : cases) {
-        const auto run = RunFilter(c.filter, c.input, c.cap);
-        EXPECT_EQ(Hex(run.bytes), Hex(c.kept)) << Hex(c.input) << " cap " << c.cap;
-        EXPECT_EQ(run.ret, c.ret) << Hex(c.input) << " cap " << c.cap;
     }
 }
 
