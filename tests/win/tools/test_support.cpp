@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <atomic>
+#include <thread>
 
 namespace tooltest {
 namespace {
@@ -89,6 +90,87 @@ std::string Narrow(const std::wstring& s) {
     std::string out(n > 0 ? n - 1 : 0, '\0');
     if (n > 1) WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, out.data(), n, nullptr, nullptr);
     return out;
+}
+
+namespace {
+
+// Quotes one argument so that the C runtime's parser gives it back unchanged.
+std::wstring Quote(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+    std::wstring out = L"\"";
+    std::size_t slashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+        slashes = 0;
+        out.push_back(c);
+    }
+    out.append(slashes * 2, L'\\');
+    out.push_back(L'"');
+    return out;
+}
+
+void Drain(HANDLE h, std::string* into) {
+    char buf[4096];
+    DWORD n = 0;
+    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0) into->append(buf, n);
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring>& args,
+                         const std::string& input, DWORD timeoutMs) {
+    ProcessResult r;
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE inRead, inWrite, outRead, outWrite, errRead, errWrite;
+    if (!CreatePipe(&inRead, &inWrite, &sa, 0)) return r;
+    CreatePipe(&outRead, &outWrite, &sa, 0);
+    CreatePipe(&errRead, &errWrite, &sa, 0);
+    // Our ends must not leak into the child, or the pipes never report their end.
+    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+
+    std::wstring cmd = Quote(exe);
+    for (const auto& a : args) cmd += L" " + Quote(a);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = inRead;
+    si.hStdOutput = outWrite;
+    si.hStdError = errWrite;
+    PROCESS_INFORMATION pi = {};
+    BOOL started = CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  nullptr, &si, &pi);
+    CloseHandle(inRead);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    if (!started) {
+        CloseHandle(inWrite);
+        CloseHandle(outRead);
+        CloseHandle(errRead);
+        return r;
+    }
+    std::thread outThread(Drain, outRead, &r.out);
+    std::thread errThread(Drain, errRead, &r.err);
+    DWORD written = 0;
+    if (!input.empty())
+        WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+    CloseHandle(inWrite);
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(pi.hProcess, &r.exitCode);
+    else
+        TerminateProcess(pi.hProcess, 0xFFFFFFFF);
+    outThread.join();
+    errThread.join();
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return r;
 }
 
 }  // namespace tooltest

@@ -49,4 +49,14 @@ class Module {
     HMODULE m_h;
 };
 
+struct ProcessResult {
+    DWORD exitCode = 0xFFFFFFFF;  // stays so when the program could not start or hung
+    std::string out;
+    std::string err;
+};
+
+// Runs a program with the given arguments, feeding it `input` on standard input.
+ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring>& args,
+                         const std::string& input, DWORD timeoutMs = 60000);
+
 }  // namespace tooltest

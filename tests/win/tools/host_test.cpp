@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "host_args.h"
+#include "test_support.h"
+#include "text_codec.h"
+
+using namespace tooltest;
+using host::ParseArgs;
+
+namespace {
+
+std::wstring HostExe() {
+    return BinDir() + L"\\mirelo-host.exe";
+}
+std::wstring FakePlugin() {
+    return BinDir() + L"\\fake_plugin.dll";
+}
+
+std::vector<std::string> Lines(const std::string& s) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\n') {
+            out.push_back(s.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    if (start < s.size()) out.push_back(s.substr(start));
+    return out;
+}
+
+TEST(HostArgs, GoodCommandLines) {
+    auto a = ParseArgs({}).args;
+    EXPECT_TRUE(a.plugin.empty());
+    EXPECT_EQ(a.destSize, 4096);
+    EXPECT_EQ(a.input, host::InputEncoding::Utf8);
+    EXPECT_EQ(a.output, host::OutputEncoding::Utf8);
+    EXPECT_FALSE(a.inputGiven || a.stats || a.dialog || a.help);
+
+    auto p = ParseArgs({L"--plugin", L"C:\\x\\M.dll", L"--options=01", L"--dest-size", L"7",
+                        L"--input-encoding", L"sjis", L"--output-encoding=cp949", L"--stats",
+                        L"--dialog", L"in.txt"});
+    EXPECT_TRUE(p.error.empty()) << p.error;
+    EXPECT_EQ(p.args.plugin, L"C:\\x\\M.dll");
+    EXPECT_EQ(p.args.options, "01");
+    EXPECT_EQ(p.args.destSize, 7);
+    EXPECT_EQ(p.args.input, host::InputEncoding::ShiftJis);
+    EXPECT_EQ(p.args.output, host::OutputEncoding::Cp949);
+    EXPECT_TRUE(p.args.stats && p.args.dialog);
+    EXPECT_TRUE(p.args.inputGiven);
+    EXPECT_EQ(p.args.inputFile, L"in.txt");
+
+    EXPECT_TRUE(ParseArgs({L"-"}).args.inputGiven);  // standard input named explicitly
+    EXPECT_EQ(ParseArgs({L"--options", L""}).args.options, "");
+    EXPECT_EQ(ParseArgs({L"--options", L"123456789012345"}).args.options.size(), 15u);
+}
+
+TEST(HostArgs, BadCommandLinesAreRefused) {
+    const std::vector<std::wstring> bad[] = {
+        {L"--bogus"},
+        {L"--plugin"},
+        {L"--plugin", L""},
+        {L"--dest-size", L"0"},
+        {L"--dest-size", L"-5"},
+        {L"--dest-size", L"12x"},
+        {L"--dest-size", L"16777217"},
+        {L"--input-encoding", L"latin1"},
+        {L"--output-encoding", L"sjis"},
+        {L"--options", L"1234567890123456"},  // does not fit the 16-byte buffer
+        {L"--options", L"\u00e9"},
+        {L"--stats=yes"},
+        {L"a.txt", L"b.txt"},
+    };
+    for (const auto& argv : bad) {
+        auto r = ParseArgs(argv);
+        EXPECT_FALSE(r.error.empty()) << Narrow(argv[0]);
+    }
+}
+
+TEST(HostCodec, ConvertsBetweenUtf8AndTheCodePages) {
+    bool lossy = true;
+    EXPECT_EQ(host::Utf8ToShiftJis("\xE6\x97\xA5\xE6\x9C\xAC"
+                                   "abc",
+                                   &lossy),
+              "\x93\xFA\x96\x7B"
+              "abc");  // 日本abc
+    EXPECT_FALSE(lossy);
+    EXPECT_EQ(host::Utf8ToShiftJis("\xED\x95\x9C"
+                                   "a",
+                                   &lossy),
+              "?a");  // 한 has no Shift-JIS form
+    EXPECT_TRUE(lossy);
+    EXPECT_EQ(host::Utf8ToShiftJis("", &lossy), "");
+    EXPECT_FALSE(lossy);
+
+    EXPECT_EQ(host::Cp949ToUtf8("\xC7\xD1\xB1\xB9 ok"), "\xED\x95\x9C\xEA\xB5\xAD ok");  // 한국
+    EXPECT_EQ(host::Cp949ToUtf8(""), "");
+}
+
+TEST(HostCodec, LineReaderGivesOneLinePerInputLine) {
+    const struct {
+        std::string text;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"", {}},
+        {"a", {"a"}},
+        {"a\n", {"a"}},
+        {"a\r\nb\n\nc", {"a", "b", "", "c"}},
+        {"\r\n", {""}},
+        {"x\ry\r\r\n", {"x\ry\r"}},  // only the one CR before the line feed goes
+        {std::string("n\0ul\n", 5), {std::string("n\0ul", 4)}},  // NUL bytes are kept
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        WriteBytes(dir / L"in.txt", c.text);
+        std::FILE* f = _wfopen((dir / L"in.txt").c_str(), L"rb");
+        ASSERT_NE(f, nullptr);
+        host::LineReader reader(f);
+        std::vector<std::string> got;
+        std::string line;
+        while (reader.Next(line)) got.push_back(line);
+        std::fclose(f);
+        EXPECT_EQ(got, c.lines) << c.text.c_str();
+    }
+}
+
+TEST(HostProcess, SetupFailuresGiveOneLineAndTheirOwnExitCode) {
+    TempDir dir;
+    const struct {
+        std::vector<std::wstring> args;
+        DWORD code;
+    } cases[] = {
+        {{L"--dest-size", L"0"}, host::kExitUsage},
+        {{L"--plugin", dir / L"missing.dll"}, host::kExitLoad},
+        {{L"--plugin", BinDir() + L"\\J2KEngine.dll"}, host::kExitExport},
+        {{L"--plugin", FakePlugin(), dir / L"missing.txt"}, host::kExitInput},
+        {{L"--plugin", FakePlugin(), L"--options", L"x"}, host::kExitInit},
+    };
+    for (const auto& c : cases) {
+        auto r = RunProcess(HostExe(), c.args, "line\n");
+        EXPECT_EQ(r.exitCode, c.code) << r.err;
+        auto errLines = Lines(r.err);
+        ASSERT_EQ(errLines.size(), 1u) << r.err;
+        EXPECT_EQ(errLines[0].rfind("mirelo-host: ", 0), 0u) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+}
+
+TEST(HostProcess, HelpListsTheExitCodes) {
+    auto r = RunProcess(HostExe(), {L"--help"}, "");
+    EXPECT_EQ(r.exitCode, 0u);
+    for (const char* code : {"  3  ", "  4  ", "  5  "})
+        EXPECT_NE(r.out.find(code), std::string::npos) << code;
+}
+
+// Runs the host against the fake plug-in with a call log of its own.
+class FakeHost : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SetEnvironmentVariableW(L"MIRELO_FAKE_LOG", (m_dir / L"calls.log").c_str());
+    }
+    void TearDown() override { SetEnvironmentVariableW(L"MIRELO_FAKE_LOG", nullptr); }
+    ProcessResult Run(std::vector<std::wstring> args, const std::string& input) {
+        args.insert(args.begin(), {L"--plugin", FakePlugin()});
+        return RunProcess(HostExe(), args, input);
+    }
+    std::vector<std::string> Calls() const { return ReadLines(m_dir / L"calls.log"); }
+    TempDir m_dir;
+};
+
+TEST_F(FakeHost, EveryInputLineGivesExactlyOneOutputLine) {
+    // 日本語, かな, an empty line, a failing line, テスト without a final line feed.
+    auto r = Run({L"--options", L"01"},
+                 "\xEF\xBB\xBF\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\r\n"
+                 "\xE3\x81\x8B\xE3\x81\xAA\n\nFAIL\n\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88");
+    EXPECT_EQ(r.exitCode, host::kExitLineFailed);
+    EXPECT_EQ(r.out,
+              "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\n\xE3\x81\x8B\xE3\x81\xAA\n\n\n"
+              "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\n");
+    EXPECT_NE(r.err.find("line 4"), std::string::npos) << r.err;
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"init window=yes options=01", "close"}));
+}
+
+TEST_F(FakeHost, RawEncodingsPassBytesStraight) {
+    auto r = Run({L"--input-encoding", L"sjis", L"--output-encoding", L"cp949"},
+                 "\x93\xFA\x96\x7B\n\x82\xA9\x82\xC8\n");  // 日本, かな in Shift-JIS
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(r.out, "\xEC\xED\xDC\xE2\n\xAA\xAB\xAA\xCA\n");  // the same in CP949
+}
+
+TEST_F(FakeHost, DestinationSizeAndItsMisuseAreReported) {
+    // 日本語 is six bytes in CP949: a 5-byte destination keeps the first two characters.
+    auto cut = Run({L"--dest-size", L"5"}, "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\n");
+    EXPECT_EQ(cut.out, "\xE6\x97\xA5\xE6\x9C\xAC\n");
+    EXPECT_TRUE(cut.err.empty()) << cut.err;
+
+    auto over = Run({L"--dest-size", L"4"}, "OVERRUN\nNOTERM\n");
+    EXPECT_EQ(over.out, "OOO\nNNNN\n");
+    EXPECT_NE(over.err.find("line 1: the plug-in wrote past the end"), std::string::npos)
+        << over.err;
+    EXPECT_NE(over.err.find("line 2: result not terminated"), std::string::npos) << over.err;
+}
+
+TEST_F(FakeHost, DialogPrintsTheOptionStringAndTranslatesOnlyAGivenFile) {
+    auto alone = Run({L"--dialog", L"--options", L"00"}, "stdin is not read\n");
+    EXPECT_EQ(alone.exitCode, 0u) << alone.err;
+    EXPECT_EQ(alone.out, "options: \"10\"\n");
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"init window=yes options=00", "option", "close"}));
+
+    WriteBytes(m_dir / L"in.txt", "abc\n");
+    auto withFile = Run({L"--dialog", m_dir / L"in.txt"}, "");
+    EXPECT_EQ(withFile.out, "options: \"10\"\nabc\n");
+}
+
+TEST_F(FakeHost, StatsSummariseTheRun) {
+    auto r = Run({L"--stats"}, "a\nFAIL\nb\n");
+    EXPECT_EQ(r.out, "a\n\nb\n");
+    EXPECT_NE(r.err.find("lines: 3, failures: 1, total: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" us, mean: "), std::string::npos) << r.err;
+}
+
+TEST_F(FakeHost, FailedStartStillClosesThePlugin) {
+    auto r = Run({L"--options", L"x1"}, "never\n");
+    EXPECT_EQ(r.exitCode, host::kExitInit);
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"init window=yes options=x1", "close"}));
+}
+
+}  // namespace
