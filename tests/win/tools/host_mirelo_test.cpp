@@ -1,0 +1,127 @@
+// The real plug-in driven by mirelo-host against the stand-in engine, end to end.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "test_support.h"
+
+using namespace tooltest;
+
+namespace {
+
+// Points HKCU\Software\Kestrow\Mirelo FilePath somewhere for one test, then puts back what
+// was there before (or removes what it created).
+class FilePathOverride {
+  public:
+    explicit FilePathOverride(const std::wstring& value) {
+        DWORD disposition = 0;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                            &m_key, &disposition) != ERROR_SUCCESS) {
+            m_key = nullptr;
+            return;
+        }
+        m_createdKey = disposition == REG_CREATED_NEW_KEY;
+        DWORD size = 0;
+        if (RegQueryValueExW(m_key, kValue, nullptr, &m_oldType, nullptr, &size) == ERROR_SUCCESS) {
+            m_old.resize(size);
+            m_hadValue = RegQueryValueExW(m_key, kValue, nullptr, &m_oldType, m_old.data(),
+                                          &size) == ERROR_SUCCESS;
+        }
+        RegSetValueExW(m_key, kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+    ~FilePathOverride() {
+        if (!m_key) return;
+        if (m_hadValue)
+            RegSetValueExW(m_key, kValue, 0, m_oldType, m_old.data(),
+                           static_cast<DWORD>(m_old.size()));
+        else
+            RegDeleteValueW(m_key, kValue);
+        RegCloseKey(m_key);
+        if (m_createdKey) RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+    }
+    FilePathOverride(const FilePathOverride&) = delete;
+    FilePathOverride& operator=(const FilePathOverride&) = delete;
+    bool ok() const { return m_key != nullptr; }
+
+  private:
+    static constexpr const wchar_t* kKey = L"Software\\Kestrow\\Mirelo";
+    static constexpr const wchar_t* kValue = L"FilePath";
+    HKEY m_key = nullptr;
+    bool m_createdKey = false;
+    bool m_hadValue = false;
+    DWORD m_oldType = 0;
+    std::vector<BYTE> m_old;
+};
+
+std::string Hex(const std::string& s) {
+    std::string out;
+    char buf[3];
+    for (unsigned char c : s) {
+        std::snprintf(buf, sizeof buf, "%02X", c);
+        out += buf;
+    }
+    return out;
+}
+
+ProcessResult RunHost(const std::vector<std::wstring>& extra, const std::string& input) {
+    std::vector<std::wstring> args = {L"--plugin", BinDir() + L"\\Mirelo.dll"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunProcess(BinDir() + L"\\mirelo-host.exe", args, input);
+}
+
+std::size_t Count(const std::vector<std::string>& lines, const std::string& prefix) {
+    return static_cast<std::size_t>(std::count_if(
+        lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+TEST(MireloThroughHost, ScriptedEngineSeesTheContractKept) {
+    TempDir dir;
+    ASSERT_TRUE(CopyFileW((BinDir() + L"\\J2KEngine.dll").c_str(), (dir / L"J2KEngine.dll").c_str(),
+                          FALSE));
+    CreateDirectoryW((dir / L"Dat").c_str(), nullptr);
+    WriteBytes(dir / L"Dat\\standin.txt",
+               "mode scripted\nlog calls.log\n"
+               "map 93FA967B C0CFBABB\n"  // 日本 -> 일본
+               "null 6E6F7468696E67\n");  // "nothing" has no translation
+    FilePathOverride reg(dir.path());
+    ASSERT_TRUE(reg.ok());
+
+    // hello twice (the second from the cache), an empty line, 日本, brackets and a colon that
+    // must travel as markers, and a line the engine cannot translate.
+    auto r = RunHost({}, "hello\n\n\xE6\x97\xA5\xE6\x9C\xAC\r\na(b): c\nnothing\nhello\n");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(r.out, "hello\n\n\xEC\x9D\xBC\xEB\xB3\xB8\na(b): c\n\nhello\n");
+
+    auto log = ReadLines(dir / L"Dat\\calls.log");
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front().rfind("init key=", 0), 0u);
+    EXPECT_NE(log.front().find(" path=" + Hex(Narrow(dir / L"Dat"))), std::string::npos)
+        << log.front();
+    EXPECT_EQ(Count(log, "translate arg=0 in=68656C6C6F "), 1u);     // hello, once
+    EXPECT_EQ(Count(log, "translate arg=0 in=615F2630343026"), 1u);  // "a_&040&" ...
+    EXPECT_EQ(Count(log, "violation"), 0u);
+    const std::size_t results = Count(log, "translate ") - Count(log, "translate arg=0 in=6E6F");
+    EXPECT_EQ(Count(log, "free ptr="), results);
+    EXPECT_EQ(log.back(), "stop arg=0 outstanding=0");
+    EXPECT_EQ(Count(log, "terminate"), 0u);
+}
+
+TEST(MireloThroughHost, DemoEngineFolderFromTheBuildTree) {
+    wchar_t full[MAX_PATH];
+    GetFullPathNameW((BinDir() + L"\\..\\engine").c_str(), MAX_PATH, full, nullptr);
+    FilePathOverride reg(full);
+    ASSERT_TRUE(reg.ok());
+    // 勇者は魔王を倒した。 with both clean-ups on, then with both off.
+    const std::string line =
+        "\xE5\x8B\x87\xE8\x80\x85\xE3\x81\xAF\xE9\xAD\x94\xE7\x8E\x8B\xE3\x82\x92\xE5\x80\x92"
+        "\xE3\x81\x97\xE3\x81\x9F\xE3\x80\x82\n";
+    auto clean = RunHost({L"--options", L"11"}, line);
+    EXPECT_EQ(clean.exitCode, 0u) << clean.err;
+    EXPECT_EQ(clean.out, "용사는 마왕을 쓰러뜨렸다.\n");
+    auto raw = RunHost({L"--options", L"00"}, line);
+    EXPECT_EQ(raw.out, "용사(주: 주인공)는  마왕[마오]을  쓰러뜨렸다.\n");
+}
+
+}  // namespace
