@@ -1,0 +1,310 @@
+#include "locator_fixture.h"
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <memory>
+
+namespace mirelo::test {
+
+namespace {
+
+constexpr wchar_t kParentKey[] = L"Software\\Kestrow";
+constexpr wchar_t kKey[] = L"Software\\Kestrow\\Mirelo";
+constexpr wchar_t kValue[] = L"FilePath";
+constexpr wchar_t kQuestionText[] =
+    L"Mirelo\uAC00 \uC124\uCE58\uB41C \uACBD\uB85C\uB97C \uCC3E\uC744 \uC218 "
+    L"\uC5C6\uC2B5\uB2C8\uB2E4.\r\n\uACBD\uB85C\uB97C \uC9C1\uC811 "
+    L"\uCC3E\uC73C\uC2DC\uACA0\uC2B5\uB2C8\uAE4C?";
+
+bool KeyExists(const wchar_t* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+CallLog g_log;
+decltype(&MessageBoxW) g_messageBox = nullptr;
+decltype(&RegQueryValueExW) g_regQuery = nullptr;
+decltype(&SHBrowseForFolderW) g_browse = nullptr;
+decltype(&LoadLibraryW) g_loadLibrary = nullptr;
+decltype(&CoTaskMemFree) g_free = nullptr;
+
+int WINAPI HookMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags) {
+    {
+        std::lock_guard lock(g_log.mutex);
+        g_log.boxes.push_back({owner, text ? text : L"", caption ? caption : L"", flags});
+    }
+    return g_messageBox(owner, text, caption, flags);
+}
+
+LSTATUS WINAPI HookRegQuery(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                            LPDWORD size) {
+    {
+        std::lock_guard lock(g_log.mutex);
+        ++g_log.registryReads;
+    }
+    return g_regQuery(key, name, reserved, type, data, size);
+}
+
+PIDLIST_ABSOLUTE WINAPI HookBrowse(LPBROWSEINFOW info) {
+    BrowseCall call{info->hwndOwner,
+                    info->pidlRoot == nullptr,
+                    info->pszDisplayName != nullptr,
+                    info->lpszTitle ? info->lpszTitle : L"",
+                    info->ulFlags,
+                    info->lpfn != nullptr,
+                    nullptr};
+    for (int i = 0; call.displayBufferZeroed && i < MAX_PATH; ++i) {
+        call.displayBufferZeroed = info->pszDisplayName[i] == L'\0';
+    }
+    bool withoutPath;
+    {
+        std::lock_guard lock(g_log.mutex);
+        withoutPath = g_log.browserGivesItemWithoutPath;
+    }
+    PIDLIST_ABSOLUTE result = nullptr;
+    if (withoutPath) {
+        // "My Computer": a real item with no file-system path.
+        SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &result);
+    } else {
+        result = g_browse(info);
+    }
+    call.result = result;
+    std::lock_guard lock(g_log.mutex);
+    g_log.browses.push_back(call);
+    return result;
+}
+
+HMODULE WINAPI HookLoadLibrary(LPCWSTR path) {
+    {
+        std::lock_guard lock(g_log.mutex);
+        g_log.loads.push_back(path ? path : L"(null)");
+    }
+    return g_loadLibrary(path);
+}
+
+void WINAPI HookFree(LPVOID p) {
+    {
+        std::lock_guard lock(g_log.mutex);
+        g_log.freed.push_back(p);
+    }
+    g_free(p);
+}
+
+template <typename Fn>
+std::unique_ptr<IatHook> Hook(HMODULE module, const char* dll, const char* name, Fn replacement,
+                              Fn& original) {
+    auto hook =
+        std::make_unique<IatHook>(module, dll, name, reinterpret_cast<const void*>(replacement));
+    original = hook->Original<Fn>();
+    return hook;
+}
+
+}  // namespace
+
+std::wstring BinDir() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path);
+    return dir.substr(0, dir.find_last_of(L"\\/"));
+}
+
+InstallKey::InstallKey() : m_hadParent(KeyExists(kParentKey)), m_hadKey(KeyExists(kKey)) {
+    if (!m_hadKey) return;
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_ANY | RRF_NOEXPAND, &m_type, nullptr,
+                     &size) != ERROR_SUCCESS) {
+        return;
+    }
+    m_data.resize(size);
+    m_hadValue = RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_ANY | RRF_NOEXPAND, &m_type,
+                              m_data.data(), &size) == ERROR_SUCCESS;
+    m_data.resize(size);
+}
+
+InstallKey::~InstallKey() {
+    if (!m_hadKey) {
+        DeleteKey();
+        if (!m_hadParent) RegDeleteKeyW(HKEY_CURRENT_USER, kParentKey);
+        return;
+    }
+    if (m_hadValue) {
+        SetRaw(m_type, m_data.data(), static_cast<DWORD>(m_data.size()));
+    } else {
+        DeleteValue();
+    }
+}
+
+void InstallKey::SetPath(const std::wstring& folder) {
+    SetRaw(REG_SZ, folder.c_str(), static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+}
+
+void InstallKey::SetRaw(DWORD type, const void* data, DWORD bytes) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    RegSetValueExW(key, kValue, 0, type, static_cast<const BYTE*>(data), bytes);
+    RegCloseKey(key);
+}
+
+void InstallKey::DeleteValue() {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, kValue);
+}
+
+void InstallKey::DeleteKey() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+}
+
+EngineFolder::EngineFolder(const std::wstring& suffix, bool withEngine) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    // Wine reuses process ids, and a loaded engine's folder may have outlived its
+    // test: never reuse a name.
+    const std::wstring base = std::wstring(temp) + L"mirelo-locator-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(GetTickCount64()) + L"-";
+    for (int n = 0; n < 1000; ++n) {
+        m_top = base + std::to_wstring(n);
+        if (CreateDirectoryW(m_top.c_str(), nullptr)) break;
+    }
+    m_root = m_top + suffix;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(m_root + L"\\Dat"), ec);
+    if (withEngine) {
+        CopyFileW((BinDir() + L"\\J2KEngine.dll").c_str(), (m_root + L"\\J2KEngine.dll").c_str(),
+                  FALSE);
+    }
+}
+
+EngineFolder::~EngineFolder() {
+    // A loaded engine is never unloaded, so its file may stay behind.
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(m_top), ec);
+}
+
+std::wstring EngineFolder::LibraryPathFor(const std::wstring& folder) {
+    return folder + L"\\Dat\\..\\J2KEngine.dll";
+}
+
+HookedPlugin::HookedPlugin() {
+    {
+        std::lock_guard lock(g_log.mutex);
+        g_log.boxes.clear();
+        g_log.browses.clear();
+        g_log.loads.clear();
+        g_log.freed.clear();
+        g_log.registryReads = 0;
+        g_log.browserGivesItemWithoutPath = false;
+    }
+    m_module = LoadLibraryW((BinDir() + L"\\Mirelo.dll").c_str());
+    if (!m_module) return;
+    m_init = reinterpret_cast<decltype(m_init)>(
+        reinterpret_cast<void*>(GetProcAddress(m_module, "OnPluginInit")));
+    m_option = reinterpret_cast<decltype(m_option)>(
+        reinterpret_cast<void*>(GetProcAddress(m_module, "OnPluginOption")));
+    m_close = reinterpret_cast<decltype(m_close)>(
+        reinterpret_cast<void*>(GetProcAddress(m_module, "OnPluginClose")));
+    m_hooks.push_back(Hook(m_module, "user32.dll", "MessageBoxW", &HookMessageBox, g_messageBox));
+    m_hooks.push_back(
+        Hook(m_module, "advapi32.dll", "RegQueryValueExW", &HookRegQuery, g_regQuery));
+    m_hooks.push_back(Hook(m_module, "shell32.dll", "SHBrowseForFolderW", &HookBrowse, g_browse));
+    m_hooks.push_back(
+        Hook(m_module, "kernel32.dll", "LoadLibraryW", &HookLoadLibrary, g_loadLibrary));
+    m_hooks.push_back(Hook(m_module, "ole32.dll", "CoTaskMemFree", &HookFree, g_free));
+}
+
+HookedPlugin::~HookedPlugin() {
+    if (m_open) Close();
+    if (m_host) DestroyWindow(m_host);
+    m_hooks.clear();
+    if (m_module) FreeLibrary(m_module);
+}
+
+bool HookedPlugin::Ready() const {
+    if (!m_module || !m_init || !m_option || !m_close) return false;
+    for (const auto& hook : m_hooks) {
+        if (!hook->Installed()) return false;
+    }
+    return true;
+}
+
+int HookedPlugin::Init(const char* options) {
+    std::fill(std::begin(m_options), std::end(m_options), '#');
+    lstrcpynA(m_options, options, sizeof m_options);
+    return Reinit();
+}
+
+int HookedPlugin::Reinit() {
+    if (!m_host) {
+        m_host = CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPED, 0, 0, 100, 100, nullptr,
+                                 nullptr, nullptr, nullptr);
+    }
+    m_open = true;
+    return m_init(m_host, m_options);
+}
+
+int HookedPlugin::Option() {
+    return m_option();
+}
+
+int HookedPlugin::Close() {
+    m_open = false;
+    return m_close();
+}
+
+void HookedPlugin::DestroyHostWindow() {
+    DestroyWindow(m_host);
+    m_host = nullptr;
+}
+
+CallLog& HookedPlugin::Log() {
+    return g_log;
+}
+
+std::vector<BoxCall> HookedPlugin::Boxes() {
+    std::lock_guard lock(g_log.mutex);
+    return g_log.boxes;
+}
+
+std::unique_ptr<UiWatcher> AnswerWith(const UserScript& script) {
+    struct State {
+        std::mutex mutex;
+        UserScript script;
+        size_t questions = 0, browsers = 0;
+    };
+    auto state = std::make_shared<State>();
+    state->script = script;
+    return std::make_unique<UiWatcher>([state](const SeenWindow& w) {
+        std::lock_guard lock(state->mutex);
+        const UserScript& s = state->script;
+        if (w.caption == L"Mirelo Initialize Error") {
+            PressButton(w.hwnd, IDOK);
+        } else if (w.caption == L"Mirelo Plugin" && w.text == kQuestionText) {
+            const size_t i = state->questions++;
+            PressButton(w.hwnd, i < s.questionAnswers.size() ? s.questionAnswers[i] : IDNO);
+        } else if (w.caption == L"Mirelo Plugin") {
+            PressButton(w.hwnd, s.warningAnswer);
+        } else if (!w.text.empty()) {
+            PressButton(w.hwnd, IDCANCEL);  // a box nobody expected
+        } else {
+            const size_t i = state->browsers++;
+            const std::wstring choice = i < s.browserChoices.size() ? s.browserChoices[i] : L"";
+            if (!choice.empty()) {
+                DWORD_PTR ignored = 0;
+                SendMessageTimeoutW(w.hwnd, BFFM_SETSELECTIONW, TRUE,
+                                    reinterpret_cast<LPARAM>(choice.c_str()), SMTO_NORMAL, 5000,
+                                    &ignored);
+                PressButton(w.hwnd, IDOK);
+            } else {
+                PressButton(w.hwnd, IDCANCEL);
+            }
+        }
+    });
+}
+
+}  // namespace mirelo::test
