@@ -30,4 +30,12 @@ fi
 if ! wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then :; fi
 flock -u 9
 exec 9>&-
-exec wine "$@"
+# Wine starts helper processes on demand (the desktop process when a window first
+# appears); they outlive the program and would hold ctest's pipes open. Let them
+# inherit a file instead, and pass its contents on once the program has ended.
+out=$(mktemp)
+wine "$@" </dev/null >"$out" 2>&1
+rc=$?
+cat "$out"
+rm -f "$out"
+exit $rc

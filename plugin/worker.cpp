@@ -51,6 +51,7 @@ class Worker {
     CMireloApp& app_;
     const uint32_t generation_;
     EngineBinding engine_{};
+    bool engineReady_ = false;
     std::unique_ptr<TranslationCache> cache_;
     std::unique_ptr<FilterChain> chain_;
     std::vector<char> source_;
@@ -64,6 +65,9 @@ void Worker::Run(HANDLE requestEvent, HANDLE doneEvent) {
         source_.resize(kMaxSourceBytes + 2);
         app_.InitializeEngine();
         engine_ = app_.m_engine;
+        // A rejected library may still export the two functions a request needs, but
+        // it was never initialised: it must not be called.
+        engineReady_ = app_.m_strInitError.empty() && engine_.CanTranslate();
         started = true;
         ::SetEvent(doneEvent);
 
@@ -121,7 +125,7 @@ Worker::Answer Worker::Compute(std::string_view source) {
     if (const CacheEntry* hit = cache_->FindEntry(key, source)) return {true, hit->text()};
 
     // A failed start-up leaves no engine to call: answer with the empty text.
-    if (!engine_.CanTranslate()) return {true, {}};
+    if (!engineReady_) return {true, {}};
 
     // One consistent pair of options for the whole request.
     const ChainOptions options{app_.m_bRemoveBrackets.load(std::memory_order_relaxed) != 0,

@@ -1,0 +1,215 @@
+// The plug-in's boundary as a host meets it: the export table, the calling
+// convention, the imports, and the order of the four exports, in and out of contract.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "plugin_fixture.h"
+#include "ui_watcher.h"
+
+using namespace mirelo::test;
+
+// Calls fn with two or three 32-bit arguments and reports how far ESP moved across
+// the call: 0 when the callee removed its arguments (stdcall), -4*n when it did not.
+extern "C" int StackDeltaOfCall2(void* fn, uint32_t a, uint32_t b);
+extern "C" int StackDeltaOfCall3(void* fn, uint32_t a, uint32_t b, uint32_t c);
+asm(".globl _StackDeltaOfCall2\n"
+    "_StackDeltaOfCall2:\n"
+    "  pushl %ebp\n  movl %esp, %ebp\n  pushl %esi\n  movl %esp, %esi\n"
+    "  pushl 16(%ebp)\n  pushl 12(%ebp)\n  call *8(%ebp)\n"
+    "  movl %esp, %eax\n  subl %esi, %eax\n"
+    "  movl %esi, %esp\n  popl %esi\n  popl %ebp\n  ret\n"
+    ".globl _StackDeltaOfCall3\n"
+    "_StackDeltaOfCall3:\n"
+    "  pushl %ebp\n  movl %esp, %ebp\n  pushl %esi\n  movl %esp, %esi\n"
+    "  pushl 20(%ebp)\n  pushl 16(%ebp)\n  pushl 12(%ebp)\n  call *8(%ebp)\n"
+    "  movl %esp, %eax\n  subl %esi, %eax\n"
+    "  movl %esi, %esp\n  popl %esi\n  popl %ebp\n  ret\n");
+
+namespace {
+
+const IMAGE_NT_HEADERS32* NtHeaders(HMODULE module) {
+    auto base = reinterpret_cast<const BYTE*>(module);
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    return reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+}
+
+TEST(ExportTable, HoldsExactlyTheFiveNamesAtTheirOrdinals) {
+    Plugin plugin;
+    ASSERT_TRUE(plugin.Loaded());
+    auto base = reinterpret_cast<const BYTE*>(plugin.module());
+    const auto& dir =
+        NtHeaders(plugin.module())->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    auto exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    EXPECT_STREQ("Mirelo.dll", reinterpret_cast<const char*>(base + exports->Name));
+    EXPECT_EQ(1u, exports->Base);
+    EXPECT_EQ(5u, exports->NumberOfFunctions);
+    ASSERT_EQ(5u, exports->NumberOfNames);
+
+    auto names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    auto ordinals = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);
+    std::set<std::pair<DWORD, std::string>> table;
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        table.emplace(ordinals[i] + exports->Base, reinterpret_cast<const char*>(base + names[i]));
+    }
+    const std::set<std::pair<DWORD, std::string>> expected = {{1, "DllMain"},
+                                                              {2, "OnPluginInit"},
+                                                              {3, "OnPluginOption"},
+                                                              {4, "OnPluginClose"},
+                                                              {5, "Translate"}};
+    EXPECT_EQ(expected, table);
+    EXPECT_EQ(reinterpret_cast<void*>(plugin.translate),
+              reinterpret_cast<void*>(::GetProcAddress(plugin.module(), MAKEINTRESOURCEA(5))));
+}
+
+TEST(ExportTable, ImportsOnlySystemLibraries) {
+    Plugin plugin;
+    ASSERT_TRUE(plugin.Loaded());
+    auto base = reinterpret_cast<const BYTE*>(plugin.module());
+    const auto& dir =
+        NtHeaders(plugin.module())->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const std::set<std::string> system = {"kernel32.dll", "user32.dll",  "advapi32.dll",
+                                          "msvcrt.dll",   "shell32.dll", "ole32.dll",
+                                          "comctl32.dll"};
+    int count = 0;
+    for (auto desc = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         desc->Name; ++desc, ++count) {
+        std::string name = reinterpret_cast<const char*>(base + desc->Name);
+        for (char& c : name) c = static_cast<char>(::tolower(static_cast<unsigned char>(c)));
+        EXPECT_TRUE(system.count(name)) << "imports " << name;
+    }
+    EXPECT_GT(count, 0);
+}
+
+TEST(CallingConvention, InitAndTranslateRemoveTheirOwnArguments) {
+    EngineFolder engine(Scripted("map 616263 414243\n"));
+    InstallPathValue path(engine.Root());
+    HostWindow host;
+    char options[16] = "";
+    Plugin plugin;
+    ASSERT_TRUE(plugin.Loaded());
+
+    EXPECT_EQ(0, StackDeltaOfCall2(reinterpret_cast<void*>(plugin.init),
+                                   reinterpret_cast<uintptr_t>(host.get()),
+                                   reinterpret_cast<uintptr_t>(options)));
+    char dest[16] = {};
+    EXPECT_EQ(0, StackDeltaOfCall3(reinterpret_cast<void*>(plugin.translate),
+                                   reinterpret_cast<uintptr_t>("abc"),
+                                   reinterpret_cast<uintptr_t>(dest), sizeof dest));
+    EXPECT_STREQ("ABC", dest);
+    EXPECT_EQ(1, plugin.close());
+}
+
+TEST(Lifecycle, TranslatesBetweenInitAndClose) {
+    RunningPlugin run(Scripted("map 82b182f1 bec8b3e7\n"));  // こん -> 안녕
+    ASSERT_EQ(1, run.initResult);
+    std::string result;
+    EXPECT_EQ(1, run.plugin.TranslateText("\x82\xb1\x82\xf1", result));
+    EXPECT_EQ("\xbe\xc8\xb3\xe7", result);
+    EXPECT_EQ(1, run.Close());
+
+    EXPECT_EQ(1u, run.engine.LogLines("init ").size());
+    const auto stop = run.engine.LogLines("stop ");
+    ASSERT_EQ(1u, stop.size());
+    EXPECT_EQ("stop arg=0 outstanding=0", stop[0]);
+    EXPECT_TRUE(run.engine.LogLines("terminate").empty());
+    EXPECT_TRUE(run.engine.LogLines("violation").empty());
+}
+
+TEST(Lifecycle, EveryEngineResultIsFreedExactlyOnce) {
+    RunningPlugin run(Scripted("map 61 41\nmap 62 42\n"));
+    ASSERT_EQ(1, run.initResult);
+    std::string result;
+    for (const char* line : {"a", "b", "c", "a"})
+        EXPECT_EQ(1, run.plugin.TranslateText(line, result));
+    run.Close();
+    const auto translated = run.engine.LogLines("translate ");
+    const auto freed = run.engine.LogLines("free ");
+    EXPECT_EQ(3u, translated.size());  // the second "a" comes from the cache
+    ASSERT_EQ(translated.size(), freed.size());
+    for (size_t i = 0; i < freed.size(); ++i) {
+        const std::string ptr = translated[i].substr(translated[i].find("out=") + 4);
+        EXPECT_EQ("free ptr=" + ptr, freed[i]);
+    }
+    EXPECT_TRUE(run.engine.LogLines("violation").empty());
+}
+
+TEST(Lifecycle, SecondCycleStartsAFreshWorkerAndEngine) {
+    EngineFolder engine(Scripted());
+    InstallPathValue path(engine.Root());
+    HostWindow host;
+    char options[16] = "";
+    Plugin plugin;
+    ASSERT_TRUE(plugin.Loaded());
+    std::string result;
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        ASSERT_EQ(1, plugin.init(host.get(), options));
+        EXPECT_EQ(1, plugin.TranslateText("same line", result));
+        EXPECT_EQ("same line", result);
+        EXPECT_EQ(1, plugin.close());
+    }
+    EXPECT_EQ(2u, engine.LogLines("init ").size());
+    EXPECT_EQ(2u, engine.LogLines("stop arg=0").size());
+    EXPECT_EQ(2u, engine.LogLines("translate ").size());  // each worker starts with an empty cache
+}
+
+TEST(OutOfContract, CallsBeforeInitAndAfterCloseDoNothingHarmful) {
+    Plugin plugin;
+    ASSERT_TRUE(plugin.Loaded());
+    char dest[8] = "canary";
+    EXPECT_EQ(0, plugin.translate("abc", dest, sizeof dest));
+    EXPECT_STREQ("canary", dest);
+    EXPECT_EQ(1, plugin.close());  // close without init
+    EXPECT_EQ(1, plugin.option());
+
+    {
+        RunningPlugin run(Scripted());
+        ASSERT_EQ(1, run.initResult);
+        EXPECT_EQ(1, run.Close());
+        EXPECT_EQ(0, run.plugin.translate("abc", dest, sizeof dest));
+        EXPECT_STREQ("canary", dest);
+        EXPECT_EQ(1, run.plugin.close());  // a second close
+        EXPECT_EQ(1, run.plugin.option());
+    }
+}
+
+TEST(OutOfContract, SecondInitWithoutCloseReplacesTheFirstWorker) {
+    RunningPlugin run(Scripted());
+    ASSERT_EQ(1, run.initResult);
+    ASSERT_EQ(1, run.plugin.init(run.host.get(), run.optionBuffer));
+    std::string result;
+    EXPECT_EQ(1, run.plugin.TranslateText("again", result));
+    EXPECT_EQ("again", result);
+    run.Close();
+    EXPECT_EQ(2u, run.engine.LogLines("stop arg=0").size());
+}
+
+TEST(OptionDialog, NotShownWithoutALiveHostWindow) {
+    UiWatcher watcher([](const SeenWindow& w) { PressButton(w.hwnd, IDCANCEL); });
+    {
+        Plugin plugin;
+        ASSERT_TRUE(plugin.Loaded());
+        EXPECT_EQ(1, plugin.option());  // before OnPluginInit
+    }
+    {
+        RunningPlugin run(Scripted());
+        ASSERT_EQ(1, run.initResult);
+        run.Close();
+        EXPECT_EQ(1, run.plugin.option());  // the worker has ended
+    }
+    {
+        RunningPlugin run(Scripted());
+        ASSERT_EQ(1, run.initResult);
+        run.host.Destroy();
+        EXPECT_EQ(1, run.plugin.option());  // the host window is gone
+    }
+    ::Sleep(300);
+    EXPECT_TRUE(watcher.Seen().empty());
+}
+
+}  // namespace

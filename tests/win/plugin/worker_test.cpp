@@ -1,0 +1,207 @@
+// The request handshake and the worker's answers: time-outs that must not let a
+// late result land anywhere, a close that outlasts its wait, concurrent callers,
+// and how an answer is fitted into the caller's buffer.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plugin_fixture.h"
+
+using namespace mirelo::test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST(SlowEngine, TimedOutRequestNeverWritesLateAndTheNextCallerGetsItsOwnAnswer) {
+    // "slow" takes 4 s; "next" is answered at once.
+    RunningPlugin run(
+        Scripted("delay 736c6f77 4000\nmap 736c6f77 4c415445\nmap 6e657874 4e455854\n"));
+    ASSERT_EQ(1, run.initResult);
+
+    std::vector<char> canary(64, 'C');
+    canary.back() = '\0';
+    const auto start = Clock::now();
+    EXPECT_EQ(0, run.plugin.translate("slow", canary.data(), static_cast<int>(canary.size())));
+    const double waited = SecondsSince(start);
+    EXPECT_GT(waited, 2.8);
+    EXPECT_LT(waited, 3.8);
+
+    // This request is queued behind the slow one; the done signal of the slow one
+    // arrives while it waits and must not end its wait early.
+    char next[64] = "untouched";
+    EXPECT_EQ(1, run.plugin.translate("next", next, sizeof next));
+    EXPECT_STREQ("NEXT", next);
+    EXPECT_GT(SecondsSince(start), 3.9);
+
+    EXPECT_EQ(std::string(63, 'C'), canary.data());
+    EXPECT_EQ(1u, run.engine.LogLines("translate arg=0 in=" + Hex("slow")).size());
+}
+
+TEST(SlowEngine, RequestAbandonedBeforeTheWorkerReachesItIsNeverTranslated) {
+    RunningPlugin run(Scripted("delay 736c6f77 6500\n"));
+    ASSERT_EQ(1, run.initResult);
+    char a[16] = "A", b[16] = "B";
+    EXPECT_EQ(0, run.plugin.translate("slow", a, sizeof a));    // worker busy until 6.5 s
+    EXPECT_EQ(0, run.plugin.translate("queued", b, sizeof b));  // gives up at 6 s, still queued
+    char c[16] = "C";
+    EXPECT_EQ(1, run.plugin.translate("last", c, sizeof c));
+    EXPECT_STREQ("last", c);
+    EXPECT_STREQ("A", a);
+    EXPECT_STREQ("B", b);
+    EXPECT_TRUE(run.engine.LogLines("translate arg=0 in=" + Hex("queued")).empty());
+}
+
+TEST(SlowEngine, CloseDuringALongEngineCallThenUnloadLeavesTheProcessAlive) {
+    EngineFolder engine(Scripted("delay * 7000\n"));
+    InstallPathValue path(engine.Root());
+    HostWindow host;
+    char options[16] = "";
+    Plugin plugin;
+    ASSERT_TRUE(plugin.Loaded());
+    ASSERT_EQ(1, plugin.init(host.get(), options));
+
+    char dest[16] = "keep";
+    EXPECT_EQ(0, plugin.translate("long", dest, sizeof dest));
+    const auto start = Clock::now();
+    EXPECT_EQ(1, plugin.close());
+    const double waited = SecondsSince(start);
+    EXPECT_GT(waited, 2.8);  // the worker was still inside the engine
+    EXPECT_LT(waited, 3.8);
+    plugin.Unload();
+
+    // The worker holds the library until it has left it for good.
+    EXPECT_NE(nullptr, ::GetModuleHandleW(L"Mirelo.dll"));
+    ::Sleep(3000);
+    EXPECT_EQ(nullptr, ::GetModuleHandleW(L"Mirelo.dll"));
+    EXPECT_STREQ("keep", dest);
+    EXPECT_EQ(1u, engine.LogLines("stop arg=0 outstanding=0").size());
+    EXPECT_TRUE(engine.LogLines("violation").empty());
+}
+
+TEST(Concurrency, FourThreadsEachGetTheAnswerToTheirOwnText) {
+    RunningPlugin run(Scripted());  // echo
+    ASSERT_EQ(1, run.initResult);
+    constexpr int kThreads = 4, kLines = 60;
+    std::vector<int> wrong(kThreads, 0), failed(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kLines; ++i) {
+                const std::string line =
+                    "thread " + std::to_string(t) + " line " + std::to_string(i % 20);
+                std::string result;
+                if (run.plugin.TranslateText(line, result) != 1) ++failed[t];
+                if (result != line) ++wrong[t];
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(0, failed[t]) << "thread " << t;
+        EXPECT_EQ(0, wrong[t]) << "thread " << t;
+    }
+    EXPECT_EQ(static_cast<size_t>(kThreads * 20), run.engine.LogLines("translate ").size());
+}
+
+TEST(Answers, NullEngineResultLeavesTheBufferAsItWasAndIsNotFreed) {
+    RunningPlugin run(Scripted("null 6e6f6e65\n"));
+    ASSERT_EQ(1, run.initResult);
+    char dest[16] = "previous";
+    EXPECT_EQ(1, run.plugin.translate("none", dest, sizeof dest));
+    EXPECT_STREQ("previous", dest);
+    EXPECT_EQ(1, run.plugin.translate("none", dest, sizeof dest));  // not cached: asks again
+    EXPECT_EQ(2u, run.engine.LogLines("translate arg=0 in=" + Hex("none") + " out=null").size());
+    EXPECT_TRUE(run.engine.LogLines("free ").empty());
+}
+
+TEST(Answers, ResultIsCutToTheDestinationSize) {
+    RunningPlugin run(Scripted("map 74656e 30313233343536373839\n"));  // "ten" -> 10 digits
+    ASSERT_EQ(1, run.initResult);
+    struct Case {
+        int size;
+        const char* expected;
+    } cases[] = {{11, "0123456789"}, {12, "0123456789"}, {10, "012345678"}, {5, "0123"}, {1, ""}};
+    for (const Case& c : cases) {
+        std::vector<char> dest(c.size + 4, 'X');
+        EXPECT_EQ(1, run.plugin.translate("ten", dest.data(), c.size));
+        EXPECT_STREQ(c.expected, dest.data()) << "size " << c.size;
+        EXPECT_EQ(std::string(3, 'X'), std::string(dest.data() + c.size + 1, 3))
+            << "size " << c.size;
+        if (c.size < 11) {
+            EXPECT_EQ(0, dest[c.size - 1]);
+        }
+    }
+    // A size below 1 gets nothing written at all.
+    for (int size : {0, -1, INT_MIN}) {
+        char dest[4] = "abc";
+        EXPECT_EQ(1, run.plugin.translate("ten", dest, size));
+        EXPECT_STREQ("abc", dest);
+    }
+}
+
+TEST(Answers, CutCanSplitADoubleByteCharacterLeavingItsLeadByte) {
+    RunningPlugin run(Scripted("map 6b 61bec8\n"));  // 'a' then 안
+    ASSERT_EQ(1, run.initResult);
+    char dest[3];
+    EXPECT_EQ(1, run.plugin.translate("k", dest, sizeof dest));
+    EXPECT_EQ(std::string("a\xbe"), dest);
+}
+
+TEST(Answers, SourceLengthLimitIsFourKilobytes) {
+    RunningPlugin run(Scripted());  // echo
+    ASSERT_EQ(1, run.initResult);
+    std::vector<char> dest(8192, 'X');
+
+    const std::string full(4096, 'a');
+    EXPECT_EQ(1, run.plugin.translate(full.c_str(), dest.data(), static_cast<int>(dest.size())));
+    EXPECT_EQ(full, dest.data());
+
+    const std::string over(4097, 'b');
+    EXPECT_EQ(1, run.plugin.translate(over.c_str(), dest.data(), static_cast<int>(dest.size())));
+    EXPECT_STREQ("", dest.data());
+
+    std::fill(dest.begin(), dest.end(), 'X');
+    EXPECT_EQ(1, run.plugin.translate("", dest.data(), static_cast<int>(dest.size())));
+    EXPECT_STREQ("", dest.data());
+    std::fill(dest.begin(), dest.end(), 'X');
+    EXPECT_EQ(1, run.plugin.translate(nullptr, dest.data(), static_cast<int>(dest.size())));
+    EXPECT_STREQ("", dest.data());
+
+    // Only the 4096-byte line reached the engine.
+    const auto calls = run.engine.LogLines("translate ");
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_NE(std::string::npos, calls[0].find("in=" + Hex(full) + " "));
+}
+
+TEST(Answers, NullDestinationStillServesTheRequestInFull) {
+    RunningPlugin run(Scripted("map 6c696e65 4c494e45\n"));
+    ASSERT_EQ(1, run.initResult);
+    EXPECT_EQ(1, run.plugin.translate("line", nullptr, 100));
+    std::string result;
+    EXPECT_EQ(1, run.plugin.TranslateText("line", result));
+    EXPECT_EQ("LINE", result);
+    EXPECT_EQ(1u, run.engine.LogLines("translate ").size());
+}
+
+TEST(Answers, OversizedEngineOutputIsProcessedWholeThenCut) {
+    RunningPlugin run(Scripted("oversize 626967 100000\n"));
+    ASSERT_EQ(1, run.initResult);
+    std::vector<char> dest(200000, 'X');
+    EXPECT_EQ(1, run.plugin.translate("big", dest.data(), static_cast<int>(dest.size())));
+    EXPECT_EQ(100000u, std::string(dest.data()).size());
+    std::vector<char> small(64, 'X');
+    EXPECT_EQ(1, run.plugin.translate("big", small.data(), static_cast<int>(small.size())));
+    EXPECT_EQ(63u, std::string(small.data()).size());
+    EXPECT_EQ(std::string(dest.data(), 63), small.data());
+}
+
+}  // namespace
