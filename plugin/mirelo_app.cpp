@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "option_dialog.h"
 #include "option_string.h"
 #include "worker.h"
 
@@ -72,6 +73,17 @@ int CMireloApp::OnPluginInit(HWND hostWnd, char* optionString) {
 int CMireloApp::OnPluginOption() {
     const HWND host = g_hHostWnd.load();
     if (host == nullptr || !::IsWindow(host)) return 1;
+
+    CMireloOptionDlg dialog(nullptr);
+    dialog.m_bRemoveBrackets = m_bRemoveBrackets.load();
+    dialog.m_bRemoveDupSpaces = m_bRemoveDupSpaces.load();
+    // Cancel, Escape, the close box and a dialog that cannot be made all change nothing.
+    if (dialog.DoModal() != IDOK) return 1;
+    m_bRemoveBrackets.store(dialog.m_bRemoveBrackets);
+    m_bRemoveDupSpaces.store(dialog.m_bRemoveDupSpaces);
+    if (g_pOptionString != nullptr) {
+        WriteOptionString({m_bRemoveBrackets.load(), m_bRemoveDupSpaces.load()}, g_pOptionString);
+    }
     return 1;
 }
 
