@@ -37,6 +37,13 @@ std::wstring DefaultPlugin() {
     return p.substr(0, p.find_last_of(L"\\/") + 1) + L"Mirelo.dll";
 }
 
+// A bare name would otherwise be looked for along the DLL search path, not where the user is.
+std::wstring FullPath(const std::wstring& path) {
+    wchar_t buf[MAX_PATH];
+    DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, buf, nullptr);
+    return (n > 0 && n < MAX_PATH) ? std::wstring(buf, n) : path;
+}
+
 // One request's buffers. A request that timed out may still be completed by the plug-in
 // later, so its buffers are kept alive until the plug-in has been closed.
 struct Request {
@@ -75,7 +82,7 @@ int Run(const HostArgs& args) {
     std::vector<std::unique_ptr<Request>> abandoned;
     PluginHost plugin;
     std::string message;
-    const std::wstring path = args.plugin.empty() ? DefaultPlugin() : args.plugin;
+    const std::wstring path = args.plugin.empty() ? DefaultPlugin() : FullPath(args.plugin);
     if (int code = plugin.Load(path, message); code != kExitOk) {
         Fail(message);
         return code;
