@@ -34,7 +34,7 @@ exec 9>&-
 # appears); they outlive the program and would hold ctest's pipes open. Let them
 # inherit a file instead, and pass its contents on once the program has ended.
 out=$(mktemp)
-wine "$@" </dev/null >"$out" 2>&1
+wine "$@" >"$out" 2>&1
 rc=$?
 cat "$out"
 rm -f "$out"

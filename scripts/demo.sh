@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The main job: builds Mirelo.dll, the stand-in engine and the host program, points the
+# plug-in at the stand-in (inside this build tree's own Wine prefix, never yours) and
+# translates the sample Japanese lines, printing Korean. Extra arguments go to the host
+# program, e.g. --stats or --options 00; a file of your own lines, given last, replaces
+# the samples ("-" reads standard input).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+"$root/scripts/install-deps.sh"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 --target Mirelo J2KEngine mirelo-host >/dev/null
+
+build=$root/build/win32
+prefix=$build/wineprefix
+run=(cmake/wine-run.sh "$prefix")
+engine_dir=$(WINEPREFIX=$prefix WINEDEBUG=-all winepath -w "$build/engine" 2>/dev/null || true)
+if [ -z "$engine_dir" ]; then
+    "${run[@]}" cmd /c exit >/dev/null  # makes the prefix on first use
+    engine_dir=$(WINEPREFIX=$prefix WINEDEBUG=-all winepath -w "$build/engine")
+fi
+"${run[@]}" reg add 'HKCU\Software\Kestrow\Mirelo' /v FilePath /d "$engine_dir" /f >/dev/null
+
+args=("$@")
+last=${args[${#args[@]}-1]:-}
+if [ "$last" != "-" ] && [ ! -f "$last" ]; then
+    args+=(tools/samples/lines-ja.txt)
+fi
+host=("${run[@]}" "$build/bin/mirelo-host.exe" "${args[@]}")
+# The plug-in may need to show a message box: give Wine a display when there is none.
+if [ -z "${DISPLAY:-}" ]; then
+    xvfb-run -a "${host[@]}"
+else
+    "${host[@]}"
+fi
