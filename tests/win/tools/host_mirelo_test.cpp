@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "test_support.h"
 
@@ -76,17 +77,30 @@ std::size_t Count(const std::vector<std::string>& lines, const std::string& pref
         lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
 }
 
+// An engine folder of the test's own, with the registry pointing at it.
+class ScriptedEngine {
+  public:
+    explicit ScriptedEngine(const std::string& script) {
+        CopyFileW((BinDir() + L"\\J2KEngine.dll").c_str(), (m_dir / L"J2KEngine.dll").c_str(),
+                  FALSE);
+        CreateDirectoryW((m_dir / L"Dat").c_str(), nullptr);
+        WriteBytes(m_dir / L"Dat\\standin.txt", script);
+        m_reg = std::make_unique<FilePathOverride>(m_dir.path());
+    }
+    bool ok() const { return m_reg->ok(); }
+    std::wstring DataDir() const { return m_dir / L"Dat"; }
+
+  private:
+    TempDir m_dir;
+    std::unique_ptr<FilePathOverride> m_reg;
+};
+
 TEST(MireloThroughHost, ScriptedEngineSeesTheContractKept) {
-    TempDir dir;
-    ASSERT_TRUE(CopyFileW((BinDir() + L"\\J2KEngine.dll").c_str(), (dir / L"J2KEngine.dll").c_str(),
-                          FALSE));
-    CreateDirectoryW((dir / L"Dat").c_str(), nullptr);
-    WriteBytes(dir / L"Dat\\standin.txt",
-               "mode scripted\nlog calls.log\n"
-               "map 93FA967B C0CFBABB\n"  // 日本 -> 일본
-               "null 6E6F7468696E67\n");  // "nothing" has no translation
-    FilePathOverride reg(dir.path());
-    ASSERT_TRUE(reg.ok());
+    ScriptedEngine engine(
+        "mode scripted\nlog calls.log\n"
+        "map 93FA967B C0CFBABB\n"  // 日本 -> 일본
+        "null 6E6F7468696E67\n");  // "nothing" has no translation
+    ASSERT_TRUE(engine.ok());
 
     // hello twice (the second from the cache), an empty line, 日本, brackets and a colon that
     // must travel as markers, and a line the engine cannot translate.
@@ -94,10 +108,10 @@ TEST(MireloThroughHost, ScriptedEngineSeesTheContractKept) {
     EXPECT_EQ(r.exitCode, 0u) << r.err;
     EXPECT_EQ(r.out, "hello\n\n\xEC\x9D\xBC\xEB\xB3\xB8\na(b): c\n\nhello\n");
 
-    auto log = ReadLines(dir / L"Dat\\calls.log");
+    auto log = ReadLines(engine.DataDir() + L"\\calls.log");
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front().rfind("init key=", 0), 0u);
-    EXPECT_NE(log.front().find(" path=" + Hex(Narrow(dir / L"Dat"))), std::string::npos)
+    EXPECT_NE(log.front().find(" path=" + Hex(Narrow(engine.DataDir()))), std::string::npos)
         << log.front();
     EXPECT_EQ(Count(log, "translate arg=0 in=68656C6C6F "), 1u);     // hello, once
     EXPECT_EQ(Count(log, "translate arg=0 in=615F2630343026"), 1u);  // "a_&040&" ...
@@ -106,6 +120,29 @@ TEST(MireloThroughHost, ScriptedEngineSeesTheContractKept) {
     EXPECT_EQ(Count(log, "free ptr="), results);
     EXPECT_EQ(log.back(), "stop arg=0 outstanding=0");
     EXPECT_EQ(Count(log, "terminate"), 0u);
+}
+
+TEST(MireloThroughHost, ALineThatTimesOutDoesNotShiftTheLinesAfterIt) {
+    ScriptedEngine engine("mode scripted\ndelay 736C6F77 3500\n");  // "slow"
+    ASSERT_TRUE(engine.ok());
+    auto r = RunHost({}, "slow\nsecond\nthird\n");
+    EXPECT_EQ(r.exitCode, 7u) << r.err;
+    EXPECT_EQ(r.out, "\nsecond\nthird\n");
+    EXPECT_NE(r.err.find("line 1: Translate returned 0"), std::string::npos) << r.err;
+}
+
+TEST(MireloThroughHost, AnOversizeResultStaysInsideTheDestination) {
+    ScriptedEngine engine("mode scripted\noversize 626967 100000\n");  // "big"
+    ASSERT_TRUE(engine.ok());
+    for (const wchar_t* size : {L"4096", L"100"}) {
+        auto r = RunHost({L"--dest-size", size}, "big\nafter\n");
+        EXPECT_EQ(r.exitCode, 0u) << r.err;
+        EXPECT_TRUE(r.err.empty()) << r.err;  // no write past the end, terminator inside
+        std::size_t eol = r.out.find('\n');
+        ASSERT_NE(eol, std::string::npos);
+        EXPECT_LT(eol, static_cast<std::size_t>(_wtoi(size)));
+        EXPECT_EQ(r.out.substr(eol + 1), "after\n");
+    }
 }
 
 TEST(MireloThroughHost, DemoEngineFolderFromTheBuildTree) {
