@@ -74,12 +74,6 @@ TEST(WriteOptionString, WritesTheFourFormsAndReadsThemBack) {
     }
 }
 
-TEST(WriteOptionString, FitsAThreeByteBuffer) {
-    auto text = std::make_unique<char[]>(3);
-    WriteOptionString({0, 1}, text.get());
-    EXPECT_STREQ(text.get(), "01");
-}
-
 TEST(WriteOptionString, RewritesAnAcceptedFormIntoAWrittenOne) {
     // "10" reads as the defaults and is stored back as the empty text.
     char text[4] = "10";
