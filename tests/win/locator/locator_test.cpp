@@ -114,15 +114,22 @@ TEST(Locator, TrailingBackslashIsKeptAsItIs) {
 
 TEST(Locator, ValueWithoutTerminatorIsTakenUpToTheEndOfItsData) {
     EngineFolder engine;
-    const std::wstring& root = engine.Root();
-    const Outcome out = StartUp(
-        [&](InstallKey& k) {
-            k.SetRaw(REG_BINARY, root.data(), static_cast<DWORD>(root.size() * sizeof(wchar_t)));
-        },
-        {});
-    EXPECT_EQ(out.init, 1);
-    ExpectBoxes(out.boxes, {});
-    EXPECT_EQ(out.loads, std::vector<std::wstring>{EngineFolder::LibraryPathFor(root)});
+    // The second fills the read buffer exactly: any read past it shows up in the path.
+    const std::wstring values[] = {engine.Root(), L"C:\\" + std::wstring(257, L'b')};
+    for (const std::wstring& value : values) {
+        SCOPED_TRACE(value.size());
+        const Outcome out = StartUp(
+            [&](InstallKey& k) {
+                k.SetRaw(REG_BINARY, value.data(),
+                         static_cast<DWORD>(value.size() * sizeof(wchar_t)));
+            },
+            {});
+        EXPECT_EQ(out.loads, std::vector<std::wstring>{EngineFolder::LibraryPathFor(value)});
+        const bool real = value == engine.Root();
+        EXPECT_EQ(out.init, real ? 1 : 0);
+        ExpectBoxes(out.boxes,
+                    real ? std::vector<BoxCall>{} : std::vector<BoxCall>{ErrorBox(kCannotLoad)});
+    }
 }
 
 TEST(Locator, NoUsableRegistryValueAsksAndNoEndsStartUp) {
