@@ -53,7 +53,8 @@ INT_PTR CModalDialog::DoModal() {
     const INT_PTR result = DialogBoxIndirectParamW(module, tmpl, owner, &CModalDialog::DialogProc,
                                                    reinterpret_cast<LPARAM>(this));
     m_hWnd = nullptr;
-    return result;
+    // 0 means an unusable owner: the dialog never existed, as with -1.
+    return result == 0 ? -1 : result;
 }
 
 void CModalDialog::DoDataExchange(const DataExchange&) {}

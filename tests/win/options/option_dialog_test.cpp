@@ -209,6 +209,28 @@ TEST(OptionDialog, StartsWithBothMembersOff) {
     EXPECT_EQ(dlg.m_bRemoveDupSpaces, 0);
 }
 
+TEST(OptionDialog, WithoutParentIsOwnedByTheActiveWindowWhichWaitsForIt) {
+    HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200,
+                                100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(host, nullptr);
+    SetActiveWindow(host);
+    ASSERT_EQ(GetActiveWindow(), host);
+    std::atomic<HWND> owner{nullptr};
+    std::atomic<bool> hostEnabled{true};
+    UiWatcher watcher([&](const SeenWindow& w) {
+        if (w.caption != L"Mirelo Option") return;
+        owner = GetWindow(w.hwnd, GW_OWNER);
+        hostEnabled = IsWindowEnabled(host) != FALSE;
+        mirelo::test::PressButton(w.hwnd, IDCANCEL);
+    });
+    CMireloOptionDlg dlg(nullptr);
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_EQ(owner.load(), host);
+    EXPECT_FALSE(hostEnabled) << "the host must wait while the dialog is open";
+    EXPECT_TRUE(IsWindowEnabled(host)) << "and take input again once it closes";
+    DestroyWindow(host);
+}
+
 TEST(ModalDialog, MissingTemplateGivesMinusOneAndShowsNothing) {
     UiWatcher watcher([](const SeenWindow& w) { mirelo::test::PressButton(w.hwnd, IDCANCEL); });
     mirelo::CModalDialog dlg(4321, nullptr);
