@@ -55,8 +55,7 @@ void CMireloApp::InitializeEngine() {
                 const int answer = ::MessageBoxW(nullptr, kMsgAskForInstallPath, kLocatorTitle,
                                                  MB_YESNO | MB_TOPMOST);
                 if (answer != IDYES) throw StartupError{kMsgInstallPathNotFound};
-                // A cancel leaves the path empty: the registry is read and the question asked
-                // again.
+                // After a cancel the next pass reads the registry and asks again.
                 m_strDataPath = BrowseForInstallFolder();
                 continue;
             }
