@@ -29,8 +29,29 @@ struct EngineState {
     }
 };
 
+void LoadScript(EngineState& s, const std::string& dataPath);
+
+// Until J2K_InitializeEx names the data folder, take the Dat folder beside this library, so
+// that calls made without an initialisation (a stop after a rejected load) are logged too.
+std::string DefaultDataPath() {
+    HMODULE self = nullptr;
+    char path[MAX_PATH];
+    if (!GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&DefaultDataPath), &self) ||
+        GetModuleFileNameA(self, path, MAX_PATH) == 0) {
+        return "";
+    }
+    std::string folder = path;
+    return folder.substr(0, folder.find_last_of("\\/")) + "\\Dat";
+}
+
 EngineState& State() {
-    static EngineState state;
+    static EngineState& state = []() -> EngineState& {
+        static EngineState s;
+        LoadScript(s, DefaultDataPath());
+        return s;
+    }();
     return state;
 }
 
@@ -73,16 +94,27 @@ std::string OversizeText(std::size_t n) {
     return s;
 }
 
+standin::ParseResult ReadScript(const std::string& path) {
+    standin::ParseResult parsed;
+    std::string text;
+    if (!path.empty() && ReadFile(JoinPath(path, "standin.txt"), text))
+        parsed = standin::ParseScript(text);
+    return parsed;
+}
+
+void LoadScript(EngineState& s, const std::string& dataPath) {
+    const standin::ParseResult parsed = ReadScript(dataPath);
+    s.script = parsed.script;
+    s.logPath = s.script.logName.empty() ? "" : JoinPath(dataPath, s.script.logName);
+}
+
 }  // namespace
 
 extern "C" int __stdcall J2K_InitializeEx(const char* key, const char* dataPath) {
     // Both arguments are copied at once: the caller's buffers die when this returns.
     const std::string path = dataPath ? dataPath : "";
     const std::string keyText = key ? key : "null";
-    standin::ParseResult parsed;
-    std::string text;
-    if (!path.empty() && ReadFile(JoinPath(path, "standin.txt"), text))
-        parsed = standin::ParseScript(text);
+    const standin::ParseResult parsed = ReadScript(path);
 
     EngineState& s = State();
     std::lock_guard guard(s.lock);
