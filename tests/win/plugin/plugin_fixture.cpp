@@ -35,11 +35,14 @@ std::wstring UniqueTempDir() {
     static std::atomic<int> counter{0};
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
-    std::wstring dir = std::wstring(temp) + L"mirelo-test-" +
-                       std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                       std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(counter++);
-    ::CreateDirectoryW(dir.c_str(), nullptr);
-    return dir;
+    // Wine reuses process ids and a loaded engine's folder outlives its test: never reuse
+    // a name that still exists.
+    for (;;) {
+        std::wstring dir = std::wstring(temp) + L"mirelo-test-" +
+                           std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                           std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(counter++);
+        if (::CreateDirectoryW(dir.c_str(), nullptr)) return dir;
+    }
 }
 
 }  // namespace
