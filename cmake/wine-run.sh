@@ -5,7 +5,7 @@
 # any ctest fixture could). The wineserver is started detached with every stream
 # and the lock closed, so Wine's daemons never hold ctest's pipes open.
 set -u
-prefix=$1
+prefix=$(realpath -m "$1")
 shift
 export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"

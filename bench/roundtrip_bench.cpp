@@ -1,0 +1,103 @@
+// One warm Translate round trip (a cache hit: the thread hop there and back, the
+// hash, the lookup and the copy) against the floor the design sets: a bare
+// ping-pong over two auto-reset events between two threads. Both run in the same
+// process, interleaved, so the ratio holds on a busy machine.
+//
+// Run under Wine: cmake/wine-run.sh build/win32/wineprefix build/win32/bin/roundtrip_bench.exe
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plugin_fixture.h"
+
+using namespace mirelo::test;
+
+namespace {
+
+constexpr int kRounds = 7;
+constexpr int kTripsPerRound = 20000;
+
+double NowSeconds() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        ::QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Microseconds per round trip of a bare two-event ping-pong.
+double PingPong(int trips) {
+    HANDLE request = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE done = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::thread partner([&] {
+        for (int i = 0; i < trips; ++i) {
+            ::WaitForSingleObject(request, INFINITE);
+            ::SetEvent(done);
+        }
+    });
+    const double start = NowSeconds();
+    for (int i = 0; i < trips; ++i) {
+        ::SetEvent(request);
+        ::WaitForSingleObject(done, INFINITE);
+    }
+    const double elapsed = NowSeconds() - start;
+    partner.join();
+    ::CloseHandle(request);
+    ::CloseHandle(done);
+    return elapsed * 1e6 / trips;
+}
+
+// Microseconds per warm Translate of `line`, or a negative number on failure.
+double WarmTranslate(Plugin& plugin, const std::string& line, int trips) {
+    char dest[256];
+    if (plugin.translate(line.c_str(), dest, sizeof dest) != 1) return -1;  // fills the cache
+    const double start = NowSeconds();
+    for (int i = 0; i < trips; ++i) {
+        if (plugin.translate(line.c_str(), dest, sizeof dest) != 1) return -1;
+    }
+    return (NowSeconds() - start) * 1e6 / trips;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main() {
+    RunningPlugin run(Scripted());
+    if (run.initResult != 1) {
+        std::fprintf(stderr, "roundtrip_bench: the plug-in did not start\n");
+        return 1;
+    }
+    // A typical 60-byte game line in Shift-JIS.
+    std::string line;
+    while (line.size() < 60) line += "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd(abc) ";
+    line.resize(60);
+
+    std::vector<double> bare, translate;
+    for (int round = 0; round < kRounds; ++round) {
+        bare.push_back(PingPong(kTripsPerRound));
+        const double t = WarmTranslate(run.plugin, line, kTripsPerRound);
+        if (t < 0) {
+            std::fprintf(stderr, "roundtrip_bench: Translate failed\n");
+            return 1;
+        }
+        translate.push_back(t);
+    }
+    const double b = Median(bare), t = Median(translate);
+    std::printf("bare two-event ping-pong   %8.2f us per round trip (median of %d x %d)\n", b,
+                kRounds, kTripsPerRound);
+    std::printf("warm Translate, 60 bytes   %8.2f us per call\n", t);
+    std::printf("ratio Translate / ping-pong %7.2f\n", t / b);
+    return 0;
+}
