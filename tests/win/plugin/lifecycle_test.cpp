@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "iat_hook.h"
 #include "plugin_fixture.h"
 #include "ui_watcher.h"
 
@@ -187,6 +188,67 @@ TEST(OutOfContract, SecondInitWithoutCloseReplacesTheFirstWorker) {
     EXPECT_EQ("again", result);
     run.Close();
     EXPECT_EQ(2u, run.engine.LogLines("stop arg=0").size());
+}
+
+HANDLE WINAPI NoEvent(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) {
+    return nullptr;
+}
+uintptr_t __cdecl NoThread(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned,
+                           unsigned*) {
+    return 0;
+}
+
+struct StartFailure {
+    const char* dll;
+    const char* function;
+    const void* replacement;
+};
+
+TEST(StartUp, KernelObjectsThatCannotBeMadeFailInitWithTheThreadMessage) {
+    const StartFailure failures[] = {
+        {"kernel32.dll", "CreateEventW", reinterpret_cast<const void*>(&NoEvent)},
+        {"msvcrt.dll", "_beginthreadex", reinterpret_cast<const void*>(&NoThread)}};
+    for (const StartFailure& f : failures) {
+        SCOPED_TRACE(f.function);
+        UiWatcher watcher([](const SeenWindow& w) { PressButton(w.hwnd, IDOK); });
+        EngineFolder engine(Scripted());
+        InstallPathValue path(engine.Root());
+        HostWindow host;
+        char options[16] = "";
+        Plugin plugin;
+        ASSERT_TRUE(plugin.Loaded());
+        {
+            IatHook hook(plugin.module(), f.dll, f.function, f.replacement);
+            ASSERT_TRUE(hook.Installed());
+            EXPECT_EQ(0, plugin.init(host.get(), options));
+        }
+        const auto seen = watcher.Seen();
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ(L"Mirelo Initialize Error", seen[0].caption);
+        EXPECT_EQ(L"Mirelo 쓰레드를 시작할 수 없습니다.", seen[0].text);
+        char dest[8] = "canary";
+        EXPECT_EQ(0, plugin.translate("abc", dest, sizeof dest));  // no worker to answer
+        EXPECT_STREQ("canary", dest);
+        EXPECT_EQ(1, plugin.close());
+        EXPECT_TRUE(engine.Log().empty());  // the engine was never reached
+    }
+}
+
+TEST(VersionResource, NamesTheModule) {
+    const std::wstring file = BinDir() + L"\\Mirelo.dll";
+    DWORD ignored = 0;
+    std::vector<BYTE> data(::GetFileVersionInfoSizeW(file.c_str(), &ignored));
+    ASSERT_FALSE(data.empty());
+    ASSERT_TRUE(
+        ::GetFileVersionInfoW(file.c_str(), 0, static_cast<DWORD>(data.size()), data.data()));
+    wchar_t* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\StringFileInfo\\041204B0\\OriginalFilename",
+                                 reinterpret_cast<void**>(&value), &length));
+    EXPECT_STREQ(L"Mirelo.dll", value);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(static_cast<DWORD>(VFT_DLL), fixed->dwFileType);
 }
 
 TEST(OptionDialog, NotShownWithoutALiveHostWindow) {
