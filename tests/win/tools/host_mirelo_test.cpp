@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "test_support.h"
 
@@ -159,6 +161,49 @@ TEST(MireloThroughHost, DemoEngineFolderFromTheBuildTree) {
     EXPECT_EQ(clean.out, "용사는 마왕을 쓰러뜨렸다.\n");
     auto raw = RunHost({L"--options", L"00"}, line);
     EXPECT_EQ(raw.out, "용사(주: 주인공)는  마왕[마오]을  쓰러뜨렸다.\n");
+}
+
+// Finds the options dialog of another process, to answer it as a user would.
+BOOL CALLBACK MatchOptionDialog(HWND h, LPARAM found) {
+    wchar_t cls[16] = {}, title[64] = {};
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    GetClassNameW(h, cls, 16);
+    GetWindowTextW(h, title, 64);
+    if (pid == GetCurrentProcessId() || !IsWindowVisible(h) || std::wstring(cls) != L"#32770" ||
+        std::wstring(title) != L"Mirelo Option")
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = h;
+    return FALSE;
+}
+
+HWND FindOptionDialog() {
+    HWND found = nullptr;
+    EnumWindows(MatchOptionDialog, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+TEST(MireloThroughHost, DialogOptionsComeBackAsTheOptionString) {
+    ScriptedEngine engine("mode scripted\n");
+    ASSERT_TRUE(engine.ok());
+    std::atomic<bool> answered{false};
+    std::thread user([&] {
+        for (int i = 0; i < 300 && !answered; ++i) {
+            if (HWND dlg = FindOptionDialog()) {
+                constexpr int kRemoveBrackets = 2000;
+                SendDlgItemMessageW(dlg, kRemoveBrackets, BM_CLICK, 0, 0);
+                PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
+                answered = true;
+            }
+            Sleep(50);
+        }
+    });
+    auto r = RunHost({L"--dialog", L"--options", L"01"}, "");
+    answered = true;
+    user.join();
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(r.out, "options: \"11\"\n");
 }
 
 }  // namespace

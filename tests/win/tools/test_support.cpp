@@ -1,7 +1,6 @@
 #include "test_support.h"
 
 #include <atomic>
-#include <thread>
 
 namespace tooltest {
 namespace {
@@ -113,63 +112,51 @@ std::wstring Quote(const std::wstring& arg) {
     return out;
 }
 
-void Drain(HANDLE h, std::string* into) {
-    char buf[4096];
-    DWORD n = 0;
-    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0) into->append(buf, n);
+// Inheritable, and deletable while a process that inherited it still holds it open.
+HANDLE OpenForChild(const std::wstring& path, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       &sa, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
 
+// Files, not pipes: Wine starts helper processes (the desktop, when the child makes its first
+// window) that inherit the child's standard handles and outlive it, so a pipe would never end.
 ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring>& args,
                          const std::string& input, DWORD timeoutMs) {
     ProcessResult r;
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE inRead, inWrite, outRead, outWrite, errRead, errWrite;
-    if (!CreatePipe(&inRead, &inWrite, &sa, 0)) return r;
-    CreatePipe(&outRead, &outWrite, &sa, 0);
-    CreatePipe(&errRead, &errWrite, &sa, 0);
-    // Our ends must not leak into the child, or the pipes never report their end.
-    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    TempDir dir;
+    if (!WriteBytes(dir / L"in", input)) return r;
+    HANDLE in = OpenForChild(dir / L"in", GENERIC_READ, OPEN_EXISTING);
+    HANDLE out = OpenForChild(dir / L"out", GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE err = OpenForChild(dir / L"err", GENERIC_WRITE, CREATE_ALWAYS);
 
     std::wstring cmd = Quote(exe);
     for (const auto& a : args) cmd += L" " + Quote(a);
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = inRead;
-    si.hStdOutput = outWrite;
-    si.hStdError = errWrite;
+    si.hStdInput = in;
+    si.hStdOutput = out;
+    si.hStdError = err;
     PROCESS_INFORMATION pi = {};
-    BOOL started = CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
+    BOOL started = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE &&
+                   err != INVALID_HANDLE_VALUE &&
+                   CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                   nullptr, &si, &pi);
-    CloseHandle(inRead);
-    CloseHandle(outWrite);
-    CloseHandle(errWrite);
-    if (!started) {
-        CloseHandle(inWrite);
-        CloseHandle(outRead);
-        CloseHandle(errRead);
-        return r;
-    }
-    std::thread outThread(Drain, outRead, &r.out);
-    std::thread errThread(Drain, errRead, &r.err);
-    DWORD written = 0;
-    if (!input.empty())
-        WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
-    CloseHandle(inWrite);
+    for (HANDLE h : {in, out, err})
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    if (!started) return r;
     if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0)
         GetExitCodeProcess(pi.hProcess, &r.exitCode);
     else
         TerminateProcess(pi.hProcess, 0xFFFFFFFF);
-    outThread.join();
-    errThread.join();
-    CloseHandle(outRead);
-    CloseHandle(errRead);
+    WaitForSingleObject(pi.hProcess, 5000);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
+    r.out = ReadBytes(dir / L"out");
+    r.err = ReadBytes(dir / L"err");
     return r;
 }
 
