@@ -76,7 +76,7 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
 }
 
-bool ReadFile(const std::string& path, std::string& out) {
+bool ReadWholeFile(const std::string& path, std::string& out) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
     char buf[4096];
@@ -97,7 +97,7 @@ std::string OversizeText(std::size_t n) {
 standin::ParseResult ReadScript(const std::string& path) {
     standin::ParseResult parsed;
     std::string text;
-    if (!path.empty() && ReadFile(JoinPath(path, "standin.txt"), text))
+    if (!path.empty() && ReadWholeFile(JoinPath(path, "standin.txt"), text))
         parsed = standin::ParseScript(text);
     return parsed;
 }
