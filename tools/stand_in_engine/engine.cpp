@@ -102,10 +102,13 @@ standin::ParseResult ReadScript(const std::string& path) {
     return parsed;
 }
 
-void LoadScript(EngineState& s, const std::string& dataPath) {
-    const standin::ParseResult parsed = ReadScript(dataPath);
+void ApplyScript(EngineState& s, const standin::ParseResult& parsed, const std::string& dataPath) {
     s.script = parsed.script;
     s.logPath = s.script.logName.empty() ? "" : JoinPath(dataPath, s.script.logName);
+}
+
+void LoadScript(EngineState& s, const std::string& dataPath) {
+    ApplyScript(s, ReadScript(dataPath), dataPath);
 }
 
 }  // namespace
@@ -118,8 +121,7 @@ extern "C" int __stdcall J2K_InitializeEx(const char* key, const char* dataPath)
 
     EngineState& s = State();
     std::lock_guard guard(s.lock);
-    s.script = parsed.script;
-    s.logPath = s.script.logName.empty() ? "" : JoinPath(path, s.script.logName);
+    ApplyScript(s, parsed, path);
     LogLocked(s, "init key=" + keyText + " path=" + (dataPath ? EncodeHex(path) : "null"));
     if (parsed.errorLine != 0) {
         std::string msg = "stand-in engine: standin.txt line " + std::to_string(parsed.errorLine) +

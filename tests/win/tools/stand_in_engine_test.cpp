@@ -185,6 +185,17 @@ TEST(StandInEngine, DataPathIsCopiedDuringInitialisation) {
     EXPECT_EQ(log[1], "terminate");
 }
 
+TEST(StandInEngine, CallsBeforeAnyInitialisationUseTheDatFolderBesideTheLibrary) {
+    EngineFolder e("mode scripted\nlog calls.log\nmap 61 62\n", L"J2KEngine_nofreemem.dll");
+    ASSERT_EQ(e.freeMem, nullptr);
+    EXPECT_STREQ(e.translate(0, "a"), "b");
+    e.stop(0);
+    auto log = e.Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].rfind("translate arg=0 in=61 out=0x", 0), 0u) << log[0];
+    EXPECT_EQ(log[1], "stop arg=0 outstanding=1");  // this variant cannot free
+}
+
 TEST(StandInEngine, OversizeGivesPlainTextOfTheAskedLength) {
     EngineFolder e("mode scripted\noversize 626967 100000\noversize 30 0\n");
     e.Init();
