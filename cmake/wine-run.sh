@@ -32,10 +32,12 @@ flock -u 9
 exec 9>&-
 # Wine starts helper processes on demand (the desktop process when a window first
 # appears); they outlive the program and would hold ctest's pipes open. Let them
-# inherit a file instead, and pass its contents on once the program has ended.
+# inherit files instead, and pass their contents on once the program has ended.
 out=$(mktemp)
-wine "$@" >"$out" 2>&1
+err=$(mktemp)
+wine "$@" >"$out" 2>"$err"
 rc=$?
 cat "$out"
-rm -f "$out"
+cat "$err" >&2
+rm -f "$out" "$err"
 exit $rc
