@@ -23,7 +23,8 @@ fi
 "${run[@]}" reg add 'HKCU\Software\Kestrow\Mirelo' /v FilePath /d "$engine_dir" /f >/dev/null
 
 args=("$@")
-last=${args[${#args[@]}-1]:-}
+last=""
+[ $# -eq 0 ] || last=${!#}
 if [ "$last" != "-" ] && [ ! -f "$last" ]; then
     args+=(tools/samples/lines-ja.txt)
 fi
