@@ -1,5 +1,5 @@
 // One warm Translate round trip (a cache hit: the thread hop there and back, the
-// hash, the lookup and the copy) against the floor the design sets: a bare
+// hash, the lookup and the copy) against its floor, the thread hop itself: a bare
 // ping-pong over two auto-reset events between two threads. Both run in the same
 // process, interleaved, so the ratio holds on a busy machine.
 //
