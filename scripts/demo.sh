@@ -31,7 +31,12 @@ fi
 host=("${run[@]}" "$build/bin/mirelo-host.exe" "${args[@]}")
 # The plug-in may need to show a message box: give Wine a display when there is none.
 if [ -z "${DISPLAY:-}" ]; then
-    xvfb-run -a "${host[@]}"
+    rc=0
+    xvfb-run -a "${host[@]}" || rc=$?
+    # Wine's desktop process belongs to that display, which is gone now: stop the prefix's
+    # server so the next program starts a desktop on its own display.
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    exit $rc
 else
     "${host[@]}"
 fi

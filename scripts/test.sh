@@ -29,6 +29,8 @@ else
 fi
 
 if build win32; then
+    # A server left from an earlier run may hold a desktop on a display that is gone.
+    WINEPREFIX=$root/build/win32/wineprefix wineserver -k 2>/dev/null || true
     step xvfb-run -a ctest --preset win32
 else
     echo "win32 build failed"; failed=1
