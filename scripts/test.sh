@@ -22,6 +22,9 @@ else
     echo "native build failed"; failed=1
 fi
 
+# Benchmarks are not tests, but they must keep building.
+build bench || { echo "bench build failed"; failed=1; }
+
 if build fuzz; then
     step ctest --preset fuzz
 else
