@@ -1,28 +1,16 @@
 #include "locator_fixture.h"
 
 #include <algorithm>
-#include <atomic>
-#include <filesystem>
 #include <memory>
 
 namespace mirelo::test {
 
 namespace {
 
-constexpr wchar_t kParentKey[] = L"Software\\Kestrow";
-constexpr wchar_t kKey[] = L"Software\\Kestrow\\Mirelo";
-constexpr wchar_t kValue[] = L"FilePath";
 constexpr wchar_t kQuestionText[] =
     L"Mirelo\uAC00 \uC124\uCE58\uB41C \uACBD\uB85C\uB97C \uCC3E\uC744 \uC218 "
     L"\uC5C6\uC2B5\uB2C8\uB2E4.\r\n\uACBD\uB85C\uB97C \uC9C1\uC811 "
     L"\uCC3E\uC73C\uC2DC\uACA0\uC2B5\uB2C8\uAE4C?";
-
-bool KeyExists(const wchar_t* path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
 
 CallLog g_log;
 decltype(&MessageBoxW) g_messageBox = nullptr;
@@ -104,94 +92,7 @@ std::unique_ptr<IatHook> Hook(HMODULE module, const char* dll, const char* name,
 
 }  // namespace
 
-std::wstring BinDir() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path);
-    return dir.substr(0, dir.find_last_of(L"\\/"));
-}
-
-InstallKey::InstallKey() : m_hadParent(KeyExists(kParentKey)), m_hadKey(KeyExists(kKey)) {
-    if (!m_hadKey) return;
-    DWORD size = 0;
-    if (RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_ANY | RRF_NOEXPAND, &m_type, nullptr,
-                     &size) != ERROR_SUCCESS) {
-        return;
-    }
-    m_data.resize(size);
-    m_hadValue = RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_ANY | RRF_NOEXPAND, &m_type,
-                              m_data.data(), &size) == ERROR_SUCCESS;
-    m_data.resize(size);
-}
-
-InstallKey::~InstallKey() {
-    if (!m_hadKey) {
-        DeleteKey();
-        if (!m_hadParent) RegDeleteKeyW(HKEY_CURRENT_USER, kParentKey);
-        return;
-    }
-    if (m_hadValue) {
-        SetRaw(m_type, m_data.data(), static_cast<DWORD>(m_data.size()));
-    } else {
-        DeleteValue();
-    }
-}
-
-void InstallKey::SetPath(const std::wstring& folder) {
-    SetRaw(REG_SZ, folder.c_str(), static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
-}
-
-void InstallKey::SetRaw(DWORD type, const void* data, DWORD bytes) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-        return;
-    }
-    RegSetValueExW(key, kValue, 0, type, static_cast<const BYTE*>(data), bytes);
-    RegCloseKey(key);
-}
-
-void InstallKey::DeleteValue() {
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, kValue);
-}
-
-void InstallKey::DeleteKey() {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
-    RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
-}
-
-EngineFolder::EngineFolder(const std::wstring& suffix, bool withEngine) {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    // Wine reuses process ids, and a loaded engine's folder may have outlived its
-    // test: never reuse a name.
-    const std::wstring base = std::wstring(temp) + L"mirelo-locator-" +
-                              std::to_wstring(GetCurrentProcessId()) + L"-" +
-                              std::to_wstring(GetTickCount64()) + L"-";
-    for (int n = 0; n < 1000; ++n) {
-        m_top = base + std::to_wstring(n);
-        if (CreateDirectoryW(m_top.c_str(), nullptr)) break;
-    }
-    m_root = m_top + suffix;
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(m_root + L"\\Dat"), ec);
-    if (withEngine) {
-        CopyFileW((BinDir() + L"\\J2KEngine.dll").c_str(), (m_root + L"\\J2KEngine.dll").c_str(),
-                  FALSE);
-    }
-}
-
-EngineFolder::~EngineFolder() {
-    // A loaded engine is never unloaded, so its file may stay behind.
-    std::error_code ec;
-    std::filesystem::remove_all(std::filesystem::path(m_top), ec);
-}
-
-std::wstring EngineFolder::LibraryPathFor(const std::wstring& folder) {
-    return folder + L"\\Dat\\..\\J2KEngine.dll";
-}
-
-HookedPlugin::HookedPlugin() {
+HookedPlugin::HookedPlugin() : m_module(BinDir() + L"\\Mirelo.dll") {
     {
         std::lock_guard lock(g_log.mutex);
         g_log.boxes.clear();
@@ -201,32 +102,28 @@ HookedPlugin::HookedPlugin() {
         g_log.registryReads = 0;
         g_log.browserGivesItemWithoutPath = false;
     }
-    m_module = LoadLibraryW((BinDir() + L"\\Mirelo.dll").c_str());
-    if (!m_module) return;
-    m_init = reinterpret_cast<decltype(m_init)>(
-        reinterpret_cast<void*>(GetProcAddress(m_module, "OnPluginInit")));
-    m_option = reinterpret_cast<decltype(m_option)>(
-        reinterpret_cast<void*>(GetProcAddress(m_module, "OnPluginOption")));
-    m_close = reinterpret_cast<decltype(m_close)>(
-        reinterpret_cast<void*>(GetProcAddress(m_module, "OnPluginClose")));
-    m_hooks.push_back(Hook(m_module, "user32.dll", "MessageBoxW", &HookMessageBox, g_messageBox));
+    if (!m_module.get()) return;
+    m_init = m_module.proc<decltype(m_init)>("OnPluginInit");
+    m_option = m_module.proc<decltype(m_option)>("OnPluginOption");
+    m_close = m_module.proc<decltype(m_close)>("OnPluginClose");
+    const HMODULE mirelo = m_module.get();
+    m_hooks.push_back(Hook(mirelo, "user32.dll", "MessageBoxW", &HookMessageBox, g_messageBox));
+    m_hooks.push_back(Hook(mirelo, "advapi32.dll", "RegQueryValueExW", &HookRegQuery, g_regQuery));
+    m_hooks.push_back(Hook(mirelo, "shell32.dll", "SHBrowseForFolderW", &HookBrowse, g_browse));
     m_hooks.push_back(
-        Hook(m_module, "advapi32.dll", "RegQueryValueExW", &HookRegQuery, g_regQuery));
-    m_hooks.push_back(Hook(m_module, "shell32.dll", "SHBrowseForFolderW", &HookBrowse, g_browse));
-    m_hooks.push_back(
-        Hook(m_module, "kernel32.dll", "LoadLibraryW", &HookLoadLibrary, g_loadLibrary));
-    m_hooks.push_back(Hook(m_module, "ole32.dll", "CoTaskMemFree", &HookFree, g_free));
+        Hook(mirelo, "kernel32.dll", "LoadLibraryW", &HookLoadLibrary, g_loadLibrary));
+    m_hooks.push_back(Hook(mirelo, "ole32.dll", "CoTaskMemFree", &HookFree, g_free));
 }
 
 HookedPlugin::~HookedPlugin() {
     if (m_open) Close();
     if (m_host) DestroyWindow(m_host);
     m_hooks.clear();
-    if (m_module) FreeLibrary(m_module);
+    m_module.Free();
 }
 
 bool HookedPlugin::Ready() const {
-    if (!m_module || !m_init || !m_option || !m_close) return false;
+    if (!m_module.get() || !m_init || !m_option || !m_close) return false;
     for (const auto& hook : m_hooks) {
         if (!hook->Installed()) return false;
     }

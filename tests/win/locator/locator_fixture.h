@@ -1,8 +1,7 @@
 // Fixtures for the engine-locator tests: the real Mirelo.dll loaded as a host
 // loads it, with its imports of the calls the locator makes hooked so a test sees
 // every box's flags, every registry read, every folder-browser call and every
-// library load; the install-path registry key, put back as it was afterwards;
-// throw-away engine folders holding the stand-in engine.
+// library load; and a watcher that answers the locator's windows as a user would.
 #pragma once
 
 #include <windows.h>
@@ -13,50 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "engine_folder.h"
 #include "iat_hook.h"
+#include "install_key.h"
+#include "test_files.h"
 #include "ui_watcher.h"
 
 namespace mirelo::test {
-
-std::wstring BinDir();
-
-// HKCU\Software\Kestrow\Mirelo as a test wants it; the key and its parent are put
-// back (or removed) as they were when this goes.
-class InstallKey {
-  public:
-    InstallKey();
-    ~InstallKey();
-    InstallKey(const InstallKey&) = delete;
-    InstallKey& operator=(const InstallKey&) = delete;
-
-    void SetPath(const std::wstring& folder);  // REG_SZ with its terminator
-    void SetRaw(DWORD type, const void* data, DWORD bytes);
-    void DeleteValue();
-    void DeleteKey();
-
-  private:
-    bool m_hadParent = false;
-    bool m_hadKey = false;
-    bool m_hadValue = false;
-    DWORD m_type = 0;
-    std::vector<BYTE> m_data;
-};
-
-// <temp>\mirelo-locator-<pid>-<n><suffix>\ holding J2KEngine.dll and Dat\.
-class EngineFolder {
-  public:
-    explicit EngineFolder(const std::wstring& suffix = L"", bool withEngine = true);
-    ~EngineFolder();
-    EngineFolder(const EngineFolder&) = delete;
-    EngineFolder& operator=(const EngineFolder&) = delete;
-    const std::wstring& Root() const { return m_root; }
-    // What LoadLibraryW must receive for the install folder `folder`.
-    static std::wstring LibraryPathFor(const std::wstring& folder);
-
-  private:
-    std::wstring m_top;
-    std::wstring m_root;
-};
 
 struct BoxCall {
     HWND owner;
@@ -108,7 +70,7 @@ class HookedPlugin {
     std::vector<BoxCall> Boxes();
 
   private:
-    HMODULE m_module = nullptr;
+    Module m_module;
     HWND m_host = nullptr;
     char m_options[16] = {};
     bool m_open = false;

@@ -211,7 +211,7 @@ TEST(Locator, PickedItemWithoutPathIsFreedAndAskedAgain) {
 }
 
 TEST(Locator, FolderWithoutEngineEndsWithTheLoaderMessage) {
-    EngineFolder empty(L"", false);
+    EngineFolder empty("", nullptr);
     const Outcome out = StartUp([&](InstallKey& k) { k.SetPath(empty.Root()); }, {});
     EXPECT_EQ(out.init, 0);
     ExpectBoxes(out.boxes, {ErrorBox(kCannotLoad)});
@@ -228,7 +228,7 @@ const NonAsciiCase kAcute{"e acute", L"\\caf\u00E9"};
 
 void ExpectWarningThenLoad(const NonAsciiCase& c) {
     SCOPED_TRACE(c.name);
-    EngineFolder engine(c.suffix);
+    EngineFolder engine("", kEngineDll, c.suffix);
     const Outcome out = StartUp([&](InstallKey& k) { k.SetPath(engine.Root()); }, {{}, IDYES, {}});
     EXPECT_EQ(out.init, 1);
     ExpectBoxes(out.boxes, {kWarningBox});
@@ -245,7 +245,7 @@ TEST(Locator, AcuteAccentWarnsAndYesLoads) {
 TEST(Locator, NonAsciiWarningAnsweredNoEndsStartUp) {
     for (const NonAsciiCase& c : {kHangulNearTheEnd, kAcute}) {
         SCOPED_TRACE(c.name);
-        EngineFolder engine(c.suffix);
+        EngineFolder engine("", kEngineDll, c.suffix);
         const Outcome out =
             StartUp([&](InstallKey& k) { k.SetPath(engine.Root()); }, {{}, IDNO, {}});
         EXPECT_EQ(out.init, 0);

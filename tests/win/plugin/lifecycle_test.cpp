@@ -89,7 +89,7 @@ TEST(ExportTable, ImportsOnlySystemLibraries) {
 
 TEST(CallingConvention, InitAndTranslateRemoveTheirOwnArguments) {
     EngineFolder engine(Scripted("map 616263 414243\n"));
-    InstallPathValue path(engine.Root());
+    InstallKey path(engine.Root());
     HostWindow host;
     char options[16] = "";
     Plugin plugin;
@@ -142,7 +142,7 @@ TEST(Lifecycle, EveryEngineResultIsFreedExactlyOnce) {
 
 TEST(Lifecycle, SecondCycleStartsAFreshWorkerAndEngine) {
     EngineFolder engine(Scripted());
-    InstallPathValue path(engine.Root());
+    InstallKey path(engine.Root());
     HostWindow host;
     char options[16] = "";
     Plugin plugin;
@@ -212,7 +212,7 @@ TEST(StartUp, KernelObjectsThatCannotBeMadeFailInitWithTheThreadMessage) {
         SCOPED_TRACE(f.function);
         UiWatcher watcher([](const SeenWindow& w) { PressButton(w.hwnd, IDOK); });
         EngineFolder engine(Scripted());
-        InstallPathValue path(engine.Root());
+        InstallKey path(engine.Root());
         HostWindow host;
         char options[16] = "";
         Plugin plugin;

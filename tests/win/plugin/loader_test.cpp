@@ -30,7 +30,7 @@ TEST_P(LoaderRejects, ShowsTheMessageAndKeepsTheWorkerHarmless) {
     const LoaderCase& c = GetParam();
     UiWatcher watcher([](const SeenWindow& w) { PressButton(w.hwnd, IDOK); });
     EngineFolder engine(Scripted(), c.engineFile);
-    InstallPathValue path(engine.Root());
+    InstallKey path(engine.Root());
     HostWindow host;
     char options[16] = "";
     Plugin plugin;
@@ -72,7 +72,7 @@ TEST(Loader, LoadsTheLibraryAboveTheDataFolderAndPassesTheDataPath) {
     RunningPlugin run(Scripted());
     ASSERT_EQ(1, run.initResult);
     run.Close();
-    const std::wstring data = run.engine.DataPath();
+    const std::wstring data = run.engine.DataDir();
     const auto init = run.engine.LogLines("init ");
     ASSERT_EQ(1u, init.size());
     EXPECT_EQ("init key=MireloPlugIn path=" + Hex(std::string(data.begin(), data.end())), init[0]);

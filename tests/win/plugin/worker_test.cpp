@@ -62,7 +62,7 @@ TEST(SlowEngine, RequestAbandonedBeforeTheWorkerReachesItIsNeverTranslated) {
 
 TEST(SlowEngine, CloseDuringALongEngineCallThenUnloadLeavesTheProcessAlive) {
     EngineFolder engine(Scripted("delay * 7000\n"));
-    InstallPathValue path(engine.Root());
+    InstallKey path(engine.Root());
     HostWindow host;
     char options[16] = "";
     Plugin plugin;

@@ -2,71 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <atomic>
-#include <memory>
 #include <thread>
 
+#include "engine_folder.h"
+#include "install_key.h"
 #include "test_support.h"
 
+using namespace mirelo::test;
 using namespace tooltest;
 
 namespace {
-
-// Points HKCU\Software\Kestrow\Mirelo FilePath somewhere for one test, then puts back what
-// was there before (or removes what it created).
-class FilePathOverride {
-  public:
-    explicit FilePathOverride(const std::wstring& value) {
-        DWORD disposition = 0;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
-                            &m_key, &disposition) != ERROR_SUCCESS) {
-            m_key = nullptr;
-            return;
-        }
-        m_createdKey = disposition == REG_CREATED_NEW_KEY;
-        DWORD size = 0;
-        if (RegQueryValueExW(m_key, kValue, nullptr, &m_oldType, nullptr, &size) == ERROR_SUCCESS) {
-            m_old.resize(size);
-            m_hadValue = RegQueryValueExW(m_key, kValue, nullptr, &m_oldType, m_old.data(),
-                                          &size) == ERROR_SUCCESS;
-        }
-        RegSetValueExW(m_key, kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    }
-    ~FilePathOverride() {
-        if (!m_key) return;
-        if (m_hadValue)
-            RegSetValueExW(m_key, kValue, 0, m_oldType, m_old.data(),
-                           static_cast<DWORD>(m_old.size()));
-        else
-            RegDeleteValueW(m_key, kValue);
-        RegCloseKey(m_key);
-        if (m_createdKey) RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
-    }
-    FilePathOverride(const FilePathOverride&) = delete;
-    FilePathOverride& operator=(const FilePathOverride&) = delete;
-    bool ok() const { return m_key != nullptr; }
-
-  private:
-    static constexpr const wchar_t* kKey = L"Software\\Kestrow\\Mirelo";
-    static constexpr const wchar_t* kValue = L"FilePath";
-    HKEY m_key = nullptr;
-    bool m_createdKey = false;
-    bool m_hadValue = false;
-    DWORD m_oldType = 0;
-    std::vector<BYTE> m_old;
-};
-
-std::string Hex(const std::string& s) {
-    std::string out;
-    char buf[3];
-    for (unsigned char c : s) {
-        std::snprintf(buf, sizeof buf, "%02X", c);
-        out += buf;
-    }
-    return out;
-}
 
 ProcessResult RunHost(const std::vector<std::wstring>& extra, const std::string& input) {
     std::vector<std::wstring> args = {L"--plugin", BinDir() + L"\\Mirelo.dll"};
@@ -82,19 +28,15 @@ std::size_t Count(const std::vector<std::string>& lines, const std::string& pref
 // An engine folder of the test's own, with the registry pointing at it.
 class ScriptedEngine {
   public:
-    explicit ScriptedEngine(const std::string& script) {
-        CopyFileW((BinDir() + L"\\J2KEngine.dll").c_str(), (m_dir / L"J2KEngine.dll").c_str(),
-                  FALSE);
-        CreateDirectoryW((m_dir / L"Dat").c_str(), nullptr);
-        WriteBytes(m_dir / L"Dat\\standin.txt", script);
-        m_reg = std::make_unique<FilePathOverride>(m_dir.path());
-    }
-    bool ok() const { return m_reg->ok(); }
-    std::wstring DataDir() const { return m_dir / L"Dat"; }
+    explicit ScriptedEngine(const std::string& script)
+        : m_folder(script), m_ok(m_key.SetPath(m_folder.Root())) {}
+    bool ok() const { return m_ok; }
+    std::wstring DataDir() const { return m_folder.DataDir(); }
 
   private:
-    TempDir m_dir;
-    std::unique_ptr<FilePathOverride> m_reg;
+    EngineFolder m_folder;
+    InstallKey m_key;
+    bool m_ok;
 };
 
 TEST(MireloThroughHost, ScriptedEngineSeesTheContractKept) {
@@ -150,8 +92,8 @@ TEST(MireloThroughHost, AnOversizeResultStaysInsideTheDestination) {
 TEST(MireloThroughHost, DemoEngineFolderFromTheBuildTree) {
     wchar_t full[MAX_PATH];
     GetFullPathNameW((BinDir() + L"\\..\\engine").c_str(), MAX_PATH, full, nullptr);
-    FilePathOverride reg(full);
-    ASSERT_TRUE(reg.ok());
+    InstallKey reg;
+    ASSERT_TRUE(reg.SetPath(full));
     // 勇者は魔王を倒した。 with both clean-ups on, then with both off.
     const std::string line =
         "\xE5\x8B\x87\xE8\x80\x85\xE3\x81\xAF\xE9\xAD\x94\xE7\x8E\x8B\xE3\x82\x92\xE5\x80\x92"

@@ -6,6 +6,7 @@
 #include "test_support.h"
 #include "text_codec.h"
 
+using namespace mirelo::test;
 using namespace tooltest;
 using host::ParseArgs;
 
@@ -16,19 +17,6 @@ std::wstring HostExe() {
 }
 std::wstring FakePlugin() {
     return BinDir() + L"\\fake_plugin.dll";
-}
-
-std::vector<std::string> Lines(const std::string& s) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\n') {
-            out.push_back(s.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    if (start < s.size()) out.push_back(s.substr(start));
-    return out;
 }
 
 TEST(HostArgs, GoodCommandLines) {
@@ -140,7 +128,7 @@ TEST(HostProcess, SetupFailuresGiveOneLineAndTheirOwnExitCode) {
     for (const auto& c : cases) {
         auto r = RunProcess(HostExe(), c.args, "line\n");
         EXPECT_EQ(r.exitCode, c.code) << r.err;
-        auto errLines = Lines(r.err);
+        auto errLines = SplitLines(r.err);
         ASSERT_EQ(errLines.size(), 1u) << r.err;
         EXPECT_EQ(errLines[0].rfind("mirelo-host: ", 0), 0u) << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
@@ -217,7 +205,7 @@ TEST_F(FakeHost, FailedStartStillClosesThePlugin) {
     auto r = Run({L"--options", L"x1"}, "never\n");
     EXPECT_EQ(r.exitCode, host::kExitInit);
     EXPECT_TRUE(r.out.empty()) << r.out;
-    EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+    EXPECT_EQ(SplitLines(r.err).size(), 1u) << r.err;
     EXPECT_EQ(Calls(), (std::vector<std::string>{"init window=yes options=x1", "close"}));
 }
 

@@ -2,11 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <optional>
 
+#include "engine_folder.h"
 #include "test_support.h"
 
+using namespace mirelo::test;
 using namespace tooltest;
 
 namespace {
@@ -25,35 +26,22 @@ std::string Ptr(const void* p) {
     return buf;
 }
 
-std::string Hex(const std::string& s) {
-    std::string out;
-    char buf[3];
-    for (unsigned char c : s) {
-        std::snprintf(buf, sizeof buf, "%02X", c);
-        out += buf;
-    }
-    return out.empty() ? "-" : out;
-}
-
-// An engine folder of its own: <tmp>\J2KEngine.dll and <tmp>\Dat\standin.txt.
-class EngineFolder {
+// The stand-in engine loaded straight from an engine folder of its own.
+class Engine {
   public:
-    explicit EngineFolder(const std::string& script, const wchar_t* dll = L"J2KEngine.dll") {
-        CopyFileW((BinDir() + L"\\" + dll).c_str(), (m_dir / L"J2KEngine.dll").c_str(), FALSE);
-        CreateDirectoryW(DataDir().c_str(), nullptr);
-        if (!script.empty()) WriteBytes(DataDir() + L"\\standin.txt", script);
-        m_module = std::make_unique<Module>(m_dir / L"J2KEngine.dll");
-        init = m_module->proc<InitFn>("J2K_InitializeEx");
-        translate = m_module->proc<TranslateFn>("J2K_TranslateMMNT");
-        freeMem = m_module->proc<FreeFn>("J2K_FreeMem");
-        stop = m_module->proc<StopFn>("J2K_StopTranslation");
-        terminate = m_module->proc<TerminateFn>("J2K_Terminate");
+    explicit Engine(const std::string& script, const wchar_t* dll = kEngineDll)
+        : m_folder(script, dll), m_module(m_folder.Root() + L"\\J2KEngine.dll") {
+        init = m_module.proc<InitFn>("J2K_InitializeEx");
+        translate = m_module.proc<TranslateFn>("J2K_TranslateMMNT");
+        freeMem = m_module.proc<FreeFn>("J2K_FreeMem");
+        stop = m_module.proc<StopFn>("J2K_StopTranslation");
+        terminate = m_module.proc<TerminateFn>("J2K_Terminate");
     }
-    std::wstring DataDir() const { return m_dir / L"Dat"; }
+    std::wstring DataDir() const { return m_folder.DataDir(); }
     std::string DataPath() const { return Narrow(DataDir()); }
     int Init() const { return init(kKey, DataPath().c_str()); }
-    std::vector<std::string> Log() const { return ReadLines(DataDir() + L"\\calls.log"); }
-    bool loaded() const { return m_module->get() != nullptr; }
+    std::vector<std::string> Log() const { return m_folder.Log(); }
+    bool loaded() const { return m_module.get() != nullptr; }
 
     // Translates and copies the answer; nullopt for a null result. Frees what it got.
     std::optional<std::string> Ask(const std::string& in) const {
@@ -71,12 +59,12 @@ class EngineFolder {
     TerminateFn terminate{};
 
   private:
-    TempDir m_dir;
-    std::unique_ptr<Module> m_module;
+    EngineFolder m_folder;
+    Module m_module;
 };
 
 TEST(StandInEngine, ScriptedRulesDecideEachAnswer) {
-    EngineFolder e(
+    Engine e(
         "# rules\n"
         "mode scripted   # trailing comment\n"
         "\n"
@@ -98,13 +86,13 @@ TEST(StandInEngine, ScriptedRulesDecideEachAnswer) {
 }
 
 TEST(StandInEngine, UnmatchedInputIsEchoedByDefault) {
-    EngineFolder e("mode scripted\n");
+    Engine e("mode scripted\n");
     e.Init();
     EXPECT_EQ(e.Ask("abc _&040&_ \x82\xA0"), "abc _&040&_ \x82\xA0");
 }
 
 TEST(StandInEngine, CallLogHasOneLineOfTheFixedShapePerCall) {
-    EngineFolder e("mode scripted\nlog calls.log\nnull 6E\n");
+    Engine e("mode scripted\nlog calls.log\nnull 6E\n");
     ASSERT_EQ(e.Init(), 1);
     char* a = e.translate(0, "hi");
     char* n = e.translate(7, "n");
@@ -134,7 +122,7 @@ TEST(StandInEngine, CallLogHasOneLineOfTheFixedShapePerCall) {
 }
 
 TEST(StandInEngine, FreeingAnythingButAnOutstandingResultIsAViolation) {
-    EngineFolder e("mode scripted\nlog calls.log\n");
+    Engine e("mode scripted\nlog calls.log\n");
     e.Init();
     char* r = e.translate(0, "x");
     ASSERT_NE(r, nullptr);
@@ -156,7 +144,7 @@ TEST(StandInEngine, FreeingAnythingButAnOutstandingResultIsAViolation) {
 }
 
 TEST(StandInEngine, ResultsStayValidUntilFreedAndInputsAreNotKept) {
-    EngineFolder e("mode scripted\n");
+    Engine e("mode scripted\n");
     e.Init();
     char in[] = "first";
     char* a = e.translate(0, in);
@@ -173,7 +161,7 @@ TEST(StandInEngine, ResultsStayValidUntilFreedAndInputsAreNotKept) {
 }
 
 TEST(StandInEngine, DataPathIsCopiedDuringInitialisation) {
-    EngineFolder e("mode scripted\nlog calls.log\n");
+    Engine e("mode scripted\nlog calls.log\n");
     std::string path = e.DataPath();
     std::vector<char> buf(path.begin(), path.end());
     buf.push_back('\0');
@@ -186,7 +174,7 @@ TEST(StandInEngine, DataPathIsCopiedDuringInitialisation) {
 }
 
 TEST(StandInEngine, CallsBeforeAnyInitialisationUseTheDatFolderBesideTheLibrary) {
-    EngineFolder e("mode scripted\nlog calls.log\nmap 61 62\n", L"J2KEngine_nofreemem.dll");
+    Engine e("mode scripted\nlog calls.log\nmap 61 62\n", L"J2KEngine_nofreemem.dll");
     ASSERT_EQ(e.freeMem, nullptr);
     EXPECT_STREQ(e.translate(0, "a"), "b");
     e.stop(0);
@@ -197,7 +185,7 @@ TEST(StandInEngine, CallsBeforeAnyInitialisationUseTheDatFolderBesideTheLibrary)
 }
 
 TEST(StandInEngine, OversizeGivesPlainTextOfTheAskedLength) {
-    EngineFolder e("mode scripted\noversize 626967 100000\noversize 30 0\n");
+    Engine e("mode scripted\noversize 626967 100000\noversize 30 0\n");
     e.Init();
     auto big = e.Ask("big");
     ASSERT_TRUE(big);
@@ -221,7 +209,7 @@ TEST(StandInEngine, DelaysApplyPerInputAndToEveryInput) {
         {"mode scripted\ndelay * 250\ndelay 71 0\n", "q", 0, 200},  // the exact rule wins
     };
     for (const auto& c : cases) {
-        EngineFolder e(c.script);
+        Engine e(c.script);
         e.Init();
         DWORD t0 = GetTickCount();
         EXPECT_EQ(e.Ask(c.in), c.in);
@@ -243,14 +231,14 @@ TEST(StandInEngine, MalformedScriptFailsInitialisationButKeepsTheGoodLines) {
         "mode scripted\nfrobnicate 41\n",
     };
     for (const char* s : bad) {
-        EngineFolder e(std::string(s) + "map 61 62\n");
+        Engine e(std::string(s) + "map 61 62\n");
         EXPECT_EQ(e.Init(), 0) << s;
         EXPECT_EQ(e.Ask("a"), "b") << s;
     }
 }
 
 TEST(StandInEngine, InitialisingAgainReadsTheScriptAgain) {
-    EngineFolder e("mode scripted\nmap 61 62\n");
+    Engine e("mode scripted\nmap 61 62\n");
     e.Init();
     EXPECT_EQ(e.Ask("a"), "b");
     WriteBytes(e.DataDir() + L"\\standin.txt", "mode scripted\n");
@@ -284,7 +272,7 @@ TEST(StandInEngine, VariantsLackExactlyTheirOneExport) {
 }
 
 TEST(StandInEngine, DemoModeTranslatesKnownLines) {
-    EngineFolder e("");  // no standin.txt
+    Engine e("");  // no standin.txt
     EXPECT_EQ(e.Init(), 1);
     const struct {
         const char* sjis;
@@ -315,7 +303,7 @@ TEST(StandInEngine, DemoModeTranslatesKnownLines) {
 }
 
 TEST(StandInEngine, DemoModeLeavesAsciiAndMarkersByteForByte) {
-    EngineFolder e("mode demo\n");
+    Engine e("mode demo\n");
     e.Init();
     const char* same[] = {
         "Hello, world  ! (a) [b] <c> 12:30",
@@ -332,7 +320,7 @@ TEST(StandInEngine, DemoModeLeavesAsciiAndMarkersByteForByte) {
 }
 
 TEST(StandInEngine, DemoModeStillHonoursExplicitRules) {
-    EngineFolder e("map 41 42\nnull 43\n");
+    Engine e("map 41 42\nnull 43\n");
     e.Init();
     EXPECT_EQ(e.Ask("A"), "B");
     EXPECT_EQ(e.Ask("C"), std::nullopt);

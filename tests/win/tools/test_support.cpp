@@ -1,88 +1,8 @@
 #include "test_support.h"
 
-#include <atomic>
-
 namespace tooltest {
-namespace {
 
-void RemoveTree(const std::wstring& dir) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring full = dir + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(full);
-            else
-                DeleteFileW(full.c_str());
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryW(dir.c_str());
-}
-
-}  // namespace
-
-std::wstring BinDir() {
-    wchar_t buf[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-    std::wstring p(buf, n);
-    return p.substr(0, p.find_last_of(L"\\/"));
-}
-
-TempDir::TempDir() {
-    static std::atomic<unsigned> counter{0};
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    for (;;) {
-        m_path = std::wstring(base) + L"tooltest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                 std::to_wstring(counter++);
-        if (CreateDirectoryW(m_path.c_str(), nullptr)) break;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
-    }
-}
-
-TempDir::~TempDir() {
-    RemoveTree(m_path);
-}
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(h);
-    return ok && written == bytes.size();
-}
-
-std::string ReadBytes(const std::wstring& path) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return {};
-    std::string out;
-    char buf[4096];
-    DWORD n = 0;
-    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0) out.append(buf, n);
-    CloseHandle(h);
-    return out;
-}
-
-std::vector<std::string> ReadLines(const std::wstring& path) {
-    std::vector<std::string> lines;
-    std::string all = ReadBytes(path);
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        if (all[i] == '\n') {
-            lines.push_back(all.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    if (start < all.size()) lines.push_back(all.substr(start));
-    return lines;
-}
+using namespace mirelo::test;
 
 std::string Narrow(const std::wstring& s) {
     int n = WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr);
