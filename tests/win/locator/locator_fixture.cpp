@@ -1,9 +1,44 @@
 #include "locator_fixture.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <memory>
 
 namespace mirelo::test {
+
+namespace {
+
+// The browser may still be filling its tree when it first shows, and then selects
+// its root over ours: select until the tree shows the chosen folder (a drive shows
+// as a label around "C:"), for 3 s at most.
+void SelectInBrowser(HWND browser, const std::wstring& path) {
+    std::wstring leaf = path;
+    while (leaf.size() > 1 && leaf.back() == L'\\') leaf.pop_back();
+    leaf = leaf.substr(leaf.find_last_of(L'\\') + 1);
+    const HWND tree = FindWindowExW(browser, nullptr, L"SysTreeView32", nullptr);
+    for (int attempt = 0; attempt < 60; ++attempt) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(browser, BFFM_SETSELECTIONW, TRUE,
+                            reinterpret_cast<LPARAM>(path.c_str()), SMTO_NORMAL, 5000, &ignored);
+        if (tree == nullptr || leaf.empty()) return;
+        Sleep(50);
+        wchar_t text[MAX_PATH] = {};
+        TVITEMW item{};
+        item.mask = TVIF_TEXT;
+        item.hItem =
+            reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+        item.pszText = text;
+        item.cchTextMax = MAX_PATH;
+        if (item.hItem != nullptr &&
+            SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) &&
+            wcsstr(text, leaf.c_str()) != nullptr) {
+            return;
+        }
+    }
+}
+
+}  // namespace
 
 namespace {
 
@@ -192,10 +227,7 @@ std::unique_ptr<UiWatcher> AnswerWith(const UserScript& script) {
             const size_t i = state->browsers++;
             const std::wstring choice = i < s.browserChoices.size() ? s.browserChoices[i] : L"";
             if (!choice.empty()) {
-                DWORD_PTR ignored = 0;
-                SendMessageTimeoutW(w.hwnd, BFFM_SETSELECTIONW, TRUE,
-                                    reinterpret_cast<LPARAM>(choice.c_str()), SMTO_NORMAL, 5000,
-                                    &ignored);
+                SelectInBrowser(w.hwnd, choice);
                 PressButton(w.hwnd, IDOK);
             } else {
                 PressButton(w.hwnd, IDCANCEL);
