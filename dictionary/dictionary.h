@@ -1,0 +1,94 @@
+// User dictionaries: entries parsed from UTF-8 text files, compiled into byte matchers and
+// applied to NUL-terminated multibyte texts. Platform-free: the conversion from UTF-8 to the
+// two code pages is handed in.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mirelo::dict {
+
+enum class Kind : uint8_t { Pre, Name, Post };
+
+// Converts UTF-8 to a code page's bytes; false when some character has no form there.
+using Encoder = std::function<bool(std::string_view utf8, std::string& out)>;
+
+struct TextEncoders {
+    Encoder toShiftJis;  // code page 932
+    Encoder toCp949;     // code page 949
+};
+
+// One dictionary file: its name (as problems and traces show it) and its whole contents.
+struct SourceFile {
+    std::string name;
+    std::string_view bytes;
+};
+
+// A line that was skipped, or a file skipped whole (line 0).
+struct Problem {
+    std::string file;
+    int line = 0;
+    std::string reason;
+};
+
+// Where an entry came from, for traces.
+struct EntryInfo {
+    Kind kind;
+    std::string file;
+    int line = 0;
+    std::string from;  // UTF-8, as written
+    std::string to;    // UTF-8, as written
+};
+
+// An entry that took effect in a pass: an index for Dictionary::Info.
+struct Firing {
+    uint32_t entry;
+};
+
+inline constexpr size_t kMaxFileBytes = size_t{16} << 20;
+inline constexpr size_t kMaxSideBytes = 1024;
+
+// A compiled dictionary; immutable once built, so one thread may apply it while another
+// builds its successor.
+class Dictionary {
+  public:
+    // Files are taken in the order given (the caller sorts them by name); for the same FROM
+    // within a kind the entry read last wins. Problems, when asked for, are appended.
+    // Null only when memory runs out.
+    static std::unique_ptr<Dictionary> Compile(std::span<const SourceFile> files,
+                                               const TextEncoders& encoders,
+                                               std::vector<Problem>* problems = nullptr);
+    virtual ~Dictionary() = default;
+
+    virtual size_t Count(Kind kind) const = 0;
+    bool Empty() const { return Count(Kind::Pre) + Count(Kind::Name) + Count(Kind::Post) == 0; }
+    virtual const EntryInfo& Info(uint32_t entry) const = 0;
+
+    // Each pass reads the NUL-terminated `src` and writes the result, NUL-terminated, into
+    // `dst` of `cap` bytes. It returns the result's full length (terminator not counted);
+    // a result that does not fit is cut to a prefix (cap > 0), so a caller that sees a
+    // length >= cap grows `dst` and runs the pass again. Null `src` is the empty text.
+    // Entries that took effect are appended to `fired` when it is not null.
+
+    // Shift-JIS source: `pre` replacements.
+    virtual size_t ApplyPre(const char* src, char* dst, size_t cap,
+                            std::vector<Firing>* fired = nullptr) const = 0;
+    // Shift-JIS source: each `name` FROM becomes a name marker the engine carries through.
+    virtual size_t ProtectNames(const char* src, char* dst, size_t cap,
+                                std::vector<Firing>* fired = nullptr) const = 0;
+    // CP949 translation: each name marker becomes its TO, and the particle right after it
+    // is made to agree with TO's last syllable.
+    virtual size_t RestoreNames(const char* src, char* dst, size_t cap,
+                                std::vector<Firing>* fired = nullptr) const = 0;
+    // CP949 translation: `post` replacements.
+    virtual size_t ApplyPost(const char* src, char* dst, size_t cap,
+                             std::vector<Firing>* fired = nullptr) const = 0;
+};
+
+}  // namespace mirelo::dict
