@@ -21,6 +21,7 @@ FilterChain::FilterChain() {
 
 bool FilterChain::Reserve(size_t bytes) {
     if (bytes <= cap_) return true;
+    if (bytes < kWorkBufferBytes) bytes = kWorkBufferBytes;
     // Old buffers go first, so growing never needs both sizes at once.
     a_.reset();
     b_.reset();
