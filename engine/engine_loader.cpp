@@ -1,8 +1,10 @@
-#include <string>
+#include "engine_loader.h"
 
-#include "mirelo_app.h"
+#include <cstdint>
 
-namespace mirelo {
+#include "engine_guard.h"
+
+namespace mirelo::engine {
 namespace {
 
 template <typename Fn>
@@ -12,43 +14,43 @@ void Resolve(HMODULE module, const char* name, Fn& field) {
 
 }  // namespace
 
-void CMireloApp::LoadEngine() {
-    m_engine = EngineBinding{};
+void LoadEngine(const std::wstring& dataPath, EngineBinding& binding) {
+    binding = EngineBinding{};
 
-    const std::wstring libraryPath = m_strDataPath + L"\\..\\J2KEngine.dll";
-    m_engine.hEngine = ::LoadLibraryW(libraryPath.c_str());
-    if (m_engine.hEngine == nullptr) throw StartupError{kMsgCannotLoadEngine};
+    const std::wstring libraryPath = dataPath + L"\\..\\J2KEngine.dll";
+    binding.hEngine = ::LoadLibraryW(libraryPath.c_str());
+    if (binding.hEngine == nullptr) throw StartupError{kMsgCannotLoadEngine};
 
     // All five are looked up before any is tested.
-    Resolve(m_engine.hEngine, "J2K_InitializeEx", m_engine.pfnInitializeEx);
-    Resolve(m_engine.hEngine, "J2K_TranslateMMNT", m_engine.pfnTranslateMMNT);
-    Resolve(m_engine.hEngine, "J2K_FreeMem", m_engine.pfnFreeMem);
-    Resolve(m_engine.hEngine, "J2K_StopTranslation", m_engine.pfnStopTranslation);
-    Resolve(m_engine.hEngine, "J2K_Terminate", m_engine.pfnTerminate);
-    if (!m_engine.pfnInitializeEx || !m_engine.pfnTranslateMMNT || !m_engine.pfnFreeMem ||
-        !m_engine.pfnStopTranslation || !m_engine.pfnTerminate) {
+    Resolve(binding.hEngine, "J2K_InitializeEx", binding.pfnInitializeEx);
+    Resolve(binding.hEngine, "J2K_TranslateMMNT", binding.pfnTranslateMMNT);
+    Resolve(binding.hEngine, "J2K_FreeMem", binding.pfnFreeMem);
+    Resolve(binding.hEngine, "J2K_StopTranslation", binding.pfnStopTranslation);
+    Resolve(binding.hEngine, "J2K_Terminate", binding.pfnTerminate);
+    if (!binding.pfnInitializeEx || !binding.pfnTranslateMMNT || !binding.pfnFreeMem ||
+        !binding.pfnStopTranslation || !binding.pfnTerminate) {
         throw StartupError{kMsgInvalidEngine};
     }
 
     // A path whose ANSI form does not fit would reach the engine unterminated; such an
     // engine is never started or called.
     char ansiPath[MAX_PATH];
-    if (::WideCharToMultiByte(CP_ACP, 0, m_strDataPath.c_str(), -1, ansiPath, sizeof ansiPath,
-                              nullptr, nullptr) == 0) {
-        m_engine = EngineBinding{};
+    if (::WideCharToMultiByte(CP_ACP, 0, dataPath.c_str(), -1, ansiPath, sizeof ansiPath, nullptr,
+                              nullptr) == 0) {
+        binding = EngineBinding{};
         throw StartupError{kMsgCannotLoadEngine};
     }
-    m_engine.pfnInitializeEx(kClientKey, ansiPath);
-}
-
-void CMireloApp::ShutdownEngine(const EngineBinding& engine, bool current) {
-    if (engine.pfnStopTranslation != nullptr && engine.pfnTerminate != nullptr) {
-        engine.pfnStopTranslation(0);
+    auto start = [fn = binding.pfnInitializeEx, path = &ansiPath[0]] { fn(kClientKey, path); };
+    if (!Guarded(start, nullptr)) {
+        binding = EngineBinding{};
+        throw StartupError{kMsgInvalidEngine};
     }
-    // A worker that outlived its close must not undo what a newer start-up set.
-    if (!current) return;
-    m_engine = EngineBinding{};
-    g_hHostWnd.store(nullptr);
 }
 
-}  // namespace mirelo
+void ShutdownEngine(const EngineBinding& binding) {
+    if (binding.pfnStopTranslation == nullptr || binding.pfnTerminate == nullptr) return;
+    auto stop = [fn = binding.pfnStopTranslation] { fn(0); };
+    Guarded(stop, nullptr);
+}
+
+}  // namespace mirelo::engine

@@ -6,7 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "mirelo_app.h"
+#include "engine_loader.h"
+#include "win_handles.h"
 
 namespace mirelo {
 
@@ -44,35 +45,38 @@ std::wstring TextOfRegistryData(const wchar_t* data, size_t bytes) {
     return text;
 }
 
-void CMireloApp::InitializeEngine() {
-    m_strInitError.clear();
-    m_strDataPath.clear();
+namespace engine {
+
+EngineStartup InitializeEngine() {
+    EngineStartup found;
+    std::wstring& dataPath = found.dataPath;
     try {
         for (;;) {
-            if (m_strDataPath.empty()) {
-                m_strDataPath = ReadInstallPath();
-                if (!m_strDataPath.empty()) continue;
+            if (dataPath.empty()) {
+                dataPath = ReadInstallPath();
+                if (!dataPath.empty()) continue;
                 const int answer = ::MessageBoxW(nullptr, kMsgAskForInstallPath, kLocatorTitle,
                                                  MB_YESNO | MB_TOPMOST);
                 if (answer != IDYES) throw StartupError{kMsgInstallPathNotFound};
                 // After a cancel the next pass reads the registry and asks again.
-                m_strDataPath = BrowseForInstallFolder();
+                dataPath = BrowseForInstallFolder();
                 continue;
             }
-            if (!IsAsciiPath(m_strDataPath.c_str())) {
+            if (!IsAsciiPath(dataPath.c_str())) {
                 const int answer =
                     ::MessageBoxW(nullptr, kMsgNonAsciiPath, kLocatorTitle, MB_YESNO);
                 if (answer == IDNO) throw StartupError{kMsgUseEnglishFolder};
             }
-            LoadEngine();
-            return;
+            LoadEngine(dataPath, found.binding);
+            return found;
         }
     } catch (const StartupError& error) {
-        m_strInitError = error.message;
+        found.error = error.message;
     }
+    return found;
 }
 
-std::wstring CMireloApp::ReadInstallPath() {
+std::wstring ReadInstallPath() {
     HKEY raw = nullptr;
     if (::RegOpenKeyExW(HKEY_CURRENT_USER, kInstallKey, 0, KEY_QUERY_VALUE, &raw) !=
         ERROR_SUCCESS) {
@@ -92,7 +96,7 @@ std::wstring CMireloApp::ReadInstallPath() {
     return folder + kDataSuffix;
 }
 
-bool CMireloApp::IsAsciiPath(const wchar_t* path) {
+bool IsAsciiPath(const wchar_t* path) {
     if (path == nullptr) return false;
     for (; *path != L'\0'; ++path) {
         if (*path >= 0x80) return false;
@@ -100,4 +104,5 @@ bool CMireloApp::IsAsciiPath(const wchar_t* path) {
     return true;
 }
 
+}  // namespace engine
 }  // namespace mirelo

@@ -1,10 +1,11 @@
-// Finding the engine's install folder: the registry first, then the user.
-// The routines themselves are CMireloApp members (InitializeEngine,
-// ReadInstallPath, IsAsciiPath); these are the texts they show and raise.
+// Finding the engine's install folder: the registry first, then the user; then loading
+// the engine from it. Runs on the worker thread and hands back what it found.
 #pragma once
 
 #include <cstddef>
 #include <string>
+
+#include "engine_binding.h"
 
 namespace mirelo {
 
@@ -28,4 +29,23 @@ inline constexpr wchar_t kMsgUseEnglishFolder[] =
 // is no character and is dropped.
 std::wstring TextOfRegistryData(const wchar_t* data, size_t bytes);
 
+namespace engine {
+
+// The outcome of engine start-up: an empty error means the engine is bound.
+struct EngineStartup {
+    EngineBinding binding{};
+    std::wstring dataPath;
+    std::wstring error;
+};
+
+// The whole of engine start-up, with its questions and folder browser; the one place
+// where start-up errors are caught.
+EngineStartup InitializeEngine();
+
+// The install folder from the registry followed by "\Dat", or empty.
+std::wstring ReadInstallPath();
+
+bool IsAsciiPath(const wchar_t* path);
+
+}  // namespace engine
 }  // namespace mirelo

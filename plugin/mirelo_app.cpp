@@ -38,6 +38,11 @@ void CMireloApp::ReleaseKernelObjects() {
 int CMireloApp::OnPluginInit(HWND hostWnd, char* optionString) {
     // A second start without a close would strand the first worker: close it first.
     if (m_hWorkerThread) OnPluginClose();
+    // The last worker may still be in the engine; it leaves nothing behind once it ends.
+    if (m_hLingeringWorker) {
+        ::WaitForSingleObject(m_hLingeringWorker.get(), INFINITE);
+        m_hLingeringWorker.reset();
+    }
 
     g_hHostWnd.store(hostWnd);
     g_pOptionString = optionString;
@@ -92,7 +97,9 @@ int CMireloApp::OnPluginClose() {
         UniqueHandle thread = std::move(m_hWorkerThread);
         m_runningGeneration.store(0);
         ::SetEvent(m_hRequestEvent.get());
-        ::WaitForSingleObject(thread.get(), kCloseTimeoutMs);
+        if (::WaitForSingleObject(thread.get(), kCloseTimeoutMs) == WAIT_TIMEOUT) {
+            m_hLingeringWorker = std::move(thread);
+        }
     }
     ReleaseKernelObjects();
     return 1;
@@ -102,7 +109,11 @@ int CMireloApp::Translate(const char* source, char* dest, int32_t destSize) {
     // Outside OnPluginInit..OnPluginClose there is no worker to answer.
     if (!m_hWorkerThread || !m_hRequestEvent || !m_hDoneEvent) return 0;
 
-    auto callerGuard = m_csTranslate.Lock();
+    // The time limit counts from the call, the wait for other callers included.
+    const ULONGLONG deadline = ::GetTickCount64() + kTranslateTimeoutMs;
+    auto callerGuard = m_csTranslate.LockUntil(deadline);
+    if (!callerGuard) return 0;
+    bool stale;
     {
         auto slotGuard = m_slotLock.Lock();
         m_request.nDestSize = destSize;
@@ -110,13 +121,13 @@ int CMireloApp::Translate(const char* source, char* dest, int32_t destSize) {
         m_request.pszDest = dest;
         ++m_requestSeq;
         m_requestState = RequestState::Pending;
+        stale = std::exchange(m_doneMayBeStale, false);
     }
-    ::ResetEvent(m_hDoneEvent.get());
+    if (stale) ::ResetEvent(m_hDoneEvent.get());
     ::SetEvent(m_hRequestEvent.get());
 
-    // The done event may come from a request abandoned earlier; only the slot's state
-    // tells whether this caller's request was answered.
-    const ULONGLONG deadline = ::GetTickCount64() + kTranslateTimeoutMs;
+    // A late done signal of a request abandoned earlier may still come; only the slot's
+    // state tells whether this caller's request was answered.
     for (;;) {
         const ULONGLONG now = ::GetTickCount64();
         const DWORD remaining = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
@@ -128,6 +139,7 @@ int CMireloApp::Translate(const char* source, char* dest, int32_t destSize) {
         }
         if (wait != WAIT_OBJECT_0) {
             m_requestState = RequestState::Abandoned;
+            m_doneMayBeStale = true;
             return 0;
         }
     }

@@ -43,10 +43,9 @@ class CMireloApp : public CWinApp {
     int OnPluginClose();
     int Translate(const char* source, char* dest, int32_t destSize);
 
-    // Engine start-up and shutdown; they run on the worker thread only.
+    // Engine start-up and shutdown, forwarded to engine/; they run on the worker thread
+    // only and keep what the engine side found.
     void InitializeEngine();
-    std::wstring ReadInstallPath();
-    static bool IsAsciiPath(const wchar_t* path);
     void LoadEngine();
     void ShutdownEngine(const EngineBinding& engine, bool current);
 
@@ -56,7 +55,7 @@ class CMireloApp : public CWinApp {
     UniqueHandle m_hWorkerThread;
     UniqueHandle m_hRequestEvent;
     UniqueHandle m_hDoneEvent;
-    ExclusiveLock m_csTranslate;
+    DeadlineLock m_csTranslate;
     TranslationRequest m_request{};
     std::wstring m_strDataPath;
     std::wstring m_strInitError;
@@ -65,6 +64,12 @@ class CMireloApp : public CWinApp {
     ExclusiveLock m_slotLock;
     uint32_t m_requestSeq = 0;
     RequestState m_requestState = RequestState::Empty;
+    // Only a request given up on can leave a done signal behind for the next caller.
+    bool m_doneMayBeStale = false;
+
+    // A worker that did not end within a close's wait; the next start-up waits for it, so
+    // that two workers are never in the engine at once.
+    UniqueHandle m_hLingeringWorker;
 
     // The worker runs while this holds its generation; 0 stops every worker. A worker
     // left behind by a timed-out close sees a newer generation and stops too.

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine_guard.h"
 #include "filter_chain.h"
 #include "mirelo_app.h"
 #include "translation_cache.h"
@@ -31,6 +32,55 @@ void CopyToDestination(char* dest, int32_t destSize, std::string_view text) {
     dest[count] = '\0';
 }
 
+// Lines the engine faulted on, by their source bytes; the most recent ones only, since
+// a line that once crashed the engine would crash it again.
+class RefusedLines {
+  public:
+    bool Contains(uint32_t key, std::string_view source) const {
+        for (size_t i = 0; i < count_; ++i) {
+            if (keys_[i] == key && lines_[i] == source) return true;
+        }
+        return false;
+    }
+    void Add(uint32_t key, std::string_view source) {
+        keys_[next_] = key;
+        lines_[next_].assign(source);
+        next_ = (next_ + 1) % kSize;
+        if (count_ < kSize) ++count_;
+    }
+
+  private:
+    static constexpr size_t kSize = 256;
+    uint32_t keys_[kSize] = {};
+    std::string lines_[kSize];
+    size_t next_ = 0;
+    size_t count_ = 0;
+};
+
+// The engine's answer for one text, read under the guard: an answer without a
+// terminator that runs into unreadable memory is a fault of the call.
+struct EngineCall {
+    PfnJ2KTranslateMMNT translate;
+    const char* text;
+    char* output = nullptr;
+    size_t length = 0;
+};
+
+// False when the engine faulted; then nothing it returned may be touched.
+bool CallEngine(EngineCall& call) {
+    auto body = [c = &call] {
+        c->output = c->translate(0, c->text);
+        if (c->output != nullptr) c->length = std::strlen(c->output);
+    };
+    return Guarded(body, nullptr);
+}
+
+void FreeEngineText(PfnJ2KFreeMem freeMem, char* text) {
+    // What was read stays good whatever the engine's release does.
+    auto body = [freeMem, text] { freeMem(text); };
+    Guarded(body, nullptr);
+}
+
 class Worker {
   public:
     Worker(CMireloApp& app, uint32_t generation) : app_(app), generation_(generation) {}
@@ -55,6 +105,7 @@ class Worker {
     std::unique_ptr<TranslationCache> cache_;
     std::unique_ptr<FilterChain> chain_;
     std::vector<char> source_;
+    RefusedLines refused_;
 };
 
 void Worker::Run(HANDLE requestEvent, HANDLE doneEvent) {
@@ -75,6 +126,7 @@ void Worker::Run(HANDLE requestEvent, HANDLE doneEvent) {
             ::WaitForSingleObject(requestEvent, INFINITE);
             if (!Running()) break;
             ServeRequest();
+            chain_->Trim();
             ::SetEvent(doneEvent);
         }
     } catch (...) {
@@ -126,18 +178,28 @@ Worker::Answer Worker::Compute(std::string_view source) {
 
     // A failed start-up leaves no engine to call: answer with the empty text.
     if (!engineReady_) return {true, {}};
+    // Answered like a line the engine has no translation for, without asking it again.
+    if (refused_.Contains(key, source)) return {false, {}};
 
     // One consistent pair of options for the whole request.
     const ChainOptions options{app_.m_bRemoveBrackets.load(std::memory_order_relaxed) != 0,
                                app_.m_bRemoveDupSpaces.load(std::memory_order_relaxed) != 0};
-    const char* escaped = chain_->Escape(source.data(), options);
-    char* output = engine_.pfnTranslateMMNT(0, escaped);
-    if (output == nullptr) return {false, {}};
-    const char* finished = chain_->Finish(output, options);
-    engine_.pfnFreeMem(output);
+    EngineCall call{engine_.pfnTranslateMMNT, chain_->Escape(source.data(), options)};
+    // Without work buffers for the whole text, nothing fit to send exists: the empty text,
+    // remembered nowhere.
+    if (!chain_->Complete()) return {true, {}};
+    if (!CallEngine(call)) {
+        refused_.Add(key, source);
+        return {false, {}};
+    }
+    if (call.output == nullptr) return {false, {}};
+    const char* finished = chain_->Finish(call.output, options);
+    const bool whole = chain_->Complete();
+    FreeEngineText(engine_.pfnFreeMem, call.output);
 
-    // Without memory for an entry the line is still answered, just not remembered.
-    const CacheEntry* entry = cache_->AddEntry(key, source, finished);
+    // A cut translation is answered but not remembered; without memory for an entry the
+    // line is still answered, just not remembered either.
+    const CacheEntry* entry = whole ? cache_->AddEntry(key, source, finished) : nullptr;
     return {true, entry ? entry->text() : std::string_view(finished)};
 }
 
