@@ -46,8 +46,8 @@ struct Script {
     std::optional<unsigned> delayAll;
     Otherwise otherwise = Otherwise::Echo;
     std::map<std::string, Fault> translateFaults;  // by input
-    std::optional<Fault> translateFaultAll;
-    std::map<std::string, Fault> freeFaults;  // by the input whose result is being freed
+    std::optional<Fault> translateFaultAll;        // inputs with no rule of their own
+    std::map<std::string, Fault> freeFaults;       // by the input whose result is being freed
     std::optional<Fault> initFault;
     std::optional<Fault> stopFault;
 };
