@@ -12,6 +12,10 @@ namespace {
 // Keeps header + text + NUL + source inside 32-bit sizes on every target; no line comes near.
 constexpr size_t kMaxPartBytes = 0x3FFFFFFF;
 
+size_t EntryBytes(const CacheEntry* entry) {
+    return size_t{entry->textSize} + entry->sourceSize;
+}
+
 }  // namespace
 
 uint32_t HashText(const char* text) {
@@ -24,7 +28,8 @@ uint32_t HashText(const char* text) {
     return h;
 }
 
-TranslationCache::TranslationCache(uint32_t capacity) : m_capacity(capacity ? capacity : 1) {
+TranslationCache::TranslationCache(uint32_t capacity, size_t byteCapacity)
+    : m_capacity(capacity ? capacity : 1), m_byteCapacity(byteCapacity) {
     // With no room at all, eviction would pick the head sentinel.
     m_head.next = &m_tail;
     m_tail.prev = &m_head;
@@ -88,6 +93,7 @@ const CacheEntry* TranslationCache::FindEntry(uint32_t key, std::string_view sou
 
 const CacheEntry* TranslationCache::AddEntry(uint32_t key, std::string_view source,
                                              std::string_view text) {
+    if (text.size() > kMaxCachedTextBytes) return nullptr;
     // Allocate before touching anything, so a failure leaves the cache as it was.
     CacheEntry* entry = MakeEntry(key, source, text);
     if (!entry) return nullptr;
@@ -97,6 +103,7 @@ const CacheEntry* TranslationCache::AddEntry(uint32_t key, std::string_view sour
         // The key is taken by another source: the newer line wins the slot.
         CacheEntry* old = it->second;
         Unlink(old);
+        m_bytes -= EntryBytes(old);
         FreeEntry(old);
         it->second = entry;
     } else if (m_map.size() >= m_capacity) {
@@ -104,6 +111,7 @@ const CacheEntry* TranslationCache::AddEntry(uint32_t key, std::string_view sour
         Unlink(victim);
         // Reusing the victim's map node means a full cache never allocates for the map.
         auto node = m_map.extract(victim->key);
+        m_bytes -= EntryBytes(victim);
         FreeEntry(victim);
         node.key() = key;
         node.mapped() = entry;
@@ -117,12 +125,26 @@ const CacheEntry* TranslationCache::AddEntry(uint32_t key, std::string_view sour
         }
     }
     AttachMostRecent(entry);
+    m_bytes += EntryBytes(entry);
+    EvictOver(entry);
     return entry;
+}
+
+void TranslationCache::EvictOver(const CacheEntry* keep) {
+    // One entry is at most kMaxCachedTextBytes of text, so the newest always fits.
+    while (m_bytes > m_byteCapacity && m_tail.prev != keep) {
+        CacheEntry* victim = m_tail.prev;
+        Unlink(victim);
+        m_map.erase(victim->key);
+        m_bytes -= EntryBytes(victim);
+        FreeEntry(victim);
+    }
 }
 
 void TranslationCache::RemoveAll() {
     for (auto& [key, entry] : m_map) FreeEntry(entry);
     m_map.clear();
+    m_bytes = 0;
     m_head.next = &m_tail;
     m_tail.prev = &m_head;
 }
@@ -130,15 +152,18 @@ void TranslationCache::RemoveAll() {
 bool TranslationCache::CheckInvariants() const {
     if (m_head.prev || m_tail.next || m_map.size() > m_capacity) return false;
     size_t walked = 0;
+    size_t bytes = 0;
     const CacheEntry* behind = &m_head;
     for (const CacheEntry* entry = m_head.next; entry != &m_tail; entry = entry->next) {
         // The step bound stops a cycle; the back link and map checks rule out duplicates.
         if (!entry || entry->prev != behind || ++walked > m_map.size()) return false;
         auto it = m_map.find(entry->key);
         if (it == m_map.end() || it->second != entry) return false;
+        bytes += EntryBytes(entry);
         behind = entry;
     }
-    return m_tail.prev == behind && walked == m_map.size();
+    return m_tail.prev == behind && walked == m_map.size() && bytes == m_bytes &&
+           (m_bytes <= m_byteCapacity || walked == 1);
 }
 
 }  // namespace mirelo

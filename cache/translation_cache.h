@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string_view>
@@ -7,6 +8,10 @@
 namespace mirelo {
 
 inline constexpr uint32_t kCacheCapacity = 10000;
+// Bytes of text and source the cache holds at most, whatever the engine returns.
+inline constexpr size_t kCacheByteCapacity = size_t{64} << 20;
+// A longer translation is answered but never cached.
+inline constexpr size_t kMaxCachedTextBytes = size_t{1} << 20;
 
 // The cache key of a source line: each byte taken as a signed char, h = rotl(h, 7) + c.
 // A null pointer and the empty text both give 0.
@@ -33,8 +38,10 @@ struct CacheEntry {
 // Single-threaded: the worker thread alone owns it.
 class TranslationCache {
   public:
-    // A capacity of 0 is taken as 1.
-    explicit TranslationCache(uint32_t capacity = kCacheCapacity);
+    // A capacity of 0 is taken as 1. The byte capacity bounds the text and source bytes of
+    // all entries together; the oldest entries go first to make room.
+    explicit TranslationCache(uint32_t capacity = kCacheCapacity,
+                              size_t byteCapacity = kCacheByteCapacity);
     ~TranslationCache();
     TranslationCache(const TranslationCache&) = delete;
     TranslationCache& operator=(const TranslationCache&) = delete;
@@ -46,12 +53,15 @@ class TranslationCache {
     // Files a copy of `text` for `source` under `key` as the most recent entry. An entry already
     // filed under the key (a colliding source) is replaced, so the count stays; otherwise the
     // least recent entry is evicted first when the cache is full.
-    // Returns null, with the cache unchanged, when memory cannot be had.
+    // Older entries are evicted while the bytes held exceed the byte capacity.
+    // Returns null, with the cache unchanged, when memory cannot be had or the text is
+    // longer than kMaxCachedTextBytes.
     // The returned entry stays valid until it is evicted, replaced or RemoveAll runs.
     const CacheEntry* AddEntry(uint32_t key, std::string_view source, std::string_view text);
 
     uint32_t GetCount() const { return static_cast<uint32_t>(m_map.size()); }
     uint32_t GetCapacity() const { return m_capacity; }
+    size_t GetBytes() const { return m_bytes; }
 
     void RemoveAll();
 
@@ -66,12 +76,15 @@ class TranslationCache {
     static void FreeEntry(CacheEntry* entry);
     void Unlink(CacheEntry* entry);
     void AttachMostRecent(CacheEntry* entry);
+    void EvictOver(const CacheEntry* keep);
 
     std::map<uint32_t, CacheEntry*> m_map;
     // Sentinels only link; they carry no text and are never handed out.
     CacheEntry m_head;
     CacheEntry m_tail;
     uint32_t m_capacity;
+    size_t m_byteCapacity;
+    size_t m_bytes = 0;
 };
 
 }  // namespace mirelo

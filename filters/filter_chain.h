@@ -31,8 +31,9 @@ class FilterChain {
     FilterChain& operator=(const FilterChain&) = delete;
 
     // The text to hand to the engine: brackets and colon escaped (with removeBrackets), then
-    // the table symbols. `source` must be at most kMaxSourceBytes long; a longer one is cut,
-    // never written past a buffer. Null counts as the empty text.
+    // the table symbols. A source longer than kMaxSourceBytes (the host's line after the
+    // user's replacements) makes the buffers grow; if they cannot, the result is cut, never
+    // written past a buffer, and Complete() says so. Null counts as the empty text.
     const char* Escape(const char* source, ChainOptions options);
 
     // The finished translation of `engineOutput`: spaces tidied (with removeDupSpaces),
@@ -41,6 +42,13 @@ class FilterChain {
     // that size. If growing fails the result is cut to the buffers as they are. Null counts
     // as the empty text. `engineOutput` may be a text this object returned.
     const char* Finish(const char* engineOutput, ChainOptions options);
+
+    // False when the last Escape or Finish had to cut its result, or no buffers exist.
+    bool Complete() const { return complete_; }
+
+    // Returns buffers that grew for an outsized text to their normal size. Invalidates every
+    // pointer this object returned.
+    void Trim();
 
     size_t Capacity() const { return cap_; }
 
@@ -52,6 +60,7 @@ class FilterChain {
     std::unique_ptr<char[]> a_;
     std::unique_ptr<char[]> b_;
     size_t cap_ = 0;
+    bool complete_ = false;
 };
 
 }  // namespace mirelo

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cache_probe.h"
+#include "filter_chain.h"
 #include "translation_cache.h"
 
 // Every allocation of this program goes through here, so a test can make the n-th one fail.
@@ -107,6 +108,35 @@ TEST(CacheAllocationFailure, HitDoesNotAllocate) {
     g_allocationsUntilFailure = -1;
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->text(), "T");
+}
+
+// The worker answers with the empty text and caches nothing when its buffers cannot be had,
+// and caches nothing when they cannot grow for a long engine result: both rest on Complete().
+TEST(ChainAllocationFailure, NoBuffersGiveEmptyTextsReportedIncomplete) {
+    g_allocationsUntilFailure = 0;
+    FilterChain chain;
+    EXPECT_EQ(chain.Capacity(), 0u);
+    EXPECT_STREQ(chain.Escape("abc", {true, true}), "");
+    EXPECT_FALSE(chain.Complete());
+    EXPECT_STREQ(chain.Finish("abc", {true, true}), "");
+    EXPECT_FALSE(chain.Complete());
+    g_allocationsUntilFailure = -1;
+    // Once memory is back the chain works again, at its normal size.
+    EXPECT_STREQ(chain.Escape("abc", {true, true}), "abc");
+    EXPECT_EQ(chain.Capacity(), 7u * 4096 + 1);
+}
+
+TEST(ChainAllocationFailure, ALongResultThatCannotGrowTheBuffersIsCutAndReported) {
+    FilterChain chain;
+    const std::string output(100000, 'k');
+    g_allocationsUntilFailure = 0;
+    const std::string result = chain.Finish(output.c_str(), {false, false});
+    g_allocationsUntilFailure = -1;
+    EXPECT_FALSE(chain.Complete());
+    EXPECT_LT(result.size(), output.size());
+    EXPECT_EQ(result, output.substr(0, result.size()));
+    EXPECT_STREQ(chain.Finish("ok", {false, false}), "ok");
+    EXPECT_TRUE(chain.Complete());
 }
 
 }  // namespace

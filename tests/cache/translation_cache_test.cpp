@@ -135,5 +135,41 @@ TEST(TranslationCache, ZeroCapacityStillHoldsOneEntry) {
     EXPECT_TRUE(cache.CheckInvariants());
 }
 
+TEST(TranslationCache, DefaultCacheKeepsExactlyTenThousandLines) {
+    TranslationCache cache;
+    for (uint32_t n = 0; n < 10000; ++n) File(cache, Line(n));
+    EXPECT_EQ(cache.GetCount(), 10000u);
+    EXPECT_TRUE(Hits(cache, Line(0)));  // now the most recent
+    File(cache, Line(10000));
+    EXPECT_EQ(cache.GetCount(), 10000u);
+    EXPECT_TRUE(Hits(cache, Line(0)));
+    EXPECT_FALSE(Hits(cache, Line(1)));
+    EXPECT_TRUE(Hits(cache, Line(2)));
+}
+
+// Whatever the engine returns, the default cache holds at most 64 MiB of text, and a single
+// translation over 1 MiB is never kept.
+TEST(TranslationCache, DefaultCacheBoundsItsBytes) {
+    constexpr size_t kMiB = size_t{1} << 20;
+    TranslationCache cache;
+    EXPECT_EQ(cache.AddEntry(1, "big", std::string(kMiB + 1, 'x')), nullptr);
+    EXPECT_EQ(cache.GetCount(), 0u);
+
+    const std::string text(kMiB - 8, 'y');  // with its source, just under 1 MiB
+    for (uint32_t n = 0; n < 70; ++n) {
+        const std::string source = "s" + std::to_string(n);
+        ASSERT_NE(cache.AddEntry(HashText(source.c_str()), source, text), nullptr);
+        EXPECT_LE(cache.GetBytes(), 64 * kMiB);
+    }
+    EXPECT_GE(cache.GetCount(), 63u);
+    EXPECT_LE(cache.GetCount(), 64u);
+    EXPECT_EQ(cache.FindEntry(HashText("s0"), "s0"), nullptr);  // the oldest went first
+    EXPECT_NE(cache.FindEntry(HashText("s69"), "s69"), nullptr);
+    EXPECT_TRUE(cache.CheckInvariants());
+
+    cache.RemoveAll();
+    EXPECT_EQ(cache.GetBytes(), 0u);
+}
+
 }  // namespace
 }  // namespace mirelo

@@ -79,10 +79,31 @@ TEST(FilterChain, AHundredKilobyteOutputIsProcessedWhole) {
     }
     EXPECT_GE(chain.Capacity(), output.size() + 1);
 
-    // The grown buffers stay; a short line afterwards is still right.
-    const size_t grown = chain.Capacity();
+    EXPECT_TRUE(chain.Complete());
+
+    // Trimmed back to the escaped worst case of a 4096-byte line; short lines still right.
+    chain.Trim();
+    EXPECT_EQ(chain.Capacity(), 7u * 4096 + 1);
     EXPECT_STREQ(Translate(chain, "(a)", kIdentity, {true, true}).c_str(), "(a)");
-    EXPECT_EQ(chain.Capacity(), grown);
+}
+
+// An engine that answers with the pointer it was given: the escaped form of a 4096-byte
+// line must come back whole whether the buffers have just grown or just shrunk.
+TEST(FilterChain, AnEchoedLongestLineSurvivesGrowingAndShrinking) {
+    const ChainOptions options{true, true};
+    const std::string parens(4096, '(');
+    ExactText src(parens);
+    const std::string big(300000, 'x');
+    ExactText bigOutput(big);
+    FilterChain chain;
+    for (int round = 0; round < 2; ++round) {
+        chain.Finish(bigOutput.get(), options);  // grows
+        if (round == 1) chain.Trim();            // and shrinks again
+        const char* escaped = chain.Escape(src.get(), options);
+        ASSERT_EQ(std::strlen(escaped), 7u * 4096);
+        EXPECT_EQ(std::string(chain.Finish(escaped, options)), parens) << "round " << round;
+        EXPECT_TRUE(chain.Complete());
+    }
 }
 
 TEST(FilterChain, TheLongestSourceFitsInItsWorstCase) {
@@ -100,12 +121,14 @@ TEST(FilterChain, TheLongestSourceFitsInItsWorstCase) {
     EXPECT_EQ(Translate(chain, symbols, kIdentity, options), expected);
 }
 
-TEST(FilterChain, AnOverlongSourceIsCutNotOverrun) {
+// The user's replacements may make a line longer than the host's 4096 bytes.
+TEST(FilterChain, ALongerSourceGrowsTheBuffersAndIsEscapedWhole) {
     FilterChain chain;
-    const std::string colons(kMaxSourceBytes + 900, ':');
+    const std::string colons(4096 + 900, ':');
     ExactText src(colons);
     const char* escaped = chain.Escape(src.get(), {true, false});
-    EXPECT_EQ(std::strlen(escaped), kWorkBufferBytes - 1);
+    EXPECT_EQ(std::strlen(escaped), 7u * (4096 + 900));
+    EXPECT_TRUE(chain.Complete());
 }
 
 // An engine that hands back the very buffer it was given, or a caller that feeds a result

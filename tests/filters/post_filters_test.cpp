@@ -32,6 +32,8 @@ TEST(TidySpaces, Cases) {
         {LC " ", LC},
         {RC " " LC, RC LC},
         {LW " " RW, LW RW},
+        {"a " RW " b", "a" RW "b"},
+        {"a  " RW "  b", "a" RW " b"},
         {"a ," LC, "a," LC},               // only a space is taken back
         {"a \xA1\xB7 b", "a \xA1\xB7 b"},  // just outside the corner brackets
         {"a \xA1\xBC b", "a \xA1\xBC b"},

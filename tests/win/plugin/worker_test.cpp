@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "plugin_fixture.h"
+#include "process_probe.h"
+#include "ui_watcher.h"
 
 using namespace mirelo::test;
 using Clock = std::chrono::steady_clock;
@@ -112,6 +114,56 @@ TEST(Concurrency, FourThreadsEachGetTheAnswerToTheirOwnText) {
     EXPECT_EQ(static_cast<size_t>(kThreads * 20), run.engine.LogLines("translate ").size());
 }
 
+TEST(StuckEngine, FourCallersEachReturnWithinThreeSecondsOfTheirOwnCall) {
+    RunningPlugin run(Scripted("delay 737475636b 20000\n"));  // "stuck"
+    ASSERT_EQ(1, run.initResult);
+    std::vector<double> took(4);
+    std::vector<int> answered(4, -1);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            char dest[16] = "keep";
+            const auto start = Clock::now();
+            answered[t] = run.plugin.translate("stuck", dest, sizeof dest);
+            took[t] = SecondsSince(start);
+        });
+    }
+    for (auto& th : threads) th.join();
+    for (int t = 0; t < 4; ++t) {
+        EXPECT_EQ(0, answered[t]) << "thread " << t;
+        EXPECT_LT(took[t], 3.2) << "thread " << t;
+    }
+}
+
+// The close gives up while the worker is in the engine; the next start-up must wait until
+// that worker has left the engine and stopped it, and must keep its own host window.
+TEST(StuckEngine, RestartAfterATimedOutCloseNeverHasTwoWorkersInTheEngine) {
+    EngineFolder engine(Scripted("delay 6c6f6e67 8000\nmap 6e6577 4e4557\n"));  // "long", "new"
+    InstallKey path(engine.Root());
+    HostWindow host;
+    char options[16] = "";
+    Plugin plugin;
+    ASSERT_EQ(1, plugin.init(host.get(), options));
+    char dest[16] = "keep";
+    EXPECT_EQ(0, plugin.translate("long", dest, sizeof dest));
+    EXPECT_EQ(1, plugin.close());  // times out at about 6 s; the engine call ends at 8 s
+    ASSERT_EQ(1, plugin.init(host.get(), options));
+
+    std::vector<std::string> calls;
+    for (const std::string& line : engine.Log()) calls.push_back(line.substr(0, line.find(' ')));
+    const std::vector<std::string> expected = {"init", "translate", "stop", "init"};
+    EXPECT_EQ(expected, calls);
+
+    std::string result;
+    EXPECT_EQ(1, plugin.TranslateText("new", result));
+    EXPECT_EQ("NEW", result);
+    UiWatcher watcher([](const SeenWindow& w) { PressButton(w.hwnd, IDCANCEL); });
+    EXPECT_EQ(1, plugin.option());
+    EXPECT_EQ(1u, watcher.Seen().size());  // the dialog came up on the new host window
+    EXPECT_EQ(1, plugin.close());
+    EXPECT_STREQ("keep", dest);
+}
+
 TEST(Answers, NullEngineResultLeavesTheBufferAsItWasAndIsNotFreed) {
     RunningPlugin run(Scripted("null 6e6f6e65\n"));
     ASSERT_EQ(1, run.initResult);
@@ -205,3 +257,22 @@ TEST(Answers, OversizedEngineOutputIsProcessedWholeThenCut) {
 }
 
 }  // namespace
+
+// 20 lines of 10 MB each once made the plug-in hold 230 MB; no such answer is cached and the
+// work buffers shrink back after each one.
+TEST(Answers, TenMegabyteAnswersLeaveTheMemoryWhereItWas) {
+    std::string rules;
+    for (int n = 0; n < 21; ++n) rules += "oversize " + Hex("big" + std::to_string(n)) + " 10000000\n";
+    RunningPlugin run(Scripted(rules));
+    ASSERT_EQ(1, run.initResult);
+    std::string result;
+    ASSERT_EQ(1, run.plugin.TranslateText("big0", result));
+    const MemoryUse before = MeasureMemory();
+    for (int n = 1; n < 21; ++n) {
+        ASSERT_EQ(1, run.plugin.TranslateText("big" + std::to_string(n), result));
+        EXPECT_EQ(4095u, result.size());
+    }
+    const MemoryUse after = MeasureMemory();
+    EXPECT_LT(after.heapBusy, before.heapBusy + (1u << 20));
+    EXPECT_LT(after.privateCommitted, before.privateCommitted + (4u << 20));
+}
