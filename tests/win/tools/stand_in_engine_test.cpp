@@ -329,7 +329,6 @@ TEST(StandInEngine, DemoModeStillHonoursExplicitRules) {
     EXPECT_EQ(e.Ask("D"), "D");
 }
 
-}  // namespace
 
 // Runs fn under the engine guard; the exception code, or 0 when fn returned.
 template <class Fn>
@@ -390,3 +389,23 @@ TEST(StandInEngine, FaultInInitialisationAndMalformedFaultLines) {
         EXPECT_EQ(0, e.Init()) << line;
     }
 }
+
+DWORD WINAPI AskForH(void* engine) {
+    static_cast<Engine*>(engine)->translate(0, "h");
+    return 0;
+}
+
+TEST(StandInEngine, HangingCallIsLoggedAndNeverReturns) {
+    Engine e("mode scripted\nlog calls.log\nfault translate 68 hang\n");
+    ASSERT_EQ(e.Init(), 1);
+    HANDLE thread = CreateThread(nullptr, 0, AskForH, &e, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(thread, 500));
+    EXPECT_EQ(e.Log().back(), "translate arg=0 in=68 fault=hang");
+    EXPECT_EQ(e.Ask("x"), "x");  // it holds no lock while it hangs
+    TerminateThread(thread, 0);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+}  // namespace
