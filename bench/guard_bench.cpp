@@ -6,29 +6,21 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
 #include "engine_guard.h"
 #include "faults.h"
+#include "win_bench.h"
 
 namespace {
 
+using mirelo::bench::Median;
+using mirelo::bench::NowSeconds;
+
 constexpr int kRounds = 7;
 constexpr int kCallsPerRound = 5000000;
-
-double NowSeconds() {
-    static const LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 [[gnu::noinline]] char* __stdcall TrivialTranslate(int, const char* text) {
     asm volatile("" : : : "memory");
@@ -37,11 +29,6 @@ double NowSeconds() {
 
 // Read through a volatile, so neither loop can see what it calls.
 char*(__stdcall* volatile g_engine)(int, const char*) = TrivialTranslate;
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // Nanoseconds per call.
 double Unguarded(const char* text) {
