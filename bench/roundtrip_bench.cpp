@@ -7,31 +7,23 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "plugin_fixture.h"
+#include "win_bench.h"
 
 using namespace mirelo::test;
 
 namespace {
 
+using mirelo::bench::Median;
+using mirelo::bench::NowSeconds;
+
 constexpr int kRounds = 7;
 constexpr int kTripsPerRound = 20000;
-
-double NowSeconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // Microseconds per round trip of a bare two-event ping-pong.
 double PingPong(int trips) {
@@ -64,11 +56,6 @@ double WarmTranslate(Plugin& plugin, const std::string& line, int trips) {
         if (plugin.translate(line.c_str(), dest, sizeof dest) != 1) return -1;
     }
     return (NowSeconds() - start) * 1e6 / trips;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace

@@ -9,9 +9,10 @@ namespace mirelo {
 // Runs body(context) on this thread with a handler registered on the thread's own handler
 // chain. Exceptions that body's callees raise and handle themselves never reach it.
 // Returns true when body returned normally. When an exception nobody below handled reaches
-// it, the frames below are unwound, the stack, registers and handler chain are as they were
-// at the call, a stack guard page used up by an overflow is armed again, and it returns
-// false with the exception code in *code (when code is not null).
+// it, the frames below are unwound (their own unwind handlers run), the stack, callee-saved
+// registers, floating-point modes and handler chain are as they were at the call, a stack
+// guard page used up by an overflow is armed again, and it returns false with the exception
+// code in *code (when code is not null). Costs a few nanoseconds when nothing goes wrong.
 // body must own nothing that needs destroying: its frame is abandoned on a fault.
 bool CallGuarded(void (*body)(void* context), void* context, uint32_t* code) noexcept;
 

@@ -7,25 +7,41 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "demo.h"
+#include "faults.h"
 #include "script.h"
 
 using standin::Answer;
 using standin::EncodeHex;
+using standin::Fault;
 using standin::Script;
 
 namespace {
 
+// A result handed out and not yet freed.
+struct Result {
+    std::size_t size;                // bytes to poison when it is freed
+    bool pageEnd;                    // ends a page of its own (Answer::Kind::Unterminated)
+    std::optional<Fault> freeFault;  // what freeing it runs into
+};
+
+void Release(const char* p, const Result& r) {
+    if (!r.pageEnd) return std::free(const_cast<char*>(p));
+    MEMORY_BASIC_INFORMATION m;
+    if (VirtualQuery(p, &m, sizeof m)) VirtualFree(m.AllocationBase, 0, MEM_RELEASE);
+}
+
 struct EngineState {
     std::mutex lock;
     Script script;
-    std::string logPath;                      // empty: no call log
-    std::map<const char*, std::size_t> live;  // results handed out and not yet freed
+    std::string logPath;                 // empty: no call log
+    std::map<const char*, Result> live;  // results handed out and not yet freed
 
     ~EngineState() {
-        for (auto& [p, n] : live) std::free(const_cast<char*>(p));
+        for (auto& [p, r] : live) Release(p, r);
     }
 };
 
@@ -94,6 +110,37 @@ std::string OversizeText(std::size_t n) {
     return s;
 }
 
+// `text` with no terminator, in the last bytes of a page that a no-access page follows.
+char* PageEndText(const std::string& text) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const std::size_t page = system.dwPageSize;
+    auto* base = static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE, PAGE_NOACCESS));
+    if (!base) return nullptr;
+    if (!VirtualAlloc(base, page, MEM_COMMIT, PAGE_READWRITE) ||
+        !VirtualAlloc(base + page, page, MEM_COMMIT, PAGE_NOACCESS)) {
+        VirtualFree(base, 0, MEM_RELEASE);
+        return nullptr;
+    }
+    char* p = base + page - text.size();
+    std::memcpy(p, text.data(), text.size());
+    return p;
+}
+
+std::string FaultNote(std::optional<Fault> fault) {
+    return fault ? " fault=" + standin::FaultName(*fault) : "";
+}
+
+// Runs the work of one call, which logs it and may ask for a fault, and raises that fault
+// only once the work's locals (the lock, strings) are gone: a fault holds and leaks nothing.
+template <class R, class Work>
+R ThenFault(Work work) {
+    std::optional<Fault> fault;
+    const R result = work(fault);
+    if (fault) standin::RaiseFault(*fault);
+    return result;
+}
+
 standin::ParseResult ReadScript(const std::string& path) {
     standin::ParseResult parsed;
     std::string text;
@@ -111,9 +158,7 @@ void LoadScript(EngineState& s, const std::string& dataPath) {
     ApplyScript(s, ReadScript(dataPath), dataPath);
 }
 
-}  // namespace
-
-extern "C" int __stdcall J2K_InitializeEx(const char* key, const char* dataPath) {
+int InitializeEx(const char* key, const char* dataPath, std::optional<Fault>& fault) {
     // Both arguments are copied at once: the caller's buffers die when this returns.
     const std::string path = dataPath ? dataPath : "";
     const std::string keyText = key ? key : "null";
@@ -122,7 +167,9 @@ extern "C" int __stdcall J2K_InitializeEx(const char* key, const char* dataPath)
     EngineState& s = State();
     std::lock_guard guard(s.lock);
     ApplyScript(s, parsed, path);
-    LogLocked(s, "init key=" + keyText + " path=" + (dataPath ? EncodeHex(path) : "null"));
+    fault = s.script.initFault;
+    LogLocked(s, "init key=" + keyText + " path=" + (dataPath ? EncodeHex(path) : "null") +
+                     FaultNote(fault));
     if (parsed.errorLine != 0) {
         std::string msg = "stand-in engine: standin.txt line " + std::to_string(parsed.errorLine) +
                           ": " + parsed.error + "\n";
@@ -132,7 +179,7 @@ extern "C" int __stdcall J2K_InitializeEx(const char* key, const char* dataPath)
     return 1;
 }
 
-extern "C" char* __stdcall J2K_TranslateMMNT(int arg, const char* text) {
+char* TranslateMMNT(int arg, const char* text, std::optional<Fault>& fault) {
     EngineState& s = State();
     if (!text) {
         std::lock_guard guard(s.lock);
@@ -144,9 +191,20 @@ extern "C" char* __stdcall J2K_TranslateMMNT(int arg, const char* text) {
     unsigned delay = 0;
     Answer answer;
     bool demo = false;
+    std::optional<Fault> freeFault;
     {
         std::lock_guard guard(s.lock);
         const Script& sc = s.script;
+        if (auto f = sc.translateFaults.find(in); f != sc.translateFaults.end())
+            fault = f->second;
+        else if (!sc.answers.contains(in))
+            fault = sc.translateFaultAll;
+        if (fault && *fault != Fault::Handled) {
+            LogLocked(s, "translate arg=" + std::to_string(arg) + " in=" + EncodeHex(in) +
+                             FaultNote(fault));
+            return nullptr;
+        }
+        if (auto f = sc.freeFaults.find(in); f != sc.freeFaults.end()) freeFault = f->second;
         if (auto d = sc.delays.find(in); d != sc.delays.end())
             delay = d->second;
         else if (sc.delayAll)
@@ -167,25 +225,28 @@ extern "C" char* __stdcall J2K_TranslateMMNT(int arg, const char* text) {
     std::string out;
     if (demo)
         out = standin::DemoTranslate(in);
-    else if (answer.kind == Answer::Kind::Oversize)
-        out = OversizeText(answer.size);
+    else if (answer.kind == Answer::Kind::Oversize || answer.kind == Answer::Kind::Unterminated)
+        out = OversizeText(answer.kind == Answer::Kind::Oversize ? answer.size : 16);
     else
         out = answer.text;
 
     char* result = nullptr;
-    if (demo || answer.kind != Answer::Kind::Null) {
+    const bool pageEnd = answer.kind == Answer::Kind::Unterminated;
+    if (pageEnd) {
+        result = PageEndText(out);
+    } else if (demo || answer.kind != Answer::Kind::Null) {
         result = static_cast<char*>(std::malloc(out.size() + 1));
         if (result) std::memcpy(result, out.c_str(), out.size() + 1);
     }
 
     std::lock_guard guard(s.lock);
-    if (result) s.live[result] = out.size() + 1;
+    if (result) s.live[result] = Result{pageEnd ? out.size() : out.size() + 1, pageEnd, freeFault};
     LogLocked(s, "translate arg=" + std::to_string(arg) + " in=" + EncodeHex(in) +
-                     " out=" + (result ? Pointer(result) : "null"));
+                     " out=" + (result ? Pointer(result) : "null") + FaultNote(fault));
     return result;
 }
 
-extern "C" int __stdcall J2K_FreeMem(char* p) {
+int FreeMem(char* p, std::optional<Fault>& fault) {
     EngineState& s = State();
     std::lock_guard guard(s.lock);
     auto it = s.live.find(p);
@@ -194,21 +255,41 @@ extern "C" int __stdcall J2K_FreeMem(char* p) {
         LogLocked(s, "violation free ptr=" + Pointer(p));
         return 0;
     }
-    const std::string line = "free ptr=" + Pointer(p);
+    fault = it->second.freeFault;
+    const std::string line = "free ptr=" + Pointer(p) + FaultNote(fault);
     // Poisoned so that a caller still reading it sees garbage rather than the old text.
-    std::memset(p, 0xDD, it->second);
-    std::free(p);
+    std::memset(p, 0xDD, it->second.size);
+    Release(p, it->second);
     s.live.erase(it);
     LogLocked(s, line);
     return 1;
 }
 
-extern "C" int __stdcall J2K_StopTranslation(int arg) {
+int StopTranslation(int arg, std::optional<Fault>& fault) {
     EngineState& s = State();
     std::lock_guard guard(s.lock);
-    LogLocked(s,
-              "stop arg=" + std::to_string(arg) + " outstanding=" + std::to_string(s.live.size()));
+    fault = s.script.stopFault;
+    LogLocked(s, "stop arg=" + std::to_string(arg) +
+                     " outstanding=" + std::to_string(s.live.size()) + FaultNote(fault));
     return 1;
+}
+
+}  // namespace
+
+extern "C" int __stdcall J2K_InitializeEx(const char* key, const char* dataPath) {
+    return ThenFault<int>([&](auto& fault) { return InitializeEx(key, dataPath, fault); });
+}
+
+extern "C" char* __stdcall J2K_TranslateMMNT(int arg, const char* text) {
+    return ThenFault<char*>([&](auto& fault) { return TranslateMMNT(arg, text, fault); });
+}
+
+extern "C" int __stdcall J2K_FreeMem(char* p) {
+    return ThenFault<int>([&](auto& fault) { return FreeMem(p, fault); });
+}
+
+extern "C" int __stdcall J2K_StopTranslation(int arg) {
+    return ThenFault<int>([&](auto& fault) { return StopTranslation(arg, fault); });
 }
 
 extern "C" int __stdcall J2K_Terminate(void) {

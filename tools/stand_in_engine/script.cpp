@@ -36,6 +36,35 @@ std::vector<std::string> Tokens(const std::string& line) {
     return out;
 }
 
+constexpr const char* kFaultNames[] = {"read",    "write",      "execute",  "divide",
+                                       "illegal", "privileged", "overflow", "breakpoint",
+                                       "cxx",     "handled",    "hang"};
+
+// fault translate <hex>|* <kind> / fault free <hex> <kind> / fault init|stop <kind>
+std::string ApplyFault(const std::vector<std::string>& t, Script& s) {
+    if (t.size() < 3) return "fault takes a call and a kind";
+    const std::string& call = t[1];
+    const bool keyed = call == "translate" || call == "free";
+    if (!keyed && call != "init" && call != "stop")
+        return "fault is in translate, free, init or stop";
+    if (t.size() != (keyed ? 4u : 3u))
+        return "fault " + call + (keyed ? " takes an input and a kind" : " takes a kind");
+    auto fault = ParseFault(t.back());
+    if (!fault) return "unknown fault " + t.back();
+    if (call == "init") {
+        s.initFault = fault;
+    } else if (call == "stop") {
+        s.stopFault = fault;
+    } else if (call == "translate" && t[2] == "*") {
+        s.translateFaultAll = fault;
+    } else {
+        auto key = DecodeHex(t[2]);
+        if (!key) return "bad hex input";
+        (call == "translate" ? s.translateFaults : s.freeFaults)[*key] = *fault;
+    }
+    return {};
+}
+
 // Returns an error text, empty when the line was applied.
 std::string Apply(const std::vector<std::string>& t, Script& s) {
     const std::string& d = t[0];
@@ -65,8 +94,9 @@ std::string Apply(const std::vector<std::string>& t, Script& s) {
             return "otherwise is echo or null";
         return {};
     }
-    if (d == "map" || d == "null" || d == "oversize" || d == "delay") {
-        const std::size_t args = (d == "null") ? 2 : 3;
+    if (d == "fault") return ApplyFault(t, s);
+    if (d == "map" || d == "null" || d == "unterminated" || d == "oversize" || d == "delay") {
+        const std::size_t args = (d == "null" || d == "unterminated") ? 2 : 3;
         if (!want(args)) return d + " takes " + std::to_string(args - 1) + " arguments";
         if (d == "delay" && t[1] == "*") {
             auto ms = ParseNumber(t[2], 600000);
@@ -83,6 +113,8 @@ std::string Apply(const std::vector<std::string>& t, Script& s) {
             a.text = *out;
         } else if (d == "null") {
             a.kind = Answer::Kind::Null;
+        } else if (d == "unterminated") {
+            a.kind = Answer::Kind::Unterminated;
         } else if (d == "oversize") {
             auto n = ParseNumber(t[2], kMaxOversize);
             if (!n) return "bad oversize length";
@@ -101,6 +133,16 @@ std::string Apply(const std::vector<std::string>& t, Script& s) {
 }
 
 }  // namespace
+
+std::optional<Fault> ParseFault(const std::string& name) {
+    for (std::size_t i = 0; i < std::size(kFaultNames); ++i)
+        if (name == kFaultNames[i]) return static_cast<Fault>(i);
+    return std::nullopt;
+}
+
+std::string FaultName(Fault fault) {
+    return kFaultNames[static_cast<std::size_t>(fault)];
+}
 
 std::optional<std::string> DecodeHex(const std::string& hex) {
     if (hex == "-") return std::string();

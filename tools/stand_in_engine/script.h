@@ -11,9 +11,29 @@ namespace standin {
 enum class Mode { Demo, Scripted };
 enum class Otherwise { Echo, Null };
 
+// What a scripted fault does: the exception a faulty engine runs into (Read, Write and
+// Execute are access violations), one it raises and handles itself before going on as
+// usual (Handled), or never returning (Hang).
+enum class Fault {
+    Read,
+    Write,
+    Execute,
+    Divide,
+    Illegal,
+    Privileged,
+    Overflow,
+    Breakpoint,
+    Cxx,
+    Handled,
+    Hang
+};
+std::optional<Fault> ParseFault(const std::string& name);
+std::string FaultName(Fault fault);
+
 // What one exact input gives. Exactly one of the forms is set.
 struct Answer {
-    enum class Kind { Text, Null, Oversize } kind = Kind::Text;
+    // Unterminated: a few letters that run into an unreadable page with no terminator.
+    enum class Kind { Text, Null, Oversize, Unterminated } kind = Kind::Text;
     std::string text;    // Kind::Text
     std::size_t size{};  // Kind::Oversize
 };
@@ -25,6 +45,11 @@ struct Script {
     std::map<std::string, unsigned> delays;
     std::optional<unsigned> delayAll;
     Otherwise otherwise = Otherwise::Echo;
+    std::map<std::string, Fault> translateFaults;  // by input
+    std::optional<Fault> translateFaultAll;        // inputs with no rule of their own
+    std::map<std::string, Fault> freeFaults;       // by the input whose result is being freed
+    std::optional<Fault> initFault;
+    std::optional<Fault> stopFault;
 };
 
 struct ParseResult {

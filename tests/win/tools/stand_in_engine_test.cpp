@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 
 #include "engine_folder.h"
+#include "engine_guard.h"
 #include "test_support.h"
 
 using namespace mirelo::test;
@@ -325,6 +327,85 @@ TEST(StandInEngine, DemoModeStillHonoursExplicitRules) {
     EXPECT_EQ(e.Ask("A"), "B");
     EXPECT_EQ(e.Ask("C"), std::nullopt);
     EXPECT_EQ(e.Ask("D"), "D");
+}
+
+
+// Runs fn under the engine guard; the exception code, or 0 when fn returned.
+template <class Fn>
+std::uint32_t FaultOf(Fn fn) {
+    std::uint32_t code = 0;
+    return mirelo::Guarded(fn, &code) ? 0 : code;
+}
+
+TEST(StandInEngine, ScriptedFaultsAreLoggedThenRaisedInTheirCall) {
+    Engine e(
+        "mode scripted\nlog calls.log\n"
+        "fault translate 61 divide\nfault translate * illegal\nmap 62 62\nfault free 62 write\n"
+        "fault translate 68 handled\nunterminated 75\nfault stop cxx\n");
+    ASSERT_EQ(e.Init(), 1);
+    char* b = nullptr;
+    char* u = nullptr;
+    char* h = nullptr;
+    EXPECT_EQ(0xC0000094u, FaultOf([&] { e.translate(0, "a"); }));
+    EXPECT_EQ(0xC000001Du, FaultOf([&] { e.translate(0, "other"); }));  // the rule for all
+    EXPECT_EQ(0u, FaultOf([&] { b = e.translate(0, "b"); }));           // has a rule of its own
+    EXPECT_EQ(0u, FaultOf([&] { h = e.translate(0, "h"); }));
+    EXPECT_EQ(0u, FaultOf([&] { u = e.translate(0, "u"); }));
+    ASSERT_TRUE(b && h && u);
+    EXPECT_STREQ("h", h);
+    // The answer ends the page: its last byte is readable, the next one is not.
+    EXPECT_EQ(0u, FaultOf([&] { EXPECT_EQ('F', u[15]); }));
+    EXPECT_EQ(0xC0000005u,
+              FaultOf([&] { static_cast<void>(*static_cast<volatile char*>(u + 16)); }));
+    EXPECT_EQ("0123456789ABCDEF", std::string(u, 16));
+    EXPECT_EQ(0xC0000005u, FaultOf([&] { e.freeMem(b); }));
+    EXPECT_EQ(1, e.freeMem(h));
+    EXPECT_EQ(1, e.freeMem(u));
+    EXPECT_EQ(0xE06D7363u, FaultOf([&] { e.stop(0); }));
+
+    const std::vector<std::string> want = {
+        "init key=TESTKEY12345 path=" + Hex(e.DataPath()),
+        "translate arg=0 in=61 fault=divide",
+        "translate arg=0 in=6F74686572 fault=illegal",
+        "translate arg=0 in=62 out=" + Ptr(b),
+        "translate arg=0 in=68 out=" + Ptr(h) + " fault=handled",
+        "translate arg=0 in=75 out=" + Ptr(u),
+        "free ptr=" + Ptr(b) + " fault=write",
+        "free ptr=" + Ptr(h),
+        "free ptr=" + Ptr(u),
+        "stop arg=0 outstanding=0 fault=cxx",
+    };
+    EXPECT_EQ(e.Log(), want);
+}
+
+TEST(StandInEngine, FaultInInitialisationAndMalformedFaultLines) {
+    Engine faulty("mode scripted\nlog calls.log\nfault init overflow\n");
+    EXPECT_EQ(0xC00000FDu, FaultOf([&] { faulty.Init(); }));
+    EXPECT_EQ(faulty.Log(), std::vector<std::string>{"init key=TESTKEY12345 path=" +
+                                                     Hex(faulty.DataPath()) + " fault=overflow"});
+    for (const char* line : {"fault translate 61 melt", "fault init", "fault init read 61",
+                             "fault free * read", "fault start read"}) {
+        Engine e(std::string("mode scripted\n") + line + "\n");
+        EXPECT_EQ(0, e.Init()) << line;
+    }
+}
+
+DWORD WINAPI AskForH(void* engine) {
+    static_cast<Engine*>(engine)->translate(0, "h");
+    return 0;
+}
+
+TEST(StandInEngine, HangingCallIsLoggedAndNeverReturns) {
+    Engine e("mode scripted\nlog calls.log\nfault translate 68 hang\n");
+    ASSERT_EQ(e.Init(), 1);
+    HANDLE thread = CreateThread(nullptr, 0, AskForH, &e, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(thread, 500));
+    EXPECT_EQ(e.Log().back(), "translate arg=0 in=68 fault=hang");
+    EXPECT_EQ(e.Ask("x"), "x");  // it holds no lock while it hangs
+    TerminateThread(thread, 0);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
 }
 
 }  // namespace
