@@ -9,6 +9,7 @@
 #include "filter_chain.h"
 #include "mirelo_app.h"
 #include "translation_cache.h"
+#include "user_dictionary.h"
 
 namespace mirelo {
 namespace {
@@ -83,7 +84,8 @@ void FreeEngineText(PfnJ2KFreeMem freeMem, char* text) {
 
 class Worker {
   public:
-    Worker(CMireloApp& app, uint32_t generation) : app_(app), generation_(generation) {}
+    Worker(CMireloApp& app, uint32_t generation, HMODULE module)
+        : app_(app), generation_(generation), module_(module) {}
 
     // Start-up, the request loop and the exit path; nothing escapes it.
     void Run(HANDLE requestEvent, HANDLE doneEvent);
@@ -100,12 +102,14 @@ class Worker {
 
     CMireloApp& app_;
     const uint32_t generation_;
+    const HMODULE module_;
     EngineBinding engine_{};
     bool engineReady_ = false;
     std::unique_ptr<TranslationCache> cache_;
     std::unique_ptr<FilterChain> chain_;
     std::vector<char> source_;
     RefusedLines refused_;
+    std::unique_ptr<UserDictionary> dictionary_;
 };
 
 void Worker::Run(HANDLE requestEvent, HANDLE doneEvent) {
@@ -114,6 +118,7 @@ void Worker::Run(HANDLE requestEvent, HANDLE doneEvent) {
         cache_ = std::make_unique<TranslationCache>();
         chain_ = std::make_unique<FilterChain>();
         source_.resize(kMaxSourceBytes + 2);
+        dictionary_ = std::make_unique<UserDictionary>(module_);
         app_.InitializeEngine();
         engine_ = app_.m_engine;
         // A rejected library may still export the two functions a request needs, but
@@ -127,6 +132,7 @@ void Worker::Run(HANDLE requestEvent, HANDLE doneEvent) {
             if (!Running()) break;
             ServeRequest();
             chain_->Trim();
+            dictionary_->Trim();
             ::SetEvent(doneEvent);
         }
     } catch (...) {
@@ -173,6 +179,9 @@ void Worker::ServeRequest() {
 Worker::Answer Worker::Compute(std::string_view source) {
     if (source.empty()) return {true, {}};
 
+    // Answers depend on the dictionary: a new one makes every cached answer stale.
+    if (dictionary_->Refresh()) cache_->RemoveAll();
+
     const uint32_t key = HashText(source.data());
     if (const CacheEntry* hit = cache_->FindEntry(key, source)) return {true, hit->text()};
 
@@ -184,9 +193,11 @@ Worker::Answer Worker::Compute(std::string_view source) {
     // One consistent pair of options for the whole request.
     const ChainOptions options{app_.m_bRemoveBrackets.load(std::memory_order_relaxed) != 0,
                                app_.m_bRemoveDupSpaces.load(std::memory_order_relaxed) != 0};
-    EngineCall call{engine_.pfnTranslateMMNT, chain_->Escape(source.data(), options)};
-    // Without work buffers for the whole text, nothing fit to send exists: the empty text,
+    // Without memory for the whole text, nothing fit to send exists: the empty text,
     // remembered nowhere.
+    const char* prepared = dictionary_->BeforeEngine(source.data());
+    if (prepared == nullptr) return {true, {}};
+    EngineCall call{engine_.pfnTranslateMMNT, chain_->Escape(prepared, options)};
     if (!chain_->Complete()) return {true, {}};
     if (!CallEngine(call)) {
         refused_.Add(key, source);
@@ -196,6 +207,8 @@ Worker::Answer Worker::Compute(std::string_view source) {
     const char* finished = chain_->Finish(call.output, options);
     const bool whole = chain_->Complete();
     FreeEngineText(engine_.pfnFreeMem, call.output);
+    finished = dictionary_->AfterEngine(finished);
+    if (finished == nullptr) return {true, {}};
 
     // A cut translation is answered but not remembered; without memory for an entry the
     // line is still answered, just not remembered either.
@@ -225,7 +238,7 @@ unsigned __stdcall TranslationWorker(void* arg) {
     std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(arg));
     HMODULE module = start->module.release();
     {
-        Worker worker(*start->app, start->generation);
+        Worker worker(*start->app, start->generation, module);
         worker.Run(start->requestEvent.get(), start->doneEvent.get());
     }
     start.reset();

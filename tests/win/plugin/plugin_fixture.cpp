@@ -28,7 +28,9 @@ void HostWindow::Destroy() {
     hwnd_ = nullptr;
 }
 
-Plugin::Plugin() : module_(BinDir() + L"\\Mirelo.dll") {
+Plugin::Plugin() : Plugin(BinDir() + L"\\Mirelo.dll") {}
+
+Plugin::Plugin(const std::wstring& path) : module_(path) {
     if (module_.get() == nullptr) return;
     init = module_.proc<InitFn>("OnPluginInit");
     option = module_.proc<NoArgFn>("OnPluginOption");

@@ -27,7 +27,7 @@ class HostWindow {
     HWND hwnd_ = nullptr;
 };
 
-// Mirelo.dll from BinDir(), with its four exports resolved.
+// Mirelo.dll from BinDir() (or another path), with its four exports resolved.
 class Plugin {
   public:
     using InitFn = int(WINAPI*)(HWND, char*);
@@ -35,6 +35,7 @@ class Plugin {
     using TranslateFn = int(WINAPI*)(const char*, char*, int);
 
     Plugin();
+    explicit Plugin(const std::wstring& path);
     ~Plugin();  // unloads unless Unload() ran already
     Plugin(const Plugin&) = delete;
     Plugin& operator=(const Plugin&) = delete;

@@ -1,0 +1,78 @@
+#include "user_dictionary.h"
+
+#include <new>
+
+#include "dictionary_folder_win.h"
+
+namespace mirelo {
+namespace {
+
+constexpr ULONGLONG kCheckIntervalMs = 1000;
+// What the pass buffers keep between lines; more is given back after an outsized one.
+constexpr size_t kKeptBufferBytes = 64 * 1024;
+
+}  // namespace
+
+UserDictionary::UserDictionary(HMODULE module) : folder_(dict::FolderBesideModule(module)) {
+    nextCheck_ = ::GetTickCount64() + kCheckIntervalMs;
+    if (!folder_.empty() && dict::FolderSignature(folder_) != 0) Load();
+}
+
+void UserDictionary::Load() {
+    dict::FolderDictionary loaded = dict::LoadFolder(folder_);
+    // Out of memory while reading: keep what we have and try again at the next check.
+    if (!loaded.dictionary && loaded.files > 0) return;
+    dictionary_ = std::move(loaded.dictionary);
+    signature_ = loaded.signature;
+}
+
+bool UserDictionary::Refresh() {
+    if (folder_.empty()) return false;
+    const ULONGLONG now = ::GetTickCount64();
+    if (now < nextCheck_) return false;
+    nextCheck_ = now + kCheckIntervalMs;
+    if (dict::FolderSignature(folder_) == signature_) return false;
+    const uint64_t before = signature_;
+    const dict::Dictionary* old = dictionary_.get();
+    Load();
+    return dictionary_.get() != old || signature_ != before;
+}
+
+const char* UserDictionary::Run(Pass pass, dict::Kind kind, const char* text,
+                                std::string& buffer) noexcept {
+    if (dictionary_->Count(kind) == 0) return text;
+    try {
+        if (buffer.size() < 4096) buffer.resize(4096);
+        const size_t length =
+            (dictionary_.get()->*pass)(text, buffer.data(), buffer.size(), nullptr);
+        if (length >= buffer.size()) {
+            buffer.resize(length + 1);
+            (dictionary_.get()->*pass)(text, buffer.data(), buffer.size(), nullptr);
+        }
+        return buffer.data();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+const char* UserDictionary::BeforeEngine(const char* source) {
+    if (!dictionary_) return source;
+    const char* text = Run(&dict::Dictionary::ApplyPre, dict::Kind::Pre, source, a_);
+    if (text == nullptr) return nullptr;
+    return Run(&dict::Dictionary::ProtectNames, dict::Kind::Name, text,
+               text == a_.data() ? b_ : a_);
+}
+
+const char* UserDictionary::AfterEngine(const char* translation) {
+    if (!dictionary_) return translation;
+    const char* text = Run(&dict::Dictionary::RestoreNames, dict::Kind::Name, translation, a_);
+    if (text == nullptr) return nullptr;
+    return Run(&dict::Dictionary::ApplyPost, dict::Kind::Post, text, text == a_.data() ? b_ : a_);
+}
+
+void UserDictionary::Trim() {
+    if (a_.capacity() > kKeptBufferBytes) std::string().swap(a_);
+    if (b_.capacity() > kKeptBufferBytes) std::string().swap(b_);
+}
+
+}  // namespace mirelo

@@ -1,0 +1,99 @@
+// The user dictionary through the real DLL: a copy of Mirelo.dll in a folder of its own,
+// so that its MireloDict belongs to this test alone.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "plugin_fixture.h"
+
+using namespace mirelo::test;
+
+namespace {
+
+const std::string kMarker = "_&00000&_";                  // the first name, as the engine sees it
+const std::string kMireiGa = "\x94\xFC\x97\xE6\x82\xAA";  // 美玲が in Shift-JIS
+
+struct DictionaryPlugin {
+    explicit DictionaryPlugin(const std::string& script) : engine(script), path(engine.Root()) {
+        ::CreateDirectoryW((dir / L"MireloDict").c_str(), nullptr);
+        ::CopyFileW((BinDir() + L"\\Mirelo.dll").c_str(), (dir / L"Mirelo.dll").c_str(), FALSE);
+    }
+    void Write(const std::wstring& name, const std::string& text) {
+        ASSERT_TRUE(WriteBytes(dir / (L"MireloDict\\" + name), text));
+    }
+    int Start() {
+        plugin = std::make_unique<Plugin>(dir / L"Mirelo.dll");
+        return plugin->Loaded() ? plugin->init(host.get(), options) : 0;
+    }
+    std::string Translate(const std::string& line) {
+        std::string result;
+        EXPECT_EQ(1, plugin->TranslateText(line, result));
+        return result;
+    }
+    ~DictionaryPlugin() {
+        if (plugin) plugin->close();
+    }
+
+    TempDir dir;
+    EngineFolder engine;
+    InstallKey path;
+    HostWindow host;
+    char options[16] = "";
+    std::unique_ptr<Plugin> plugin;
+};
+
+// The engine answers the protected name with the particle a vowel takes (가).
+std::string NameScript() {
+    return Scripted("map " + Hex(kMarker + "\x82\xAA") + " " +
+                    Hex(kMarker + "\xB0\xA1 \xBF\xD4\xB4\xD9") + "\n");
+}
+
+TEST(Dictionary, NameComesBackWholeAndAChangedFileIsPickedUpWithTheCacheEmptied) {
+    DictionaryPlugin run(NameScript());
+    run.Write(L"names.txt", "\xEF\xBB\xBFname\t美玲\t민준\tthe heroine\r\n");
+    ASSERT_EQ(1, run.Start());
+    EXPECT_EQ(Hex("\xB9\xCE\xC1\xD8\xC0\xCC \xBF\xD4\xB4\xD9"),
+              Hex(run.Translate(kMireiGa)));  // 민준이 왔다
+
+    run.Write(L"names.txt", "name\t美玲\t나\n");
+    ::Sleep(1100);
+    EXPECT_EQ(Hex("\xB3\xAA\xB0\xA1 \xBF\xD4\xB4\xD9"), Hex(run.Translate(kMireiGa)));  // 나가 왔다
+    EXPECT_EQ(2u, run.engine.LogLines("translate ").size());
+}
+
+TEST(Dictionary, BrokenLinesAndFilesLeaveTheGoodEntriesWorking) {
+    DictionaryPlugin run(NameScript());
+    run.Write(L"a.txt",
+              "name\t美玲\n"        // too few columns
+              "nom\tx\ty\n"         // unknown kind
+              "pre\t\xFF\xFE\tx\n"  // not UTF-8
+              "name\t美玲\t민준\n"
+              "post\t 왔다\t\xF0\x9F\x98\x80\n");  // no CP949 form
+    run.Write(L"b.txt", "post\t왔다\t갔다\n");
+    run.Write(L"c.off", "name\t美玲\t나\n");  // switched off
+    ASSERT_EQ(1, run.Start());
+    EXPECT_EQ(Hex("\xB9\xCE\xC1\xD8\xC0\xCC \xB0\xAC\xB4\xD9"),
+              Hex(run.Translate(kMireiGa)));  // 민준이 갔다
+}
+
+// Without dictionary files the demo lines come out byte for byte as from the plain DLL.
+TEST(Dictionary, AFolderWithoutDictionaryFilesChangesNothing) {
+    const std::string lines[] = {"\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD",  // こんにちは
+                                 "\x96\xBC\x8E\x67(\x8E\x77)\x81\x69\x8C\x95\x81\x6A: ok  ,",
+                                 kMireiGa};
+    std::string plain[3];
+    {
+        RunningPlugin run("");
+        ASSERT_EQ(1, run.initResult);
+        for (int k = 0; k < 3; ++k) ASSERT_EQ(1, run.plugin.TranslateText(lines[k], plain[k]));
+    }
+    DictionaryPlugin run("");
+    run.Write(L"names.off", "name\t美玲\t민준\n");
+    ASSERT_EQ(1, run.Start());
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(Hex(plain[k]), Hex(run.Translate(lines[k]))) << k;
+}
+
+}  // namespace
