@@ -53,6 +53,11 @@ struct Firing {
 
 inline constexpr size_t kMaxFileBytes = size_t{16} << 20;
 inline constexpr size_t kMaxSideBytes = 1024;
+// Name markers hold five digits, so at most this many names are in use.
+inline constexpr size_t kMaxNames = 100000;
+
+// "pre", "name" or "post", as written in the files.
+const char* KindName(Kind kind);
 
 // A compiled dictionary; immutable once built, so one thread may apply it while another
 // builds its successor.
@@ -73,7 +78,12 @@ class Dictionary {
     // Each pass reads the NUL-terminated `src` and writes the result, NUL-terminated, into
     // `dst` of `cap` bytes. It returns the result's full length (terminator not counted);
     // a result that does not fit is cut to a prefix (cap > 0), so a caller that sees a
-    // length >= cap grows `dst` and runs the pass again. Null `src` is the empty text.
+    // length >= cap grows `dst` and runs the pass again. Null `src` is the empty text; null
+    // `dst` or `cap` 0 writes nothing and still answers the length. Characters are those of
+    // the text's own encoding (Shift-JIS lead bytes 0x81-0x9F and 0xE0-0xFC, CP949 lead bytes
+    // 0x81-0xFE, each followed by a non-zero byte); a match starts and ends between two of
+    // them, the longest FROM starting at a character wins, and replaced text is not scanned
+    // again. Never throws, never allocates except to append to `fired`.
     // Entries that took effect are appended to `fired` when it is not null.
 
     // Shift-JIS source: `pre` replacements.
@@ -83,7 +93,8 @@ class Dictionary {
     virtual size_t ProtectNames(const char* src, char* dst, size_t cap,
                                 std::vector<Firing>* fired = nullptr) const = 0;
     // CP949 translation: each name marker becomes its TO, and the particle right after it
-    // is made to agree with TO's last syllable.
+    // (은/는 이/가 을/를 과/와 이나/나 이랑/랑 으로/로, followed by a non-Hangul character or
+    // the end) is made to agree with TO's last syllable. Markers of unknown names stay.
     virtual size_t RestoreNames(const char* src, char* dst, size_t cap,
                                 std::vector<Firing>* fired = nullptr) const = 0;
     // CP949 translation: `post` replacements.

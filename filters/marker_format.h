@@ -20,6 +20,28 @@ inline int MarkerLengthAt(const Byte* p) {
     return 10;
 }
 
+// The dictionary's name marker "_&DDDDD&_": five digits, so neither MarkerLength shape fits
+// it (the sixth byte is a digit, the eighth is not). Answers the number it holds, or -1.
+// Reads left to right and stops at the first byte that does not fit, so never past the NUL.
+inline constexpr int kNameMarkerLength = 9;
+inline constexpr int kNameMarkerLimit = 100000;
+
+inline int NameMarkerAt(const Byte* p) {
+    if (p[0] != '_' || p[1] != '&') return -1;
+    int v = 0;
+    for (int k = 2; k < 7; ++k) {
+        if (!IsDigit(p[k])) return -1;
+        v = v * 10 + (p[k] - '0');
+    }
+    return p[7] == '&' && p[8] == '_' ? v : -1;
+}
+
+constexpr std::array<char, 10> MakeNameMarker(unsigned index) {
+    std::array<char, 10> m{'_', '&', 0, 0, 0, 0, 0, '&', '_', 0};
+    for (int k = 6; k >= 2; --k, index /= 10) m[k] = static_cast<char>('0' + index % 10);
+    return m;
+}
+
 // Three digits already checked; 000..999 taken modulo 256.
 inline Byte ReadByteValue(const Byte* d) {
     return static_cast<Byte>((d[0] - '0') * 100 + (d[1] - '0') * 10 + (d[2] - '0'));

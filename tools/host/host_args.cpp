@@ -61,6 +61,11 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& argv) {
             flag(a.stats);
         } else if (arg == L"--dialog") {
             flag(a.dialog);
+        } else if (arg == L"--trace") {
+            flag(a.trace);
+        } else if (arg == L"--check-dict") {
+            a.checkDict = true;  // FOLDER inline or as the one plain argument
+            if (hasInlineValue) a.dictFolder = value;
         } else if (arg == L"--plugin") {
             if (!takeValue()) return r;
             if (value.empty()) r.error = "--plugin needs a path";
@@ -104,6 +109,15 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& argv) {
         }
         if (!r.error.empty()) return r;
     }
+    if (a.checkDict && a.inputGiven) {
+        if (!a.dictFolder.empty()) {
+            r.error = "--check-dict takes one folder";
+            return r;
+        }
+        a.dictFolder = a.inputFile;
+        a.inputFile.clear();
+        a.inputGiven = false;
+    }
     return r;
 }
 
@@ -120,10 +134,20 @@ const char* HelpText() {
            "  --stats                   print lines, failures and timings on stderr at the end\n"
            "  --dialog                  open the options dialog after start-up and print\n"
            "                            options: \"<text>\"; translates only a FILE given too\n"
+           "  --trace                   for each line, the dictionary entries that fired\n"
+           "                            (file, line, FROM -> TO) on stderr; see below\n"
+           "  --check-dict [FOLDER]     check a dictionary folder (default: MireloDict beside\n"
+           "                            the plug-in) and print each problem as FILE:LINE:\n"
+           "                            reason, then the entries of each kind in use\n"
            "  --help                    this text\n"
            "\n"
            "A line the plug-in fails to translate gives an empty line and a warning on stderr.\n"
            "The plug-in may show message boxes or a folder browser while it starts.\n"
+           "\n"
+           "--trace reads MireloDict beside the plug-in once, at start, and runs its pre and\n"
+           "name entries on each line as the plug-in does. The text that post entries work on\n"
+           "never leaves the plug-in, so for post it lists the entries whose TO is in the\n"
+           "result (deletions never show).\n"
            "\n"
            "Exit codes:\n"
            "  0  every line translated\n"
@@ -133,7 +157,8 @@ const char* HelpText() {
            "  4  plug-in lacks one of OnPluginInit, OnPluginOption, OnPluginClose, Translate\n"
            "  5  OnPluginInit returned 0\n"
            "  6  no window could be created for the plug-in\n"
-           "  7  at least one line failed to translate (all lines were still written)\n";
+           "  7  at least one line failed to translate (all lines were still written)\n"
+           "  8  --check-dict found a problem, or no such folder\n";
 }
 
 }  // namespace host

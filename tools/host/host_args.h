@@ -19,6 +19,7 @@ enum ExitCode {
     kExitInit = 5,
     kExitWindow = 6,
     kExitLineFailed = 7,
+    kExitDictionary = 8,
 };
 
 inline constexpr int kOptionBufferSize = 16;
@@ -35,6 +36,9 @@ struct HostArgs {
     bool help = false;
     std::wstring inputFile;   // empty or "-": standard input
     bool inputGiven = false;  // a file (or "-") was named
+    bool checkDict = false;   // check a dictionary folder instead of translating
+    bool trace = false;       // dictionary entries that fire, on stderr
+    std::wstring dictFolder;  // empty: MireloDict beside the plug-in
 };
 
 struct ParsedArgs {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dictionary_tools.h"
 #include "host_args.h"
 #include "plugin_host.h"
 #include "text_codec.h"
@@ -57,6 +58,15 @@ struct Stats {
     double totalMicros = 0;
 };
 
+std::wstring PluginPath(const HostArgs& args) {
+    return args.plugin.empty() ? DefaultPlugin() : FullPath(args.plugin);
+}
+
+std::wstring DictionaryFolder(const HostArgs& args) {
+    return args.dictFolder.empty() ? mirelo::dict::FolderBeside(PluginPath(args))
+                                   : FullPath(args.dictFolder);
+}
+
 int Run(const HostArgs& args) {
     const bool translate = !args.dialog || args.inputGiven;
     std::FILE* in = stdin;
@@ -82,7 +92,7 @@ int Run(const HostArgs& args) {
     std::vector<std::unique_ptr<Request>> abandoned;
     PluginHost plugin;
     std::string message;
-    const std::wstring path = args.plugin.empty() ? DefaultPlugin() : FullPath(args.plugin);
+    const std::wstring path = PluginPath(args);
     if (int code = plugin.Load(path, message); code != kExitOk) {
         Fail(message);
         return code;
@@ -102,6 +112,9 @@ int Run(const HostArgs& args) {
         std::printf("options: \"%s\"\n", options);
         std::fflush(stdout);
     }
+
+    std::unique_ptr<DictionaryTrace> trace;
+    if (args.trace) trace = std::make_unique<DictionaryTrace>(DictionaryFolder(args));
 
     Stats stats;
     if (translate) {
@@ -151,6 +164,7 @@ int Run(const HostArgs& args) {
                     }
                 }
                 out.assign(d, n);
+                if (trace) trace->Line(stats.lines, req->source, out);
                 if (args.output == OutputEncoding::Utf8) out = Cp949ToUtf8(out);
             }
             out.push_back('\n');
@@ -189,5 +203,6 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs(HelpText(), stdout);
         return kExitOk;
     }
+    if (parsed.args.checkDict) return CheckDictionary(DictionaryFolder(parsed.args));
     return Run(parsed.args);
 }

@@ -151,7 +151,7 @@ TEST(StuckEngine, RestartAfterATimedOutCloseNeverHasTwoWorkersInTheEngine) {
 
     std::vector<std::string> calls;
     for (const std::string& line : engine.Log()) calls.push_back(line.substr(0, line.find(' ')));
-    const std::vector<std::string> expected = {"init", "translate", "stop", "init"};
+    const std::vector<std::string> expected = {"init", "translate", "free", "stop", "init"};
     EXPECT_EQ(expected, calls);
 
     std::string result;

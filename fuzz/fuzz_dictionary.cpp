@@ -1,0 +1,62 @@
+// Parse and apply together: the input is a dictionary file, a NUL, then a line. Every pass
+// runs on the line with room to spare and again at a capacity picked by the control byte.
+#include "../tests/dictionary/iconv_encoders.h"
+#include "fuzz_support.h"
+
+using namespace mirelo;
+using namespace mirelo::dict;
+using namespace mirelo::fuzz;
+
+namespace {
+
+using Pass = size_t (Dictionary::*)(const char*, char*, size_t, std::vector<Firing>*) const;
+
+std::string Check(const Dictionary& d, Pass pass, const std::string& text, uint8_t control) {
+    const auto src = Exact(text);
+    std::vector<Firing> fired;
+    const size_t length = (d.*pass)(src.get(), nullptr, 0, &fired);
+    std::unique_ptr<char[]> full(new char[length + 1]);
+    FUZZ_CHECK((d.*pass)(src.get(), full.get(), length + 1, nullptr) == length);
+    FUZZ_CHECK(full[length] == '\0');
+    for (const Firing& f : fired)
+        FUZZ_CHECK(f.entry < d.Count(Kind::Pre) + d.Count(Kind::Name) + d.Count(Kind::Post));
+
+    const size_t cap = 1 + control % (length + 2);
+    std::unique_ptr<char[]> cut(new char[cap]);
+    FUZZ_CHECK((d.*pass)(src.get(), cut.get(), cap, nullptr) == length);
+    const size_t kept = length < cap ? length : cap - 1;
+    FUZZ_CHECK(std::memcmp(cut.get(), full.get(), kept) == 0);
+    FUZZ_CHECK(cut[kept] == '\0');
+    return std::string(full.get(), length);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    const uint8_t control = data[0];
+    const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
+    const size_t split = rest.find('\0');
+    if (split == std::string_view::npos) return 0;
+    const SourceFile file{"fuzz.txt", rest.substr(0, split)};
+    std::string line(rest.substr(split + 1));
+    line.resize(strnlen(line.c_str(), line.size()));
+
+    std::vector<Problem> problems;
+    const auto d = Dictionary::Compile(std::span(&file, 1), test::Encoders(), &problems);
+    FUZZ_CHECK(d != nullptr);
+    for (const Problem& p : problems) FUZZ_CHECK(p.line >= 1 && !p.reason.empty());
+
+    // The order the plug-in runs them in, the engine answering with its input.
+    const std::string pre = Check(*d, &Dictionary::ApplyPre, line, control);
+    const std::string marked = Check(*d, &Dictionary::ProtectNames, pre, control);
+    const std::string restored = Check(*d, &Dictionary::RestoreNames, marked, control);
+    Check(*d, &Dictionary::ApplyPost, restored, control);
+
+    if (d->Count(Kind::Pre) == 0) FUZZ_CHECK(pre == line);
+    // Markers only come from names, so without any a text with no name marker comes back.
+    if (d->Count(Kind::Name) == 0) FUZZ_CHECK(restored == marked);
+    if (line.find('_') == std::string::npos && d->Count(Kind::Pre) == 0)
+        FUZZ_CHECK(Check(*d, &Dictionary::RestoreNames, line, control) == line);
+    return 0;
+}

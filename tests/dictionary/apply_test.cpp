@@ -1,0 +1,152 @@
+// Applying a compiled dictionary: longest match, character boundaries of both encodings,
+// no second look at replaced text, later entries winning, names and their particles, and
+// every capacity giving a prefix of the whole result.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "../filters/filter_test_util.h"
+#include "iconv_encoders.h"
+
+namespace mirelo::dict {
+namespace {
+
+using mirelo::test::ExactText;
+using mirelo::test::Hex;
+using test::CompileText;
+using test::Cp949;
+using test::Sjis;
+
+using Pass = size_t (Dictionary::*)(const char*, char*, size_t, std::vector<Firing>*) const;
+
+// Runs a pass with room to spare, then at every smaller capacity into an exact-size buffer:
+// each must give the same length and a prefix of the whole result.
+std::string Apply(const Dictionary& d, Pass pass, const std::string& input,
+                  std::vector<Firing>* fired = nullptr) {
+    ExactText src(input);
+    const size_t length = (d.*pass)(src.get(), nullptr, 0, nullptr);
+    std::string whole(length + 1, '\x5A');
+    EXPECT_EQ((d.*pass)(src.get(), whole.data(), whole.size(), fired), length);
+    EXPECT_EQ(whole[length], '\0');
+    whole.resize(length);
+    for (size_t cap = 1; cap <= length; ++cap) {
+        std::unique_ptr<char[]> dst(new char[cap]);
+        EXPECT_EQ((d.*pass)(src.get(), dst.get(), cap, nullptr), length);
+        EXPECT_EQ(std::string(dst.get()), whole.substr(0, cap - 1)) << "cap " << cap;
+    }
+    return whole;
+}
+
+TEST(DictionaryApply, LongestMatchWithoutRescan) {
+    const auto d = CompileText(
+        "pre\tA\t1\npre\tAB\t2\npre\tABC\t3\n"
+        "pre\tx\txx\npre\txx\tQ\n"    // replaced text is not read again
+        "pre\tmn\tn\npre\tno\tZ\n");  // nor is a match's tail joined to what follows
+    struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"ABCD AB A", "3D 2 1"}, {"ABAB", "22"}, {"x", "xx"}, {"xx", "Q"},
+        {"xxx", "Qxx"},          {"mno", "no"},  {"", ""},    {"B", "B"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Apply(*d, &Dictionary::ApplyPre, c.in), c.out) << c.in;
+}
+
+TEST(DictionaryApply, MatchesStartOnCharacterBoundaries) {
+    // Shift-JIS: ソ is 83 5C and ー is 81 5B, so '\' and '[' hide in them; ア is 83 41.
+    // Half-width ｱ (B1) is a character of its own, so ｲ after it matches.
+    const auto pre = CompileText("pre\t\\\t/\npre\t[\t(\npre\tA\ta\npre\tｲ\ti\n");
+    const std::string sjis = Sjis("ソ\\ー[アAｱｲ");
+    EXPECT_EQ(Hex(Apply(*pre, &Dictionary::ApplyPre, sjis)), Hex(Sjis("ソ/ー(アaｱi")));
+
+    // CP949: 갂 is 81 41 and 힝 is C8 FE; neither 'A' nor a trail byte 0xFE starts a match.
+    const auto post = CompileText("post\tA\ta\npost\t\xEC\x95\x84\tX\n");  // 아
+    const std::string cp949 = Cp949("갂A힝아");
+    EXPECT_EQ(Hex(Apply(*post, &Dictionary::ApplyPost, cp949)), Hex(Cp949("갂a힝X")));
+    // A lone lead byte at the end is one character.
+    EXPECT_EQ(Hex(Apply(*post, &Dictionary::ApplyPost, "A\x81")), Hex("a\x81"));
+}
+
+TEST(DictionaryApply, EntryReadLastWins) {
+    const SourceFile files[] = {
+        {"a.txt", "post\t가\t하나\npost\t가\t둘\n"},
+        {"b.txt", "post\t가\t셋\npost\t나\t넷\n"},
+    };
+    const auto d = Dictionary::Compile(files, test::Encoders());
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->Count(Kind::Post), 2u);
+    std::vector<Firing> fired;
+    EXPECT_EQ(Apply(*d, &Dictionary::ApplyPost, Cp949("가나"), &fired), Cp949("셋넷"));
+    ASSERT_EQ(fired.size(), 2u);
+    const EntryInfo& first = d->Info(fired[0].entry);
+    EXPECT_EQ(first.file, "b.txt");
+    EXPECT_EQ(first.line, 1);
+    EXPECT_EQ(first.to, "셋");
+}
+
+TEST(DictionaryApply, NamesTravelAsMarkersAndComeBackWhole) {
+    const auto d = CompileText("name\tミレイ\t미레이\nname\tミレイさん\t미레이 씨\n");
+    const std::string marked = Apply(*d, &Dictionary::ProtectNames, Sjis("ミレイさんとミレイは"));
+    // Names are numbered in their sorted order: ミレイ is 0, ミレイさん 1.
+    EXPECT_EQ(Hex(marked), Hex("_&00001&_" + Sjis("と") + "_&00000&_" + Sjis("は")));
+
+    std::vector<Firing> fired;
+    EXPECT_EQ(
+        Apply(*d, &Dictionary::RestoreNames, "_&00001&_, _&00000&_! _&00002&_ _&0000&_", &fired),
+        Cp949("미레이 씨, 미레이! ") + "_&00002&_ _&0000&_");
+    EXPECT_EQ(fired.size(), 2u);
+}
+
+TEST(DictionaryApply, ParticleAgreesWithTheNamesLastSyllable) {
+    // 민준 ends in ㄴ, 미레이 in no consonant, 하늘 in ㄹ.
+    const auto d = CompileText("name\tA\t민준\nname\tB\t미레이\nname\tC\t하늘\nname\tD\tAlice\n");
+    struct {
+        const char* consonantForm;
+        const char* vowelForm;
+        bool rieulTakesVowelForm;
+    } pairs[] = {
+        {"은", "는", false},   {"이", "가", false},   {"을", "를", false},  {"과", "와", false},
+        {"이나", "나", false}, {"이랑", "랑", false}, {"으로", "로", true},
+    };
+    for (const auto& p : pairs) {
+        for (const char* written : {p.consonantForm, p.vowelForm}) {
+            const std::string after = std::string(written) + ".";
+            auto restore = [&](const char* marker) {
+                return Apply(*d, &Dictionary::RestoreNames, marker + Cp949(after));
+            };
+            EXPECT_EQ(restore("_&00000&_"), Cp949(std::string("민준") + p.consonantForm + "."));
+            EXPECT_EQ(restore("_&00001&_"), Cp949(std::string("미레이") + p.vowelForm + "."));
+            EXPECT_EQ(restore("_&00002&_"),
+                      Cp949(std::string("하늘") +
+                            (p.rieulTakesVowelForm ? p.vowelForm : p.consonantForm) + "."));
+            EXPECT_EQ(restore("_&00003&_"), Cp949("Alice" + after));  // not Hangul: as written
+        }
+    }
+    // Only a particle that ends the word changes; the end of the text ends it too.
+    EXPECT_EQ(Apply(*d, &Dictionary::RestoreNames, "_&00001&_" + Cp949("이다")),
+              Cp949("미레이이다"));
+    EXPECT_EQ(Apply(*d, &Dictionary::RestoreNames, "_&00001&_" + Cp949("은")), Cp949("미레이는"));
+    EXPECT_EQ(Apply(*d, &Dictionary::RestoreNames, "_&00000&_" + Cp949("이나마")),
+              Cp949("민준이나마"));
+    EXPECT_EQ(Apply(*d, &Dictionary::RestoreNames, "_&00000&_" + Cp949("는 ㅋ")),
+              Cp949("민준은 ㅋ"));
+    EXPECT_EQ(Apply(*d, &Dictionary::RestoreNames, "_&00000&_" + Cp949("는ㅋ")), Cp949("민준는ㅋ"));
+}
+
+TEST(DictionaryApply, EmptyDictionaryAndNullTextCopyOrWriteNothing) {
+    const auto d = CompileText("");
+    ASSERT_NE(d, nullptr);
+    EXPECT_TRUE(d->Empty());
+    const std::string text = Sjis("ミレイ_&00000&_");
+    for (Pass pass : {&Dictionary::ApplyPre, &Dictionary::ProtectNames, &Dictionary::RestoreNames,
+                      &Dictionary::ApplyPost}) {
+        EXPECT_EQ(Apply(*d, pass, text), text);
+        char dst[4] = "abc";
+        EXPECT_EQ(((*d).*pass)(nullptr, dst, sizeof dst, nullptr), 0u);
+        EXPECT_EQ(dst[0], '\0');
+    }
+}
+
+}  // namespace
+}  // namespace mirelo::dict

@@ -1,0 +1,114 @@
+// Reading dictionary files: which lines become entries, and the reason given for each line
+// that is skipped.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "iconv_encoders.h"
+
+namespace mirelo::dict {
+namespace {
+
+using test::CompileText;
+
+TEST(DictionaryParse, EachLineIsAcceptedOrSkippedWithItsReason) {
+    std::string kana512, kana513, hangul513;
+    for (int k = 0; k < 512; ++k) kana512 += "あ";
+    kana513 = kana512 + "あ";
+    for (int k = 0; k < 513; ++k) hangul513 += "가";
+    struct {
+        std::string line;
+        int kind;            // -1: no entry
+        const char* reason;  // part of the reason, or null when there is no problem
+    } cases[] = {
+        {"name\tミレイ\t미레이", 1, nullptr},
+        {"pre\t何\t", 0, nullptr},  // an empty TO deletes
+        {"post\t안녕\t", 2, nullptr},
+        {"name\tミレイ\t미레이\ta comment\twith a tab", 1, nullptr},
+        {" name \tミレイ\t미레이", 1, nullptr},  // spaces around KIND
+        {"pre\t" + kana512 + "\tx", 0, nullptr},
+        {"# a comment", -1, nullptr},
+        {"  \t# an indented comment", -1, nullptr},
+        {" \t ", -1, nullptr},
+        {"name\tミレイ", -1, "found 2 columns"},
+        {"name", -1, "found 1 column"},
+        {"Name\tミレイ\t미레이", -1, "unknown kind \"Name\""},
+        {"\tミレイ\t미레이", -1, "unknown kind \"\""},
+        {"name\t\t미레이", -1, "FROM is empty"},
+        {"post\t\tx", -1, "FROM is empty"},
+        {"name\tミレイ\t", -1, "TO of a name is empty"},
+        {"pre\t♥\tx", -1, "FROM: U+2665 (♥) has no Shift-JIS form"},
+        {"pre\tx\ta♥", -1, "TO: U+2665 (♥) has no Shift-JIS form"},
+        {"name\tミレイ\t😀", -1, "TO: U+1F600 (😀) has no CP949 form"},
+        {"post\t😀\tx", -1, "FROM: U+1F600 (😀) has no CP949 form"},
+        {"pre\t" + kana513 + "\tx", -1, "FROM is 1026 bytes in Shift-JIS"},
+        {"post\tx\t" + hangul513, -1, "TO is 1026 bytes in CP949"},
+        {"pre\t\xFF\tx", -1, "not valid UTF-8"},
+        {"pre\t\xC0\xAF\tx", -1, "not valid UTF-8"},      // overlong '/'
+        {"pre\t\xED\xA0\x80\tx", -1, "not valid UTF-8"},  // a surrogate
+        {"pre\t\xE3\x81\tx", -1, "not valid UTF-8"},      // cut short
+        {"pre\tx\ty\t# \xFF", -1, "not valid UTF-8"},     // in the comment too
+        {std::string("pre\ta\0b\tc", 9), -1, "NUL"},
+    };
+    for (const auto& c : cases) {
+        std::vector<Problem> problems;
+        const auto d = CompileText(c.line, &problems);
+        ASSERT_NE(d, nullptr);
+        for (int kind = 0; kind < 3; ++kind)
+            EXPECT_EQ(d->Count(static_cast<Kind>(kind)), kind == c.kind ? 1u : 0u) << c.line;
+        if (c.reason == nullptr) {
+            EXPECT_TRUE(problems.empty()) << c.line << ": " << problems[0].reason;
+            continue;
+        }
+        ASSERT_EQ(problems.size(), 1u) << c.line;
+        EXPECT_NE(problems[0].reason.find(c.reason), std::string::npos)
+            << c.line << ": " << problems[0].reason;
+        EXPECT_EQ(problems[0].file, "test.txt");
+        EXPECT_EQ(problems[0].line, 1);
+    }
+}
+
+TEST(DictionaryParse, ByteOrderMarkCrLfAndLineNumbers) {
+    std::vector<Problem> problems;
+    const auto d = CompileText(
+        "\xEF\xBB\xBF"
+        "name\tミレイ\t미레이\r\n"
+        "bad line\r\n"
+        "\r\n"
+        "\xEF\xBB\xBFpre\tA\tB\n"  // a mark is only skipped at the start of the file
+        "post\t가\t나",            // no newline at the end
+        &problems);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->Count(Kind::Name), 1u);
+    EXPECT_EQ(d->Count(Kind::Pre), 0u);
+    EXPECT_EQ(d->Count(Kind::Post), 1u);
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0].line, 2);
+    EXPECT_EQ(problems[1].line, 4);
+    const EntryInfo& name = d->Info(0);
+    EXPECT_EQ(name.kind, Kind::Name);
+    EXPECT_EQ(name.line, 1);
+    EXPECT_EQ(name.from, "ミレイ");
+    EXPECT_EQ(name.to, "미레이");  // no CR left over
+}
+
+TEST(DictionaryParse, FileOver16MiBIsSkippedWhole) {
+    std::string big = "pre\tA\tB\n";
+    big.resize(kMaxFileBytes + 1, '#');
+    std::vector<Problem> problems;
+    const SourceFile files[] = {{"big.txt", big}, {"ok.txt", "pre\tC\tD\n"}};
+    const auto d = Dictionary::Compile(files, test::Encoders(), &problems);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->Count(Kind::Pre), 1u);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].file, "big.txt");
+    EXPECT_EQ(problems[0].line, 0);
+
+    big.resize(kMaxFileBytes);  // exactly 16 MiB is still read
+    problems.clear();
+    EXPECT_EQ(test::CompileText(big, &problems)->Count(Kind::Pre), 1u);
+    EXPECT_TRUE(problems.empty());
+}
+
+}  // namespace
+}  // namespace mirelo::dict

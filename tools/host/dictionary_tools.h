@@ -1,0 +1,31 @@
+// mirelo-host's dictionary options: --check-dict reports a folder's problems, --trace tells
+// which entries fired for each line, running the same matching as the plug-in.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "dictionary_folder_win.h"
+
+namespace host {
+
+// Prints every problem of `folder` as FILE:LINE: reason on standard output, then the number
+// of entries of each kind in use. Returns kExitOk only when there is no problem.
+int CheckDictionary(const std::wstring& folder);
+
+class DictionaryTrace {
+  public:
+    // Reads `folder` once; its problems go to standard error.
+    explicit DictionaryTrace(const std::wstring& folder);
+
+    // Writes to standard error the entries that fired for one line: pre and name entries
+    // as the plug-in applies them to `sjisSource`; post entries whose TO is in `cp949Result`
+    // (the text they worked on never leaves the plug-in).
+    void Line(unsigned long number, const std::string& sjisSource,
+              const std::string& cp949Result) const;
+
+  private:
+    std::unique_ptr<mirelo::dict::Dictionary> m_dictionary;
+};
+
+}  // namespace host
