@@ -329,7 +329,6 @@ TEST(StandInEngine, DemoModeStillHonoursExplicitRules) {
     EXPECT_EQ(e.Ask("D"), "D");
 }
 
-
 // Runs fn under the engine guard; the exception code, or 0 when fn returned.
 template <class Fn>
 std::uint32_t FaultOf(Fn fn) {
