@@ -1,7 +1,9 @@
 // One warm Translate round trip (a cache hit: the thread hop there and back, the
 // hash, the lookup and the copy) against its floor, the thread hop itself: a bare
 // ping-pong over two auto-reset events between two threads. Both run in the same
-// process, interleaved, so the ratio holds on a busy machine.
+// process, interleaved, so the ratio holds on a busy machine. A third column runs the same
+// line through a copy of the DLL that has a dictionary folder beside it: the difference is
+// what the dictionary's change check costs each request.
 //
 // Run under Wine: cmake/wine-run.sh build/win32/wineprefix build/win32/bin/roundtrip_bench.exe
 
@@ -12,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "dictionary_folder_win.h"
 #include "plugin_fixture.h"
 #include "win_bench.h"
 
@@ -62,7 +65,16 @@ double WarmTranslate(Plugin& plugin, const std::string& line, int trips) {
 
 int main() {
     RunningPlugin run(Scripted());
-    if (run.initResult != 1) {
+    TempDir copy;
+    ::CreateDirectoryW((copy / L"MireloDict").c_str(), nullptr);
+    WriteBytes(copy / L"MireloDict\\names.txt",
+               "name\t\xE7\xBE\x8E\xE7\x8E\xB2\t\xEB\xAF\xBC\xEC\xA4\x80\n");
+    ::CopyFileW((BinDir() + L"\\Mirelo.dll").c_str(), (copy / L"Mirelo.dll").c_str(), FALSE);
+    Plugin withDictionary(copy / L"Mirelo.dll");
+    char options[16] = "";
+    if (run.initResult != 1 || !withDictionary.Loaded() ||
+        withDictionary.module() == run.plugin.module() ||
+        withDictionary.init(run.host.get(), options) != 1) {
         std::fprintf(stderr, "roundtrip_bench: the plug-in did not start\n");
         return 1;
     }
@@ -71,20 +83,37 @@ int main() {
     while (line.size() < 60) line += "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd(abc) ";
     line.resize(60);
 
-    std::vector<double> bare, translate;
+    std::vector<double> bare, translate, dictionary;
     for (int round = 0; round < kRounds; ++round) {
         bare.push_back(PingPong(kTripsPerRound));
         const double t = WarmTranslate(run.plugin, line, kTripsPerRound);
-        if (t < 0) {
+        const double d = WarmTranslate(withDictionary, line, kTripsPerRound);
+        if (t < 0 || d < 0) {
             std::fprintf(stderr, "roundtrip_bench: Translate failed\n");
             return 1;
         }
         translate.push_back(t);
+        dictionary.push_back(d);
     }
-    const double b = Median(bare), t = Median(translate);
+    withDictionary.close();
+    const double b = Median(bare), t = Median(translate), d = Median(dictionary);
     std::printf("bare two-event ping-pong   %8.2f us per round trip (median of %d x %d)\n", b,
                 kRounds, kTripsPerRound);
     std::printf("warm Translate, 60 bytes   %8.2f us per call\n", t);
     std::printf("ratio Translate / ping-pong %7.2f\n", t / b);
+    std::printf("warm Translate, dictionary %8.2f us per call (%+.2f us)\n", d, d - t);
+
+    // The change check's parts: a tick read on every request, a folder listing at most once
+    // a second, spread over the requests of that second.
+    constexpr int kLooks = 200;
+    double start = NowSeconds();
+    uint64_t sum = 0;
+    for (int i = 0; i < kLooks; ++i) sum += mirelo::dict::FolderSignature(copy / L"MireloDict");
+    const double look = (NowSeconds() - start) * 1e6 / kLooks;
+    start = NowSeconds();
+    for (int i = 0; i < kTripsPerRound; ++i) sum += ::GetTickCount64();
+    const double tick = (NowSeconds() - start) * 1e6 / kTripsPerRound;
+    std::printf("folder listing %8.2f us, tick %.3f us: %.3f us per request at %.0f a second%s\n",
+                look, tick, tick + look * d / 1e6, 1e6 / d, sum ? "" : " ");
     return 0;
 }
