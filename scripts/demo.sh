@@ -22,13 +22,21 @@ if [ -z "$engine_dir" ]; then
 fi
 "${run[@]}" reg add 'HKCU\Software\Kestrow\Mirelo' /v FilePath /d "$engine_dir" /f >/dev/null
 
+# The demo's own copy of the plug-in, with the sample dictionary beside it (names kept
+# whole, a replacement before and after the engine); bin/ stays without one for the tests.
+demo=$build/demo
+rm -rf "$demo"
+mkdir -p "$demo"
+cp "$build/bin/Mirelo.dll" "$demo/"
+cp -r tools/samples/MireloDict "$demo/"
+
 args=("$@")
 last=""
 [ $# -eq 0 ] || last=${!#}
 if [ "$last" != "-" ] && [ ! -f "$last" ]; then
     args+=(tools/samples/lines-ja.txt)
 fi
-host=("${run[@]}" "$build/bin/mirelo-host.exe" "${args[@]}")
+host=("${run[@]}" "$build/bin/mirelo-host.exe" --plugin "$(WINEPREFIX=$prefix WINEDEBUG=-all winepath -w "$demo/Mirelo.dll")" "${args[@]}")
 # The plug-in may need to show a message box: give Wine a display when there is none.
 if [ -z "${DISPLAY:-}" ]; then
     rc=0
