@@ -28,7 +28,15 @@ last=""
 if [ "$last" != "-" ] && [ ! -f "$last" ]; then
     args+=(tools/samples/lines-ja.txt)
 fi
-host=("${run[@]}" "$build/bin/mirelo-host.exe" "${args[@]}")
+# The demo's own copy of the plug-in, with the sample dictionary beside it; the tests load
+# the one in bin/, which must stay without a dictionary. A --plugin given by you comes later
+# and wins.
+demo=$build/demo
+mkdir -p "$demo"
+cp "$build/bin/Mirelo.dll" "$demo/"
+rm -rf "$demo/MireloDict"
+cp -r tools/samples/MireloDict "$demo/"
+host=("${run[@]}" "$build/bin/mirelo-host.exe" --plugin "$demo/Mirelo.dll" "${args[@]}")
 # The plug-in may need to show a message box: give Wine a display when there is none.
 if [ -z "${DISPLAY:-}" ]; then
     rc=0
