@@ -4,6 +4,9 @@
 
 namespace mirelo::dict {
 
+// Below this many edges a node's first bytes are scanned.
+constexpr uint32_t kDenseAbove = 4;
+
 void ByteTrie::Build(const std::vector<std::string_view>& keys,
                      const std::vector<uint32_t>& values) {
     *this = ByteTrie();
@@ -20,6 +23,17 @@ void ByteTrie::Build(const std::vector<std::string_view>& keys,
     AddNode(keys, values, 0, keys.size(), 0, keyOffset);
     edgeBegin_.push_back(static_cast<uint32_t>(edgeFirst_.size()));
     for (uint32_t e = edgeBegin_[0]; e < edgeBegin_[1]; ++e) root_[edgeFirst_[e]] = e + 1;
+    nodeDense_.assign(nodeValue_.size(), kNone);
+    for (size_t n = 1; n < nodeValue_.size(); ++n) {
+        if (edgeBegin_[n + 1] - edgeBegin_[n] <= kDenseAbove) continue;
+        nodeDense_[n] = static_cast<uint32_t>(dense_.size());
+        auto& table = dense_.emplace_back();
+        table.fill(0);
+        // At most 255 edges: no key holds a NUL byte.
+        for (uint32_t e = edgeBegin_[n]; e < edgeBegin_[n + 1]; ++e)
+            table[edgeFirst_[e]] = static_cast<uint8_t>(e - edgeBegin_[n] + 1);
+    }
+    dense_.shrink_to_fit();
     nodeValue_.shrink_to_fit();
     edgeBegin_.shrink_to_fit();
     edgeFirst_.shrink_to_fit();

@@ -48,6 +48,10 @@ class ByteTrie {
     std::vector<uint32_t> labelOffset_;
     std::vector<uint16_t> labelLength_;
     std::vector<uint32_t> edgeChild_;
+    // Nodes with many edges also have a table from first byte to edge (offset plus one, 0
+    // where none), so finding an edge is one load: an index into dense_, or kNone.
+    std::vector<uint32_t> nodeDense_;
+    std::vector<std::array<uint8_t, 256>> dense_;
     std::string keys_;
     // The root's edge for each first byte, plus one; 0 where none starts.
     std::array<uint32_t, 256> root_{};
@@ -56,14 +60,11 @@ class ByteTrie {
 inline uint32_t ByteTrie::Edge(uint32_t node, Byte b) const {
     if (node == 0) return root_[b] == 0 ? kNone : root_[b] - 1;
     uint32_t lo = edgeBegin_[node];
-    uint32_t hi = edgeBegin_[node + 1];
-    while (hi - lo > 8) {
-        const uint32_t mid = lo + (hi - lo) / 2;
-        if (edgeFirst_[mid] < b)
-            lo = mid + 1;
-        else
-            hi = mid + 1;
+    if (const uint32_t dense = nodeDense_[node]; dense != kNone) {
+        const uint8_t at = dense_[dense][b];
+        return at == 0 ? kNone : lo + at - 1;
     }
+    const uint32_t hi = edgeBegin_[node + 1];
     for (; lo < hi; ++lo)
         if (edgeFirst_[lo] == b) return lo;
     return kNone;

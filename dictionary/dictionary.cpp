@@ -261,7 +261,7 @@ class Compiled final : public Dictionary {
     }
     size_t ApplyPre(const char* src, char* dst, size_t cap,
                     std::vector<Firing>* fired) const override {
-        return Replace(trie_[0], SjisUnit, src, dst, cap, fired);
+        return Replace(trie_[0], SjisUnits(), src, dst, cap, fired);
     }
     size_t ProtectNames(const char* src, char* dst, size_t cap,
                         std::vector<Firing>* fired) const override;
@@ -269,7 +269,7 @@ class Compiled final : public Dictionary {
                         std::vector<Firing>* fired) const override;
     size_t ApplyPost(const char* src, char* dst, size_t cap,
                      std::vector<Firing>* fired) const override {
-        return Replace(trie_[2], Cp949Unit, src, dst, cap, fired);
+        return Replace(trie_[2], Cp949Units(), src, dst, cap, fired);
     }
 
   private:
@@ -388,7 +388,7 @@ size_t Compiled::ProtectNames(const char* src, char* dst, size_t cap,
     size_t i = 0;
     while (s[i] != 0) {
         size_t length = 0;
-        const uint32_t id = trie.MayStart(s[i]) ? trie.Longest(s + i, SjisUnit, length) : kNone;
+        const uint32_t id = trie.MayStart(s[i]) ? trie.Longest(s + i, SjisUnits(), length) : kNone;
         if (id == kNone) {
             i += SjisUnit(s + i);
             continue;

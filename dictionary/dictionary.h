@@ -73,6 +73,7 @@ class Dictionary {
 
     virtual size_t Count(Kind kind) const = 0;
     bool Empty() const { return Count(Kind::Pre) + Count(Kind::Name) + Count(Kind::Post) == 0; }
+    // Entries in use are numbered from 0 to the sum of the three counts, less one.
     virtual const EntryInfo& Info(uint32_t entry) const = 0;
 
     // Each pass reads the NUL-terminated `src` and writes the result, NUL-terminated, into

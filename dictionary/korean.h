@@ -21,6 +21,14 @@ inline size_t Cp949Unit(const Byte* s) {
     return s[0] >= 0x81 && s[0] <= 0xFE && s[1] != 0 ? 2 : 1;
 }
 
+// The same as types, so that the matcher's inner loop is compiled for each encoding.
+struct SjisUnits {
+    size_t operator()(const Byte* s) const { return SjisUnit(s); }
+};
+struct Cp949Units {
+    size_t operator()(const Byte* s) const { return Cp949Unit(s); }
+};
+
 // A Hangul syllable or jamo in CP949: KS X 1001 syllables (0xB0-0xC8 with 0xA1-0xFE), the
 // compatibility jamo row (0xA4), and the extended syllables the code page adds around them.
 inline bool IsCp949Hangul(Byte lead, Byte trail) {

@@ -53,6 +53,13 @@ TEST(DictionaryApply, LongestMatchWithoutRescan) {
     for (const auto& c : cases) EXPECT_EQ(Apply(*d, &Dictionary::ApplyPre, c.in), c.out) << c.in;
 }
 
+TEST(DictionaryApply, ManyBranchesAtOneNode) {
+    std::string entries = "pre\tZ\tz\n";
+    for (char k = '0'; k <= '9'; ++k) entries += std::string("pre\tZ") + k + "\t" + k + "\n";
+    const auto d = CompileText(entries);
+    EXPECT_EQ(Apply(*d, &Dictionary::ApplyPre, "Z5Z Z9Z:Z0"), "5z 9z:0");
+}
+
 TEST(DictionaryApply, MatchesStartOnCharacterBoundaries) {
     // Shift-JIS: ソ is 83 5C and ー is 81 5B, so '\' and '[' hide in them; ア is 83 41.
     // Half-width ｱ (B1) is a character of its own, so ｲ after it matches.
