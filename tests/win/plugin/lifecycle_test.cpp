@@ -11,6 +11,7 @@
 
 #include "iat_hook.h"
 #include "plugin_fixture.h"
+#include "process_probe.h"
 #include "ui_watcher.h"
 
 using namespace mirelo::test;
@@ -272,6 +273,45 @@ TEST(OptionDialog, NotShownWithoutALiveHostWindow) {
     }
     ::Sleep(300);
     EXPECT_TRUE(watcher.Seen().empty());
+}
+
+// Hosts that reload their plug-ins pay whatever a load leaves behind, every time.
+TEST(Reload, HundredCyclesLeaveNoHandleAndNoMemoryBehind) {
+    EngineFolder engine(Scripted());
+    InstallKey path(engine.Root());
+    HostWindow host;
+    // The stand-in engine stays loaded, so only what the plug-in leaves is counted.
+    Module pinnedEngine(EngineFolder::LibraryPathFor(engine.Root()));
+    ASSERT_NE(nullptr, pinnedEngine.get());
+
+    const struct {
+        const char* name;
+        bool started;
+    } cases[] = {{"load, unload", false}, {"load, init, translate, close, unload", true}};
+    for (const auto& c : cases) {
+        auto cycle = [&] {
+            Plugin plugin;
+            ASSERT_TRUE(plugin.Loaded());
+            if (!c.started) return;
+            char options[16] = "";
+            ASSERT_EQ(1, plugin.init(host.get(), options));
+            std::string result;
+            for (const char* line : {"one", "two", "one"}) {
+                EXPECT_EQ(1, plugin.TranslateText(line, result));
+                EXPECT_EQ(line, result);
+            }
+            EXPECT_EQ(1, plugin.close());
+        };
+        // Heaps and tables that grow once for the first loads are not a leak.
+        for (int n = 0; n < 3; ++n) cycle();
+        const size_t handles = CountHandles();
+        const MemoryUse memory = MeasureMemory();
+        for (int n = 0; n < 100; ++n) cycle();
+        const MemoryUse after = MeasureMemory();
+        EXPECT_EQ(handles, CountHandles()) << c.name;
+        EXPECT_EQ(memory.heapBusy, after.heapBusy) << c.name;
+        EXPECT_EQ(memory.privateCommitted, after.privateCommitted) << c.name;
+    }
 }
 
 }  // namespace
