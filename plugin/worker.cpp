@@ -43,9 +43,14 @@ class RefusedLines {
         }
         return false;
     }
-    void Add(uint32_t key, std::string_view source) {
+    // Without memory for the copy the line is simply not remembered.
+    void Add(uint32_t key, std::string_view source) noexcept {
+        try {
+            lines_[next_].assign(source);
+        } catch (const std::bad_alloc&) {
+            return;
+        }
         keys_[next_] = key;
-        lines_[next_].assign(source);
         next_ = (next_ + 1) % kSize;
         if (count_ < kSize) ++count_;
     }
