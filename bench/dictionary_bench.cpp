@@ -2,7 +2,6 @@
 // against the filter chain alone, reading and compiling the files, and the memory an entry
 // costs beyond its two texts.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,48 +14,7 @@
 
 #include "../tests/dictionary/iconv_encoders.h"
 #include "filter_chain.h"
-
-// Live heap bytes as glibc hands them out (usable size, rounding included).
-namespace {
-size_t g_liveBytes = 0;
-
-void* Allocate(std::size_t size) {
-    void* p = std::malloc(size ? size : 1);
-    if (p) g_liveBytes += malloc_usable_size(p);
-    return p;
-}
-// Kept out of line: inlined into a delete expression, GCC takes the free() for a mismatch.
-[[gnu::noinline]] void Release(void* p) noexcept {
-    if (p) g_liveBytes -= malloc_usable_size(p);
-    std::free(p);
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (void* p = Allocate(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void operator delete(void* p) noexcept {
-    Release(p);
-}
-void operator delete[](void* p) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    Release(p);
-}
+#include "heap_counter.h"
 
 namespace {
 
@@ -225,9 +183,9 @@ void MemoryPerEntry(benchmark::State& state) {
     const SourceFile file{"bench.txt", c.file};
     double perEntry = 0;
     for (auto _ : state) {
-        const size_t before = g_liveBytes;
+        const size_t before = bench::UsableBytes();
         auto d = Dictionary::Compile(std::span(&file, 1), test::Encoders());
-        const size_t kept = g_liveBytes - before;
+        const size_t kept = bench::UsableBytes() - before;
         const size_t entries = d->Count(Kind::Pre) + d->Count(Kind::Name) + d->Count(Kind::Post);
         perEntry = (static_cast<double>(kept) - static_cast<double>(c.textBytes)) /
                    static_cast<double>(entries);
