@@ -1,5 +1,4 @@
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -9,64 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "heap_counter.h"
 #include "translation_cache.h"
-
-// Counting allocator: requested bytes, and what glibc really hands out for them.
-namespace {
-size_t g_requestedBytes = 0;
-size_t g_usableBytes = 0;
-
-void* Allocate(std::size_t size) {
-    void* p = std::malloc(size ? size : 1);
-    if (p) {
-        g_requestedBytes += size;
-        g_usableBytes += malloc_usable_size(p);
-    }
-    return p;
-}
-void Release(void* p) noexcept {
-    if (p) g_usableBytes -= malloc_usable_size(p);
-    std::free(p);
-}
-void Release(void* p, std::size_t size) noexcept {
-    g_requestedBytes -= size;
-    Release(p);
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (void* p = Allocate(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-// Unsized deletes cannot give back the requested count; only the cache's entry blocks use them,
-// and the memory figures are taken while those are alive.
-void operator delete(void* p) noexcept {
-    Release(p);
-}
-void operator delete[](void* p) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::size_t size) noexcept {
-    Release(p, size);
-}
-void operator delete[](void* p, std::size_t size) noexcept {
-    Release(p, size);
-}
 
 namespace {
 
 using mirelo::HashText;
 using mirelo::kCacheCapacity;
 using mirelo::TranslationCache;
+using mirelo::bench::RequestedBytes;
+using mirelo::bench::UsableBytes;
 
 // Distinct two-byte-character lines, like the host's Shift-JIS text.
 std::vector<std::string> MakeLines(size_t count, size_t length, uint32_t seed) {
@@ -168,11 +119,11 @@ void BM_MemoryPerEntry(benchmark::State& state) {
     const auto texts = MakeLines(kCacheCapacity, textLength, 4);
     double requested = 0, usable = 0;
     for (auto _ : state) {
-        const size_t requestedBefore = g_requestedBytes, usableBefore = g_usableBytes;
+        const size_t requestedBefore = RequestedBytes(), usableBefore = UsableBytes();
         auto* cache = new TranslationCache;
         Fill(*cache, sources, texts);
-        requested = double(g_requestedBytes - requestedBefore) / kCacheCapacity;
-        usable = double(g_usableBytes - usableBefore) / kCacheCapacity;
+        requested = double(RequestedBytes() - requestedBefore) / kCacheCapacity;
+        usable = double(UsableBytes() - usableBefore) / kCacheCapacity;
         delete cache;
     }
     const double payload = double(sourceLength + textLength);

@@ -261,7 +261,7 @@ class Compiled final : public Dictionary {
     }
     size_t ApplyPre(const char* src, char* dst, size_t cap,
                     std::vector<Firing>* fired) const override {
-        return Replace(trie_[0], SjisUnits(), src, dst, cap, fired);
+        return Substitute(trie_[0], SjisUnits(), src, dst, cap, fired);
     }
     size_t ProtectNames(const char* src, char* dst, size_t cap,
                         std::vector<Firing>* fired) const override;
@@ -269,13 +269,19 @@ class Compiled final : public Dictionary {
                         std::vector<Firing>* fired) const override;
     size_t ApplyPost(const char* src, char* dst, size_t cap,
                      std::vector<Firing>* fired) const override {
-        return Replace(trie_[2], Cp949Units(), src, dst, cap, fired);
+        return Substitute(trie_[2], Cp949Units(), src, dst, cap, fired);
     }
 
   private:
-    template <class Unit>
+    template <class Unit, class Emit>
     size_t Replace(const ByteTrie& trie, Unit unit, const char* src, char* dst, size_t cap,
-                   std::vector<Firing>* fired) const;
+                   std::vector<Firing>* fired, Emit emit) const;
+    template <class Unit>
+    size_t Substitute(const ByteTrie& trie, Unit unit, const char* src, char* dst, size_t cap,
+                      std::vector<Firing>* fired) const {
+        return Replace(trie, unit, src, dst, cap, fired,
+                       [this](Out& out, uint32_t id) { out.Copy(To(id)); });
+    }
     std::string_view To(uint32_t entry) const {
         return std::string_view(texts_).substr(target_[entry].offset, target_[entry].length);
     }
@@ -353,9 +359,10 @@ void Compiled::Build(std::vector<Candidate>& all, const std::vector<std::string>
     for (int kind = 0; kind < 3; ++kind) trie_[kind].Build(keys[kind], values[kind]);
 }
 
-template <class Unit>
+// `emit(out, id)` writes what replaces a match of entry `id`.
+template <class Unit, class Emit>
 size_t Compiled::Replace(const ByteTrie& trie, Unit unit, const char* src, char* dst, size_t cap,
-                         std::vector<Firing>* fired) const {
+                         std::vector<Firing>* fired, Emit emit) const {
     Out out(dst, cap);
     if (src == nullptr) return out.Finish();
     const auto* s = reinterpret_cast<const Byte*>(src);
@@ -369,7 +376,7 @@ size_t Compiled::Replace(const ByteTrie& trie, Unit unit, const char* src, char*
             continue;
         }
         out.Copy(s + copied, i - copied);
-        out.Copy(To(id));
+        emit(out, id);
         Fire(fired, id);
         i += length;
         copied = i;
@@ -380,28 +387,10 @@ size_t Compiled::Replace(const ByteTrie& trie, Unit unit, const char* src, char*
 
 size_t Compiled::ProtectNames(const char* src, char* dst, size_t cap,
                               std::vector<Firing>* fired) const {
-    Out out(dst, cap);
-    if (src == nullptr) return out.Finish();
-    const ByteTrie& trie = trie_[1];
-    const auto* s = reinterpret_cast<const Byte*>(src);
-    size_t copied = 0;
-    size_t i = 0;
-    while (s[i] != 0) {
-        size_t length = 0;
-        const uint32_t id = trie.MayStart(s[i]) ? trie.Longest(s + i, SjisUnits(), length) : kNone;
-        if (id == kNone) {
-            i += SjisUnit(s + i);
-            continue;
-        }
-        out.Copy(s + copied, i - copied);
+    return Replace(trie_[1], SjisUnits(), src, dst, cap, fired, [this](Out& out, uint32_t id) {
         const auto marker = detail::MakeNameMarker(id - firstName_);
         out.Copy(marker.data(), detail::kNameMarkerLength);
-        Fire(fired, id);
-        i += length;
-        copied = i;
-    }
-    out.Copy(s + copied, i - copied);
-    return out.Finish();
+    });
 }
 
 size_t Compiled::RestoreNames(const char* src, char* dst, size_t cap,

@@ -203,4 +203,20 @@ FolderDictionary LoadFolder(const std::wstring& folder) {
     return result;
 }
 
+bool FolderWatch::Changed() {
+    if (!m_loaded) return true;
+    const uint64_t now = GetTickCount64();
+    if (now - m_lastLook < m_intervalMs) return false;
+    m_lastLook = now;
+    return FolderSignature(m_folder) != m_signature;
+}
+
+FolderDictionary FolderWatch::Load() {
+    FolderDictionary loaded = LoadFolder(m_folder);
+    m_loaded = true;
+    m_signature = loaded.signature;
+    m_lastLook = GetTickCount64();
+    return loaded;
+}
+
 }  // namespace mirelo::dict

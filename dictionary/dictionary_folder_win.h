@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dictionary.h"
@@ -49,5 +50,29 @@ struct FolderDictionary {
 
 // Reads every dictionary file of `folder` and compiles them. Never throws.
 FolderDictionary LoadFolder(const std::wstring& folder);
+
+// Tells a worker when to load its folder again: looks at the folder at most once per
+// interval, and between looks costs one tick-count read. Not thread-safe; never throws.
+class FolderWatch {
+  public:
+    explicit FolderWatch(std::wstring folder, uint32_t intervalMs = 1000)
+        : m_folder(std::move(folder)), m_intervalMs(intervalMs) {}
+
+    const std::wstring& folder() const { return m_folder; }
+
+    // True when no load happened yet, or when a look is due and the folder's signature
+    // differs from that of the last Load.
+    bool Changed();
+
+    // LoadFolder, remembering the signature it saw.
+    FolderDictionary Load();
+
+  private:
+    std::wstring m_folder;
+    uint32_t m_intervalMs;
+    bool m_loaded = false;
+    uint64_t m_signature = 0;
+    uint64_t m_lastLook = 0;
+};
 
 }  // namespace mirelo::dict

@@ -51,6 +51,23 @@ TEST(DictionaryFolder, SignatureFollowsNamesSizesAndTimes) {
     EXPECT_NE(FolderSignature(dir.path()), two);
 }
 
+TEST(DictionaryFolder, WatchLooksAtMostOncePerInterval) {
+    TempDir dir;
+    ASSERT_TRUE(WriteBytes(dir / L"a.txt", "pre\tA\tB\n"));
+    FolderWatch hourly(dir.path(), 3600000);
+    EXPECT_TRUE(hourly.Changed());  // nothing loaded yet
+    EXPECT_EQ(hourly.Load().dictionary->Count(Kind::Pre), 1u);
+    FolderWatch always(dir.path(), 0);
+    always.Load();
+    EXPECT_FALSE(always.Changed());
+
+    ASSERT_TRUE(WriteBytes(dir / L"b.txt", "post\tA\tB\n"));
+    EXPECT_FALSE(hourly.Changed());
+    EXPECT_TRUE(always.Changed());
+    EXPECT_EQ(always.Load().dictionary->Count(Kind::Post), 1u);
+    EXPECT_FALSE(always.Changed());
+}
+
 TEST(DictionaryFolder, SystemEncodersRefuseWhatHasNoFormOfItsOwn) {
     const TextEncoders& e = SystemEncoders();
     std::string out;
