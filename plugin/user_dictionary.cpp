@@ -2,40 +2,26 @@
 
 #include <new>
 
-#include "dictionary_folder_win.h"
-
 namespace mirelo {
 namespace {
 
-constexpr ULONGLONG kCheckIntervalMs = 1000;
 // What the pass buffers keep between lines; more is given back after an outsized one.
 constexpr size_t kKeptBufferBytes = 64 * 1024;
 
 }  // namespace
 
-UserDictionary::UserDictionary(HMODULE module) : folder_(dict::FolderBesideModule(module)) {
-    nextCheck_ = ::GetTickCount64() + kCheckIntervalMs;
-    if (!folder_.empty() && dict::FolderSignature(folder_) != 0) Load();
-}
-
-void UserDictionary::Load() {
-    dict::FolderDictionary loaded = dict::LoadFolder(folder_);
-    // Out of memory while reading: keep what we have and try again at the next check.
-    if (!loaded.dictionary && loaded.files > 0) return;
-    dictionary_ = std::move(loaded.dictionary);
-    signature_ = loaded.signature;
+UserDictionary::UserDictionary(HMODULE module) : watch_(dict::FolderBesideModule(module)) {
+    Refresh();
 }
 
 bool UserDictionary::Refresh() {
-    if (folder_.empty()) return false;
-    const ULONGLONG now = ::GetTickCount64();
-    if (now < nextCheck_) return false;
-    nextCheck_ = now + kCheckIntervalMs;
-    if (dict::FolderSignature(folder_) == signature_) return false;
-    const uint64_t before = signature_;
-    const dict::Dictionary* old = dictionary_.get();
-    Load();
-    return dictionary_.get() != old || signature_ != before;
+    if (watch_.folder().empty() || !watch_.Changed()) return false;
+    dict::FolderDictionary loaded = watch_.Load();
+    // Out of memory while reading: keep what we have until the folder changes again.
+    if (!loaded.dictionary && loaded.files > 0) return false;
+    const bool had = dictionary_ != nullptr;
+    dictionary_ = std::move(loaded.dictionary);
+    return had || dictionary_ != nullptr;
 }
 
 const char* UserDictionary::Run(Pass pass, dict::Kind kind, const char* text,

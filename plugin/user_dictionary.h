@@ -4,11 +4,11 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "dictionary.h"
+#include "dictionary_folder_win.h"
 
 namespace mirelo {
 
@@ -34,12 +34,9 @@ class UserDictionary {
     using Pass = size_t (dict::Dictionary::*)(const char*, char*, size_t,
                                               std::vector<dict::Firing>*) const;
     const char* Run(Pass pass, dict::Kind kind, const char* text, std::string& buffer) noexcept;
-    void Load();
 
-    std::wstring folder_;
+    dict::FolderWatch watch_;
     std::unique_ptr<dict::Dictionary> dictionary_;
-    uint64_t signature_ = 0;
-    ULONGLONG nextCheck_ = 0;
     std::string a_;
     std::string b_;
 };
