@@ -61,6 +61,8 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& argv) {
             flag(a.stats);
         } else if (arg == L"--dialog") {
             flag(a.dialog);
+        } else if (arg == L"--diagnose") {
+            flag(a.diagnose);
         } else if (arg == L"--plugin") {
             if (!takeValue()) return r;
             if (value.empty()) r.error = "--plugin needs a path";
@@ -120,6 +122,9 @@ const char* HelpText() {
            "  --stats                   print lines, failures and timings on stderr at the end\n"
            "  --dialog                  open the options dialog after start-up and print\n"
            "                            options: \"<text>\"; translates only a FILE given too\n"
+           "  --diagnose                check where the plug-in will look for the engine and\n"
+           "                            what it will find there, without loading anything;\n"
+           "                            exit code 0 when it looks ready, 5 otherwise\n"
            "  --help                    this text\n"
            "\n"
            "A line the plug-in fails to translate gives an empty line and a warning on stderr.\n"

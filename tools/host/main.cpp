@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnose.h"
 #include "host_args.h"
 #include "plugin_host.h"
 #include "text_codec.h"
@@ -83,9 +84,9 @@ int Run(const HostArgs& args) {
     PluginHost plugin;
     std::string message;
     const std::wstring path = args.plugin.empty() ? DefaultPlugin() : FullPath(args.plugin);
-    if (int code = plugin.Load(path, message); code != kExitOk) {
+    if (LoadResult loaded = plugin.Load(path, message); loaded != LoadResult::kLoaded) {
         Fail(message);
-        return code;
+        return loaded == LoadResult::kMissingExport ? kExitExport : kExitLoad;
     }
 
     char options[kOptionBufferSize] = {};
@@ -188,6 +189,11 @@ int wmain(int argc, wchar_t** argv) {
     if (parsed.args.help) {
         std::fputs(HelpText(), stdout);
         return kExitOk;
+    }
+    if (parsed.args.diagnose) {
+        const Diagnosis d = Diagnose();
+        std::fputs(d.report.c_str(), stdout);
+        return d.ready ? kExitOk : kExitInit;
     }
     return Run(parsed.args);
 }

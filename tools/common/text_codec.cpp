@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 namespace host {
 namespace {
 
@@ -35,7 +37,42 @@ std::string FromWide(UINT cp, const std::wstring& w, bool* lossy) {
     return s;
 }
 
+// The text in code page `cp`, only when it comes back from it unchanged.
+bool ConvertExactly(UINT cp, const wchar_t* w, int len, std::string& out) {
+    BOOL used = FALSE;
+    int n = WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, w, len, nullptr, 0, "?", &used);
+    if (n <= 0 || used) return false;
+    out.assign(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, w, len, out.data(), n, "?", &used);
+    std::wstring back = ToWide(cp, out);
+    return !used && back.size() == static_cast<std::size_t>(len) &&
+           std::wmemcmp(back.data(), w, back.size()) == 0;
+}
+
 }  // namespace
+
+std::vector<TextRun> SplitByShiftJis(const std::string& utf8) {
+    std::vector<TextRun> runs;
+    const std::wstring w = ToWide(CP_UTF8, utf8);
+    const int len = static_cast<int>(w.size());
+    std::string sjis;
+    if (len == 0) return runs;
+    if (w.find(L'\0') == std::wstring::npos && ConvertExactly(kShiftJis, w.data(), len, sjis)) {
+        runs.push_back({false, std::move(sjis)});
+        return runs;
+    }
+    for (int i = 0; i < len;) {
+        const int n = IS_HIGH_SURROGATE(w[i]) && i + 1 < len && IS_LOW_SURROGATE(w[i + 1]) ? 2 : 1;
+        const bool keep = w[i] == L'\0' || !ConvertExactly(kShiftJis, w.data() + i, n, sjis);
+        if (runs.empty() || runs.back().keep != keep) runs.push_back({keep, {}});
+        if (keep)
+            runs.back().text += FromWide(CP_UTF8, w.substr(static_cast<std::size_t>(i), n), nullptr);
+        else
+            runs.back().text += sjis;
+        i += n;
+    }
+    return runs;
+}
 
 std::string Utf8ToShiftJis(const std::string& utf8, bool* lossy) {
     return FromWide(kShiftJis, ToWide(CP_UTF8, utf8), lossy);
