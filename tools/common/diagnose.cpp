@@ -13,9 +13,8 @@
 namespace host {
 namespace {
 
-constexpr const char* kEngineFunctions[] = {"J2K_InitializeEx", "J2K_TranslateMMNT",
-                                            "J2K_FreeMem", "J2K_StopTranslation",
-                                            "J2K_Terminate"};
+constexpr const char* kEngineFunctions[] = {"J2K_InitializeEx", "J2K_TranslateMMNT", "J2K_FreeMem",
+                                            "J2K_StopTranslation", "J2K_Terminate"};
 constexpr std::streamsize kMaxEngineBytes = 512 << 20;
 
 std::string Utf8(const std::wstring& w) {
@@ -89,22 +88,23 @@ Diagnosis Diagnose() {
     Report out;
     std::wstring folder;
     DWORD type = 0;
-    const std::string where = "HKCU\\" + Utf8(mirelo::kInstallKey) + ", " +
-                              Utf8(mirelo::kInstallValue);
+    const std::string where =
+        "HKCU\\" + Utf8(mirelo::kInstallKey) + ", " + Utf8(mirelo::kInstallValue);
     switch (ReadInstallValue(folder, type)) {
-    case Found::kNoKey:
-        out.Line("Registry value:", where + ": the key does not exist");
-        break;
-    case Found::kNoValue:
-        out.Line("Registry value:", where + ": no such value (or longer than 259 characters)");
-        break;
-    case Found::kValue:
-        out.Line("Registry value:", where + " = \"" + Utf8(folder) + "\"" +
-                                        (type == REG_SZ ? "" : " (not a REG_SZ value)"));
-        break;
+        case Found::kNoKey:
+            out.Line("Registry value:", where + ": the key does not exist");
+            break;
+        case Found::kNoValue:
+            out.Line("Registry value:", where + ": no such value (or longer than 259 characters)");
+            break;
+        case Found::kValue:
+            out.Line("Registry value:", where + " = \"" + Utf8(folder) + "\"" +
+                                            (type == REG_SZ ? "" : " (not a REG_SZ value)"));
+            break;
     }
     if (folder.empty())
-        return out.Verdict(false, "the engine's folder is not recorded; the plug-in will ask for it",
+        return out.Verdict(false,
+                           "the engine's folder is not recorded; the plug-in will ask for it",
                            "install the engine's product, or start the plug-in once and pick the "
                            "folder that holds J2KEngine.dll when it asks");
 
@@ -115,14 +115,16 @@ Diagnosis Diagnose() {
     const bool hasEngine = IsFile(FullPath(engine));
     out.Line("Engine library:", Utf8(FullPath(engine)) + (hasEngine ? " (present)" : " (missing)"));
     if (!IsAscii(folder))
-        out.Line("Note:", "the folder has non-ASCII characters; the plug-in asks before using it "
-                          "and the engine may not read its data");
+        out.Line("Note:",
+                 "the folder has non-ASCII characters; the plug-in asks before using it "
+                 "and the engine may not read its data");
 
     if (!hasEngine) {
         std::string todo = "set FilePath to the folder that holds J2KEngine.dll";
         if (IsFile(FullPath(folder + L"\\..\\J2KEngine.dll")))
-            todo = "FilePath names a folder inside the engine's folder: set it to its parent, "
-                   "which holds J2KEngine.dll";
+            todo =
+                "FilePath names a folder inside the engine's folder: set it to its parent, "
+                "which holds J2KEngine.dll";
         return out.Verdict(false, "J2KEngine.dll is not where the plug-in looks", todo);
     }
 
@@ -146,20 +148,22 @@ Diagnosis Diagnose() {
     char machine[8];
     std::snprintf(machine, sizeof machine, "%04X", pe.machine);
     switch (pe.kind) {
-    case PeKind::kNotPe:
-        out.Line("Library kind:", pe.problem);
-        return out.Verdict(false, "J2KEngine.dll is not a Windows library",
-                           "reinstall the engine's product");
-    case PeKind::k64Bit:
-        out.Line("Library kind:", std::string("64-bit (machine ") + machine + ")");
-        return out.Verdict(false, "J2KEngine.dll is a 64-bit library; Mirelo and its engine are 32-bit",
-                           "install the 32-bit engine; a 64-bit tool reaches Mirelo through "
-                           "mirelo-server instead");
-    case PeKind::k32Bit:
-        out.Line("Library kind:", std::string(pe.machine == 0x14C ? "32-bit x86" : "32-bit, machine ") +
-                                      (pe.machine == 0x14C ? "" : machine) +
-                                      (pe.isDll ? " library" : " program, not a library"));
-        break;
+        case PeKind::kNotPe:
+            out.Line("Library kind:", pe.problem);
+            return out.Verdict(false, "J2KEngine.dll is not a Windows library",
+                               "reinstall the engine's product");
+        case PeKind::k64Bit:
+            out.Line("Library kind:", std::string("64-bit (machine ") + machine + ")");
+            return out.Verdict(
+                false, "J2KEngine.dll is a 64-bit library; Mirelo and its engine are 32-bit",
+                "install the 32-bit engine; a 64-bit tool reaches Mirelo through "
+                "mirelo-server instead");
+        case PeKind::k32Bit:
+            out.Line("Library kind:",
+                     std::string(pe.machine == 0x14C ? "32-bit x86" : "32-bit, machine ") +
+                         (pe.machine == 0x14C ? "" : machine) +
+                         (pe.isDll ? " library" : " program, not a library"));
+            break;
     }
 
     std::string have, missing;
@@ -175,8 +179,9 @@ Diagnosis Diagnose() {
                            "reinstall the engine's product");
     if (!missing.empty()) {
         out.Line("Missing:", missing);
-        return out.Verdict(false, "J2KEngine.dll lacks engine functions; the plug-in will refuse it",
-                           "reinstall the engine's product; this file is not the engine Mirelo uses");
+        return out.Verdict(
+            false, "J2KEngine.dll lacks engine functions; the plug-in will refuse it",
+            "reinstall the engine's product; this file is not the engine Mirelo uses");
     }
     if (!hasData)
         return out.Verdict(false, "the engine's data folder is missing",

@@ -49,8 +49,8 @@ void ReadExports(const Reader& r, const std::vector<Section>& sections, uint32_t
     }
     const uint32_t count = r.U32(dir + 24);
     uint64_t names = 0;
-    if (count > kMaxExportNames ||
-        (count > 0 && (!FileOffset(sections, r.U32(dir + 32), names) || !r.Has(names, 4ull * count)))) {
+    if (count > kMaxExportNames || (count > 0 && (!FileOffset(sections, r.U32(dir + 32), names) ||
+                                                  !r.Has(names, 4ull * count)))) {
         image.problem = "the export name table is damaged";
         return;
     }

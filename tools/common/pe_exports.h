@@ -12,7 +12,7 @@ enum class PeKind { kNotPe, k32Bit, k64Bit };
 
 struct PeImage {
     PeKind kind = PeKind::kNotPe;
-    uint16_t machine = 0;            // IMAGE_FILE_HEADER.Machine: 0x14C x86, 0x8664 x64, ...
+    uint16_t machine = 0;  // IMAGE_FILE_HEADER.Machine: 0x14C x86, 0x8664 x64, ...
     bool isDll = false;
     std::vector<std::string> names;  // exported names, in table order
     std::string problem;             // why kind is kNotPe, or why the export table is unread

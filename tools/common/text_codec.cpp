@@ -66,7 +66,8 @@ std::vector<TextRun> SplitByShiftJis(const std::string& utf8) {
         const bool keep = w[i] == L'\0' || !ConvertExactly(kShiftJis, w.data() + i, n, sjis);
         if (runs.empty() || runs.back().keep != keep) runs.push_back({keep, {}});
         if (keep)
-            runs.back().text += FromWide(CP_UTF8, w.substr(static_cast<std::size_t>(i), n), nullptr);
+            runs.back().text +=
+                FromWide(CP_UTF8, w.substr(static_cast<std::size_t>(i), n), nullptr);
         else
             runs.back().text += sjis;
         i += n;
