@@ -20,6 +20,7 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using Json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kBodyLimit = 1 << 20;
 constexpr std::size_t kHeadLimit = 1 << 20;  // a GET may carry a long text in its URL
@@ -120,16 +121,6 @@ Reply Answer(const Batch& batch, Shape shape, const std::vector<Line>& lines) {
 
 }  // namespace
 
-struct HttpServer::Impl {
-    Impl(Translator& t, HttpConfig c) : translator(t), config(std::move(c)), acceptor(ioc) {}
-    void Accept();
-
-    Translator& translator;
-    const HttpConfig config;
-    asio::io_context ioc{1};
-    tcp::acceptor acceptor;
-};
-
 namespace {
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -139,6 +130,15 @@ class Session : public std::enable_shared_from_this<Session> {
 
     void Start() { ReadHead(); }
 
+    // Called about once a second: ends a read or write that has taken too long. One sweep for
+    // all saves setting and cancelling a timer, system calls each, around every operation.
+    bool Expire(Clock::time_point now) {
+        if (now < m_deadline) return false;
+        m_deadline = Clock::time_point::max();
+        Close();
+        return true;
+    }
+
   private:
     using Self = std::shared_ptr<Session>;
 
@@ -146,7 +146,7 @@ class Session : public std::enable_shared_from_this<Session> {
         m_parser.emplace();
         m_parser->body_limit(kBodyLimit);
         m_parser->header_limit(kHeadLimit);
-        m_stream.expires_after(m_config.readTimeout);
+        m_deadline = Clock::now() + m_config.readTimeout;
         http::async_read_header(
             m_stream, m_buffer, *m_parser,
             [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHead(ec); });
@@ -278,6 +278,7 @@ class Session : public std::enable_shared_from_this<Session> {
         if (batch->PieceCount() == 0) return Finish(batch, shape);
         const bool json = shape == Shape::kJsonText || shape == Shape::kJsonTexts;
         auto executor = m_stream.get_executor();
+        m_deadline = Clock::time_point::max();  // the translator's own deadline holds now
         const Translator::Admit admit = m_translator.Submit(
             batch, Translator::Clock::now() + m_config.lineTimeout,
             [self = shared_from_this(), batch, shape, executor] {
@@ -352,7 +353,7 @@ class Session : public std::enable_shared_from_this<Session> {
         res->body() = std::move(reply.body);
         res->keep_alive(m_keepAlive && !reply.close);
         res->prepare_payload();
-        m_stream.expires_after(kWriteTimeout);
+        m_deadline = Clock::now() + kWriteTimeout;
         http::async_write(m_stream, *res,
                           [self = shared_from_this(), res](beast::error_code ec, std::size_t) {
                               if (ec) return self->Close();
@@ -365,8 +366,8 @@ class Session : public std::enable_shared_from_this<Session> {
     // does not reset the connection before it has read the answer.
     void Drain() {
         beast::error_code ignored;
-        m_stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
-        m_stream.expires_after(kDrainTime);
+        m_stream.shutdown(tcp::socket::shutdown_send, ignored);
+        m_deadline = Clock::now() + kDrainTime;
         m_drain.resize(4096);
         m_stream.async_read_some(asio::buffer(m_drain),
                                  [self = shared_from_this()](beast::error_code ec, std::size_t) {
@@ -377,11 +378,12 @@ class Session : public std::enable_shared_from_this<Session> {
 
     void Close() {
         beast::error_code ignored;
-        m_stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
-        m_stream.close();
+        m_stream.shutdown(tcp::socket::shutdown_both, ignored);
+        m_stream.close(ignored);
     }
 
-    beast::tcp_stream m_stream;
+    tcp::socket m_stream;
+    Clock::time_point m_deadline = Clock::time_point::max();
     Translator& m_translator;
     const HttpConfig& m_config;
     beast::flat_buffer m_buffer;
@@ -396,11 +398,44 @@ class Session : public std::enable_shared_from_this<Session> {
 
 }  // namespace
 
+struct HttpServer::Impl {
+    Impl(Translator& t, HttpConfig c) : translator(t), config(std::move(c)), acceptor(ioc) {}
+    void Accept();
+    void Sweep();
+
+    Translator& translator;
+    const HttpConfig config;
+    asio::io_context ioc{1};
+    tcp::acceptor acceptor;
+    asio::steady_timer sweeper{ioc};
+    std::vector<std::weak_ptr<Session>> sessions;
+};
+
 void HttpServer::Impl::Accept() {
     acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
         if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
-        if (!ec) std::make_shared<Session>(std::move(socket), translator, config)->Start();
+        if (!ec) {
+            // Answers go out whole at once; waiting to fill a segment only adds latency.
+            beast::error_code ignored;
+            socket.set_option(tcp::no_delay(true), ignored);
+            auto session = std::make_shared<Session>(std::move(socket), translator, config);
+            sessions.push_back(session);
+            session->Start();
+        }
         Accept();
+    });
+}
+
+void HttpServer::Impl::Sweep() {
+    sweeper.expires_after(std::chrono::seconds(1));
+    sweeper.async_wait([this](beast::error_code ec) {
+        if (ec) return;
+        const Clock::time_point now = Clock::now();
+        std::erase_if(sessions, [now](const std::weak_ptr<Session>& w) {
+            auto s = w.lock();
+            return !s || s->Expire(now);
+        });
+        Sweep();
     });
 }
 
@@ -428,6 +463,7 @@ bool HttpServer::Listen(const std::string& host, unsigned short port, std::strin
 
 void HttpServer::Run() {
     m_impl->Accept();
+    m_impl->Sweep();
     m_impl->ioc.run();
 }
 
@@ -435,6 +471,7 @@ void HttpServer::Stop() {
     asio::post(m_impl->ioc, [impl = m_impl.get()] {
         beast::error_code ignored;
         impl->acceptor.close(ignored);
+        impl->sweeper.cancel();
         impl->ioc.stop();
     });
 }
