@@ -8,7 +8,10 @@
 #include <boost/beast/http.hpp>
 #include <nlohmann/json.hpp>
 
+#include <atomic>
+#include <limits>
 #include <optional>
+#include <sstream>
 
 #include "text_plan.h"
 
@@ -57,23 +60,13 @@ std::string Dump(const Json& j) {
 
 enum class Shape { kText, kLines, kJsonText, kJsonTexts };
 
-Reply Busy(Translator::Admit admit, std::size_t capacity, bool json) {
-    switch (admit) {
-        case Translator::Admit::kNotReady: {
-            Reply r = Error(http::status::service_unavailable, "the plug-in is not ready", json);
-            r.retry = true;
-            return r;
-        }
-        case Translator::Admit::kFull: {
-            Reply r =
-                Error(http::status::service_unavailable, "too many lines waiting; try again", json);
-            r.retry = true;
-            return r;
-        }
-        default:
-            return Error(http::status::payload_too_large,
-                         "more than " + std::to_string(capacity) + " lines in one request", json);
-    }
+Reply Busy(Translator::Admit admit, bool json) {
+    Reply r = Error(http::status::service_unavailable,
+                    admit == Translator::Admit::kNotReady ? "the plug-in is not ready"
+                                                          : "too many lines waiting; try again",
+                    json);
+    r.retry = true;
+    return r;
 }
 
 // The answer for a finished batch, shaped like its request.
@@ -128,13 +121,17 @@ class Session : public std::enable_shared_from_this<Session> {
     Session(tcp::socket socket, Translator& translator, const HttpConfig& config)
         : m_stream(std::move(socket)), m_translator(translator), m_config(config) {}
 
-    void Start() { ReadHead(); }
+    void Start() {
+        beast::error_code ignored;
+        m_stream.non_blocking(true, ignored);  // for the direct writes in Send
+        ReadHead();
+    }
 
     // Called about once a second: ends a read or write that has taken too long. One sweep for
     // all saves setting and cancelling a timer, system calls each, around every operation.
     bool Expire(Clock::time_point now) {
-        if (now < m_deadline) return false;
-        m_deadline = Clock::time_point::max();
+        if (now.time_since_epoch().count() < m_deadline.load()) return false;
+        m_deadline = kNoDeadline;
         Close();
         return true;
     }
@@ -142,11 +139,15 @@ class Session : public std::enable_shared_from_this<Session> {
   private:
     using Self = std::shared_ptr<Session>;
 
+    void SetDeadline(Clock::duration d) {
+        m_deadline = (Clock::now() + d).time_since_epoch().count();
+    }
+
     void ReadHead() {
         m_parser.emplace();
         m_parser->body_limit(kBodyLimit);
         m_parser->header_limit(kHeadLimit);
-        m_deadline = Clock::now() + m_config.readTimeout;
+        SetDeadline(m_config.readTimeout);
         http::async_read_header(
             m_stream, m_buffer, *m_parser,
             [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHead(ec); });
@@ -170,6 +171,9 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     void ReadBody() {
+        // Under Wine every completion handed through the port costs a round trip to the
+        // wineserver; a request without a body is complete already.
+        if (m_parser->is_done()) return Handle(m_parser->release());
         http::async_read(m_stream, m_buffer, *m_parser,
                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
                              if (ec) return self->OnReadError(ec);
@@ -277,15 +281,15 @@ class Session : public std::enable_shared_from_this<Session> {
         m_lines = std::move(lines);
         if (batch->PieceCount() == 0) return Finish(batch, shape);
         const bool json = shape == Shape::kJsonText || shape == Shape::kJsonTexts;
-        auto executor = m_stream.get_executor();
-        m_deadline = Clock::time_point::max();  // the translator's own deadline holds now
+        m_deadline = kNoDeadline;  // the translator's own deadline holds now
         const Translator::Admit admit = m_translator.Submit(
             batch, Translator::Clock::now() + m_config.lineTimeout,
-            [self = shared_from_this(), batch, shape, executor] {
-                asio::post(executor, [self, batch, shape] { self->Finish(batch, shape); });
-            });
-        if (admit != Translator::Admit::kQueued)
-            Send(Busy(admit, m_translator.GetStats().capacity, json));
+            // Runs on the plug-in's thread, which takes the session over until the answer is
+            // written and the next read is started: no operation of the session is pending
+            // meanwhile, and handing the answer back through the port would cost a wineserver
+            // round trip and a thread switch on every request.
+            [self = shared_from_this(), batch, shape] { self->Finish(batch, shape); });
+        if (admit != Translator::Admit::kQueued) Send(Busy(admit, json));
     }
 
     void Finish(const std::shared_ptr<Batch>& batch, Shape shape) {
@@ -353,13 +357,32 @@ class Session : public std::enable_shared_from_this<Session> {
         res->body() = std::move(reply.body);
         res->keep_alive(m_keepAlive && !reply.close);
         res->prepare_payload();
-        m_deadline = Clock::now() + kWriteTimeout;
-        http::async_write(m_stream, *res,
-                          [self = shared_from_this(), res](beast::error_code ec, std::size_t) {
-                              if (ec) return self->Close();
-                              if (!res->keep_alive()) return self->Drain();
-                              self->ReadHead();
-                          });
+        const bool keepAlive = res->keep_alive();
+        std::ostringstream text;
+        text << *res;
+        auto out = std::make_shared<std::string>(std::move(text).str());
+        // A short answer nearly always fits the socket's buffer: written at once it needs no
+        // completion from the port, and a full buffer falls back to waiting for it.
+        beast::error_code ec;
+        std::size_t n = m_stream.write_some(asio::buffer(*out), ec);
+        if (ec == asio::error::would_block) {
+            ec = {};
+            n = 0;
+        }
+        if (ec) return Close();
+        if (n == out->size()) return AfterWrite(keepAlive);
+        SetDeadline(kWriteTimeout);
+        asio::async_write(
+            m_stream, asio::buffer(*out) + n,
+            [self = shared_from_this(), out, keepAlive](beast::error_code e, std::size_t) {
+                if (e) return self->Close();
+                self->AfterWrite(keepAlive);
+            });
+    }
+
+    void AfterWrite(bool keepAlive) {
+        if (!keepAlive) return Drain();
+        ReadHead();
     }
 
     // Ends our side, then reads what the client still sends for a moment, so that closing
@@ -367,7 +390,7 @@ class Session : public std::enable_shared_from_this<Session> {
     void Drain() {
         beast::error_code ignored;
         m_stream.shutdown(tcp::socket::shutdown_send, ignored);
-        m_deadline = Clock::now() + kDrainTime;
+        SetDeadline(kDrainTime);
         m_drain.resize(4096);
         m_stream.async_read_some(asio::buffer(m_drain),
                                  [self = shared_from_this()](beast::error_code ec, std::size_t) {
@@ -383,7 +406,9 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     tcp::socket m_stream;
-    Clock::time_point m_deadline = Clock::time_point::max();
+    // Read by the sweep on the I/O thread while the plug-in's thread may own the session.
+    static constexpr Clock::rep kNoDeadline = std::numeric_limits<Clock::rep>::max();
+    std::atomic<Clock::rep> m_deadline{kNoDeadline};
     Translator& m_translator;
     const HttpConfig& m_config;
     beast::flat_buffer m_buffer;

@@ -144,8 +144,9 @@ Translator::Admit Translator::Submit(std::shared_ptr<Batch> batch, Clock::time_p
     {
         Lock lock(m_lock);
         if (m_state != State::kReady || m_stopping) return Admit::kNotReady;
-        if (pieces > m_config.queueCapacity) return Admit::kTooLarge;
-        if (m_pending + pieces > m_config.queueCapacity) {
+        // A request larger than the whole queue still goes in alone, so every request within
+        // the body limit can be served.
+        if (m_pending > 0 && m_pending + pieces > m_config.queueCapacity) {
             ++m_stats.rejectedBusy;
             return Admit::kFull;
         }
@@ -262,6 +263,11 @@ void Translator::Run(std::function<void(State, const std::string&)> started) {
         }
         job.done();
         window.Pump();
+    }
+    {
+        // What waits holds sessions, which must go before the server that made them.
+        Lock lock(m_lock);
+        m_queue.clear();
     }
     plugin.Close();
 }

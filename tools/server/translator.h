@@ -72,7 +72,7 @@ struct TranslatorStats {
 class Translator {
   public:
     enum class State { kStarting, kReady, kFailed };
-    enum class Admit { kQueued, kNotReady, kFull, kTooLarge };
+    enum class Admit { kQueued, kNotReady, kFull };
     using Clock = std::chrono::steady_clock;
 
     struct Config {
@@ -91,7 +91,8 @@ class Translator {
     void Start(std::function<void(State, const std::string&)> started);
 
     // `done` runs on the plug-in's thread once every piece has an outcome. Pieces not begun
-    // by `deadline` are not sent and count as timed out.
+    // by `deadline` are not sent and count as timed out. kFull when the pieces waiting and
+    // these would be more than the capacity (a batch alone is always taken).
     Admit Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline,
                  std::function<void()> done);
 
