@@ -30,6 +30,17 @@ const wchar_t kWindowClass[] = L"MireloHostWindow";
 
 }  // namespace
 
+std::wstring PluginPath(const std::wstring& given) {
+    wchar_t buf[MAX_PATH];
+    if (given.empty()) {
+        DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
+        std::wstring p(buf, n);
+        return p.substr(0, p.find_last_of(L"\\/") + 1) + L"Mirelo.dll";
+    }
+    DWORD n = GetFullPathNameW(given.c_str(), MAX_PATH, buf, nullptr);
+    return (n > 0 && n < MAX_PATH) ? std::wstring(buf, n) : given;
+}
+
 PluginHost::~PluginHost() {
     Close();
     if (m_module) FreeLibrary(m_module);

@@ -8,6 +8,10 @@
 
 namespace host {
 
+// `given` as a full path (a bare name would otherwise be looked for along the DLL search path,
+// not where the user is), or Mirelo.dll beside the program when it is empty.
+std::wstring PluginPath(const std::wstring& given);
+
 enum class LoadResult { kLoaded, kNoLibrary, kMissingExport };
 
 class PluginHost {

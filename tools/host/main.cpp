@@ -31,20 +31,6 @@ void Warn(unsigned long line, const std::string& message) {
     std::fprintf(stderr, "mirelo-host: warning: line %lu: %s\n", line, message.c_str());
 }
 
-std::wstring DefaultPlugin() {
-    wchar_t buf[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-    std::wstring p(buf, n);
-    return p.substr(0, p.find_last_of(L"\\/") + 1) + L"Mirelo.dll";
-}
-
-// A bare name would otherwise be looked for along the DLL search path, not where the user is.
-std::wstring FullPath(const std::wstring& path) {
-    wchar_t buf[MAX_PATH];
-    DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, buf, nullptr);
-    return (n > 0 && n < MAX_PATH) ? std::wstring(buf, n) : path;
-}
-
 // One request's buffers. A request that timed out may still be completed by the plug-in
 // later, so its buffers are kept alive until the plug-in has been closed.
 struct Request {
@@ -83,7 +69,7 @@ int Run(const HostArgs& args) {
     std::vector<std::unique_ptr<Request>> abandoned;
     PluginHost plugin;
     std::string message;
-    const std::wstring path = args.plugin.empty() ? DefaultPlugin() : FullPath(args.plugin);
+    const std::wstring path = PluginPath(args.plugin);
     if (LoadResult loaded = plugin.Load(path, message); loaded != LoadResult::kLoaded) {
         Fail(message);
         return loaded == LoadResult::kMissingExport ? kExitExport : kExitLoad;

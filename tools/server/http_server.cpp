@@ -137,8 +137,6 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
   private:
-    using Self = std::shared_ptr<Session>;
-
     void SetDeadline(Clock::duration d) {
         m_deadline = (Clock::now() + d).time_since_epoch().count();
     }
@@ -155,7 +153,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
     void OnHead(beast::error_code ec) {
         if (ec) return OnReadError(ec);
-        // A client that waits for leave to send its body gets it at once.
+        // A client that asks before sending its body is told to go on at once.
         auto& req = m_parser->get();
         if (beast::iequals(req[http::field::expect], "100-continue")) {
             auto cont = std::make_shared<http::response<http::empty_body>>(http::status::continue_,

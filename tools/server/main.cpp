@@ -11,6 +11,7 @@
 
 #include "diagnose.h"
 #include "http_server.h"
+#include "plugin_host.h"
 #include "server_args.h"
 #include "translator.h"
 
@@ -32,19 +33,6 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
     }
     WaitForSingleObject(g_closed, 10000);
     return TRUE;
-}
-
-std::wstring DefaultPlugin() {
-    wchar_t buf[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-    std::wstring p(buf, n);
-    return p.substr(0, p.find_last_of(L"\\/") + 1) + L"Mirelo.dll";
-}
-
-std::wstring FullPath(const std::wstring& path) {
-    wchar_t buf[MAX_PATH];
-    DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, buf, nullptr);
-    return (n > 0 && n < MAX_PATH) ? std::wstring(buf, n) : path;
 }
 
 void Say(const std::string& s) {
@@ -102,8 +90,7 @@ int wmain(int argc, wchar_t** argv) {
         return d.ready ? kExitOk : kExitInit;
     }
 
-    Translator translator(
-        {args.plugin.empty() ? DefaultPlugin() : FullPath(args.plugin), args.options, args.queue});
+    Translator translator({host::PluginPath(args.plugin), args.options, args.queue});
     HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds)});
     std::string error;
     if (!http.Listen(args.host, args.port, error)) {
