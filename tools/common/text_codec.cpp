@@ -24,17 +24,52 @@ std::string FromWide(UINT cp, const std::wstring& w, bool* lossy) {
     if (lossy) *lossy = false;
     if (w.empty()) return {};
     const int len = static_cast<int>(w.size());
-    // UTF-8 takes neither a default character nor the flag that reports its use.
+    // UTF-8 takes neither a default character nor the flag that reports its use. Elsewhere a
+    // best-fit look-alike would change the text without counting as lossy: '?' it is.
     const bool utf8 = cp == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
     BOOL used = FALSE;
-    int n = WideCharToMultiByte(cp, 0, w.data(), len, nullptr, 0, utf8 ? nullptr : "?",
+    int n = WideCharToMultiByte(cp, flags, w.data(), len, nullptr, 0, utf8 ? nullptr : "?",
                                 utf8 ? nullptr : &used);
     if (n <= 0) return {};
     std::string s(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(cp, 0, w.data(), len, s.data(), n, utf8 ? nullptr : "?",
+    WideCharToMultiByte(cp, flags, w.data(), len, s.data(), n, utf8 ? nullptr : "?",
                         utf8 ? nullptr : &used);
     if (lossy) *lossy = used != FALSE;
     return s;
+}
+
+// Characters that JIS places in Shift-JIS but code page 932 gives to their full-width twins
+// (〜 is common in game text): taken as the twins rather than lost.
+std::wstring WithShiftJisTwins(std::wstring w) {
+    for (wchar_t& c : w) {
+        switch (c) {
+            case 0x301C:
+                c = 0xFF5E;
+                break;  // wave dash
+            case 0x2016:
+                c = 0x2225;
+                break;  // double vertical line
+            case 0x2212:
+                c = 0xFF0D;
+                break;  // minus sign
+            case 0x00A2:
+                c = 0xFFE0;
+                break;  // cent sign
+            case 0x00A3:
+                c = 0xFFE1;
+                break;  // pound sign
+            case 0x00AC:
+                c = 0xFFE2;
+                break;  // not sign
+            case 0x2014:
+                c = 0x2015;
+                break;  // em dash
+            default:
+                break;
+        }
+    }
+    return w;
 }
 
 // The text in code page `cp`, only when it comes back from it unchanged.
@@ -53,7 +88,8 @@ bool ConvertExactly(UINT cp, const wchar_t* w, int len, std::string& out) {
 
 std::vector<TextRun> SplitByShiftJis(const std::string& utf8) {
     std::vector<TextRun> runs;
-    const std::wstring w = ToWide(CP_UTF8, utf8);
+    const std::wstring original = ToWide(CP_UTF8, utf8);
+    const std::wstring w = WithShiftJisTwins(original);
     const int len = static_cast<int>(w.size());
     std::string sjis;
     if (len == 0) return runs;
@@ -76,7 +112,7 @@ std::vector<TextRun> SplitByShiftJis(const std::string& utf8) {
 }
 
 std::string Utf8ToShiftJis(const std::string& utf8, bool* lossy) {
-    return FromWide(kShiftJis, ToWide(CP_UTF8, utf8), lossy);
+    return FromWide(kShiftJis, WithShiftJisTwins(ToWide(CP_UTF8, utf8)), lossy);
 }
 
 std::string Cp949ToUtf8(const std::string& cp949) {

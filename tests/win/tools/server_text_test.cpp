@@ -110,6 +110,10 @@ TEST(ServerText, WhatShiftJisCannotCarryIsKeptInPlace) {
         EXPECT_EQ(runs[i].keep, expected[i].first) << i;
         EXPECT_EQ(runs[i].text, expected[i].second) << i;
     }
+    // 〜 (U+301C) has a Shift-JIS form, under its full-width twin's code.
+    const auto dash = host::SplitByShiftJis("\xE5\x8B\x87\xE3\x80\x9C");
+    ASSERT_EQ(dash.size(), 1u);
+    EXPECT_EQ(dash[0].text, "\x97\x45\x81\x60");
 }
 
 TEST(ServerText, DamagedLibraryFilesAreReadSafely) {
