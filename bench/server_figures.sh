@@ -2,7 +2,8 @@
 # Figures for mirelo-server under Wine, in one run: requests per second over keep-alive on a
 # cached line (wrk), the time per cached request against a warm Translate of the same line in
 # mirelo-host, and the server's resident memory after 1,000 and after 100,000 requests.
-# Usage: bench/server_figures.sh [SECONDS_PER_TURN [ROUNDS]]   (after a win32 build)
+# Usage: bench/server_figures.sh [SECONDS_PER_TURN [ROUNDS]]   (after a win32 build; needs
+# wrk, curl and /usr/bin/time)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/win32/bin
