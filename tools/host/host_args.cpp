@@ -66,6 +66,8 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& argv) {
         } else if (arg == L"--check-dict") {
             a.checkDict = true;  // FOLDER inline or as the one plain argument
             if (hasInlineValue) a.dictFolder = value;
+        } else if (arg == L"--diagnose") {
+            flag(a.diagnose);
         } else if (arg == L"--plugin") {
             if (!takeValue()) return r;
             if (value.empty()) r.error = "--plugin needs a path";
@@ -139,6 +141,9 @@ const char* HelpText() {
            "  --check-dict [FOLDER]     check a dictionary folder (default: MireloDict beside\n"
            "                            the plug-in) and print each problem as FILE:LINE:\n"
            "                            reason, then the entries of each kind in use\n"
+           "  --diagnose                check where the plug-in will look for the engine and\n"
+           "                            what it will find there, without loading anything;\n"
+           "                            exit code 0 when it looks ready, 5 otherwise\n"
            "  --help                    this text\n"
            "\n"
            "A line the plug-in fails to translate gives an empty line and a warning on stderr.\n"

@@ -33,6 +33,7 @@ struct HostArgs {
     OutputEncoding output = OutputEncoding::Utf8;
     bool stats = false;
     bool dialog = false;
+    bool diagnose = false;
     bool help = false;
     std::wstring inputFile;   // empty or "-": standard input
     bool inputGiven = false;  // a file (or "-") was named

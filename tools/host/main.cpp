@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dictionary_tools.h"
+#include "diagnose.h"
 #include "host_args.h"
 #include "plugin_host.h"
 #include "text_codec.h"
@@ -31,20 +32,6 @@ void Warn(unsigned long line, const std::string& message) {
     std::fprintf(stderr, "mirelo-host: warning: line %lu: %s\n", line, message.c_str());
 }
 
-std::wstring DefaultPlugin() {
-    wchar_t buf[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-    std::wstring p(buf, n);
-    return p.substr(0, p.find_last_of(L"\\/") + 1) + L"Mirelo.dll";
-}
-
-// A bare name would otherwise be looked for along the DLL search path, not where the user is.
-std::wstring FullPath(const std::wstring& path) {
-    wchar_t buf[MAX_PATH];
-    DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, buf, nullptr);
-    return (n > 0 && n < MAX_PATH) ? std::wstring(buf, n) : path;
-}
-
 // One request's buffers. A request that timed out may still be completed by the plug-in
 // later, so its buffers are kept alive until the plug-in has been closed.
 struct Request {
@@ -58,13 +45,9 @@ struct Stats {
     double totalMicros = 0;
 };
 
-std::wstring PluginPath(const HostArgs& args) {
-    return args.plugin.empty() ? DefaultPlugin() : FullPath(args.plugin);
-}
-
 std::wstring DictionaryFolder(const HostArgs& args) {
-    return args.dictFolder.empty() ? mirelo::dict::FolderBeside(PluginPath(args))
-                                   : FullPath(args.dictFolder);
+    return args.dictFolder.empty() ? mirelo::dict::FolderBeside(PluginPath(args.plugin))
+                                   : args.dictFolder;
 }
 
 int Run(const HostArgs& args) {
@@ -92,10 +75,10 @@ int Run(const HostArgs& args) {
     std::vector<std::unique_ptr<Request>> abandoned;
     PluginHost plugin;
     std::string message;
-    const std::wstring path = PluginPath(args);
-    if (int code = plugin.Load(path, message); code != kExitOk) {
+    const std::wstring path = PluginPath(args.plugin);
+    if (LoadResult loaded = plugin.Load(path, message); loaded != LoadResult::kLoaded) {
         Fail(message);
-        return code;
+        return loaded == LoadResult::kMissingExport ? kExitExport : kExitLoad;
     }
 
     char options[kOptionBufferSize] = {};
@@ -204,5 +187,10 @@ int wmain(int argc, wchar_t** argv) {
         return kExitOk;
     }
     if (parsed.args.checkDict) return CheckDictionary(DictionaryFolder(parsed.args));
+    if (parsed.args.diagnose) {
+        const Diagnosis d = Diagnose();
+        std::fputs(d.report.c_str(), stdout);
+        return d.ready ? kExitOk : kExitInit;
+    }
     return Run(parsed.args);
 }

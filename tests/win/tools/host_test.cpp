@@ -80,6 +80,11 @@ TEST(HostCodec, ConvertsBetweenUtf8AndTheCodePages) {
                                    &lossy),
               "?a");  // 한 has no Shift-JIS form
     EXPECT_TRUE(lossy);
+    // é has none either; a look-alike 'e' would change the text without a warning.
+    EXPECT_EQ(host::Utf8ToShiftJis("caf\xC3\xA9", &lossy), "caf?");
+    EXPECT_TRUE(lossy);
+    EXPECT_EQ(host::Utf8ToShiftJis("\xE3\x80\x9C", &lossy), "\x81\x60");  // 〜, a true form
+    EXPECT_FALSE(lossy);
     EXPECT_EQ(host::Utf8ToShiftJis("", &lossy), "");
     EXPECT_FALSE(lossy);
 

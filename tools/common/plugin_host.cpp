@@ -1,7 +1,5 @@
 #include "plugin_host.h"
 
-#include "host_args.h"
-
 namespace host {
 namespace {
 
@@ -32,18 +30,29 @@ const wchar_t kWindowClass[] = L"MireloHostWindow";
 
 }  // namespace
 
+std::wstring PluginPath(const std::wstring& given) {
+    wchar_t buf[MAX_PATH];
+    if (given.empty()) {
+        DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
+        std::wstring p(buf, n);
+        return p.substr(0, p.find_last_of(L"\\/") + 1) + L"Mirelo.dll";
+    }
+    DWORD n = GetFullPathNameW(given.c_str(), MAX_PATH, buf, nullptr);
+    return (n > 0 && n < MAX_PATH) ? std::wstring(buf, n) : given;
+}
+
 PluginHost::~PluginHost() {
     Close();
     if (m_module) FreeLibrary(m_module);
 }
 
-int PluginHost::Load(const std::wstring& path, std::string& message) {
+LoadResult PluginHost::Load(const std::wstring& path, std::string& message) {
     m_module = LoadLibraryW(path.c_str());
     if (!m_module) {
         DWORD err = GetLastError();
         message = "cannot load plug-in " + Utf8(path) + ": " + SystemMessage(err) + " (error " +
                   std::to_string(err) + ")";
-        return kExitLoad;
+        return LoadResult::kNoLibrary;
     }
     m_init = Resolve<InitFn>(m_module, "OnPluginInit");
     m_option = Resolve<OptionFn>(m_module, "OnPluginOption");
@@ -61,9 +70,9 @@ int PluginHost::Load(const std::wstring& path, std::string& message) {
     need(m_translate, "Translate");
     if (!missing.empty()) {
         message = "plug-in " + Utf8(path) + " lacks the export(s) " + missing;
-        return kExitExport;
+        return LoadResult::kMissingExport;
     }
-    return kExitOk;
+    return LoadResult::kLoaded;
 }
 
 void PluginHost::Close() {

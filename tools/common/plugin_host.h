@@ -1,4 +1,5 @@
-// Loads a plug-in and drives its four exports the way a host application does.
+// Loads a plug-in and drives its four exports the way a host application does; shared by
+// mirelo-host and mirelo-server.
 #pragma once
 
 #include <windows.h>
@@ -6,6 +7,12 @@
 #include <string>
 
 namespace host {
+
+// `given` as a full path (a bare name would otherwise be looked for along the DLL search path,
+// not where the user is), or Mirelo.dll beside the program when it is empty.
+std::wstring PluginPath(const std::wstring& given);
+
+enum class LoadResult { kLoaded, kNoLibrary, kMissingExport };
 
 class PluginHost {
   public:
@@ -19,8 +26,8 @@ class PluginHost {
     PluginHost(const PluginHost&) = delete;
     PluginHost& operator=(const PluginHost&) = delete;
 
-    // Returns an exit code (kExitOk on success) and a one-line message otherwise.
-    int Load(const std::wstring& path, std::string& message);
+    // Anything but kLoaded comes with a one-line message.
+    LoadResult Load(const std::wstring& path, std::string& message);
 
     // After this, even when it fails, the plug-in's worker may run: Close must follow.
     int Init(HWND wnd, char* options) {

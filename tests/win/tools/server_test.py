@@ -1,0 +1,328 @@
+#!/usr/bin/env python3
+"""mirelo-server under Wine with the stand-in engine, driven by real clients on the Linux side.
+
+Usage: server_test.py BIN_DIR WINE_RUN PREFIX
+Each run takes free ports, waits for the server to listen, and always stops it; every
+wait is bounded, so the test ends by itself even when the server hangs.
+"""
+import concurrent.futures
+import http.client
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.parse
+
+BIN, WINE_RUN, PREFIX = sys.argv[1:4]
+ENV = dict(os.environ, WINEPREFIX=os.path.realpath(PREFIX), WINEARCH="win32",
+           WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d")
+KEY = r"HKCU\Software\Kestrow\Mirelo"
+
+HERO = "勇者は魔王を倒した。"  # the stand-in's demo mode gives HERO_KO with options "11"
+HERO_KO = "용사는 마왕을 쓰러뜨렸다."
+REFUSED = "翻訳不可"  # the engine gives nothing for it
+SLOW, SLOW2 = "遅延", "遅い"  # the engine answers after the plug-in's 3 s limit
+
+
+def sjis(s):
+    return s.encode("cp932").hex()
+
+
+def load_line(i, j):
+    return f"試験{i}の{j}", f"시험{i}의 {j}"
+
+
+def wine(*args, timeout=60):
+    return subprocess.run([WINE_RUN, PREFIX, *args], stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=timeout)
+
+
+def set_install_path(folder):
+    windows_path = "Z:" + folder.replace("/", "\\")
+    assert wine("reg", "add", KEY, "/v", "FilePath", "/d", windows_path, "/f").returncode == 0
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Server:
+    """One mirelo-server process, started on a free port and stopped at the end."""
+
+    def __init__(self, folder, *args):
+        self.port = free_port()
+        self.out = open(os.path.join(folder, f"server-{self.port}.out"), "w+b")
+        # Started without the runner so that its output can be read while it runs; the
+        # runner has made the prefix and started a detached wineserver.
+        self.proc = subprocess.Popen(
+            ["wine", os.path.join(BIN, "mirelo-server.exe"), "--port", str(self.port), *args],
+            env=ENV, stdin=subprocess.DEVNULL, stdout=self.out, stderr=subprocess.STDOUT,
+            start_new_session=True)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and self.proc.poll() is None:
+            try:
+                if json.loads(self.get("/status")[2])["engine_ready"]:
+                    return
+            except (OSError, http.client.HTTPException, ValueError):
+                pass
+            time.sleep(0.2)
+        self.kill()
+        raise RuntimeError("server did not become ready:\n" + self.output())
+
+    def connection(self, timeout=30):
+        return http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
+
+    def request(self, method, path, body=None, headers=None, conn=None):
+        c = conn or self.connection()
+        c.request(method, path, body=body, headers=headers or {})
+        r = c.getresponse()
+        data = r.read().decode("utf-8")
+        if conn is None:
+            c.close()
+        return r.status, r, data
+
+    def get(self, path, conn=None):
+        return self.request("GET", path, conn=conn)
+
+    def output(self):
+        if self.out.closed:
+            return self.text
+        self.out.seek(0)
+        return self.out.read().decode("utf-8", "replace")
+
+    def stop(self):
+        """Ctrl+C; the exit code, or None when it had to be killed."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
+        try:
+            return self.proc.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            return None
+        finally:
+            self.text = self.output()
+            self.out.close()
+
+    def kill(self):
+        try:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        self.proc.wait(timeout=10)
+
+
+def setUpModule():
+    global FOLDER, SERVER
+    FOLDER = tempfile.mkdtemp(prefix="mirelo-server-test-")
+    os.makedirs(os.path.join(FOLDER, "Dat"))
+    shutil.copy(os.path.join(BIN, "J2KEngine.dll"), FOLDER)
+    rules = [f"map {sjis(ja)} {ko.encode('cp949').hex()}"
+             for ja, ko in (load_line(i, j) for i in range(8) for j in range(500))]
+    with open(os.path.join(FOLDER, "Dat", "standin.txt"), "w") as f:
+        f.write("\n".join(["mode demo", "log calls.log", f"null {sjis(REFUSED)}",
+                           f"delay {sjis(SLOW)} 3500", f"delay {sjis(SLOW2)} 3500", *rules]) + "\n")
+    set_install_path(FOLDER)
+    try:
+        SERVER = Server(FOLDER, "--options", "11")
+    except Exception:
+        wine("reg", "delete", KEY, "/v", "FilePath", "/f")
+        raise
+
+
+def tearDownModule():
+    try:
+        SERVER.stop()
+    finally:
+        wine("reg", "delete", KEY, "/v", "FilePath", "/f")
+        shutil.rmtree(FOLDER, ignore_errors=True)
+
+
+class Translate(unittest.TestCase):
+    def test_unity_style_get_with_curl(self):
+        url = (f"http://127.0.0.1:{SERVER.port}/translate?from=ja&to=ko&text="
+               + urllib.parse.quote(HERO))
+        r = subprocess.run(["curl", "-s", "-m", "20", "-D", "-", url], capture_output=True,
+                           timeout=30)
+        head, _, body = r.stdout.decode("utf-8").partition("\r\n\r\n")
+        self.assertIn("200 OK", head)
+        self.assertIn("text/plain; charset=utf-8", head)
+        self.assertEqual(body, HERO_KO)
+
+    def test_batches_keep_count_and_order(self):
+        body = f"{HERO}\r\n\n{REFUSED}\nあいう\r\n勇者😀魔王\n"
+        status, r, text = SERVER.request("POST", "/translate", body.encode(),
+                                         {"Content-Type": "text/plain; charset=utf-8"})
+        self.assertEqual(status, 200)
+        self.assertEqual(text, f"{HERO_KO}\r\n\n{REFUSED}\n아이우\r\n용사😀마왕\n")
+        self.assertEqual(r.getheader("X-Mirelo-Failed"), "2")
+
+        texts = [HERO, "", REFUSED, "😀", "魔王🎉\n勇者"]
+        status, _, text = SERVER.request("POST", "/translate", json.dumps({"texts": texts}),
+                                         {"Content-Type": "application/json"})
+        self.assertEqual(status, 200)
+        self.assertEqual(json.loads(text), {"texts": [HERO_KO, "", REFUSED, "😀", "마왕🎉\n용사"],
+                                            "failed": [2]})
+        status, _, text = SERVER.request("POST", "/translate", json.dumps({"text": "勇者"}),
+                                         {"Content-Type": "application/json"})
+        self.assertEqual((status, json.loads(text)), (200, {"text": "용사"}))
+        self.assertEqual(SERVER.get("/translate?text=" + urllib.parse.quote(REFUSED))[0], 422)
+
+    def test_long_lines_are_cut_and_joined(self):
+        cases = [(HERO * 250, lambda out: out.count(HERO_KO) == 250),  # 5000 bytes, at 。
+                 ("あいう" * 1000, lambda out: out == "아이우" * 1000)]  # 6000 bytes, no end
+        for line, good in cases:
+            status, _, out = SERVER.request("POST", "/translate", line.encode(),
+                                            {"Content-Type": "text/plain"})
+            self.assertEqual(status, 200)
+            self.assertTrue(good(out), out[:200])
+
+    def test_a_line_not_answered_in_time(self):
+        status, r, text = SERVER.request("POST", "/translate", f"{SLOW}\n勇者".encode(),
+                                         {"Content-Type": "text/plain"})
+        self.assertEqual((status, text, r.getheader("X-Mirelo-Failed")),
+                         (200, f"{SLOW}\n용사", "0"))
+        # The plug-in files the late answer in its cache: only a new line can time out again.
+        self.assertEqual(SERVER.get("/translate?text=" + urllib.parse.quote(SLOW2))[0], 504)
+
+
+class BadInput(unittest.TestCase):
+    def test_each_gets_its_status_and_the_next_request_is_served(self):
+        json_type = {"Content-Type": "application/json"}
+        cases = [
+            ("GET", "/translate?from=ja", None, {}, 400),
+            ("GET", "/translate?text=%FF%FE", None, {}, 400),
+            ("GET", "/translate?text=%E5%8B%8", None, {}, 400),
+            ("POST", "/translate", b"\xe5\x8b\n", {"Content-Type": "text/plain"}, 400),
+            ("POST", "/translate", b'{"texts": ["a", 1]}', json_type, 400),
+            ("POST", "/translate", b'{"text": "a"', json_type, 400),
+            ("POST", "/translate", b'{"other": "a"}', json_type, 400),
+            ("GET", "/nowhere", None, {}, 404),
+            ("DELETE", "/translate", None, {}, 405),
+            ("POST", "/status", b"", {}, 405),
+            ("POST", "/translate", b"a" * (1 << 20 | 1), {"Content-Type": "text/plain"}, 413),
+        ]
+        conn = SERVER.connection()
+        for method, path, body, headers, expected in cases:
+            with self.subTest(method=method, path=path, expected=expected):
+                status, r, text = SERVER.request(method, path, body, headers, conn)
+                self.assertEqual(status, expected, text)
+                self.assertEqual(text.count("\n"), 1, text)  # a one-line reason
+                if expected == 405:
+                    self.assertTrue(r.getheader("Allow"))
+                if r.getheader("Connection", "").lower() == "close":
+                    conn.close()
+                    conn = SERVER.connection()
+                self.assertEqual(SERVER.get("/translate?text=%E5%8B%87%E8%80%85", conn)[2], "용사")
+        conn.close()
+
+    def test_malformed_and_stalled_requests_do_not_block_others(self):
+        with socket.create_connection(("127.0.0.1", SERVER.port), timeout=10) as s:
+            s.sendall(b"NOT HTTP AT ALL\r\n\r\n")
+            self.assertTrue(s.recv(4096).startswith(b"HTTP/1.1 400"))
+        stalled = [socket.create_connection(("127.0.0.1", SERVER.port), timeout=10)
+                   for _ in range(2)]
+        try:
+            stalled[0].sendall(b"GET /transl")
+            stalled[1].sendall(b"POST /translate HTTP/1.1\r\nHost: x\r\n"
+                               b"Content-Length: 100\r\n\r\n\xe5\x8b")
+            start = time.monotonic()
+            self.assertEqual(SERVER.get("/translate?text=%E9%AD%94%E7%8E%8B")[2], "마왕")
+            self.assertLess(time.monotonic() - start, 5)
+        finally:
+            for s in stalled:
+                s.close()
+
+    def test_no_cross_origin_headers_by_default(self):
+        _, r, _ = SERVER.get("/status")
+        self.assertIsNone(r.getheader("Access-Control-Allow-Origin"))
+
+
+class Load(unittest.TestCase):
+    def test_8_clients_500_requests_each_get_their_own_answers(self):
+        def client(i):
+            conn = SERVER.connection(timeout=20)
+            try:
+                for j in range(500):
+                    ja, ko = load_line(i, j)
+                    answer = SERVER.get("/translate?text=" + urllib.parse.quote(ja), conn)
+                    if answer[0::2] != (200, ko):
+                        return [(j, answer[0], answer[2])]  # the first wrong one is enough
+                return []
+            finally:
+                conn.close()
+
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            results = list(pool.map(client, range(8)))
+        self.assertEqual(results, [[]] * 8)
+        status = json.loads(SERVER.get("/status")[2])
+        self.assertGreaterEqual(status["lines_served"], 4000)
+        self.assertGreaterEqual(status["engine_lines"], 4000)
+
+
+class OwnServer(unittest.TestCase):
+    def test_full_queue_busy_answer_and_clean_stop_on_ctrl_c(self):
+        server = Server(FOLDER, "--queue", "1", "--cors", "http://localhost:8000")
+        try:
+            with concurrent.futures.ThreadPoolExecutor(1) as pool:
+                slow = pool.submit(server.get, "/translate?text=" + urllib.parse.quote(SLOW))
+                time.sleep(0.5)
+                status, r, _ = server.get("/translate?text=%E5%8B%87%E8%80%85")
+                self.assertEqual((status, r.getheader("Retry-After")), (503, "1"))
+                self.assertEqual(r.getheader("Access-Control-Allow-Origin"), "http://localhost:8000")
+                slow.result(timeout=30)
+        finally:
+            code = server.stop()
+        self.assertEqual(code, 0, server.output())
+        self.assertIn("plug-in closed", server.output())
+        with open(os.path.join(FOLDER, "Dat", "calls.log")) as log:
+            self.assertTrue(log.read().rstrip().splitlines()[-1].startswith("stop "))
+
+
+
+class Diagnose(unittest.TestCase):
+    WINE64_DLL = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/version.dll"
+
+    def test_both_programs_say_what_the_plugin_will_find(self):
+        def folder(name, engine):
+            path = os.path.join(FOLDER, name)
+            os.makedirs(os.path.join(path, "Dat"))
+            if engine:
+                shutil.copy(engine, os.path.join(path, "J2KEngine.dll"))
+            return path
+
+        good = os.path.join(BIN, "J2KEngine.dll")
+        cases = [  # install folder, program, exit code, what the report must say
+            (FOLDER, "mirelo-server.exe", 0, "J2K_InitializeEx, J2K_TranslateMMNT, J2K_FreeMem, "
+             "J2K_StopTranslation, J2K_Terminate\nVerdict: the plug-in should find"),
+            (FOLDER, "mirelo-host.exe", 0, "32-bit x86 library"),
+            (folder("old", os.path.join(BIN, "J2KEngine_noterminate.dll")), "mirelo-host.exe", 5,
+             "Missing:          J2K_Terminate\n"),
+            (folder("empty", None), "mirelo-host.exe", 5, "(missing)\nVerdict: J2KEngine.dll is "
+             "not where the plug-in looks"),
+            (os.path.join(folder("dat", good), "Dat"), "mirelo-server.exe", 5, "set it to its parent"),
+        ]
+        if os.path.exists(self.WINE64_DLL):
+            cases.append((folder("x64", self.WINE64_DLL), "mirelo-host.exe", 5, "64-bit"))
+        try:
+            for install, program, code, says in cases:
+                with self.subTest(install=install, program=program):
+                    set_install_path(install)
+                    r = wine(os.path.join(BIN, program), "--diagnose")
+                    out = r.stdout.decode("utf-8")
+                    self.assertEqual(r.returncode, code, out)
+                    self.assertIn(f'FilePath = "Z:{install.replace("/", chr(92))}"', out)
+                    self.assertIn(says, out)
+        finally:
+            set_install_path(FOLDER)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,0 +1,140 @@
+// The server's text handling and the library-file reader behind --diagnose, on edge cases.
+#include <gtest/gtest.h>
+
+#include "pe_exports.h"
+#include "test_support.h"
+#include "text_codec.h"
+#include "text_plan.h"
+
+using namespace mirelo::test;
+
+namespace {
+
+TEST(ServerText, Utf8IsCheckedStrictly) {
+    const struct {
+        const char* bytes;
+        bool valid;
+    } cases[] = {
+        {"plain \xE5\x8B\x87\xE8\x80\x85", true},
+        {"\xF0\x9F\x98\x80", true},   // 勇者, an emoji
+        {"\xC0\x80", false},          // overlong NUL
+        {"\xE0\x80\xAF", false},      // overlong '/'
+        {"\xED\xA0\x80", false},      // a surrogate
+        {"\xF4\x90\x80\x80", false},  // past U+10FFFF
+        {"\xE5\x8B", false},          // cut short
+        {"\x80", false},              // a lone tail
+    };
+    for (const auto& c : cases) EXPECT_EQ(server::IsValidUtf8(c.bytes), c.valid) << Hex(c.bytes);
+}
+
+TEST(ServerText, QueryValueDecodesTheFirstTextParameter) {
+    bool bad = false;
+    EXPECT_EQ(server::QueryValue("from=ja&to=ko&text=%E5%8B%87+x%2B", "text", bad),
+              "\xE5\x8B\x87 x+");
+    EXPECT_EQ(server::QueryValue("text=a&text=b", "text", bad), "a");
+    EXPECT_EQ(server::QueryValue("texts=a&tex=b", "text", bad), std::nullopt);
+    EXPECT_FALSE(bad);
+    EXPECT_EQ(server::QueryValue("text=", "text", bad), "");
+    for (const char* broken : {"text=%E5%8", "text=%G0", "text=%"}) {
+        EXPECT_EQ(server::QueryValue(broken, "text", bad), std::nullopt) << broken;
+        EXPECT_TRUE(bad) << broken;
+    }
+}
+
+// 4096 bytes is the plug-in's limit; pieces must keep to it and never part a two-byte character.
+TEST(ServerText, LongShiftJisLinesAreCutAtSentenceEndsOrCharacters) {
+    const std::string sentence = "\x97\x45\x8E\xD2\x81\x42";  // 勇者。
+    const std::string quoted = sentence + "\x81\x76";         // 勇者。」
+    struct Case {
+        std::string text;
+        std::size_t firstPiece;
+    } cases[] = {
+        // 700 sentences of 6 bytes: the last end within 4096 bytes is after 682 of them.
+        {[&] {
+             std::string s;
+             for (int i = 0; i < 700; ++i) s += sentence;
+             return s;
+         }(),
+         4092},
+        // A closing bracket after the end stays with its sentence.
+        {[&] {
+             std::string s;
+             for (int i = 0; i < 600; ++i) s += quoted;
+             return s;
+         }(),
+         4096},
+        // No sentence end, 3000 two-byte characters: cut at the last whole one.
+        {[&] {
+             std::string s;
+             for (int i = 0; i < 3000; ++i) s += "\x82\xA0";
+             return s;
+         }(),
+         4096},
+        // One ASCII byte first shifts every boundary by one: 4095, never 4096.
+        {[&] {
+             std::string s = "a";
+             for (int i = 0; i < 3000; ++i) s += "\x82\xA0";
+             return s;
+         }(),
+         4095},
+    };
+    for (const Case& c : cases) {
+        auto pieces = server::SplitShiftJis(c.text, 4096);
+        ASSERT_GE(pieces.size(), 2u);
+        EXPECT_EQ(pieces[0].size(), c.firstPiece);
+        std::string joined;
+        for (auto p : pieces) {
+            EXPECT_LE(p.size(), 4096u);
+            joined += p;
+        }
+        EXPECT_EQ(joined, c.text);
+    }
+    EXPECT_EQ(server::SplitShiftJis("abc", 4096).size(), 1u);
+    EXPECT_TRUE(server::SplitShiftJis("", 4096).empty());
+}
+
+TEST(ServerText, WhatShiftJisCannotCarryIsKeptInPlace) {
+    // "café 😀 勇者", a NUL, then 勇: é would become 'e' by best fit, the emoji '?'.
+    const std::string text = std::string("caf\xC3\xA9 \xF0\x9F\x98\x80 \xE5\x8B\x87\xE8\x80\x85") +
+                             '\0' + "\xE5\x8B\x87";
+    const auto runs = host::SplitByShiftJis(text);
+    ASSERT_EQ(runs.size(), 7u);
+    const std::pair<bool, std::string> expected[] = {{false, "caf"},
+                                                     {true, "\xC3\xA9"},
+                                                     {false, " "},
+                                                     {true, "\xF0\x9F\x98\x80"},
+                                                     {false, " \x97\x45\x8E\xD2"},
+                                                     {true, std::string(1, '\0')},
+                                                     {false, "\x97\x45"}};
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_EQ(runs[i].keep, expected[i].first) << i;
+        EXPECT_EQ(runs[i].text, expected[i].second) << i;
+    }
+    // 〜 (U+301C) has a Shift-JIS form, under its full-width twin's code.
+    const auto dash = host::SplitByShiftJis("\xE5\x8B\x87\xE3\x80\x9C");
+    ASSERT_EQ(dash.size(), 1u);
+    EXPECT_EQ(dash[0].text, "\x97\x45\x81\x60");
+}
+
+TEST(ServerText, DamagedLibraryFilesAreReadSafely) {
+    const std::string dll = ReadBytes(BinDir() + L"\\J2KEngine.dll");
+    ASSERT_GT(dll.size(), 1024u);
+    const host::PeImage whole = host::ReadPeImage(dll);
+    EXPECT_EQ(whole.kind, host::PeKind::k32Bit);
+    EXPECT_EQ(whole.names.size(), 5u);
+    // Every cut of the file, and the file with its export directory pointed far away.
+    for (std::size_t n = 0; n < dll.size(); n += 97) {
+        const host::PeImage cut = host::ReadPeImage(std::string_view(dll).substr(0, n));
+        EXPECT_TRUE(cut.kind == host::PeKind::kNotPe || cut.names.size() <= 5u);
+    }
+    std::string broken = dll;
+    const uint32_t pe =
+        static_cast<unsigned char>(dll[0x3C]) | static_cast<unsigned char>(dll[0x3D]) << 8;
+    for (int i = 0; i < 4; ++i) broken[pe + 24 + 96 + i] = '\x7F';  // export table address
+    const host::PeImage moved = host::ReadPeImage(broken);
+    EXPECT_EQ(moved.kind, host::PeKind::k32Bit);
+    EXPECT_TRUE(moved.names.empty());
+    EXPECT_FALSE(moved.problem.empty());
+}
+
+}  // namespace

@@ -1,0 +1,40 @@
+// Command line of mirelo-server.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace server {
+
+inline constexpr unsigned short kDefaultPort = 14366;
+
+enum ExitCode {
+    kExitOk = 0,
+    kExitUsage = 1,
+    kExitListen = 2,
+    kExitLoad = 3,
+    kExitInit = 5,
+};
+
+struct ServerArgs {
+    std::string host = "127.0.0.1";
+    unsigned short port = kDefaultPort;
+    bool listenGiven = false;  // --listen: may be reachable from elsewhere
+    std::string cors;
+    std::wstring plugin;  // empty: Mirelo.dll beside the program
+    std::string options;
+    std::size_t queue = 20000;
+    int timeoutSeconds = 60;
+    bool diagnose = false;
+    bool help = false;
+};
+
+struct ParsedServerArgs {
+    ServerArgs args;
+    std::string error;
+};
+
+ParsedServerArgs ParseServerArgs(const std::vector<std::wstring>& argv);
+std::string ServerHelpText();
+
+}  // namespace server
