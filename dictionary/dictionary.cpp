@@ -16,39 +16,6 @@ constexpr uint32_t kNone = ByteTrie::kNone;
 
 // ---- Reading the files ----
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsUtf8(std::string_view s) {
-    const auto* p = reinterpret_cast<const Byte*>(s.data());
-    const size_t n = s.size();
-    for (size_t i = 0; i < n;) {
-        const Byte c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t len;
-        Byte lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        } else {
-            return false;
-        }
-        if (n - i < len || p[i + 1] < lo || p[i + 1] > hi) return false;
-        for (size_t k = 2; k < len; ++k)
-            if ((p[i + k] & 0xC0) != 0x80) return false;
-        i += len;
-    }
-    return true;
-}
-
 // "U+301C" and the character itself, for a reason text.
 std::string DescribeCharacter(std::string_view utf8) {
     unsigned cp = static_cast<Byte>(utf8[0]);
@@ -429,6 +396,38 @@ size_t Compiled::RestoreNames(const char* src, char* dst, size_t cap,
 }
 
 }  // namespace
+
+bool IsUtf8(std::string_view s) {
+    const auto* p = reinterpret_cast<const Byte*>(s.data());
+    const size_t n = s.size();
+    for (size_t i = 0; i < n;) {
+        const Byte c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len;
+        Byte lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            if (c == 0xE0) lo = 0xA0;
+            if (c == 0xED) hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (n - i < len || p[i + 1] < lo || p[i + 1] > hi) return false;
+        for (size_t k = 2; k < len; ++k)
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+        i += len;
+    }
+    return true;
+}
 
 const char* KindName(Kind kind) {
     switch (kind) {

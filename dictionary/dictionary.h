@@ -51,6 +51,9 @@ struct Firing {
     uint32_t entry;
 };
 
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsUtf8(std::string_view s);
+
 inline constexpr size_t kMaxFileBytes = size_t{16} << 20;
 inline constexpr size_t kMaxSideBytes = 1024;
 // Name markers hold five digits, so at most this many names are in use.

@@ -42,37 +42,6 @@ bool IsClosing(std::string_view ch) {
 
 }  // namespace
 
-bool IsValidUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t n;
-        unsigned lo = 0x80, hi = 0xBF;  // bounds of the second byte
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            n = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            n = 3;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            n = 4;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        } else {
-            return false;
-        }
-        if (s.size() - i < n) return false;
-        const auto c1 = static_cast<unsigned char>(s[i + 1]);
-        if (c1 < lo || c1 > hi) return false;
-        for (std::size_t k = 2; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
-
 std::optional<std::string> QueryValue(std::string_view query, std::string_view name, bool& bad) {
     bad = false;
     while (!query.empty()) {

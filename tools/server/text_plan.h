@@ -8,10 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "dictionary.h"
+
 namespace server {
 
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
-bool IsValidUtf8(std::string_view s);
+// Well-formed UTF-8, by the same rule the dictionary files are read with.
+inline bool IsValidUtf8(std::string_view s) {
+    return mirelo::dict::IsUtf8(s);
+}
 
 // The value of the first `name` parameter of a query string, decoded ('+' is a space).
 // nullopt when absent; `bad` is set when it holds a broken %-escape.
