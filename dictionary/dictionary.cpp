@@ -460,4 +460,17 @@ std::unique_ptr<Dictionary> Dictionary::Compile(std::span<const SourceFile> file
     }
 }
 
+const char* RunPass(const Dictionary& dictionary, Pass pass, const char* text, std::string& buffer,
+                    std::vector<Firing>* fired) {
+    if (buffer.size() < 1) buffer.resize(1);
+    const size_t mark = fired ? fired->size() : 0;
+    const size_t length = (dictionary.*pass)(text, buffer.data(), buffer.size(), fired);
+    if (length >= buffer.size()) {
+        if (fired) fired->resize(mark);
+        buffer.resize(length + 1);
+        (dictionary.*pass)(text, buffer.data(), buffer.size(), fired);
+    }
+    return buffer.data();
+}
+
 }  // namespace mirelo::dict

@@ -106,4 +106,13 @@ class Dictionary {
                              std::vector<Firing>* fired = nullptr) const = 0;
 };
 
+// One of the four passes, for callers that run them in turn.
+using Pass = size_t (Dictionary::*)(const char*, char*, size_t, std::vector<Firing>*) const;
+
+// Runs `pass` on `text` into `buffer`, grown to fit the whole result, and returns the
+// result (NUL-terminated, inside `buffer`). Firings, when asked for, are appended once.
+// Throws std::bad_alloc when the buffer cannot grow.
+const char* RunPass(const Dictionary& dictionary, Pass pass, const char* text, std::string& buffer,
+                    std::vector<Firing>* fired = nullptr);
+
 }  // namespace mirelo::dict

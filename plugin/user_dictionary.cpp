@@ -24,18 +24,13 @@ bool UserDictionary::Refresh() {
     return had || dictionary_ != nullptr;
 }
 
-const char* UserDictionary::Run(Pass pass, dict::Kind kind, const char* text,
+const char* UserDictionary::Run(dict::Pass pass, dict::Kind kind, const char* text,
                                 std::string& buffer) noexcept {
     if (dictionary_->Count(kind) == 0) return text;
     try {
+        // A line's worth up front, so that most lines need one run.
         if (buffer.size() < 4096) buffer.resize(4096);
-        const size_t length =
-            (dictionary_.get()->*pass)(text, buffer.data(), buffer.size(), nullptr);
-        if (length >= buffer.size()) {
-            buffer.resize(length + 1);
-            (dictionary_.get()->*pass)(text, buffer.data(), buffer.size(), nullptr);
-        }
-        return buffer.data();
+        return dict::RunPass(*dictionary_, pass, text, buffer);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

@@ -31,9 +31,8 @@ class UserDictionary {
     void Trim();
 
   private:
-    using Pass = size_t (dict::Dictionary::*)(const char*, char*, size_t,
-                                              std::vector<dict::Firing>*) const;
-    const char* Run(Pass pass, dict::Kind kind, const char* text, std::string& buffer) noexcept;
+    const char* Run(dict::Pass pass, dict::Kind kind, const char* text,
+                    std::string& buffer) noexcept;
 
     dict::FolderWatch watch_;
     std::unique_ptr<dict::Dictionary> dictionary_;

@@ -69,7 +69,7 @@ struct EngineCall {
     PfnJ2KTranslateMMNT translate;
     const char* text;
     char* output = nullptr;
-    size_t length = 0;
+    size_t length = 0;  // kept, so that the read under the guard cannot be optimised away
 };
 
 // False when the engine faulted; then nothing it returned may be touched.

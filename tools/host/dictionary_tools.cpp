@@ -38,15 +38,11 @@ std::string Describe(const EntryInfo& e) {
            std::to_string(e.line) + ": " + e.from + " \xE2\x86\x92 " + e.to;
 }
 
-// Runs one pass into a buffer of the size it asks for.
-std::string RunPass(const Dictionary& d,
-                    size_t (Dictionary::*pass)(const char*, char*, size_t, std::vector<Firing>*)
-                        const,
-                    const std::string& text, std::vector<Firing>& fired) {
-    std::string out((d.*pass)(text.c_str(), nullptr, 0, nullptr) + 1, '\0');
-    const size_t n = (d.*pass)(text.c_str(), out.data(), out.size(), &fired);
-    out.resize(n);
-    return out;
+// One pass, its result as a string of its own.
+std::string RunPass(const Dictionary& d, mirelo::dict::Pass pass, const std::string& text,
+                    std::vector<Firing>& fired) {
+    std::string buffer;
+    return mirelo::dict::RunPass(d, pass, text.c_str(), buffer, &fired);
 }
 
 }  // namespace
