@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "heap_counter.h"
+#include "heap_hooks.h"
 #include "translation_cache.h"
 
 namespace {
@@ -16,8 +16,8 @@ namespace {
 using mirelo::HashText;
 using mirelo::kCacheCapacity;
 using mirelo::TranslationCache;
-using mirelo::bench::RequestedBytes;
-using mirelo::bench::UsableBytes;
+using mirelo::heap::RequestedBytes;
+using mirelo::heap::UsableBytes;
 
 // Distinct two-byte-character lines, like the host's Shift-JIS text.
 std::vector<std::string> MakeLines(size_t count, size_t length, uint32_t seed) {

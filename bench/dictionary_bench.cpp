@@ -14,7 +14,7 @@
 
 #include "../tests/dictionary/iconv_encoders.h"
 #include "filter_chain.h"
-#include "heap_counter.h"
+#include "heap_hooks.h"
 
 namespace {
 
@@ -183,9 +183,9 @@ void MemoryPerEntry(benchmark::State& state) {
     const SourceFile file{"bench.txt", c.file};
     double perEntry = 0;
     for (auto _ : state) {
-        const size_t before = bench::UsableBytes();
+        const size_t before = heap::UsableBytes();
         auto d = Dictionary::Compile(std::span(&file, 1), test::Encoders());
-        const size_t kept = bench::UsableBytes() - before;
+        const size_t kept = heap::UsableBytes() - before;
         const size_t entries = d->Count(Kind::Pre) + d->Count(Kind::Name) + d->Count(Kind::Post);
         perEntry = (static_cast<double>(kept) - static_cast<double>(c.textBytes)) /
                    static_cast<double>(entries);

@@ -10,7 +10,8 @@
 
 #include "app_framework.h"
 #include "engine_binding.h"
-#include "win_handles.h"
+#include "handles.h"
+#include "locks.h"
 
 namespace mirelo {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "win_handles.h"
+#include "handles.h"
 
 namespace mirelo {
 

@@ -28,13 +28,13 @@ demo=$build/demo
 rm -rf "$demo"
 mkdir -p "$demo"
 cp "$build/bin/Mirelo.dll" "$demo/"
-cp -r tools/samples/MireloDict "$demo/"
+cp -r docs/samples/MireloDict "$demo/"
 
 args=("$@")
 last=""
 [ $# -eq 0 ] || last=${!#}
 if [ "$last" != "-" ] && [ ! -f "$last" ]; then
-    args+=(tools/samples/lines-ja.txt)
+    args+=(stand_in_engine/samples/lines-ja.txt)
 fi
 host=("${run[@]}" "$build/bin/mirelo-host.exe" --plugin "$(WINEPREFIX=$prefix WINEDEBUG=-all winepath -w "$demo/Mirelo.dll")" "${args[@]}")
 # The plug-in may need to show a message box: give Wine a display when there is none.

@@ -5,51 +5,9 @@
 #include <string>
 
 #include "cache_probe.h"
+#include "heap_hooks.h"
 #include "filter_chain.h"
 #include "translation_cache.h"
-
-// Every allocation of this program goes through here, so a test can make the n-th one fail.
-namespace {
-int g_allocationsUntilFailure = -1;  // -1: never fail
-
-void* Allocate(std::size_t size) {
-    if (g_allocationsUntilFailure == 0) return nullptr;
-    if (g_allocationsUntilFailure > 0) --g_allocationsUntilFailure;
-    return std::malloc(size ? size : 1);
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (void* p = Allocate(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
 
 namespace mirelo {
 namespace {
@@ -72,9 +30,9 @@ TEST(CacheAllocationFailure, AddEntryReturnsNullAndLeavesTheCacheAsItWas) {
         for (uint32_t key = 1; key <= filled; ++key) cache.AddEntry(key, "s", "t");
         const auto before = TranslationCacheProbe::KeysByRecency(cache);
 
-        g_allocationsUntilFailure = c.failingAllocation;
+        heap::FailAfter(c.failingAllocation);
         const CacheEntry* added = cache.AddEntry(99, "new", "text");
-        g_allocationsUntilFailure = -1;
+        heap::FailAfter(-1);
 
         EXPECT_EQ(added, nullptr);
         EXPECT_EQ(cache.GetCount(), filled);
@@ -91,10 +49,10 @@ TEST(CacheAllocationFailure, FullCacheNeedsOneAllocationPerLine) {
     TranslationCache cache(2);
     cache.AddEntry(1, "a", "t");
     cache.AddEntry(2, "b", "t");
-    g_allocationsUntilFailure = 1;
+    heap::FailAfter(1);
     const CacheEntry* added = cache.AddEntry(3, "c", "t");
-    const int left = g_allocationsUntilFailure;
-    g_allocationsUntilFailure = -1;
+    const int left = heap::AllocationsBeforeFailure();
+    heap::FailAfter(-1);
     ASSERT_NE(added, nullptr);
     EXPECT_EQ(left, 0);
     EXPECT_EQ(TranslationCacheProbe::KeysByRecency(cache), (std::vector<uint32_t>{3, 2}));
@@ -103,9 +61,9 @@ TEST(CacheAllocationFailure, FullCacheNeedsOneAllocationPerLine) {
 TEST(CacheAllocationFailure, HitDoesNotAllocate) {
     TranslationCache cache;
     cache.AddEntry(HashText("line"), "line", "T");
-    g_allocationsUntilFailure = 0;
+    heap::FailAfter(0);
     const CacheEntry* found = cache.FindEntry(HashText("line"), "line");
-    g_allocationsUntilFailure = -1;
+    heap::FailAfter(-1);
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->text(), "T");
 }
@@ -113,14 +71,14 @@ TEST(CacheAllocationFailure, HitDoesNotAllocate) {
 // The worker answers with the empty text and caches nothing when its buffers cannot be had,
 // and caches nothing when they cannot grow for a long engine result: both rest on Complete().
 TEST(ChainAllocationFailure, NoBuffersGiveEmptyTextsReportedIncomplete) {
-    g_allocationsUntilFailure = 0;
+    heap::FailAfter(0);
     FilterChain chain;
     EXPECT_EQ(chain.Capacity(), 0u);
     EXPECT_STREQ(chain.Escape("abc", {true, true}), "");
     EXPECT_FALSE(chain.Complete());
     EXPECT_STREQ(chain.Finish("abc", {true, true}), "");
     EXPECT_FALSE(chain.Complete());
-    g_allocationsUntilFailure = -1;
+    heap::FailAfter(-1);
     // Once memory is back the chain works again, at its normal size.
     EXPECT_STREQ(chain.Escape("abc", {true, true}), "abc");
     EXPECT_EQ(chain.Capacity(), 7u * 4096 + 1);
@@ -129,9 +87,9 @@ TEST(ChainAllocationFailure, NoBuffersGiveEmptyTextsReportedIncomplete) {
 TEST(ChainAllocationFailure, ALongResultThatCannotGrowTheBuffersIsCutAndReported) {
     FilterChain chain;
     const std::string output(100000, 'k');
-    g_allocationsUntilFailure = 0;
+    heap::FailAfter(0);
     const std::string result = chain.Finish(output.c_str(), {false, false});
-    g_allocationsUntilFailure = -1;
+    heap::FailAfter(-1);
     EXPECT_FALSE(chain.Complete());
     EXPECT_LT(result.size(), output.size());
     EXPECT_EQ(result, output.substr(0, result.size()));

@@ -75,8 +75,9 @@ TEST(DictionaryFolder, SystemEncodersRefuseWhatHasNoFormOfItsOwn) {
     EXPECT_EQ(out, "\x83\x7E\xB1");
     EXPECT_TRUE(e.toCp949("\xEB\xAF\xB8", out));  // 미
     EXPECT_EQ(out, "\xB9\xCC");
-    EXPECT_FALSE(e.toShiftJis("\xE2\x99\xA5", out));    // ♥
-    EXPECT_FALSE(e.toShiftJis("\xE3\x80\x9C", out));    // 〜 U+301C: only a look-alike
+    EXPECT_FALSE(e.toShiftJis("\xE2\x99\xA5", out));  // ♥
+    EXPECT_TRUE(e.toShiftJis("\xE3\x80\x9C", out));   // 〜 U+301C: what a game writes as 0x8160
+    EXPECT_EQ(out, "\x81\x60");
     EXPECT_FALSE(e.toCp949("\xF0\x9F\x98\x80", out));   // an emoji
     EXPECT_FALSE(e.toShiftJis("\xFF", out));            // not UTF-8
     EXPECT_FALSE(e.toShiftJis("a?\xE2\x99\xA5", out));  // a real '?' does not hide a default

@@ -9,25 +9,6 @@ std::string Scripted(const std::string& rules) {
     return "mode scripted\nlog calls.log\n" + rules;
 }
 
-HostWindow::HostWindow() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = ::DefWindowProcW;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"MireloTestHost";
-    ::RegisterClassW(&wc);  // fails harmlessly when already registered
-    hwnd_ = ::CreateWindowExW(0, wc.lpszClassName, L"host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                              nullptr, nullptr, wc.hInstance, nullptr);
-}
-
-HostWindow::~HostWindow() {
-    Destroy();
-}
-
-void HostWindow::Destroy() {
-    if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
-    hwnd_ = nullptr;
-}
-
 Plugin::Plugin() : Plugin(BinDir() + L"\\Mirelo.dll") {}
 
 Plugin::Plugin(const std::wstring& path) : module_(path) {

@@ -9,23 +9,13 @@
 
 #include "engine_folder.h"
 #include "install_key.h"
+#include "plugin_host.h"
 #include "test_files.h"
 
 namespace mirelo::test {
 
-// A hidden top-level window to stand for the host's main window.
-class HostWindow {
-  public:
-    HostWindow();
-    ~HostWindow();
-    HostWindow(const HostWindow&) = delete;
-    HostWindow& operator=(const HostWindow&) = delete;
-    HWND get() const { return hwnd_; }
-    void Destroy();
-
-  private:
-    HWND hwnd_ = nullptr;
-};
+// The host's main window, as the programs make it.
+using HostWindow = host::HostWindow;
 
 // Mirelo.dll from BinDir() (or another path), with its four exports resolved.
 class Plugin {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "handles.h"
+
 namespace mirelo::test {
 
 // Folder of the running test program, where the build puts every DLL and program too.
@@ -35,25 +37,19 @@ std::vector<std::string> ReadLines(const std::wstring& path);
 // Upper-case hex digits, or "-" for nothing, as the stand-in engine logs bytes.
 std::string Hex(std::string_view bytes);
 
-// Owns a module from LoadLibraryW.
+// A module from LoadLibraryW, with typed look-ups of its exports.
 class Module {
   public:
     explicit Module(const std::wstring& path) : m_h(LoadLibraryW(path.c_str())) {}
-    ~Module() { Free(); }
-    Module(const Module&) = delete;
-    Module& operator=(const Module&) = delete;
-    HMODULE get() const { return m_h; }
+    HMODULE get() const { return m_h.get(); }
     template <class F>
     F proc(const char* name) const {
-        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(m_h, name)));
+        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(m_h.get(), name)));
     }
-    void Free() {
-        if (m_h) FreeLibrary(m_h);
-        m_h = nullptr;
-    }
+    void Free() { m_h.reset(); }
 
   private:
-    HMODULE m_h;
+    UniqueModule m_h;
 };
 
 }  // namespace mirelo::test

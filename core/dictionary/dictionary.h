@@ -1,0 +1,115 @@
+// User dictionaries: entries parsed from UTF-8 text files, compiled into byte matchers and
+// applied to NUL-terminated multibyte texts. Platform-free: the conversion from UTF-8 to the
+// two code pages is handed in.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mirelo::dict {
+
+enum class Kind : uint8_t { Pre, Name, Post };
+
+// Converts UTF-8 to a code page's bytes; false when some character has no form there.
+using Encoder = std::function<bool(std::string_view utf8, std::string& out)>;
+
+struct TextEncoders {
+    Encoder toShiftJis;  // code page 932
+    Encoder toCp949;     // code page 949
+};
+
+// One dictionary file: its name (as problems and traces show it) and its whole contents.
+struct SourceFile {
+    std::string name;
+    std::string_view bytes;
+};
+
+// A line that was skipped, or a file skipped whole (line 0).
+struct Problem {
+    std::string file;
+    int line = 0;
+    std::string reason;
+};
+
+// Where an entry came from, for traces.
+struct EntryInfo {
+    Kind kind;
+    std::string file;
+    int line = 0;
+    std::string from;  // UTF-8, as written
+    std::string to;    // UTF-8, as written
+};
+
+// An entry that took effect in a pass: an index for Dictionary::Info.
+struct Firing {
+    uint32_t entry;
+};
+
+inline constexpr size_t kMaxFileBytes = size_t{16} << 20;
+inline constexpr size_t kMaxSideBytes = 1024;
+// Name markers hold five digits, so at most this many names are in use.
+inline constexpr size_t kMaxNames = 100000;
+
+// "pre", "name" or "post", as written in the files.
+const char* KindName(Kind kind);
+
+// A compiled dictionary; immutable once built, so one thread may apply it while another
+// builds its successor.
+class Dictionary {
+  public:
+    // Files are taken in the order given (the caller sorts them by name); for the same FROM
+    // within a kind the entry read last wins. Problems, when asked for, are appended.
+    // Null only when memory runs out.
+    static std::unique_ptr<Dictionary> Compile(std::span<const SourceFile> files,
+                                               const TextEncoders& encoders,
+                                               std::vector<Problem>* problems = nullptr);
+    virtual ~Dictionary() = default;
+
+    virtual size_t Count(Kind kind) const = 0;
+    bool Empty() const { return Count(Kind::Pre) + Count(Kind::Name) + Count(Kind::Post) == 0; }
+    // Entries in use are numbered from 0 to the sum of the three counts, less one.
+    virtual const EntryInfo& Info(uint32_t entry) const = 0;
+
+    // Each pass reads the NUL-terminated `src` and writes the result, NUL-terminated, into
+    // `dst` of `cap` bytes. It returns the result's full length (terminator not counted);
+    // a result that does not fit is cut to a prefix (cap > 0), so a caller that sees a
+    // length >= cap grows `dst` and runs the pass again. Null `src` is the empty text; null
+    // `dst` or `cap` 0 writes nothing and still answers the length. Characters are those of
+    // the text's own encoding (Shift-JIS lead bytes 0x81-0x9F and 0xE0-0xFC, CP949 lead bytes
+    // 0x81-0xFE, each followed by a non-zero byte); a match starts and ends between two of
+    // them, the longest FROM starting at a character wins, and replaced text is not scanned
+    // again. Never throws, never allocates except to append to `fired`.
+    // Entries that took effect are appended to `fired` when it is not null.
+
+    // Shift-JIS source: `pre` replacements.
+    virtual size_t ApplyPre(const char* src, char* dst, size_t cap,
+                            std::vector<Firing>* fired = nullptr) const = 0;
+    // Shift-JIS source: each `name` FROM becomes a name marker the engine carries through.
+    virtual size_t ProtectNames(const char* src, char* dst, size_t cap,
+                                std::vector<Firing>* fired = nullptr) const = 0;
+    // CP949 translation: each name marker becomes its TO, and the particle right after it
+    // (은/는 이/가 을/를 과/와 이나/나 이랑/랑 으로/로, followed by a non-Hangul character or
+    // the end) is made to agree with TO's last syllable. Markers of unknown names stay.
+    virtual size_t RestoreNames(const char* src, char* dst, size_t cap,
+                                std::vector<Firing>* fired = nullptr) const = 0;
+    // CP949 translation: `post` replacements.
+    virtual size_t ApplyPost(const char* src, char* dst, size_t cap,
+                             std::vector<Firing>* fired = nullptr) const = 0;
+};
+
+// One of the four passes, for callers that run them in turn.
+using Pass = size_t (Dictionary::*)(const char*, char*, size_t, std::vector<Firing>*) const;
+
+// Runs `pass` on `text` into `buffer`, grown to fit the whole result, and returns the
+// result (NUL-terminated, inside `buffer`). Firings, when asked for, are appended once.
+// Throws std::bad_alloc when the buffer cannot grow.
+const char* RunPass(const Dictionary& dictionary, Pass pass, const char* text, std::string& buffer,
+                    std::vector<Firing>* fired = nullptr);
+
+}  // namespace mirelo::dict

@@ -1,0 +1,111 @@
+#include "plugin_host.h"
+
+#include "code_pages.h"
+
+namespace host {
+namespace {
+
+std::string SystemMessage(DWORD code) {
+    char buf[512] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             code, 0, buf, sizeof buf, nullptr);
+    std::string s(buf, n);
+    while (!s.empty() &&
+           (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.'))
+        s.pop_back();
+    return s.empty() ? "unknown error" : s;
+}
+
+template <class F>
+F Resolve(HMODULE m, const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(m, name)));
+}
+
+const wchar_t kWindowClass[] = L"MireloHostWindow";
+
+}  // namespace
+
+std::wstring PluginPath(const std::wstring& given) {
+    wchar_t buf[MAX_PATH];
+    if (given.empty()) {
+        DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
+        std::wstring p(buf, n);
+        return p.substr(0, p.find_last_of(L"\\/") + 1) + L"Mirelo.dll";
+    }
+    DWORD n = GetFullPathNameW(given.c_str(), MAX_PATH, buf, nullptr);
+    return (n > 0 && n < MAX_PATH) ? std::wstring(buf, n) : given;
+}
+
+PluginHost::~PluginHost() {
+    Close();
+}
+
+LoadResult PluginHost::Load(const std::wstring& path, std::string& message) {
+    m_module.reset(LoadLibraryW(path.c_str()));
+    if (!m_module) {
+        DWORD err = GetLastError();
+        message = "cannot load plug-in " + mirelo::WideToUtf8(path) + ": " + SystemMessage(err) +
+                  " (error " + std::to_string(err) + ")";
+        return LoadResult::kNoLibrary;
+    }
+    m_init = Resolve<InitFn>(m_module.get(), "OnPluginInit");
+    m_option = Resolve<OptionFn>(m_module.get(), "OnPluginOption");
+    m_close = Resolve<CloseFn>(m_module.get(), "OnPluginClose");
+    m_translate = Resolve<TranslateFn>(m_module.get(), "Translate");
+    std::string missing;
+    auto need = [&](bool present, const char* name) {
+        if (present) return;
+        missing += missing.empty() ? "" : ", ";
+        missing += name;
+    };
+    need(m_init, "OnPluginInit");
+    need(m_option, "OnPluginOption");
+    need(m_close, "OnPluginClose");
+    need(m_translate, "Translate");
+    if (!missing.empty()) {
+        message = "plug-in " + mirelo::WideToUtf8(path) + " lacks the export(s) " + missing;
+        return LoadResult::kMissingExport;
+    }
+    return LoadResult::kLoaded;
+}
+
+void PluginHost::Close() {
+    if (!m_open) return;
+    m_open = false;
+    m_close();
+}
+
+HostWindow::HostWindow() {
+    HINSTANCE inst = GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = inst;
+    wc.lpszClassName = kWindowClass;
+    RegisterClassExW(&wc);
+    m_wnd = CreateWindowExW(0, kWindowClass, L"mirelo-host", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, inst,
+                            nullptr);
+    if (!m_wnd)
+        m_wnd = CreateWindowExW(0, kWindowClass, L"mirelo-host", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, inst, nullptr);
+}
+
+HostWindow::~HostWindow() {
+    Destroy();
+}
+
+void HostWindow::Destroy() {
+    if (m_wnd) DestroyWindow(m_wnd);
+    m_wnd = nullptr;
+}
+
+void HostWindow::Pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+}  // namespace host

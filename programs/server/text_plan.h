@@ -1,0 +1,37 @@
+// Text handling of mirelo-server that needs no Windows: checking UTF-8, reading a query
+// string, cutting text into lines and long Shift-JIS lines into pieces the plug-in takes.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "utf8.h"
+
+namespace server {
+
+// Well-formed UTF-8, by the same rule the dictionary files are read with.
+inline bool IsValidUtf8(std::string_view s) {
+    return mirelo::text::IsUtf8(s);
+}
+
+// The value of the first `name` parameter of a query string, decoded ('+' is a space).
+// nullopt when absent; `bad` is set when it holds a broken %-escape.
+std::optional<std::string> QueryValue(std::string_view query, std::string_view name, bool& bad);
+
+// A line and what ended it: "\n", "\r\n", or nothing for the last line.
+struct Line {
+    std::string_view text;
+    std::string_view end;
+};
+// "a\nb" and "a\nb\n" both have two lines; "" has none.
+std::vector<Line> SplitLines(std::string_view text);
+
+// Cuts Shift-JIS text into pieces of at most `limit` bytes (limit >= 2): after the last
+// sentence end (。！？!? and the closing brackets right after it) that leaves a piece within
+// the limit, else at the last character boundary within it.
+std::vector<std::string_view> SplitShiftJis(std::string_view sjis, std::size_t limit);
+
+}  // namespace server
