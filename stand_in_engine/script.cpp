@@ -3,15 +3,10 @@
 #include <sstream>
 #include <vector>
 
+#include "hex.h"
+
 namespace standin {
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 std::optional<unsigned long long> ParseNumber(const std::string& s, unsigned long long max) {
     if (s.empty() || s.size() > 19) return std::nullopt;
@@ -150,7 +145,7 @@ std::optional<std::string> DecodeHex(const std::string& hex) {
     std::string out;
     out.reserve(hex.size() / 2);
     for (std::size_t i = 0; i < hex.size(); i += 2) {
-        int hi = HexValue(hex[i]), lo = HexValue(hex[i + 1]);
+        int hi = mirelo::text::HexDigitValue(hex[i]), lo = mirelo::text::HexDigitValue(hex[i + 1]);
         if (hi < 0 || lo < 0) return std::nullopt;
         out.push_back(static_cast<char>(hi * 16 + lo));
     }

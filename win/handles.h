@@ -3,6 +3,7 @@
 // copied owner would close its handle twice.
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdint>
 #include <utility>
@@ -40,43 +41,31 @@ class UniqueResource {
     Type value_ = Traits::Empty();
 };
 
-struct KernelHandleTraits {
-    using Type = HANDLE;
-    static Type Empty() { return nullptr; }
-    static void Close(Type h) { ::CloseHandle(h); }
+// How one kind of handle is closed, and which value means "none". Most kernel calls answer
+// failure with null, but CreateFile and FindFirstFile with INVALID_HANDLE_VALUE, which is also
+// GetCurrentProcess()'s pseudo handle: an owner must never take one for the other.
+enum class EmptyIs { Null, Invalid };
+
+template <typename T, auto CloseFn, EmptyIs kEmpty = EmptyIs::Null>
+struct HandleTraits {
+    using Type = T;
+    static Type Empty() {
+        if constexpr (kEmpty == EmptyIs::Invalid) {
+            return INVALID_HANDLE_VALUE;
+        } else {
+            return nullptr;
+        }
+    }
+    static void Close(Type h) { CloseFn(h); }
 };
 
-struct RegistryKeyTraits {
-    using Type = HKEY;
-    static Type Empty() { return nullptr; }
-    static void Close(Type h) { ::RegCloseKey(h); }
-};
-
-struct ModuleTraits {
-    using Type = HMODULE;
-    static Type Empty() { return nullptr; }
-    static void Close(Type h) { ::FreeLibrary(h); }
-};
-
-// Most kernel calls answer failure with null, but CreateFile (and FindFirstFile) with
-// INVALID_HANDLE_VALUE, which is also GetCurrentProcess()'s pseudo handle: each owner states
-// which one means "none", so that neither is ever closed.
-struct FileHandleTraits {
-    using Type = HANDLE;
-    static Type Empty() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) { ::CloseHandle(h); }
-};
-
-struct FindHandleTraits {
-    using Type = HANDLE;
-    static Type Empty() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) { ::FindClose(h); }
-};
-
-using UniqueHandle = UniqueResource<KernelHandleTraits>;
-using UniqueFile = UniqueResource<FileHandleTraits>;
-using UniqueFind = UniqueResource<FindHandleTraits>;
-using UniqueHKey = UniqueResource<RegistryKeyTraits>;
-using UniqueModule = UniqueResource<ModuleTraits>;
+using UniqueHandle = UniqueResource<HandleTraits<HANDLE, ::CloseHandle>>;
+using UniqueFile = UniqueResource<HandleTraits<HANDLE, ::CloseHandle, EmptyIs::Invalid>>;
+using UniqueFind = UniqueResource<HandleTraits<HANDLE, ::FindClose, EmptyIs::Invalid>>;
+using UniqueHKey = UniqueResource<HandleTraits<HKEY, ::RegCloseKey>>;
+using UniqueModule = UniqueResource<HandleTraits<HMODULE, ::FreeLibrary>>;
+// Memory the shell and COM hand out, such as a folder browser's item list.
+template <typename T>
+using UniqueCoTaskMem = UniqueResource<HandleTraits<T*, ::CoTaskMemFree>>;
 
 }  // namespace mirelo

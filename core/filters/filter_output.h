@@ -14,6 +14,21 @@ inline bool IsPair(const Byte* s) {
     return s[0] >= 0x80 && s[1] != 0;
 }
 
+// Walks the n bytes at `s` (NUL-terminated) a unit at a time: `pair(lead, trail)` for each
+// two-byte unit, `single(byte)` for every other byte.
+template <class Pair, class Single>
+inline void ForEachUnit(const Byte* s, size_t n, Pair&& pair, Single&& single) {
+    for (size_t i = 0; i < n;) {
+        if (IsPair(s + i)) {
+            pair(s[i], s[i + 1]);
+            i += 2;
+        } else {
+            single(s[i]);
+            ++i;
+        }
+    }
+}
+
 // Used when the destination holds the worst case, so no write needs a check.
 class DirectOut {
   public:

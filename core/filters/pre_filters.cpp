@@ -58,44 +58,32 @@ constexpr auto kSymbolMarkers = MakeSymbolMarkers();
 size_t EscapeBrackets(const char* src, char* dst, size_t cap) {
     return detail::RunFilter(src, dst, cap, EscapedCapacity,
                              [](const Byte* s, size_t n, auto& out) {
-                                 size_t i = 0;
-                                 while (i < n) {
-                                     const Byte c = s[i];
-                                     if (detail::IsPair(s + i)) {
-                                         out.Put2(c, s[i + 1]);
-                                         i += 2;
-                                     } else {
+                                 detail::ForEachUnit(
+                                     s, n, [&](Byte lead, Byte trail) { out.Put2(lead, trail); },
+                                     [&](Byte c) {
                                          if (kBracketSet[c]) {
                                              out.Copy(kByteMarkers[c].data(), kByteMarkerLength);
                                          } else {
                                              out.Put(c);
                                          }
-                                         ++i;
-                                     }
-                                 }
+                                     });
                              });
 }
 
 size_t EscapeSymbols(const char* src, char* dst, size_t cap) {
-    return detail::RunFilter(src, dst, cap, SymbolEscapedCapacity,
-                             [](const Byte* s, size_t n, auto& out) {
-                                 size_t i = 0;
-                                 while (i < n) {
-                                     const Byte c = s[i];
-                                     if (detail::IsPair(s + i)) {
-                                         const Byte t = s[i + 1];
-                                         if (c == kSymbolLead && kSymbolMarkers[t][0] != 0) {
-                                             out.Copy(kSymbolMarkers[t].data(), kPairMarkerLength);
-                                         } else {
-                                             out.Put2(c, t);
-                                         }
-                                         i += 2;
-                                     } else {
-                                         out.Put(c);
-                                         ++i;
-                                     }
-                                 }
-                             });
+    return detail::RunFilter(
+        src, dst, cap, SymbolEscapedCapacity, [](const Byte* s, size_t n, auto& out) {
+            detail::ForEachUnit(
+                s, n,
+                [&](Byte lead, Byte trail) {
+                    if (lead == kSymbolLead && kSymbolMarkers[trail][0] != 0) {
+                        out.Copy(kSymbolMarkers[trail].data(), kPairMarkerLength);
+                    } else {
+                        out.Put2(lead, trail);
+                    }
+                },
+                [&](Byte c) { out.Put(c); });
+        });
 }
 
 }  // namespace mirelo

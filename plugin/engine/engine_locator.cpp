@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <memory>
 #include <string>
 
 #include "engine_loader.h"
@@ -12,11 +11,6 @@
 namespace mirelo {
 
 namespace {
-
-struct CoTaskMemDeleter {
-    void operator()(ITEMIDLIST* pidl) const { ::CoTaskMemFree(pidl); }
-};
-using UniqueIdList = std::unique_ptr<ITEMIDLIST, CoTaskMemDeleter>;
 
 // The user's pick as "<folder>\Dat", or empty when cancelled or the item has no
 // file-system path.
@@ -30,7 +24,7 @@ std::wstring BrowseForInstallFolder() {
     info.ulFlags = BIF_RETURNONLYFSDIRS;
     info.lpfn = nullptr;
     // The item list is ours to free whether or not it has a path.
-    UniqueIdList picked(::SHBrowseForFolderW(&info));
+    UniqueCoTaskMem<ITEMIDLIST> picked(::SHBrowseForFolderW(&info));
     if (!picked) return {};
     if (!::SHGetPathFromIDListW(picked.get(), path) || path[0] == L'\0') return {};
     return std::wstring(path) + kDataSuffix;

@@ -1,16 +1,10 @@
 #include "text_plan.h"
 
+#include "hex.h"
 #include "multibyte.h"
 
 namespace server {
 namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 bool Decode(std::string_view in, std::string& out) {
     out.clear();
@@ -21,7 +15,8 @@ bool Decode(std::string_view in, std::string& out) {
             out.push_back(in[i]);
         } else {
             if (in.size() - i < 3) return false;
-            int hi = HexDigit(in[i + 1]), lo = HexDigit(in[i + 2]);
+            int hi = mirelo::text::HexDigitValue(in[i + 1]),
+                lo = mirelo::text::HexDigitValue(in[i + 2]);
             if (hi < 0 || lo < 0) return false;
             out.push_back(static_cast<char>(hi * 16 + lo));
             i += 2;
