@@ -361,13 +361,11 @@ TEST(StandInEngine, DemoModeNoteBetweenWordsStandsBetweenSpaces) {
     ExpectDemo({
         {"魔王 勇者", "마왕 [마오] 용사(주: 주인공)"},
         {"勇者・魔王", "용사 (주: 주인공) 마왕[마오]"},
-        {"魔王の城", "마왕의 [마오] 성"},
         {"魔王は 勇者", "마왕은 [마오] 용사(주: 주인공)"},  // one space is enough
         // Before a mark, or at the end, it stays on its word.
         {"魔王、勇者", "마왕[마오] ,용사(주: 주인공)"},
         {"魔王は、", "마왕은[마오] ,"},
         {"「セーブ」", "「 저장[SAVE] 」"},
-        {"勇者魔王。", "용사(주: 주인공)마왕[마오]."},
     });
 }
 
