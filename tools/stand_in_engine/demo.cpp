@@ -128,6 +128,11 @@ constexpr std::wstring_view kOlderForms =
     L"鋳鑄錬鍊録錄鎮鎭関關閲閱闘鬪陥陷険險随隨隠隱雑雜霊靈青靑静靜頚頸頼賴顕顯飲飮餅餠"
     L"駅驛駆驅騒騷験驗髄髓髪髮鴎鷗鶏鷄麦麥麺麵黄黃黒黑黙默齢齡";
 static_assert(kOlderForms.size() % 2 == 0);
+static_assert([] {
+    for (std::size_t i = 2; i < kOlderForms.size(); i += 2)
+        if (kOlderForms[i - 2] >= kOlderForms[i]) return false;
+    return true;
+}());
 
 // Hiragana U+3041..U+3096 spelt in Hangul; '*' marks the kana that change their neighbour.
 constexpr std::wstring_view kKana =
@@ -268,22 +273,10 @@ bool EndsAsciiToken(char c) {
 // letters by their names (엘, 엠, 엔, 알 have a final). Anything else, markers included,
 // takes the vowel form.
 Ending EndingOfAscii(char c) {
-    switch (std::toupper(static_cast<unsigned char>(c))) {
-        case '0':
-        case '3':
-        case '6':
-        case 'M':
-        case 'N':
-            return Ending::Consonant;
-        case '1':
-        case '7':
-        case '8':
-        case 'L':
-        case 'R':
-            return Ending::Rieul;
-        default:
-            return Ending::Vowel;
-    }
+    const auto u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (std::string_view("036MN").find(u) != std::string_view::npos) return Ending::Consonant;
+    if (std::string_view("178LR").find(u) != std::string_view::npos) return Ending::Rieul;
+    return Ending::Vowel;
 }
 
 bool InCp949(wchar_t c) {
