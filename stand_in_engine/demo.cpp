@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <string_view>
 #include <vector>
 
@@ -70,21 +71,68 @@ const Phrase kPhrases[] = {
     {L"です", L"입니다", L""},
     {L"ます", L"습니다", L""},
     {L"何", L"무엇", L""},
+    {L"さあ", L"자", L""},
+    {L"ようこそ", L"어서 오세요", L""},
+    {L"ございます", L"입니다", L""},
+    {L"どこだ", L"어디냐", L""},
+    {L"今日", L"오늘", L""},
+    {L"会いましょう", L"만납시다", L""},
+    {L"彼女", L"그녀", L""},
+    {L"言った", L"말했다", L""},
+    {L"見た", L"보았다", L""},
 };
 
-// Korean particles after a word: the first form follows a vowel, the second a final consonant.
-// Two of them leave a doubled space, as real engines do.
+// How a word's last syllable ends, which picks the particle's form.
+enum class Ending { Vowel, Rieul, Consonant };
+
+// Korean particles after a word. 으로/로 takes its vowel form after a final ㄹ too. Two of
+// them leave a doubled space, as real engines do.
 struct Particle {
     wchar_t ja;
     std::wstring_view afterVowel;
     std::wstring_view afterConsonant;
+    bool rieulTakesVowelForm;
     std::wstring_view gap;
 };
 const Particle kParticles[] = {
-    {L'は', L"는", L"은", L"  "},    {L'を', L"를", L"을", L"  "}, {L'が', L"가", L"이", L" "},
-    {L'と', L"와", L"과", L" "},     {L'の', L"의", L"의", L" "},  {L'に', L"에", L"에", L" "},
-    {L'で', L"에서", L"에서", L" "}, {L'も', L"도", L"도", L" "},  {L'へ', L"로", L"로", L" "},
+    {L'は', L"는", L"은", false, L"  "},    {L'を', L"를", L"을", false, L"  "},
+    {L'が', L"가", L"이", false, L" "},     {L'と', L"와", L"과", false, L" "},
+    {L'の', L"의", L"의", false, L" "},     {L'に', L"에", L"에", false, L" "},
+    {L'で', L"에서", L"에서", false, L" "}, {L'も', L"도", L"도", false, L" "},
+    {L'へ', L"로", L"으로", true, L" "},
 };
+
+std::wstring_view FormAfter(const Particle& p, Ending end) {
+    if (end == Ending::Consonant || (end == Ending::Rieul && !p.rieulTakesVowelForm))
+        return p.afterConsonant;
+    return p.afterVowel;
+}
+
+// Japanese forms whose Hanja CP949 holds only in the older form, sorted by the first of
+// each pair.
+constexpr std::wstring_view kOlderForms =
+    L"与與両兩並竝乗乘乱亂亀龜争爭亜亞仏佛仮假会會伝傳体體併倂侠俠価價倹儉偽僞児兒党黨"
+    L"内內写寫凛凜処處剣劍剤劑剰剩励勵労勞効效勧勸勲勳区區医醫単單即卽厳嚴参參双雙収收"
+    L"叙敍号號呉吳咲笑営營嘘噓嘱囑団團囲圍図圖国國圏圈圧壓堕墮塁壘塩鹽増增壊壞壮壯声聲"
+    L"壱壹売賣壷壺変變奥奧奨奬姫姬娯娛嬢孃学學宝寶実實寛寬寝寢対對寿壽専專将將尚尙尽盡"
+    L"届屆属屬峡峽巌巖巣巢巻卷帯帶帰歸庁廳広廣廃廢弐貳弥彌強强弾彈当當径徑従從徳德徴徵"
+    L"応應恋戀恵惠悦悅悩惱悪惡惨慘慎愼懐懷戦戰戸戶戻戾払拂抜拔択擇担擔拝拜拠據拡擴挙擧"
+    L"挟挾捜搜掲揭掻搔揺搖摂攝撃擊撹攪数數斉齊斎齋断斷既旣旧舊昼晝暁曉暦曆曽曾条條来來"
+    L"枢樞栄榮桜櫻桟棧桧檜検檢楼樓楽樂様樣権權横橫欧歐歓歡歩步歯齒歳歲歴歷残殘殴毆殻殼"
+    L"毎每気氣没沒沢澤浄淨浅淺涙淚清淸渇渴済濟渉涉渋澁渓溪渕淵温溫湾灣湿濕満滿溌潑滝瀧"
+    L"滞滯潜潛瀬瀨灯燈炉爐為爲焔焰焼燒犠犧状狀独獨狭狹猟獵献獻獣獸瑶瑤瓶甁畳疊痩瘦発發"
+    L"盗盜県縣真眞研硏砕碎礼禮禅禪称稱税稅稲稻穂穗穏穩窃竊竜龍粋粹粛肅糸絲経經絵繪継繼"
+    L"続續緑綠緒緖縁緣縦縱繊纖繋繫翻飜聡聰聴聽胆膽脱脫脳腦臓臟舗鋪茎莖荘莊莱萊蔵藏薫薰"
+    L"薬藥薮藪虚虛虫蟲蚕蠶蛍螢蛮蠻蝉蟬装裝覚覺覧覽観觀触觸訳譯誉譽説說読讀謡謠譲讓賛贊"
+    L"践踐躯軀転轉軽輕辞辭辺邊迩邇逓遞遅遲遥遙郎郞郷鄕酔醉醤醬醸釀釈釋鉄鐵鉱鑛銭錢鋭銳"
+    L"鋳鑄錬鍊録錄鎮鎭関關閲閱闘鬪陥陷険險随隨隠隱雑雜霊靈青靑静靜頚頸頼賴顕顯飲飮餅餠"
+    L"駅驛駆驅騒騷験驗髄髓髪髮鴎鷗鶏鷄麦麥麺麵黄黃黒黑黙默齢齡";
+static_assert(kOlderForms.size() % 2 == 0);
+static_assert([] {
+    for (std::size_t i = 2; i < kOlderForms.size(); i += 2)
+        if (kOlderForms[i - 2] >= kOlderForms[i]) return false;
+    return true;
+}());
 
 // Hiragana U+3041..U+3096 spelt in Hangul; '*' marks the kana that change their neighbour.
 constexpr std::wstring_view kKana =
@@ -103,7 +151,7 @@ constexpr int kJongCount = 28, kJungCount = 21;
 constexpr int kJungA = 0, kJungYa = 2, kJungO = 8, kJungYo = 12, kJungU = 13, kJungYu = 17,
               kJungI = 20;
 constexpr int kChoJ = 12, kChoJJ = 13, kChoCh = 14;
-constexpr int kJongN = 4, kJongS = 19;
+constexpr int kJongN = 4, kJongL = 8, kJongS = 19;
 
 bool IsSyllable(wchar_t c) {
     return c >= kHangulBase && c <= 0xD7A3;
@@ -211,11 +259,117 @@ const std::vector<const Phrase*>& PhrasesLongestFirst() {
     return sorted;
 }
 
-std::wstring TranslateRun(const std::wstring& raw) {
+Ending EndingOf(wchar_t syllable) {
+    if (!IsSyllable(syllable) || Jong(syllable) == 0) return Ending::Vowel;
+    return Jong(syllable) == kJongL ? Ending::Rieul : Ending::Consonant;
+}
+
+// A particle may follow a token of letters or digits, or a marker (which ends in '_').
+bool EndsAsciiToken(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '&';
+}
+
+// Read in Korean: digits as Sino-Korean numbers (every round number ends in a consonant),
+// letters by their names (엘, 엠, 엔, 알 have a final). Anything else, markers included,
+// takes the vowel form.
+Ending EndingOfAscii(char c) {
+    const auto u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (std::string_view("036MN").find(u) != std::string_view::npos) return Ending::Consonant;
+    if (std::string_view("178LR").find(u) != std::string_view::npos) return Ending::Rieul;
+    return Ending::Vowel;
+}
+
+bool InCp949(wchar_t c) {
+    char bytes[2];
+    BOOL usedDefault = FALSE;
+    const int n = WideCharToMultiByte(949, WC_NO_BEST_FIT_CHARS, &c, 1, bytes, sizeof bytes,
+                                      nullptr, &usedDefault);
+    return n > 0 && !usedDefault;
+}
+
+// An unknown kanji is left as Hanja, in its older form when CP949 holds only that one.
+wchar_t HanjaOf(wchar_t kanji) {
+    if (InCp949(kanji)) return kanji;
+    std::size_t lo = 0, hi = kOlderForms.size() / 2;
+    while (lo < hi) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (kOlderForms[2 * mid] < kanji)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo < kOlderForms.size() / 2 && kOlderForms[2 * lo] == kanji) return kOlderForms[2 * lo + 1];
+    return kanji;  // no Hanja: the conversion writes '?'
+}
+
+// What comes right after a word and its particle, which decides how the engine's note and
+// the particle's gap are written.
+enum class Next {
+    Other,       // a word, a mark, the end of the line
+    Space,       // a space that parts two words
+    SpacedMark,  // a mark the engine writes with a space before it, " ," or " 」"
+};
+
+// One line's translation, fed ASCII bytes and Japanese runs in order.
+class Translator {
+  public:
+    void Ascii(char c) {
+        Flush(c == ' ' ? Next::Space : Next::Other);
+        m_out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+        m_afterWord = EndsAsciiToken(c);
+        m_ending = EndingOfAscii(c);
+    }
+
+    void Japanese(const std::wstring& raw);
+
+    std::wstring Finish() {
+        Flush(Next::Other);
+        return std::move(m_out);
+    }
+
+  private:
+    // A note between two words goes between two spaces, "word (note) next", so that a
+    // clean-up removing it with the one space after it leaves the words apart; elsewhere it
+    // sticks to its word. A gap that a space follows anyway is not written.
+    void Flush(Next next) {
+        const bool gap = next == Next::Other && !m_gap.empty();
+        if (!m_note.empty()) {
+            if (gap || next == Next::Space) m_out.push_back(L' ');
+            m_out += m_note;
+        }
+        if (gap) m_out += m_gap;
+        m_note = {};
+        m_gap = {};
+    }
+
+    void Word(std::wstring_view ko, std::wstring_view note) {
+        Flush(Next::Other);
+        m_out += ko;
+        m_note = note;
+        m_afterWord = true;
+        m_ending = EndingOf(ko.back());
+    }
+
+    bool TakeParticle(wchar_t c) {
+        if (!m_afterWord) return false;
+        auto p = std::find_if(std::begin(kParticles), std::end(kParticles),
+                              [c](const Particle& q) { return q.ja == c; });
+        if (p == std::end(kParticles)) return false;
+        m_out += FormAfter(*p, m_ending);
+        m_gap = p->gap;
+        m_afterWord = false;
+        return true;
+    }
+
+    std::wstring m_out;
+    std::wstring_view m_note;  // of the last word, not written yet
+    std::wstring_view m_gap;   // after the last particle, not written yet
+    bool m_afterWord = false;  // a particle may follow
+    Ending m_ending = Ending::Vowel;
+};
+
+void Translator::Japanese(const std::wstring& raw) {
     const std::wstring text = Widen(raw);
-    std::wstring out;
-    bool afterWord = false;  // a particle may follow
-    wchar_t wordEnd = 0;     // last syllable of that word, for the particle's form
     std::size_t i = 0;
     while (i < text.size()) {
         const std::wstring_view rest(text.data() + i, text.size() - i);
@@ -227,56 +381,45 @@ std::wstring TranslateRun(const std::wstring& raw) {
             }
         }
         if (hit) {
-            out += hit->ko;
-            out += hit->note;
-            afterWord = true;
-            wordEnd = hit->ko.back();
+            Word(hit->ko, hit->note);
             i += hit->ja.size();
             continue;
         }
         const wchar_t c = text[i];
-        if (afterWord) {
-            auto p = std::find_if(std::begin(kParticles), std::end(kParticles),
-                                  [c](const Particle& q) { return q.ja == c; });
-            if (p != std::end(kParticles)) {
-                bool consonant = IsSyllable(wordEnd) && Jong(wordEnd) != 0;
-                out += consonant ? p->afterConsonant : p->afterVowel;
-                out += p->gap;
-                afterWord = false;
-                ++i;
-                continue;
-            }
-        }
-        if (IsKatakana(c)) {
-            while (i < text.size() && IsKatakana(text[i])) SpellKana(text[i++], out);
-            afterWord = true;
-            wordEnd = out.empty() ? 0 : out.back();
+        if (TakeParticle(c)) {
+            ++i;
             continue;
         }
-        afterWord = false;
+        Flush(c == L'、' || c == L'」' ? Next::SpacedMark : c == L'・' ? Next::Space : Next::Other);
+        if (IsKatakana(c)) {
+            while (i < text.size() && IsKatakana(text[i])) SpellKana(text[i++], m_out);
+            m_afterWord = true;
+            m_ending = m_out.empty() ? Ending::Vowel : EndingOf(m_out.back());
+            continue;
+        }
+        m_afterWord = false;
         ++i;
         if (IsHiragana(c)) {
-            SpellKana(c, out);
+            SpellKana(c, m_out);
         } else if (c == L'、') {
-            out += L" ,";
+            m_out += L" ,";
         } else if (c == L'。') {
-            out += L'.';
-            if (i < text.size()) out += L'\u3000';
+            m_out += L'.';
+            if (i < text.size()) m_out += L'\u3000';
         } else if (c == L'「') {
-            out += L"「 ";
+            m_out += L"「 ";
         } else if (c == L'」') {
-            out += L" 」";
+            m_out += L" 」";
         } else if (c == L'・') {
-            out += L' ';
+            m_out += L' ';
+        } else if (IsKanji(c) || (c == L'々' && !m_out.empty() && IsKanji(m_out.back()))) {
+            m_out += c == L'々' ? m_out.back() : HanjaOf(c);  // 々 repeats the kanji before it
+            m_afterWord = true;
+            m_ending = Ending::Vowel;  // its reading is not known
         } else {
-            out += c;  // kanji and symbols go over as they are, if the code page has them
-            if (IsKanji(c)) {
-                afterWord = true;
-                wordEnd = 0;
-            }
+            m_out += c;  // symbols go over as they are, if the code page has them
         }
     }
-    return out;
 }
 
 bool IsLeadByte(unsigned char b) {
@@ -294,26 +437,26 @@ std::wstring FromCodePage(UINT cp, const std::string& s) {
     return w;
 }
 
+// No best fit: a character the code page lacks becomes '?', never a look-alike.
 std::string ToCodePage(UINT cp, const std::wstring& w) {
     if (w.empty()) return {};
+    const int len = static_cast<int>(w.size());
     BOOL used = FALSE;
-    int n =
-        WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, "?", &used);
+    int n = WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, w.data(), len, nullptr, 0, "?", &used);
     std::string s(static_cast<std::size_t>(std::max(n, 0)), '\0');
     if (n > 0)
-        WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), s.data(), n, "?", &used);
+        WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, w.data(), len, s.data(), n, "?", &used);
     return s;
 }
 
 }  // namespace
 
 std::string DemoTranslate(const std::string& sjis) {
-    std::string out;
-    out.reserve(sjis.size() * 2);
+    Translator translator;
     std::size_t i = 0;
     while (i < sjis.size()) {
         if (static_cast<unsigned char>(sjis[i]) < 0x80) {
-            out.push_back(sjis[i++]);
+            translator.Ascii(sjis[i++]);
             continue;
         }
         // A run of Shift-JIS characters; a trail byte may lie in the ASCII range.
@@ -323,9 +466,10 @@ std::string DemoTranslate(const std::string& sjis) {
                         IsTrailByte(static_cast<unsigned char>(sjis[i + 1]));
             i += pair ? 2 : 1;
         }
-        out += ToCodePage(949, TranslateRun(FromCodePage(932, sjis.substr(start, i - start))));
+        translator.Japanese(FromCodePage(932, sjis.substr(start, i - start)));
     }
-    return out;
+    // ASCII goes through CP949 unchanged, so markers come out byte for byte.
+    return ToCodePage(949, translator.Finish());
 }
 
 }  // namespace standin

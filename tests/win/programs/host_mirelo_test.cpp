@@ -102,7 +102,88 @@ TEST(MireloThroughHost, DemoEngineFolderFromTheBuildTree) {
     EXPECT_EQ(clean.exitCode, 0u) << clean.err;
     EXPECT_EQ(clean.out, "용사는 마왕을 쓰러뜨렸다.\n");
     auto raw = RunHost({L"--options", L"00"}, line);
-    EXPECT_EQ(raw.out, "용사(주: 주인공)는  마왕[마오]을  쓰러뜨렸다.\n");
+    EXPECT_EQ(raw.out, "용사는 (주: 주인공)  마왕을 [마오]  쓰러뜨렸다.\n");
+}
+
+// The sample lines, the sample dictionary and the README, as the build tree holds them.
+std::wstring DemoInputs() {
+    return BinDir() + L"\\..\\demo-inputs";
+}
+
+// What scripts/demo.sh sets up: the build tree's engine folder, and a copy of the plug-in
+// with the sample dictionary beside it.
+class DemoSetup {
+  public:
+    DemoSetup() {
+        wchar_t engine[MAX_PATH];
+        GetFullPathNameW((BinDir() + L"\\..\\engine").c_str(), MAX_PATH, engine, nullptr);
+        m_ok = m_key.SetPath(engine) &&
+               CopyFileW((BinDir() + L"\\Mirelo.dll").c_str(), m_plugin.c_str(), FALSE);
+    }
+    bool ok() const { return m_ok; }
+
+    ProcessResult Run(const std::vector<std::wstring>& extra, const std::string& input) const {
+        std::vector<std::wstring> args = {L"--plugin", m_plugin};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return RunProcess(BinDir() + L"\\mirelo-host.exe", args, input);
+    }
+
+    // Each line through the plug-in, against what it must give.
+    void Expect(const std::vector<std::pair<std::string, std::string>>& lines,
+                const std::vector<std::wstring>& options = {}) const {
+        std::string in;
+        for (const auto& [ja, ko] : lines) in += ja + "\n";
+        auto r = Run(options, in);
+        EXPECT_EQ(r.exitCode, 0u) << r.err;
+        const auto out = SplitLines(r.out);
+        ASSERT_GE(out.size(), lines.size()) << r.out;
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            EXPECT_EQ(out[i], lines[i].second) << lines[i].first;
+    }
+
+  private:
+    InstallKey m_key;
+    std::wstring m_plugin = DemoInputs() + L"\\Mirelo.dll";
+    bool m_ok = false;
+};
+
+TEST(MireloThroughHost, DemoNamesKeepTheParticlesAfterThem) {
+    DemoSetup demo;
+    ASSERT_TRUE(demo.ok());
+    demo.Expect({
+        {"凛は見た。", "린은  보았다."},
+        {"美玲が、魔王を倒した。", "미령이,마왕을  쓰러뜨렸다."},
+        {"美玲を見た。", "미령을  보았다."},
+        {"凛と美玲", "린과 미령"},
+        {"凛へ行こう", "린으로 가자"},
+        {"港町へ行こう", "항구 마을로 가자"},  // ㄹ takes 로
+        {"港町で見た。", "항구 마을에서 보았다."},
+        {"12:30に凛が", "12:30에 린이 "},
+    });
+}
+
+TEST(MireloThroughHost, DemoNotesGoWithoutGluingTheWordsAround) {
+    DemoSetup demo;
+    ASSERT_TRUE(demo.ok());
+    for (const std::vector<std::wstring>& options :
+         {std::vector<std::wstring>{}, {L"--options", L"10"}, {L"--options", L"11"}})
+        demo.Expect({{"魔王 勇者", "마왕 용사"}, {"セーブ ロード", "저장 불러오기"}}, options);
+    demo.Expect({{"魔王 勇者", "마왕 [마오] 용사(주: 주인공)"}}, {L"--options", L"00"});
+}
+
+TEST(MireloThroughHost, ReadmeShowsWhatTheDemoPrints) {
+    DemoSetup demo;
+    ASSERT_TRUE(demo.ok());
+    const std::string readme = ReadBytes(DemoInputs() + L"\\README.md");
+    const std::string open = "```text\n";
+    const std::size_t demoAt = readme.find("./scripts/demo.sh");
+    const std::size_t at = readme.find(open, demoAt == std::string::npos ? 0 : demoAt);
+    ASSERT_NE(at, std::string::npos) << "no ```text block after ./scripts/demo.sh";
+    const std::size_t end = readme.find("```", at + open.size());
+    ASSERT_NE(end, std::string::npos);
+    auto r = demo.Run({DemoInputs() + L"\\lines-ja.txt"}, "");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(r.out, readme.substr(at + open.size(), end - at - open.size()));
 }
 
 // Finds the options dialog of another process, to answer it as a user would.

@@ -280,10 +280,11 @@ TEST(StandInEngine, DemoModeTranslatesKnownLines) {
         const char* sjis;
         const char* cp949;
     } cases[] = {
-        // Phrase book with its notes, particles that follow the final consonant, doubled spaces.
+        // Phrase book with its notes after word and particle, particles that follow the final
+        // consonant, doubled spaces.
         {"\x97\x45\x8E\xD2\x82\xCD\x96\x82\x89\xA4\x82\xF0\x93\x7C\x82\xB5\x82\xBD\x81\x42",
-         "\xBF\xEB\xBB\xE7(\xC1\xD6: \xC1\xD6\xC0\xCE\xB0\xF8)\xB4\xC2  "
-         "\xB8\xB6\xBF\xD5[\xB8\xB6\xBF\xC0]\xC0\xBB  \xBE\xB2\xB7\xAF\xB6\xDF\xB7\xC8\xB4\xD9."},
+         "\xBF\xEB\xBB\xE7\xB4\xC2 (\xC1\xD6: \xC1\xD6\xC0\xCE\xB0\xF8)  "
+         "\xB8\xB6\xBF\xD5\xC0\xBB [\xB8\xB6\xBF\xC0]  \xBE\xB2\xB7\xAF\xB6\xDF\xB7\xC8\xB4\xD9."},
         // Katakana spelt in Hangul; a full-width mark carried over.
         {"\x83\x58\x83\x89\x83\x43\x83\x80\x82\xAA\x8C\xBB\x82\xEA\x82\xBD\x81\x49",
          "\xBD\xBA\xB6\xF3\xC0\xCC\xB9\xAB\xB0\xA1 \xB3\xAA\xC5\xB8\xB3\xB5\xB4\xD9\xA3\xA1"},
@@ -300,6 +301,89 @@ TEST(StandInEngine, DemoModeTranslatesKnownLines) {
          "\xDF\xA3\xC0\xC7 \xB8\xB6\xC0\xBB.\xA1\xA1\xB3\xD7"},
         // Corner brackets with spaces inside, an engine note in square brackets.
         {"\x81\x75\x83\x5A\x81\x5B\x83\x75\x81\x76", "\xA1\xB8 \xC0\xFA\xC0\xE5[SAVE] \xA1\xB9"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(e.Ask(c.sjis), c.cp949) << Hex(c.sjis);
+}
+
+// UTF-8 text in a code page, for cases that read better as text; every character must fit.
+std::string InCodePage(UINT cp, const char* utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
+    std::wstring wide(n > 0 ? n : 1, L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, wide.data(), n);
+    BOOL lost = FALSE;
+    const int m =
+        WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, nullptr, &lost);
+    std::string out(m > 0 ? m : 1, '\0');
+    WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, out.data(), m, nullptr, &lost);
+    EXPECT_FALSE(lost) << utf8;
+    out.resize(m > 0 ? m - 1 : 0);
+    return out;
+}
+
+struct DemoCase {
+    const char* ja;  // UTF-8, asked in Shift-JIS
+    const char* ko;  // UTF-8, expected in CP949
+};
+
+void ExpectDemo(const std::vector<DemoCase>& cases) {
+    Engine e("");
+    ASSERT_EQ(e.Init(), 1);
+    for (const DemoCase& c : cases)
+        EXPECT_EQ(e.Ask(InCodePage(932, c.ja)), InCodePage(949, c.ko)) << c.ja;
+}
+
+TEST(StandInEngine, DemoModeParticleAfterAMarkerOrAsciiWordIsAParticle) {
+    ExpectDemo({
+        // After a name marker each particle keeps its vowel form, for the plug-in to agree.
+        {"_&00000&_は見た。", "_&00000&_는  보았다."},
+        {"_&00000&_が見た。", "_&00000&_가 보았다."},
+        {"_&00000&_を見た。", "_&00000&_를  보았다."},
+        {"_&00000&_と見た。", "_&00000&_와 보았다."},
+        {"_&00000&_へ行こう", "_&00000&_로 가자"},
+        {"_&00000&_で見た。", "_&00000&_에서 보았다."},
+        // After letters and digits, the form their Korean reading takes.
+        {"HPが", "HP가 "},
+        {"10は", "10은  "},
+        {"Lvを", "Lv를  "},
+        {"7へ", "7로 "},
+        {"3へ", "3으로 "},
+        {"12:30に見た", "12:30에 보았다"},
+        // After a space or a mark there is no word to attach to: kana are spelt.
+        {"_&00000&_ は", "_&00000&_ 하"},
+        {"!は", "!하"},
+        // 으로/로 after the engine's own words, ㄹ taking 로.
+        {"城へ", "성으로 "},
+        {"村へ", "마을로 "},
+    });
+}
+
+TEST(StandInEngine, DemoModeNoteBetweenWordsStandsBetweenSpaces) {
+    ExpectDemo({
+        {"魔王 勇者", "마왕 [마오] 용사(주: 주인공)"},
+        {"勇者・魔王", "용사 (주: 주인공) 마왕[마오]"},
+        {"魔王は 勇者", "마왕은 [마오] 용사(주: 주인공)"},  // one space is enough
+        // Before a mark, or at the end, it stays on its word.
+        {"魔王、勇者", "마왕[마오] ,용사(주: 주인공)"},
+        {"魔王は、", "마왕은[마오] ,"},
+        {"「セーブ」", "「 저장[SAVE] 」"},
+    });
+}
+
+TEST(StandInEngine, DemoModeWritesUnknownKanjiAsHanja) {
+    Engine e("");
+    ASSERT_EQ(e.Init(), 1);
+    const struct {
+        const char* sjis;
+        const char* cp949;
+    } cases[] = {
+        {"\x89\xEF", "\xFC\xE5"},                   // 会 -> 會: CP949 has the older form only
+        {"\x97\x88", "\xD5\xCE"},                   // 来 -> 來
+        {"\x8D\xE7", "\xE1\xC5"},                   // 咲 -> 笑
+        {"\x8D\xF7\x82\xAA", "\xE5\xA1\xB0\xA1 "},  // 桜が -> 櫻가, a particle after it
+        {"\x8C\xA9", "\xCC\xB8"},                   // 見: the same character
+        {"\x90\x6C\x81\x58", "\xEC\xD1\xEC\xD1"},   // 人々 -> 人人
+        {"\x93\xAD", "?"},                          // 働 has no Hanja at all
+        {"\x81\x58", "?"},                          // 々 with nothing to repeat
     };
     for (const auto& c : cases) EXPECT_EQ(e.Ask(c.sjis), c.cp949) << Hex(c.sjis);
 }
