@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "multibyte.h"
+
 namespace standin {
 namespace {
 
@@ -422,9 +424,6 @@ void Translator::Japanese(const std::wstring& raw) {
     }
 }
 
-bool IsLeadByte(unsigned char b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
 bool IsTrailByte(unsigned char b) {
     return b >= 0x40 && b <= 0xFC && b != 0x7F;
 }
@@ -462,8 +461,8 @@ std::string DemoTranslate(const std::string& sjis) {
         // A run of Shift-JIS characters; a trail byte may lie in the ASCII range.
         std::size_t start = i;
         while (i < sjis.size() && static_cast<unsigned char>(sjis[i]) >= 0x80) {
-            bool pair = IsLeadByte(static_cast<unsigned char>(sjis[i])) && i + 1 < sjis.size() &&
-                        IsTrailByte(static_cast<unsigned char>(sjis[i + 1]));
+            bool pair = mirelo::text::IsShiftJisLead(static_cast<unsigned char>(sjis[i])) &&
+                        i + 1 < sjis.size() && IsTrailByte(static_cast<unsigned char>(sjis[i + 1]));
             i += pair ? 2 : 1;
         }
         translator.Japanese(FromCodePage(932, sjis.substr(start, i - start)));
