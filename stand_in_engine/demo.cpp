@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "code_pages.h"
 #include "multibyte.h"
 
 namespace standin {
@@ -282,11 +283,8 @@ Ending EndingOfAscii(char c) {
 }
 
 bool InCp949(wchar_t c) {
-    char bytes[2];
-    BOOL usedDefault = FALSE;
-    const int n = WideCharToMultiByte(949, WC_NO_BEST_FIT_CHARS, &c, 1, bytes, sizeof bytes,
-                                      nullptr, &usedDefault);
-    return n > 0 && !usedDefault;
+    std::string bytes;
+    return mirelo::WideToCodePageExactly(mirelo::kCp949CodePage, std::wstring_view(&c, 1), bytes);
 }
 
 // An unknown kanji is left as Hanja, in its older form when CP949 holds only that one.
@@ -428,26 +426,6 @@ bool IsTrailByte(unsigned char b) {
     return b >= 0x40 && b <= 0xFC && b != 0x7F;
 }
 
-std::wstring FromCodePage(UINT cp, const std::string& s) {
-    if (s.empty()) return {};
-    int n = MultiByteToWideChar(cp, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(std::max(n, 0)), L'\0');
-    if (n > 0) MultiByteToWideChar(cp, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
-
-// No best fit: a character the code page lacks becomes '?', never a look-alike.
-std::string ToCodePage(UINT cp, const std::wstring& w) {
-    if (w.empty()) return {};
-    const int len = static_cast<int>(w.size());
-    BOOL used = FALSE;
-    int n = WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, w.data(), len, nullptr, 0, "?", &used);
-    std::string s(static_cast<std::size_t>(std::max(n, 0)), '\0');
-    if (n > 0)
-        WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, w.data(), len, s.data(), n, "?", &used);
-    return s;
-}
-
 }  // namespace
 
 std::string DemoTranslate(const std::string& sjis) {
@@ -465,10 +443,11 @@ std::string DemoTranslate(const std::string& sjis) {
                         i + 1 < sjis.size() && IsTrailByte(static_cast<unsigned char>(sjis[i + 1]));
             i += pair ? 2 : 1;
         }
-        translator.Japanese(FromCodePage(932, sjis.substr(start, i - start)));
+        translator.Japanese(
+            mirelo::CodePageToWide(mirelo::kShiftJisCodePage, sjis.substr(start, i - start)));
     }
     // ASCII goes through CP949 unchanged, so markers come out byte for byte.
-    return ToCodePage(949, translator.Finish());
+    return mirelo::WideToCodePage(mirelo::kCp949CodePage, translator.Finish());
 }
 
 }  // namespace standin

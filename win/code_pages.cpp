@@ -80,21 +80,17 @@ std::wstring CodePageToWide(UINT codePage, std::string_view bytes) {
     return ToWide(codePage, bytes, 0);
 }
 
-bool EncodeExactly(UINT codePage, std::string_view utf8, std::string& out) {
-    out.clear();
-    if (utf8.empty()) return true;
-    const std::wstring wide = ToWide(CP_UTF8, utf8, MB_ERR_INVALID_CHARS);
-    if (wide.empty()) return false;
-    return FromWideExactly(codePage, ForCodePage(codePage, wide), out);
+bool WideToCodePageExactly(UINT codePage, std::wstring_view wide, std::string& out) {
+    return FromWideExactly(codePage, ForCodePage(codePage, std::wstring(wide)), out);
 }
 
-std::string EncodeLossy(UINT codePage, std::string_view utf8, bool* lossy) {
+std::string WideToCodePage(UINT codePage, std::wstring_view original, bool* lossy) {
     if (lossy) *lossy = false;
     std::string out;
-    if (EncodeExactly(codePage, utf8, out)) return out;
+    const std::wstring wide = ForCodePage(codePage, std::wstring(original));
+    if (FromWideExactly(codePage, wide, out)) return out;
     // Character by character, so that only those without a form become '?'.
     out.clear();
-    const std::wstring wide = ForCodePage(codePage, ToWide(CP_UTF8, utf8, 0));
     std::string piece;
     for (size_t i = 0; i < wide.size();) {
         const size_t n =
@@ -109,6 +105,18 @@ std::string EncodeLossy(UINT codePage, std::string_view utf8, bool* lossy) {
         i += n;
     }
     return out;
+}
+
+bool EncodeExactly(UINT codePage, std::string_view utf8, std::string& out) {
+    out.clear();
+    if (utf8.empty()) return true;
+    const std::wstring wide = ToWide(CP_UTF8, utf8, MB_ERR_INVALID_CHARS);
+    if (wide.empty()) return false;
+    return WideToCodePageExactly(codePage, wide, out);
+}
+
+std::string EncodeLossy(UINT codePage, std::string_view utf8, bool* lossy) {
+    return WideToCodePage(codePage, ToWide(CP_UTF8, utf8, 0), lossy);
 }
 
 }  // namespace mirelo

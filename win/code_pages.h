@@ -29,4 +29,8 @@ bool EncodeExactly(UINT codePage, std::string_view utf8, std::string& out);
 // any did; invalid UTF-8 becomes '?' too.
 std::string EncodeLossy(UINT codePage, std::string_view utf8, bool* lossy = nullptr);
 
+// The same two from UTF-16.
+bool WideToCodePageExactly(UINT codePage, std::wstring_view wide, std::string& out);
+std::string WideToCodePage(UINT codePage, std::wstring_view wide, bool* lossy = nullptr);
+
 }  // namespace mirelo
