@@ -61,6 +61,7 @@ class Harness {
 
     RequestSlot slot;
     std::atomic<bool> hold{false};
+    std::atomic<int> finished{0};
 
   private:
     void Run() {
@@ -79,6 +80,7 @@ class Harness {
                 for (char& c : answer) c = static_cast<char>(::toupper(c));
                 const std::string_view text(answer);
                 slot.Finish(ticket, &text);
+                ++finished;
             }
             ::SetEvent(done_);
         }
@@ -105,6 +107,20 @@ TEST(RequestSlot, AnswerIsCutToTheCallersBufferAndASizeBelowOneGetsNothing) {
         EXPECT_EQ(1, h.Call("abcdef", dest, c.size, 2000)) << c.size;
         EXPECT_STREQ(c.expected, dest) << c.size;
     }
+}
+
+// The caller has returned, nobody has called since: the answer that comes now has nowhere
+// to go, whatever the slot still holds of that request.
+TEST(RequestSlot, AnswerToAGivenUpRequestIsNeverWritten) {
+    Harness h;
+    h.hold = true;
+    char dest[16] = "keep";
+    EXPECT_EQ(0, h.Call("late", dest, sizeof dest, 100));
+    ASSERT_TRUE(h.AwaitTaken(1));
+    h.Release();
+    for (int i = 0; i < 400 && h.finished == 0; ++i) ::Sleep(5);
+    ASSERT_EQ(1, h.finished.load());
+    EXPECT_STREQ("keep", dest);
 }
 
 // The worker's done signal for the request given up comes while the next caller waits; it
