@@ -2,7 +2,6 @@
 
 #include <process.h>
 
-#include <memory>
 #include <utility>
 
 #include "option_dialog.h"
@@ -43,6 +42,7 @@ int CMireloApp::OnPluginInit(HWND hostWnd, char* optionString) {
         ::WaitForSingleObject(m_hLingeringWorker.get(), INFINITE);
         m_hLingeringWorker.reset();
     }
+    m_slot.Reset();
 
     g_hHostWnd.store(hostWnd);
     g_pOptionString = optionString;
@@ -108,41 +108,15 @@ int CMireloApp::OnPluginClose() {
 int CMireloApp::Translate(const char* source, char* dest, int32_t destSize) {
     // Outside OnPluginInit..OnPluginClose there is no worker to answer.
     if (!m_hWorkerThread || !m_hRequestEvent || !m_hDoneEvent) return 0;
+    // A stuck engine has had its wait already; the host must not pay it again for each line.
+    if (m_slot.Refusing()) return 0;
 
     // The time limit counts from the call, the wait for other callers included.
     const ULONGLONG deadline = ::GetTickCount64() + kTranslateTimeoutMs;
     auto callerGuard = m_csTranslate.LockUntil(deadline);
     if (!callerGuard) return 0;
-    bool stale;
-    {
-        auto slotGuard = m_slotLock.Lock();
-        m_request.nDestSize = destSize;
-        m_request.pszSource = source;
-        m_request.pszDest = dest;
-        ++m_requestSeq;
-        m_requestState = RequestState::Pending;
-        stale = std::exchange(m_doneMayBeStale, false);
-    }
-    if (stale) ::ResetEvent(m_hDoneEvent.get());
-    ::SetEvent(m_hRequestEvent.get());
-
-    // A late done signal of a request abandoned earlier may still come; only the slot's
-    // state tells whether this caller's request was answered.
-    for (;;) {
-        const ULONGLONG now = ::GetTickCount64();
-        const DWORD remaining = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-        const DWORD wait = ::WaitForSingleObject(m_hDoneEvent.get(), remaining);
-        auto slotGuard = m_slotLock.Lock();
-        if (m_requestState == RequestState::Done) {
-            m_requestState = RequestState::Empty;
-            return 1;
-        }
-        if (wait != WAIT_OBJECT_0) {
-            m_requestState = RequestState::Abandoned;
-            m_doneMayBeStale = true;
-            return 0;
-        }
-    }
+    return m_slot.Call(callerGuard, {source, dest, destSize}, m_hRequestEvent.get(),
+                       m_hDoneEvent.get(), deadline);
 }
 
 }  // namespace mirelo

@@ -12,20 +12,9 @@
 #include "engine_binding.h"
 #include "handles.h"
 #include "locks.h"
+#include "request_slot.h"
 
 namespace mirelo {
-
-// Borrowed from one Translate call.
-struct TranslationRequest {
-    const char* pszSource;
-    char* pszDest;
-    int32_t nDestSize;
-};
-
-// Where the request in the slot stands; guarded by the slot lock. A result is written
-// to the caller's buffer only while its request is InProgress, and Translate marks its
-// request Abandoned before it returns without an answer.
-enum class RequestState : uint32_t { Empty, Pending, InProgress, Done, Abandoned };
 
 inline constexpr DWORD kTranslateTimeoutMs = 3000;
 inline constexpr DWORD kCloseTimeoutMs = 3000;
@@ -56,17 +45,13 @@ class CMireloApp : public CWinApp {
     UniqueHandle m_hWorkerThread;
     UniqueHandle m_hRequestEvent;
     UniqueHandle m_hDoneEvent;
+    // Held by a Translate caller for its whole request: the slot takes one at a time.
     DeadlineLock m_csTranslate;
-    TranslationRequest m_request{};
     std::wstring m_strDataPath;
     std::wstring m_strInitError;
 
-    // The request slot's bookkeeping, under its own short-held lock.
-    ExclusiveLock m_slotLock;
-    uint32_t m_requestSeq = 0;
-    RequestState m_requestState = RequestState::Empty;
-    // Only a request given up on can leave a done signal behind for the next caller.
-    bool m_doneMayBeStale = false;
+    // The one request in flight and the rules of handing it to the worker.
+    RequestSlot m_slot;
 
     // A worker that did not end within a close's wait; the next start-up waits for it, so
     // that two workers are never in the engine at once.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -23,18 +24,10 @@ UniqueHandle DuplicateForThisProcess(HANDLE handle) {
     return UniqueHandle(copy);
 }
 
-// Writes the answer into the caller's buffer, cut by bytes to its size.
-void CopyToDestination(char* dest, int32_t destSize, std::string_view text) {
-    if (dest == nullptr || destSize < 1) return;
-    const int64_t room = static_cast<int64_t>(destSize) - 1;
-    const size_t count =
-        static_cast<int64_t>(text.size()) > room ? static_cast<size_t>(room) : text.size();
-    std::memcpy(dest, text.data(), count);
-    dest[count] = '\0';
-}
-
-// Lines the engine faulted on, by their source bytes; the most recent ones only, since
-// a line that once crashed the engine would crash it again.
+// Texts the engine faulted on, by the very bytes it was given; the most recent ones only,
+// since a text that once crashed the engine would crash it again. Keyed on what was sent,
+// not on the host's line: a changed dictionary or option sends the line differently, and
+// that text deserves its own try.
 class RefusedLines {
   public:
     bool Contains(uint32_t key, std::string_view source) const {
@@ -122,7 +115,7 @@ void Worker::Run(HANDLE requestEvent, HANDLE doneEvent) {
     try {
         cache_ = std::make_unique<TranslationCache>();
         chain_ = std::make_unique<FilterChain>();
-        source_.resize(kMaxSourceBytes + 2);
+        source_.resize(kMaxSourceBytes + 1);
         dictionary_ = std::make_unique<UserDictionary>(module_);
         app_.InitializeEngine();
         engine_ = app_.m_engine;
@@ -155,30 +148,12 @@ void Worker::Run(HANDLE requestEvent, HANDLE doneEvent) {
 }
 
 void Worker::ServeRequest() {
-    TranslationRequest request;
-    uint32_t seq;
-    size_t length;
-    {
-        auto guard = app_.m_slotLock.Lock();
-        // A caller that gave up before we woke wants nothing any more.
-        if (app_.m_requestState != RequestState::Pending) return;
-        request = app_.m_request;
-        seq = app_.m_requestSeq;
-        app_.m_requestState = RequestState::InProgress;
-        // The caller may free its source once it has timed out, so work on a copy.
-        length = request.pszSource ? ::strnlen(request.pszSource, kMaxSourceBytes + 1) : 0;
-        if (length <= kMaxSourceBytes) std::memcpy(source_.data(), request.pszSource, length);
-        source_[length <= kMaxSourceBytes ? length : 0] = '\0';
-    }
-
-    const Answer answer = length <= kMaxSourceBytes
-                              ? Compute(std::string_view(source_.data(), length))
+    RequestSlot::Ticket ticket;
+    if (!app_.m_slot.Take(ticket, source_.data(), source_.size())) return;
+    const Answer answer = ticket.sourceLength <= kMaxSourceBytes
+                              ? Compute(std::string_view(source_.data(), ticket.sourceLength))
                               : Answer{true, {}};
-
-    auto guard = app_.m_slotLock.Lock();
-    if (app_.m_requestSeq != seq || app_.m_requestState != RequestState::InProgress) return;
-    if (answer.given) CopyToDestination(request.pszDest, request.nDestSize, answer.text);
-    app_.m_requestState = RequestState::Done;
+    app_.m_slot.Finish(ticket, answer.given ? &answer.text : nullptr);
 }
 
 Worker::Answer Worker::Compute(std::string_view source) {
@@ -192,8 +167,6 @@ Worker::Answer Worker::Compute(std::string_view source) {
 
     // A failed start-up leaves no engine to call: answer with the empty text.
     if (!engineReady_) return {true, {}};
-    // Answered like a line the engine has no translation for, without asking it again.
-    if (refused_.Contains(key, source)) return {false, {}};
 
     // One consistent pair of options for the whole request.
     const ChainOptions options{app_.m_bRemoveBrackets.load(std::memory_order_relaxed) != 0,
@@ -204,8 +177,12 @@ Worker::Answer Worker::Compute(std::string_view source) {
     if (prepared == nullptr) return {true, {}};
     EngineCall call{engine_.pfnTranslateMMNT, chain_->Escape(prepared, options)};
     if (!chain_->Complete()) return {true, {}};
+    // Answered like a text the engine has no translation for, without asking it again.
+    const std::string_view sent(call.text);
+    const uint32_t sentKey = HashText(call.text);
+    if (refused_.Contains(sentKey, sent)) return {false, {}};
     if (!CallEngine(call)) {
-        refused_.Add(key, source);
+        refused_.Add(sentKey, sent);
         return {false, {}};
     }
     if (call.output == nullptr) return {false, {}};

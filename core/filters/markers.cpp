@@ -15,6 +15,11 @@ int MarkerLength(const char* p) {
 
 namespace {
 
+// No encoder writes these, so such a marker was text before the engine saw it.
+bool EndsOrSplitsALine(Byte b) {
+    return b == '\0' || b == '\r' || b == '\n';
+}
+
 // Runs of text between markers are copied whole; the search for "_&" ignores double-byte
 // units on purpose (no CP949 second byte is '_' or '&').
 template <int K, class Out>
@@ -33,11 +38,23 @@ void DecodeMarkers(const Byte* s, size_t n, Out& out) {
             j = p + 2;
             continue;
         }
+        const Byte first = detail::ReadByteValue(s + p + 2);
+        Byte second = 0;
+        bool keep = EndsOrSplitsALine(first);
+        if constexpr (K == kPairMarkerLength) {
+            second = detail::ReadByteValue(s + p + 5);
+            keep = keep || EndsOrSplitsALine(second);
+        }
+        if (keep) {
+            // Copied whole like any text, so its last '_' opens no marker either.
+            j = p + K;
+            continue;
+        }
         out.Copy(s + i, p - i);
         if constexpr (K == kPairMarkerLength) {
-            out.Put2(detail::ReadByteValue(s + p + 2), detail::ReadByteValue(s + p + 5));
+            out.Put2(first, second);
         } else {
-            out.Put(detail::ReadByteValue(s + p + 2));
+            out.Put(first);
         }
         i = j = p + K;
     }

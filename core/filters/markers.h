@@ -34,12 +34,13 @@ constexpr size_t DecodedCapacity(size_t n) {
 int MarkerLength(const char* p);
 
 // Every PairMarker becomes its two bytes; everything else, ByteMarkers included, is copied.
-// One pass: bytes it wrote are never looked at again. A decoded 0x00 is written like any byte
-// (and counted in the result), so later readers see the text end there.
+// One pass: bytes it wrote are never looked at again. A marker that would give 0x00, CR or LF
+// (in either place) stays as it is, text like any other: a line never ends or splits at text
+// that merely looked like a marker, and its last '_' opens no marker either.
 size_t DecodePairMarkers(const char* src, char* dst, size_t cap);
 
 // Every ByteMarker becomes its byte; everything else, PairMarkers included, is copied.
-// Same single-pass and 0x00 rules as DecodePairMarkers.
+// Same single-pass rule as DecodePairMarkers, and the same for 0x00, CR and LF.
 size_t DecodeByteMarkers(const char* src, char* dst, size_t cap);
 
 }  // namespace mirelo

@@ -37,96 +37,95 @@ bool IsCornerBracket(Byte a, Byte b) {
     return a == 0xA1 && b >= 0xB8 && b <= 0xBB;
 }
 
+// The walk both filters make, by units: plain bytes and two-byte units are copied, and a
+// lead byte right before the terminator is copied last. A unit led by 0xA1 goes to
+// `a1(t, next, out)` (t its second byte, next past it), a byte whose role is kActs other than
+// the terminator to `act(c, at, out)`; each answers where the walk goes on, null to stop.
+template <const std::array<Byte, 256>& kRole, class Out, class A1, class Act>
+void WalkUnits(const Byte* s, Out& out, A1 a1, Act act) {
+    for (;;) {
+        const Byte c = *s;
+        const Byte role = kRole[c];
+        if (role == kPlain) {
+            out.Put(c);
+            ++s;
+            continue;
+        }
+        if (role == kHigh) {
+            const Byte t = s[1];
+            if ((t != 0) & (c != 0xA1)) {
+                out.Put2(c, t);
+                s += 2;
+                continue;
+            }
+            if (t == 0) {
+                out.Put(c);
+                return;
+            }
+            s = a1(t, s + 2, out);
+            continue;
+        }
+        if (c == 0) return;
+        s = act(c, s, out);
+        if (s == nullptr) return;
+    }
+}
+
 }  // namespace
 
 size_t TidySpaces(const char* src, char* dst, size_t cap) {
     return detail::RunFilter(src, dst, cap, DecodedCapacity, [](const Byte* s, size_t, auto& out) {
-        for (;;) {
-            const Byte c = *s;
-            const Byte role = kTidyRole[c];
-            if (role == kPlain) {
-                out.Put(c);
-                ++s;
-                continue;
-            }
-            if (role == kHigh) {
-                const Byte t = s[1];
-                if ((t != 0) & (c != 0xA1)) {
-                    out.Put2(c, t);
-                    s += 2;
-                    continue;
-                }
-                if (t == 0) {
-                    out.Put(c);
-                    return;
-                }
-                s += 2;
-                if (!IsCornerBracket(c, t)) {
-                    out.Put2(c, t);
-                    continue;
+        WalkUnits<kTidyRole>(
+            s, out,
+            [](Byte t, const Byte* next, auto& o) {
+                if (!IsCornerBracket(0xA1, t)) {
+                    o.Put2(0xA1, t);
+                    return next;
                 }
                 // It takes back a space written right before it (a plain byte test) and steps
                 // over one space after it.
-                if (out.Size() > 0 && out.Last() == ' ') out.TakeBack();
-                out.Put2(c, t);
-                if (*s == ' ') ++s;
-                continue;
-            }
-            if (c == 0) return;
-            // A space: the next byte is at worst the terminator.
-            if (s[1] != ' ' && s[1] != ',') out.Put(c);
-            ++s;
-        }
+                if (o.Size() > 0 && o.Last() == ' ') o.TakeBack();
+                o.Put2(0xA1, t);
+                return *next == ' ' ? next + 1 : next;
+            },
+            [](Byte c, const Byte* at, auto& o) {
+                // A space: the next byte is at worst the terminator.
+                if (at[1] != ' ' && at[1] != ',') o.Put(c);
+                return at + 1;
+            });
     });
 }
 
 size_t StripAnnotations(const char* src, char* dst, size_t cap) {
     return detail::RunFilter(src, dst, cap, DecodedCapacity, [](const Byte* s, size_t, auto& out) {
-        for (;;) {
-            const Byte c = *s;
-            const Byte role = kStripRole[c];
-            if (role == kPlain) {
-                out.Put(c);
-                ++s;
-                continue;
-            }
-            if (role == kHigh) {
-                const Byte t = s[1];
-                if ((t != 0) & (c != 0xA1)) {
-                    out.Put2(c, t);
-                    s += 2;
-                    continue;
-                }
-                if (t == 0) {
-                    out.Put(c);
-                    return;
-                }
+        WalkUnits<kStripRole>(
+            s, out,
+            [](Byte t, const Byte* next, auto& o) {
                 if (t == 0xA1) {
-                    out.Put(' ');  // the ideographic space
+                    o.Put(' ');  // the ideographic space
                 } else {
-                    out.Put2(c, t);
+                    o.Put2(0xA1, t);
                 }
-                s += 2;
-                continue;
-            }
-            if (c == 0) return;
-            ++s;
-            if (c == ':') continue;
-            const Byte close1 = c == '(' ? ')' : c == '{' ? '}' : c == '[' ? ']' : '>';
-            const Byte close2 = c == '<' ? ')' : close1;
-            for (;;) {
-                const Byte b = *s;
-                if (b == close1 || b == close2) break;
-                if (b == 0) return;  // an unclosed group takes the rest
-                if (b >= 0x80) {
-                    if (s[1] == 0) return;
-                    ++s;
+                return next;
+            },
+            [](Byte c, const Byte* at, auto&) -> const Byte* {
+                const Byte* p = at + 1;
+                if (c == ':') return p;
+                const Byte close1 = c == '(' ? ')' : c == '{' ? '}' : c == '[' ? ']' : '>';
+                const Byte close2 = c == '<' ? ')' : close1;
+                for (;;) {
+                    const Byte b = *p;
+                    if (b == close1 || b == close2) break;
+                    if (b == 0) return nullptr;  // an unclosed group takes the rest
+                    if (b >= 0x80) {
+                        if (p[1] == 0) return nullptr;
+                        ++p;
+                    }
+                    ++p;
                 }
-                ++s;
-            }
-            ++s;
-            if (*s == ' ') ++s;
-        }
+                ++p;
+                return *p == ' ' ? p + 1 : p;
+            });
     });
 }
 

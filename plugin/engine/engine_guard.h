@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 namespace mirelo {
 
@@ -19,6 +20,11 @@ bool CallGuarded(void (*body)(void* context), void* context, uint32_t* code) noe
 // The same for a callable; fn must capture only plain data (pointers, integers).
 template <class Fn>
 bool Guarded(Fn& fn, uint32_t* code) noexcept {
+    // A fault stops fn's body anywhere and destroys nothing in the frames it abandons; fn
+    // itself is destroyed later by its owner in whatever state the fault left it. Only an
+    // object whose destruction does nothing is safe from that.
+    static_assert(std::is_trivially_destructible_v<Fn>,
+                  "a guarded callable must own nothing that needs destroying");
     return CallGuarded([](void* c) { (*static_cast<Fn*>(c))(); }, &fn, code);
 }
 

@@ -21,7 +21,11 @@ void LoadEngine(const std::wstring& dataPath, EngineBinding& binding) {
     binding.hEngine = ::LoadLibraryW(libraryPath.c_str());
     if (binding.hEngine == nullptr) throw StartupError{kMsgCannotLoadEngine};
 
-    // All five are looked up before any is tested.
+    // All five are looked up before any is tested. J2K_Terminate is required of a whole
+    // engine, and ShutdownEngine stops the engine only when it is there, but nothing calls
+    // it: the library stays loaded for the life of the process, and a later OnPluginInit
+    // starts that same engine again with J2K_InitializeEx, so between sessions it is only
+    // told J2K_StopTranslation.
     Resolve(binding.hEngine, "J2K_InitializeEx", binding.pfnInitializeEx);
     Resolve(binding.hEngine, "J2K_TranslateMMNT", binding.pfnTranslateMMNT);
     Resolve(binding.hEngine, "J2K_FreeMem", binding.pfnFreeMem);

@@ -171,4 +171,32 @@ TEST(Cache, CollidingLinesEachGetTheirOwnTranslation) {
     }
 }
 
+// Text that already looks like a marker comes back as it was when the byte it names would
+// end or split the line; any other marker-shaped text still decodes.
+TEST(MarkerShapedText, NeverEndsOrSplitsTheLine) {
+    RunningPlugin run(Scripted(Map("\x97\x45\x8e\xd2_&000&_\x96\x82\x89\xa4",
+                                   "\xbf\xeb\xbb\xe7_&000&_\xb8\xb6\xbf\xd5")));  // echo else
+    ASSERT_EQ(1, run.initResult);
+    const struct {
+        const char* source;
+        const char* expected;
+    } cases[] = {
+        {"a_&000&_b", "a_&000&_b"},
+        {"a_&256&_b", "a_&256&_b"},
+        {"a_&010&_b", "a_&010&_b"},
+        {"a_&013&_b", "a_&013&_b"},
+        {"a_&000065&_b", "a_&000065&_b"},
+        {"a_&065010&_b", "a_&065010&_b"},
+        {"a_&065&_b", "aAb"},
+        {"a_&065066&_b", "aABb"},
+        // 勇者_&000&_魔王 once came back as 용사 alone.
+        {"\x97\x45\x8e\xd2_&000&_\x96\x82\x89\xa4", "\xbf\xeb\xbb\xe7_&000&_\xb8\xb6\xbf\xd5"},
+    };
+    for (const auto& c : cases) {
+        std::string result;
+        EXPECT_EQ(1, run.plugin.TranslateText(c.source, result)) << c.source;
+        EXPECT_EQ(Hex(c.expected), Hex(result)) << c.source;
+    }
+}
+
 }  // namespace

@@ -96,4 +96,27 @@ TEST(Dictionary, AFolderWithoutDictionaryFilesChangesNothing) {
     for (int k = 0; k < 3; ++k) EXPECT_EQ(Hex(plain[k]), Hex(run.Translate(lines[k]))) << k;
 }
 
+// The engine crashed on what the dictionary made of a line; a fixed entry sends the line
+// differently, and that text reaches the engine. An unrelated change does not send the
+// crashing text again.
+TEST(Dictionary, AFixedEntryReachesALineTheEngineOnceCrashedOn) {
+    DictionaryPlugin run(Scripted("fault translate " + Hex("bad") + " read\nmap " + Hex("fine") +
+                                  " " + Hex("FINE") + "\n"));
+    run.Write(L"pre.txt", "pre\tline\tbad\n");
+    ASSERT_EQ(1, run.Start());
+    // What TranslateText leaves in a buffer Translate did not write.
+    auto untouched = [](const std::string& r) { return r == std::string(4095, '\x7f'); };
+    for (int round = 0; round < 2; ++round) EXPECT_TRUE(untouched(run.Translate("line")));
+
+    run.Write(L"pre.txt", "pre\tline\tbad\npre\tother\tthing\n");
+    ::Sleep(1100);
+    EXPECT_TRUE(untouched(run.Translate("line")));
+    EXPECT_EQ(1u, run.engine.LogLines("translate arg=0 in=" + Hex("bad") + " ").size());
+
+    run.Write(L"pre.txt", "pre\tline\tfine\n");
+    ::Sleep(1100);
+    EXPECT_EQ("FINE", run.Translate("line"));
+    EXPECT_EQ(1u, run.engine.LogLines("translate arg=0 in=" + Hex("fine") + " ").size());
+}
+
 }  // namespace

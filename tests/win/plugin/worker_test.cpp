@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -55,6 +56,9 @@ TEST(SlowEngine, RequestAbandonedBeforeTheWorkerReachesItIsNeverTranslated) {
     EXPECT_EQ(0, run.plugin.translate("slow", a, sizeof a));    // worker busy until 6.5 s
     EXPECT_EQ(0, run.plugin.translate("queued", b, sizeof b));  // gives up at 6 s, still queued
     char c[16] = "C";
+    EXPECT_EQ(0, run.plugin.translate("last", c, sizeof c));  // refused while the worker is away
+    EXPECT_STREQ("C", c);
+    ::Sleep(1000);
     EXPECT_EQ(1, run.plugin.translate("last", c, sizeof c));
     EXPECT_STREQ("last", c);
     EXPECT_STREQ("A", a);
@@ -133,6 +137,73 @@ TEST(StuckEngine, FourCallersEachReturnWithinThreeSecondsOfTheirOwnCall) {
         EXPECT_EQ(0, answered[t]) << "thread " << t;
         EXPECT_LT(took[t], 3.2) << "thread " << t;
     }
+}
+
+// A hung engine call costs the host its 3 s, and the next line its 3 s (the engine might only
+// have been slow); every line after that is refused at once instead of 3 s each.
+TEST(StuckEngine, TwentyLinesAfterAHangTakeUnderSevenSeconds) {
+    RunningPlugin run(Scripted("fault translate " + Hex("hang") + " hang\n"));
+    ASSERT_EQ(1, run.initResult);
+    char dest[16] = "keep";
+    auto start = Clock::now();
+    EXPECT_EQ(0, run.plugin.translate("hang", dest, sizeof dest));
+    EXPECT_GT(SecondsSince(start), 2.8);
+
+    std::vector<double> took;
+    start = Clock::now();
+    for (int i = 0; i < 20; ++i) {
+        const auto call = Clock::now();
+        EXPECT_EQ(0,
+                  run.plugin.translate(("line " + std::to_string(i)).c_str(), dest, sizeof dest));
+        took.push_back(SecondsSince(call));
+    }
+    EXPECT_LT(SecondsSince(start), 7.0);
+    EXPECT_GT(took[0], 2.8);
+    std::vector<double> refused(took.begin() + 1, took.end());
+    std::sort(refused.begin(), refused.end());
+    EXPECT_LT(refused[refused.size() / 2], 0.010);  // the typical refusal
+    EXPECT_LT(refused.back(), 0.100);               // a busy machine's worst
+    EXPECT_STREQ("keep", dest);
+    EXPECT_EQ(1u, run.engine.LogLines("translate ").size());  // only the hanging line got there
+}
+
+// The engine is slow, not stuck: the line after the one given up waits while the delay runs
+// out and is translated.
+TEST(SlowEngine, LineAfterAFiveSecondDelayIsTranslatedOnceItEnds) {
+    RunningPlugin run(
+        Scripted("delay " + Hex("slow") + " 5000\nmap " + Hex("next") + " " + Hex("NEXT") + "\n"));
+    ASSERT_EQ(1, run.initResult);
+    const auto start = Clock::now();
+    char dest[16] = "keep";
+    EXPECT_EQ(0, run.plugin.translate("slow", dest, sizeof dest));
+    std::string result;
+    EXPECT_EQ(1, run.plugin.TranslateText("next", result));
+    EXPECT_EQ("NEXT", result);
+    EXPECT_GT(SecondsSince(start), 4.9);
+    EXPECT_EQ(1, run.plugin.TranslateText("more", result));
+    EXPECT_EQ("more", result);
+    EXPECT_STREQ("keep", dest);
+}
+
+// Refused while the worker is away, served again as soon as it is back: no restart needed.
+TEST(SlowEngine, RefusedLinesEndWhenTheEngineReturns) {
+    RunningPlugin run(
+        Scripted("delay " + Hex("slow") + " 7000\nmap " + Hex("back") + " " + Hex("BACK") + "\n"));
+    ASSERT_EQ(1, run.initResult);
+    const auto start = Clock::now();
+    char dest[16] = "keep";
+    EXPECT_EQ(0, run.plugin.translate("slow", dest, sizeof dest));    // gives up at 3 s
+    EXPECT_EQ(0, run.plugin.translate("second", dest, sizeof dest));  // and at 6 s
+    const auto refusedAt = Clock::now();
+    EXPECT_EQ(0, run.plugin.translate("third", dest, sizeof dest));
+    EXPECT_LT(SecondsSince(refusedAt), 0.1);
+    ::Sleep(static_cast<DWORD>(std::max(0.0, 7.6 - SecondsSince(start)) * 1000));
+    std::string result;
+    EXPECT_EQ(1, run.plugin.TranslateText("back", result));
+    EXPECT_EQ("BACK", result);
+    EXPECT_STREQ("keep", dest);
+    EXPECT_TRUE(run.engine.LogLines("translate arg=0 in=" + Hex("second")).empty());
+    EXPECT_TRUE(run.engine.LogLines("translate arg=0 in=" + Hex("third")).empty());
 }
 
 // The close gives up while the worker is in the engine; the next start-up must wait until
@@ -262,7 +333,8 @@ TEST(Answers, OversizedEngineOutputIsProcessedWholeThenCut) {
 // work buffers shrink back after each one.
 TEST(Answers, TenMegabyteAnswersLeaveTheMemoryWhereItWas) {
     std::string rules;
-    for (int n = 0; n < 21; ++n) rules += "oversize " + Hex("big" + std::to_string(n)) + " 10000000\n";
+    for (int n = 0; n < 21; ++n)
+        rules += "oversize " + Hex("big" + std::to_string(n)) + " 10000000\n";
     RunningPlugin run(Scripted(rules));
     ASSERT_EQ(1, run.initResult);
     std::string result;
