@@ -205,7 +205,7 @@ constexpr MessageEntry kKorean[] = {
     {kSetNoFolder, "{0}: 그런 폴더가 없습니다"},
     {kSetTooLong, "폴더 경로가 {0}자입니다. 플러그인은 259자까지만 읽습니다"},
     {kSetNotRecorded, "아무것도 기록하지 않았습니다"},
-    {kSetRecorded, "{0} = \"{1}\"을(를) 기록했습니다. 플러그인은 다음 시작부터 이 폴더를 씁니다"},
+    {kSetRecorded, "기록했습니다: {0} = \"{1}\". 플러그인은 다음 시작부터 이 폴더를 씁니다"},
     {kSetCannotWrite, "{0}에 쓸 수 없습니다: {1} (오류 {2})"},
     {kSetNamesFile,
      "J2KEngine.dll 파일 자체를 주었습니다. 그 파일이 든 폴더를 주십시오: mirelo-host "
