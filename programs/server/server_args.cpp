@@ -39,8 +39,9 @@ ParsedServerArgs ParseServerArgs(const std::vector<std::wstring>& argv) {
             a.help = true;
         } else if (arg == L"--diagnose") {
             a.diagnose = true;
-        } else if (arg == L"--lang") {
-            const std::wstring v = value();
+        } else if (arg == L"--lang" || arg.rfind(L"--lang=", 0) == 0) {
+            // Chosen before parsing (ChooseLanguage); here only checked, in either form.
+            const std::wstring v = arg.size() > 6 ? arg.substr(7) : value();
             if (r.error.empty() && v != L"ko" && v != L"en") r.error = Text(Msg::kArgLang);
         } else if (arg == L"--port") {
             if (!ParseNumber(Ascii(value()), 1, 65535, n)) r.error = Text(Msg::kServerArgPort);
