@@ -6,6 +6,7 @@
 #include <new>
 
 #include "byte_trie.h"
+#include "encoding_guess.h"
 #include "korean.h"
 #include "marker_format.h"
 #include "utf8.h"
@@ -53,9 +54,13 @@ class Reader {
                   std::vector<Candidate>& out);
     // Encodes one side; on failure fills `why`.
     bool Encode(const Encoder& encoder, const char* codePage, const char* side,
-                std::string_view utf8, std::string& out, std::string& why);
-    void Report(const std::string& file, int line, std::string reason) {
-        if (problems_ != nullptr) problems_->push_back({file, line, std::move(reason)});
+                std::string_view utf8, std::string& out, Problem& why);
+    // False, with the file reported, when it was saved in another encoding than UTF-8.
+    bool CheckEncoding(const std::string& name, std::string_view bytes);
+    void Report(const std::string& file, int line, std::string reason,
+                ProblemKind kind = ProblemKind::kOther, std::vector<std::string> args = {}) {
+        if (problems_ != nullptr)
+            problems_->push_back({file, line, std::move(reason), kind, std::move(args)});
     }
 
     const TextEncoders& encoders_;
@@ -65,29 +70,70 @@ class Reader {
 
 void Reader::ReadFile(uint32_t index, const SourceFile& file, std::vector<Candidate>& out) {
     if (file.bytes.size() > kMaxFileBytes) {
-        Report(file.name, 0, "file is larger than 16 MiB; skipped whole");
+        Report(file.name, 0, "file is larger than 16 MiB; skipped whole",
+               ProblemKind::kFileTooLarge);
         return;
     }
+    if (!CheckEncoding(file.name, file.bytes)) return;
     std::string_view rest = file.bytes;
     if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
     int line = 0;
     while (!rest.empty()) {
         ++line;
-        const size_t eol = rest.find('\n');
-        std::string_view text = rest.substr(0, eol);
-        rest.remove_prefix(eol == std::string_view::npos ? rest.size() : eol + 1);
-        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+        // CR LF, LF, and a CR alone each end a line, as editors show them.
+        const size_t eol = rest.find_first_of("\r\n");
+        const std::string_view text = rest.substr(0, eol);
+        size_t next = eol == std::string_view::npos ? rest.size() : eol + 1;
+        if (eol != std::string_view::npos && rest[eol] == '\r' && next < rest.size() &&
+            rest[next] == '\n')
+            ++next;
+        rest.remove_prefix(next);
         ReadLine(index, file.name, line, text, out);
     }
+}
+
+bool Reader::CheckEncoding(const std::string& name, std::string_view bytes) {
+    if (text::LooksLikeUtf16(bytes)) {
+        Report(name, 0, "this file looks like UTF-16; save it as UTF-8", ProblemKind::kFileUtf16);
+        return false;
+    }
+    // A mark says UTF-8, and so does a file that mostly is: a few damaged lines are then
+    // reported one by one.
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF" || text::IsUtf8(bytes)) return true;
+    size_t valid = 0, invalid = 0;
+    for (std::string_view rest = bytes; !rest.empty();) {
+        const size_t eol = rest.find_first_of("\r\n");
+        const std::string_view line = rest.substr(0, eol);
+        rest.remove_prefix(eol == std::string_view::npos ? rest.size() : eol + 1);
+        if (!text::IsUtf8(line))
+            ++invalid;
+        else if (std::any_of(line.begin(), line.end(), [](char c) { return (c & 0x80) != 0; }))
+            ++valid;
+    }
+    if (invalid <= valid) return true;
+    switch (text::GuessLegacyCodePage(bytes)) {
+        case text::LegacyCodePage::kCp949:
+            Report(name, 0, "this file looks like CP949; save it as UTF-8",
+                   ProblemKind::kFileCp949);
+            return false;
+        case text::LegacyCodePage::kShiftJis:
+            Report(name, 0, "this file looks like Shift-JIS; save it as UTF-8",
+                   ProblemKind::kFileShiftJis);
+            return false;
+        case text::LegacyCodePage::kNone:
+            break;
+    }
+    return true;
 }
 
 void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::string_view text,
                       std::vector<Candidate>& out) {
     const size_t first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos || text[first] == '#') return;
-    if (!mirelo::text::IsUtf8(text)) return Report(name, line, "not valid UTF-8");
+    if (!mirelo::text::IsUtf8(text))
+        return Report(name, line, "not valid UTF-8", ProblemKind::kNotUtf8);
     if (text.find('\0') != std::string_view::npos)
-        return Report(name, line, "holds a NUL character");
+        return Report(name, line, "holds a NUL character", ProblemKind::kNul);
 
     // KIND, FROM, TO, then an optional comment that may hold tabs of its own.
     std::string_view col[3];
@@ -102,7 +148,8 @@ void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::str
     if (columns < 3) {
         return Report(name, line,
                       "expected KIND<TAB>FROM<TAB>TO, found " + std::to_string(columns) +
-                          (columns == 1 ? " column" : " columns"));
+                          (columns == 1 ? " column" : " columns"),
+                      ProblemKind::kColumns, {std::to_string(columns)});
     }
 
     std::string_view kindText = col[0];
@@ -117,32 +164,46 @@ void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::str
         kind = Kind::Post;
     } else {
         return Report(name, line,
-                      "unknown kind \"" + std::string(kindText) + "\" (name, pre or post)");
+                      "unknown kind \"" + std::string(kindText) + "\" (name, pre or post)",
+                      ProblemKind::kUnknownKind, {std::string(kindText)});
     }
-    if (col[1].empty()) return Report(name, line, "FROM is empty");
-    if (kind == Kind::Name && col[2].empty()) return Report(name, line, "TO of a name is empty");
+    if (col[1].empty()) return Report(name, line, "FROM is empty", ProblemKind::kEmptyFrom);
+    if (kind == Kind::Name && col[2].empty())
+        return Report(name, line, "TO of a name is empty", ProblemKind::kEmptyNameTo);
 
     Candidate c{kind, file, line, order_++, {}, {}, std::string(col[1]), std::string(col[2])};
     const bool fromSjis = kind != Kind::Post;
     const bool toSjis = kind == Kind::Pre;
-    std::string why;
+    Problem why;
     if (!Encode(fromSjis ? encoders_.toShiftJis : encoders_.toCp949,
                 fromSjis ? "Shift-JIS" : "CP949", "FROM", col[1], c.from, why) ||
         !Encode(toSjis ? encoders_.toShiftJis : encoders_.toCp949, toSjis ? "Shift-JIS" : "CP949",
                 "TO", col[2], c.to, why)) {
-        return Report(name, line, why);
+        return Report(name, line, std::move(why.reason), why.kind, std::move(why.args));
     }
     out.push_back(std::move(c));
 }
 
 bool Reader::Encode(const Encoder& encoder, const char* codePage, const char* side,
-                    std::string_view utf8, std::string& out, std::string& why) {
+                    std::string_view utf8, std::string& out, Problem& why) {
     out.clear();
     if (utf8.empty()) return true;
     if (!encoder) {
-        why = std::string(side) + ": no " + codePage + " conversion available";
+        why = {{},
+               0,
+               std::string(side) + ": no " + codePage + " conversion available",
+               ProblemKind::kNoConversion,
+               {side, codePage}};
         return false;
     }
+    const auto notWritable = [&] {
+        why = {{},
+               0,
+               std::string(side) + ": cannot be written in " + codePage,
+               ProblemKind::kNotWritable,
+               {side, codePage}};
+        return false;
+    };
     if (!encoder(utf8, out)) {
         // Name the first character that has no form, so the user knows what to change.
         std::string one;
@@ -150,24 +211,28 @@ bool Reader::Encode(const Encoder& encoder, const char* codePage, const char* si
             const size_t len =
                 std::min(text::Utf8SequenceLength(static_cast<Byte>(utf8[i])), utf8.size() - i);
             if (!encoder(utf8.substr(i, len), one)) {
-                why = std::string(side) + ": " + DescribeCharacter(utf8.substr(i, len)) +
-                      " has no " + codePage + " form";
+                const std::string character = DescribeCharacter(utf8.substr(i, len));
+                why = {{},
+                       0,
+                       std::string(side) + ": " + character + " has no " + codePage + " form",
+                       ProblemKind::kNoForm,
+                       {side, character, codePage}};
                 return false;
             }
             i += len;
         }
-        why = std::string(side) + ": cannot be written in " + codePage;
-        return false;
+        return notWritable();
     }
     if (out.size() > kMaxSideBytes) {
-        why = std::string(side) + " is " + std::to_string(out.size()) + " bytes in " + codePage +
-              ", more than 1024";
+        why = {{},
+               0,
+               std::string(side) + " is " + std::to_string(out.size()) + " bytes in " + codePage +
+                   ", more than 1024",
+               ProblemKind::kTooLong,
+               {side, std::to_string(out.size()), codePage}};
         return false;
     }
-    if (out.find('\0') != std::string::npos) {
-        why = std::string(side) + ": cannot be written in " + codePage;
-        return false;
-    }
+    if (out.find('\0') != std::string::npos) return notWritable();
     return true;
 }
 
@@ -294,7 +359,11 @@ void Compiled::Build(std::vector<Candidate>& all, const std::vector<std::string>
             drop[byOrder[i]] = true;
             const Candidate& c = all[byOrder[i]];
             if (problems != nullptr)
-                problems->push_back({fileNames[c.file], c.line, "more than 100000 names"});
+                problems->push_back({fileNames[c.file],
+                                     c.line,
+                                     "more than 100000 names",
+                                     ProblemKind::kTooManyNames,
+                                     {}});
         }
         std::erase_if(used, [&](uint32_t k) { return drop[k]; });
     }

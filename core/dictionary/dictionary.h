@@ -30,11 +30,36 @@ struct SourceFile {
     std::string_view bytes;
 };
 
+// What a problem is, so that a program can word it in its user's language; `args` of the
+// Problem fill in the details, in the order given here. `reason` is always the English text.
+enum class ProblemKind : uint8_t {
+    kOther,         // only `reason`
+    kColumns,       // {0}: the number of columns found
+    kUnknownKind,   // {0}: the kind as written
+    kEmptyFrom,     //
+    kEmptyNameTo,   //
+    kNoConversion,  // {0}: FROM or TO, {1}: the code page
+    kNoForm,        // {0}: FROM or TO, {1}: "U+2665 (♥)", {2}: the code page
+    kNotWritable,   // {0}: FROM or TO, {1}: the code page
+    kTooLong,       // {0}: FROM or TO, {1}: bytes, {2}: the code page
+    kNotUtf8,       //
+    kNul,           //
+    kTooManyNames,  //
+    kFileTooLarge,  // file-level
+    kFileUtf16,     // file-level: saved as UTF-16
+    kFileCp949,     // file-level: saved in CP949
+    kFileShiftJis,  // file-level: saved in Shift-JIS
+    kCannotOpen,    // file-level; {0}: the system's error code
+    kCannotRead,    // file-level; {0}: the system's error code
+};
+
 // A line that was skipped, or a file skipped whole (line 0).
 struct Problem {
     std::string file;
     int line = 0;
     std::string reason;
+    ProblemKind kind = ProblemKind::kOther;
+    std::vector<std::string> args;
 };
 
 // Where an entry came from, for traces.

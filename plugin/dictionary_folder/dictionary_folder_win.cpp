@@ -35,31 +35,32 @@ bool ForEachFile(const std::wstring& folder, Each each) {
     return true;
 }
 
-// The whole file, or a reason why not.
-bool ReadWhole(const std::wstring& path, std::string& bytes, std::string& why) {
+// The whole file, or a reason why not (file and line left for the caller).
+bool ReadWhole(const std::wstring& path, std::string& bytes, Problem& why) {
+    const auto failed = [&why](const char* what, ProblemKind kind) {
+        const std::string code = std::to_string(GetLastError());
+        why.reason = std::string(what) + " (error " + code + ")";
+        why.kind = kind;
+        why.args = {code};
+        return false;
+    };
     const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        why = "cannot be opened (error " + std::to_string(GetLastError()) + ")";
-        return false;
-    }
+    if (!file) return failed("cannot be opened", ProblemKind::kCannotOpen);
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size)) {
-        why = "cannot be read (error " + std::to_string(GetLastError()) + ")";
-        return false;
-    }
+    if (!GetFileSizeEx(file.get(), &size))
+        return failed("cannot be read", ProblemKind::kCannotRead);
     if (static_cast<uint64_t>(size.QuadPart) > kMaxFileBytes) {
-        why = "file is larger than 16 MiB; skipped whole";
+        why.reason = "file is larger than 16 MiB; skipped whole";
+        why.kind = ProblemKind::kFileTooLarge;
         return false;
     }
     bytes.resize(static_cast<size_t>(size.QuadPart));
     DWORD got = 0;
     if (!bytes.empty() &&
-        !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) {
-        why = "cannot be read (error " + std::to_string(GetLastError()) + ")";
-        return false;
-    }
+        !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr))
+        return failed("cannot be read", ProblemKind::kCannotRead);
     bytes.resize(got);  // a file cut short meanwhile is read as it is now
     return true;
 }
@@ -140,9 +141,11 @@ FolderDictionary LoadFolder(const std::wstring& folder) {
         contents.reserve(listed.size());  // never moves, so the views below stay valid
         std::vector<SourceFile> sources;
         for (const FolderFile& f : listed) {
-            std::string bytes, why;
+            std::string bytes;
+            Problem why;
             if (!ReadWhole(f.path, bytes, why)) {
-                result.problems.push_back({f.name, 0, why});
+                why.file = f.name;
+                result.problems.push_back(std::move(why));
                 continue;
             }
             contents.push_back(std::move(bytes));

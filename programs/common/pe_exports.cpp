@@ -24,6 +24,11 @@ class Reader {
     std::string_view m_bytes;
 };
 
+void Fail(PeImage& image, PeProblem kind, const char* why) {
+    image.problemKind = kind;
+    image.problem = why;
+}
+
 struct Section {
     uint32_t address, span, rawOffset, rawSize;
 };
@@ -44,20 +49,20 @@ void ReadExports(const Reader& r, const std::vector<Section>& sections, uint32_t
     uint64_t dir = 0;
     if (dirRva == 0) return;  // exports nothing
     if (!FileOffset(sections, dirRva, dir) || !r.Has(dir, 40)) {
-        image.problem = "the export table lies outside the file";
+        Fail(image, PeProblem::kExportsOutside, "the export table lies outside the file");
         return;
     }
     const uint32_t count = r.U32(dir + 24);
     uint64_t names = 0;
     if (count > kMaxExportNames || (count > 0 && (!FileOffset(sections, r.U32(dir + 32), names) ||
                                                   !r.Has(names, 4ull * count)))) {
-        image.problem = "the export name table is damaged";
+        Fail(image, PeProblem::kExportNamesDamaged, "the export name table is damaged");
         return;
     }
     for (uint32_t i = 0; i < count; ++i) {
         uint64_t at = 0;
         if (!FileOffset(sections, r.U32(names + 4ull * i), at) || !r.Has(at, 1)) {
-            image.problem = "an export name lies outside the file";
+            Fail(image, PeProblem::kExportNameOutside, "an export name lies outside the file");
             return;
         }
         std::string_view rest = r.Bytes().substr(at, kMaxNameBytes);
@@ -71,12 +76,12 @@ PeImage ReadPeImage(std::string_view file) {
     PeImage image;
     const Reader r(file);
     if (!r.Has(0, 64) || file[0] != 'M' || file[1] != 'Z') {
-        image.problem = "not a Windows program or library (no MZ header)";
+        Fail(image, PeProblem::kNoMz, "not a Windows program or library (no MZ header)");
         return image;
     }
     const uint64_t pe = r.U32(0x3C);
     if (!r.Has(pe, 24) || file.substr(pe, 4) != std::string_view("PE\0\0", 4)) {
-        image.problem = "not a Windows program or library (no PE header)";
+        Fail(image, PeProblem::kNoPe, "not a Windows program or library (no PE header)");
         return image;
     }
     image.machine = r.U16(pe + 4);
@@ -85,7 +90,7 @@ PeImage ReadPeImage(std::string_view file) {
     image.isDll = (r.U16(pe + 22) & kFileDll) != 0;
     const uint64_t opt = pe + 24;
     if (!r.Has(opt, 2)) {
-        image.problem = "the optional header is missing";
+        Fail(image, PeProblem::kNoOptionalHeader, "the optional header is missing");
         return image;
     }
     const uint16_t magic = r.U16(opt);
@@ -97,7 +102,7 @@ PeImage ReadPeImage(std::string_view file) {
         image.kind = PeKind::k64Bit;
         dirCountAt = opt + 108;
     } else {
-        image.problem = "unknown optional header kind";
+        Fail(image, PeProblem::kUnknownOptionalHeader, "unknown optional header kind");
         return image;
     }
 
@@ -106,7 +111,7 @@ PeImage ReadPeImage(std::string_view file) {
     for (uint16_t i = 0; i < sectionCount; ++i) {
         const uint64_t s = table + 40ull * i;
         if (!r.Has(s, 40)) {
-            image.problem = "the section table is cut short";
+            Fail(image, PeProblem::kSectionsCut, "the section table is cut short");
             return image;
         }
         sections.push_back({r.U32(s + 12), r.U32(s + 8) ? r.U32(s + 8) : r.U32(s + 16),

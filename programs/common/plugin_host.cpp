@@ -1,20 +1,10 @@
 #include "plugin_host.h"
 
 #include "code_pages.h"
+#include "messages.h"
 
 namespace host {
 namespace {
-
-std::string SystemMessage(DWORD code) {
-    char buf[512] = {};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             code, 0, buf, sizeof buf, nullptr);
-    std::string s(buf, n);
-    while (!s.empty() &&
-           (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.'))
-        s.pop_back();
-    return s.empty() ? "unknown error" : s;
-}
 
 template <class F>
 F Resolve(HMODULE m, const char* name) {
@@ -44,8 +34,8 @@ LoadResult PluginHost::Load(const std::wstring& path, std::string& message) {
     m_module.reset(LoadLibraryW(path.c_str()));
     if (!m_module) {
         DWORD err = GetLastError();
-        message = "cannot load plug-in " + mirelo::WideToUtf8(path) + ": " + SystemMessage(err) +
-                  " (error " + std::to_string(err) + ")";
+        message = Format(Msg::kCannotLoadPlugin,
+                         {mirelo::WideToUtf8(path), SystemMessage(err), std::to_string(err)});
         return LoadResult::kNoLibrary;
     }
     m_init = Resolve<InitFn>(m_module.get(), "OnPluginInit");
@@ -63,7 +53,7 @@ LoadResult PluginHost::Load(const std::wstring& path, std::string& message) {
     need(m_close, "OnPluginClose");
     need(m_translate, "Translate");
     if (!missing.empty()) {
-        message = "plug-in " + mirelo::WideToUtf8(path) + " lacks the export(s) " + missing;
+        message = Format(Msg::kPluginLacksExports, {mirelo::WideToUtf8(path), missing});
         return LoadResult::kMissingExport;
     }
     return LoadResult::kLoaded;

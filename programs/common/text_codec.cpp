@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "code_pages.h"
+#include "encoding_guess.h"
 #include "utf8.h"
 
 namespace host {
@@ -56,6 +57,49 @@ bool LineReader::Next(std::string& line) {
 
 void StripUtf8Bom(std::string& s) {
     if (s.rfind("\xEF\xBB\xBF", 0) == 0) s.erase(0, 3);
+}
+
+std::vector<std::string_view> SplitInputLines(std::string_view whole) {
+    std::vector<std::string_view> lines;
+    while (!whole.empty()) {
+        const size_t eol = whole.find('\n');
+        std::string_view line = whole.substr(0, eol);
+        whole.remove_prefix(eol == std::string_view::npos ? whole.size() : eol + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool IsShiftJis(std::string_view bytes) {
+    if (!mirelo::text::IsShiftJisText(bytes)) return false;
+    // The walk knows the form; the code page knows which places hold a character.
+    return bytes.empty() ||
+           MultiByteToWideChar(kShiftJisCodePage, MB_ERR_INVALID_CHARS, bytes.data(),
+                               static_cast<int>(bytes.size()), nullptr, 0) > 0;
+}
+
+InputVerdict DecideInputEncoding(std::string_view whole) {
+    using mirelo::text::IsUtf8;
+    if (mirelo::text::LooksLikeUtf16(whole)) return {InputVerdict::kUtf16};
+    const bool mark = whole.substr(0, 3) == "\xEF\xBB\xBF";
+    if (mark) whole.remove_prefix(3);
+    if (IsUtf8(whole)) return {InputVerdict::kUtf8};
+    const std::vector<std::string_view> lines = SplitInputLines(whole);
+    unsigned long firstNeither = 0, firstSjisOnly = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (IsUtf8(lines[i])) continue;
+        if (mark) return {InputVerdict::kMarkNotUtf8, static_cast<unsigned long>(i + 1)};
+        if (!IsShiftJis(lines[i])) {
+            firstNeither = static_cast<unsigned long>(i + 1);
+            break;
+        }
+        if (firstSjisOnly == 0) firstSjisOnly = static_cast<unsigned long>(i + 1);
+    }
+    if (firstNeither != 0) return {InputVerdict::kNeither, firstNeither};
+    for (std::string_view line : lines)
+        if (!IsShiftJis(line)) return {InputVerdict::kMixed, firstSjisOnly};
+    return {InputVerdict::kShiftJis};
 }
 
 }  // namespace host

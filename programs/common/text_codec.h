@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
@@ -36,5 +37,27 @@ class LineReader {
 
 // Drops a UTF-8 byte order mark at the start of the text.
 void StripUtf8Bom(std::string& s);
+
+// The lines LineReader would give for `whole`.
+std::vector<std::string_view> SplitInputLines(std::string_view whole);
+
+// Well-formed Shift-JIS whose every character code page 932 holds.
+bool IsShiftJis(std::string_view bytes);
+
+// What a whole input is when the user did not say: UTF-8 (a UTF-8 byte order mark, or valid
+// UTF-8 throughout), else Shift-JIS (valid throughout), else why neither, with the line
+// (from 1) that shows it.
+struct InputVerdict {
+    enum Kind {
+        kUtf8,
+        kShiftJis,
+        kUtf16,        // no line: the whole input is
+        kMarkNotUtf8,  // a UTF-8 byte order mark, and a line that is not UTF-8
+        kNeither,      // a line that is neither
+        kMixed,        // every line is one or the other, but a Shift-JIS line among UTF-8
+    } kind = kUtf8;
+    unsigned long line = 0;
+};
+InputVerdict DecideInputEncoding(std::string_view whole);
 
 }  // namespace host

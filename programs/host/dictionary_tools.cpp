@@ -1,11 +1,12 @@
 #include "dictionary_tools.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "code_pages.h"
 #include "host_args.h"
+#include "messages.h"
 #include "text_codec.h"
+#include "text_output.h"
 
 namespace host {
 namespace {
@@ -15,12 +16,56 @@ using mirelo::dict::EntryInfo;
 using mirelo::dict::Firing;
 using mirelo::dict::Kind;
 using mirelo::dict::Problem;
+using mirelo::dict::ProblemKind;
 
-void PrintProblem(std::FILE* to, const Problem& p) {
-    if (p.line == 0)
-        std::fprintf(to, "%s: %s\n", p.file.c_str(), p.reason.c_str());
-    else
-        std::fprintf(to, "%s:%d: %s\n", p.file.c_str(), p.line, p.reason.c_str());
+constexpr char kPrefix[] = "mirelo-host: ";
+
+Msg ReasonText(const Problem& p) {
+    switch (p.kind) {
+        case ProblemKind::kColumns:
+            return p.args.size() == 1 && p.args[0] == "1" ? Msg::kDictOneColumn : Msg::kDictColumns;
+        case ProblemKind::kUnknownKind:
+            return Msg::kDictUnknownKind;
+        case ProblemKind::kEmptyFrom:
+            return Msg::kDictEmptyFrom;
+        case ProblemKind::kEmptyNameTo:
+            return Msg::kDictEmptyNameTo;
+        case ProblemKind::kNoConversion:
+            return Msg::kDictNoConversion;
+        case ProblemKind::kNoForm:
+            return Msg::kDictNoForm;
+        case ProblemKind::kNotWritable:
+            return Msg::kDictNotWritable;
+        case ProblemKind::kTooLong:
+            return Msg::kDictTooLong;
+        case ProblemKind::kNotUtf8:
+            return Msg::kDictNotUtf8;
+        case ProblemKind::kNul:
+            return Msg::kDictNul;
+        case ProblemKind::kTooManyNames:
+            return Msg::kDictTooManyNames;
+        case ProblemKind::kFileTooLarge:
+            return Msg::kDictFileTooLarge;
+        case ProblemKind::kFileUtf16:
+            return Msg::kDictFileUtf16;
+        case ProblemKind::kFileCp949:
+            return Msg::kDictFileCp949;
+        case ProblemKind::kFileShiftJis:
+            return Msg::kDictFileShiftJis;
+        case ProblemKind::kCannotOpen:
+            return Msg::kDictCannotOpen;
+        case ProblemKind::kCannotRead:
+            return Msg::kDictCannotRead;
+        case ProblemKind::kOther:
+            break;
+    }
+    return Msg::kCount;
+}
+
+std::string Counts(const Dictionary* d, Msg id, std::string_view first) {
+    return Format(id, {first, std::to_string(d ? d->Count(Kind::Name) : 0),
+                       std::to_string(d ? d->Count(Kind::Pre) : 0),
+                       std::to_string(d ? d->Count(Kind::Post) : 0)});
 }
 
 std::string Describe(const EntryInfo& e) {
@@ -37,20 +82,36 @@ std::string RunPass(const Dictionary& d, mirelo::dict::Pass pass, const std::str
 
 }  // namespace
 
+std::string DescribeReason(const Problem& p) {
+    const Msg id = ReasonText(p);
+    if (id == Msg::kCount) return p.reason;
+    const auto arg = [&p](std::size_t i) -> std::string_view {
+        return i < p.args.size() ? std::string_view(p.args[i]) : std::string_view();
+    };
+    return Format(id, {arg(0), arg(1), arg(2)});
+}
+
+std::string DescribeProblem(const Problem& p) {
+    if (p.line == 0) return Format(Msg::kDictFileProblem, {p.file, DescribeReason(p)});
+    return Format(Msg::kDictProblem, {p.file, std::to_string(p.line), DescribeReason(p)});
+}
+
 int CheckDictionary(const std::wstring& folder) {
     const DWORD attributes = GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        std::printf("%s: no such folder\n", mirelo::WideToUtf8(folder).c_str());
+        Out().Write(Format(Msg::kDictNoFolder, {mirelo::WideToUtf8(folder)}) + "\n");
         return kExitDictionary;
     }
     const auto loaded = mirelo::dict::LoadFolder(folder);
-    for (const Problem& p : loaded.problems) PrintProblem(stdout, p);
+    for (const Problem& p : loaded.problems) Out().Write(DescribeProblem(p) + "\n");
     const Dictionary* d = loaded.dictionary.get();
-    std::printf("%s: %zu file(s); entries in use: name %zu, pre %zu, post %zu\n",
-                mirelo::WideToUtf8(folder).c_str(), loaded.files, d ? d->Count(Kind::Name) : 0,
-                d ? d->Count(Kind::Pre) : 0, d ? d->Count(Kind::Post) : 0);
+    Out().Write(Format(Msg::kDictSummary, {mirelo::WideToUtf8(folder), std::to_string(loaded.files),
+                                           std::to_string(d ? d->Count(Kind::Name) : 0),
+                                           std::to_string(d ? d->Count(Kind::Pre) : 0),
+                                           std::to_string(d ? d->Count(Kind::Post) : 0)}) +
+                "\n");
     if (loaded.files > 0 && d == nullptr) {
-        std::printf("out of memory while compiling\n");
+        Out().Write(std::string(Text(Msg::kDictOutOfMemory)) + "\n");
         return kExitDictionary;
     }
     return loaded.problems.empty() ? kExitOk : kExitDictionary;
@@ -58,15 +119,11 @@ int CheckDictionary(const std::wstring& folder) {
 
 DictionaryTrace::DictionaryTrace(const std::wstring& folder) {
     auto loaded = mirelo::dict::LoadFolder(folder);
-    for (const Problem& p : loaded.problems) {
-        std::fputs("mirelo-host: trace: ", stderr);
-        PrintProblem(stderr, p);
-    }
+    for (const Problem& p : loaded.problems)
+        Err().Write(kPrefix + Format(Msg::kTraceProblem, {DescribeProblem(p)}) + "\n");
     m_dictionary = std::move(loaded.dictionary);
-    const Dictionary* d = m_dictionary.get();
-    std::fprintf(stderr, "mirelo-host: trace: %s: name %zu, pre %zu, post %zu\n",
-                 mirelo::WideToUtf8(folder).c_str(), d ? d->Count(Kind::Name) : 0,
-                 d ? d->Count(Kind::Pre) : 0, d ? d->Count(Kind::Post) : 0);
+    Err().Write(kPrefix +
+                Counts(m_dictionary.get(), Msg::kTraceCounts, mirelo::WideToUtf8(folder)) + "\n");
 }
 
 void DictionaryTrace::Line(unsigned long number, const std::string& sjisSource,
@@ -77,12 +134,13 @@ void DictionaryTrace::Line(unsigned long number, const std::string& sjisSource,
     const std::string pre = RunPass(d, &Dictionary::ApplyPre, sjisSource, fired);
     RunPass(d, &Dictionary::ProtectNames, pre, fired);
 
+    const std::string line = std::to_string(number);
     const std::string result = Cp949ToUtf8(cp949Result);
     for (const Firing& f : fired) {
         const EntryInfo& e = d.Info(f.entry);
         const bool lost = e.kind == Kind::Name && result.find(e.to) == std::string::npos;
-        std::fprintf(stderr, "mirelo-host: trace: line %lu: %s%s\n", number, Describe(e).c_str(),
-                     lost ? " (not in the result: the engine dropped the name)" : "");
+        const std::string entry = lost ? Format(Msg::kTraceNameLost, {Describe(e)}) : Describe(e);
+        Err().Write(kPrefix + Format(Msg::kTraceLine, {line, entry}) + "\n");
     }
     // What the post pass saw never leaves the plug-in: name the entries whose TO the result
     // holds. Deletions cannot be seen this way.
@@ -91,8 +149,9 @@ void DictionaryTrace::Line(unsigned long number, const std::string& sjisSource,
         const EntryInfo& e = d.Info(id);
         if (e.kind != Kind::Post || e.to.empty() || result.find(e.to) == std::string::npos)
             continue;
-        std::fprintf(stderr, "mirelo-host: trace: line %lu: %s (maybe: its TO is in the result)\n",
-                     number, Describe(e).c_str());
+        Err().Write(kPrefix +
+                    Format(Msg::kTraceLine, {line, Format(Msg::kTraceMaybe, {Describe(e)})}) +
+                    "\n");
     }
 }
 

@@ -1,5 +1,7 @@
 #include "host_args.h"
 
+#include "messages.h"
+
 namespace host {
 namespace {
 
@@ -44,14 +46,14 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& argv) {
         auto takeValue = [&]() -> bool {
             if (hasInlineValue) return true;
             if (i + 1 >= argv.size()) {
-                r.error = Ascii(arg) + " needs a value";
+                r.error = Format(Msg::kArgNeedsValue, {Ascii(arg)});
                 return false;
             }
             value = argv[++i];
             return true;
         };
         auto flag = [&](bool& f) {
-            if (hasInlineValue) r.error = Ascii(arg) + " takes no value";
+            if (hasInlineValue) r.error = Format(Msg::kArgTakesNoValue, {Ascii(arg)});
             f = true;
         };
 
@@ -68,31 +70,38 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& argv) {
             if (hasInlineValue) a.dictFolder = value;
         } else if (arg == L"--diagnose") {
             flag(a.diagnose);
+        } else if (arg == L"--set-engine-folder") {
+            if (!takeValue()) return r;
+            if (value.empty()) r.error = Format(Msg::kArgNeedsValue, {Ascii(arg)});
+            a.setEngineFolder = true;
+            a.engineFolder = value;
+        } else if (arg == L"--lang") {
+            if (!takeValue()) return r;
+            if (value != L"ko" && value != L"en") r.error = Text(Msg::kArgLang);
         } else if (arg == L"--plugin") {
             if (!takeValue()) return r;
-            if (value.empty()) r.error = "--plugin needs a path";
+            if (value.empty()) r.error = Text(Msg::kArgPluginPath);
             a.plugin = value;
         } else if (arg == L"--options") {
             if (!takeValue()) return r;
             if (!IsAscii(value))
-                r.error = "--options takes ASCII text";
+                r.error = Text(Msg::kArgOptionsAscii);
             else if (value.size() >= kOptionBufferSize)
-                r.error = "--options is longer than " + std::to_string(kOptionBufferSize - 1) +
-                          " characters";
+                r.error = Format(Msg::kArgOptionsLong, {std::to_string(kOptionBufferSize - 1)});
             a.options = Ascii(value);
         } else if (arg == L"--dest-size") {
             if (!takeValue()) return r;
             if (!ParseSize(value, a.destSize))
-                r.error =
-                    "--dest-size takes a whole number from 1 to " + std::to_string(kMaxDestSize);
+                r.error = Format(Msg::kArgDestSize, {std::to_string(kMaxDestSize)});
         } else if (arg == L"--input-encoding") {
             if (!takeValue()) return r;
+            a.inputEncodingGiven = true;
             if (value == L"utf8" || value == L"utf-8")
                 a.input = InputEncoding::Utf8;
             else if (value == L"sjis" || value == L"shift-jis")
                 a.input = InputEncoding::ShiftJis;
             else
-                r.error = "--input-encoding is utf8 or sjis";
+                r.error = Text(Msg::kArgInputEncoding);
         } else if (arg == L"--output-encoding") {
             if (!takeValue()) return r;
             if (value == L"utf8" || value == L"utf-8")
@@ -100,11 +109,12 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& argv) {
             else if (value == L"cp949")
                 a.output = OutputEncoding::Cp949;
             else
-                r.error = "--output-encoding is utf8 or cp949";
+                r.error = Text(Msg::kArgOutputEncoding);
         } else if (arg.size() > 1 && arg[0] == L'-') {
-            r.error = "unknown option " + (IsAscii(arg) ? Ascii(arg) : std::string("(non-ASCII)"));
+            r.error = Format(Msg::kArgUnknownOption,
+                             {IsAscii(arg) ? Ascii(arg) : std::string("(non-ASCII)")});
         } else if (a.inputGiven) {
-            r.error = "only one input file may be given";
+            r.error = Text(Msg::kArgOneInput);
         } else {
             a.inputFile = argv[i];
             a.inputGiven = true;
@@ -113,7 +123,7 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& argv) {
     }
     if (a.checkDict && a.inputGiven) {
         if (!a.dictFolder.empty()) {
-            r.error = "--check-dict takes one folder";
+            r.error = Text(Msg::kArgOneFolder);
             return r;
         }
         a.dictFolder = a.inputFile;
@@ -124,46 +134,7 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& argv) {
 }
 
 const char* HelpText() {
-    return "Usage: mirelo-host [options] [FILE]\n"
-           "Loads a translation plug-in the way a host does and translates FILE (or standard\n"
-           "input, also as \"-\"), one output line per input line.\n"
-           "\n"
-           "  --plugin PATH             plug-in to load (default: Mirelo.dll beside this program)\n"
-           "  --options STR             option string handed to the plug-in (default: empty)\n"
-           "  --dest-size N             destination buffer size in bytes (default: 4096)\n"
-           "  --input-encoding utf8|sjis    encoding of the input (default: utf8)\n"
-           "  --output-encoding utf8|cp949  encoding of the output (default: utf8)\n"
-           "  --stats                   print lines, failures and timings on stderr at the end\n"
-           "  --dialog                  open the options dialog after start-up and print\n"
-           "                            options: \"<text>\"; translates only a FILE given too\n"
-           "  --trace                   for each line, the dictionary entries that fired\n"
-           "                            (file, line, FROM -> TO) on stderr; see below\n"
-           "  --check-dict [FOLDER]     check a dictionary folder (default: MireloDict beside\n"
-           "                            the plug-in) and print each problem as FILE:LINE:\n"
-           "                            reason, then the entries of each kind in use\n"
-           "  --diagnose                check where the plug-in will look for the engine and\n"
-           "                            what it will find there, without loading anything;\n"
-           "                            exit code 0 when it looks ready, 5 otherwise\n"
-           "  --help                    this text\n"
-           "\n"
-           "A line the plug-in fails to translate gives an empty line and a warning on stderr.\n"
-           "The plug-in may show message boxes or a folder browser while it starts.\n"
-           "\n"
-           "--trace reads MireloDict beside the plug-in once, at start, and runs its pre and\n"
-           "name entries on each line as the plug-in does. The text that post entries work on\n"
-           "never leaves the plug-in, so for post it lists the entries whose TO is in the\n"
-           "result (deletions never show).\n"
-           "\n"
-           "Exit codes:\n"
-           "  0  every line translated\n"
-           "  1  bad command line\n"
-           "  2  input file cannot be read\n"
-           "  3  plug-in cannot be loaded\n"
-           "  4  plug-in lacks one of OnPluginInit, OnPluginOption, OnPluginClose, Translate\n"
-           "  5  OnPluginInit returned 0\n"
-           "  6  no window could be created for the plug-in\n"
-           "  7  at least one line failed to translate (all lines were still written)\n"
-           "  8  --check-dict found a problem, or no such folder\n";
+    return Text(Msg::kHostHelp);
 }
 
 }  // namespace host

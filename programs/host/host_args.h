@@ -20,6 +20,8 @@ enum ExitCode {
     kExitWindow = 6,
     kExitLineFailed = 7,
     kExitDictionary = 8,
+    kExitInputEncoding = 9,
+    kExitEngineFolder = 10,
 };
 
 inline constexpr int kOptionBufferSize = 16;
@@ -30,16 +32,19 @@ struct HostArgs {
     std::string options;  // copied into the option buffer, at most kOptionBufferSize - 1 bytes
     int destSize = 4096;
     InputEncoding input = InputEncoding::Utf8;
+    bool inputEncodingGiven = false;  // else the input's own bytes decide
     OutputEncoding output = OutputEncoding::Utf8;
     bool stats = false;
     bool dialog = false;
     bool diagnose = false;
     bool help = false;
-    std::wstring inputFile;   // empty or "-": standard input
-    bool inputGiven = false;  // a file (or "-") was named
-    bool checkDict = false;   // check a dictionary folder instead of translating
-    bool trace = false;       // dictionary entries that fire, on stderr
-    std::wstring dictFolder;  // empty: MireloDict beside the plug-in
+    std::wstring inputFile;        // empty or "-": standard input
+    bool inputGiven = false;       // a file (or "-") was named
+    bool checkDict = false;        // check a dictionary folder instead of translating
+    bool trace = false;            // dictionary entries that fire, on stderr
+    std::wstring dictFolder;       // empty: MireloDict beside the plug-in
+    bool setEngineFolder = false;  // record engineFolder where the plug-in looks
+    std::wstring engineFolder;
 };
 
 struct ParsedArgs {
@@ -47,7 +52,8 @@ struct ParsedArgs {
     std::string error;  // empty when the command line is good
 };
 
-// Arguments without the program name.
+// Arguments without the program name. Errors are worded in the messages' language; --lang
+// is taken here but chosen before (ChooseLanguage).
 ParsedArgs ParseArgs(const std::vector<std::wstring>& argv);
 
 const char* HelpText();

@@ -4,18 +4,22 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "dictionary_tools.h"
+#include "code_pages.h"
 #include "diagnose.h"
+#include "dictionary_tools.h"
 #include "host_args.h"
+#include "messages.h"
 #include "plugin_host.h"
 #include "text_codec.h"
+#include "text_output.h"
+#include "utf8.h"
 
 using namespace host;
 
@@ -24,12 +28,12 @@ namespace {
 constexpr int kGuardSize = 16;
 constexpr unsigned char kGuardByte = 0xCD;
 
-void Fail(const std::string& message) {
-    std::fprintf(stderr, "mirelo-host: %s\n", message.c_str());
+void Say(const std::string& message) {
+    Err().Write("mirelo-host: " + message + "\n");
 }
 
-void Warn(unsigned long line, const std::string& message) {
-    std::fprintf(stderr, "mirelo-host: warning: line %lu: %s\n", line, message.c_str());
+void Warn(unsigned long line, Msg what) {
+    Say(Format(Msg::kLineWarning, {std::to_string(line), Text(what)}));
 }
 
 // One request's buffers. A request that timed out may still be completed by the plug-in
@@ -50,25 +54,96 @@ std::wstring DictionaryFolder(const HostArgs& args) {
                                    : args.dictFolder;
 }
 
-int Run(const HostArgs& args) {
-    const bool translate = !args.dialog || args.inputGiven;
+// Where the lines come from, and in which encoding they are.
+struct Input {
+    std::function<bool(std::string&)> next;  // false at the end
+    InputEncoding encoding = InputEncoding::Utf8;
+    std::FILE* file = nullptr;  // checked for a read error at the end
+};
+
+bool ReadAll(std::FILE* in, std::string& all) {
+    char buffer[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) all.append(buffer, n);
+    return !std::ferror(in);
+}
+
+// The user named no encoding: the whole input is read and decides, before the plug-in is
+// started, so that nothing is written when it cannot be told.
+int DecideInput(std::FILE* in, Input& input, std::shared_ptr<std::string> all) {
+    if (!ReadAll(in, *all)) {
+        Say(Text(Msg::kReadError));
+        return kExitInput;
+    }
+    const InputVerdict verdict = DecideInputEncoding(*all);
+    const std::string line = std::to_string(verdict.line);
+    switch (verdict.kind) {
+        case InputVerdict::kUtf8:
+            break;
+        case InputVerdict::kShiftJis:
+            Say(Text(Msg::kInputIsShiftJis));
+            input.encoding = InputEncoding::ShiftJis;
+            break;
+        case InputVerdict::kUtf16:
+            Say(Text(Msg::kInputUtf16));
+            return kExitInputEncoding;
+        case InputVerdict::kMarkNotUtf8:
+            Say(Format(Msg::kInputMarkNotUtf8, {line}));
+            return kExitInputEncoding;
+        case InputVerdict::kNeither:
+            Say(Format(Msg::kInputNeither, {line}));
+            return kExitInputEncoding;
+        case InputVerdict::kMixed:
+            Say(Format(Msg::kInputMixed, {line}));
+            return kExitInputEncoding;
+    }
+    auto lines = std::make_shared<std::vector<std::string_view>>(SplitInputLines(*all));
+    auto at = std::make_shared<std::size_t>(0);
+    input.next = [all, lines, at](std::string& out) {
+        if (*at >= lines->size()) return false;
+        out.assign((*lines)[(*at)++]);
+        return true;
+    };
+    return kExitOk;
+}
+
+// Opens the input and decides how its lines are read; kExitOk or the exit code.
+int OpenInput(const HostArgs& args, std::unique_ptr<std::FILE, int (*)(std::FILE*)>& file,
+              Input& input) {
     std::FILE* in = stdin;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);
-    if (translate && args.inputGiven && args.inputFile != L"-") {
+    if (args.inputGiven && args.inputFile != L"-") {
         file.reset(_wfopen(args.inputFile.c_str(), L"rb"));
         if (!file) {
-            Fail("cannot open input file: " + std::string(std::strerror(errno)));
+            Say(Format(Msg::kCannotOpenInput, {mirelo::WideToUtf8(args.inputFile),
+                                               SystemMessage(static_cast<DWORD>(_doserrno))}));
             return kExitInput;
         }
         in = file.get();
+    } else if (StandardInputIsConsole()) {
+        // Typed lines arrive as UTF-16 whatever the console's code page.
+        input.next = [](std::string& line) { return ReadConsoleLine(line); };
+        return kExitOk;
     } else {
         _setmode(_fileno(stdin), _O_BINARY);
     }
+    input.file = in;
+    if (!args.inputEncodingGiven) return DecideInput(in, input, std::make_shared<std::string>());
+    input.encoding = args.input;
+    auto reader = std::make_shared<LineReader>(in);
+    input.next = [reader](std::string& line) { return reader->Next(line); };
+    return kExitOk;
+}
+
+int Run(const HostArgs& args) {
+    const bool translate = !args.dialog || args.inputGiven;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);
+    Input input;
+    if (translate)
+        if (const int code = OpenInput(args, file, input); code != kExitOk) return code;
 
     HostWindow window;  // outlives the plug-in, which holds on to its handle
     if (!window.get()) {
-        Fail("cannot create a window for the plug-in (error " + std::to_string(GetLastError()) +
-             ")");
+        Say(Format(Msg::kNoWindow, {std::to_string(GetLastError())}));
         return kExitWindow;
     }
 
@@ -77,7 +152,7 @@ int Run(const HostArgs& args) {
     std::string message;
     const std::wstring path = PluginPath(args.plugin);
     if (LoadResult loaded = plugin.Load(path, message); loaded != LoadResult::kLoaded) {
-        Fail(message);
+        Say(message);
         return loaded == LoadResult::kMissingExport ? kExitExport : kExitLoad;
     }
 
@@ -85,15 +160,14 @@ int Run(const HostArgs& args) {
     std::memcpy(options, args.options.data(), args.options.size());
     if (!plugin.Init(window.get(), options)) {
         plugin.Close();  // its worker runs on after a failed start and must be stopped
-        Fail("OnPluginInit returned 0: the plug-in did not start");
+        Say(Text(Msg::kPluginDidNotStart));
         return kExitInit;
     }
 
     if (args.dialog) {
         plugin.Option();
         options[kOptionBufferSize - 1] = '\0';
-        std::printf("options: \"%s\"\n", options);
-        std::fflush(stdout);
+        Out().Write(std::string("options: \"") + options + "\"\n");
     }
 
     std::unique_ptr<DictionaryTrace> trace;
@@ -103,21 +177,22 @@ int Run(const HostArgs& args) {
     if (translate) {
         LARGE_INTEGER freq, t0, t1;
         QueryPerformanceFrequency(&freq);
-        LineReader reader(in);
         std::string line;
         auto req = std::make_unique<Request>();
-        while (reader.Next(line)) {
+        while (input.next(line)) {
             ++stats.lines;
-            if (args.input == InputEncoding::Utf8) {
+            if (input.encoding == InputEncoding::Utf8) {
                 if (stats.lines == 1) StripUtf8Bom(line);
                 bool lossy = false;
                 req->source = Utf8ToShiftJis(line, &lossy);
-                if (lossy) Warn(stats.lines, "characters without a Shift-JIS form became '?'");
+                if (!mirelo::text::IsUtf8(line))
+                    Warn(stats.lines, Msg::kLineNotUtf8);
+                else if (lossy)
+                    Warn(stats.lines, Msg::kLineLossy);
             } else {
                 req->source = line;
             }
-            if (req->source.find('\0') != std::string::npos)
-                Warn(stats.lines, "a NUL byte ends the text handed to the plug-in");
+            if (req->source.find('\0') != std::string::npos) Warn(stats.lines, Msg::kLineNul);
             req->dest.assign(static_cast<std::size_t>(args.destSize) + kGuardSize,
                              static_cast<char>(kGuardByte));
             req->dest[0] = '\0';
@@ -131,7 +206,7 @@ int Run(const HostArgs& args) {
             std::string out;
             if (!ok) {
                 ++stats.failures;
-                Warn(stats.lines, "Translate returned 0; writing an empty line");
+                Warn(stats.lines, Msg::kLineFailed);
                 abandoned.push_back(std::move(req));
                 req = std::make_unique<Request>();
             } else {
@@ -139,35 +214,35 @@ int Run(const HostArgs& args) {
                 const void* nul = std::memchr(d, '\0', static_cast<std::size_t>(args.destSize));
                 std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - d)
                                     : static_cast<std::size_t>(args.destSize);
-                if (!nul) Warn(stats.lines, "result not terminated within the destination");
+                if (!nul) Warn(stats.lines, Msg::kLineNoTerminator);
                 for (int g = 0; g < kGuardSize; ++g) {
                     if (static_cast<unsigned char>(d[args.destSize + g]) != kGuardByte) {
-                        Warn(stats.lines, "the plug-in wrote past the end of the destination");
+                        Warn(stats.lines, Msg::kLineOverrun);
                         break;
                     }
                 }
                 out.assign(d, n);
                 if (trace) trace->Line(stats.lines, req->source, out);
-                if (args.output == OutputEncoding::Utf8) out = Cp949ToUtf8(out);
             }
             out.push_back('\n');
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            std::fflush(stdout);
+            Out().WriteCp949(out);
             window.Pump();
         }
-        if (std::ferror(in)) {
+        if (input.file && std::ferror(input.file)) {
             plugin.Close();
-            Fail("error while reading the input");
+            Say(Text(Msg::kReadError));
             return kExitInput;
         }
     }
 
     plugin.Close();
     if (args.stats) {
-        double mean = stats.lines ? stats.totalMicros / stats.lines : 0.0;
-        std::fprintf(stderr,
-                     "mirelo-host: lines: %lu, failures: %lu, total: %.0f us, mean: %.1f us\n",
-                     stats.lines, stats.failures, stats.totalMicros, mean);
+        const double mean = stats.lines ? stats.totalMicros / stats.lines : 0.0;
+        char total[32], average[32];
+        std::snprintf(total, sizeof total, "%.0f", stats.totalMicros);
+        std::snprintf(average, sizeof average, "%.1f", mean);
+        Say(Format(Msg::kStats,
+                   {std::to_string(stats.lines), std::to_string(stats.failures), total, average}));
     }
     return stats.failures ? kExitLineFailed : kExitOk;
 }
@@ -175,22 +250,33 @@ int Run(const HostArgs& args) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    _setmode(_fileno(stdout), _O_BINARY);
     std::vector<std::wstring> list(argv + 1, argv + argc);
+    Language language = Language::kEnglish;
+    const bool languageGood = ChooseLanguage(list, language);
+    SetLanguage(language);
     ParsedArgs parsed = ParseArgs(list);
+    ConfigureStandardStreams(parsed.args.output == OutputEncoding::Cp949 ? ByteEncoding::kCp949
+                                                                         : ByteEncoding::kUtf8);
+    if (!languageGood && parsed.error.empty()) parsed.error = Text(Msg::kArgLang);
     if (!parsed.error.empty()) {
-        Fail(parsed.error + " (see --help)");
+        Say(Format(Msg::kUsageError, {parsed.error}));
         return kExitUsage;
     }
-    if (parsed.args.help) {
-        std::fputs(HelpText(), stdout);
+    const HostArgs& args = parsed.args;
+    if (args.help) {
+        Out().Write(HelpText());
         return kExitOk;
     }
-    if (parsed.args.checkDict) return CheckDictionary(DictionaryFolder(parsed.args));
-    if (parsed.args.diagnose) {
+    if (args.setEngineFolder) {
+        const Recording r = SetEngineFolder(args.engineFolder);
+        Out().Write(r.report);
+        return r.recorded ? kExitOk : kExitEngineFolder;
+    }
+    if (args.checkDict) return CheckDictionary(DictionaryFolder(args));
+    if (args.diagnose) {
         const Diagnosis d = Diagnose();
-        std::fputs(d.report.c_str(), stdout);
+        Out().Write(d.report);
         return d.ready ? kExitOk : kExitInit;
     }
-    return Run(parsed.args);
+    return Run(args);
 }

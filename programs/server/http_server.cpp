@@ -142,6 +142,7 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     void ReadHead() {
+        m_head = false;
         m_parser.emplace();
         m_parser->body_limit(kBodyLimit);
         m_parser->header_limit(kHeadLimit);
@@ -201,13 +202,25 @@ class Session : public std::enable_shared_from_this<Session> {
     void Handle(http::request<http::string_body> req) {
         m_keepAlive = req.keep_alive();
         m_version = req.version();
-        const std::string_view target(req.target().data(), req.target().size());
+        m_head = req.method() == http::verb::head;
+        std::string_view target(req.target().data(), req.target().size());
+        // A request may name the server too (absolute form): the route is what follows it.
+        std::string absolute;
+        const beast::string_view raw = req.target();
+        if (beast::iequals(raw.substr(0, 7), "http://") ||
+            beast::iequals(raw.substr(0, 8), "https://")) {
+            const std::size_t rest = target.find_first_of("/?", target.find("//") + 2);
+            absolute = rest == std::string_view::npos ? "/" : std::string(target.substr(rest));
+            if (absolute.front() == '?') absolute.insert(0, "/");
+            target = absolute;
+        }
+        const bool get = req.method() == http::verb::get || m_head;
         const std::size_t q = target.find('?');
         const std::string_view path = target.substr(0, q);
         const std::string_view query = q == std::string_view::npos ? "" : target.substr(q + 1);
 
         if (path == "/status") {
-            if (req.method() != http::verb::get) return Send(NotAllowed("GET"));
+            if (!get) return Send(NotAllowed("GET, HEAD"));
             return Send(Status());
         }
         if (path != "/translate")
@@ -218,7 +231,7 @@ class Session : public std::enable_shared_from_this<Session> {
             m_preflight = true;
             return Send(std::move(r));
         }
-        if (req.method() == http::verb::get) {
+        if (get) {
             bool bad = false;
             std::optional<std::string> text = QueryValue(query, "text", bad);
             if (bad) return Send(Error(http::status::bad_request, "text holds a broken %-escape"));
@@ -227,7 +240,7 @@ class Session : public std::enable_shared_from_this<Session> {
                 return Send(Error(http::status::bad_request, "text is not valid UTF-8"));
             return Translate({std::move(*text)}, Shape::kText, {});
         }
-        if (req.method() != http::verb::post) return Send(NotAllowed("GET, POST"));
+        if (req.method() != http::verb::post) return Send(NotAllowed("GET, HEAD, POST"));
 
         const beast::string_view type = req[http::field::content_type];
         const beast::string_view media = type.substr(0, type.find(';'));
@@ -357,7 +370,10 @@ class Session : public std::enable_shared_from_this<Session> {
         res->prepare_payload();
         const bool keepAlive = res->keep_alive();
         std::ostringstream text;
-        text << *res;
+        if (m_head)
+            text << res->base();  // HEAD: what GET would answer, without the body
+        else
+            text << *res;
         auto out = std::make_shared<std::string>(std::move(text).str());
         // A short answer nearly always fits the socket's buffer: written at once it needs no
         // completion from the port, and a full buffer falls back to waiting for it.
@@ -414,7 +430,8 @@ class Session : public std::enable_shared_from_this<Session> {
     unsigned m_version = 11;
     bool m_keepAlive = true;
     bool m_preflight = false;
-    std::string m_body;  // the plain-text body that m_lines point into
+    bool m_head = false;  // the request in hand is HEAD
+    std::string m_body;   // the plain-text body that m_lines point into
     std::vector<Line> m_lines;
     std::vector<char> m_drain;
 };
@@ -467,11 +484,11 @@ HttpServer::HttpServer(Translator& translator, HttpConfig config)
 
 HttpServer::~HttpServer() = default;
 
-bool HttpServer::Listen(const std::string& host, unsigned short port, std::string& error) {
+bool HttpServer::Listen(const std::string& host, unsigned short port, ListenFailure& failure) {
     beast::error_code ec;
     const auto address = asio::ip::make_address(host, ec);
     if (ec) {
-        error = "not an IP address: " + host;
+        failure = {ListenFailure::kBadAddress, 0};
         return false;
     }
     const tcp::endpoint endpoint(address, port);
@@ -480,7 +497,10 @@ bool HttpServer::Listen(const std::string& host, unsigned short port, std::strin
     if (!ec) a.bind(endpoint, ec);
     if (!ec) a.listen(asio::socket_base::max_listen_connections, ec);
     if (!ec) return true;
-    error = "cannot listen on " + host + ":" + std::to_string(port) + ": " + ec.message();
+    failure.code = ec.value();
+    failure.kind = ec == asio::error::address_in_use  ? ListenFailure::kInUse
+                   : ec == asio::error::access_denied ? ListenFailure::kDenied
+                                                      : ListenFailure::kOther;
     return false;
 }
 

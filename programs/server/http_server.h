@@ -23,8 +23,13 @@ class HttpServer {
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // `host` is an IP address. False with a one-line message when it cannot listen there.
-    bool Listen(const std::string& host, unsigned short port, std::string& error);
+    // Why Listen failed; the program words it.
+    struct ListenFailure {
+        enum Kind { kBadAddress, kInUse, kDenied, kOther } kind = kOther;
+        int code = 0;  // the system's error code
+    };
+    // `host` is an IP address.
+    bool Listen(const std::string& host, unsigned short port, ListenFailure& failure);
     // Serves until Stop.
     void Run();
     // From any thread.

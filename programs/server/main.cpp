@@ -1,128 +1,161 @@
 // mirelo-server: Mirelo's translations over HTTP on the local machine.
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
-
 #include <atomic>
-#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "code_pages.h"
+#include "dialog_watch.h"
 #include "diagnose.h"
 #include "http_server.h"
+#include "messages.h"
 #include "plugin_host.h"
 #include "server_args.h"
+#include "text_output.h"
 #include "translator.h"
 
 using namespace server;
+using host::Err;
+using host::Format;
+using host::Msg;
+using host::Out;
+using host::Text;
 
 namespace {
+
+constexpr DWORD kDialogLookMillis = 250;
 
 HttpServer* g_server = nullptr;
 HANDLE g_closed = nullptr;  // set once the plug-in has been closed and unloaded
 std::atomic<bool> g_stopRequested{false};
 
+void Say(const std::string& s) {
+    Out().Write("mirelo-server: " + s + "\n");
+}
+
+void Complain(const std::string& s) {
+    Err().Write("mirelo-server: " + s + "\n");
+}
+
 // Runs on a thread of its own. Returning ends the process (at once for a closed console), so
 // it waits for the plug-in to be closed first; Windows gives a closing console 5 seconds.
 BOOL WINAPI OnConsoleEvent(DWORD) {
     if (!g_stopRequested.exchange(true)) {
-        std::fputs("mirelo-server: stopping\n", stdout);
-        std::fflush(stdout);
+        Say(Text(Msg::kServerStopping));
         if (g_server) g_server->Stop();
     }
     WaitForSingleObject(g_closed, 10000);
     return TRUE;
 }
 
-void Say(const std::string& s) {
-    std::fputs(s.c_str(), stdout);
-    std::fflush(stdout);
-}
-
 bool IsLoopback(const std::string& host) {
     return host.rfind("127.", 0) == 0 || host == "::1";
 }
 
-void PrintConfiguration(const std::string& url) {
-    Say("mirelo-server " MIRELO_VERSION ": listening on " + url +
-        "\n"
-        "\n"
-        "Unity game translator, custom endpoint (its config.ini):\n"
-        "  [Service]\n"
-        "  Endpoint=CustomTranslate\n"
-        "  [Custom]\n"
-        "  Url=" +
-        url +
-        "/translate\n"
-        "\n"
-        "Any other tool, or by hand:\n"
-        "  curl \"" +
-        url +
-        "/translate?text=%E3%81%93%E3%82%93%E3%81%AB%E3%81%A1%E3%81%AF\"\n"
-        "  curl --data-binary @lines.txt -H \"Content-Type: text/plain\" " +
-        url +
-        "/translate\n"
-        "  curl " +
-        url +
-        "/status\n"
-        "\n"
-        "Starting the plug-in... (Ctrl+C or closing this window stops the server)\n");
+std::string ListenProblem(const ServerArgs& args, const HttpServer::ListenFailure& failure) {
+    const std::string port = std::to_string(args.port);
+    const std::string other = std::to_string(args.port < 65535 ? args.port + 1 : args.port - 1);
+    switch (failure.kind) {
+        case HttpServer::ListenFailure::kBadAddress:
+            return Format(Msg::kListenBadAddress, {args.host});
+        case HttpServer::ListenFailure::kInUse:
+            return Format(Msg::kListenInUse, {args.host, port, other});
+        case HttpServer::ListenFailure::kDenied:
+            return Format(Msg::kListenDenied, {args.host, port, other});
+        case HttpServer::ListenFailure::kOther:
+            break;
+    }
+    return Format(Msg::kListenFailed,
+                  {args.host, port, host::SystemMessage(static_cast<DWORD>(failure.code)),
+                   std::to_string(failure.code)});
 }
+
+// While the plug-in starts, a box it shows (the engine's folder, a path warning, an error)
+// holds up the start until the user answers it; the console says so, once per box.
+class DialogWatch {
+  public:
+    explicit DialogWatch(const Translator& translator)
+        : m_thread([this, &translator] {
+              std::wstring shown;
+              while (!m_stop && translator.GetState() == Translator::State::kStarting) {
+                  const std::wstring title = host::VisibleDialogTitle();
+                  if (!title.empty() && title != shown)
+                      Say(Format(Msg::kServerWaitsForUser, {mirelo::WideToUtf8(title)}));
+                  shown = title;
+                  Sleep(kDialogLookMillis);
+              }
+          }) {}
+    ~DialogWatch() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+  private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    _setmode(_fileno(stdout), _O_BINARY);
-    ParsedServerArgs parsed = ParseServerArgs(std::vector<std::wstring>(argv + 1, argv + argc));
+    const std::vector<std::wstring> list(argv + 1, argv + argc);
+    host::Language language = host::Language::kEnglish;
+    const bool languageGood = host::ChooseLanguage(list, language);
+    host::SetLanguage(language);
+    host::ConfigureStandardStreams(host::ByteEncoding::kUtf8);
+    ParsedServerArgs parsed = ParseServerArgs(list);
+    if (!languageGood && parsed.error.empty()) parsed.error = Text(Msg::kArgLang);
     if (!parsed.error.empty()) {
-        std::fprintf(stderr, "mirelo-server: %s (see --help)\n", parsed.error.c_str());
+        Complain(Format(Msg::kUsageError, {parsed.error}));
         return kExitUsage;
     }
     const ServerArgs& args = parsed.args;
     if (args.help) {
-        Say(ServerHelpText());
+        Out().Write(ServerHelpText());
         return kExitOk;
     }
     if (args.diagnose) {
         const host::Diagnosis d = host::Diagnose();
-        Say(d.report);
+        Out().Write(d.report);
         return d.ready ? kExitOk : kExitInit;
     }
 
     Translator translator({host::PluginPath(args.plugin), args.options, args.queue});
     HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds)});
-    std::string error;
-    if (!http.Listen(args.host, args.port, error)) {
-        std::fprintf(stderr, "mirelo-server: %s\n", error.c_str());
+    HttpServer::ListenFailure failure;
+    if (!http.Listen(args.host, args.port, failure)) {
+        Complain(ListenProblem(args, failure));
         return kExitListen;
     }
     if (args.listenGiven && !IsLoopback(args.host))
-        std::fprintf(stderr,
-                     "mirelo-server: warning: listening on %s: other machines that can reach this "
-                     "address can use the server; it has no access control\n",
-                     args.host.c_str());
+        Complain(Format(Msg::kServerOpenWarning, {args.host}));
     const std::string url =
         "http://" + (args.host.find(':') != std::string::npos ? "[" + args.host + "]" : args.host) +
         ":" + std::to_string(args.port);
-    PrintConfiguration(url);
+    Out().Write(Format(Msg::kServerStarting, {MIRELO_VERSION, url}));
 
     g_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_server = &http;
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 
     int exitCode = kExitOk;
-    translator.Start([&](Translator::State state, const std::string& message) {
-        if (state == Translator::State::kReady) return Say("Plug-in ready.\n");
-        std::fprintf(stderr, "mirelo-server: %s\n", message.c_str());
-        const host::Diagnosis d = host::Diagnose();
-        if (!d.ready) std::fputs(d.report.c_str(), stderr);
-        exitCode = message.rfind("OnPluginInit", 0) == 0 ? kExitInit : kExitLoad;
-        http.Stop();
-    });
-    http.Run();
+    {
+        const DialogWatch watch(translator);
+        translator.Start([&](Translator::State state, const std::string& message) {
+            if (state == Translator::State::kReady)
+                return Out().Write(Text(Msg::kServerReady) + std::string("\n"));
+            Complain(message);
+            const host::Diagnosis d = host::Diagnose();
+            if (!d.ready) Err().Write(d.report);
+            exitCode = message == Text(Msg::kPluginDidNotStart) ? kExitInit : kExitLoad;
+            http.Stop();
+        });
+        http.Run();
+    }
     translator.Stop();
-    Say("mirelo-server: plug-in closed\n");
+    Say(Text(Msg::kServerClosed));
     SetEvent(g_closed);
     return exitCode;
 }

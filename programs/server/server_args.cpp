@@ -1,5 +1,11 @@
 #include "server_args.h"
 
+#include "messages.h"
+
+using host::Format;
+using host::Msg;
+using host::Text;
+
 namespace server {
 namespace {
 
@@ -25,7 +31,7 @@ ParsedServerArgs ParseServerArgs(const std::vector<std::wstring>& argv) {
         const std::wstring& arg = argv[i];
         auto value = [&]() -> std::wstring {
             if (i + 1 < argv.size()) return argv[++i];
-            r.error = Ascii(arg) + " needs a value";
+            r.error = Format(Msg::kArgNeedsValue, {Ascii(arg)});
             return {};
         };
         unsigned long n = 0;
@@ -33,8 +39,12 @@ ParsedServerArgs ParseServerArgs(const std::vector<std::wstring>& argv) {
             a.help = true;
         } else if (arg == L"--diagnose") {
             a.diagnose = true;
+        } else if (arg == L"--lang" || arg.rfind(L"--lang=", 0) == 0) {
+            // Chosen before parsing (ChooseLanguage); here only checked, in either form.
+            const std::wstring v = arg.size() > 6 ? arg.substr(7) : value();
+            if (r.error.empty() && v != L"ko" && v != L"en") r.error = Text(Msg::kArgLang);
         } else if (arg == L"--port") {
-            if (!ParseNumber(Ascii(value()), 1, 65535, n)) r.error = "--port takes 1 to 65535";
+            if (!ParseNumber(Ascii(value()), 1, 65535, n)) r.error = Text(Msg::kServerArgPort);
             a.port = static_cast<unsigned short>(n);
         } else if (arg == L"--listen") {
             const std::string v = Ascii(value());
@@ -43,66 +53,37 @@ ParsedServerArgs ParseServerArgs(const std::vector<std::wstring>& argv) {
             if (host.size() > 2 && host.front() == '[' && host.back() == ']')
                 host = host.substr(1, host.size() - 2);
             if (host.empty() || !ParseNumber(v.substr(colon + 1), 1, 65535, n))
-                r.error = "--listen takes HOST:PORT, e.g. 192.168.0.5:14366";
+                r.error = Text(Msg::kServerArgListen);
             a.host = host;
             a.port = static_cast<unsigned short>(n);
             a.listenGiven = true;
         } else if (arg == L"--cors") {
             a.cors = Ascii(value());
             if (a.cors.empty() || a.cors.find_first_of("\r\n?") != std::string::npos)
-                r.error = "--cors takes an origin such as http://localhost:8080";
+                r.error = Text(Msg::kServerArgCors);
         } else if (arg == L"--plugin") {
             a.plugin = value();
-            if (a.plugin.empty() && r.error.empty()) r.error = "--plugin needs a path";
+            if (a.plugin.empty() && r.error.empty()) r.error = Text(Msg::kArgPluginPath);
         } else if (arg == L"--options") {
             const std::wstring v = value();
             a.options = Ascii(v);
             if (v.size() > 15 || a.options.find('?') != std::string::npos)
-                r.error = "--options takes at most 15 ASCII characters";
+                r.error = Text(Msg::kServerArgOptions);
         } else if (arg == L"--queue") {
-            if (!ParseNumber(Ascii(value()), 1, 1000000, n)) r.error = "--queue takes 1 to 1000000";
+            if (!ParseNumber(Ascii(value()), 1, 1000000, n)) r.error = Text(Msg::kServerArgQueue);
             a.queue = n;
         } else if (arg == L"--timeout") {
-            if (!ParseNumber(Ascii(value()), 1, 3600, n))
-                r.error = "--timeout takes 1 to 3600 seconds";
+            if (!ParseNumber(Ascii(value()), 1, 3600, n)) r.error = Text(Msg::kServerArgTimeout);
             a.timeoutSeconds = static_cast<int>(n);
         } else {
-            r.error = "unknown argument " + Ascii(arg);
+            r.error = Format(Msg::kServerArgUnknown, {Ascii(arg)});
         }
     }
     return r;
 }
 
 std::string ServerHelpText() {
-    const std::string port = std::to_string(kDefaultPort);
-    return "Usage: mirelo-server [options]\n"
-           "Serves the translations of Mirelo.dll over HTTP on this machine, for tools that\n"
-           "cannot load a 32-bit DLL. Stop it with Ctrl+C or by closing its window.\n"
-           "\n"
-           "  --port N              port on 127.0.0.1 (default: " +
-           port +
-           ")\n"
-           "  --listen HOST:PORT    listen on another address instead; every machine that can\n"
-           "                        reach it can use the server (a warning is printed)\n"
-           "  --cors ORIGIN         let web pages from ORIGIN read the answers (default: none)\n"
-           "  --plugin PATH         plug-in to load (default: Mirelo.dll beside this program)\n"
-           "  --options STR         option string handed to the plug-in (default: empty)\n"
-           "  --queue N             lines that may wait for the plug-in (default: 20000);\n"
-           "                        beyond that the answer is 503 with Retry-After\n"
-           "  --timeout S           seconds a request's lines may wait (default: 60); lines not\n"
-           "                        started by then count as not answered in time\n"
-           "  --diagnose            check where the plug-in will look for the engine and what\n"
-           "                        it will find there, then exit (0 when it looks ready, 5 not)\n"
-           "  --help                this text\n"
-           "\n"
-           "Endpoints (UTF-8):\n"
-           "  GET  /translate?text=...        the translation as text/plain\n"
-           "  POST /translate  text/plain     one answer line per line\n"
-           "  POST /translate  application/json  {\"text\": ...} or {\"texts\": [...]}\n"
-           "  GET  /status                    counters as JSON\n"
-           "\n"
-           "Exit codes: 0 stopped cleanly, 1 bad command line, 2 cannot listen,\n"
-           "3 plug-in cannot be loaded, 5 the plug-in did not start.\n";
+    return Format(Msg::kServerHelp, {std::to_string(kDefaultPort)});
 }
 
 }  // namespace server

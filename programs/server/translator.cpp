@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "filter_chain.h"
+#include "messages.h"
 #include "plugin_host.h"
 #include "text_codec.h"
 #include "text_plan.h"
@@ -194,7 +195,8 @@ void Translator::Fail(const std::string& message,
 
 void Translator::Run(std::function<void(State, const std::string&)> started) {
     host::HostWindow window;  // outlives the plug-in, which holds on to its handle
-    if (!window.get()) return Fail("cannot create a window for the plug-in", started);
+    if (!window.get())
+        return Fail(host::Format(host::Msg::kNoWindow, {std::to_string(GetLastError())}), started);
     host::PluginHost plugin;
     std::string message;
     if (plugin.Load(m_config.plugin, message) != host::LoadResult::kLoaded)
@@ -204,7 +206,7 @@ void Translator::Run(std::function<void(State, const std::string&)> started) {
                 std::min<std::size_t>(m_config.options.size(), 15));
     if (!plugin.Init(window.get(), options)) {
         plugin.Close();  // its worker runs on after a failed start and must be stopped
-        return Fail("OnPluginInit returned 0: the plug-in did not start", started);
+        return Fail(host::Text(host::Msg::kPluginDidNotStart), started);
     }
     {
         Lock lock(m_lock);

@@ -10,6 +10,7 @@ namespace mirelo::dict {
 namespace {
 
 using test::CompileText;
+using test::IconvEncoder;
 
 TEST(DictionaryParse, EachLineIsAcceptedOrSkippedWithItsReason) {
     std::string kana512, kana513, hangul513;
@@ -108,6 +109,115 @@ TEST(DictionaryParse, FileOver16MiBIsSkippedWhole) {
     problems.clear();
     EXPECT_EQ(test::CompileText(big, &problems)->Count(Kind::Pre), 1u);
     EXPECT_TRUE(problems.empty());
+}
+
+// Programs word the reasons in their user's language from the kind and its details.
+TEST(DictionaryParse, EachReasonCarriesItsKindAndDetails) {
+    std::string hangul513;
+    for (int k = 0; k < 513; ++k) hangul513 += "가";
+    const struct {
+        std::string line;
+        ProblemKind kind;
+        std::vector<std::string> args;
+    } cases[] = {
+        {"name\tミレイ", ProblemKind::kColumns, {"2"}},
+        {"Name\tミレイ\t미레이", ProblemKind::kUnknownKind, {"Name"}},
+        {"name\t\t미레이", ProblemKind::kEmptyFrom, {}},
+        {"name\tミレイ\t", ProblemKind::kEmptyNameTo, {}},
+        {"pre\tx\ta♥", ProblemKind::kNoForm, {"TO", "U+2665 (♥)", "Shift-JIS"}},
+        {"post\t😀\tx", ProblemKind::kNoForm, {"FROM", "U+1F600 (😀)", "CP949"}},
+        {"post\tx\t" + hangul513, ProblemKind::kTooLong, {"TO", "1026", "CP949"}},
+        {"pre\t\xFF\tx", ProblemKind::kNotUtf8, {}},
+        {std::string("pre\ta\0b\tc", 9), ProblemKind::kNul, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<Problem> problems;
+        ASSERT_NE(CompileText(c.line, &problems), nullptr);
+        ASSERT_EQ(problems.size(), 1u) << c.line;
+        EXPECT_EQ(problems[0].kind, c.kind) << c.line;
+        EXPECT_EQ(problems[0].args, c.args) << c.line;
+    }
+    std::vector<Problem> problems;
+    std::string big(kMaxFileBytes + 1, '#');
+    CompileText(big, &problems);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].kind, ProblemKind::kFileTooLarge);
+}
+
+std::string Utf16(std::string_view utf8, bool bigEndian, bool mark) {
+    std::string out = mark ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+    IconvEncoder to(bigEndian ? "UTF-16BE" : "UTF-16LE");
+    std::string units;
+    EXPECT_TRUE(to(utf8, units));
+    return out + units;
+}
+
+// A file saved in another encoding is one problem naming that encoding, not a reason on
+// every line (or a NUL on a line the file does not have).
+TEST(DictionaryParse, AFileInAnotherEncodingIsSkippedWholeWithOneReason) {
+    const std::string korean = "name\tミレイ\t미레이\r\npost\t좋은 아침\t안녕\r\n# 주석\r\n";
+    const std::string japanese = "pre\tゆうしゃ\t勇者\r\n# 日本語のメモ\r\npre\tまおう\t魔王\r\n";
+    const struct {
+        const char* what;
+        std::string bytes;
+        ProblemKind kind;
+        const char* reason;
+    } cases[] = {
+        {"UTF-16 LE with mark", Utf16(korean, false, true), ProblemKind::kFileUtf16,
+         "this file looks like UTF-16; save it as UTF-8"},
+        {"UTF-16 LE", Utf16(korean, false, false), ProblemKind::kFileUtf16, "UTF-16"},
+        {"UTF-16 BE with mark", Utf16(japanese, true, true), ProblemKind::kFileUtf16, "UTF-16"},
+        {"CP949", test::Cp949(korean), ProblemKind::kFileCp949,
+         "this file looks like CP949; save it as UTF-8"},
+        {"Shift-JIS", test::Sjis(japanese), ProblemKind::kFileShiftJis,
+         "this file looks like Shift-JIS; save it as UTF-8"},
+    };
+    for (const auto& c : cases) {
+        std::vector<Problem> problems;
+        const auto d = CompileText(c.bytes, &problems, "x.txt");
+        ASSERT_NE(d, nullptr);
+        EXPECT_TRUE(d->Empty()) << c.what;
+        ASSERT_EQ(problems.size(), 1u) << c.what;
+        EXPECT_EQ(problems[0].file, "x.txt");
+        EXPECT_EQ(problems[0].line, 0) << c.what;
+        EXPECT_EQ(problems[0].kind, c.kind) << c.what;
+        EXPECT_NE(problems[0].reason.find(c.reason), std::string::npos) << problems[0].reason;
+    }
+}
+
+TEST(DictionaryParse, AFewDamagedLinesInUtf8AreReportedOneByOne) {
+    // Two lines of CP949 pasted into a UTF-8 file of three good lines.
+    const std::string text = "name\tミレイ\t미레이\n" + test::Cp949("post\t좋은 아침\t안녕") +
+                             "\npost\t안녕\t잘 가\n" + test::Cp949("post\t고마워\t감사") +
+                             "\npre\tゆうしゃ\t勇者\n";
+    std::vector<Problem> problems;
+    const auto d = CompileText(text, &problems);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->Count(Kind::Name) + d->Count(Kind::Pre) + d->Count(Kind::Post), 3u);
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0].line, 2);
+    EXPECT_EQ(problems[1].line, 4);
+    EXPECT_EQ(problems[0].kind, ProblemKind::kNotUtf8);
+
+    // A byte order mark says UTF-8 whatever follows.
+    problems.clear();
+    CompileText("\xEF\xBB\xBF" + test::Cp949("post\t좋은 아침\t안녕\npost\t고마워\t감사\n"),
+                &problems);
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[1].line, 2);
+    EXPECT_EQ(problems[1].kind, ProblemKind::kNotUtf8);
+}
+
+TEST(DictionaryParse, ACarriageReturnAloneEndsALineToo) {
+    std::vector<Problem> problems;
+    const auto d = CompileText("name\tミレイ\t미레이\rpre\tA\tB\r\rbad\r\npost\t가\t나", &problems);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->Count(Kind::Name), 1u);
+    EXPECT_EQ(d->Count(Kind::Pre), 1u);
+    EXPECT_EQ(d->Count(Kind::Post), 1u);
+    EXPECT_EQ(d->Info(0).to, "B");  // not "B\rbad..." swallowed into one long line
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].line, 4);
 }
 
 }  // namespace

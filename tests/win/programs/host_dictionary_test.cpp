@@ -1,6 +1,7 @@
 // mirelo-host's dictionary options: --check-dict's report and exit code, and --trace.
 #include <gtest/gtest.h>
 
+#include "code_pages.h"
 #include "host_args.h"
 #include "test_support.h"
 
@@ -60,6 +61,72 @@ TEST(HostDictionary, TraceNamesTheEntriesThatFired) {
               std::string::npos)
         << r.err;
     EXPECT_EQ(r.err.find("line 2:"), std::string::npos) << r.err;
+}
+
+// A dictionary file saved by Notepad as "Unicode" (UTF-16) or "ANSI" (CP949 on Korean
+// Windows): one reason for the file, not one for each line or a line it does not have.
+TEST(HostDictionary, AFileInAnotherEncodingGetsOneReason) {
+    TempDir dir;
+    // name ミレイ 미레이, then post 좋은 아침 안녕, in UTF-16 LE with its mark.
+    const std::wstring text =
+        L"\uFEFFname\t\u30DF\u30EC\u30A4\t\uBBF8\uB808\uC774\r\n"
+        L"post\t\uC88B\uC740 \uC544\uCE68\t\uC548\uB155\r\n";
+    const std::string utf16(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    ASSERT_TRUE(WriteBytes(dir / L"a.txt", utf16));
+    ASSERT_TRUE(WriteBytes(dir / L"b.txt",
+                           "name\t\xAB\xDF\xAB\xEC\xAB\xA4\t\xB9\xCC\xB7\xB9\xC0\xCC\r\n"
+                           "post\t\xC1\xC1\xC0\xBA \xBE\xC6\xC4\xA7\t\xBE\xC8\xB3\xE7\r\n"));
+    ASSERT_TRUE(WriteBytes(dir / L"c.txt", "name\t\xE3\x83\x9F\t\xEB\xAF\xB8\n"));
+    auto r = RunProcess(HostExe(), {L"--check-dict", dir.path()}, "");
+    EXPECT_EQ(r.exitCode, static_cast<DWORD>(host::kExitDictionary));
+    EXPECT_EQ(r.out,
+              "a.txt: this file looks like UTF-16; save it as UTF-8\n"
+              "b.txt: this file looks like CP949; save it as UTF-8\n" +
+                  Narrow(dir.path()) + ": 3 file(s); entries in use: name 1, pre 0, post 0\n");
+
+    r = RunProcess(HostExe(), {L"--lang", L"ko", L"--check-dict", dir.path()}, "");
+    EXPECT_EQ(r.out,
+              "a.txt: 이 파일은 UTF-16으로 보입니다. UTF-8로 저장하십시오\n"
+              "b.txt: 이 파일은 CP949(ANSI)로 보입니다. UTF-8로 저장하십시오\n" +
+                  Narrow(dir.path()) + ": 파일 3개, 쓰이는 항목: name 1, pre 0, post 0\n");
+}
+
+std::string InCp949(const std::string& utf8) {
+    std::string out;
+    EXPECT_TRUE(mirelo::EncodeExactly(mirelo::kCp949CodePage, utf8, out)) << utf8;
+    return out;
+}
+
+// --output-encoding covers standard error too: a file of both streams is in one encoding.
+TEST(HostDictionary, BothStreamsTakeTheOutputEncoding) {
+    TempDir dir;
+    ASSERT_TRUE(
+        CopyFileW((BinDir() + L"\\fake_plugin.dll").c_str(), (dir / L"plugin.dll").c_str(), FALSE));
+    CreateDirectoryW((dir / L"MireloDict").c_str(), nullptr);
+    ASSERT_TRUE(WriteBytes(dir / L"MireloDict\\d.txt", "name\t\xE3\x83\x9F\t\xEB\xAF\xB8\n"));
+    const std::string fired =
+        "1번째 줄: name d.txt:1: ミ → 미 (결과에 없음: 엔진이 이름을 빠뜨렸습니다)\n";
+    const struct {
+        const wchar_t* encoding;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {L"cp949", "\xAB\xDF\n", InCp949("mirelo-host: 추적: " + fired)},
+        {L"utf8", "\xE3\x83\x9F\n", "mirelo-host: 추적: " + fired},
+    };
+    for (const auto& c : cases) {
+        const auto r = RunProcess(HostExe(),
+                                  {L"--plugin", dir / L"plugin.dll", L"--trace", L"--lang", L"ko",
+                                   L"--output-encoding", c.encoding},
+                                  "\xE3\x83\x9F\n");
+        EXPECT_EQ(r.exitCode, 0u) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << Hex(r.err);
+    }
+    const auto check = RunProcess(
+        HostExe(),
+        {L"--lang", L"ko", L"--output-encoding", L"cp949", L"--check-dict", dir / L"none"}, "");
+    EXPECT_EQ(check.out, InCp949(Narrow(dir / L"none") + ": 그런 폴더가 없습니다\n"));
 }
 
 }  // namespace

@@ -214,4 +214,88 @@ TEST_F(FakeHost, FailedStartStillClosesThePlugin) {
     EXPECT_EQ(Calls(), (std::vector<std::string>{"init window=yes options=x1", "close"}));
 }
 
+// Without --input-encoding the input decides; what cannot be told stops everything before
+// the plug-in starts, so no line is written in the wrong encoding.
+TEST_F(FakeHost, InputEncodingIsToldFromTheInput) {
+    const std::string nihon = "\xE6\x97\xA5\xE6\x9C\xAC";             // 日本 in UTF-8
+    const std::string test = "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88";  // テスト, not Shift-JIS
+    const std::string sjisNihon = "\x93\xFA\x96\x7B";
+    const struct {
+        const char* what;
+        std::string input;
+        DWORD code;
+        std::string out;
+        const char* err;  // part of standard error, or null when it must be empty
+    } cases[] = {
+        {"Shift-JIS", sjisNihon + "\r\n\x82\xA9\x82\xC8\n", host::kExitOk,
+         nihon + "\n\xE3\x81\x8B\xE3\x81\xAA\n",
+         "mirelo-host: the input is not UTF-8 but reads as Shift-JIS: taking it as Shift-JIS"},
+        {"UTF-8 with a mark", "\xEF\xBB\xBF" + nihon + "\n", host::kExitOk, nihon + "\n", nullptr},
+        {"ASCII", "abc\n", host::kExitOk, "abc\n", nullptr},
+        {"neither", "abc\n" + sjisNihon + "\n\xFF\xFE\xFD\n", host::kExitInputEncoding, "",
+         "line 3 of the input is neither UTF-8 nor Shift-JIS; nothing was translated"},
+        {"a mark, then Shift-JIS",
+         "\xEF\xBB\xBF"
+         "abc\n" +
+             sjisNihon + "\n",
+         host::kExitInputEncoding, "", "line 2 of the input is not valid UTF-8, though"},
+        {"mixed", test + "\n" + sjisNihon + "\n", host::kExitInputEncoding, "",
+         "line 2 of the input is Shift-JIS while other lines are UTF-8"},
+        {"UTF-16",
+         std::string("\xFF\xFE"
+                     "a\0b\0\n\0c\0\n\0",
+                     12),
+         host::kExitInputEncoding, "", "the input looks like UTF-16"},
+    };
+    for (const auto& c : cases) {
+        DeleteFileW((m_dir / L"calls.log").c_str());
+        const auto r = Run({}, c.input);
+        EXPECT_EQ(r.exitCode, c.code) << c.what << ": " << r.err;
+        EXPECT_EQ(r.out, c.out) << c.what;
+        if (c.err == nullptr) {
+            EXPECT_TRUE(r.err.empty()) << c.what << ": " << r.err;
+        } else {
+            EXPECT_NE(r.err.find(c.err), std::string::npos) << c.what << ": " << r.err;
+            EXPECT_EQ(SplitLines(r.err).size(), 1u) << c.what << ": " << r.err;
+        }
+        if (c.code == host::kExitInputEncoding) {
+            EXPECT_TRUE(Calls().empty()) << c.what;  // the plug-in never started
+        }
+    }
+    // A named encoding is taken line by line; bytes that are not UTF-8 are said to be so.
+    const auto named = Run({L"--input-encoding", L"utf8"}, "ab\xFF\n");
+    EXPECT_EQ(named.out, "ab?\n");
+    EXPECT_NE(named.err.find("line 1: not valid UTF-8"), std::string::npos) << named.err;
+}
+
+TEST_F(FakeHost, MessagesInKoreanWhenAsked) {
+    const struct {
+        std::vector<std::wstring> args;
+        DWORD code;
+        const char* err;
+    } cases[] = {
+        {{L"--lang", L"ko", L"--dest-size", L"0"},
+         host::kExitUsage,
+         "mirelo-host: --dest-size는 1부터 16777216까지의 정수입니다 (--help를 보십시오)\n"},
+        {{L"--lang=ko", L"--options", L"x1"},
+         host::kExitInit,
+         "mirelo-host: OnPluginInit이 0을 돌려주었습니다: 플러그인이 시작하지 못했습니다\n"},
+        {{L"--lang", L"en", L"--options", L"x1"},
+         host::kExitInit,
+         "mirelo-host: OnPluginInit returned 0: the plug-in did not start\n"},
+        {{L"--lang", L"kr"}, host::kExitUsage, "mirelo-host: --lang is ko or en (see --help)\n"},
+    };
+    for (const auto& c : cases) {
+        const auto r = Run(c.args, "a\n");
+        EXPECT_EQ(r.exitCode, c.code) << r.err;
+        EXPECT_EQ(r.err, c.err);
+    }
+    const auto stats = Run({L"--lang", L"ko", L"--stats"}, "a\nFAIL\n");
+    EXPECT_NE(stats.err.find("mirelo-host: 경고: 2번째 줄: Translate가 0을 돌려주었습니다"),
+              std::string::npos)
+        << stats.err;
+    EXPECT_NE(stats.err.find("mirelo-host: 줄: 2, 실패: 1, 전체: "), std::string::npos)
+        << stats.err;
+}
+
 }  // namespace

@@ -57,19 +57,19 @@ def free_port():
 class Server:
     """One mirelo-server process, started on a free port and stopped at the end."""
 
-    def __init__(self, folder, *args):
+    def __init__(self, folder, *args, ready=True, env=None):
         self.port = free_port()
         self.out = open(os.path.join(folder, f"server-{self.port}.out"), "w+b")
         # Started without the runner so that its output can be read while it runs; the
         # runner has made the prefix and started a detached wineserver.
         self.proc = subprocess.Popen(
             ["wine", os.path.join(BIN, "mirelo-server.exe"), "--port", str(self.port), *args],
-            env=ENV, stdin=subprocess.DEVNULL, stdout=self.out, stderr=subprocess.STDOUT,
+            env=env or ENV, stdin=subprocess.DEVNULL, stdout=self.out, stderr=subprocess.STDOUT,
             start_new_session=True)
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline and self.proc.poll() is None:
             try:
-                if json.loads(self.get("/status")[2])["engine_ready"]:
+                if json.loads(self.get("/status")[2])["engine_ready"] or not ready:
                     return
             except (OSError, http.client.HTTPException, ValueError):
                 pass
@@ -117,6 +117,9 @@ class Server:
         except ProcessLookupError:
             pass
         self.proc.wait(timeout=10)
+        if not self.out.closed:
+            self.text = self.output()
+            self.out.close()
 
 
 def setUpModule():
@@ -285,6 +288,97 @@ class OwnServer(unittest.TestCase):
         with open(os.path.join(FOLDER, "Dat", "calls.log")) as log:
             self.assertTrue(log.read().rstrip().splitlines()[-1].startswith("stop "))
 
+
+
+class Http(unittest.TestCase):
+    def test_head_answers_as_get_without_a_body(self):
+        conn = SERVER.connection()
+        try:
+            for path in ("/translate?text=" + urllib.parse.quote(HERO), "/status"):
+                with self.subTest(path=path):
+                    _, got, body = SERVER.request("GET", path, conn=conn)
+                    conn.request("HEAD", path)
+                    head = conn.getresponse()
+                    self.assertEqual((head.status, head.read()), (200, b""))
+                    self.assertEqual(head.getheader("Content-Type"), got.getheader("Content-Type"))
+                    if path.startswith("/translate"):
+                        self.assertEqual(int(head.getheader("Content-Length")),
+                                         len(body.encode("utf-8")))
+                    # The connection goes on: nothing of a body was left in it.
+                    self.assertEqual(SERVER.get("/translate?text=%E5%8B%87%E8%80%85", conn)[2],
+                                     "용사")
+            status, r, _ = SERVER.request("POST", "/status", b"", conn=conn)
+            self.assertEqual((status, r.getheader("Allow")), (405, "GET, HEAD"))
+            status, r, _ = SERVER.request("DELETE", "/translate", conn=conn)
+            self.assertEqual((status, r.getheader("Allow")), (405, "GET, HEAD, POST"))
+        finally:
+            conn.close()
+
+    def test_a_request_in_absolute_form_reaches_the_same_route(self):
+        base = f"http://127.0.0.1:{SERVER.port}"
+        cases = [(base + "/translate?text=%E5%8B%87%E8%80%85", 200, "용사"),
+                 (base.upper() + "/status", 200, None),  # the scheme in any case
+                 (base + "?text=x", 404, None)]  # no path: "/", which is no route
+        for target, expected, answer in cases:
+            with self.subTest(target=target):
+                status, _, text = SERVER.get(target)
+                self.assertEqual(status, expected, text)
+                if answer:
+                    self.assertEqual(text, answer)
+                elif expected == 200:
+                    self.assertIn("engine_ready", json.loads(text))
+
+
+class Startup(unittest.TestCase):
+    def test_a_port_in_use_is_named_with_the_way_out(self):
+        with socket.socket() as taken:
+            taken.bind(("127.0.0.1", 0))
+            taken.listen()
+            port = taken.getsockname()[1]
+            other = f"mirelo-server --port {port + 1}"
+            for lang, says in (("en", f"cannot listen on 127.0.0.1:{port}: another program "
+                                      "(another mirelo-server, perhaps) has taken this port; "
+                                      f"pick another one with --port, e.g. {other}\n"),
+                               ("ko", f"127.0.0.1:{port}에서 요청을 받을 수 없습니다: 다른 프로그램")):
+                with self.subTest(lang=lang):
+                    r = wine(os.path.join(BIN, "mirelo-server.exe"), "--port", str(port),
+                             "--lang", lang)
+                    err = r.stderr.decode("utf-8")
+                    self.assertEqual(r.returncode, 2, err)
+                    self.assertIn("mirelo-server: " + says, err)
+                    self.assertIn(other, err)
+
+    def test_the_console_says_when_the_plugin_waits_for_an_answer(self):
+        wine("reg", "delete", KEY, "/v", "FilePath", "/f")
+        server = None
+        try:
+            server = Server(FOLDER, ready=False)
+            waiting = ('mirelo-server: the plug-in is waiting for an answer in its window '
+                       '"Mirelo Plugin"')
+            deadline = time.monotonic() + 30
+            while waiting not in server.output() and time.monotonic() < deadline:
+                time.sleep(0.2)
+            self.assertIn(waiting, server.output())
+            status, r, text = server.get("/translate?text=%E5%8B%87%E8%80%85")
+            self.assertEqual((status, text, r.getheader("Retry-After")),
+                             (503, "the plug-in is not ready\n", "1"))
+            self.assertEqual(json.loads(server.get("/status")[2])["plugin"], "starting")
+        finally:
+            if server:
+                server.kill()
+            set_install_path(FOLDER)
+
+    def test_a_korean_display_means_korean_messages(self):
+        korean = dict(ENV, LC_ALL="ko_KR.UTF-8")
+        cases = [("mirelo-server.exe", [], "사용법: mirelo-server [옵션]\n"),
+                 ("mirelo-host.exe", [], "사용법: mirelo-host [옵션] [파일]\n"),
+                 ("mirelo-server.exe", ["--lang", "en"], "Usage: mirelo-server [options]\n")]
+        for program, extra, starts in cases:
+            with self.subTest(program=program, extra=extra):
+                r = subprocess.run(["wine", os.path.join(BIN, program), "--help", *extra],
+                                   env=korean, stdin=subprocess.DEVNULL, capture_output=True,
+                                   timeout=60)
+                self.assertTrue(r.stdout.decode("utf-8").startswith(starts), r.stdout[:200])
 
 
 class Diagnose(unittest.TestCase):

@@ -1,0 +1,218 @@
+// Every text mirelo-host and mirelo-server show their user, in English and in Korean: one
+// table per language (messages_en.cpp, messages_ko.cpp), looked up by identifier. "{0}",
+// "{1}", ... stand for the details Format fills in; both tables use the same ones.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host {
+
+enum class Msg : int {
+    // Both programs
+    kUsageError,       // {0}: what is wrong
+    kArgNeedsValue,    // {0}: the option
+    kArgTakesNoValue,  // {0}: the option
+    kArgLang,
+    kArgPluginPath,
+    kCannotLoadPlugin,    // {0}: path, {1}: the system's reason, {2}: error code
+    kPluginLacksExports,  // {0}: path, {1}: the missing names
+    kPluginDidNotStart,
+    kNoWindow,  // {0}: error code
+    kUnknownError,
+
+    // mirelo-host: command line
+    kArgOptionsAscii,
+    kArgOptionsLong,  // {0}: the most characters
+    kArgDestSize,     // {0}: the largest size
+    kArgInputEncoding,
+    kArgOutputEncoding,
+    kArgUnknownOption,  // {0}: the option
+    kArgOneInput,
+    kArgOneFolder,
+    kHostHelp,
+
+    // mirelo-host: translating
+    kCannotOpenInput,  // {0}: path, {1}: the system's reason
+    kReadError,
+    kLineWarning,  // {0}: line number, {1}: one of the kLine... texts
+    kLineLossy,
+    kLineNotUtf8,
+    kLineNul,
+    kLineFailed,
+    kLineNoTerminator,
+    kLineOverrun,
+    kStats,  // {0}: lines, {1}: failures, {2}: total microseconds, {3}: mean
+    kInputIsShiftJis,
+    kInputNeither,      // {0}: line number
+    kInputMixed,        // {0}: line number
+    kInputMarkNotUtf8,  // {0}: line number
+    kInputUtf16,
+
+    // mirelo-host: dictionaries
+    kDictNoFolder,     // {0}: folder
+    kDictSummary,      // {0}: folder, {1}: files, {2}-{4}: name, pre and post entries
+    kDictOutOfMemory,  //
+    kDictProblem,      // {0}: file, {1}: line, {2}: reason
+    kDictFileProblem,  // {0}: file, {1}: reason
+    kDictOneColumn,    // the dictionary core's problem kinds, details as it gives them
+    kDictColumns,
+    kDictUnknownKind,
+    kDictEmptyFrom,
+    kDictEmptyNameTo,
+    kDictNoConversion,
+    kDictNoForm,
+    kDictNotWritable,
+    kDictTooLong,
+    kDictNotUtf8,
+    kDictNul,
+    kDictTooManyNames,
+    kDictFileTooLarge,
+    kDictFileUtf16,
+    kDictFileCp949,
+    kDictFileShiftJis,
+    kDictCannotOpen,
+    kDictCannotRead,
+    kTraceProblem,   // {0}: a kDictProblem or kDictFileProblem text
+    kTraceCounts,    // {0}: folder, {1}-{3}: name, pre and post entries
+    kTraceLine,      // {0}: line number, {1}: the entry
+    kTraceNameLost,  // {0}: the entry
+    kTraceMaybe,     // {0}: the entry
+
+    // --diagnose and --set-engine-folder
+    kDiagRegistry,
+    kDiagDataFolder,
+    kDiagEngine,
+    kDiagNote,
+    kDiagKind,
+    kDiagExports,
+    kDiagExportTable,
+    kDiagMissing,
+    kDiagVerdict,       // {0}: verdict
+    kDiagToDo,          // {0}: what to do
+    kDiagNoKey,         // {0}: key and value
+    kDiagNoValue,       // {0}: key and value
+    kDiagValue,         // {0}: key and value, {1}: folder
+    kDiagValueNotSz,    // {0}: key and value, {1}: folder
+    kDiagPresent,       // {0}: path
+    kDiagAbsent,        // {0}: path
+    kDiagNonAscii,      //
+    kDiag64Bit,         // {0}: machine
+    kDiagX86Library,    //
+    kDiagX86Program,    //
+    kDiagOtherLibrary,  // {0}: machine
+    kDiagOtherProgram,  // {0}: machine
+    kDiagNoFunctions,
+    kPeNoMz,
+    kPeNoPe,
+    kPeNoOptionalHeader,
+    kPeUnknownOptionalHeader,
+    kPeSectionsCut,
+    kPeExportsOutside,
+    kPeExportNamesDamaged,
+    kPeExportNameOutside,
+    kVerdictNotRecorded,
+    kToDoNotRecorded,
+    kVerdictFolderMissing,
+    kToDoFolderMissing,
+    kVerdictNamesFile,
+    kToDoNamesFile,  // {0}: the folder
+    kVerdictNotWhereLooked,
+    kToDoParent,  // {0}: the parent folder
+    kToDoSetFolder,
+    kVerdictUnreadable,
+    kToDoUnreadable,
+    kVerdictNotLibrary,
+    kToDoReinstall,
+    kVerdict64Bit,
+    kToDo64Bit,
+    kVerdictNotX86,
+    kVerdictLacksFunctions,
+    kToDoLacksFunctions,
+    kVerdictNoData,
+    kToDoNoData,
+    kVerdictReady,
+    kToDoReady,
+    kSetNoFolder,      // {0}: folder
+    kSetTooLong,       // {0}: characters
+    kSetNotRecorded,   //
+    kSetRecorded,      // {0}: key and value, {1}: folder
+    kSetCannotWrite,   // {0}: key and value, {1}: the system's reason, {2}: error code
+    kSetNamesFile,     // {0}: its folder
+    kSetInsideFolder,  // {0}: the parent folder
+    kSetNoEngine,
+
+    // mirelo-server
+    kServerArgPort,
+    kServerArgListen,
+    kServerArgCors,
+    kServerArgOptions,
+    kServerArgQueue,
+    kServerArgTimeout,
+    kServerArgUnknown,  // {0}: the argument
+    kServerHelp,        // {0}: the default port
+    kServerStarting,    // {0}: version, {1}: address
+    kServerReady,
+    kServerStopping,
+    kServerClosed,
+    kServerOpenWarning,   // {0}: host
+    kListenBadAddress,    // {0}: host
+    kListenInUse,         // {0}: host, {1}: port, {2}: another port
+    kListenDenied,        // {0}: host, {1}: port, {2}: another port
+    kListenFailed,        // {0}: host, {1}: port, {2}: the system's reason, {3}: error code
+    kServerWaitsForUser,  // {0}: the window's title
+
+    kCount
+};
+
+inline constexpr std::size_t kMessageCount = static_cast<std::size_t>(Msg::kCount);
+
+enum class Language { kEnglish, kKorean };
+
+struct MessageEntry {
+    Msg id;
+    const char* text;
+};
+
+// True when `table` holds every identifier once, in order, each with a text.
+template <std::size_t N>
+constexpr bool IsComplete(const MessageEntry (&table)[N]) {
+    if (N != kMessageCount) return false;
+    for (std::size_t i = 0; i < N; ++i)
+        if (table[i].id != static_cast<Msg>(i) || table[i].text == nullptr ||
+            table[i].text[0] == '\0')
+            return false;
+    return true;
+}
+
+// The tables, indexed by identifier.
+const MessageEntry* EnglishMessages();
+const MessageEntry* KoreanMessages();
+
+// Korean when the user's interface language is Korean, English for any other.
+Language LanguageOfUi(LANGID ui);
+
+// The language `--lang ko|en` (or `--lang=ko`) among `argv` names, else the interface
+// language's. False when --lang is given without ko or en.
+bool ChooseLanguage(const std::vector<std::wstring>& argv, Language& language);
+
+// The language of every text below; set once at start.
+void SetLanguage(Language language);
+Language CurrentLanguage();
+
+const char* Text(Msg id);
+const char* TextIn(Language language, Msg id);
+// The text with {0}, {1}, ... replaced by `args`; a placeholder without an argument stays.
+std::string Format(Msg id, std::initializer_list<std::string_view> args = {});
+std::string FormatIn(Language language, Msg id, std::initializer_list<std::string_view> args);
+std::string FormatText(std::string_view text, std::initializer_list<std::string_view> args);
+
+// The system's description of an error code, in the user's interface language, as UTF-8.
+std::string SystemMessage(DWORD code);
+
+}  // namespace host
