@@ -35,53 +35,69 @@ size_t Utf8Length(Byte c) {
     return c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
 }
 
+// An accepted line. Its texts as written stay in the file's bytes; its encoded sides are
+// in the reader's arena. Candidates are kept in reading order, so a later one has a
+// greater index.
 struct Candidate {
     Kind kind;
     uint32_t file;
     int line;
-    uint32_t order;                // reading order, for "later wins"
-    std::string from, to;          // encoded
-    std::string fromText, toText;  // UTF-8 as written
+    std::string_view fromText, toText;  // UTF-8 as written
+    uint32_t from, to;                  // offsets of the encoded sides in the arena
+    uint16_t fromLength, toLength;
 };
 
 class Reader {
   public:
-    Reader(const TextEncoders& encoders, std::vector<Problem>* problems)
-        : encoders_(encoders), problems_(problems) {}
+    Reader(const TextEncoders& encoders, std::vector<Problem>* problems,
+           const std::atomic<bool>* stop)
+        : encoders_(encoders), problems_(problems), stop_(stop) {}
 
-    void ReadFile(uint32_t index, const SourceFile& file, std::vector<Candidate>& out);
+    // False when asked to stop.
+    bool ReadFile(uint32_t index, const SourceFile& file, std::vector<Candidate>& out);
+
+    std::string_view Encoded(uint32_t offset, uint16_t length) const {
+        return std::string_view(arena_).substr(offset, length);
+    }
+    bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
 
   private:
     void ReadLine(uint32_t file, const std::string& name, int line, std::string_view text,
                   std::vector<Candidate>& out);
-    // Encodes one side; on failure fills `why`.
+    // Encodes one side into the arena; on failure fills `why`.
     bool Encode(const Encoder& encoder, const char* codePage, const char* side,
-                std::string_view utf8, std::string& out, std::string& why);
+                std::string_view utf8, uint32_t& offset, uint16_t& length, std::string& why);
     void Report(const std::string& file, int line, std::string reason) {
         if (problems_ != nullptr) problems_->push_back({file, line, std::move(reason)});
     }
 
     const TextEncoders& encoders_;
     std::vector<Problem>* problems_;
-    uint32_t order_ = 0;
+    const std::atomic<bool>* stop_;
+    std::string arena_;
+    std::string scratch_;
 };
 
-void Reader::ReadFile(uint32_t index, const SourceFile& file, std::vector<Candidate>& out) {
+// Lines read between two looks at the stop flag.
+constexpr int kLinesPerStopCheck = 4096;
+
+bool Reader::ReadFile(uint32_t index, const SourceFile& file, std::vector<Candidate>& out) {
     if (file.bytes.size() > kMaxFileBytes) {
         Report(file.name, 0, "file is larger than 16 MiB; skipped whole");
-        return;
+        return true;
     }
     std::string_view rest = file.bytes;
     if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
     int line = 0;
     while (!rest.empty()) {
-        ++line;
+        if (++line % kLinesPerStopCheck == 0 && Stopped()) return false;
         const size_t eol = rest.find('\n');
         std::string_view text = rest.substr(0, eol);
         rest.remove_prefix(eol == std::string_view::npos ? rest.size() : eol + 1);
         if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
         ReadLine(index, file.name, line, text, out);
     }
+    return true;
 }
 
 void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::string_view text,
@@ -125,41 +141,46 @@ void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::str
     if (col[1].empty()) return Report(name, line, "FROM is empty");
     if (kind == Kind::Name && col[2].empty()) return Report(name, line, "TO of a name is empty");
 
-    Candidate c{kind, file, line, order_++, {}, {}, std::string(col[1]), std::string(col[2])};
+    Candidate c{kind, file, line, col[1], col[2], 0, 0, 0, 0};
     const bool fromSjis = kind != Kind::Post;
     const bool toSjis = kind == Kind::Pre;
+    const size_t mark = arena_.size();
     std::string why;
     if (!Encode(fromSjis ? encoders_.toShiftJis : encoders_.toCp949,
-                fromSjis ? "Shift-JIS" : "CP949", "FROM", col[1], c.from, why) ||
+                fromSjis ? "Shift-JIS" : "CP949", "FROM", col[1], c.from, c.fromLength, why) ||
         !Encode(toSjis ? encoders_.toShiftJis : encoders_.toCp949, toSjis ? "Shift-JIS" : "CP949",
-                "TO", col[2], c.to, why)) {
+                "TO", col[2], c.to, c.toLength, why)) {
+        arena_.resize(mark);
         return Report(name, line, why);
     }
-    out.push_back(std::move(c));
+    out.push_back(c);
 }
 
 bool Reader::Encode(const Encoder& encoder, const char* codePage, const char* side,
-                    std::string_view utf8, std::string& out, std::string& why) {
+                    std::string_view utf8, uint32_t& offset, uint16_t& length, std::string& why) {
+    std::string& out = scratch_;
     out.clear();
-    if (utf8.empty()) return true;
-    if (!encoder) {
-        why = std::string(side) + ": no " + codePage + " conversion available";
-        return false;
-    }
-    if (!encoder(utf8, out)) {
-        // Name the first character that has no form, so the user knows what to change.
-        std::string one;
-        for (size_t i = 0; i < utf8.size();) {
-            const size_t len = std::min(Utf8Length(static_cast<Byte>(utf8[i])), utf8.size() - i);
-            if (!encoder(utf8.substr(i, len), one)) {
-                why = std::string(side) + ": " + DescribeCharacter(utf8.substr(i, len)) +
-                      " has no " + codePage + " form";
-                return false;
-            }
-            i += len;
+    if (!utf8.empty()) {
+        if (!encoder) {
+            why = std::string(side) + ": no " + codePage + " conversion available";
+            return false;
         }
-        why = std::string(side) + ": cannot be written in " + codePage;
-        return false;
+        if (!encoder(utf8, out)) {
+            // Name the first character that has no form, so the user knows what to change.
+            std::string one;
+            for (size_t i = 0; i < utf8.size();) {
+                const size_t len =
+                    std::min(Utf8Length(static_cast<Byte>(utf8[i])), utf8.size() - i);
+                if (!encoder(utf8.substr(i, len), one)) {
+                    why = std::string(side) + ": " + DescribeCharacter(utf8.substr(i, len)) +
+                          " has no " + codePage + " form";
+                    return false;
+                }
+                i += len;
+            }
+            why = std::string(side) + ": cannot be written in " + codePage;
+            return false;
+        }
     }
     if (out.size() > kMaxSideBytes) {
         why = std::string(side) + " is " + std::to_string(out.size()) + " bytes in " + codePage +
@@ -170,6 +191,10 @@ bool Reader::Encode(const Encoder& encoder, const char* codePage, const char* si
         why = std::string(side) + ": cannot be written in " + codePage;
         return false;
     }
+    if (arena_.size() + out.size() > UINT32_MAX) throw std::bad_alloc();
+    offset = static_cast<uint32_t>(arena_.size());
+    length = static_cast<uint16_t>(out.size());
+    arena_ += out;
     return true;
 }
 
@@ -210,25 +235,34 @@ void Fire(std::vector<Firing>* fired, uint32_t entry) {
 
 // ---- The compiled form ----
 
+// What replaces a match: the encoded TO in the texts blob, and for names how it ends.
 struct Target {
-    uint32_t offset;  // of the encoded TO in the texts blob
+    uint32_t offset;
     uint16_t length;
-    Final final;  // names only
+    Final final;
+};
+
+// Where an entry was read, for traces: its FROM and TO as written lie one after the other
+// in the written blob. Each side is at most 1024 bytes encoded and every character takes a
+// byte there, so at most 4096 as written.
+struct Origin {
+    uint32_t file;
+    int32_t line;
+    uint32_t text;
+    uint16_t fromLength, toLength;
 };
 
 class Compiled final : public Dictionary {
   public:
-    void Build(std::vector<Candidate>& all, const std::vector<std::string>& fileNames,
-               std::vector<Problem>* problems);
+    // False when asked to stop.
+    bool Build(const std::vector<Candidate>& all, const Reader& reader,
+               std::vector<std::string> fileNames, std::vector<Problem>* problems);
 
-    size_t Count(Kind kind) const override { return count_[static_cast<int>(kind)]; }
-    const EntryInfo& Info(uint32_t entry) const override {
-        static const EntryInfo none{Kind::Pre, {}, 0, {}, {}};
-        return entry < info_.size() ? info_[entry] : none;
-    }
+    size_t Count(Kind kind) const override { return count_[kind]; }
+    EntryInfo Info(uint32_t entry) const override;
     size_t ApplyPre(const char* src, char* dst, size_t cap,
                     std::vector<Firing>* fired) const override {
-        return Substitute(trie_[0], SjisUnits(), src, dst, cap, fired);
+        return Substitute(tries_[Kind::Pre], SjisUnits(), src, dst, cap, fired);
     }
     size_t ProtectNames(const char* src, char* dst, size_t cap,
                         std::vector<Firing>* fired) const override;
@@ -236,10 +270,20 @@ class Compiled final : public Dictionary {
                         std::vector<Firing>* fired) const override;
     size_t ApplyPost(const char* src, char* dst, size_t cap,
                      std::vector<Firing>* fired) const override {
-        return Substitute(trie_[2], Cp949Units(), src, dst, cap, fired);
+        return Substitute(tries_[Kind::Post], Cp949Units(), src, dst, cap, fired);
     }
 
   private:
+    // The four steps of Build.
+    static std::vector<uint32_t> LastOfEachFrom(const std::vector<Candidate>& all,
+                                                const Reader& reader);
+    void CapNames(const std::vector<Candidate>& all, std::vector<uint32_t>& used,
+                  std::vector<Problem>* problems) const;
+    void LayOutTexts(const std::vector<Candidate>& all, const Reader& reader,
+                     const std::vector<uint32_t>& used);
+    void BuildTries(const std::vector<Candidate>& all, const Reader& reader,
+                    const std::vector<uint32_t>& used);
+
     template <class Unit, class Emit>
     size_t Replace(const ByteTrie& trie, Unit unit, const char* src, char* dst, size_t cap,
                    std::vector<Firing>* fired, Emit emit) const;
@@ -250,80 +294,141 @@ class Compiled final : public Dictionary {
                        [this](Out& out, uint32_t id) { out.Copy(To(id)); });
     }
     std::string_view To(uint32_t entry) const {
-        return std::string_view(texts_).substr(target_[entry].offset, target_[entry].length);
+        return std::string_view(texts_).substr(targets_[entry].offset, targets_[entry].length);
+    }
+    // Entry numbers of a kind start here.
+    uint32_t First(Kind kind) const {
+        uint32_t first = 0;
+        for (Kind k : kKinds) {
+            if (k == kind) break;
+            first += static_cast<uint32_t>(count_[k]);
+        }
+        return first;
     }
 
-    std::vector<EntryInfo> info_;  // pre entries, then names, then post
-    std::vector<Target> target_;
+    std::vector<std::string> fileNames_;
+    std::vector<Origin> origins_;  // by entry number
+    std::string written_;
+    std::vector<Target> targets_;  // by entry number
     std::string texts_;
-    ByteTrie trie_[3];
-    size_t count_[3] = {};
+    ByKind<ByteTrie> tries_;
+    ByKind<size_t> count_;
     uint32_t firstName_ = 0;
 };
 
-void Compiled::Build(std::vector<Candidate>& all, const std::vector<std::string>& fileNames,
-                     std::vector<Problem>* problems) {
-    // Grouped by kind, then FROM, then reading order: the last of each run is in use.
+bool Compiled::Build(const std::vector<Candidate>& all, const Reader& reader,
+                     std::vector<std::string> fileNames, std::vector<Problem>* problems) {
+    fileNames_ = std::move(fileNames);
+    std::vector<uint32_t> used = LastOfEachFrom(all, reader);
+    if (reader.Stopped()) return false;
+    CapNames(all, used, problems);
+    LayOutTexts(all, reader, used);
+    if (reader.Stopped()) return false;
+    BuildTries(all, reader, used);
+    return true;
+}
+
+// Candidates grouped by kind, then by encoded FROM: of each run of the same FROM, the one
+// read last. The result is in that order, which numbers the entries.
+std::vector<uint32_t> Compiled::LastOfEachFrom(const std::vector<Candidate>& all,
+                                               const Reader& reader) {
     std::vector<uint32_t> order(all.size());
     for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    const auto from = [&](uint32_t k) { return reader.Encoded(all[k].from, all[k].fromLength); };
     std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        const Candidate& x = all[a];
-        const Candidate& y = all[b];
-        if (x.kind != y.kind) return x.kind < y.kind;
-        if (int c = x.from.compare(y.from); c != 0) return c < 0;
-        return x.order < y.order;
+        if (all[a].kind != all[b].kind) return all[a].kind < all[b].kind;
+        if (const int c = from(a).compare(from(b)); c != 0) return c < 0;
+        return a < b;
     });
     std::vector<uint32_t> used;
     for (size_t i = 0; i < order.size(); ++i) {
-        const Candidate& c = all[order[i]];
-        if (i + 1 < order.size() && all[order[i + 1]].kind == c.kind &&
-            all[order[i + 1]].from == c.from)
-            continue;
-        used.push_back(order[i]);
+        const bool shadowed = i + 1 < order.size() &&
+                              all[order[i + 1]].kind == all[order[i]].kind &&
+                              from(order[i + 1]) == from(order[i]);
+        if (!shadowed) used.push_back(order[i]);
     }
+    return used;
+}
 
-    // Names past the marker's range: the ones read last go, so earlier files keep working.
-    const auto isName = [&](uint32_t k) { return all[k].kind == Kind::Name; };
-    const size_t names = std::count_if(used.begin(), used.end(), isName);
-    if (names > kMaxNames) {
-        std::vector<uint32_t> byOrder;
-        for (uint32_t k : used)
-            if (isName(k)) byOrder.push_back(k);
-        std::sort(byOrder.begin(), byOrder.end(),
-                  [&](uint32_t a, uint32_t b) { return all[a].order < all[b].order; });
-        std::vector<bool> drop(all.size());
-        for (size_t i = kMaxNames; i < byOrder.size(); ++i) {
-            drop[byOrder[i]] = true;
-            const Candidate& c = all[byOrder[i]];
-            if (problems != nullptr)
-                problems->push_back({fileNames[c.file], c.line, "more than 100000 names"});
-        }
-        std::erase_if(used, [&](uint32_t k) { return drop[k]; });
+// Names past the marker's range: the ones read last go, so earlier files keep working.
+void Compiled::CapNames(const std::vector<Candidate>& all, std::vector<uint32_t>& used,
+                        std::vector<Problem>* problems) const {
+    std::vector<uint32_t> names;
+    for (uint32_t k : used)
+        if (all[k].kind == Kind::Name) names.push_back(k);
+    if (names.size() <= kMaxNames) return;
+    std::sort(names.begin(), names.end());  // reading order
+    std::vector<bool> drop(all.size());
+    for (size_t i = kMaxNames; i < names.size(); ++i) {
+        drop[names[i]] = true;
+        const Candidate& c = all[names[i]];
+        if (problems != nullptr)
+            problems->push_back({fileNames_[c.file], c.line, "more than 100000 names"});
     }
+    std::erase_if(used, [&](uint32_t k) { return drop[k]; });
+}
 
+// Entry numbers follow `used`: the encoded TO of each goes to the texts blob, its FROM and
+// TO as written to the written blob.
+void Compiled::LayOutTexts(const std::vector<Candidate>& all, const Reader& reader,
+                           const std::vector<uint32_t>& used) {
     size_t textBytes = 0;
-    for (uint32_t k : used) textBytes += all[k].to.size();
-    if (textBytes > UINT32_MAX) throw std::bad_alloc();
-    texts_.reserve(textBytes);
-    info_.reserve(used.size());
-    target_.reserve(used.size());
-    std::vector<std::string_view> keys[3];
-    std::vector<uint32_t> values[3];
+    size_t writtenBytes = 0;
     for (uint32_t k : used) {
-        Candidate& c = all[k];
-        const auto id = static_cast<uint32_t>(info_.size());
-        const int kind = static_cast<int>(c.kind);
-        if (c.kind == Kind::Name && count_[1] == 0) firstName_ = id;
-        ++count_[kind];
-        keys[kind].push_back(c.from);
-        values[kind].push_back(id);
-        target_.push_back({static_cast<uint32_t>(texts_.size()), static_cast<uint16_t>(c.to.size()),
-                           c.kind == Kind::Name ? FinalOfUtf8(c.toText) : Final::Unknown});
-        texts_ += c.to;
-        info_.push_back(
-            {c.kind, fileNames[c.file], c.line, std::move(c.fromText), std::move(c.toText)});
+        textBytes += all[k].toLength;
+        writtenBytes += all[k].fromText.size() + all[k].toText.size();
     }
-    for (int kind = 0; kind < 3; ++kind) trie_[kind].Build(keys[kind], values[kind]);
+    if (textBytes > UINT32_MAX || writtenBytes > UINT32_MAX) throw std::bad_alloc();
+    texts_.reserve(textBytes);
+    written_.reserve(writtenBytes);
+    targets_.reserve(used.size());
+    origins_.reserve(used.size());
+    for (uint32_t k : used) {
+        const Candidate& c = all[k];
+        ++count_[c.kind];
+        targets_.push_back({static_cast<uint32_t>(texts_.size()), c.toLength,
+                            c.kind == Kind::Name ? FinalOfUtf8(c.toText) : Final::Unknown});
+        texts_ += reader.Encoded(c.to, c.toLength);
+        origins_.push_back({c.file, c.line, static_cast<uint32_t>(written_.size()),
+                            static_cast<uint16_t>(c.fromText.size()),
+                            static_cast<uint16_t>(c.toText.size())});
+        written_ += c.fromText;
+        written_ += c.toText;
+    }
+    firstName_ = First(Kind::Name);
+}
+
+// Each kind's trie maps its encoded FROMs, already sorted and unique, to entry numbers.
+void Compiled::BuildTries(const std::vector<Candidate>& all, const Reader& reader,
+                          const std::vector<uint32_t>& used) {
+    for (Kind kind : kKinds) {
+        const uint32_t first = First(kind);
+        std::vector<std::string_view> keys;
+        std::vector<uint32_t> values;
+        keys.reserve(count_[kind]);
+        values.reserve(count_[kind]);
+        for (uint32_t id = first; id < first + count_[kind]; ++id) {
+            const Candidate& c = all[used[id]];
+            keys.push_back(reader.Encoded(c.from, c.fromLength));
+            values.push_back(id);
+        }
+        tries_[kind].Build(keys, values);
+    }
+}
+
+EntryInfo Compiled::Info(uint32_t entry) const {
+    if (entry >= origins_.size()) return {Kind::Pre, {}, 0, {}, {}};
+    Kind kind = Kind::Post;
+    for (Kind k : kKinds) {
+        if (entry < First(k) + count_[k]) {
+            kind = k;
+            break;
+        }
+    }
+    const Origin& o = origins_[entry];
+    const std::string_view text = std::string_view(written_).substr(o.text);
+    return {kind, fileNames_[o.file], o.line, std::string(text.substr(0, o.fromLength)),
+            std::string(text.substr(o.fromLength, o.toLength))};
 }
 
 // `emit(out, id)` writes what replaces a match of entry `id`.
@@ -354,10 +459,11 @@ size_t Compiled::Replace(const ByteTrie& trie, Unit unit, const char* src, char*
 
 size_t Compiled::ProtectNames(const char* src, char* dst, size_t cap,
                               std::vector<Firing>* fired) const {
-    return Replace(trie_[1], SjisUnits(), src, dst, cap, fired, [this](Out& out, uint32_t id) {
-        const auto marker = detail::MakeNameMarker(id - firstName_);
-        out.Copy(marker.data(), detail::kNameMarkerLength);
-    });
+    return Replace(tries_[Kind::Name], SjisUnits(), src, dst, cap, fired,
+                   [this](Out& out, uint32_t id) {
+                       const auto marker = detail::MakeNameMarker(id - firstName_);
+                       out.Copy(marker.data(), detail::kNameMarkerLength);
+                   });
 }
 
 size_t Compiled::RestoreNames(const char* src, char* dst, size_t cap,
@@ -370,12 +476,12 @@ size_t Compiled::RestoreNames(const char* src, char* dst, size_t cap,
     size_t j = 0;
     // Markers are found byte by byte, as the marker decoders find theirs: no CP949 second
     // byte is '_'.
-    while (count_[1] != 0 && j < n) {
+    while (count_[Kind::Name] != 0 && j < n) {
         const void* hit = std::memchr(s + j, '_', n - j);
         if (hit == nullptr) break;
         const size_t p = static_cast<size_t>(static_cast<const Byte*>(hit) - s);
         const int index = detail::NameMarkerAt(s + p);
-        if (index < 0 || static_cast<size_t>(index) >= count_[1]) {
+        if (index < 0 || static_cast<size_t>(index) >= count_[Kind::Name]) {
             j = p + 1;
             continue;
         }
@@ -385,7 +491,7 @@ size_t Compiled::RestoreNames(const char* src, char* dst, size_t cap,
         Fire(fired, id);
         j = p + detail::kNameMarkerLength;
         std::string_view agreeing;
-        if (const size_t particle = MatchParticle(s + j, target_[id].final, agreeing)) {
+        if (const size_t particle = MatchParticle(s + j, targets_[id].final, agreeing)) {
             out.Copy(agreeing);
             j += particle;
         }
@@ -443,17 +549,19 @@ const char* KindName(Kind kind) {
 
 std::unique_ptr<Dictionary> Dictionary::Compile(std::span<const SourceFile> files,
                                                 const TextEncoders& encoders,
-                                                std::vector<Problem>* problems) {
+                                                std::vector<Problem>* problems,
+                                                const std::atomic<bool>* stop) {
     try {
-        Reader reader(encoders, problems);
+        Reader reader(encoders, problems, stop);
         std::vector<Candidate> all;
         std::vector<std::string> fileNames;
         for (const SourceFile& f : files) {
             fileNames.push_back(f.name);
-            reader.ReadFile(static_cast<uint32_t>(fileNames.size() - 1), f, all);
+            if (!reader.ReadFile(static_cast<uint32_t>(fileNames.size() - 1), f, all))
+                return nullptr;
         }
         auto dictionary = std::make_unique<Compiled>();
-        dictionary->Build(all, fileNames, problems);
+        if (!dictionary->Build(all, reader, std::move(fileNames), problems)) return nullptr;
         return dictionary;
     } catch (...) {
         return nullptr;

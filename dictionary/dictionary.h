@@ -3,6 +3,7 @@
 // two code pages is handed in.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -15,6 +16,18 @@
 namespace mirelo::dict {
 
 enum class Kind : uint8_t { Pre, Name, Post };
+inline constexpr Kind kKinds[] = {Kind::Pre, Kind::Name, Kind::Post};
+
+// One value per kind, reached by the kind itself.
+template <class T>
+class ByKind {
+  public:
+    T& operator[](Kind kind) { return slots_[static_cast<size_t>(kind)]; }
+    const T& operator[](Kind kind) const { return slots_[static_cast<size_t>(kind)]; }
+
+  private:
+    T slots_[3] = {};
+};
 
 // Converts UTF-8 to a code page's bytes; false when some character has no form there.
 using Encoder = std::function<bool(std::string_view utf8, std::string& out)>;
@@ -68,16 +81,20 @@ class Dictionary {
   public:
     // Files are taken in the order given (the caller sorts them by name); for the same FROM
     // within a kind the entry read last wins. Problems, when asked for, are appended.
-    // Null only when memory runs out.
+    // Null only when memory runs out, or when `stop` (if given) turned true meanwhile: it
+    // is looked at every few thousand lines and between the steps of the build.
     static std::unique_ptr<Dictionary> Compile(std::span<const SourceFile> files,
                                                const TextEncoders& encoders,
-                                               std::vector<Problem>* problems = nullptr);
+                                               std::vector<Problem>* problems = nullptr,
+                                               const std::atomic<bool>* stop = nullptr);
     virtual ~Dictionary() = default;
 
     virtual size_t Count(Kind kind) const = 0;
     bool Empty() const { return Count(Kind::Pre) + Count(Kind::Name) + Count(Kind::Post) == 0; }
-    // Entries in use are numbered from 0 to the sum of the three counts, less one.
-    virtual const EntryInfo& Info(uint32_t entry) const = 0;
+    // Entries in use are numbered from 0 to the sum of the three counts, less one: `pre`
+    // entries, then names, then `post`, each kind in the byte order of its encoded FROM.
+    // Made on request (traces are rare); an unknown number gives an empty `pre`.
+    virtual EntryInfo Info(uint32_t entry) const = 0;
 
     // Each pass reads the NUL-terminated `src` and writes the result, NUL-terminated, into
     // `dst` of `cap` bytes. It returns the result's full length (terminator not counted);
