@@ -174,13 +174,12 @@ const TextEncoders& SystemEncoders() {
     return encoders;
 }
 
-FolderDictionary LoadFolder(const std::wstring& folder) {
+FolderDictionary LoadFolder(const std::wstring& folder, const std::atomic<bool>* stop) {
     FolderDictionary result;
     try {
         result.signature = FolderSignature(folder);
         const std::vector<FolderFile> listed = ListFolder(folder);
         result.files = listed.size();
-        if (listed.empty()) return result;
         std::vector<std::string> contents;
         contents.reserve(listed.size());  // never moves, so the views below stay valid
         std::vector<SourceFile> sources;
@@ -193,7 +192,10 @@ FolderDictionary LoadFolder(const std::wstring& folder) {
             contents.push_back(std::move(bytes));
             sources.push_back({f.name, contents.back()});
         }
-        result.dictionary = Dictionary::Compile(sources, SystemEncoders(), &result.problems);
+        // What was read is all in memory now: a later change does not touch it.
+        result.signatureAfter = FolderSignature(folder);
+        if (listed.empty()) return result;
+        result.dictionary = Dictionary::Compile(sources, SystemEncoders(), &result.problems, stop);
         // Files that could not be read were reported before the others' lines.
         std::stable_sort(result.problems.begin(), result.problems.end(),
                          [](const Problem& a, const Problem& b) { return a.file < b.file; });
@@ -203,19 +205,39 @@ FolderDictionary LoadFolder(const std::wstring& folder) {
     return result;
 }
 
-bool FolderWatch::Changed() {
-    if (!m_loaded) return true;
-    const uint64_t now = GetTickCount64();
-    if (now - m_lastLook < m_intervalMs) return false;
-    m_lastLook = now;
-    return FolderSignature(m_folder) != m_signature;
+bool FolderWatch::Due(uint64_t nowMs) {
+    if (!loaded_) return true;
+    uint64_t signature;
+    try {
+        signature = FolderSignature(folder_);
+    } catch (...) {
+        return false;  // no memory for the folder's pattern: look again later
+    }
+    if (signature == signature_) {
+        changing_ = false;
+        return false;
+    }
+    if (!changing_ || signature != changedTo_) {
+        changing_ = true;
+        changedTo_ = signature;
+        changedAt_ = nowMs;
+    }
+    return nowMs - changedAt_ >= quietMs_;
 }
 
-FolderDictionary FolderWatch::Load() {
-    FolderDictionary loaded = LoadFolder(m_folder);
-    m_loaded = true;
-    m_signature = loaded.signature;
-    m_lastLook = GetTickCount64();
+uint32_t FolderWatch::WaitMs(uint64_t nowMs) const {
+    if (!loaded_) return 0;
+    if (!changing_) return intervalMs_;
+    const uint64_t settles = changedAt_ + quietMs_;
+    return settles > nowMs ? static_cast<uint32_t>(settles - nowMs) : 0;
+}
+
+FolderDictionary FolderWatch::Load(const std::atomic<bool>* stop) {
+    FolderDictionary loaded = LoadFolder(folder_, stop);
+    loaded_ = true;
+    // After a read that the folder moved under, the next look sees a change and times it.
+    signature_ = loaded.signature;
+    changing_ = false;
     return loaded;
 }
 
