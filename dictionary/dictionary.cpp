@@ -35,35 +35,45 @@ size_t Utf8Length(Byte c) {
     return c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
 }
 
-// An accepted line. Its texts as written stay in the file's bytes; its encoded sides are
-// in the reader's arena. Candidates are kept in reading order, so a later one has a
-// greater index.
+// An accepted line, in reading order: a later one has a greater index. Its encoded sides
+// are in the reader's arena, its texts as written (when kept) in the written blob.
 struct Candidate {
     Kind kind;
-    uint32_t file;
-    int line;
-    std::string_view fromText, toText;  // UTF-8 as written
-    uint32_t from, to;                  // offsets of the encoded sides in the arena
+    Final final;  // of a name's TO
     uint16_t fromLength, toLength;
+    uint32_t from, to;
+    uint32_t file;
+    int32_t line;
+    uint32_t written;
+    uint16_t fromTextLength, toTextLength;
 };
 
+// Reads files one at a time into candidates; a file's bytes are not needed once read.
 class Reader {
   public:
     Reader(const TextEncoders& encoders, std::vector<Problem>* problems,
-           const std::atomic<bool>* stop)
-        : encoders_(encoders), problems_(problems), stop_(stop) {}
+           const CompileOptions& options)
+        : encoders_(encoders), problems_(problems), options_(options) {}
 
     // False when asked to stop.
-    bool ReadFile(uint32_t index, const SourceFile& file, std::vector<Candidate>& out);
+    bool ReadFile(const SourceFile& file);
+    // Gives back the room reserved for what the files could have held.
+    void DoneReading() { arena_.shrink_to_fit(); }
 
     std::string_view Encoded(uint32_t offset, uint16_t length) const {
         return std::string_view(arena_).substr(offset, length);
     }
-    bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
+    bool Stopped() const {
+        return options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed);
+    }
+    bool KeepOrigins() const { return options_.keepOrigins; }
+
+    std::vector<Candidate> candidates;
+    std::vector<std::string> fileNames;
+    std::string written;  // FROM and TO as written, of every candidate, when origins are kept
 
   private:
-    void ReadLine(uint32_t file, const std::string& name, int line, std::string_view text,
-                  std::vector<Candidate>& out);
+    void ReadLine(uint32_t file, const std::string& name, int line, std::string_view text);
     // Encodes one side into the arena; on failure fills `why`.
     bool Encode(const Encoder& encoder, const char* codePage, const char* side,
                 std::string_view utf8, uint32_t& offset, uint16_t& length, std::string& why);
@@ -73,7 +83,7 @@ class Reader {
 
     const TextEncoders& encoders_;
     std::vector<Problem>* problems_;
-    const std::atomic<bool>* stop_;
+    const CompileOptions options_;
     std::string arena_;
     std::string scratch_;
 };
@@ -81,11 +91,20 @@ class Reader {
 // Lines read between two looks at the stop flag.
 constexpr int kLinesPerStopCheck = 4096;
 
-bool Reader::ReadFile(uint32_t index, const SourceFile& file, std::vector<Candidate>& out) {
+bool Reader::ReadFile(const SourceFile& file) {
+    const auto index = static_cast<uint32_t>(fileNames.size());
+    fileNames.push_back(file.name);
     if (file.bytes.size() > kMaxFileBytes) {
         Report(file.name, 0, "file is larger than 16 MiB; skipped whole");
         return true;
     }
+    // Room for all the file can give, so nothing grows by copying: each candidate takes a
+    // line, and its encoded sides are never longer than the line.
+    const auto lines = static_cast<size_t>(std::count(file.bytes.begin(), file.bytes.end(), '\n'));
+    candidates.reserve(candidates.size() + lines + 1);
+    arena_.reserve(arena_.size() + file.bytes.size());
+    if (KeepOrigins()) written.reserve(written.size() + file.bytes.size());
+
     std::string_view rest = file.bytes;
     if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
     int line = 0;
@@ -95,13 +114,12 @@ bool Reader::ReadFile(uint32_t index, const SourceFile& file, std::vector<Candid
         std::string_view text = rest.substr(0, eol);
         rest.remove_prefix(eol == std::string_view::npos ? rest.size() : eol + 1);
         if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-        ReadLine(index, file.name, line, text, out);
+        ReadLine(index, file.name, line, text);
     }
     return true;
 }
 
-void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::string_view text,
-                      std::vector<Candidate>& out) {
+void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::string_view text) {
     const size_t first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos || text[first] == '#') return;
     if (!IsUtf8(text)) return Report(name, line, "not valid UTF-8");
@@ -141,7 +159,11 @@ void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::str
     if (col[1].empty()) return Report(name, line, "FROM is empty");
     if (kind == Kind::Name && col[2].empty()) return Report(name, line, "TO of a name is empty");
 
-    Candidate c{kind, file, line, col[1], col[2], 0, 0, 0, 0};
+    Candidate c{};
+    c.kind = kind;
+    c.final = kind == Kind::Name ? FinalOfUtf8(col[2]) : Final::Unknown;
+    c.file = file;
+    c.line = line;
     const bool fromSjis = kind != Kind::Post;
     const bool toSjis = kind == Kind::Pre;
     const size_t mark = arena_.size();
@@ -153,7 +175,17 @@ void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::str
         arena_.resize(mark);
         return Report(name, line, why);
     }
-    out.push_back(c);
+    if (KeepOrigins()) {
+        // Each side is at most 1024 bytes encoded and every character takes a byte there,
+        // so at most 4096 as written.
+        if (written.size() + text.size() > UINT32_MAX) throw std::bad_alloc();
+        c.written = static_cast<uint32_t>(written.size());
+        c.fromTextLength = static_cast<uint16_t>(col[1].size());
+        c.toTextLength = static_cast<uint16_t>(col[2].size());
+        written += col[1];
+        written += col[2];
+    }
+    candidates.push_back(c);
 }
 
 bool Reader::Encode(const Encoder& encoder, const char* codePage, const char* side,
@@ -243,8 +275,7 @@ struct Target {
 };
 
 // Where an entry was read, for traces: its FROM and TO as written lie one after the other
-// in the written blob. Each side is at most 1024 bytes encoded and every character takes a
-// byte there, so at most 4096 as written.
+// in the written blob.
 struct Origin {
     uint32_t file;
     int32_t line;
@@ -254,9 +285,8 @@ struct Origin {
 
 class Compiled final : public Dictionary {
   public:
-    // False when asked to stop.
-    bool Build(const std::vector<Candidate>& all, const Reader& reader,
-               std::vector<std::string> fileNames, std::vector<Problem>* problems);
+    // Takes what `reader` read. False when asked to stop.
+    bool Build(Reader& reader, std::vector<Problem>* problems);
 
     size_t Count(Kind kind) const override { return count_[kind]; }
     EntryInfo Info(uint32_t entry) const override;
@@ -274,15 +304,17 @@ class Compiled final : public Dictionary {
     }
 
   private:
-    // The four steps of Build.
+    // The steps of Build.
     static std::vector<uint32_t> LastOfEachFrom(const std::vector<Candidate>& all,
                                                 const Reader& reader);
     void CapNames(const std::vector<Candidate>& all, std::vector<uint32_t>& used,
                   std::vector<Problem>* problems) const;
     void LayOutTexts(const std::vector<Candidate>& all, const Reader& reader,
                      const std::vector<uint32_t>& used);
-    void BuildTries(const std::vector<Candidate>& all, const Reader& reader,
-                    const std::vector<uint32_t>& used);
+    ByKind<std::vector<std::string_view>> FromsByKind(const std::vector<Candidate>& all,
+                                                      const Reader& reader,
+                                                      const std::vector<uint32_t>& used) const;
+    void BuildTries(const ByKind<std::vector<std::string_view>>& froms);
 
     template <class Unit, class Emit>
     size_t Replace(const ByteTrie& trie, Unit unit, const char* src, char* dst, size_t cap,
@@ -307,7 +339,7 @@ class Compiled final : public Dictionary {
     }
 
     std::vector<std::string> fileNames_;
-    std::vector<Origin> origins_;  // by entry number
+    std::vector<Origin> origins_;  // by entry number, when kept
     std::string written_;
     std::vector<Target> targets_;  // by entry number
     std::string texts_;
@@ -316,15 +348,19 @@ class Compiled final : public Dictionary {
     uint32_t firstName_ = 0;
 };
 
-bool Compiled::Build(const std::vector<Candidate>& all, const Reader& reader,
-                     std::vector<std::string> fileNames, std::vector<Problem>* problems) {
-    fileNames_ = std::move(fileNames);
+bool Compiled::Build(Reader& reader, std::vector<Problem>* problems) {
+    std::vector<Candidate>& all = reader.candidates;
+    fileNames_ = std::move(reader.fileNames);
     std::vector<uint32_t> used = LastOfEachFrom(all, reader);
     if (reader.Stopped()) return false;
     CapNames(all, used, problems);
     LayOutTexts(all, reader, used);
+    const ByKind<std::vector<std::string_view>> froms = FromsByKind(all, reader, used);
+    // The tries need only the encoded FROMs from here on: the rest goes before they grow.
+    std::vector<Candidate>().swap(all);
+    std::vector<uint32_t>().swap(used);
     if (reader.Stopped()) return false;
-    BuildTries(all, reader, used);
+    BuildTries(froms);
     return true;
 }
 
@@ -368,56 +404,50 @@ void Compiled::CapNames(const std::vector<Candidate>& all, std::vector<uint32_t>
     std::erase_if(used, [&](uint32_t k) { return drop[k]; });
 }
 
-// Entry numbers follow `used`: the encoded TO of each goes to the texts blob, its FROM and
-// TO as written to the written blob.
+// Entry numbers follow `used`: the encoded TO of each goes to the texts blob and, when
+// origins are kept, where it was read and the written blob to find it as written.
 void Compiled::LayOutTexts(const std::vector<Candidate>& all, const Reader& reader,
                            const std::vector<uint32_t>& used) {
     size_t textBytes = 0;
-    size_t writtenBytes = 0;
-    for (uint32_t k : used) {
-        textBytes += all[k].toLength;
-        writtenBytes += all[k].fromText.size() + all[k].toText.size();
-    }
-    if (textBytes > UINT32_MAX || writtenBytes > UINT32_MAX) throw std::bad_alloc();
+    for (uint32_t k : used) textBytes += all[k].toLength;
+    if (textBytes > UINT32_MAX) throw std::bad_alloc();
     texts_.reserve(textBytes);
-    written_.reserve(writtenBytes);
     targets_.reserve(used.size());
-    origins_.reserve(used.size());
+    if (reader.KeepOrigins()) origins_.reserve(used.size());
     for (uint32_t k : used) {
         const Candidate& c = all[k];
         ++count_[c.kind];
-        targets_.push_back({static_cast<uint32_t>(texts_.size()), c.toLength,
-                            c.kind == Kind::Name ? FinalOfUtf8(c.toText) : Final::Unknown});
+        targets_.push_back({static_cast<uint32_t>(texts_.size()), c.toLength, c.final});
         texts_ += reader.Encoded(c.to, c.toLength);
-        origins_.push_back({c.file, c.line, static_cast<uint32_t>(written_.size()),
-                            static_cast<uint16_t>(c.fromText.size()),
-                            static_cast<uint16_t>(c.toText.size())});
-        written_ += c.fromText;
-        written_ += c.toText;
+        if (reader.KeepOrigins())
+            origins_.push_back({c.file, c.line, c.written, c.fromTextLength, c.toTextLength});
     }
+    // Shadowed entries' texts stay in it: fewer bytes than copying the rest out.
+    if (reader.KeepOrigins()) written_ = std::move(reader.written);
     firstName_ = First(Kind::Name);
 }
 
+ByKind<std::vector<std::string_view>> Compiled::FromsByKind(
+    const std::vector<Candidate>& all, const Reader& reader,
+    const std::vector<uint32_t>& used) const {
+    ByKind<std::vector<std::string_view>> froms;
+    for (Kind kind : kKinds) froms[kind].reserve(count_[kind]);
+    for (uint32_t k : used)
+        froms[all[k].kind].push_back(reader.Encoded(all[k].from, all[k].fromLength));
+    return froms;
+}
+
 // Each kind's trie maps its encoded FROMs, already sorted and unique, to entry numbers.
-void Compiled::BuildTries(const std::vector<Candidate>& all, const Reader& reader,
-                          const std::vector<uint32_t>& used) {
+void Compiled::BuildTries(const ByKind<std::vector<std::string_view>>& froms) {
     for (Kind kind : kKinds) {
-        const uint32_t first = First(kind);
-        std::vector<std::string_view> keys;
-        std::vector<uint32_t> values;
-        keys.reserve(count_[kind]);
-        values.reserve(count_[kind]);
-        for (uint32_t id = first; id < first + count_[kind]; ++id) {
-            const Candidate& c = all[used[id]];
-            keys.push_back(reader.Encoded(c.from, c.fromLength));
-            values.push_back(id);
-        }
-        tries_[kind].Build(keys, values);
+        std::vector<uint32_t> ids(froms[kind].size());
+        for (uint32_t i = 0; i < ids.size(); ++i) ids[i] = First(kind) + i;
+        tries_[kind].Build(froms[kind], ids);
     }
 }
 
 EntryInfo Compiled::Info(uint32_t entry) const {
-    if (entry >= origins_.size()) return {Kind::Pre, {}, 0, {}, {}};
+    if (entry >= targets_.size()) return {Kind::Pre, {}, 0, {}, {}};
     Kind kind = Kind::Post;
     for (Kind k : kKinds) {
         if (entry < First(k) + count_[k]) {
@@ -425,6 +455,7 @@ EntryInfo Compiled::Info(uint32_t entry) const {
             break;
         }
     }
+    if (entry >= origins_.size()) return {kind, {}, 0, {}, {}};
     const Origin& o = origins_[entry];
     const std::string_view text = std::string_view(written_).substr(o.text);
     return {kind, fileNames_[o.file], o.line, std::string(text.substr(0, o.fromLength)),
@@ -547,25 +578,52 @@ const char* KindName(Kind kind) {
     return "?";
 }
 
-std::unique_ptr<Dictionary> Dictionary::Compile(std::span<const SourceFile> files,
-                                                const TextEncoders& encoders,
-                                                std::vector<Problem>* problems,
-                                                const std::atomic<bool>* stop) {
+struct Compiler::State {
+    State(const TextEncoders& encoders, std::vector<Problem>* problems,
+          const CompileOptions& options)
+        : reader(encoders, problems, options), problems(problems) {}
+    Reader reader;
+    std::vector<Problem>* problems;
+    bool failed = false;
+};
+
+Compiler::Compiler(const TextEncoders& encoders, std::vector<Problem>* problems,
+                   const CompileOptions& options)
+    : state_(new (std::nothrow) State(encoders, problems, options)) {}
+
+Compiler::~Compiler() = default;
+
+bool Compiler::Add(const SourceFile& file) {
+    if (!state_ || state_->failed) return false;
     try {
-        Reader reader(encoders, problems, stop);
-        std::vector<Candidate> all;
-        std::vector<std::string> fileNames;
-        for (const SourceFile& f : files) {
-            fileNames.push_back(f.name);
-            if (!reader.ReadFile(static_cast<uint32_t>(fileNames.size() - 1), f, all))
-                return nullptr;
-        }
+        state_->failed = !state_->reader.ReadFile(file);
+    } catch (...) {
+        state_->failed = true;
+    }
+    return !state_->failed;
+}
+
+std::unique_ptr<Dictionary> Compiler::Finish() {
+    if (!state_ || state_->failed) return nullptr;
+    std::unique_ptr<State> state = std::move(state_);
+    try {
+        state->reader.DoneReading();
         auto dictionary = std::make_unique<Compiled>();
-        if (!dictionary->Build(all, reader, std::move(fileNames), problems)) return nullptr;
+        if (!dictionary->Build(state->reader, state->problems)) return nullptr;
         return dictionary;
     } catch (...) {
         return nullptr;
     }
+}
+
+std::unique_ptr<Dictionary> Dictionary::Compile(std::span<const SourceFile> files,
+                                                const TextEncoders& encoders,
+                                                std::vector<Problem>* problems,
+                                                const CompileOptions& options) {
+    Compiler compiler(encoders, problems, options);
+    for (const SourceFile& f : files)
+        if (!compiler.Add(f)) return nullptr;
+    return compiler.Finish();
 }
 
 const char* RunPass(const Dictionary& dictionary, Pass pass, const char* text, std::string& buffer,

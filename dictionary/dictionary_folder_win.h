@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -53,17 +52,15 @@ struct FolderDictionary {
     // file, maybe empty.
     std::unique_ptr<Dictionary> dictionary;
     std::vector<Problem> problems;  // file-level (line 0) and line-level, in file order
-    uint64_t signature = 0;         // FolderSignature as it was before the files were read
-    uint64_t signatureAfter = 0;    // and once they had all been read
+    uint64_t signature = 0;         // FolderSignature of the listing the files were read by
     size_t files = 0;               // dictionary files found
-
-    // False when the folder changed while its files were read: they may hold part of a save.
-    bool Settled() const { return signature == signatureAfter; }
+    // False when a file changed while it was read, or (FolderWatch::Load) the folder was no
+    // longer as the watch had seen it hold still: what was read may be part of a save.
+    bool settled = true;
 };
 
-// Reads every dictionary file of `folder` and compiles them; `stop`, when given, ends the
-// compilation early (see Dictionary::Compile). Never throws.
-FolderDictionary LoadFolder(const std::wstring& folder, const std::atomic<bool>* stop = nullptr);
+// Reads every dictionary file of `folder` and compiles them with `options`. Never throws.
+FolderDictionary LoadFolder(const std::wstring& folder, const CompileOptions& options = {});
 
 // Tells when to load a folder again: only once a change has held still for the quiet
 // period, judged by two looks that far apart seeing the same signature. Times are
@@ -83,9 +80,10 @@ class FolderWatch {
     // How long to wait before the next look is worth making.
     uint32_t WaitMs(uint64_t nowMs) const;
 
-    // LoadFolder, remembering the signature the folder had before the read. A folder that
-    // moved during the read is therefore seen as changed again at the next look.
-    FolderDictionary Load(const std::atomic<bool>* stop = nullptr);
+    // LoadFolder, remembering the signature it read. After a load that is not settled, the
+    // next look counts as a change whatever it sees, so the folder is read again once it
+    // has held still.
+    FolderDictionary Load(const CompileOptions& options = {});
 
   private:
     std::wstring folder_;
@@ -93,6 +91,7 @@ class FolderWatch {
     uint32_t intervalMs_;
     bool loaded_ = false;
     uint64_t signature_ = 0;  // of the last load
+    bool stale_ = false;      // the last load was not settled
     bool changing_ = false;   // a signature other than the last load's was seen
     uint64_t changedTo_ = 0;  // that signature
     uint64_t changedAt_ = 0;  // when it was first seen

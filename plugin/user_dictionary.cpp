@@ -17,7 +17,7 @@ UserDictionary::UserDictionary(HMODULE module) : watch_(dict::FolderBesideModule
     if (watch_.folder().empty()) return;
     // Nothing is in use yet, so the first read is taken even if a save was under way: the
     // watch then sees the folder move and reads it again once it has settled.
-    dict::FolderDictionary loaded = watch_.Load();
+    dict::FolderDictionary loaded = watch_.Load({.keepOrigins = false});
     dictionary_ = std::move(loaded.dictionary);
     builder_.reset(reinterpret_cast<HANDLE>(
         ::_beginthreadex(nullptr, 0, &UserDictionary::BuilderMain, this, 0, nullptr)));
@@ -76,9 +76,9 @@ void UserDictionary::BuildUntilStopped() noexcept {
 bool UserDictionary::LookAndLoad(uint64_t nowMs,
                                  std::unique_ptr<dict::Dictionary>& loaded) noexcept {
     if (!watch_.Due(nowMs)) return false;
-    dict::FolderDictionary read = watch_.Load(&stop_);
-    // Moved while being read: it may hold half a save; it is read again once settled.
-    if (!read.Settled()) return false;
+    dict::FolderDictionary read = watch_.Load({.keepOrigins = false, .stop = &stop_});
+    // Moved while being read: it may hold half a save, and is read again once settled.
+    if (!read.settled) return false;
     // Stopped, or out of memory: keep the one in use until the folder changes again.
     if (!read.dictionary && read.files > 0) return false;
     loaded = std::move(read.dictionary);

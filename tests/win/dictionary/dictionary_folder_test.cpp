@@ -73,7 +73,7 @@ TEST(DictionaryFolder, WatchLoadsAChangeOnlyOnceItHeldStill) {
     EXPECT_TRUE(watch.Due(2800));
     EXPECT_EQ(watch.WaitMs(2800), 0u);
     const FolderDictionary loaded = watch.Load();
-    EXPECT_TRUE(loaded.Settled());
+    EXPECT_TRUE(loaded.settled);
     EXPECT_EQ(loaded.dictionary->Count(Kind::Post), 1u);
     EXPECT_FALSE(watch.Due(5000));
 
