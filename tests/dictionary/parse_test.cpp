@@ -2,8 +2,10 @@
 // that is skipped.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
+#include "../filters/filter_test_util.h"
 #include "iconv_encoders.h"
 
 namespace mirelo::dict {
@@ -45,6 +47,7 @@ TEST(DictionaryParse, EachLineIsAcceptedOrSkippedWithItsReason) {
         {"post\tx\t" + hangul513, -1, "TO is 1026 bytes in CP949"},
         {"pre\t\xFF\tx", -1, "not valid UTF-8"},
         {"pre\t\xC0\xAF\tx", -1, "not valid UTF-8"},      // overlong '/'
+        {"pre\t\xE0\x80\xAF\tx", -1, "not valid UTF-8"},  // overlong '/' in three bytes
         {"pre\t\xED\xA0\x80\tx", -1, "not valid UTF-8"},  // a surrogate
         {"pre\t\xE3\x81\tx", -1, "not valid UTF-8"},      // cut short
         {"pre\tx\ty\t# \xFF", -1, "not valid UTF-8"},     // in the comment too
@@ -68,6 +71,80 @@ TEST(DictionaryParse, EachLineIsAcceptedOrSkippedWithItsReason) {
     }
 }
 
+// The first and last byte sequences of each length, and just past them.
+TEST(DictionaryParse, Utf8CheckAcceptsExactlyTheShortestForms) {
+    struct {
+        const char* bytes;
+        bool valid;
+    } cases[] = {
+        {"", true},
+        {"\x7F", true},
+        {"\x80", false},  // a continuation byte alone
+        {"\xC1\xBF", false},
+        {"\xC2\x80", true},
+        {"\xDF\xBF", true},
+        {"\xC3\x28", false},
+        {"\xE0\x9F\xBF", false},  // U+07FF in three bytes
+        {"\xE0\x80\xAF", false},
+        {"\xE0\xA0\x80", true},
+        {"\xED\x9F\xBF", true},
+        {"\xED\xA0\x80", false},  // the first surrogate
+        {"\xEE\x80\x80", true},
+        {"\xEF\xBF\xBF", true},
+        {"\xE3\x81\x41", false},
+        {"\xE3\x81", false},
+        {"\xF0\x8F\xBF\xBF", false},  // U+FFFF in four bytes
+        {"\xF0\x90\x80\x80", true},
+        {"\xF4\x8F\xBF\xBF", true},
+        {"\xF4\x90\x80\x80", false},  // past U+10FFFF
+        {"\xF5\x80\x80\x80", false},
+        {"\xF0\x90\x80\x41", false},
+        {"\xF0\x90\x80", false},
+        {"a\xE3\x81\x82"
+         "b",
+         true},
+    };
+    for (const auto& c : cases) {
+        const std::string s = c.bytes;
+        EXPECT_EQ(IsUtf8(s), c.valid) << mirelo::test::Hex(s);
+        // Cut one byte short, a valid sequence of more than one byte is not.
+        if (c.valid && s.size() > 1 && static_cast<unsigned char>(s.back()) >= 0x80) {
+            EXPECT_FALSE(IsUtf8(s.substr(0, s.size() - 1))) << mirelo::test::Hex(s);
+        }
+    }
+}
+
+// Name markers hold five digits: past 100000 names the ones read last are left out, each
+// reported, and the others still work.
+TEST(DictionaryParse, NamesPastOneHundredThousandAreLeftOut) {
+    std::string a, b;
+    char line[64];
+    for (int k = 0; k < 99999; ++k) {
+        std::snprintf(line, sizeof line, "name\tn%06d\t가\n", k);
+        a += line;
+    }
+    a += "name\tn000000\t나\n";  // the same FROM again takes no second number
+    b = "name\tlast\t다\nname\tlater\t라\n";
+    const SourceFile files[] = {{"a.txt", a}, {"b.txt", b}};
+    std::vector<Problem> problems;
+    const auto d = Dictionary::Compile(files, test::Encoders(), &problems);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->Count(Kind::Name), 100000u);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].file, "b.txt");
+    EXPECT_EQ(problems[0].line, 2);
+    EXPECT_NE(problems[0].reason.find("more than 100000 names"), std::string::npos);
+
+    char out[64];
+    d->ProtectNames("later", out, sizeof out);
+    EXPECT_STREQ(out, "later");
+    d->ProtectNames("last n000000", out, sizeof out);
+    const std::string marked = out;
+    ASSERT_EQ(marked.size(), 19u) << marked;
+    d->RestoreNames(marked.c_str(), out, sizeof out);
+    EXPECT_EQ(std::string(out), test::Cp949("다 나"));
+}
+
 TEST(DictionaryParse, ByteOrderMarkCrLfAndLineNumbers) {
     std::vector<Problem> problems;
     const auto d = CompileText(
@@ -85,7 +162,7 @@ TEST(DictionaryParse, ByteOrderMarkCrLfAndLineNumbers) {
     ASSERT_EQ(problems.size(), 2u);
     EXPECT_EQ(problems[0].line, 2);
     EXPECT_EQ(problems[1].line, 4);
-    const EntryInfo& name = d->Info(0);
+    const EntryInfo name = d->Info(0);
     EXPECT_EQ(name.kind, Kind::Name);
     EXPECT_EQ(name.line, 1);
     EXPECT_EQ(name.from, "ミレイ");
