@@ -68,9 +68,9 @@ class Reader {
     }
     bool KeepOrigins() const { return options_.keepOrigins; }
 
-    std::vector<Candidate> candidates;
-    std::vector<std::string> fileNames;
-    std::string written;  // FROM and TO as written, of every candidate, when origins are kept
+    std::vector<Candidate>& Candidates() { return candidates_; }
+    std::vector<std::string> TakeFileNames() { return std::move(fileNames_); }
+    std::string TakeWritten() { return std::move(written_); }
 
   private:
     void ReadLine(uint32_t file, const std::string& name, int line, std::string_view text);
@@ -84,7 +84,10 @@ class Reader {
     const TextEncoders& encoders_;
     std::vector<Problem>* problems_;
     const CompileOptions options_;
-    std::string arena_;
+    std::vector<Candidate> candidates_;
+    std::vector<std::string> fileNames_;
+    std::string arena_;    // encoded FROM and TO of every candidate
+    std::string written_;  // and as written, when origins are kept
     std::string scratch_;
 };
 
@@ -92,8 +95,8 @@ class Reader {
 constexpr int kLinesPerStopCheck = 4096;
 
 bool Reader::ReadFile(const SourceFile& file) {
-    const auto index = static_cast<uint32_t>(fileNames.size());
-    fileNames.push_back(file.name);
+    const auto index = static_cast<uint32_t>(fileNames_.size());
+    fileNames_.push_back(file.name);
     if (file.bytes.size() > kMaxFileBytes) {
         Report(file.name, 0, "file is larger than 16 MiB; skipped whole");
         return true;
@@ -101,9 +104,9 @@ bool Reader::ReadFile(const SourceFile& file) {
     // Room for all the file can give, so nothing grows by copying: each candidate takes a
     // line, and its encoded sides are never longer than the line.
     const auto lines = static_cast<size_t>(std::count(file.bytes.begin(), file.bytes.end(), '\n'));
-    candidates.reserve(candidates.size() + lines + 1);
+    candidates_.reserve(candidates_.size() + lines + 1);
     arena_.reserve(arena_.size() + file.bytes.size());
-    if (KeepOrigins()) written.reserve(written.size() + file.bytes.size());
+    if (KeepOrigins()) written_.reserve(written_.size() + file.bytes.size());
 
     std::string_view rest = file.bytes;
     if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
@@ -178,14 +181,14 @@ void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::str
     if (KeepOrigins()) {
         // Each side is at most 1024 bytes encoded and every character takes a byte there,
         // so at most 4096 as written.
-        if (written.size() + text.size() > UINT32_MAX) throw std::bad_alloc();
-        c.written = static_cast<uint32_t>(written.size());
+        if (written_.size() + text.size() > UINT32_MAX) throw std::bad_alloc();
+        c.written = static_cast<uint32_t>(written_.size());
         c.fromTextLength = static_cast<uint16_t>(col[1].size());
         c.toTextLength = static_cast<uint16_t>(col[2].size());
-        written += col[1];
-        written += col[2];
+        written_ += col[1];
+        written_ += col[2];
     }
-    candidates.push_back(c);
+    candidates_.push_back(c);
 }
 
 bool Reader::Encode(const Encoder& encoder, const char* codePage, const char* side,
@@ -210,7 +213,7 @@ bool Reader::Encode(const Encoder& encoder, const char* codePage, const char* si
                 }
                 i += len;
             }
-            why = std::string(side) + ": cannot be written in " + codePage;
+            why = std::string(side) + ": cannot be written_ in " + codePage;
             return false;
         }
     }
@@ -220,7 +223,7 @@ bool Reader::Encode(const Encoder& encoder, const char* codePage, const char* si
         return false;
     }
     if (out.find('\0') != std::string::npos) {
-        why = std::string(side) + ": cannot be written in " + codePage;
+        why = std::string(side) + ": cannot be written_ in " + codePage;
         return false;
     }
     if (arena_.size() + out.size() > UINT32_MAX) throw std::bad_alloc();
@@ -309,7 +312,7 @@ class Compiled final : public Dictionary {
                                                 const Reader& reader);
     void CapNames(const std::vector<Candidate>& all, std::vector<uint32_t>& used,
                   std::vector<Problem>* problems) const;
-    void LayOutTexts(const std::vector<Candidate>& all, const Reader& reader,
+    void LayOutTexts(const std::vector<Candidate>& all, Reader& reader,
                      const std::vector<uint32_t>& used);
     ByKind<std::vector<std::string_view>> FromsByKind(const std::vector<Candidate>& all,
                                                       const Reader& reader,
@@ -349,8 +352,8 @@ class Compiled final : public Dictionary {
 };
 
 bool Compiled::Build(Reader& reader, std::vector<Problem>* problems) {
-    std::vector<Candidate>& all = reader.candidates;
-    fileNames_ = std::move(reader.fileNames);
+    std::vector<Candidate>& all = reader.Candidates();
+    fileNames_ = reader.TakeFileNames();
     std::vector<uint32_t> used = LastOfEachFrom(all, reader);
     if (reader.Stopped()) return false;
     CapNames(all, used, problems);
@@ -406,7 +409,7 @@ void Compiled::CapNames(const std::vector<Candidate>& all, std::vector<uint32_t>
 
 // Entry numbers follow `used`: the encoded TO of each goes to the texts blob and, when
 // origins are kept, where it was read and the written blob to find it as written.
-void Compiled::LayOutTexts(const std::vector<Candidate>& all, const Reader& reader,
+void Compiled::LayOutTexts(const std::vector<Candidate>& all, Reader& reader,
                            const std::vector<uint32_t>& used) {
     size_t textBytes = 0;
     for (uint32_t k : used) textBytes += all[k].toLength;
@@ -423,7 +426,7 @@ void Compiled::LayOutTexts(const std::vector<Candidate>& all, const Reader& read
             origins_.push_back({c.file, c.line, c.written, c.fromTextLength, c.toTextLength});
     }
     // Shadowed entries' texts stay in it: fewer bytes than copying the rest out.
-    if (reader.KeepOrigins()) written_ = std::move(reader.written);
+    if (reader.KeepOrigins()) written_ = reader.TakeWritten();
     firstName_ = First(Kind::Name);
 }
 

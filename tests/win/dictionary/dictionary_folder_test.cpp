@@ -85,6 +85,27 @@ TEST(DictionaryFolder, WatchLoadsAChangeOnlyOnceItHeldStill) {
     EXPECT_EQ(watch.WaitMs(7000), 250u);
 }
 
+// A save that lands between the look that found the folder still and the read: what was
+// read is not settled, and the folder is read again once it holds still, although it has
+// not changed since that read.
+TEST(DictionaryFolder, ALoadTheFolderMovedUnderIsNotSettled) {
+    TempDir dir;
+    ASSERT_TRUE(WriteBytes(dir / L"a.txt", "pre\tA\tB\n"));
+    FolderWatch watch(dir.path(), 400, 250);
+    EXPECT_TRUE(watch.Load().settled);
+    ASSERT_TRUE(WriteBytes(dir / L"a.txt", ""));  // the editor cuts the file
+    EXPECT_FALSE(watch.Due(1000));
+    EXPECT_TRUE(watch.Due(1400));
+    ASSERT_TRUE(WriteBytes(dir / L"a.txt", "pre\tA\tC\npre\tD\tE\n"));  // and writes it
+    EXPECT_FALSE(watch.Load().settled);
+    EXPECT_FALSE(watch.Due(2000));
+    EXPECT_TRUE(watch.Due(2400));
+    const FolderDictionary again = watch.Load();
+    EXPECT_TRUE(again.settled);
+    EXPECT_EQ(again.dictionary->Count(Kind::Pre), 2u);
+    EXPECT_FALSE(watch.Due(3000));
+}
+
 TEST(DictionaryFolder, SystemEncodersRefuseWhatHasNoFormOfItsOwn) {
     const TextEncoders& e = SystemEncoders();
     std::string out;
