@@ -96,6 +96,16 @@ TEST(DictionaryApply, EntryReadLastWins) {
     EXPECT_EQ(first.to, "셋");
 }
 
+// Only within a kind does a later entry hide an earlier one with the same FROM.
+TEST(DictionaryApply, TheSameFromInEachKindIsThreeEntries) {
+    const auto d = CompileText("post\tX\tZ\nname\tX\t미\npre\tX\tY\n");
+    for (Kind kind : kKinds) EXPECT_EQ(d->Count(kind), 1u) << KindName(kind);
+    EXPECT_EQ(Apply(*d, &Dictionary::ApplyPre, "X"), "Y");
+    EXPECT_EQ(Apply(*d, &Dictionary::ProtectNames, "X"), "_&00000&_");
+    EXPECT_EQ(Apply(*d, &Dictionary::RestoreNames, "_&00000&_"), Cp949("미"));
+    EXPECT_EQ(Apply(*d, &Dictionary::ApplyPost, "X"), "Z");
+}
+
 TEST(DictionaryApply, NamesTravelAsMarkersAndComeBackWhole) {
     const auto d = CompileText("name\tミレイ\t미레이\nname\tミレイさん\t미레이 씨\n");
     const std::string marked = Apply(*d, &Dictionary::ProtectNames, Sjis("ミレイさんとミレイは"));
