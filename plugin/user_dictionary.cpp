@@ -61,6 +61,7 @@ void UserDictionary::BuildUntilStopped() noexcept {
 
         std::unique_ptr<dict::Dictionary> loaded;
         if (LookAndLoad(now, loaded)) {
+            // One finished before that the worker never took goes, outside the lock.
             std::unique_ptr<dict::Dictionary> untaken;
             {
                 ExclusiveLock::Guard guard(lock_);
