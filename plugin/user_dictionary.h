@@ -1,24 +1,34 @@
 #pragma once
-// The user's dictionary as the worker applies it: the MireloDict folder beside the DLL,
-// looked at no more than once a second and read again whole when it changed.
+// The user's dictionary as the worker applies it: the MireloDict folder beside the DLL.
+// A thread of its own watches the folder and builds a changed dictionary once the folder
+// has held still (see dict::FolderWatch); the worker keeps translating with the dictionary
+// it has and only takes the new one, a pointer swap, between two lines.
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "dictionary.h"
 #include "dictionary_folder_win.h"
+#include "win_handles.h"
 
 namespace mirelo {
 
 class UserDictionary {
   public:
-    // The folder beside `module`; read at once if it holds dictionary files.
+    // The folder beside `module`, read at once if it holds dictionary files; then the
+    // builder starts. Never throws except std::bad_alloc.
     explicit UserDictionary(HMODULE module);
+    // Stops the builder, ending a build in progress early, and waits for it.
+    ~UserDictionary();
+    UserDictionary(const UserDictionary&) = delete;
+    UserDictionary& operator=(const UserDictionary&) = delete;
 
     // True when the dictionary was just replaced (answers made with the old one are stale).
-    bool Refresh();
+    bool Refresh() noexcept;
 
     // The source with `pre` replacements and names protected; the source itself without a
     // dictionary, null when memory ran out.
@@ -31,13 +41,35 @@ class UserDictionary {
     void Trim();
 
   private:
+    static unsigned __stdcall BuilderMain(void* self);
+    void BuildUntilStopped() noexcept;
+    // One look at the folder, and a load when it is due. True with the dictionary to use
+    // next (null: none) when one was loaded.
+    bool LookAndLoad(uint64_t nowMs, std::unique_ptr<dict::Dictionary>& loaded) noexcept;
+    // Without a builder thread the worker looks at the folder itself.
+    bool RefreshHere() noexcept;
+    bool Replace(std::unique_ptr<dict::Dictionary> next) noexcept;
+
     const char* Run(dict::Pass pass, dict::Kind kind, const char* text,
                     std::string& buffer) noexcept;
 
-    dict::FolderWatch watch_;
+    dict::FolderWatch watch_;  // the builder's once it runs
+    uint64_t nextLook_ = 0;    // for RefreshHere
+
+    // The worker's.
     std::unique_ptr<dict::Dictionary> dictionary_;
     std::string a_;
     std::string b_;
+
+    // Between the worker and the builder: under lock_, except the two flags.
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    CONDITION_VARIABLE wake_ = CONDITION_VARIABLE_INIT;  // the builder waits on it
+    bool stopping_ = false;
+    std::atomic<bool> stop_{false};   // read by the compiler of a dictionary in progress
+    std::atomic<bool> ready_{false};  // next_ holds a dictionary the worker has not taken
+    std::unique_ptr<dict::Dictionary> next_;
+    std::unique_ptr<dict::Dictionary> retired_;  // replaced, for the builder to free
+    UniqueHandle builder_;
 };
 
 }  // namespace mirelo

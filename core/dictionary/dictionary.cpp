@@ -33,28 +33,48 @@ std::string DescribeCharacter(std::string_view utf8) {
     return std::string(hex) + " (" + std::string(utf8) + ")";
 }
 
+// An accepted line, in reading order: a later one has a greater index. Its encoded sides
+// are in the reader's arena, its texts as written (when kept) in the written blob.
 struct Candidate {
     Kind kind;
+    Final final;  // of a name's TO
+    uint16_t fromLength, toLength;
+    uint32_t from, to;
     uint32_t file;
-    int line;
-    uint32_t order;                // reading order, for "later wins"
-    std::string from, to;          // encoded
-    std::string fromText, toText;  // UTF-8 as written
+    int32_t line;
+    uint32_t written;
+    uint16_t fromTextLength, toTextLength;
 };
 
+// Reads files one at a time into candidates; a file's bytes are not needed once read.
 class Reader {
   public:
-    Reader(const TextEncoders& encoders, std::vector<Problem>* problems)
-        : encoders_(encoders), problems_(problems) {}
+    Reader(const TextEncoders& encoders, std::vector<Problem>* problems,
+           const CompileOptions& options)
+        : encoders_(encoders), problems_(problems), options_(options) {}
 
-    void ReadFile(uint32_t index, const SourceFile& file, std::vector<Candidate>& out);
+    // False when asked to stop.
+    bool ReadFile(const SourceFile& file);
+    // Gives back the room reserved for what the files could have held.
+    void DoneReading() { arena_.shrink_to_fit(); }
+
+    std::string_view Encoded(uint32_t offset, uint16_t length) const {
+        return std::string_view(arena_).substr(offset, length);
+    }
+    bool Stopped() const {
+        return options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed);
+    }
+    bool KeepOrigins() const { return options_.keepOrigins; }
+
+    std::vector<Candidate>& Candidates() { return candidates_; }
+    std::vector<std::string> TakeFileNames() { return std::move(fileNames_); }
+    std::string TakeWritten() { return std::move(written_); }
 
   private:
-    void ReadLine(uint32_t file, const std::string& name, int line, std::string_view text,
-                  std::vector<Candidate>& out);
-    // Encodes one side; on failure fills `why`.
+    void ReadLine(uint32_t file, const std::string& name, int line, std::string_view text);
+    // Encodes one side into the arena; on failure fills `why`.
     bool Encode(const Encoder& encoder, const char* codePage, const char* side,
-                std::string_view utf8, std::string& out, Problem& why);
+                std::string_view utf8, uint32_t& offset, uint16_t& length, Problem& why);
     // False, with the file reported, when it was saved in another encoding than UTF-8.
     bool CheckEncoding(const std::string& name, std::string_view bytes);
     void Report(const std::string& file, int line, std::string reason,
@@ -65,21 +85,38 @@ class Reader {
 
     const TextEncoders& encoders_;
     std::vector<Problem>* problems_;
-    uint32_t order_ = 0;
+    const CompileOptions options_;
+    std::vector<Candidate> candidates_;
+    std::vector<std::string> fileNames_;
+    std::string arena_;    // encoded FROM and TO of every candidate
+    std::string written_;  // and as written, when origins are kept
+    std::string scratch_;
 };
 
-void Reader::ReadFile(uint32_t index, const SourceFile& file, std::vector<Candidate>& out) {
+// Lines read between two looks at the stop flag.
+constexpr int kLinesPerStopCheck = 4096;
+
+bool Reader::ReadFile(const SourceFile& file) {
+    const auto index = static_cast<uint32_t>(fileNames_.size());
+    fileNames_.push_back(file.name);
     if (file.bytes.size() > kMaxFileBytes) {
         Report(file.name, 0, "file is larger than 16 MiB; skipped whole",
                ProblemKind::kFileTooLarge);
-        return;
+        return true;
     }
-    if (!CheckEncoding(file.name, file.bytes)) return;
+    if (!CheckEncoding(file.name, file.bytes)) return true;
+    // Room for all the file can give, so nothing grows by copying: each candidate takes a
+    // line, and its encoded sides are never longer than the line.
+    const auto lines = static_cast<size_t>(std::count(file.bytes.begin(), file.bytes.end(), '\n'));
+    candidates_.reserve(candidates_.size() + lines + 1);
+    arena_.reserve(arena_.size() + file.bytes.size());
+    if (KeepOrigins()) written_.reserve(written_.size() + file.bytes.size());
+
     std::string_view rest = file.bytes;
     if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
     int line = 0;
     while (!rest.empty()) {
-        ++line;
+        if (++line % kLinesPerStopCheck == 0 && Stopped()) return false;
         // CR LF, LF, and a CR alone each end a line, as editors show them.
         const size_t eol = rest.find_first_of("\r\n");
         const std::string_view text = rest.substr(0, eol);
@@ -88,8 +125,9 @@ void Reader::ReadFile(uint32_t index, const SourceFile& file, std::vector<Candid
             rest[next] == '\n')
             ++next;
         rest.remove_prefix(next);
-        ReadLine(index, file.name, line, text, out);
+        ReadLine(index, file.name, line, text);
     }
+    return true;
 }
 
 bool Reader::CheckEncoding(const std::string& name, std::string_view bytes) {
@@ -126,8 +164,7 @@ bool Reader::CheckEncoding(const std::string& name, std::string_view bytes) {
     return true;
 }
 
-void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::string_view text,
-                      std::vector<Candidate>& out) {
+void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::string_view text) {
     const size_t first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos || text[first] == '#') return;
     if (!mirelo::text::IsUtf8(text))
@@ -171,31 +208,37 @@ void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::str
     if (kind == Kind::Name && col[2].empty())
         return Report(name, line, "TO of a name is empty", ProblemKind::kEmptyNameTo);
 
-    Candidate c{kind, file, line, order_++, {}, {}, std::string(col[1]), std::string(col[2])};
+    Candidate c{};
+    c.kind = kind;
+    c.final = kind == Kind::Name ? FinalOfUtf8(col[2]) : Final::Unknown;
+    c.file = file;
+    c.line = line;
     const bool fromSjis = kind != Kind::Post;
     const bool toSjis = kind == Kind::Pre;
+    const size_t mark = arena_.size();
     Problem why;
     if (!Encode(fromSjis ? encoders_.toShiftJis : encoders_.toCp949,
-                fromSjis ? "Shift-JIS" : "CP949", "FROM", col[1], c.from, why) ||
+                fromSjis ? "Shift-JIS" : "CP949", "FROM", col[1], c.from, c.fromLength, why) ||
         !Encode(toSjis ? encoders_.toShiftJis : encoders_.toCp949, toSjis ? "Shift-JIS" : "CP949",
-                "TO", col[2], c.to, why)) {
+                "TO", col[2], c.to, c.toLength, why)) {
+        arena_.resize(mark);
         return Report(name, line, std::move(why.reason), why.kind, std::move(why.args));
     }
-    out.push_back(std::move(c));
+    if (KeepOrigins()) {
+        // Each side is at most 1024 bytes encoded and every character takes a byte there,
+        // so at most 4096 as written.
+        if (written_.size() + text.size() > UINT32_MAX) throw std::bad_alloc();
+        c.written = static_cast<uint32_t>(written_.size());
+        c.fromTextLength = static_cast<uint16_t>(col[1].size());
+        c.toTextLength = static_cast<uint16_t>(col[2].size());
+        written_ += col[1];
+        written_ += col[2];
+    }
+    candidates_.push_back(c);
 }
 
 bool Reader::Encode(const Encoder& encoder, const char* codePage, const char* side,
-                    std::string_view utf8, std::string& out, Problem& why) {
-    out.clear();
-    if (utf8.empty()) return true;
-    if (!encoder) {
-        why = {{},
-               0,
-               std::string(side) + ": no " + codePage + " conversion available",
-               ProblemKind::kNoConversion,
-               {side, codePage}};
-        return false;
-    }
+                    std::string_view utf8, uint32_t& offset, uint16_t& length, Problem& why) {
     const auto notWritable = [&] {
         why = {{},
                0,
@@ -204,24 +247,36 @@ bool Reader::Encode(const Encoder& encoder, const char* codePage, const char* si
                {side, codePage}};
         return false;
     };
-    if (!encoder(utf8, out)) {
-        // Name the first character that has no form, so the user knows what to change.
-        std::string one;
-        for (size_t i = 0; i < utf8.size();) {
-            const size_t len =
-                std::min(text::Utf8SequenceLength(static_cast<Byte>(utf8[i])), utf8.size() - i);
-            if (!encoder(utf8.substr(i, len), one)) {
-                const std::string character = DescribeCharacter(utf8.substr(i, len));
-                why = {{},
-                       0,
-                       std::string(side) + ": " + character + " has no " + codePage + " form",
-                       ProblemKind::kNoForm,
-                       {side, character, codePage}};
-                return false;
-            }
-            i += len;
+    std::string& out = scratch_;
+    out.clear();
+    if (!utf8.empty()) {
+        if (!encoder) {
+            why = {{},
+                   0,
+                   std::string(side) + ": no " + codePage + " conversion available",
+                   ProblemKind::kNoConversion,
+                   {side, codePage}};
+            return false;
         }
-        return notWritable();
+        if (!encoder(utf8, out)) {
+            // Name the first character that has no form, so the user knows what to change.
+            std::string one;
+            for (size_t i = 0; i < utf8.size();) {
+                const size_t len =
+                    std::min(text::Utf8SequenceLength(static_cast<Byte>(utf8[i])), utf8.size() - i);
+                if (!encoder(utf8.substr(i, len), one)) {
+                    const std::string character = DescribeCharacter(utf8.substr(i, len));
+                    why = {{},
+                           0,
+                           std::string(side) + ": " + character + " has no " + codePage + " form",
+                           ProblemKind::kNoForm,
+                           {side, character, codePage}};
+                    return false;
+                }
+                i += len;
+            }
+            return notWritable();
+        }
     }
     if (out.size() > kMaxSideBytes) {
         why = {{},
@@ -233,6 +288,10 @@ bool Reader::Encode(const Encoder& encoder, const char* codePage, const char* si
         return false;
     }
     if (out.find('\0') != std::string::npos) return notWritable();
+    if (arena_.size() + out.size() > UINT32_MAX) throw std::bad_alloc();
+    offset = static_cast<uint32_t>(arena_.size());
+    length = static_cast<uint16_t>(out.size());
+    arena_ += out;
     return true;
 }
 
@@ -273,25 +332,32 @@ void Fire(std::vector<Firing>* fired, uint32_t entry) {
 
 // ---- The compiled form ----
 
+// What replaces a match: the encoded TO in the texts blob, and for names how it ends.
 struct Target {
-    uint32_t offset;  // of the encoded TO in the texts blob
+    uint32_t offset;
     uint16_t length;
-    Final final;  // names only
+    Final final;
+};
+
+// Where an entry was read, for traces: its FROM and TO as written lie one after the other
+// in the written blob.
+struct Origin {
+    uint32_t file;
+    int32_t line;
+    uint32_t text;
+    uint16_t fromLength, toLength;
 };
 
 class Compiled final : public Dictionary {
   public:
-    void Build(std::vector<Candidate>& all, const std::vector<std::string>& fileNames,
-               std::vector<Problem>* problems);
+    // Takes what `reader` read. False when asked to stop.
+    bool Build(Reader& reader, std::vector<Problem>* problems);
 
-    size_t Count(Kind kind) const override { return count_[static_cast<int>(kind)]; }
-    const EntryInfo& Info(uint32_t entry) const override {
-        static const EntryInfo none{Kind::Pre, {}, 0, {}, {}};
-        return entry < info_.size() ? info_[entry] : none;
-    }
+    size_t Count(Kind kind) const override { return count_[kind]; }
+    EntryInfo Info(uint32_t entry) const override;
     size_t ApplyPre(const char* src, char* dst, size_t cap,
                     std::vector<Firing>* fired) const override {
-        return Substitute(trie_[0], SjisUnits(), src, dst, cap, fired);
+        return Substitute(tries_[Kind::Pre], SjisUnits(), src, dst, cap, fired);
     }
     size_t ProtectNames(const char* src, char* dst, size_t cap,
                         std::vector<Firing>* fired) const override;
@@ -299,10 +365,22 @@ class Compiled final : public Dictionary {
                         std::vector<Firing>* fired) const override;
     size_t ApplyPost(const char* src, char* dst, size_t cap,
                      std::vector<Firing>* fired) const override {
-        return Substitute(trie_[2], Cp949Units(), src, dst, cap, fired);
+        return Substitute(tries_[Kind::Post], Cp949Units(), src, dst, cap, fired);
     }
 
   private:
+    // The steps of Build.
+    static std::vector<uint32_t> LastOfEachFrom(const std::vector<Candidate>& all,
+                                                const Reader& reader);
+    void CapNames(const std::vector<Candidate>& all, std::vector<uint32_t>& used,
+                  std::vector<Problem>* problems) const;
+    void LayOutTexts(const std::vector<Candidate>& all, Reader& reader,
+                     const std::vector<uint32_t>& used);
+    ByKind<std::vector<std::string_view>> FromsByKind(const std::vector<Candidate>& all,
+                                                      const Reader& reader,
+                                                      const std::vector<uint32_t>& used) const;
+    void BuildTries(const ByKind<std::vector<std::string_view>>& froms);
+
     template <class Unit, class Emit>
     size_t Replace(const ByteTrie& trie, Unit unit, const char* src, char* dst, size_t cap,
                    std::vector<Firing>* fired, Emit emit) const;
@@ -313,84 +391,144 @@ class Compiled final : public Dictionary {
                        [this](Out& out, uint32_t id) { out.Copy(To(id)); });
     }
     std::string_view To(uint32_t entry) const {
-        return std::string_view(texts_).substr(target_[entry].offset, target_[entry].length);
+        return std::string_view(texts_).substr(targets_[entry].offset, targets_[entry].length);
+    }
+    // Entry numbers of a kind start here.
+    uint32_t First(Kind kind) const {
+        uint32_t first = 0;
+        for (Kind k : kKinds) {
+            if (k == kind) break;
+            first += static_cast<uint32_t>(count_[k]);
+        }
+        return first;
     }
 
-    std::vector<EntryInfo> info_;  // pre entries, then names, then post
-    std::vector<Target> target_;
+    std::vector<std::string> fileNames_;
+    std::vector<Origin> origins_;  // by entry number, when kept
+    std::string written_;
+    std::vector<Target> targets_;  // by entry number
     std::string texts_;
-    ByteTrie trie_[3];
-    size_t count_[3] = {};
+    ByKind<ByteTrie> tries_;
+    ByKind<size_t> count_;
     uint32_t firstName_ = 0;
 };
 
-void Compiled::Build(std::vector<Candidate>& all, const std::vector<std::string>& fileNames,
-                     std::vector<Problem>* problems) {
-    // Grouped by kind, then FROM, then reading order: the last of each run is in use.
+bool Compiled::Build(Reader& reader, std::vector<Problem>* problems) {
+    std::vector<Candidate>& all = reader.Candidates();
+    fileNames_ = reader.TakeFileNames();
+    std::vector<uint32_t> used = LastOfEachFrom(all, reader);
+    if (reader.Stopped()) return false;
+    CapNames(all, used, problems);
+    LayOutTexts(all, reader, used);
+    const ByKind<std::vector<std::string_view>> froms = FromsByKind(all, reader, used);
+    // The tries need only the encoded FROMs from here on: the rest goes before they grow.
+    std::vector<Candidate>().swap(all);
+    std::vector<uint32_t>().swap(used);
+    if (reader.Stopped()) return false;
+    BuildTries(froms);
+    return true;
+}
+
+// Candidates grouped by kind, then by encoded FROM: of each run of the same FROM, the one
+// read last. The result is in that order, which numbers the entries.
+std::vector<uint32_t> Compiled::LastOfEachFrom(const std::vector<Candidate>& all,
+                                               const Reader& reader) {
     std::vector<uint32_t> order(all.size());
     for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    const auto from = [&](uint32_t k) { return reader.Encoded(all[k].from, all[k].fromLength); };
     std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        const Candidate& x = all[a];
-        const Candidate& y = all[b];
-        if (x.kind != y.kind) return x.kind < y.kind;
-        if (int c = x.from.compare(y.from); c != 0) return c < 0;
-        return x.order < y.order;
+        if (all[a].kind != all[b].kind) return all[a].kind < all[b].kind;
+        if (const int c = from(a).compare(from(b)); c != 0) return c < 0;
+        return a < b;
     });
     std::vector<uint32_t> used;
     for (size_t i = 0; i < order.size(); ++i) {
-        const Candidate& c = all[order[i]];
-        if (i + 1 < order.size() && all[order[i + 1]].kind == c.kind &&
-            all[order[i + 1]].from == c.from)
-            continue;
-        used.push_back(order[i]);
+        const bool shadowed = i + 1 < order.size() &&
+                              all[order[i + 1]].kind == all[order[i]].kind &&
+                              from(order[i + 1]) == from(order[i]);
+        if (!shadowed) used.push_back(order[i]);
     }
+    return used;
+}
 
-    // Names past the marker's range: the ones read last go, so earlier files keep working.
-    const auto isName = [&](uint32_t k) { return all[k].kind == Kind::Name; };
-    const size_t names = std::count_if(used.begin(), used.end(), isName);
-    if (names > kMaxNames) {
-        std::vector<uint32_t> byOrder;
-        for (uint32_t k : used)
-            if (isName(k)) byOrder.push_back(k);
-        std::sort(byOrder.begin(), byOrder.end(),
-                  [&](uint32_t a, uint32_t b) { return all[a].order < all[b].order; });
-        std::vector<bool> drop(all.size());
-        for (size_t i = kMaxNames; i < byOrder.size(); ++i) {
-            drop[byOrder[i]] = true;
-            const Candidate& c = all[byOrder[i]];
-            if (problems != nullptr)
-                problems->push_back({fileNames[c.file],
-                                     c.line,
-                                     "more than 100000 names",
-                                     ProblemKind::kTooManyNames,
-                                     {}});
-        }
-        std::erase_if(used, [&](uint32_t k) { return drop[k]; });
+// Names past the marker's range: the ones read last go, so earlier files keep working.
+void Compiled::CapNames(const std::vector<Candidate>& all, std::vector<uint32_t>& used,
+                        std::vector<Problem>* problems) const {
+    std::vector<uint32_t> names;
+    for (uint32_t k : used)
+        if (all[k].kind == Kind::Name) names.push_back(k);
+    if (names.size() <= kMaxNames) return;
+    std::sort(names.begin(), names.end());  // reading order
+    std::vector<bool> drop(all.size());
+    for (size_t i = kMaxNames; i < names.size(); ++i) {
+        drop[names[i]] = true;
+        const Candidate& c = all[names[i]];
+        if (problems != nullptr)
+            problems->push_back({fileNames_[c.file],
+                                 c.line,
+                                 "more than 100000 names",
+                                 ProblemKind::kTooManyNames,
+                                 {}});
     }
+    std::erase_if(used, [&](uint32_t k) { return drop[k]; });
+}
 
+// Entry numbers follow `used`: the encoded TO of each goes to the texts blob and, when
+// origins are kept, where it was read and the written blob to find it as written.
+void Compiled::LayOutTexts(const std::vector<Candidate>& all, Reader& reader,
+                           const std::vector<uint32_t>& used) {
     size_t textBytes = 0;
-    for (uint32_t k : used) textBytes += all[k].to.size();
+    for (uint32_t k : used) textBytes += all[k].toLength;
     if (textBytes > UINT32_MAX) throw std::bad_alloc();
     texts_.reserve(textBytes);
-    info_.reserve(used.size());
-    target_.reserve(used.size());
-    std::vector<std::string_view> keys[3];
-    std::vector<uint32_t> values[3];
+    targets_.reserve(used.size());
+    if (reader.KeepOrigins()) origins_.reserve(used.size());
     for (uint32_t k : used) {
-        Candidate& c = all[k];
-        const auto id = static_cast<uint32_t>(info_.size());
-        const int kind = static_cast<int>(c.kind);
-        if (c.kind == Kind::Name && count_[1] == 0) firstName_ = id;
-        ++count_[kind];
-        keys[kind].push_back(c.from);
-        values[kind].push_back(id);
-        target_.push_back({static_cast<uint32_t>(texts_.size()), static_cast<uint16_t>(c.to.size()),
-                           c.kind == Kind::Name ? FinalOfUtf8(c.toText) : Final::Unknown});
-        texts_ += c.to;
-        info_.push_back(
-            {c.kind, fileNames[c.file], c.line, std::move(c.fromText), std::move(c.toText)});
+        const Candidate& c = all[k];
+        ++count_[c.kind];
+        targets_.push_back({static_cast<uint32_t>(texts_.size()), c.toLength, c.final});
+        texts_ += reader.Encoded(c.to, c.toLength);
+        if (reader.KeepOrigins())
+            origins_.push_back({c.file, c.line, c.written, c.fromTextLength, c.toTextLength});
     }
-    for (int kind = 0; kind < 3; ++kind) trie_[kind].Build(keys[kind], values[kind]);
+    // Shadowed entries' texts stay in it: fewer bytes than copying the rest out.
+    if (reader.KeepOrigins()) written_ = reader.TakeWritten();
+    firstName_ = First(Kind::Name);
+}
+
+ByKind<std::vector<std::string_view>> Compiled::FromsByKind(
+    const std::vector<Candidate>& all, const Reader& reader,
+    const std::vector<uint32_t>& used) const {
+    ByKind<std::vector<std::string_view>> froms;
+    for (Kind kind : kKinds) froms[kind].reserve(count_[kind]);
+    for (uint32_t k : used)
+        froms[all[k].kind].push_back(reader.Encoded(all[k].from, all[k].fromLength));
+    return froms;
+}
+
+// Each kind's trie maps its encoded FROMs, already sorted and unique, to entry numbers.
+void Compiled::BuildTries(const ByKind<std::vector<std::string_view>>& froms) {
+    for (Kind kind : kKinds) {
+        std::vector<uint32_t> ids(froms[kind].size());
+        for (uint32_t i = 0; i < ids.size(); ++i) ids[i] = First(kind) + i;
+        tries_[kind].Build(froms[kind], ids);
+    }
+}
+
+EntryInfo Compiled::Info(uint32_t entry) const {
+    if (entry >= targets_.size()) return {Kind::Pre, {}, 0, {}, {}};
+    Kind kind = Kind::Post;
+    for (Kind k : kKinds) {
+        if (entry < First(k) + count_[k]) {
+            kind = k;
+            break;
+        }
+    }
+    if (entry >= origins_.size()) return {kind, {}, 0, {}, {}};
+    const Origin& o = origins_[entry];
+    const std::string_view text = std::string_view(written_).substr(o.text);
+    return {kind, fileNames_[o.file], o.line, std::string(text.substr(0, o.fromLength)),
+            std::string(text.substr(o.fromLength, o.toLength))};
 }
 
 // `emit(out, id)` writes what replaces a match of entry `id`.
@@ -421,10 +559,11 @@ size_t Compiled::Replace(const ByteTrie& trie, Unit unit, const char* src, char*
 
 size_t Compiled::ProtectNames(const char* src, char* dst, size_t cap,
                               std::vector<Firing>* fired) const {
-    return Replace(trie_[1], SjisUnits(), src, dst, cap, fired, [this](Out& out, uint32_t id) {
-        const auto marker = detail::MakeNameMarker(id - firstName_);
-        out.Copy(marker.data(), detail::kNameMarkerLength);
-    });
+    return Replace(tries_[Kind::Name], SjisUnits(), src, dst, cap, fired,
+                   [this](Out& out, uint32_t id) {
+                       const auto marker = detail::MakeNameMarker(id - firstName_);
+                       out.Copy(marker.data(), detail::kNameMarkerLength);
+                   });
 }
 
 size_t Compiled::RestoreNames(const char* src, char* dst, size_t cap,
@@ -437,12 +576,12 @@ size_t Compiled::RestoreNames(const char* src, char* dst, size_t cap,
     size_t j = 0;
     // Markers are found byte by byte, as the marker decoders find theirs: no CP949 second
     // byte is '_'.
-    while (count_[1] != 0 && j < n) {
+    while (count_[Kind::Name] != 0 && j < n) {
         const void* hit = std::memchr(s + j, '_', n - j);
         if (hit == nullptr) break;
         const size_t p = static_cast<size_t>(static_cast<const Byte*>(hit) - s);
         const int index = detail::NameMarkerAt(s + p);
-        if (index < 0 || static_cast<size_t>(index) >= count_[1]) {
+        if (index < 0 || static_cast<size_t>(index) >= count_[Kind::Name]) {
             j = p + 1;
             continue;
         }
@@ -452,7 +591,7 @@ size_t Compiled::RestoreNames(const char* src, char* dst, size_t cap,
         Fire(fired, id);
         j = p + detail::kNameMarkerLength;
         std::string_view agreeing;
-        if (const size_t particle = MatchParticle(s + j, target_[id].final, agreeing)) {
+        if (const size_t particle = MatchParticle(s + j, targets_[id].final, agreeing)) {
             out.Copy(agreeing);
             j += particle;
         }
@@ -476,23 +615,52 @@ const char* KindName(Kind kind) {
     return "?";
 }
 
-std::unique_ptr<Dictionary> Dictionary::Compile(std::span<const SourceFile> files,
-                                                const TextEncoders& encoders,
-                                                std::vector<Problem>* problems) {
+struct Compiler::State {
+    State(const TextEncoders& encoders, std::vector<Problem>* problems,
+          const CompileOptions& options)
+        : reader(encoders, problems, options), problems(problems) {}
+    Reader reader;
+    std::vector<Problem>* problems;
+    bool failed = false;
+};
+
+Compiler::Compiler(const TextEncoders& encoders, std::vector<Problem>* problems,
+                   const CompileOptions& options)
+    : state_(new (std::nothrow) State(encoders, problems, options)) {}
+
+Compiler::~Compiler() = default;
+
+bool Compiler::Add(const SourceFile& file) {
+    if (!state_ || state_->failed) return false;
     try {
-        Reader reader(encoders, problems);
-        std::vector<Candidate> all;
-        std::vector<std::string> fileNames;
-        for (const SourceFile& f : files) {
-            fileNames.push_back(f.name);
-            reader.ReadFile(static_cast<uint32_t>(fileNames.size() - 1), f, all);
-        }
+        state_->failed = !state_->reader.ReadFile(file);
+    } catch (...) {
+        state_->failed = true;
+    }
+    return !state_->failed;
+}
+
+std::unique_ptr<Dictionary> Compiler::Finish() {
+    if (!state_ || state_->failed) return nullptr;
+    std::unique_ptr<State> state = std::move(state_);
+    try {
+        state->reader.DoneReading();
         auto dictionary = std::make_unique<Compiled>();
-        dictionary->Build(all, fileNames, problems);
+        if (!dictionary->Build(state->reader, state->problems)) return nullptr;
         return dictionary;
     } catch (...) {
         return nullptr;
     }
+}
+
+std::unique_ptr<Dictionary> Dictionary::Compile(std::span<const SourceFile> files,
+                                                const TextEncoders& encoders,
+                                                std::vector<Problem>* problems,
+                                                const CompileOptions& options) {
+    Compiler compiler(encoders, problems, options);
+    for (const SourceFile& f : files)
+        if (!compiler.Add(f)) return nullptr;
+    return compiler.Finish();
 }
 
 const char* RunPass(const Dictionary& dictionary, Pass pass, const char* text, std::string& buffer,

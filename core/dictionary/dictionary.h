@@ -3,6 +3,7 @@
 // two code pages is handed in.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -15,6 +16,18 @@
 namespace mirelo::dict {
 
 enum class Kind : uint8_t { Pre, Name, Post };
+inline constexpr Kind kKinds[] = {Kind::Pre, Kind::Name, Kind::Post};
+
+// One value per kind, reached by the kind itself.
+template <class T>
+class ByKind {
+  public:
+    T& operator[](Kind kind) { return slots_[static_cast<size_t>(kind)]; }
+    const T& operator[](Kind kind) const { return slots_[static_cast<size_t>(kind)]; }
+
+  private:
+    T slots_[3] = {};
+};
 
 // Converts UTF-8 to a code page's bytes; false when some character has no form there.
 using Encoder = std::function<bool(std::string_view utf8, std::string& out)>;
@@ -81,6 +94,15 @@ inline constexpr size_t kMaxSideBytes = 1024;
 // Name markers hold five digits, so at most this many names are in use.
 inline constexpr size_t kMaxNames = 100000;
 
+struct CompileOptions {
+    // Keep each entry's file, line and texts as written, for Dictionary::Info; a dictionary
+    // that is only applied does without, which saves about a third of its memory.
+    bool keepOrigins = true;
+    // Looked at every few thousand lines and between the steps of the build; once true,
+    // Compile gives up.
+    const std::atomic<bool>* stop = nullptr;
+};
+
 // "pre", "name" or "post", as written in the files.
 const char* KindName(Kind kind);
 
@@ -90,16 +112,20 @@ class Dictionary {
   public:
     // Files are taken in the order given (the caller sorts them by name); for the same FROM
     // within a kind the entry read last wins. Problems, when asked for, are appended.
-    // Null only when memory runs out.
+    // Null only when memory runs out or the options' `stop` turned true.
     static std::unique_ptr<Dictionary> Compile(std::span<const SourceFile> files,
                                                const TextEncoders& encoders,
-                                               std::vector<Problem>* problems = nullptr);
+                                               std::vector<Problem>* problems = nullptr,
+                                               const CompileOptions& options = {});
     virtual ~Dictionary() = default;
 
     virtual size_t Count(Kind kind) const = 0;
     bool Empty() const { return Count(Kind::Pre) + Count(Kind::Name) + Count(Kind::Post) == 0; }
-    // Entries in use are numbered from 0 to the sum of the three counts, less one.
-    virtual const EntryInfo& Info(uint32_t entry) const = 0;
+    // Entries in use are numbered from 0 to the sum of the three counts, less one: `pre`
+    // entries, then names, then `post`, each kind in the byte order of its encoded FROM.
+    // Made on request (traces are rare); an unknown number gives an empty `pre`, and a
+    // dictionary compiled without origins answers only the kind.
+    virtual EntryInfo Info(uint32_t entry) const = 0;
 
     // Each pass reads the NUL-terminated `src` and writes the result, NUL-terminated, into
     // `dst` of `cap` bytes. It returns the result's full length (terminator not counted);
@@ -126,6 +152,27 @@ class Dictionary {
     // CP949 translation: `post` replacements.
     virtual size_t ApplyPost(const char* src, char* dst, size_t cap,
                              std::vector<Firing>* fired = nullptr) const = 0;
+};
+
+// Dictionary::Compile with the files handed in one at a time, so that a caller reading them
+// from disk holds only one at once: a file's bytes are not needed after Add. Never throws.
+class Compiler {
+  public:
+    explicit Compiler(const TextEncoders& encoders, std::vector<Problem>* problems = nullptr,
+                      const CompileOptions& options = {});
+    ~Compiler();
+    Compiler(const Compiler&) = delete;
+    Compiler& operator=(const Compiler&) = delete;
+
+    // Reads the file's lines. False when memory ran out or `stop` turned true; then the
+    // compilation is over and Finish answers null.
+    bool Add(const SourceFile& file);
+    // The dictionary of the files added, in the order added; null as Compile. Once only.
+    std::unique_ptr<Dictionary> Finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 // One of the four passes, for callers that run them in turn.

@@ -35,8 +35,28 @@ bool ForEachFile(const std::wstring& folder, Each each) {
     return true;
 }
 
-// The whole file, or a reason why not (file and line left for the caller).
-bool ReadWhole(const std::wstring& path, std::string& bytes, Problem& why) {
+// A file's part of a folder signature: FNV-1a over its name, size and last-write time.
+uint64_t FileHash(const wchar_t* name, size_t length, uint64_t size, uint64_t lastWrite) {
+    uint64_t h = 0xCBF29CE484222325ull;
+    auto mix = [&](const void* p, size_t n) {
+        for (size_t k = 0; k < n; ++k) {
+            h ^= static_cast<const unsigned char*>(p)[k];
+            h *= 0x100000001B3ull;
+        }
+    };
+    mix(name, length * sizeof(wchar_t));
+    mix(&size, sizeof size);
+    mix(&lastWrite, sizeof lastWrite);
+    return h;
+}
+
+// The whole file, or a reason why not (file and line left for the caller). `same` tells
+// whether, once read, it still had the size and last-write time it was listed with; a file
+// that cannot be read counts as the same, since whatever becomes of it changes the folder's
+// signature.
+bool ReadWhole(const FolderFile& listed, std::string& bytes, Problem& why, bool& same) {
+    same = true;
+    const std::wstring& path = listed.path;
     const auto failed = [&why](const char* what, ProblemKind kind) {
         const std::string code = std::to_string(GetLastError());
         why.reason = std::string(what) + " (error " + code + ")";
@@ -62,6 +82,11 @@ bool ReadWhole(const std::wstring& path, std::string& bytes, Problem& why) {
         !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr))
         return failed("cannot be read", ProblemKind::kCannotRead);
     bytes.resize(got);  // a file cut short meanwhile is read as it is now
+    BY_HANDLE_FILE_INFORMATION info;
+    same = GetFileInformationByHandle(file.get(), &info) &&
+           Join(info.nFileSizeHigh, info.nFileSizeLow) == listed.size && got == listed.size &&
+           Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime) ==
+               listed.lastWrite;
     return true;
 }
 
@@ -101,21 +126,12 @@ std::vector<FolderFile> ListFolder(const std::wstring& folder) {
 }
 
 uint64_t FolderSignature(const std::wstring& folder) {
-    // Order-independent, so the listing need not be sorted: a sum of per-file FNV-1a hashes.
+    // Order-independent, so the listing need not be sorted: a sum of per-file hashes.
     uint64_t sum = 0;
     ForEachFile(folder, [&](const WIN32_FIND_DATAW& fd) {
-        uint64_t h = 0xCBF29CE484222325ull;
-        auto mix = [&](const void* p, size_t n) {
-            for (size_t k = 0; k < n; ++k) {
-                h ^= static_cast<const unsigned char*>(p)[k];
-                h *= 0x100000001B3ull;
-            }
-        };
-        mix(fd.cFileName, std::wcslen(fd.cFileName) * sizeof(wchar_t));
-        mix(&fd.nFileSizeHigh, sizeof fd.nFileSizeHigh);
-        mix(&fd.nFileSizeLow, sizeof fd.nFileSizeLow);
-        mix(&fd.ftLastWriteTime, sizeof fd.ftLastWriteTime);
-        sum += h;
+        sum += FileHash(fd.cFileName, std::wcslen(fd.cFileName),
+                        Join(fd.nFileSizeHigh, fd.nFileSizeLow),
+                        Join(fd.ftLastWriteTime.dwHighDateTime, fd.ftLastWriteTime.dwLowDateTime));
     });
     return sum;
 }
@@ -130,28 +146,36 @@ const TextEncoders& SystemEncoders() {
     return encoders;
 }
 
-FolderDictionary LoadFolder(const std::wstring& folder) {
+FolderDictionary LoadFolder(const std::wstring& folder, const CompileOptions& options) {
     FolderDictionary result;
     try {
-        result.signature = FolderSignature(folder);
         const std::vector<FolderFile> listed = ListFolder(folder);
         result.files = listed.size();
-        if (listed.empty()) return result;
-        std::vector<std::string> contents;
-        contents.reserve(listed.size());  // never moves, so the views below stay valid
-        std::vector<SourceFile> sources;
-        for (const FolderFile& f : listed) {
-            std::string bytes;
+        // All files are read before any is compiled, so that the time a save could slip in
+        // between is short; then each goes as soon as the compiler has taken its lines.
+        std::vector<std::string> contents(listed.size());
+        std::vector<bool> readable(listed.size());
+        for (size_t k = 0; k < listed.size(); ++k) {
+            const FolderFile& f = listed[k];
+            result.signature += FileHash(f.path.c_str() + folder.size() + 1,
+                                         f.path.size() - folder.size() - 1, f.size, f.lastWrite);
             Problem why;
-            if (!ReadWhole(f.path, bytes, why)) {
+            bool same = true;
+            readable[k] = ReadWhole(f, contents[k], why, same);
+            if (!readable[k]) {
                 why.file = f.name;
                 result.problems.push_back(std::move(why));
-                continue;
             }
-            contents.push_back(std::move(bytes));
-            sources.push_back({f.name, contents.back()});
+            if (!same) result.settled = false;
         }
-        result.dictionary = Dictionary::Compile(sources, SystemEncoders(), &result.problems);
+        if (listed.empty()) return result;
+        Compiler compiler(SystemEncoders(), &result.problems, options);
+        for (size_t k = 0; k < listed.size(); ++k) {
+            if (!readable[k]) continue;
+            if (!compiler.Add({listed[k].name, contents[k]})) break;  // stopped, out of memory
+            std::string().swap(contents[k]);
+        }
+        result.dictionary = compiler.Finish();
         // Files that could not be read were reported before the others' lines.
         std::stable_sort(result.problems.begin(), result.problems.end(),
                          [](const Problem& a, const Problem& b) { return a.file < b.file; });
@@ -161,19 +185,42 @@ FolderDictionary LoadFolder(const std::wstring& folder) {
     return result;
 }
 
-bool FolderWatch::Changed() {
-    if (!m_loaded) return true;
-    const uint64_t now = GetTickCount64();
-    if (now - m_lastLook < m_intervalMs) return false;
-    m_lastLook = now;
-    return FolderSignature(m_folder) != m_signature;
+bool FolderWatch::Due(uint64_t nowMs) {
+    if (!loaded_) return true;
+    uint64_t signature;
+    try {
+        signature = FolderSignature(folder_);
+    } catch (...) {
+        return false;  // no memory for the folder's pattern: look again later
+    }
+    if (!stale_ && signature == signature_) {
+        changing_ = false;
+        return false;
+    }
+    if (!changing_ || signature != changedTo_) {
+        changing_ = true;
+        changedTo_ = signature;
+        changedAt_ = nowMs;
+    }
+    return nowMs - changedAt_ >= quietMs_;
 }
 
-FolderDictionary FolderWatch::Load() {
-    FolderDictionary loaded = LoadFolder(m_folder);
-    m_loaded = true;
-    m_signature = loaded.signature;
-    m_lastLook = GetTickCount64();
+uint32_t FolderWatch::WaitMs(uint64_t nowMs) const {
+    if (!loaded_) return 0;
+    if (!changing_) return intervalMs_;
+    const uint64_t settles = changedAt_ + quietMs_;
+    return settles > nowMs ? static_cast<uint32_t>(settles - nowMs) : 0;
+}
+
+FolderDictionary FolderWatch::Load(const CompileOptions& options) {
+    const bool heldStill = changing_;
+    FolderDictionary loaded = LoadFolder(folder_, options);
+    // Moved between the look that found it still and the listing: maybe mid-save.
+    if (heldStill && loaded.signature != changedTo_) loaded.settled = false;
+    loaded_ = true;
+    signature_ = loaded.signature;
+    stale_ = !loaded.settled;
+    changing_ = false;
     return loaded;
 }
 

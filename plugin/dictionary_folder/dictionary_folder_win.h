@@ -39,40 +39,62 @@ uint64_t FolderSignature(const std::wstring& folder);
 // have no form of their own there (no best-fit substitute, no default character), fail.
 const TextEncoders& SystemEncoders();
 
+// How long a changed folder must hold still, its files' names, sizes and write times alike,
+// before it is read: an editor saves in several writes (cut the file, then write it), and a
+// file read between them holds only part of its entries.
+inline constexpr uint32_t kQuietMs = 400;
+// How often a watch looks at a folder in which nothing is changing.
+inline constexpr uint32_t kLookIntervalMs = 250;
+
 struct FolderDictionary {
     // Null when the folder holds no dictionary file (the plug-in then behaves as without
-    // one) or memory ran out; otherwise compiled from every readable file, maybe empty.
+    // one), memory ran out or the load was stopped; otherwise compiled from every readable
+    // file, maybe empty.
     std::unique_ptr<Dictionary> dictionary;
     std::vector<Problem> problems;  // file-level (line 0) and line-level, in file order
-    uint64_t signature = 0;         // FolderSignature as it was before the files were read
+    uint64_t signature = 0;         // FolderSignature of the listing the files were read by
     size_t files = 0;               // dictionary files found
+    // False when a file changed while it was read, or (FolderWatch::Load) the folder was no
+    // longer as the watch had seen it hold still: what was read may be part of a save.
+    bool settled = true;
 };
 
-// Reads every dictionary file of `folder` and compiles them. Never throws.
-FolderDictionary LoadFolder(const std::wstring& folder);
+// Reads every dictionary file of `folder` and compiles them with `options`. Never throws.
+FolderDictionary LoadFolder(const std::wstring& folder, const CompileOptions& options = {});
 
-// Tells a worker when to load its folder again: looks at the folder at most once per
-// interval, and between looks costs one tick-count read. Not thread-safe; never throws.
+// Tells when to load a folder again: only once a change has held still for the quiet
+// period, judged by two looks that far apart seeing the same signature. Times are
+// GetTickCount64 values, handed in. Not thread-safe; never throws.
 class FolderWatch {
   public:
-    explicit FolderWatch(std::wstring folder, uint32_t intervalMs = 1000)
-        : m_folder(std::move(folder)), m_intervalMs(intervalMs) {}
+    explicit FolderWatch(std::wstring folder, uint32_t quietMs = kQuietMs,
+                         uint32_t intervalMs = kLookIntervalMs)
+        : folder_(std::move(folder)), quietMs_(quietMs), intervalMs_(intervalMs) {}
 
-    const std::wstring& folder() const { return m_folder; }
+    const std::wstring& folder() const { return folder_; }
 
-    // True when no load happened yet, or when a look is due and the folder's signature
-    // differs from that of the last Load.
-    bool Changed();
+    // Looks at the folder once. True when nothing was loaded yet, or when the folder
+    // differs from what the last Load read and has looked the same for `quietMs`.
+    bool Due(uint64_t nowMs);
 
-    // LoadFolder, remembering the signature it saw.
-    FolderDictionary Load();
+    // How long to wait before the next look is worth making.
+    uint32_t WaitMs(uint64_t nowMs) const;
+
+    // LoadFolder, remembering the signature it read. After a load that is not settled, the
+    // next look counts as a change whatever it sees, so the folder is read again once it
+    // has held still.
+    FolderDictionary Load(const CompileOptions& options = {});
 
   private:
-    std::wstring m_folder;
-    uint32_t m_intervalMs;
-    bool m_loaded = false;
-    uint64_t m_signature = 0;
-    uint64_t m_lastLook = 0;
+    std::wstring folder_;
+    uint32_t quietMs_;
+    uint32_t intervalMs_;
+    bool loaded_ = false;
+    uint64_t signature_ = 0;  // of the last load
+    bool stale_ = false;      // the last load was not settled
+    bool changing_ = false;   // a signature other than the last load's was seen
+    uint64_t changedTo_ = 0;  // that signature
+    uint64_t changedAt_ = 0;  // when it was first seen
 };
 
 }  // namespace mirelo::dict

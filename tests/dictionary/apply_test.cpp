@@ -66,6 +66,10 @@ TEST(DictionaryApply, MatchesStartOnCharacterBoundaries) {
     const auto pre = CompileText("pre\t\\\t/\npre\t[\t(\npre\tA\ta\npre\tｲ\ti\n");
     const std::string sjis = Sjis("ソ\\ー[アAｱｲ");
     EXPECT_EQ(Hex(Apply(*pre, &Dictionary::ApplyPre, sjis)), Hex(Sjis("ソ/ー(アaｱi")));
+    // The first and last lead bytes of both ranges: 歃 9F 5C, 濬 E0 5C, 檗 9F 40, 黑 FC 4B.
+    const auto trails = CompileText("pre\t\\\t/\npre\t@\tat\npre\tK\tk\n");
+    EXPECT_EQ(Hex(Apply(*trails, &Dictionary::ApplyPre, Sjis("歃\\濬@檗K黑"))),
+              Hex(Sjis("歃/濬at檗k黑")));
 
     // CP949: 갂 is 81 41 and 힝 is C8 FE; neither 'A' nor a trail byte 0xFE starts a match.
     const auto post = CompileText("post\tA\ta\npost\t\xEC\x95\x84\tX\n");  // 아
@@ -92,6 +96,16 @@ TEST(DictionaryApply, EntryReadLastWins) {
     EXPECT_EQ(first.to, "셋");
 }
 
+// Only within a kind does a later entry hide an earlier one with the same FROM.
+TEST(DictionaryApply, TheSameFromInEachKindIsThreeEntries) {
+    const auto d = CompileText("post\tX\tZ\nname\tX\t미\npre\tX\tY\n");
+    for (Kind kind : kKinds) EXPECT_EQ(d->Count(kind), 1u) << KindName(kind);
+    EXPECT_EQ(Apply(*d, &Dictionary::ApplyPre, "X"), "Y");
+    EXPECT_EQ(Apply(*d, &Dictionary::ProtectNames, "X"), "_&00000&_");
+    EXPECT_EQ(Apply(*d, &Dictionary::RestoreNames, "_&00000&_"), Cp949("미"));
+    EXPECT_EQ(Apply(*d, &Dictionary::ApplyPost, "X"), "Z");
+}
+
 TEST(DictionaryApply, NamesTravelAsMarkersAndComeBackWhole) {
     const auto d = CompileText("name\tミレイ\t미레이\nname\tミレイさん\t미레이 씨\n");
     const std::string marked = Apply(*d, &Dictionary::ProtectNames, Sjis("ミレイさんとミレイは"));
@@ -106,8 +120,11 @@ TEST(DictionaryApply, NamesTravelAsMarkersAndComeBackWhole) {
 }
 
 TEST(DictionaryApply, ParticleAgreesWithTheNamesLastSyllable) {
-    // 민준 ends in ㄴ, 미레이 in no consonant, 하늘 in ㄹ.
-    const auto d = CompileText("name\tA\t민준\nname\tB\t미레이\nname\tC\t하늘\nname\tD\tAlice\n");
+    // 민준 ends in ㄴ, 미레이 in no consonant, 하늘 in ㄹ; 가 and 힣 are the first and the
+    // last syllable, with no consonant and with ㅎ.
+    const auto d = CompileText(
+        "name\tA\t민준\nname\tB\t미레이\nname\tC\t하늘\nname\tD\tAlice\n"
+        "name\tE\t가\nname\tF\t힣\n");
     struct {
         const char* consonantForm;
         const char* vowelForm;
@@ -128,6 +145,8 @@ TEST(DictionaryApply, ParticleAgreesWithTheNamesLastSyllable) {
                       Cp949(std::string("하늘") +
                             (p.rieulTakesVowelForm ? p.vowelForm : p.consonantForm) + "."));
             EXPECT_EQ(restore("_&00003&_"), Cp949("Alice" + after));  // not Hangul: as written
+            EXPECT_EQ(restore("_&00004&_"), Cp949(std::string("가") + p.vowelForm + "."));
+            EXPECT_EQ(restore("_&00005&_"), Cp949(std::string("힣") + p.consonantForm + "."));
         }
     }
     // Only a particle that ends the word changes; the end of the text ends it too.
@@ -139,6 +158,93 @@ TEST(DictionaryApply, ParticleAgreesWithTheNamesLastSyllable) {
     EXPECT_EQ(Apply(*d, &Dictionary::RestoreNames, "_&00000&_" + Cp949("는 ㅋ")),
               Cp949("민준은 ㅋ"));
     EXPECT_EQ(Apply(*d, &Dictionary::RestoreNames, "_&00000&_" + Cp949("는ㅋ")), Cp949("민준는ㅋ"));
+    // Hangul at the edges of the code page's rows goes on the word too: 힝 C8 FE, 힣 C6 52
+    // (the last extended one), 갂 81 41 (the first).
+    for (const char* next : {"힝", "힣", "갂"}) {
+        EXPECT_EQ(
+            Apply(*d, &Dictionary::RestoreNames, "_&00001&_" + Cp949(std::string("은") + next)),
+            Cp949(std::string("미레이은") + next))
+            << next;
+    }
+}
+
+// Entries are numbered pre, names, post; the markers count from the first name, so a pre
+// entry before it must not shift them, nor a post entry after it be taken for a name.
+TEST(DictionaryApply, NameMarkersCountFromTheFirstName) {
+    const auto d = CompileText("pre\tA\tB\nname\tミレイ\t미레이\npost\tX\tY\npre\tC\tD\n");
+    const std::string pre = Apply(*d, &Dictionary::ApplyPre, Sjis("Aミレイは"));
+    EXPECT_EQ(Hex(Apply(*d, &Dictionary::ProtectNames, pre)), Hex("B_&00000&_" + Sjis("は")));
+
+    std::vector<Firing> fired;
+    EXPECT_EQ(Apply(*d, &Dictionary::RestoreNames, "_&00000&_" + Cp949("은 X"), &fired),
+              Cp949("미레이는 X"));
+    ASSERT_EQ(fired.size(), 1u);
+    const EntryInfo name = d->Info(fired[0].entry);
+    EXPECT_EQ(name.kind, Kind::Name);
+    EXPECT_EQ(name.line, 2);
+    EXPECT_EQ(name.to, "미레이");
+    EXPECT_EQ(d->Info(0).kind, Kind::Pre);
+    EXPECT_EQ(d->Info(3).kind, Kind::Post);
+    EXPECT_EQ(d->Info(3).from, "X");
+    // One name: the next number is nobody's.
+    EXPECT_EQ(Apply(*d, &Dictionary::RestoreNames, "_&00001&_"), "_&00001&_");
+}
+
+// A marker may follow an underscore, or the start of another marker that breaks off.
+TEST(DictionaryApply, MarkerRightAfterAnUnderscoreIsFound) {
+    const auto d = CompileText("name\tミレイ\t미레이\n");
+    EXPECT_EQ(Hex(Apply(*d, &Dictionary::ProtectNames, Sjis("HP_ミレイ"))), Hex("HP__&00000&_"));
+    struct {
+        std::string in, out;
+    } cases[] = {
+        {"HP__&00000&_" + Cp949("이"), Cp949("HP_미레이가")},
+        {"__&00000&_", Cp949("_미레이")},
+        {"_&_&00000&_", Cp949("_&미레이")},
+        {"_&0000_&00000&_", Cp949("_&0000미레이")},
+        {"_&00000&__&00000&_", Cp949("미레이미레이")},
+        {"_&00000&_&00000&_", Cp949("미레이&00000&_")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Hex(Apply(*d, &Dictionary::RestoreNames, c.in)), Hex(c.out)) << c.in;
+}
+
+// A game line may end in a Shift-JIS lead byte with nothing after it: one character, which
+// no entry starting with that byte may read past.
+TEST(DictionaryApply, LeadByteAloneAtTheEndOfALine) {
+    // あ is 82 A0, ミ 83 7E, レ 83 8C.
+    const auto d = CompileText("pre\tあ\tX\npre\tA\tB\nname\tミレイ\t미레이\nname\tミ\t미\n");
+    struct {
+        Pass pass;
+        std::string in, out;
+    } cases[] = {
+        {&Dictionary::ApplyPre, "A\x82", "B\x82"},
+        {&Dictionary::ApplyPre, "\x82", "\x82"},
+        {&Dictionary::ApplyPre, Sjis("あ") + "\x82", "X\x82"},
+        {&Dictionary::ProtectNames, "\x83", "\x83"},
+        {&Dictionary::ProtectNames, Sjis("ミ") + "\x83", "_&00000&_\x83"},
+        {&Dictionary::ProtectNames, Sjis("ミレ") + "\x83", "_&00000&_" + Sjis("レ") + "\x83"},
+        {&Dictionary::ProtectNames, Sjis("ミレイ") + "\x83", "_&00001&_\x83"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Hex(Apply(*d, c.pass, c.in)), Hex(c.out)) << Hex(c.in);
+}
+
+TEST(DictionaryRunPass, FillsAnEmptyBufferAndAReusedOneWhoseOldTextWasLonger) {
+    const auto d = CompileText("pre\tA\tBBBBBBBB\npre\tC\t\n");
+    std::string buffer;
+    std::vector<Firing> fired;
+    EXPECT_STREQ(RunPass(*d, &Dictionary::ApplyPre, "xAx", buffer, &fired), "xBBBBBBBBx");
+    EXPECT_EQ(fired.size(), 1u);  // once, though the pass had to run again
+    EXPECT_STREQ(RunPass(*d, &Dictionary::ApplyPre, "yCy", buffer, &fired), "yy");
+    EXPECT_EQ(fired.size(), 2u);
+    EXPECT_STREQ(RunPass(*d, &Dictionary::ApplyPre, "", buffer), "");
+    EXPECT_STREQ(RunPass(*d, &Dictionary::ApplyPre, nullptr, buffer), "");
+
+    // Four bytes hold a three-byte result and its terminator; a four-byte one needs more.
+    for (const char* text : {"xyz", "wxyz", "A"}) {
+        std::string four(4, '#');
+        EXPECT_STREQ(RunPass(*d, &Dictionary::ApplyPre, text, four),
+                     std::string(text) == "A" ? "BBBBBBBB" : text);
+    }
 }
 
 TEST(DictionaryApply, EmptyDictionaryAndNullTextCopyOrWriteNothing) {

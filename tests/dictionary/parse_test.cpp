@@ -2,8 +2,12 @@
 // that is skipped.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <memory>
 #include <string>
 
+#include "../filters/filter_test_util.h"
 #include "iconv_encoders.h"
 
 namespace mirelo::dict {
@@ -46,6 +50,7 @@ TEST(DictionaryParse, EachLineIsAcceptedOrSkippedWithItsReason) {
         {"post\tx\t" + hangul513, -1, "TO is 1026 bytes in CP949"},
         {"pre\t\xFF\tx", -1, "not valid UTF-8"},
         {"pre\t\xC0\xAF\tx", -1, "not valid UTF-8"},      // overlong '/'
+        {"pre\t\xE0\x80\xAF\tx", -1, "not valid UTF-8"},  // overlong '/' in three bytes
         {"pre\t\xED\xA0\x80\tx", -1, "not valid UTF-8"},  // a surrogate
         {"pre\t\xE3\x81\tx", -1, "not valid UTF-8"},      // cut short
         {"pre\tx\ty\t# \xFF", -1, "not valid UTF-8"},     // in the comment too
@@ -69,6 +74,83 @@ TEST(DictionaryParse, EachLineIsAcceptedOrSkippedWithItsReason) {
     }
 }
 
+TEST(DictionaryParse, NamesPastOneHundredThousandAreLeftOut) {
+    std::string a, b;
+    char line[64];
+    for (int k = 0; k < 99999; ++k) {
+        std::snprintf(line, sizeof line, "name\tn%06d\t가\n", k);
+        a += line;
+    }
+    a += "name\tn000000\t나\n";  // the same FROM again takes no second number
+    b = "name\tlast\t다\nname\tlater\t라\n";
+    const SourceFile files[] = {{"a.txt", a}, {"b.txt", b}};
+    std::vector<Problem> problems;
+    const auto d = Dictionary::Compile(files, test::Encoders(), &problems);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->Count(Kind::Name), 100000u);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].file, "b.txt");
+    EXPECT_EQ(problems[0].line, 2);
+    EXPECT_NE(problems[0].reason.find("more than 100000 names"), std::string::npos);
+
+    char out[64];
+    d->ProtectNames("later", out, sizeof out);
+    EXPECT_STREQ(out, "later");
+    d->ProtectNames("last n000000", out, sizeof out);
+    const std::string marked = out;
+    ASSERT_EQ(marked.size(), 19u) << marked;
+    d->RestoreNames(marked.c_str(), out, sizeof out);
+    EXPECT_EQ(std::string(out), test::Cp949("다 나"));
+}
+
+// A file handed to the compiler may go at once: nothing of it is read later, not even the
+// texts a trace shows. Without origins the entries work the same and tell only their kind.
+TEST(DictionaryCompiler, FilesMayGoOnceAddedAndOriginsAreOptional) {
+    for (bool keepOrigins : {true, false}) {
+        Compiler compiler(test::Encoders(), nullptr, {.keepOrigins = keepOrigins});
+        for (const char* text : {"name\tミレイ\t미레이\n", "pre\tA\tB\npost\t가\t나\n"}) {
+            auto bytes = std::make_unique<std::string>(text);
+            const std::string name = bytes->substr(0, 3) + ".txt";
+            ASSERT_TRUE(compiler.Add({name, *bytes}));
+            bytes->assign(bytes->size(), '#');
+        }
+        const auto d = compiler.Finish();
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(compiler.Finish(), nullptr);  // once only
+        char out[32];
+        d->ApplyPost(test::Cp949("가").c_str(), out, sizeof out);
+        EXPECT_EQ(std::string(out), test::Cp949("나"));
+        const EntryInfo name = d->Info(1);
+        EXPECT_EQ(name.kind, Kind::Name);
+        EXPECT_EQ(name.file, keepOrigins ? "nam.txt" : "");
+        EXPECT_EQ(name.line, keepOrigins ? 1 : 0);
+        EXPECT_EQ(name.from, keepOrigins ? "ミレイ" : "");
+        EXPECT_EQ(name.to, keepOrigins ? "미레이" : "");
+        EXPECT_EQ(d->Info(2).kind, Kind::Post);
+        EXPECT_EQ(d->Info(2).to, keepOrigins ? "나" : "");
+        EXPECT_EQ(d->Info(3).kind, Kind::Pre);  // no such entry
+        EXPECT_EQ(d->Info(3).from, "");
+    }
+}
+
+// Asked to stop, a compilation gives up, whether it is reading lines or building.
+TEST(DictionaryCompiler, StopsWhenAsked) {
+    std::string big;
+    for (int k = 0; k < 10000; ++k) big += "pre\tA" + std::to_string(k) + "\tB\n";
+    const SourceFile files[] = {{"small.txt", "pre\tA\tB\n"}, {"big.txt", big}};
+    std::atomic<bool> stop{true};
+    for (const SourceFile& file : files) {
+        EXPECT_EQ(
+            Dictionary::Compile(std::span(&file, 1), test::Encoders(), nullptr, {.stop = &stop}),
+            nullptr)
+            << file.name;
+    }
+    stop = false;
+    const auto d = Dictionary::Compile(files, test::Encoders(), nullptr, {.stop = &stop});
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->Count(Kind::Pre), 10001u);
+}
+
 TEST(DictionaryParse, ByteOrderMarkCrLfAndLineNumbers) {
     std::vector<Problem> problems;
     const auto d = CompileText(
@@ -86,7 +168,7 @@ TEST(DictionaryParse, ByteOrderMarkCrLfAndLineNumbers) {
     ASSERT_EQ(problems.size(), 2u);
     EXPECT_EQ(problems[0].line, 2);
     EXPECT_EQ(problems[1].line, 4);
-    const EntryInfo& name = d->Info(0);
+    const EntryInfo name = d->Info(0);
     EXPECT_EQ(name.kind, Kind::Name);
     EXPECT_EQ(name.line, 1);
     EXPECT_EQ(name.from, "ミレイ");

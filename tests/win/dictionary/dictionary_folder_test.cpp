@@ -51,21 +51,59 @@ TEST(DictionaryFolder, SignatureFollowsNamesSizesAndTimes) {
     EXPECT_NE(FolderSignature(dir.path()), two);
 }
 
-TEST(DictionaryFolder, WatchLooksAtMostOncePerInterval) {
+// Looks at made-up times: a change is due only once two looks at least the quiet period
+// apart saw the folder the same, and a further change starts the wait again.
+TEST(DictionaryFolder, WatchLoadsAChangeOnlyOnceItHeldStill) {
     TempDir dir;
     ASSERT_TRUE(WriteBytes(dir / L"a.txt", "pre\tA\tB\n"));
-    FolderWatch hourly(dir.path(), 3600000);
-    EXPECT_TRUE(hourly.Changed());  // nothing loaded yet
-    EXPECT_EQ(hourly.Load().dictionary->Count(Kind::Pre), 1u);
-    FolderWatch always(dir.path(), 0);
-    always.Load();
-    EXPECT_FALSE(always.Changed());
+    FolderWatch watch(dir.path(), 400, 250);
+    EXPECT_TRUE(watch.Due(1000));  // nothing loaded yet
+    EXPECT_EQ(watch.WaitMs(1000), 0u);
+    EXPECT_EQ(watch.Load().dictionary->Count(Kind::Pre), 1u);
+    EXPECT_FALSE(watch.Due(1000));
+    EXPECT_EQ(watch.WaitMs(1000), 250u);  // nothing changing: the look interval
 
     ASSERT_TRUE(WriteBytes(dir / L"b.txt", "post\tA\tB\n"));
-    EXPECT_FALSE(hourly.Changed());
-    EXPECT_TRUE(always.Changed());
-    EXPECT_EQ(always.Load().dictionary->Count(Kind::Post), 1u);
-    EXPECT_FALSE(always.Changed());
+    EXPECT_FALSE(watch.Due(2000));        // first seen
+    EXPECT_EQ(watch.WaitMs(2100), 300u);  // until the quiet period is over
+    EXPECT_FALSE(watch.Due(2399));
+    ASSERT_TRUE(WriteBytes(dir / L"b.txt", "post\tA\tBC\n"));
+    EXPECT_FALSE(watch.Due(2400));  // moved again: the wait starts over
+    EXPECT_FALSE(watch.Due(2799));
+    EXPECT_TRUE(watch.Due(2800));
+    EXPECT_EQ(watch.WaitMs(2800), 0u);
+    const FolderDictionary loaded = watch.Load();
+    EXPECT_TRUE(loaded.settled);
+    EXPECT_EQ(loaded.dictionary->Count(Kind::Post), 1u);
+    EXPECT_FALSE(watch.Due(5000));
+
+    // A change undone before it settled needs no load.
+    ASSERT_TRUE(MoveFileW((dir / L"b.txt").c_str(), (dir / L"b.off").c_str()));
+    EXPECT_FALSE(watch.Due(6000));
+    ASSERT_TRUE(MoveFileW((dir / L"b.off").c_str(), (dir / L"b.txt").c_str()));
+    EXPECT_FALSE(watch.Due(7000));
+    EXPECT_EQ(watch.WaitMs(7000), 250u);
+}
+
+// A save that lands between the look that found the folder still and the read: what was
+// read is not settled, and the folder is read again once it holds still, although it has
+// not changed since that read.
+TEST(DictionaryFolder, ALoadTheFolderMovedUnderIsNotSettled) {
+    TempDir dir;
+    ASSERT_TRUE(WriteBytes(dir / L"a.txt", "pre\tA\tB\n"));
+    FolderWatch watch(dir.path(), 400, 250);
+    EXPECT_TRUE(watch.Load().settled);
+    ASSERT_TRUE(WriteBytes(dir / L"a.txt", ""));  // the editor cuts the file
+    EXPECT_FALSE(watch.Due(1000));
+    EXPECT_TRUE(watch.Due(1400));
+    ASSERT_TRUE(WriteBytes(dir / L"a.txt", "pre\tA\tC\npre\tD\tE\n"));  // and writes it
+    EXPECT_FALSE(watch.Load().settled);
+    EXPECT_FALSE(watch.Due(2000));
+    EXPECT_TRUE(watch.Due(2400));
+    const FolderDictionary again = watch.Load();
+    EXPECT_TRUE(again.settled);
+    EXPECT_EQ(again.dictionary->Count(Kind::Pre), 2u);
+    EXPECT_FALSE(watch.Due(3000));
 }
 
 TEST(DictionaryFolder, SystemEncodersRefuseWhatHasNoFormOfItsOwn) {

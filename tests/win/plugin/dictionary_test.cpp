@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "plugin_fixture.h"
 
@@ -77,6 +78,51 @@ TEST(Dictionary, BrokenLinesAndFilesLeaveTheGoodEntriesWorking) {
     ASSERT_EQ(1, run.Start());
     EXPECT_EQ(Hex("\xB9\xCE\xC1\xD8\xC0\xCC \xB0\xAC\xB4\xD9"),
               Hex(run.Translate(kMireiGa)));  // 민준이 갔다
+}
+
+// An editor's save: the file cut to nothing, its first line, and 100 ms later the second.
+// Translating all the while, every answer comes from the old dictionary or from the whole
+// new file, never from the empty or half-written one, and the whole file is taken in the end.
+TEST(Dictionary, AFileCaughtMidSaveIsNeverUsedHalfWritten) {
+    DictionaryPlugin run(NameScript());
+    run.Write(L"names.txt", "name\t美玲\t민준\n");
+    ASSERT_EQ(1, run.Start());
+    const std::string before = Hex("\xB9\xCE\xC1\xD8\xC0\xCC \xBF\xD4\xB4\xD9");  // 민준이 왔다
+    const std::string whole = Hex("\xB3\xAA\xB0\xA1 \xB0\xAC\xB4\xD9");           // 나가 갔다
+    EXPECT_EQ(before, Hex(run.Translate(kMireiGa)));
+    // Long enough that the folder is due a look at the very next line.
+    ::Sleep(1100);
+
+    std::vector<std::string> answers;
+    auto translateFor = [&](DWORD ms) {
+        const ULONGLONG end = ::GetTickCount64() + ms;
+        do {
+            answers.push_back(Hex(run.Translate(kMireiGa)));
+        } while (::GetTickCount64() < end);
+    };
+    HANDLE file = ::CreateFileW((run.dir / L"MireloDict\\names.txt").c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    translateFor(30);
+    auto write = [&](const std::string& part) {
+        DWORD written = 0;
+        EXPECT_TRUE(
+            ::WriteFile(file, part.data(), static_cast<DWORD>(part.size()), &written, nullptr));
+    };
+    write("name\t美玲\t나\n");  // alone: 나가 왔다
+    translateFor(100);
+    write("post\t왔다\t갔다\n");
+    ::CloseHandle(file);
+    translateFor(1000);
+    const ULONGLONG deadline = ::GetTickCount64() + 2000;
+    while (answers.back() != whole && ::GetTickCount64() < deadline) translateFor(50);
+
+    for (size_t k = 0; k < answers.size(); ++k) {
+        EXPECT_TRUE(answers[k] == before || answers[k] == whole)
+            << "answer " << k << " of " << answers.size() << ": " << answers[k];
+    }
+    EXPECT_EQ(whole, answers.back());
 }
 
 // Without dictionary files the demo lines come out byte for byte as from the plain DLL.
