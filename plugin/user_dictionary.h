@@ -13,7 +13,8 @@
 
 #include "dictionary.h"
 #include "dictionary_folder_win.h"
-#include "win_handles.h"
+#include "handles.h"
+#include "locks.h"
 
 namespace mirelo {
 
