@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ using namespace server;
 
 namespace {
 
+// The console handler may run at any moment, wmain's return included: it reaches the server
+// only under this lock, and only while wmain still has it. (Constant-initialised and never
+// destroyed with this thread model, so it also outlasts the end of the program.)
+std::mutex g_serverLock;
 HttpServer* g_server = nullptr;
 HANDLE g_closed = nullptr;  // set once the plug-in has been closed and unloaded
 std::atomic<bool> g_stopRequested{false};
@@ -29,11 +34,27 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
     if (!g_stopRequested.exchange(true)) {
         std::fputs("mirelo-server: stopping\n", stdout);
         std::fflush(stdout);
+        std::lock_guard lock(g_serverLock);
         if (g_server) g_server->Stop();
     }
     WaitForSingleObject(g_closed, 10000);
     return TRUE;
 }
+
+// Lets the console handler reach `server` for as long as this lives.
+class ServerForConsole {
+  public:
+    explicit ServerForConsole(HttpServer& server) {
+        std::lock_guard lock(g_serverLock);
+        g_server = &server;
+    }
+    ~ServerForConsole() {
+        std::lock_guard lock(g_serverLock);
+        g_server = nullptr;
+    }
+    ServerForConsole(const ServerForConsole&) = delete;
+    ServerForConsole& operator=(const ServerForConsole&) = delete;
+};
 
 void Say(const std::string& s) {
     std::fputs(s.c_str(), stdout);
@@ -108,7 +129,7 @@ int wmain(int argc, wchar_t** argv) {
     PrintConfiguration(url);
 
     g_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    g_server = &http;
+    const ServerForConsole console(http);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 
     int exitCode = kExitOk;
