@@ -312,6 +312,7 @@ class Session : public std::enable_shared_from_this<Session> {
                 status = http::status::bad_request;
                 reason = "malformed request";
             }
+        } catch (...) {
         }
         try {
             DropRequest();
@@ -356,10 +357,10 @@ class Session : public std::enable_shared_from_this<Session> {
 
     void ReadMore() {
         const std::size_t room = m_buffer.max_size() - m_buffer.size();
-        // Only a trailer or a chunk line gets here: the parser ends a long head itself.
+        // Only a chunk line or a trailer gets here: the parser ends a long head itself.
         if (room == 0)
             return Send(Closing(Error(http::status::request_header_fields_too_large,
-                                      "the request head or a chunk header is over 1 MiB")));
+                                      "a chunk header or the trailer is over 1 MiB")));
         const std::size_t n = std::min(
             {std::max(kFirstRead, m_buffer.capacity() - m_buffer.size()), kReadChunk, room});
         m_stream.async_read_some(m_buffer.prepare(n),
@@ -750,6 +751,8 @@ void HttpServer::Run() {
             // Thrown inside one of Asio's own operations, out of reach of a connection's
             // guard: the operation and its connection are gone with it, the rest goes on.
             std::fprintf(stderr, "mirelo-server: a connection failed: %s\n", e.what());
+        } catch (...) {
+            std::fputs("mirelo-server: a connection failed\n", stderr);
         }
     }
 }
