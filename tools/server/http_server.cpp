@@ -494,14 +494,13 @@ class Session : public std::enable_shared_from_this<Session> {
         const bool json = shape == Shape::kJsonText || shape == Shape::kJsonTexts;
         m_deadline = Clock::time_point::max();  // the translator's own deadline holds now
         const Translator::Admit admit = m_shared.translator.Submit(
-            batch, Translator::Clock::now() + m_config.lineTimeout, Completion(batch, shape));
+            batch, Translator::Clock::now() + m_config.lineTimeout, HandBack(batch, shape));
         if (admit != Translator::Admit::kQueued) Send(Busy(admit, json));
     }
 
-    // What the plug-in's thread runs once the batch is done: it hands the batch back to this
-    // connection's thread, which makes and writes the answer. The connection goes with it, so
-    // the plug-in's thread keeps no hold on it.
-    std::function<void()> Completion(std::shared_ptr<Batch> batch, Shape shape) {
+    // Posts the finished batch back to this connection's thread, which makes and writes the
+    // answer. The connection goes with it, so the plug-in's thread keeps no hold on it.
+    Translator::HandBack HandBack(std::shared_ptr<Batch> batch, Shape shape) {
         return [self = shared_from_this(), executor = m_stream.get_executor(),
                 batch = std::move(batch), shape]() mutable noexcept {
             try {

@@ -122,7 +122,7 @@ void Translator::Start(Started started) {
 }
 
 Translator::Admit Translator::Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline,
-                                     std::function<void()> done) {
+                                     HandBack handBack) {
     const std::size_t pieces = batch->PieceCount();
     {
         std::lock_guard lock(m_mutex);
@@ -133,7 +133,7 @@ Translator::Admit Translator::Submit(std::shared_ptr<Batch> batch, Clock::time_p
             ++m_stats.rejectedBusy;
             return Admit::kFull;
         }
-        m_queue.push_back({std::move(batch), deadline, std::move(done)});
+        m_queue.push_back({std::move(batch), deadline, std::move(handBack)});
         m_pending += pieces;
     }
     m_wake.notify_one();
@@ -208,7 +208,7 @@ void Translator::Serve(host::HostWindow& window, host::PluginHost& plugin) {
     Clock::time_point pumped = Clock::now();
     while (std::optional<Job> job = NextJob(window)) {
         Count(*job->batch, TranslateBatch(*job->batch, job->deadline, caller));
-        job->done();
+        job->handBack();
         // Under steady load the wait never times out; the window's messages are handled as
         // often as when idle, not after every request (each look costs a wineserver call).
         if (Clock::now() - pumped >= kPumpInterval) {

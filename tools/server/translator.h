@@ -92,16 +92,21 @@ class Translator {
     Translator(const Translator&) = delete;
     Translator& operator=(const Translator&) = delete;
 
+    using Started = std::function<void(State, const std::string&)>;
+    // Runs on the plug-in's thread once every piece of its batch has an outcome: there the
+    // batch leaves that thread. It hands the batch over to the thread of whoever submitted it
+    // (taking along what it holds of them), must not throw, and is dropped on the plug-in's
+    // thread, or at Stop, once it has run.
+    using HandBack = std::function<void()>;
+
     // Starts the plug-in's thread; `started` runs on it once the plug-in is ready or has failed
     // (with a one-line message).
-    void Start(std::function<void(State, const std::string&)> started);
+    void Start(Started started);
 
-    // `done` runs on the plug-in's thread once every piece has an outcome, and must not throw;
-    // it is dropped on that thread (or at Stop) once it has run. Pieces not begun by
-    // `deadline` are not sent and count as timed out. kFull when the pieces waiting and these
-    // would be more than the capacity (a batch alone is always taken).
-    Admit Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline,
-                 std::function<void()> done);
+    // Pieces not begun by `deadline` are not sent and count as timed out. kFull when the
+    // pieces waiting and these would be more than the capacity (a batch alone is always
+    // taken); `handBack` is then dropped on the caller's thread.
+    Admit Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline, HandBack handBack);
 
     // Finishes the line in hand, drops the rest, closes the plug-in and unloads it.
     void Stop();
@@ -114,10 +119,9 @@ class Translator {
     struct Job {
         std::shared_ptr<Batch> batch;
         Clock::time_point deadline;
-        std::function<void()> done;
+        HandBack handBack;
     };
     class Caller;
-    using Started = std::function<void(State, const std::string&)>;
 
     // All of these run on the plug-in's thread.
     void Run(const Started& started);
