@@ -52,7 +52,7 @@ class Translator::Caller {
         if (!ok) {
             // The plug-in never writes into the buffers of a call it gave up on, so the same
             // destination serves the next call once it is marked untouched again.
-            std::memset(m_dest.data(), kUntouched, m_dest.size());
+            Remark();
             return {Outcome::kTimedOut, false, millis};
         }
         const void* nul = std::memchr(m_dest.data(), '\0', m_dest.size());
@@ -64,6 +64,9 @@ class Translator::Caller {
         if (!hit) m_record.AddEntry(key, sjis, {});
         return {Outcome::kTranslated, hit, millis};
     }
+
+    // After a call whose answer could not be taken: what it left must not pass for the next.
+    void Remark() { std::memset(m_dest.data(), kUntouched, m_dest.size()); }
 
   private:
     host::PluginHost& m_plugin;
@@ -263,6 +266,7 @@ TranslatorStats Translator::TranslateBatch(Batch& batch, Clock::time_point deadl
     } catch (const std::exception&) {
         // Out of memory for an answer: the pieces not done stay timed out, and this request
         // alone bears it.
+        caller.Remark();
     }
     return tally;
 }
