@@ -35,7 +35,7 @@ constexpr std::size_t kReadChunk = 64 << 10;
 constexpr auto kWriteTimeout = std::chrono::seconds(30);
 constexpr auto kDrainTime = std::chrono::seconds(2);
 constexpr std::size_t kDrainChunk = 16 << 10;
-constexpr std::size_t kDrainBytes = 256 << 10;
+constexpr std::size_t kDrainBytes = 64 << 10;
 constexpr char kPlain[] = "text/plain; charset=utf-8";
 constexpr char kJson[] = "application/json; charset=utf-8";
 
