@@ -9,9 +9,12 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <cstdio>
 #include <limits>
+#include <new>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 
 #include "text_plan.h"
 
@@ -25,10 +28,14 @@ using tcp = asio::ip::tcp;
 using Json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kBodyLimit = 1 << 20;
-constexpr std::size_t kHeadLimit = 1 << 20;  // a GET may carry a long text in its URL
+// A GET may carry a long text in its URL, hence the large head; a field of 64 KiB or more is
+// more than the parser can hold, and reading it throws.
+constexpr std::size_t kFirstRead = 512;
+constexpr std::size_t kReadChunk = 64 << 10;
 constexpr auto kWriteTimeout = std::chrono::seconds(30);
 constexpr auto kDrainTime = std::chrono::seconds(2);
+constexpr std::size_t kDrainChunk = 16 << 10;
+constexpr std::size_t kDrainBytes = 64 << 10;
 constexpr char kPlain[] = "text/plain; charset=utf-8";
 constexpr char kJson[] = "application/json; charset=utf-8";
 
@@ -60,13 +67,50 @@ std::string Dump(const Json& j) {
 
 enum class Shape { kText, kLines, kJsonText, kJsonTexts };
 
-Reply Busy(Translator::Admit admit, bool json) {
-    Reply r = Error(http::status::service_unavailable,
-                    admit == Translator::Admit::kNotReady ? "the plug-in is not ready"
-                                                          : "too many lines waiting; try again",
-                    json);
+Reply Closing(Reply r) {
+    r.close = true;
+    return r;
+}
+
+// The whole answer as it goes on the wire.
+// `headOnly`: what GET would answer, without the body, as HEAD asks.
+std::string Serialize(Reply reply, unsigned version, bool keepAlive, const std::string& cors,
+                      bool preflight, bool headOnly) {
+    http::response<http::string_body> res(reply.status, version);
+    res.set(http::field::server, "mirelo-server/" MIRELO_VERSION);
+    res.set(http::field::content_type, reply.type);
+    if (reply.allow) res.set(http::field::allow, reply.allow);
+    if (reply.retry) res.set(http::field::retry_after, "1");
+    if (!reply.failed.empty()) res.set("X-Mirelo-Failed", reply.failed);
+    if (!cors.empty()) {
+        res.set(http::field::access_control_allow_origin, cors);
+        res.set(http::field::vary, "Origin");
+        if (preflight) {
+            res.set(http::field::access_control_allow_methods, "GET, POST");
+            res.set(http::field::access_control_allow_headers, "Content-Type");
+        }
+    }
+    res.body() = std::move(reply.body);
+    res.keep_alive(keepAlive && !reply.close);
+    res.prepare_payload();
+    std::ostringstream text;
+    if (headOnly)
+        text << res.base();
+    else
+        text << res;
+    return std::move(text).str();
+}
+
+Reply Busy(const std::string& reason, bool json = false) {
+    Reply r = Error(http::status::service_unavailable, reason, json);
     r.retry = true;
     return r;
+}
+
+Reply Busy(Translator::Admit admit, bool json) {
+    return Busy(admit == Translator::Admit::kNotReady ? "the plug-in is not ready"
+                                                      : "too many lines waiting; try again",
+                json);
 }
 
 // The answer for a finished batch, shaped like its request.
@@ -112,80 +156,248 @@ Reply Answer(const Batch& batch, Shape shape, const std::vector<Line>& lines) {
     return r;
 }
 
-}  // namespace
+// What the connections hold for requests not yet answered, beyond each one's own kOwnBytes.
+// Connections are released on other threads only when the plug-in's thread or the end of
+// the program drops them, hence the atomic.
+class Pool {
+  public:
+    bool Take(std::size_t n) {
+        std::size_t used = m_used.load(std::memory_order_relaxed);
+        do {
+            if (used > kSharedBytes || n > kSharedBytes - used) return false;
+        } while (!m_used.compare_exchange_weak(used, used + n, std::memory_order_relaxed));
+        return true;
+    }
+    void Force(std::size_t n) { m_used.fetch_add(n, std::memory_order_relaxed); }
+    void Give(std::size_t n) { m_used.fetch_sub(n, std::memory_order_relaxed); }
 
-namespace {
+  private:
+    std::atomic<std::size_t> m_used{0};
+};
+
+struct OverBudget : std::bad_alloc {
+    const char* what() const noexcept override { return "requests in progress hold too much"; }
+};
+
+// One connection's bytes: its own allowance first, then the pool.
+class Account {
+  public:
+    explicit Account(Pool& pool) : m_pool(pool) {}
+    ~Account() { m_pool.Give(Beyond(m_held)); }
+    Account(const Account&) = delete;
+    Account& operator=(const Account&) = delete;
+
+    void Take(std::size_t n) {
+        if (n > kSharedBytes) throw OverBudget();
+        const std::size_t extra = Beyond(m_held + n) - Beyond(m_held);
+        if (extra && !m_pool.Take(extra)) throw OverBudget();
+        m_held += n;
+    }
+    // For an answer already made: counted, so that new requests wait for it, never refused.
+    void Force(std::size_t n) {
+        m_pool.Force(Beyond(m_held + n) - Beyond(m_held));
+        m_held += n;
+    }
+    void Give(std::size_t n) {
+        m_pool.Give(Beyond(m_held) - Beyond(m_held - n));
+        m_held -= n;
+    }
+
+  private:
+    static std::size_t Beyond(std::size_t held) { return held > kOwnBytes ? held - kOwnBytes : 0; }
+    Pool& m_pool;
+    std::size_t m_held = 0;
+};
+
+// Puts what a connection's read buffer, parser and body allocate on its account.
+template <class T>
+class Counted {
+  public:
+    using value_type = T;
+    explicit Counted(Account& account) noexcept : m_account(&account) {}
+    template <class U>
+    Counted(const Counted<U>& other) noexcept : m_account(other.m_account) {}
+
+    T* allocate(std::size_t n) {
+        if (n > kSharedBytes / sizeof(T)) throw OverBudget();
+        m_account->Take(n * sizeof(T));
+        try {
+            return std::allocator<T>().allocate(n);
+        } catch (...) {
+            m_account->Give(n * sizeof(T));
+            throw;
+        }
+    }
+    void deallocate(T* p, std::size_t n) noexcept {
+        std::allocator<T>().deallocate(p, n);
+        m_account->Give(n * sizeof(T));
+    }
+    template <class U>
+    bool operator==(const Counted<U>& other) const noexcept {
+        return m_account == other.m_account;
+    }
+
+  private:
+    template <class U>
+    friend class Counted;
+    Account* m_account;
+};
+
+using Alloc = Counted<char>;
+using Body = http::basic_string_body<char, std::char_traits<char>, Alloc>;
+using Request = http::request<Body, http::basic_fields<Alloc>>;
+using RequestParser = http::request_parser<Body, Alloc>;
+using CountedString = Body::value_type;
+
+// What the server and all its connections share; it outlives them.
+struct Shared {
+    Shared(Translator& t, HttpConfig c) : translator(t), config(std::move(c)) {}
+    Translator& translator;
+    const HttpConfig config;
+    Pool pool;
+    std::atomic<std::size_t> connections{0};
+};
 
 class Session : public std::enable_shared_from_this<Session> {
   public:
-    Session(tcp::socket socket, Translator& translator, const HttpConfig& config)
-        : m_stream(std::move(socket)), m_translator(translator), m_config(config) {}
+    Session(tcp::socket socket, Shared& shared)
+        : m_stream(std::move(socket)),
+          m_shared(shared),
+          m_config(shared.config),
+          m_account(shared.pool),
+          m_buffer(kHeadLimit + kReadChunk, Alloc(m_account)),
+          m_body(Alloc(m_account)) {
+        ++m_shared.connections;
+    }
+    ~Session() { --m_shared.connections; }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
     void Start() {
-        beast::error_code ignored;
-        m_stream.non_blocking(true, ignored);  // for the direct writes in Send
-        ReadHead();
+        Guarded([&] {
+            beast::error_code ignored;
+            m_stream.non_blocking(true, ignored);  // for the direct writes in Send
+            ReadHead();
+        });
     }
 
     // Called about once a second: ends a read or write that has taken too long. One sweep for
     // all saves setting and cancelling a timer, system calls each, around every operation.
     bool Expire(Clock::time_point now) {
-        if (now.time_since_epoch().count() < m_deadline.load()) return false;
-        m_deadline = kNoDeadline;
+        if (now < m_deadline) return false;
+        m_deadline = Clock::time_point::max();
         Close();
         return true;
     }
 
   private:
-    void SetDeadline(Clock::duration d) {
-        m_deadline = (Clock::now() + d).time_since_epoch().count();
+    // Runs a step of this connection. Whatever it throws ends this connection alone, with an
+    // answer when one can still be given.
+    template <class F>
+    void Guarded(F&& step) noexcept {
+        http::status status = http::status::internal_server_error;
+        const char* reason = "the server failed on this request";
+        try {
+            step();
+            return;
+        } catch (const OverBudget&) {
+            status = http::status::service_unavailable;
+            reason = "requests in progress hold too much memory; try again";
+        } catch (const std::bad_alloc&) {
+            status = http::status::service_unavailable;
+            reason = "out of memory; try again";
+        } catch (const std::length_error&) {
+            if (m_reading) {
+                status = http::status::request_header_fields_too_large;
+                reason = "a header field is 64 KiB or longer";
+            }
+        } catch (const std::exception&) {
+            if (m_reading) {
+                status = http::status::bad_request;
+                reason = "malformed request";
+            }
+        } catch (...) {
+        }
+        try {
+            DropRequest();
+            Send(Closing(status == http::status::service_unavailable ? Busy(reason)
+                                                                     : Error(status, reason)));
+        } catch (...) {
+            Close();
+        }
     }
+
+    void SetDeadline(Clock::duration d) { m_deadline = Clock::now() + d; }
 
     void ReadHead() {
         m_head = false;
-        m_parser.emplace();
-        m_parser->body_limit(kBodyLimit);
+        m_reading = true;
+        m_parser.emplace(std::piecewise_construct, std::make_tuple(Alloc(m_account)),
+                         std::make_tuple(Alloc(m_account)));
         m_parser->header_limit(kHeadLimit);
+        m_parser->body_limit(kBodyLimit);
+        // A large request's buffer goes back; what the client already sent stays.
+        if (m_buffer.capacity() > kOwnBytes / 2) m_buffer.shrink_to_fit();
         SetDeadline(m_config.readTimeout);
-        http::async_read_header(
-            m_stream, m_buffer, *m_parser,
-            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHead(ec); });
+        Parse();
     }
 
-    void OnHead(beast::error_code ec) {
-        if (ec) return OnReadError(ec);
-        // A client that asks before sending its body is told to go on at once.
-        auto& req = m_parser->get();
-        if (beast::iequals(req[http::field::expect], "100-continue")) {
-            auto cont = std::make_shared<http::response<http::empty_body>>(http::status::continue_,
-                                                                           req.version());
-            http::async_write(m_stream, *cont,
-                              [self = shared_from_this(), cont](beast::error_code e, std::size_t) {
-                                  if (e) return self->Close();
-                                  self->ReadBody();
-                              });
-            return;
+    // Feeds the parser what has arrived and reads on until the request is whole. The head is
+    // taken on its own, so that a client waiting to send its body can be told to go on.
+    void Parse() {
+        while (m_buffer.size() > 0 && !m_parser->is_done()) {
+            const bool head = !m_parser->is_header_done();
+            beast::error_code ec;
+            m_buffer.consume(m_parser->put(m_buffer.data(), ec));
+            if (ec == http::error::need_more) break;
+            if (ec) return OnReadError(ec);
+            if (head && m_parser->is_header_done()) {
+                m_parser->eager(true);
+                if (AskForBody()) return;
+            }
         }
-        ReadBody();
+        if (m_parser->is_done()) return Handle(m_parser->release());
+        ReadMore();
     }
 
-    void ReadBody() {
-        // Under Wine every completion handed through the port costs a round trip to the
-        // wineserver; a request without a body is complete already.
-        if (m_parser->is_done()) return Handle(m_parser->release());
-        http::async_read(m_stream, m_buffer, *m_parser,
-                         [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                             if (ec) return self->OnReadError(ec);
-                             self->Handle(self->m_parser->release());
-                         });
+    void ReadMore() {
+        const std::size_t room = m_buffer.max_size() - m_buffer.size();
+        // Only a chunk line or a trailer gets here: the parser ends a long head itself.
+        if (room == 0)
+            return Send(Closing(Error(http::status::request_header_fields_too_large,
+                                      "a chunk header or the trailer is over 1 MiB")));
+        const std::size_t n = std::min(
+            {std::max(kFirstRead, m_buffer.capacity() - m_buffer.size()), kReadChunk, room});
+        m_stream.async_read_some(m_buffer.prepare(n),
+                                 [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                     self->Guarded([&] {
+                                         if (ec) return self->OnReadError(ec);
+                                         self->m_buffer.commit(n);
+                                         self->Parse();
+                                     });
+                                 });
+    }
+
+    // True when the client waits to be told to send its body: that is written first.
+    bool AskForBody() {
+        if (m_parser->is_done() ||
+            !beast::iequals(m_parser->get()[http::field::expect], "100-continue"))
+            return false;
+        static constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+        asio::async_write(m_stream, asio::buffer(kContinue, sizeof kContinue - 1),
+                          [self = shared_from_this()](beast::error_code e, std::size_t) {
+                              if (e) return self->Close();
+                              self->Guarded([&] { self->Parse(); });
+                          });
+        return true;
     }
 
     void OnReadError(beast::error_code ec) {
         if (ec == http::error::body_limit)
             return Send(Closing(Error(http::status::payload_too_large, "the body is over 1 MiB")));
         if (ec == http::error::header_limit)
-            return Send(
-                Closing(Error(http::status::payload_too_large, "the request head is over 1 MiB")));
+            return Send(Closing(Error(http::status::request_header_fields_too_large,
+                                      "the request head is over 1 MiB")));
         if (ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
             ec != http::error::end_of_stream && ec != http::error::partial_message)
             return Send(
@@ -194,12 +406,17 @@ class Session : public std::enable_shared_from_this<Session> {
         Close();
     }
 
-    static Reply Closing(Reply r) {
-        r.close = true;
-        return r;
+    // Gives back what the request being read holds, before a closing answer.
+    void DropRequest() {
+        m_parser.reset();
+        m_buffer.clear();
+        m_buffer.shrink_to_fit();
+        m_body = CountedString(Alloc(m_account));
+        m_lines.clear();
     }
 
-    void Handle(http::request<http::string_body> req) {
+    void Handle(Request req) {
+        m_reading = false;
         m_keepAlive = req.keep_alive();
         m_version = req.version();
         m_head = req.method() == http::verb::head;
@@ -244,7 +461,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
         const beast::string_view type = req[http::field::content_type];
         const beast::string_view media = type.substr(0, type.find(';'));
-        std::string& body = req.body();
+        CountedString& body = req.body();
         if (beast::iequals(media, "application/json")) return TranslateJson(body);
         if (!media.empty() && !beast::iequals(media, "text/plain"))
             return Send(Error(http::status::unsupported_media_type,
@@ -259,7 +476,7 @@ class Session : public std::enable_shared_from_this<Session> {
         Translate(std::move(texts), Shape::kLines, std::move(lines));
     }
 
-    void TranslateJson(const std::string& body) {
+    void TranslateJson(std::string_view body) {
         Json j = Json::parse(body, nullptr, false);
         if (j.is_discarded())
             return Send(Error(http::status::bad_request,
@@ -290,24 +507,35 @@ class Session : public std::enable_shared_from_this<Session> {
         auto batch = std::make_shared<Batch>(texts);
         texts.clear();
         m_lines = std::move(lines);
-        if (batch->PieceCount() == 0) return Finish(batch, shape);
+        if (batch->PieceCount() == 0) return Finish(*batch, shape);
         const bool json = shape == Shape::kJsonText || shape == Shape::kJsonTexts;
-        m_deadline = kNoDeadline;  // the translator's own deadline holds now
-        const Translator::Admit admit = m_translator.Submit(
-            batch, Translator::Clock::now() + m_config.lineTimeout,
-            // Runs on the plug-in's thread, which takes the session over until the answer is
-            // written and the next read is started: no operation of the session is pending
-            // meanwhile, and handing the answer back through the port would cost a wineserver
-            // round trip and a thread switch on every request.
-            [self = shared_from_this(), batch, shape] { self->Finish(batch, shape); });
+        m_deadline = Clock::time_point::max();  // the translator's own deadline holds now
+        const Translator::Admit admit = m_shared.translator.Submit(
+            batch, Translator::Clock::now() + m_config.lineTimeout, HandBack(batch, shape));
         if (admit != Translator::Admit::kQueued) Send(Busy(admit, json));
     }
 
-    void Finish(const std::shared_ptr<Batch>& batch, Shape shape) {
-        m_translator.CountServed(batch->LineCount());
-        Send(Answer(*batch, shape, m_lines));
+    // Posts the finished batch back to this connection's thread, which makes and writes the
+    // answer. The connection goes with it, so the plug-in's thread keeps no hold on it.
+    Translator::HandBack HandBack(std::shared_ptr<Batch> batch, Shape shape) {
+        return [self = shared_from_this(), executor = m_stream.get_executor(),
+                batch = std::move(batch), shape]() mutable noexcept {
+            try {
+                asio::post(executor, [self = std::move(self), batch = std::move(batch), shape] {
+                    self->Guarded([&] { self->Finish(*batch, shape); });
+                });
+            } catch (...) {
+                // Nothing could be posted: the connection is dropped, which closes it.
+            }
+        };
+    }
+
+    void Finish(const Batch& batch, Shape shape) {
+        m_shared.translator.CountServed(batch.LineCount());
+        Reply r = Answer(batch, shape, m_lines);
         m_lines.clear();
         m_body.clear();
+        Send(std::move(r));
     }
 
     static Reply NotAllowed(const char* allow) {
@@ -317,9 +545,9 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     Reply Status() const {
-        const TranslatorStats s = m_translator.GetStats();
+        const TranslatorStats s = m_shared.translator.GetStats();
         const char* state = "starting";
-        switch (m_translator.GetState()) {
+        switch (m_shared.translator.GetState()) {
             case Translator::State::kReady:
                 state = "ready";
                 break;
@@ -330,7 +558,7 @@ class Session : public std::enable_shared_from_this<Session> {
                 break;
         }
         Json j{{"version", MIRELO_VERSION},
-               {"engine_ready", m_translator.GetState() == Translator::State::kReady},
+               {"engine_ready", m_shared.translator.GetState() == Translator::State::kReady},
                {"plugin", state},
                {"lines_served", s.linesServed},
                {"plugin_calls", s.pluginCalls},
@@ -349,32 +577,10 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     void Send(Reply reply) {
-        auto res = std::make_shared<http::response<http::string_body>>(reply.status,
-                                                                       m_version ? m_version : 11);
-        res->set(http::field::server, "mirelo-server/" MIRELO_VERSION);
-        res->set(http::field::content_type, reply.type);
-        if (reply.allow) res->set(http::field::allow, reply.allow);
-        if (reply.retry) res->set(http::field::retry_after, "1");
-        if (!reply.failed.empty()) res->set("X-Mirelo-Failed", reply.failed);
-        if (!m_config.cors.empty()) {
-            res->set(http::field::access_control_allow_origin, m_config.cors);
-            res->set(http::field::vary, "Origin");
-            if (m_preflight) {
-                res->set(http::field::access_control_allow_methods, "GET, POST");
-                res->set(http::field::access_control_allow_headers, "Content-Type");
-                m_preflight = false;
-            }
-        }
-        res->body() = std::move(reply.body);
-        res->keep_alive(m_keepAlive && !reply.close);
-        res->prepare_payload();
-        const bool keepAlive = res->keep_alive();
-        std::ostringstream text;
-        if (m_head)
-            text << res->base();  // HEAD: what GET would answer, without the body
-        else
-            text << *res;
-        auto out = std::make_shared<std::string>(std::move(text).str());
+        const bool keepAlive = m_keepAlive && !reply.close;
+        auto out = std::make_shared<std::string>(
+            Serialize(std::move(reply), m_version, keepAlive, m_config.cors,
+                      std::exchange(m_preflight, false), m_head));
         // A short answer nearly always fits the socket's buffer: written at once it needs no
         // completion from the port, and a full buffer falls back to waiting for it.
         beast::error_code ec;
@@ -385,32 +591,46 @@ class Session : public std::enable_shared_from_this<Session> {
         }
         if (ec) return Close();
         if (n == out->size()) return AfterWrite(keepAlive);
+        // What the socket did not take waits for the client to read it.
+        const std::size_t rest = out->size() - n;
+        m_account.Force(rest);
         SetDeadline(kWriteTimeout);
         asio::async_write(
             m_stream, asio::buffer(*out) + n,
-            [self = shared_from_this(), out, keepAlive](beast::error_code e, std::size_t) {
+            [self = shared_from_this(), out, keepAlive, rest](beast::error_code e, std::size_t) {
+                self->m_account.Give(rest);
                 if (e) return self->Close();
-                self->AfterWrite(keepAlive);
+                self->Guarded([&] { self->AfterWrite(keepAlive); });
             });
     }
 
     void AfterWrite(bool keepAlive) {
         if (!keepAlive) return Drain();
-        ReadHead();
+        if (m_buffer.size() == 0) return ReadHead();
+        // The client sent its next request already: taken in turn, not by recursion, however
+        // many it sent at once.
+        asio::post(m_stream.get_executor(),
+                   [self = shared_from_this()] { self->Guarded([&] { self->ReadHead(); }); });
     }
 
     // Ends our side, then reads what the client still sends for a moment, so that closing
-    // does not reset the connection before it has read the answer.
+    // does not reset the connection before it has read the answer. A client that goes on
+    // sending past kDrainBytes is cut off: many of them would keep this thread busy.
     void Drain() {
+        DropRequest();
         beast::error_code ignored;
         m_stream.shutdown(tcp::socket::shutdown_send, ignored);
         SetDeadline(kDrainTime);
-        m_drain.resize(4096);
-        m_stream.async_read_some(asio::buffer(m_drain),
-                                 [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                                     if (ec) return self->Close();
-                                     self->Drain();
-                                 });
+        m_drain.resize(kDrainChunk);
+        DrainMore(kDrainBytes);
+    }
+
+    void DrainMore(std::size_t left) {
+        m_stream.async_read_some(asio::buffer(m_drain), [self = shared_from_this(), left](
+                                                            beast::error_code ec, std::size_t n) {
+            if (ec || n >= left) return self->Close();
+            self->Guarded([&] { self->DrainMore(left - n); });
+        });
     }
 
     void Close() {
@@ -420,18 +640,19 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     tcp::socket m_stream;
-    // Read by the sweep on the I/O thread while the plug-in's thread may own the session.
-    static constexpr Clock::rep kNoDeadline = std::numeric_limits<Clock::rep>::max();
-    std::atomic<Clock::rep> m_deadline{kNoDeadline};
-    Translator& m_translator;
+    Shared& m_shared;
     const HttpConfig& m_config;
-    beast::flat_buffer m_buffer;
-    std::optional<http::request_parser<http::string_body>> m_parser;
+    Clock::time_point m_deadline = Clock::time_point::max();
+    // Declared before what it counts, so that it is destroyed after it.
+    Account m_account;
+    beast::basic_flat_buffer<Alloc> m_buffer;
+    std::optional<RequestParser> m_parser;
+    bool m_reading = false;  // between the start of a request and its whole arrival
     unsigned m_version = 11;
     bool m_keepAlive = true;
     bool m_preflight = false;
-    bool m_head = false;  // the request in hand is HEAD
-    std::string m_body;   // the plain-text body that m_lines point into
+    bool m_head = false;   // the request in hand is HEAD
+    CountedString m_body;  // the plain-text body that m_lines point into
     std::vector<Line> m_lines;
     std::vector<char> m_drain;
 };
@@ -439,36 +660,71 @@ class Session : public std::enable_shared_from_this<Session> {
 }  // namespace
 
 struct HttpServer::Impl {
-    Impl(Translator& t, HttpConfig c) : translator(t), config(std::move(c)), acceptor(ioc) {}
+    Impl(Translator& t, HttpConfig c)
+        : shared(t, std::move(c)),
+          refusal(Serialize(Busy("too many connections; try again"), 11, false, shared.config.cors,
+                            false, false)),
+          acceptor(ioc) {}
+    // Starts accepting and sweeping unless they are under way.
+    void Arm();
     void Accept();
+    void Admit(tcp::socket socket);
+    void Refuse(tcp::socket& socket);
     void Sweep();
 
-    Translator& translator;
-    const HttpConfig config;
+    Shared shared;  // before the I/O context, whose handlers hold connections
+    const std::string refusal;
     asio::io_context ioc{1};
     tcp::acceptor acceptor;
     asio::steady_timer sweeper{ioc};
     std::vector<std::weak_ptr<Session>> sessions;
+    bool accepting = false;
+    bool sweeping = false;
+    bool stopped = false;
 };
+
+void HttpServer::Impl::Arm() {
+    if (stopped) return;
+    if (!accepting && acceptor.is_open()) Accept();
+    if (!sweeping) Sweep();
+}
 
 void HttpServer::Impl::Accept() {
     acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
+        accepting = false;
         if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
-        if (!ec) {
-            // Answers go out whole at once; waiting to fill a segment only adds latency.
-            beast::error_code ignored;
-            socket.set_option(tcp::no_delay(true), ignored);
-            auto session = std::make_shared<Session>(std::move(socket), translator, config);
-            sessions.push_back(session);
-            session->Start();
-        }
+        if (!ec) Admit(std::move(socket));
         Accept();
     });
+    accepting = true;
+}
+
+void HttpServer::Impl::Admit(tcp::socket socket) {
+    // Answers go out whole at once; waiting to fill a segment only adds latency.
+    beast::error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);
+    if (shared.connections.load() >= kMaxConnections) return Refuse(socket);
+    try {
+        auto session = std::make_shared<Session>(std::move(socket), shared);
+        sessions.push_back(session);
+        session->Start();
+    } catch (const std::exception&) {
+        // No memory for one more connection: it is closed, the others go on.
+    }
+}
+
+void HttpServer::Impl::Refuse(tcp::socket& socket) {
+    beast::error_code ignored;
+    socket.non_blocking(true, ignored);
+    socket.write_some(asio::buffer(refusal), ignored);
+    socket.shutdown(tcp::socket::shutdown_send, ignored);
+    socket.close(ignored);
 }
 
 void HttpServer::Impl::Sweep() {
     sweeper.expires_after(std::chrono::seconds(1));
     sweeper.async_wait([this](beast::error_code ec) {
+        sweeping = false;
         if (ec) return;
         const Clock::time_point now = Clock::now();
         std::erase_if(sessions, [now](const std::weak_ptr<Session>& w) {
@@ -477,6 +733,7 @@ void HttpServer::Impl::Sweep() {
         });
         Sweep();
     });
+    sweeping = true;
 }
 
 HttpServer::HttpServer(Translator& translator, HttpConfig config)
@@ -505,18 +762,33 @@ bool HttpServer::Listen(const std::string& host, unsigned short port, ListenFail
 }
 
 void HttpServer::Run() {
-    m_impl->Accept();
-    m_impl->Sweep();
-    m_impl->ioc.run();
+    for (;;) {
+        try {
+            m_impl->Arm();
+            m_impl->ioc.run();
+            return;
+        } catch (const std::exception& e) {
+            // Thrown inside one of Asio's own operations, out of reach of a connection's
+            // guard: the operation and its connection are gone with it, the rest goes on.
+            std::fprintf(stderr, "mirelo-server: a connection failed: %s\n", e.what());
+        } catch (...) {
+            std::fputs("mirelo-server: a connection failed\n", stderr);
+        }
+    }
 }
 
 void HttpServer::Stop() {
-    asio::post(m_impl->ioc, [impl = m_impl.get()] {
-        beast::error_code ignored;
-        impl->acceptor.close(ignored);
-        impl->sweeper.cancel();
-        impl->ioc.stop();
-    });
+    try {
+        asio::post(m_impl->ioc, [impl = m_impl.get()] {
+            impl->stopped = true;
+            beast::error_code ignored;
+            impl->acceptor.close(ignored);
+            impl->sweeper.cancel();
+            impl->ioc.stop();
+        });
+    } catch (const std::exception&) {
+        m_impl->ioc.stop();
+    }
 }
 
 }  // namespace server

@@ -1,14 +1,27 @@
 // The HTTP side of mirelo-server: keep-alive connections, the routes, and the answers built
-// from what the translator gives back. Runs on the thread that calls Run.
+// from what the translator gives back. Every connection lives on the thread that calls Run:
+// the translator's completions are posted back to it, so no socket is touched by two threads.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 
 #include "translator.h"
 
 namespace server {
+
+// What a client can make the server hold. Past any of these it gets an answer and its
+// connection is closed; the server goes on.
+inline constexpr std::size_t kHeadLimit = 1 << 20;  // request line and header fields: else 431
+inline constexpr std::size_t kBodyLimit = 1 << 20;  // else 413
+// Beyond this, one more connection is answered 503 and closed at once.
+inline constexpr std::size_t kMaxConnections = 256;
+// Each connection may hold this much for the request it reads and answers on its own...
+inline constexpr std::size_t kOwnBytes = 64 << 10;
+// ...and all of them together this much more; a request needing more gets 503 and is closed.
+inline constexpr std::size_t kSharedBytes = 64 << 20;
 
 struct HttpConfig {
     std::string cors;                      // empty: no cross-origin headers at all
@@ -18,6 +31,8 @@ struct HttpConfig {
 
 class HttpServer {
   public:
+    // `translator` must be stopped before the server is destroyed: what it still holds
+    // belongs to the server's connections.
     HttpServer(Translator& translator, HttpConfig config);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
@@ -30,9 +45,9 @@ class HttpServer {
     };
     // `host` is an IP address.
     bool Listen(const std::string& host, unsigned short port, ListenFailure& failure);
-    // Serves until Stop.
+    // Serves until Stop. Nothing a client sends ends it.
     void Run();
-    // From any thread.
+    // From any thread, while the server exists.
     void Stop();
 
   private:

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +28,10 @@ namespace {
 
 constexpr DWORD kDialogLookMillis = 250;
 
+// The console handler may run at any moment, wmain's return included: it reaches the server
+// only under this lock, and only while wmain still has it. (Constant-initialised and never
+// destroyed with this thread model, so it also outlasts the end of the program.)
+std::mutex g_serverLock;
 HttpServer* g_server = nullptr;
 HANDLE g_closed = nullptr;  // set once the plug-in has been closed and unloaded
 std::atomic<bool> g_stopRequested{false};
@@ -44,11 +49,27 @@ void Complain(const std::string& s) {
 BOOL WINAPI OnConsoleEvent(DWORD) {
     if (!g_stopRequested.exchange(true)) {
         Say(Text(Msg::kServerStopping));
+        std::lock_guard lock(g_serverLock);
         if (g_server) g_server->Stop();
     }
     WaitForSingleObject(g_closed, 10000);
     return TRUE;
 }
+
+// Lets the console handler reach `server` for as long as this lives.
+class ServerForConsole {
+  public:
+    explicit ServerForConsole(HttpServer& server) {
+        std::lock_guard lock(g_serverLock);
+        g_server = &server;
+    }
+    ~ServerForConsole() {
+        std::lock_guard lock(g_serverLock);
+        g_server = nullptr;
+    }
+    ServerForConsole(const ServerForConsole&) = delete;
+    ServerForConsole& operator=(const ServerForConsole&) = delete;
+};
 
 bool IsLoopback(const std::string& host) {
     return host.rfind("127.", 0) == 0 || host == "::1";
@@ -137,7 +158,7 @@ int wmain(int argc, wchar_t** argv) {
     Out().Write(Format(Msg::kServerStarting, {MIRELO_VERSION, url}));
 
     g_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    g_server = &http;
+    const ServerForConsole console(http);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 
     int exitCode = kExitOk;

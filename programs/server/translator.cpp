@@ -19,17 +19,18 @@ constexpr int kDestSize = 64 << 10;
 // Translate returned 1 was left untouched, which the plug-in does when the engine gave
 // nothing (or failed on the line).
 constexpr char kUntouched = '\xFF';
-constexpr DWORD kPumpMillis = 100;
+constexpr auto kPumpInterval = std::chrono::milliseconds(100);
 
 bool IsBlank(const std::string& s) {
     return s.find_first_not_of(" \t") == std::string::npos;
 }
 
+}  // namespace
+
 // Calls Translate for one piece at a time and tells what became of it.
-class PluginCaller {
+class Translator::Caller {
   public:
-    explicit PluginCaller(host::PluginHost& plugin)
-        : m_plugin(plugin), m_dest(kDestSize, kUntouched) {}
+    explicit Caller(host::PluginHost& plugin) : m_plugin(plugin), m_dest(kDestSize, kUntouched) {}
 
     struct Call {
         Outcome outcome;
@@ -50,9 +51,9 @@ class PluginCaller {
         const double millis = 1e3 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
                               static_cast<double>(freq.QuadPart);
         if (!ok) {
-            // It may still write into these later: they stay until the plug-in is closed.
-            m_abandoned.push_back({sjis, std::move(m_dest)});
-            m_dest.assign(kDestSize, kUntouched);
+            // The plug-in never writes into the buffers of a call it gave up on, so the same
+            // destination serves the next call once it is marked untouched again.
+            Remark();
             return {Outcome::kTimedOut, false, millis};
         }
         const void* nul = std::memchr(m_dest.data(), '\0', m_dest.size());
@@ -65,28 +66,13 @@ class PluginCaller {
         return {Outcome::kTranslated, hit, millis};
     }
 
+    // After a call whose answer could not be taken: what it left must not pass for the next.
+    void Remark() { std::memset(m_dest.data(), kUntouched, m_dest.size()); }
+
   private:
-    struct Abandoned {
-        std::string source;
-        std::vector<char> dest;
-    };
     host::PluginHost& m_plugin;
     std::vector<char> m_dest;
     mirelo::TranslationCache m_record;
-    std::vector<Abandoned> m_abandoned;
-};
-
-}  // namespace
-
-class Translator::Lock {
-  public:
-    explicit Lock(SRWLOCK& l) : m_l(l) { AcquireSRWLockExclusive(&m_l); }
-    ~Lock() { ReleaseSRWLockExclusive(&m_l); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-  private:
-    SRWLOCK& m_l;
 };
 
 Batch::Batch(const std::vector<std::string>& texts) {
@@ -135,15 +121,15 @@ Translator::~Translator() {
     Stop();
 }
 
-void Translator::Start(std::function<void(State, const std::string&)> started) {
+void Translator::Start(Started started) {
     m_thread = std::thread([this, started = std::move(started)] { Run(started); });
 }
 
 Translator::Admit Translator::Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline,
-                                     std::function<void()> done) {
+                                     HandBack handBack) {
     const std::size_t pieces = batch->PieceCount();
     {
-        Lock lock(m_lock);
+        std::lock_guard lock(m_mutex);
         if (m_state != State::kReady || m_stopping) return Admit::kNotReady;
         // A request larger than the whole queue still goes in alone, so every request within
         // the body limit can be served.
@@ -151,127 +137,150 @@ Translator::Admit Translator::Submit(std::shared_ptr<Batch> batch, Clock::time_p
             ++m_stats.rejectedBusy;
             return Admit::kFull;
         }
+        m_queue.push_back({std::move(batch), deadline, std::move(handBack)});
         m_pending += pieces;
-        m_queue.push_back({std::move(batch), deadline, std::move(done)});
     }
-    WakeConditionVariable(&m_wake);
+    m_wake.notify_one();
     return Admit::kQueued;
 }
 
 void Translator::Stop() {
     {
-        Lock lock(m_lock);
+        std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
-    WakeConditionVariable(&m_wake);
+    m_wake.notify_one();
     if (m_thread.joinable()) m_thread.join();
 }
 
 Translator::State Translator::GetState() const {
-    Lock lock(m_lock);
+    std::lock_guard lock(m_mutex);
     return m_state;
 }
 
 TranslatorStats Translator::GetStats() const {
-    Lock lock(m_lock);
+    std::lock_guard lock(m_mutex);
     TranslatorStats s = m_stats;
     s.queued = m_pending;
     return s;
 }
 
 void Translator::CountServed(std::size_t lines) {
-    Lock lock(m_lock);
+    std::lock_guard lock(m_mutex);
     m_stats.linesServed += lines;
 }
 
-void Translator::Fail(const std::string& message,
-                      const std::function<void(State, const std::string&)>& started) {
+void Translator::Run(const Started& started) {
+    host::HostWindow window;  // outlives the plug-in, which holds on to its handle
+    host::PluginHost plugin;
+    const std::string failure = StartPlugin(window, plugin);
+    if (!failure.empty()) return SetState(State::kFailed, started, failure);
+    SetState(State::kReady, started);
+    Serve(window, plugin);
     {
-        Lock lock(m_lock);
-        m_state = State::kFailed;
+        // What waits holds sessions, which must go before the server that made them.
+        std::lock_guard lock(m_mutex);
+        m_queue.clear();
     }
-    started(State::kFailed, message);
+    plugin.Close();
 }
 
-void Translator::Run(std::function<void(State, const std::string&)> started) {
-    host::HostWindow window;  // outlives the plug-in, which holds on to its handle
-    if (!window.get())
-        return Fail(host::Format(host::Msg::kNoWindow, {std::to_string(GetLastError())}), started);
-    host::PluginHost plugin;
+std::string Translator::StartPlugin(host::HostWindow& window, host::PluginHost& plugin) {
+    if (!window.get()) return host::Format(host::Msg::kNoWindow, {std::to_string(GetLastError())});
     std::string message;
-    if (plugin.Load(m_config.plugin, message) != host::LoadResult::kLoaded)
-        return Fail(message, started);
+    if (plugin.Load(m_config.plugin, message) != host::LoadResult::kLoaded) return message;
     char options[16] = {};
     std::memcpy(options, m_config.options.data(),
                 std::min<std::size_t>(m_config.options.size(), 15));
     if (!plugin.Init(window.get(), options)) {
         plugin.Close();  // its worker runs on after a failed start and must be stopped
-        return Fail(host::Text(host::Msg::kPluginDidNotStart), started);
+        return host::Text(host::Msg::kPluginDidNotStart);
     }
-    {
-        Lock lock(m_lock);
-        m_state = State::kReady;
-    }
-    started(State::kReady, {});
+    return {};
+}
 
-    PluginCaller caller(plugin);
-    for (;;) {
-        Job job;
-        {
-            Lock lock(m_lock);
-            while (m_queue.empty() && !m_stopping) {
-                // Wakes now and then so that messages for the window are handled.
-                if (!SleepConditionVariableSRW(&m_wake, &m_lock, kPumpMillis, 0)) {
-                    ReleaseSRWLockExclusive(&m_lock);
-                    window.Pump();
-                    AcquireSRWLockExclusive(&m_lock);
-                }
-            }
-            if (m_stopping) break;
-            job = std::move(m_queue.front());
-            m_queue.pop_front();
+void Translator::SetState(State state, const Started& started, const std::string& message) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_state = state;
+    }
+    started(state, message);
+}
+
+void Translator::Serve(host::HostWindow& window, host::PluginHost& plugin) {
+    Caller caller(plugin);
+    Clock::time_point pumped = Clock::now();
+    while (std::optional<Job> job = NextJob(window)) {
+        Count(*job->batch, TranslateBatch(*job->batch, job->deadline, caller));
+        job->handBack();
+        // Under steady load the wait never times out; the window's messages are handled as
+        // often as when idle, not after every request (each look costs a wineserver call).
+        if (Clock::now() - pumped >= kPumpInterval) {
+            window.Pump();
+            pumped = Clock::now();
         }
-        TranslatorStats delta;
-        for (Batch::Piece& piece : job.batch->m_pieces) {
-            if (Clock::now() > job.deadline || m_stopping) {
-                piece.outcome = Outcome::kTimedOut;
-                ++delta.timedOut;
+    }
+}
+
+std::optional<Translator::Job> Translator::NextJob(host::HostWindow& window) {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (m_stopping) return std::nullopt;
+        if (!m_queue.empty()) {
+            Job job = std::move(m_queue.front());
+            m_queue.pop_front();
+            return job;
+        }
+        // Wakes now and then so that messages for the window are handled.
+        if (m_wake.wait_for(lock, kPumpInterval) == std::cv_status::timeout) {
+            lock.unlock();
+            window.Pump();
+            lock.lock();
+        }
+    }
+}
+
+TranslatorStats Translator::TranslateBatch(Batch& batch, Clock::time_point deadline,
+                                           Caller& caller) {
+    TranslatorStats tally;
+    try {
+        for (Batch::Piece& piece : batch.m_pieces) {
+            if (Clock::now() > deadline || m_stopping) {
+                ++tally.timedOut;
                 continue;
             }
-            const PluginCaller::Call call = caller.Translate(piece.sjis, piece.answer);
+            const Caller::Call call = caller.Translate(piece.sjis, piece.answer);
             piece.outcome = call.outcome;
             if (call.outcome == Outcome::kTimedOut) {
-                ++delta.timedOut;
+                ++tally.timedOut;
                 continue;
             }
-            ++delta.pluginCalls;
+            ++tally.pluginCalls;
             if (call.cacheHit) {
-                ++delta.cacheHits;
+                ++tally.cacheHits;
                 continue;
             }
-            ++delta.engineLines;
-            delta.engineMillis += call.millis;
-            if (call.outcome == Outcome::kUntranslated) ++delta.untranslated;
+            ++tally.engineLines;
+            tally.engineMillis += call.millis;
+            if (call.outcome == Outcome::kUntranslated) ++tally.untranslated;
         }
-        {
-            Lock lock(m_lock);
-            m_pending -= job.batch->PieceCount();
-            m_stats.pluginCalls += delta.pluginCalls;
-            m_stats.cacheHits += delta.cacheHits;
-            m_stats.engineLines += delta.engineLines;
-            m_stats.engineMillis += delta.engineMillis;
-            m_stats.untranslated += delta.untranslated;
-            m_stats.timedOut += delta.timedOut;
-        }
-        job.done();
-        window.Pump();
+    } catch (const std::exception&) {
+        // Out of memory for an answer: the pieces not done stay timed out, and this request
+        // alone bears it.
+        caller.Remark();
     }
-    {
-        // What waits holds sessions, which must go before the server that made them.
-        Lock lock(m_lock);
-        m_queue.clear();
-    }
-    plugin.Close();
+    return tally;
+}
+
+void Translator::Count(const Batch& batch, const TranslatorStats& tally) {
+    std::lock_guard lock(m_mutex);
+    m_pending -= batch.PieceCount();
+    m_stats.pluginCalls += tally.pluginCalls;
+    m_stats.cacheHits += tally.cacheHits;
+    m_stats.engineLines += tally.engineLines;
+    m_stats.engineMillis += tally.engineMillis;
+    m_stats.untranslated += tally.untranslated;
+    m_stats.timedOut += tally.timedOut;
 }
 
 }  // namespace server

@@ -2,17 +2,23 @@
 // the lines of every request in arrival order from a bounded queue.
 #pragma once
 
-#include <windows.h>
-
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+namespace host {
+class HostWindow;
+class PluginHost;
+}  // namespace host
 
 namespace server {
 
@@ -86,15 +92,21 @@ class Translator {
     Translator(const Translator&) = delete;
     Translator& operator=(const Translator&) = delete;
 
+    using Started = std::function<void(State, const std::string&)>;
+    // Runs on the plug-in's thread once every piece of its batch has an outcome: there the
+    // batch leaves that thread. It hands the batch over to the thread of whoever submitted it
+    // (taking along what it holds of them), must not throw, and is dropped on the plug-in's
+    // thread, or at Stop, once it has run.
+    using HandBack = std::function<void()>;
+
     // Starts the plug-in's thread; `started` runs on it once the plug-in is ready or has failed
     // (with a one-line message).
-    void Start(std::function<void(State, const std::string&)> started);
+    void Start(Started started);
 
-    // `done` runs on the plug-in's thread once every piece has an outcome. Pieces not begun
-    // by `deadline` are not sent and count as timed out. kFull when the pieces waiting and
-    // these would be more than the capacity (a batch alone is always taken).
-    Admit Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline,
-                 std::function<void()> done);
+    // Pieces not begun by `deadline` are not sent and count as timed out. kFull when the
+    // pieces waiting and these would be more than the capacity (a batch alone is always
+    // taken); `handBack` is then dropped on the caller's thread.
+    Admit Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline, HandBack handBack);
 
     // Finishes the line in hand, drops the rest, closes the plug-in and unloads it.
     void Stop();
@@ -107,16 +119,25 @@ class Translator {
     struct Job {
         std::shared_ptr<Batch> batch;
         Clock::time_point deadline;
-        std::function<void()> done;
+        HandBack handBack;
     };
-    class Lock;
+    class Caller;
 
-    void Run(std::function<void(State, const std::string&)> started);
-    void Fail(const std::string& message, const std::function<void(State, const std::string&)>& f);
+    // All of these run on the plug-in's thread.
+    void Run(const Started& started);
+    // Empty when the plug-in is ready, else why it is not (it is closed again then).
+    std::string StartPlugin(host::HostWindow& window, host::PluginHost& plugin);
+    void SetState(State state, const Started& started, const std::string& message = {});
+    void Serve(host::HostWindow& window, host::PluginHost& plugin);
+    // The next job in arrival order, handling the window's messages while it waits; nullopt
+    // once stopping.
+    std::optional<Job> NextJob(host::HostWindow& window);
+    TranslatorStats TranslateBatch(Batch& batch, Clock::time_point deadline, Caller& caller);
+    void Count(const Batch& batch, const TranslatorStats& tally);
 
     const Config m_config;
-    mutable SRWLOCK m_lock = SRWLOCK_INIT;
-    CONDITION_VARIABLE m_wake = CONDITION_VARIABLE_INIT;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
     std::deque<Job> m_queue;
     std::size_t m_pending = 0;  // pieces in m_queue
     std::atomic<bool> m_stopping{false};

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """mirelo-server under Wine with the stand-in engine, driven by real clients on the Linux side.
 
-Usage: server_test.py BIN_DIR WINE_RUN PREFIX
+Usage: server_test.py BIN_DIR WINE_RUN PREFIX [unittest arguments, e.g. -k Abuse]
 Each run takes free ports, waits for the server to listen, and always stops it; every
 wait is bounded, so the test ends by itself even when the server hangs.
 """
@@ -9,6 +9,7 @@ import concurrent.futures
 import http.client
 import json
 import os
+import selectors
 import shutil
 import signal
 import socket
@@ -28,6 +29,12 @@ HERO = "勇者は魔王を倒した。"  # the stand-in's demo mode gives HERO_K
 HERO_KO = "용사는 마왕을 쓰러뜨렸다."
 REFUSED = "翻訳不可"  # the engine gives nothing for it
 SLOW, SLOW2 = "遅延", "遅い"  # the engine answers after the plug-in's 3 s limit
+LATE = ["遅刻", "遅番"]  # the same, for a test of their own
+MIB = 1 << 20
+# The README's limits on what requests may hold: 64 KiB for each of at most 256 connections and
+# 64 MiB for all together. The process may grow by that, and by 48 MiB for the heap's slack and
+# Wine's own bookkeeping of the connections, and no more.
+MEMORY_BOUND_KIB = 256 * 64 + 64 * 1024 + 48 * 1024
 
 
 def sjis(s):
@@ -92,6 +99,14 @@ class Server:
     def get(self, path, conn=None):
         return self.request("GET", path, conn=conn)
 
+    def memory_kib(self, field="VmRSS"):
+        """Resident memory of the Windows process (Wine runs it as this very process)."""
+        with open(f"/proc/{self.proc.pid}/status") as f:
+            for line in f:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+        raise RuntimeError(f"no {field} for the server")
+
     def output(self):
         if self.out.closed:
             return self.text
@@ -131,7 +146,8 @@ def setUpModule():
              for ja, ko in (load_line(i, j) for i in range(8) for j in range(500))]
     with open(os.path.join(FOLDER, "Dat", "standin.txt"), "w") as f:
         f.write("\n".join(["mode demo", "log calls.log", f"null {sjis(REFUSED)}",
-                           f"delay {sjis(SLOW)} 3500", f"delay {sjis(SLOW2)} 3500", *rules]) + "\n")
+                           *(f"delay {sjis(line)} 3500" for line in [SLOW, SLOW2, *LATE]),
+                           *rules]) + "\n")
     set_install_path(FOLDER)
     try:
         SERVER = Server(FOLDER, "--options", "11")
@@ -195,6 +211,15 @@ class Translate(unittest.TestCase):
         # The plug-in files the late answer in its cache: only a new line can time out again.
         self.assertEqual(SERVER.get("/translate?text=" + urllib.parse.quote(SLOW2))[0], 504)
 
+    def test_late_answers_never_reach_later_lines(self):
+        # The plug-in gives up on each slow line and answers it late, into nobody's buffer: a
+        # line the engine leaves untouched right after it must still come back as sent.
+        lines = [LATE[0], REFUSED, LATE[1], REFUSED, HERO]
+        status, r, text = SERVER.request("POST", "/translate", "\n".join(lines).encode(),
+                                         {"Content-Type": "text/plain"})
+        self.assertEqual((status, text.split("\n"), r.getheader("X-Mirelo-Failed")),
+                         (200, lines[:4] + [HERO_KO], "0,1,2,3"))
+
 
 class BadInput(unittest.TestCase):
     def test_each_gets_its_status_and_the_next_request_is_served(self):
@@ -248,6 +273,153 @@ class BadInput(unittest.TestCase):
         self.assertIsNone(r.getheader("Access-Control-Allow-Origin"))
 
 
+def send_raw(port, data, timeout=30):
+    """Sends `data` on a connection of its own and reads until the server closes it.
+    The answer's bytes, and whether the server closed the connection."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+        try:
+            s.sendall(data)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        received = b""
+        try:
+            while chunk := s.recv(65536):
+                received += chunk
+        except ConnectionResetError:
+            pass
+        except socket.timeout:
+            return received, False
+        return received, True
+
+
+def hold_requests(port, count, payload, limit_s):
+    """Opens `count` connections at once, each sending `payload` (a request cut short) and
+    then waiting. The sockets that the server did not close meanwhile."""
+    sel = selectors.DefaultSelector()
+    socks = []
+    for _ in range(count):
+        s = socket.socket()
+        s.setblocking(False)
+        s.connect_ex(("127.0.0.1", port))
+        sel.register(s, selectors.EVENT_WRITE, [0])
+        socks.append(s)
+    deadline = time.monotonic() + limit_s
+    while sel.get_map() and time.monotonic() < deadline:
+        for key, _ in sel.select(timeout=1):
+            s, sent = key.fileobj, key.data
+            try:
+                sent[0] += s.send(payload[sent[0]:sent[0] + 256 * 1024])
+                if sent[0] == len(payload):
+                    sel.unregister(s)
+            except OSError:
+                sel.unregister(s)
+                s.close()
+    sel.close()
+    return [s for s in socks if s.fileno() != -1]
+
+
+def answers_so_far(socks):
+    """The first line of what each socket received, b"" for none, None when it was closed
+    without an answer."""
+    lines = []
+    for s in socks:
+        try:
+            data = s.recv(65536)
+            lines.append(data.split(b"\r\n", 1)[0] if data else None)
+        except BlockingIOError:
+            lines.append(b"")
+        except OSError:
+            lines.append(None)
+    return lines
+
+
+def wait_until_idle(pid, limit_s=120):
+    """Until the process has used no CPU time for a second: it has taken in what it was sent."""
+    def ticks():
+        with open(f"/proc/{pid}/stat") as f:
+            return sum(int(v) for v in f.read().rsplit(")", 1)[1].split()[11:13])
+    deadline = time.monotonic() + limit_s
+    last, quiet = ticks(), 0
+    while quiet < 4 and time.monotonic() < deadline:
+        time.sleep(0.25)
+        now = ticks()
+        quiet = quiet + 1 if now - last <= 1 else 0
+        last = now
+
+
+class Abuse(unittest.TestCase):
+    """Requests meant to make the server fall over or grow, on a server of their own."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server(FOLDER, "--options", "11")
+        cls.base_kib = cls.server.memory_kib()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def assert_still_serving(self):
+        start = time.monotonic()
+        status, _, text = self.server.get("/translate?text=%E5%8B%87%E8%80%85")
+        self.assertEqual((status, text), (200, "용사"))
+        self.assertLess(time.monotonic() - start, 2)
+        for field in ("VmRSS", "VmHWM"):
+            self.assertLess(self.server.memory_kib(field) - self.base_kib, MEMORY_BOUND_KIB, field)
+
+    def test_oversized_heads_end_their_own_connection_only(self):
+        get = b"GET /status HTTP/1.1\r\nHost: x\r\n"
+        chunked = (b"POST /translate HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+                   b"Transfer-Encoding: chunked\r\n\r\n6\r\n" + "勇者".encode() + b"\r\n0\r\n")
+        close = b"Connection: close\r\n"
+        many = b"".join(b"X-Field-%d: %s\r\n" % (i, b"v" * 1000) for i in range(1000))
+        cases = [  # what is sent, the answer's status, and what its body starts with
+            (get + close + b"X-Long: " + b"v" * 65533 + b"\r\n\r\n", 200, b"{"),
+            (get + b"X-Long: " + b"v" * 65534 + b"\r\n\r\n", 431, b"a header field"),
+            (get + b"X-Long: " + b"v" * MIB + b"\r\n\r\n", 431, b"the request head"),
+            (get + b"X" * 65536 + b": v\r\n\r\n", 431, b"a header field"),
+            (chunked + b"X-Trailer: " + b"v" * 65536 + b"\r\n\r\n", 431, b"a header field"),
+            (b"GET /" + b"a" * 100_000 + b" HTTP/1.1\r\nHost: x\r\n" + close + b"\r\n", 404,
+             b"no such path"),
+            (b"GET /translate?text=%E9%AD%94%E7%8E%8B HTTP/1.1\r\nHost: x\r\n" + close + many +
+             b"\r\n", 200, "마왕".encode()),
+        ]
+        for data, status, says in cases:
+            with self.subTest(request=data[:60], size=len(data)):
+                answer, closed = send_raw(self.server.port, data)
+                head, _, body = answer.partition(b"\r\n\r\n")
+                self.assertTrue(head.startswith(b"HTTP/1.1 %d " % status), answer[:200])
+                self.assertTrue(body.startswith(says), body[:200])
+                self.assertTrue(closed)
+                self.assert_still_serving()
+
+    def test_650_connections_holding_large_partial_requests(self):
+        # A head of nearly 1 MiB and all but 48 KiB of a 1 MiB body, then nothing more.
+        head = (b"POST /translate HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+                b"Content-Length: 1048576\r\n" + (b"X-Pad: " + b"v" * 61000 + b"\r\n") * 16 +
+                b"\r\n")
+        self.assertLess(len(head), MIB)
+        start = time.monotonic()
+        socks = hold_requests(self.server.port, 650, head + b"a" * 1_000_000, 60)
+        try:
+            wait_until_idle(self.server.proc.pid)
+            answers = answers_so_far(socks)
+            self.assert_still_serving()
+            # No more than the README's 256 connections are held, and those given up on that
+            # saw an answer saw a 503. Unless a slow machine took longer than the 20 s a
+            # request may take, some are still held: large requests are still taken.
+            held = answers.count(b"")
+            self.assertLessEqual(held, 256)
+            if time.monotonic() - start < 15:
+                self.assertGreaterEqual(held, 1)
+            seen = {a for a in answers if a}
+            self.assertEqual(seen, {b"HTTP/1.1 503 Service Unavailable"})
+        finally:
+            for s in socks:
+                s.close()
+        self.assert_still_serving()
+
+
 class Load(unittest.TestCase):
     def test_8_clients_500_requests_each_get_their_own_answers(self):
         def client(i):
@@ -288,6 +460,25 @@ class OwnServer(unittest.TestCase):
         with open(os.path.join(FOLDER, "Dat", "calls.log")) as log:
             self.assertTrue(log.read().rstrip().splitlines()[-1].startswith("stop "))
 
+
+    def test_calls_given_up_on_keep_no_memory(self):
+        # The stand-in plug-in gives up at once on FAIL: 2,000 such calls would keep 125 MiB
+        # if each left its destination behind.
+        fake = os.path.join(BIN, "fake_plugin.dll")
+        server = Server(FOLDER, "--plugin", "Z:" + fake.replace("/", "\\"))
+        try:
+            before = server.memory_kib()
+            for _ in range(2):
+                lines = ["FAIL", "勇者"] * 500
+                status, r, text = server.request("POST", "/translate", "\n".join(lines).encode(),
+                                                 {"Content-Type": "text/plain"})
+                self.assertEqual((status, text.split("\n")), (200, lines))
+                self.assertEqual(r.getheader("X-Mirelo-Failed"),
+                                 ",".join(str(i) for i in range(0, 1000, 2)))
+            self.assertLess(server.memory_kib() - before, 16 * 1024)
+            self.assertEqual(json.loads(server.get("/status")[2])["timed_out"], 1000)
+        finally:
+            self.assertEqual(server.stop(), 0, server.output())
 
 
 class Http(unittest.TestCase):
@@ -419,4 +610,4 @@ class Diagnose(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)
