@@ -21,12 +21,12 @@ int RequestSlot::Call(const DeadlineLock::Guard&, const TranslationRequest& requ
                       HANDLE requestEvent, HANDLE doneEvent, ULONGLONG deadline) {
     bool stale;
     {
-        auto guard = lock_.Lock();
-        if (refusing_.load(std::memory_order_relaxed)) return 0;
-        request_ = request;
-        if (++seq_ == 0) ++seq_;  // 0 names no request
-        state_ = State::Pending;
-        stale = std::exchange(doneMayBeStale_, false);
+        auto guard = m_lock.Lock();
+        if (m_refusing.load(std::memory_order_relaxed)) return 0;
+        m_request = request;
+        if (++m_seq == 0) ++m_seq;  // 0 names no request
+        m_state = State::Pending;
+        stale = std::exchange(m_doneMayBeStale, false);
     }
     if (stale) ::ResetEvent(doneEvent);
     ::SetEvent(requestEvent);
@@ -37,9 +37,9 @@ int RequestSlot::Call(const DeadlineLock::Guard&, const TranslationRequest& requ
         const ULONGLONG now = ::GetTickCount64();
         const DWORD remaining = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
         const DWORD wait = ::WaitForSingleObject(doneEvent, remaining);
-        auto guard = lock_.Lock();
-        if (state_ == State::Done) {
-            state_ = State::Empty;
+        auto guard = m_lock.Lock();
+        if (m_state == State::Done) {
+            m_state = State::Empty;
             return 1;
         }
         if (wait != WAIT_OBJECT_0) {
@@ -49,55 +49,55 @@ int RequestSlot::Call(const DeadlineLock::Guard&, const TranslationRequest& requ
     }
 }
 
-// Under lock_. The caller that gave up first may have met an engine that is only slow, so
+// Under m_lock. The caller that gave up first may have met an engine that is only slow, so
 // the caller after it still waits its full time; once that one has waited in vain behind
 // the same given-up request, the engine counts as stuck until the worker comes back.
 void RequestSlot::GiveUp() {
-    state_ = State::Abandoned;
-    doneMayBeStale_ = true;
-    if (workerSeq_ == 0) return;
-    if (workerSeq_ == seq_) {
-        workerOnGivenUp_ = true;
-    } else if (workerOnGivenUp_) {
-        refusing_.store(true, std::memory_order_release);
+    m_state = State::Abandoned;
+    m_doneMayBeStale = true;
+    if (m_workerSeq == 0) return;
+    if (m_workerSeq == m_seq) {
+        m_workerOnGivenUp = true;
+    } else if (m_workerOnGivenUp) {
+        m_refusing.store(true, std::memory_order_release);
     }
 }
 
 void RequestSlot::Reset() {
-    auto guard = lock_.Lock();
-    request_ = {};
-    state_ = State::Empty;
-    doneMayBeStale_ = false;
-    workerSeq_ = 0;
-    workerOnGivenUp_ = false;
-    refusing_.store(false, std::memory_order_release);
+    auto guard = m_lock.Lock();
+    m_request = {};
+    m_state = State::Empty;
+    m_doneMayBeStale = false;
+    m_workerSeq = 0;
+    m_workerOnGivenUp = false;
+    m_refusing.store(false, std::memory_order_release);
 }
 
 bool RequestSlot::Take(Ticket& ticket, char* copy, size_t cap) {
-    auto guard = lock_.Lock();
+    auto guard = m_lock.Lock();
     // A caller that gave up before the worker woke wants nothing any more.
-    if (state_ != State::Pending) return false;
-    state_ = State::InProgress;
-    workerSeq_ = seq_;
-    workerOnGivenUp_ = false;
-    const char* source = request_.pszSource;
+    if (m_state != State::Pending) return false;
+    m_state = State::InProgress;
+    m_workerSeq = m_seq;
+    m_workerOnGivenUp = false;
+    const char* source = m_request.pszSource;
     const size_t length = source ? ::strnlen(source, cap) : 0;
     if (length < cap) {
         if (length > 0) std::memcpy(copy, source, length);
         copy[length] = '\0';
     }
-    ticket = {seq_, request_.pszDest, request_.nDestSize, length};
+    ticket = {m_seq, m_request.pszDest, m_request.nDestSize, length};
     return true;
 }
 
 void RequestSlot::Finish(const Ticket& ticket, const std::string_view* answer) {
-    auto guard = lock_.Lock();
-    workerSeq_ = 0;
-    workerOnGivenUp_ = false;
-    refusing_.store(false, std::memory_order_release);
-    if (seq_ != ticket.seq || state_ != State::InProgress) return;
+    auto guard = m_lock.Lock();
+    m_workerSeq = 0;
+    m_workerOnGivenUp = false;
+    m_refusing.store(false, std::memory_order_release);
+    if (m_seq != ticket.seq || m_state != State::InProgress) return;
     if (answer != nullptr) CopyToDestination(ticket.dest, ticket.destSize, *answer);
-    state_ = State::Done;
+    m_state = State::Done;
 }
 
 }  // namespace mirelo

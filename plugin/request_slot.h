@@ -48,7 +48,7 @@ class RequestSlot {
     // --- The caller's side ---
 
     // True while calls are refused at once: cheap enough to ask before taking any lock.
-    bool Refusing() const { return refusing_.load(std::memory_order_acquire); }
+    bool Refusing() const { return m_refusing.load(std::memory_order_acquire); }
 
     // Hands `request` to the worker (sets `requestEvent`) and waits on `doneEvent` until
     // `deadline` (a GetTickCount64 value) for its answer. 1 when it was answered, 0 when it
@@ -77,18 +77,18 @@ class RequestSlot {
 
     void GiveUp();
 
-    ExclusiveLock lock_;
-    // All below under lock_.
-    TranslationRequest request_{};
-    uint32_t seq_ = 0;  // of the request in the slot
-    State state_ = State::Empty;
+    ExclusiveLock m_lock;
+    // All below under m_lock.
+    TranslationRequest m_request{};
+    uint32_t m_seq = 0;  // of the request in the slot
+    State m_state = State::Empty;
     // Only a request given up on can leave a done signal behind for the next caller.
-    bool doneMayBeStale_ = false;
+    bool m_doneMayBeStale = false;
     // The request the worker is on (0: none) and whether its caller gave up on it.
-    uint32_t workerSeq_ = 0;
-    bool workerOnGivenUp_ = false;
-    // Written under lock_ only; Refusing() reads it without.
-    std::atomic<bool> refusing_{false};
+    uint32_t m_workerSeq = 0;
+    bool m_workerOnGivenUp = false;
+    // Written under m_lock only; Refusing() reads it without.
+    std::atomic<bool> m_refusing{false};
 };
 
 }  // namespace mirelo

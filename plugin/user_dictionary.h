@@ -54,23 +54,23 @@ class UserDictionary {
     const char* Run(dict::Pass pass, dict::Kind kind, const char* text,
                     std::string& buffer) noexcept;
 
-    dict::FolderWatch watch_;  // the builder's once it runs
-    uint64_t nextLook_ = 0;    // for RefreshHere
+    dict::FolderWatch m_watch;  // the builder's once it runs
+    uint64_t m_nextLook = 0;    // for RefreshHere
 
     // The worker's.
-    std::unique_ptr<dict::Dictionary> dictionary_;
-    std::string a_;
-    std::string b_;
+    std::unique_ptr<dict::Dictionary> m_dictionary;
+    std::string m_passA;
+    std::string m_passB;
 
-    // Between the worker and the builder: under lock_, except the two flags.
-    SRWLOCK lock_ = SRWLOCK_INIT;
-    CONDITION_VARIABLE wake_ = CONDITION_VARIABLE_INIT;  // the builder waits on it
-    bool stopping_ = false;
-    std::atomic<bool> stop_{false};   // read by the compiler of a dictionary in progress
-    std::atomic<bool> ready_{false};  // next_ holds a dictionary the worker has not taken
-    std::unique_ptr<dict::Dictionary> next_;
-    std::unique_ptr<dict::Dictionary> retired_;  // replaced, for the builder to free
-    UniqueHandle builder_;
+    // Between the worker and the builder: under m_lock, except the two flags.
+    SRWLOCK m_lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE m_wake = CONDITION_VARIABLE_INIT;  // the builder waits on it
+    bool m_stopping = false;
+    std::atomic<bool> m_stop{false};   // read by the compiler of a dictionary in progress
+    std::atomic<bool> m_ready{false};  // m_next holds a dictionary the worker has not taken
+    std::unique_ptr<dict::Dictionary> m_next;
+    std::unique_ptr<dict::Dictionary> m_retired;  // replaced, for the builder to free
+    UniqueHandle m_builder;
 };
 
 }  // namespace mirelo

@@ -31,29 +31,29 @@ UniqueHandle DuplicateForThisProcess(HANDLE handle) {
 class RefusedLines {
   public:
     bool Contains(uint32_t key, std::string_view source) const {
-        for (size_t i = 0; i < count_; ++i) {
-            if (keys_[i] == key && lines_[i] == source) return true;
+        for (size_t i = 0; i < m_count; ++i) {
+            if (m_keys[i] == key && m_lines[i] == source) return true;
         }
         return false;
     }
     // Without memory for the copy the line is simply not remembered.
     void Add(uint32_t key, std::string_view source) noexcept {
         try {
-            lines_[next_].assign(source);
+            m_lines[m_next].assign(source);
         } catch (const std::bad_alloc&) {
             return;
         }
-        keys_[next_] = key;
-        next_ = (next_ + 1) % kSize;
-        if (count_ < kSize) ++count_;
+        m_keys[m_next] = key;
+        m_next = (m_next + 1) % kSize;
+        if (m_count < kSize) ++m_count;
     }
 
   private:
     static constexpr size_t kSize = 256;
-    uint32_t keys_[kSize] = {};
-    std::string lines_[kSize];
-    size_t next_ = 0;
-    size_t count_ = 0;
+    uint32_t m_keys[kSize] = {};
+    std::string m_lines[kSize];
+    size_t m_next = 0;
+    size_t m_count = 0;
 };
 
 // The engine's answer for one text, read under the guard: an answer without a
@@ -83,7 +83,7 @@ void FreeEngineText(PfnJ2KFreeMem freeMem, char* text) {
 class Worker {
   public:
     Worker(CMireloApp& app, uint32_t generation, HMODULE module)
-        : app_(app), generation_(generation), module_(module) {}
+        : m_app(app), m_generation(generation), m_module(module) {}
 
     // Start-up, the request loop and the exit path; nothing escapes it.
     void Run(HANDLE requestEvent, HANDLE doneEvent);
@@ -94,34 +94,34 @@ class Worker {
         std::string_view text;
     };
 
-    bool Running() const { return app_.m_runningGeneration.load() == generation_; }
+    bool Running() const { return m_app.m_runningGeneration.load() == m_generation; }
     void ServeRequest();
     Answer Compute(std::string_view source);
 
-    CMireloApp& app_;
-    const uint32_t generation_;
-    const HMODULE module_;
-    EngineBinding engine_{};
-    bool engineReady_ = false;
-    std::unique_ptr<TranslationCache> cache_;
-    std::unique_ptr<FilterChain> chain_;
-    std::vector<char> source_;
-    RefusedLines refused_;
-    std::unique_ptr<UserDictionary> dictionary_;
+    CMireloApp& m_app;
+    const uint32_t m_generation;
+    const HMODULE m_module;
+    EngineBinding m_engine{};
+    bool m_engineReady = false;
+    std::unique_ptr<TranslationCache> m_cache;
+    std::unique_ptr<FilterChain> m_chain;
+    std::vector<char> m_source;
+    RefusedLines m_refused;
+    std::unique_ptr<UserDictionary> m_dictionary;
 };
 
 void Worker::Run(HANDLE requestEvent, HANDLE doneEvent) {
     bool started = false;
     try {
-        cache_ = std::make_unique<TranslationCache>();
-        chain_ = std::make_unique<FilterChain>();
-        source_.resize(kMaxSourceBytes + 1);
-        dictionary_ = std::make_unique<UserDictionary>(module_);
-        app_.InitializeEngine();
-        engine_ = app_.m_engine;
+        m_cache = std::make_unique<TranslationCache>();
+        m_chain = std::make_unique<FilterChain>();
+        m_source.resize(kMaxSourceBytes + 1);
+        m_dictionary = std::make_unique<UserDictionary>(m_module);
+        m_app.InitializeEngine();
+        m_engine = m_app.m_engine;
         // A rejected library may still export the two functions a request needs, but
         // it was never initialised: it must not be called.
-        engineReady_ = app_.m_strInitError.empty() && engine_.CanTranslate();
+        m_engineReady = m_app.m_strInitError.empty() && m_engine.CanTranslate();
         started = true;
         ::SetEvent(doneEvent);
 
@@ -129,72 +129,72 @@ void Worker::Run(HANDLE requestEvent, HANDLE doneEvent) {
             ::WaitForSingleObject(requestEvent, INFINITE);
             if (!Running()) break;
             ServeRequest();
-            chain_->Trim();
-            dictionary_->Trim();
+            m_chain->Trim();
+            m_dictionary->Trim();
             ::SetEvent(doneEvent);
         }
     } catch (...) {
         // Only allocation can fail here; OnPluginInit must still be released.
         if (!started) {
-            app_.m_strInitError = kMsgCannotStartThread;
+            m_app.m_strInitError = kMsgCannotStartThread;
             ::SetEvent(doneEvent);
         }
     }
 
-    chain_.reset();
-    if (cache_) cache_->RemoveAll();
-    app_.ShutdownEngine(engine_, app_.m_lastGeneration.load() == generation_);
-    cache_.reset();
+    m_chain.reset();
+    if (m_cache) m_cache->RemoveAll();
+    m_app.ShutdownEngine(m_engine, m_app.m_lastGeneration.load() == m_generation);
+    m_cache.reset();
 }
 
 void Worker::ServeRequest() {
     RequestSlot::Ticket ticket;
-    if (!app_.m_slot.Take(ticket, source_.data(), source_.size())) return;
+    if (!m_app.m_slot.Take(ticket, m_source.data(), m_source.size())) return;
     const Answer answer = ticket.sourceLength <= kMaxSourceBytes
-                              ? Compute(std::string_view(source_.data(), ticket.sourceLength))
+                              ? Compute(std::string_view(m_source.data(), ticket.sourceLength))
                               : Answer{true, {}};
-    app_.m_slot.Finish(ticket, answer.given ? &answer.text : nullptr);
+    m_app.m_slot.Finish(ticket, answer.given ? &answer.text : nullptr);
 }
 
 Worker::Answer Worker::Compute(std::string_view source) {
     if (source.empty()) return {true, {}};
 
     // Answers depend on the dictionary: a new one makes every cached answer stale.
-    if (dictionary_->Refresh()) cache_->RemoveAll();
+    if (m_dictionary->Refresh()) m_cache->RemoveAll();
 
     const uint32_t key = HashText(source.data());
-    if (const CacheEntry* hit = cache_->FindEntry(key, source)) return {true, hit->text()};
+    if (const CacheEntry* hit = m_cache->FindEntry(key, source)) return {true, hit->text()};
 
     // A failed start-up leaves no engine to call: answer with the empty text.
-    if (!engineReady_) return {true, {}};
+    if (!m_engineReady) return {true, {}};
 
     // One consistent pair of options for the whole request.
-    const ChainOptions options{app_.m_bRemoveBrackets.load(std::memory_order_relaxed) != 0,
-                               app_.m_bRemoveDupSpaces.load(std::memory_order_relaxed) != 0};
+    const ChainOptions options{m_app.m_bRemoveBrackets.load(std::memory_order_relaxed) != 0,
+                               m_app.m_bRemoveDupSpaces.load(std::memory_order_relaxed) != 0};
     // Without memory for the whole text, nothing fit to send exists: the empty text,
     // remembered nowhere.
-    const char* prepared = dictionary_->BeforeEngine(source.data());
+    const char* prepared = m_dictionary->BeforeEngine(source.data());
     if (prepared == nullptr) return {true, {}};
-    EngineCall call{engine_.pfnTranslateMMNT, chain_->Escape(prepared, options)};
-    if (!chain_->Complete()) return {true, {}};
+    EngineCall call{m_engine.pfnTranslateMMNT, m_chain->Escape(prepared, options)};
+    if (!m_chain->Complete()) return {true, {}};
     // Answered like a text the engine has no translation for, without asking it again.
     const std::string_view sent(call.text);
     const uint32_t sentKey = HashText(call.text);
-    if (refused_.Contains(sentKey, sent)) return {false, {}};
+    if (m_refused.Contains(sentKey, sent)) return {false, {}};
     if (!CallEngine(call)) {
-        refused_.Add(sentKey, sent);
+        m_refused.Add(sentKey, sent);
         return {false, {}};
     }
     if (call.output == nullptr) return {false, {}};
-    const char* finished = chain_->Finish(call.output, options);
-    const bool whole = chain_->Complete();
-    FreeEngineText(engine_.pfnFreeMem, call.output);
-    finished = dictionary_->AfterEngine(finished);
+    const char* finished = m_chain->Finish(call.output, options);
+    const bool whole = m_chain->Complete();
+    FreeEngineText(m_engine.pfnFreeMem, call.output);
+    finished = m_dictionary->AfterEngine(finished);
     if (finished == nullptr) return {true, {}};
 
     // A cut translation is answered but not remembered; without memory for an entry the
     // line is still answered, just not remembered either.
-    const CacheEntry* entry = whole ? cache_->AddEntry(key, source, finished) : nullptr;
+    const CacheEntry* entry = whole ? m_cache->AddEntry(key, source, finished) : nullptr;
     return {true, entry ? entry->text() : std::string_view(finished)};
 }
 
