@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "random_words.h"
 #include "../tests/dictionary/iconv_encoders.h"
 #include "filter_chain.h"
 #include "heap_hooks.h"
@@ -20,28 +21,9 @@ namespace {
 
 using namespace mirelo;
 using namespace mirelo::dict;
+using mirelo::bench::Word;
 
 constexpr int kEntriesPerKind = 10000;
-
-std::string Utf8(char32_t c) {
-    std::string s;
-    if (c < 0x800) {
-        s += static_cast<char>(0xC0 | c >> 6);
-    } else {
-        s += static_cast<char>(0xE0 | c >> 12);
-        s += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    }
-    s += static_cast<char>(0x80 | (c & 0x3F));
-    return s;
-}
-
-std::string Word(std::mt19937& rng, char32_t first, char32_t last, int minChars, int maxChars) {
-    std::uniform_int_distribution<int> length(minChars, maxChars);
-    std::uniform_int_distribution<char32_t> pick(first, last);
-    std::string w;
-    for (int n = length(rng); n > 0; --n) w += Utf8(pick(rng));
-    return w;
-}
 
 struct Corpus {
     std::vector<std::string> names, pres, posts;  // FROM of each entry, UTF-8

@@ -19,12 +19,15 @@
 #include <thread>
 #include <vector>
 
+#include "random_words.h"
 #include "dictionary_folder_win.h"
 #include "plugin_fixture.h"
 #include "win_bench.h"
 
 using namespace mirelo::test;
 using mirelo::bench::NowSeconds;
+using mirelo::bench::Utf8;
+using mirelo::bench::Word;
 
 namespace {
 
@@ -33,26 +36,6 @@ constexpr int kNames = 90000;
 constexpr double kPhaseSeconds = 12.0;
 // Long enough for a change to be seen and to hold still, short of a big build's end.
 constexpr DWORD kQuietAndLookMs = 900;
-
-std::string Utf8(char32_t c) {
-    std::string s;
-    if (c < 0x800) {
-        s += static_cast<char>(0xC0 | c >> 6);
-    } else {
-        s += static_cast<char>(0xE0 | c >> 12);
-        s += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    }
-    s += static_cast<char>(0x80 | (c & 0x3F));
-    return s;
-}
-
-std::string Word(std::mt19937& rng, char32_t first, char32_t last, int minChars, int maxChars) {
-    std::uniform_int_distribution<int> length(minChars, maxChars);
-    std::uniform_int_distribution<char32_t> pick(first, last);
-    std::string w;
-    for (int n = length(rng); n > 0; --n) w += Utf8(pick(rng));
-    return w;
-}
 
 // Katakana names, hiragana words to katakana, Hangul to Hangul, as many as fill the size.
 std::string MakeDictionary(std::vector<std::string>& names, std::vector<std::string>& pres) {
