@@ -17,6 +17,7 @@ constexpr MessageEntry kKorean[] = {
     {kPluginLacksExports, "플러그인 {0}에 함수 {1}이(가) 없습니다"},
     {kPluginDidNotStart, "OnPluginInit이 0을 돌려주었습니다: 플러그인이 시작하지 못했습니다"},
     {kNoWindow, "플러그인에 줄 창을 만들 수 없습니다 (오류 {0})"},
+    {kWorkerNoStart, "작업 프로세스를 시작할 수 없습니다: {0} (오류 {1})"},
     {kUnknownError, "알 수 없는 오류"},
 
     {kArgOptionsAscii, "--options에는 ASCII 문자만 쓸 수 있습니다"},
@@ -221,6 +222,8 @@ constexpr MessageEntry kKorean[] = {
     {kServerArgOptions, "--options에는 ASCII 문자를 15자까지 쓸 수 있습니다"},
     {kServerArgQueue, "--queue는 1부터 1000000까지입니다"},
     {kServerArgTimeout, "--timeout은 1초부터 3600초까지입니다"},
+    {kServerArgWorkers, "--workers는 1부터 8까지입니다"},
+    {kWorkerLost, "작업 프로세스가 플러그인을 시작하기 전에 끝났습니다"},
     {kServerArgUnknown, "알 수 없는 인수 {0}"},
     {kServerHelp,
      "사용법: mirelo-server [옵션]\n"
@@ -237,6 +240,8 @@ constexpr MessageEntry kKorean[] = {
      "                        503과 Retry-After로 답합니다\n"
      "  --timeout S           요청의 줄이 기다릴 수 있는 초 (기본: 60). 그때까지\n"
      "                        시작하지 못한 줄은 제시간에 답이 없는 줄입니다\n"
+     "  --workers N           작업 프로세스 수. 프로세스마다 플러그인을 따로 불러옵니다\n"
+     "                        (기본: 논리 프로세서 수, 많아야 8)\n"
      "  --diagnose            플러그인이 엔진을 어디서 찾을지, 거기에 무엇이 있는지\n"
      "                        검사하고 끝냅니다 (준비되었으면 0, 아니면 5)\n"
      "  --lang ko|en          메시지 언어 (기본: Windows 표시 언어)\n"

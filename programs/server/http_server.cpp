@@ -569,7 +569,8 @@ class Session : public std::enable_shared_from_this<Session> {
                {"timed_out", s.timedOut},
                {"rejected_busy", s.rejectedBusy},
                {"queued", s.queued},
-               {"queue_capacity", s.capacity}};
+               {"queue_capacity", s.capacity},
+               {"workers_ready", s.workers}};
         Reply r;
         r.type = kJson;
         r.body = Dump(j);

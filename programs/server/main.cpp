@@ -1,7 +1,10 @@
 // mirelo-server: Mirelo's translations over HTTP on the local machine.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cwchar>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,6 +19,7 @@
 #include "server_args.h"
 #include "text_output.h"
 #include "translator.h"
+#include "worker.h"
 
 using namespace server;
 using host::Err;
@@ -101,7 +105,8 @@ class DialogWatch {
         : m_thread([this, &translator] {
               std::wstring shown;
               while (!m_stop && translator.GetState() == Translator::State::kStarting) {
-                  const std::wstring title = host::VisibleDialogTitle();
+                  const unsigned long worker = translator.StartingProcess();
+                  const std::wstring title = worker ? host::VisibleDialogTitle(worker) : L"";
                   if (!title.empty() && title != shown)
                       Say(Format(Msg::kServerWaitsForUser, {mirelo::WideToUtf8(title)}));
                   shown = title;
@@ -118,6 +123,37 @@ class DialogWatch {
     std::thread m_thread;
 };
 
+// mirelo-server --worker IN OUT [--lang L] --plugin PATH [--options S]: a worker process,
+// started by the server itself with the two ends of its pipes.
+std::optional<int> RunAsWorker(const std::vector<std::wstring>& list) {
+    if (list.size() < 3 || list[0] != L"--worker") return std::nullopt;
+    // The server ends its workers itself: Ctrl+C in a shared console is its to handle.
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    auto handle = [](const std::wstring& s) {
+        return reinterpret_cast<HANDLE>(
+            static_cast<UINT_PTR>(std::wcstoul(s.c_str(), nullptr, 10)));
+    };
+    const ParsedServerArgs parsed =
+        ParseServerArgs(std::vector<std::wstring>(list.begin() + 3, list.end()));
+    if (!parsed.error.empty()) return kExitUsage;
+    return RunWorker(handle(list[1]), handle(list[2]), parsed.args.plugin, parsed.args.options);
+}
+
+unsigned DefaultWorkers() {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    return std::clamp<unsigned>(system.dwNumberOfProcessors, 1, kMaxWorkers);
+}
+
+std::wstring ThisProgram() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n < path.size()) return path.substr(0, n);
+        path.resize(path.size() * 2);
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -125,6 +161,7 @@ int wmain(int argc, wchar_t** argv) {
     host::Language language = host::Language::kEnglish;
     const bool languageGood = host::ChooseLanguage(list, language);
     host::SetLanguage(language);
+    if (const std::optional<int> code = RunAsWorker(list)) return *code;
     host::ConfigureStandardStreams(host::ByteEncoding::kUtf8);
     ParsedServerArgs parsed = ParseServerArgs(list);
     if (!languageGood && parsed.error.empty()) parsed.error = Text(Msg::kArgLang);
@@ -143,7 +180,8 @@ int wmain(int argc, wchar_t** argv) {
         return d.ready ? kExitOk : kExitInit;
     }
 
-    Translator translator({host::PluginPath(args.plugin), args.options, args.queue});
+    Translator translator({ThisProgram(), host::PluginPath(args.plugin), args.options, args.queue,
+                           args.workers ? args.workers : DefaultWorkers()});
     HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds)});
     HttpServer::ListenFailure failure;
     if (!http.Listen(args.host, args.port, failure)) {

@@ -75,6 +75,10 @@ ParsedServerArgs ParseServerArgs(const std::vector<std::wstring>& argv) {
         } else if (arg == L"--timeout") {
             if (!ParseNumber(Ascii(value()), 1, 3600, n)) r.error = Text(Msg::kServerArgTimeout);
             a.timeoutSeconds = static_cast<int>(n);
+        } else if (arg == L"--workers") {
+            if (!ParseNumber(Ascii(value()), 1, kMaxWorkers, n))
+                r.error = Text(Msg::kServerArgWorkers);
+            a.workers = static_cast<unsigned>(n);
         } else {
             r.error = Format(Msg::kServerArgUnknown, {Ascii(arg)});
         }

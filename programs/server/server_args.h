@@ -7,6 +7,7 @@
 namespace server {
 
 inline constexpr unsigned short kDefaultPort = 14366;
+inline constexpr unsigned kMaxWorkers = 8;
 
 enum ExitCode {
     kExitOk = 0,
@@ -25,6 +26,7 @@ struct ServerArgs {
     std::string options;
     std::size_t queue = 20000;
     int timeoutSeconds = 60;
+    unsigned workers = 0;  // 0: one per logical processor, at most kMaxWorkers
     bool diagnose = false;
     bool help = false;
 };

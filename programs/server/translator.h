@@ -1,5 +1,7 @@
-// The plug-in behind mirelo-server: one thread of its own loads it, starts it and feeds it
-// the lines of every request in arrival order from a bounded queue.
+// The plug-in behind mirelo-server, in worker processes of its own: each worker hosts the
+// plug-in (its own engine, cache and dictionary) and translates one line at a time. The
+// server itself never loads the plug-in. Lines wait in a bounded queue and go to whichever
+// worker is idle, taken from the waiting requests in turn.
 #pragma once
 
 #include <atomic>
@@ -14,11 +16,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-namespace host {
-class HostWindow;
-class PluginHost;
-}  // namespace host
 
 namespace server {
 
@@ -43,6 +40,7 @@ class Batch {
 
   private:
     friend class Translator;
+    friend class Pool;
     struct Piece {
         std::string sjis;
         std::string answer;  // UTF-8
@@ -73,7 +71,10 @@ struct TranslatorStats {
     uint64_t rejectedBusy = 0;  // requests turned away because the queue was full
     std::size_t queued = 0;     // pieces waiting now
     std::size_t capacity = 0;
+    std::size_t workers = 0;  // worker processes whose plug-in is ready
 };
+
+class Pool;
 
 class Translator {
   public:
@@ -82,9 +83,11 @@ class Translator {
     using Clock = std::chrono::steady_clock;
 
     struct Config {
+        std::wstring program;  // the executable that runs as a worker with --worker
         std::wstring plugin;
         std::string options;  // at most 15 bytes
         std::size_t queueCapacity = 20000;
+        unsigned workers = 1;
     };
 
     explicit Translator(Config config);
@@ -93,14 +96,14 @@ class Translator {
     Translator& operator=(const Translator&) = delete;
 
     using Started = std::function<void(State, const std::string&)>;
-    // Runs on the plug-in's thread once every piece of its batch has an outcome: there the
+    // Runs on the pool's thread once every piece of its batch has an outcome: there the
     // batch leaves that thread. It hands the batch over to the thread of whoever submitted it
-    // (taking along what it holds of them), must not throw, and is dropped on the plug-in's
+    // (taking along what it holds of them), must not throw, and is dropped on the pool's
     // thread, or at Stop, once it has run.
     using HandBack = std::function<void()>;
 
-    // Starts the plug-in's thread; `started` runs on it once the plug-in is ready or has failed
-    // (with a one-line message).
+    // Starts the workers one after another; `started` runs on the pool's thread once the
+    // first one is ready or has failed (with a one-line message).
     void Start(Started started);
 
     // Pieces not begun by `deadline` are not sent and count as timed out. kFull when the
@@ -108,42 +111,18 @@ class Translator {
     // taken); `handBack` is then dropped on the caller's thread.
     Admit Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline, HandBack handBack);
 
-    // Finishes the line in hand, drops the rest, closes the plug-in and unloads it.
+    // Lets the lines in hand finish, drops the rest and ends the workers, which close their
+    // plug-ins.
     void Stop();
 
     State GetState() const;
     TranslatorStats GetStats() const;
     void CountServed(std::size_t lines);
+    // The worker being started now (whose plug-in may be asking the user something), or 0.
+    unsigned long StartingProcess() const;
 
   private:
-    struct Job {
-        std::shared_ptr<Batch> batch;
-        Clock::time_point deadline;
-        HandBack handBack;
-    };
-    class Caller;
-
-    // All of these run on the plug-in's thread.
-    void Run(const Started& started);
-    // Empty when the plug-in is ready, else why it is not (it is closed again then).
-    std::string StartPlugin(host::HostWindow& window, host::PluginHost& plugin);
-    void SetState(State state, const Started& started, const std::string& message = {});
-    void Serve(host::HostWindow& window, host::PluginHost& plugin);
-    // The next job in arrival order, handling the window's messages while it waits; nullopt
-    // once stopping.
-    std::optional<Job> NextJob(host::HostWindow& window);
-    TranslatorStats TranslateBatch(Batch& batch, Clock::time_point deadline, Caller& caller);
-    void Count(const Batch& batch, const TranslatorStats& tally);
-
-    const Config m_config;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<Job> m_queue;
-    std::size_t m_pending = 0;  // pieces in m_queue
-    std::atomic<bool> m_stopping{false};
-    State m_state = State::kStarting;
-    TranslatorStats m_stats;
-    std::thread m_thread;
+    std::unique_ptr<Pool> m_pool;
 };
 
 }  // namespace server

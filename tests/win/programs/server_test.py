@@ -41,6 +41,12 @@ def sjis(s):
     return s.encode("cp932").hex()
 
 
+# Lines the engine answers after a pause of their own, spread over the workers.
+PAUSED = [(f"並列{i}", f"병렬{i}") for i in range(12)]
+PAUSE_MS = 1000
+QUICK = [(f"短期{i}", f"단기{i}") for i in range(12)]  # after 250 ms each
+
+
 def load_line(i, j):
     return f"試験{i}の{j}", f"시험{i}의 {j}"
 
@@ -126,6 +132,29 @@ class Server:
             self.text = self.output()
             self.out.close()
 
+    def wait_for_workers(self, count, limit_s=30):
+        deadline = time.monotonic() + limit_s
+        while time.monotonic() < deadline:
+            if json.loads(self.get("/status")[2])["workers_ready"] == count:
+                return
+            time.sleep(0.1)
+        raise AssertionError(f"not {count} workers within {limit_s} s:\n" + self.output())
+
+    def worker_pids(self):
+        """Linux pids of this server's worker processes (Wine keeps them in its group)."""
+        pids = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    cmd = f.read()
+                with open(f"/proc/{pid}/stat") as f:
+                    group = int(f.read().rpartition(")")[2].split()[2])
+            except OSError:
+                continue
+            if group == self.proc.pid and b"--worker" in cmd and int(pid) != self.proc.pid:
+                pids.append(int(pid))
+        return pids
+
     def kill(self):
         try:
             os.killpg(self.proc.pid, signal.SIGKILL)
@@ -147,6 +176,10 @@ def setUpModule():
     with open(os.path.join(FOLDER, "Dat", "standin.txt"), "w") as f:
         f.write("\n".join(["mode demo", "log calls.log", f"null {sjis(REFUSED)}",
                            *(f"delay {sjis(line)} 3500" for line in [SLOW, SLOW2, *LATE]),
+                           *(f"delay {sjis(ja)} {PAUSE_MS}" for ja, _ in PAUSED),
+                           *(f"delay {sjis(ja)} 250" for ja, _ in QUICK),
+                           *(f"map {sjis(ja)} {ko.encode('cp949').hex()}"
+                             for ja, ko in PAUSED + QUICK),
                            *rules]) + "\n")
     set_install_path(FOLDER)
     try:
@@ -607,6 +640,73 @@ class Diagnose(unittest.TestCase):
                     self.assertIn(says, out)
         finally:
             set_install_path(FOLDER)
+
+
+def alive(pids):
+    return [p for p in pids if os.path.exists(f"/proc/{p}")]
+
+
+def post_lines(server, lines, timeout=60):
+    conn = server.connection(timeout)
+    try:
+        status, r, text = server.request("POST", "/translate", "\n".join(lines).encode(),
+                                         {"Content-Type": "text/plain"}, conn=conn)
+    finally:
+        conn.close()
+    return status, text.split("\n"), r.getheader("X-Mirelo-Failed")
+
+
+class Workers(unittest.TestCase):
+    def test_a_batch_spreads_over_the_workers_and_keeps_its_order(self):
+        server = Server(FOLDER, "--options", "11", "--workers", "2")
+        try:
+            server.wait_for_workers(2)
+            lines = PAUSED[:4]
+            t0 = time.monotonic()
+            status, out, failed = post_lines(server, [ja for ja, _ in lines])
+            took = time.monotonic() - t0
+            self.assertEqual((status, out, failed), (200, [ko for _, ko in lines], None))
+            # One worker would need 4 pauses; two need 2, plus the way there and back.
+            self.assertGreaterEqual(took, 2 * PAUSE_MS / 1000 - 0.1)
+            self.assertLess(took, 3.5 * PAUSE_MS / 1000)
+        finally:
+            server.stop()
+
+    def test_a_one_line_request_is_not_held_up_behind_a_big_batch(self):
+        server = Server(FOLDER, "--options", "11", "--workers", "1")
+        try:
+            with concurrent.futures.ThreadPoolExecutor(1) as pool:
+                big = pool.submit(post_lines, server, [ja for ja, _ in QUICK])  # 3 s in all
+                time.sleep(0.6)
+                t0 = time.monotonic()
+                status, out, _ = post_lines(server, [load_line(7, 499)[0]])
+                took = time.monotonic() - t0
+                self.assertEqual((status, out), (200, [load_line(7, 499)[1]]))
+                # Its turn comes after the line in hand, not after the whole batch.
+                self.assertLess(took, 1.0)
+                self.assertEqual(big.result(timeout=30), (200, [ko for _, ko in QUICK], None))
+        finally:
+            server.stop()
+
+    def test_workers_end_with_the_server_stopped_or_killed(self):
+        for ending in ("ctrl+c", "kill"):
+            with self.subTest(ending=ending):
+                server = Server(FOLDER, "--options", "11", "--workers", "2")
+                try:
+                    server.wait_for_workers(2)
+                    pids = server.worker_pids()
+                    self.assertEqual(len(pids), 2, server.output())
+                    if ending == "kill":
+                        os.kill(server.proc.pid, signal.SIGKILL)
+                        server.proc.wait(timeout=10)
+                    else:
+                        self.assertEqual(server.stop(), 0, server.output())
+                    deadline = time.monotonic() + 5
+                    while alive(pids) and time.monotonic() < deadline:
+                        time.sleep(0.1)
+                    self.assertEqual(alive(pids), [])
+                finally:
+                    server.kill()
 
 
 if __name__ == "__main__":
