@@ -512,7 +512,24 @@ class Session : public std::enable_shared_from_this<Session> {
         m_deadline = Clock::time_point::max();  // the translator's own deadline holds now
         const Translator::Admit admit = m_shared.translator.Submit(
             batch, Translator::Clock::now() + m_config.lineTimeout, HandBack(batch, shape));
-        if (admit != Translator::Admit::kQueued) Send(Busy(admit, json));
+        if (admit != Translator::Admit::kQueued) return Send(Busy(admit, json));
+        WatchForClose(batch);
+    }
+
+    // While its lines wait, a client that hangs up takes them back: they are not sent to a
+    // worker. Data from the client (a request sent ahead) ends the watch; it is read later.
+    void WatchForClose(const std::shared_ptr<Batch>& batch) {
+        m_watching = true;
+        m_stream.async_wait(
+            tcp::socket::wait_read,
+            [self = shared_from_this(), batch = std::weak_ptr<Batch>(batch)](beast::error_code ec) {
+                self->m_watching = false;
+                if (ec == asio::error::operation_aborted) return;
+                beast::error_code e;
+                const std::size_t waiting = ec ? 0 : self->m_stream.available(e);
+                if (ec || e || waiting == 0)
+                    if (auto b = batch.lock()) b->Cancel();
+            });
     }
 
     // Posts the finished batch back to this connection's thread, which makes and writes the
@@ -531,6 +548,10 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     void Finish(const Batch& batch, Shape shape) {
+        if (m_watching) {
+            beast::error_code ignored;
+            m_stream.cancel(ignored);
+        }
         m_shared.translator.CountServed(batch.LineCount());
         Reply r = Answer(batch, shape, m_lines);
         m_lines.clear();
@@ -568,6 +589,7 @@ class Session : public std::enable_shared_from_this<Session> {
                {"mean_ms_per_engine_line", s.engineLines ? s.engineMillis / s.engineLines : 0.0},
                {"timed_out", s.timedOut},
                {"rejected_busy", s.rejectedBusy},
+               {"cancelled", s.cancelled},
                {"queued", s.queued},
                {"queue_capacity", s.capacity},
                {"workers_ready", s.workers}};
@@ -652,8 +674,9 @@ class Session : public std::enable_shared_from_this<Session> {
     unsigned m_version = 11;
     bool m_keepAlive = true;
     bool m_preflight = false;
-    bool m_head = false;   // the request in hand is HEAD
-    CountedString m_body;  // the plain-text body that m_lines point into
+    bool m_head = false;      // the request in hand is HEAD
+    bool m_watching = false;  // for the client hanging up while its lines wait
+    CountedString m_body;     // the plain-text body that m_lines point into
     std::vector<Line> m_lines;
     std::vector<char> m_drain;
 };

@@ -499,7 +499,7 @@ class Pool {
                 ++tried;
                 continue;
             }
-            if (now > job->deadline) {
+            if (job->batch->Cancelled() || now > job->deadline) {
                 Expire(job);
                 tried = 0;  // the list may have changed
                 continue;
@@ -510,12 +510,13 @@ class Pool {
         return nullptr;
     }
 
-    // Lines not sent by the deadline are not answered in time.
+    // Lines not sent by the deadline are not answered in time; those of a client that has
+    // gone are not sent at all.
     void Expire(const std::shared_ptr<Job>& job) {
         const std::size_t unsent = job->batch->PieceCount() - job->next;
         job->next += unsent;
         job->open -= unsent;
-        job->tally.timedOut += unsent;
+        (job->batch->Cancelled() ? job->tally.cancelled : job->tally.timedOut) += unsent;
         FinishIfDone(job);
     }
 
@@ -527,7 +528,9 @@ class Pool {
                 const auto now = Translator::Clock::now();
                 const std::vector<std::shared_ptr<Job>> jobs(m_jobs.begin(), m_jobs.end());
                 for (const auto& job : jobs)
-                    if (now > job->deadline && job->next < job->batch->PieceCount()) Expire(job);
+                    if ((job->batch->Cancelled() || now > job->deadline) &&
+                        job->next < job->batch->PieceCount())
+                        Expire(job);
             });
             Sweep();
         });
@@ -563,6 +566,7 @@ class Pool {
         m_stats.engineMillis += t.engineMillis;
         m_stats.untranslated += t.untranslated;
         m_stats.timedOut += t.timedOut;
+        m_stats.cancelled += t.cancelled;
         m_done.push_back(std::move(job->handBack));
     }
 

@@ -37,6 +37,9 @@ class Batch {
     std::size_t LineCount() const { return m_lines; }
     std::size_t PieceCount() const { return m_pieces.size(); }
     Result Get(std::size_t text) const;
+    // The client has gone: lines not yet sent are not sent any more. Any thread.
+    void Cancel() { m_cancelled = true; }
+    bool Cancelled() const { return m_cancelled; }
 
   private:
     friend class Translator;
@@ -58,6 +61,7 @@ class Batch {
     std::vector<Piece> m_pieces;
     std::vector<Text> m_texts;
     std::size_t m_lines = 0;
+    std::atomic<bool> m_cancelled{false};
 };
 
 struct TranslatorStats {
@@ -69,6 +73,7 @@ struct TranslatorStats {
     uint64_t untranslated = 0;  // engine lines answered with the destination untouched
     uint64_t timedOut = 0;      // pieces not answered in time (Translate 0, or never started)
     uint64_t rejectedBusy = 0;  // requests turned away because the queue was full
+    uint64_t cancelled = 0;     // pieces not sent because their client had gone
     std::size_t queued = 0;     // pieces waiting now
     std::size_t capacity = 0;
     std::size_t workers = 0;  // worker processes whose plug-in is ready

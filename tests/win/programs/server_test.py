@@ -688,6 +688,25 @@ class Workers(unittest.TestCase):
         finally:
             server.stop()
 
+    def test_lines_of_a_client_that_hung_up_are_not_sent(self):
+        server = Server(FOLDER, "--options", "11", "--workers", "1")
+        try:
+            body = "\n".join(ja for ja, _ in QUICK).encode()  # 3 s of work in all
+            with socket.create_connection(("127.0.0.1", server.port), timeout=10) as s:
+                s.sendall(b"POST /translate HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+                          + f"Content-Length: {len(body)}\r\n\r\n".encode() + body)
+                time.sleep(0.6)
+            t0 = time.monotonic()
+            status, out, _ = post_lines(server, [load_line(6, 499)[0]])
+            self.assertEqual((status, out), (200, [load_line(6, 499)[1]]))
+            self.assertLess(time.monotonic() - t0, 1.0)
+            status = json.loads(server.get("/status")[2])
+            # At most the lines sent before the client went, and the one in hand then.
+            self.assertGreaterEqual(status["cancelled"], len(QUICK) - 4, status)
+            self.assertEqual(status["queued"], 0, status)
+        finally:
+            server.stop()
+
     def test_workers_end_with_the_server_stopped_or_killed(self):
         for ending in ("ctrl+c", "kill"):
             with self.subTest(ending=ending):
