@@ -592,7 +592,17 @@ class Session : public std::enable_shared_from_this<Session> {
                {"cancelled", s.cancelled},
                {"queued", s.queued},
                {"queue_capacity", s.capacity},
-               {"workers_ready", s.workers}};
+               {"workers_ready", s.workers},
+               {"quarantined_answers", s.quarantined},
+               {"quarantined", m_shared.translator.GetQuarantined()}};
+        Json workers = Json::array();
+        for (const WorkerStatus& w : m_shared.translator.GetWorkers())
+            workers.push_back({{"pid", w.pid},
+                               {"state", w.state},
+                               {"lines", w.lines},
+                               {"restarts", w.restarts},
+                               {"last_fault", w.lastFault}});
+        j["workers"] = std::move(workers);
         Reply r;
         r.type = kJson;
         r.body = Dump(j);

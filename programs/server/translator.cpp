@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
@@ -30,6 +33,9 @@ constexpr auto kFirstRetry = std::chrono::seconds(1);
 constexpr auto kLongestRetry = std::chrono::seconds(30);
 // Requests whose time is up are answered even while no worker is free to notice.
 constexpr auto kSweepInterval = std::chrono::milliseconds(250);
+// A Translate that returned 0 after this long gave up waiting for its engine (after its
+// 3 s, less the coarse timers' slack), which is then still busy with the line.
+constexpr std::uint32_t kStuckMicros = 2500000;
 // How long a stopping server waits for its workers to close their plug-ins.
 constexpr DWORD kStopWaitMillis = 4000;
 
@@ -212,6 +218,31 @@ class Pool {
         m_stats.linesServed += lines;
     }
 
+    std::vector<WorkerStatus> GetWorkers() const {
+        static constexpr const char* kStates[] = {"down", "starting", "idle", "busy"};
+        std::lock_guard lock(m_mutex);
+        std::vector<WorkerStatus> out;
+        for (const auto& w : m_workers) {
+            WorkerStatus s;
+            s.pid = w->pid;
+            s.state = w->retrying ? "restarting" : kStates[static_cast<int>(w->state)];
+            s.lines = w->lines;
+            s.restarts = w->restarts;
+            s.lastFault = w->lastFault;
+            out.push_back(std::move(s));
+        }
+        return out;
+    }
+
+    std::vector<std::string> GetQuarantined() const {
+        std::lock_guard lock(m_mutex);
+        std::vector<std::string> out;
+        for (const std::string& sjis : m_quarantine)
+            out.push_back(
+                mirelo::WideToUtf8(mirelo::CodePageToWide(mirelo::kShiftJisCodePage, sjis)));
+        return out;
+    }
+
     unsigned long StartingProcess() const {
         std::lock_guard lock(m_mutex);
         for (const auto& w : m_workers)
@@ -224,9 +255,12 @@ class Pool {
         std::shared_ptr<Batch> batch;
         Translator::Clock::time_point deadline;
         Translator::HandBack handBack;
-        std::size_t next = 0;  // the first piece not yet sent
-        std::size_t open = 0;  // pieces without an outcome
+        std::size_t next = 0;           // the first piece not yet sent
+        std::size_t open = 0;           // pieces without an outcome
+        std::deque<std::size_t> retry;  // pieces whose worker ended: sent again first
         TranslatorStats tally;
+
+        bool HasUnsent() const { return next < batch->PieceCount() || !retry.empty(); }
     };
 
     struct Worker {
@@ -247,6 +281,9 @@ class Pool {
         std::string sending;
         std::shared_ptr<Job> job;  // the line in hand
         std::size_t piece = 0;
+        uint64_t lines = 0;
+        unsigned restarts = 0;
+        std::string lastFault;
     };
 
     // Runs `work` under the lock, then what it left to run outside it: the hand-backs of
@@ -393,7 +430,14 @@ class Pool {
         }
         const std::optional<LineReply> reply = DecodeReply(w.payload);
         if (w.state != Worker::State::kBusy || !reply) return Lost(w);
+        ++w.lines;
         Take(w, *reply);
+        if (reply->reply == Reply::kGaveUp && reply->micros >= kStuckMicros) {
+            // The engine is still on the line the plug-in stopped waiting for and may never
+            // come back: a fresh process costs less than a stuck one. (A plug-in that refuses
+            // a line at once leaves no engine behind it busy.)
+            return Replace(w, "gave up on a line after 3 s");
+        }
         w.state = Worker::State::kIdle;
         Read(w);
         Dispatch();
@@ -423,23 +467,52 @@ class Pool {
         FinishIfDone(job);
     }
 
-    // The worker ended, broke the protocol or its pipe failed: its line is not answered, and
-    // a fresh worker takes its place.
+    // The worker ended, broke the protocol or its pipe failed: a fresh worker takes its
+    // place. Its line goes to another worker once; a line that ends a second worker is
+    // quarantined, as it would go on ending workers.
     void Lost(Worker& w) {
         if (w.state == Worker::State::kStarting)
             return StartFailed(w, host::Text(host::Msg::kWorkerLost));
-        if (std::shared_ptr<Job> job = std::move(w.job)) {
-            --job->open;
-            ++job->tally.timedOut;
-            FinishIfDone(job);
+        std::string why = "ended";
+        DWORD code = 0;
+        if (w.process && WaitForSingleObject(w.process.get(), 1000) == WAIT_OBJECT_0 &&
+            GetExitCodeProcess(w.process.get(), &code)) {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
+            why += std::string(" with exit code ") + hex;
         }
+        if (std::shared_ptr<Job> job = std::move(w.job)) {
+            why += " during a line";
+            const std::string& text = job->batch->m_pieces[w.piece].sjis;
+            if (++m_endings[text] < 2) {
+                job->retry.push_back(w.piece);
+            } else {
+                m_quarantine.insert(text);
+                Quarantined(job, w.piece);
+            }
+        }
+        Replace(w, why);
+    }
+
+    void Replace(Worker& w, const std::string& why) {
         End(w);
+        w.lastFault = why;
+        ++w.restarts;
         StartNext();
         Dispatch();
     }
 
+    // A quarantined line is answered failed without going to any worker.
+    void Quarantined(const std::shared_ptr<Job>& job, std::size_t piece) {
+        job->batch->m_pieces[piece].outcome = Outcome::kUntranslated;
+        --job->open;
+        ++job->tally.quarantined;
+        FinishIfDone(job);
+    }
+
     void StartFailed(Worker& w, const std::string& why) {
         End(w);
+        w.lastFault = why;
         if (m_state == Translator::State::kStarting) {
             // No worker has ever started: the server cannot serve, and says why.
             m_state = Translator::State::kFailed;
@@ -480,10 +553,21 @@ class Pool {
     // batch does not hold up a one-line request behind it.
     void Dispatch() {
         for (auto& w : m_workers) {
-            if (w->state != Worker::State::kIdle) continue;
-            std::shared_ptr<Job> job = NextLine();
-            if (!job) return;
-            Send(*w, std::move(job));
+            while (w->state == Worker::State::kIdle) {
+                std::shared_ptr<Job> job = NextLine();
+                if (!job) return;
+                std::size_t piece = job->next;
+                if (job->retry.empty()) {
+                    ++job->next;
+                } else {
+                    piece = job->retry.front();
+                    job->retry.pop_front();
+                }
+                if (m_quarantine.contains(job->batch->m_pieces[piece].sjis))
+                    Quarantined(job, piece);
+                else
+                    Send(*w, std::move(job), piece);
+            }
         }
     }
 
@@ -494,7 +578,7 @@ class Pool {
         for (std::size_t tried = 0; tried < m_jobs.size();) {
             if (m_turn >= m_jobs.size()) m_turn = 0;
             std::shared_ptr<Job> job = m_jobs[m_turn];
-            if (job->next == job->batch->PieceCount()) {
+            if (!job->HasUnsent()) {
                 ++m_turn;
                 ++tried;
                 continue;
@@ -513,8 +597,9 @@ class Pool {
     // Lines not sent by the deadline are not answered in time; those of a client that has
     // gone are not sent at all.
     void Expire(const std::shared_ptr<Job>& job) {
-        const std::size_t unsent = job->batch->PieceCount() - job->next;
-        job->next += unsent;
+        const std::size_t unsent = job->batch->PieceCount() - job->next + job->retry.size();
+        job->next = job->batch->PieceCount();
+        job->retry.clear();
         job->open -= unsent;
         (job->batch->Cancelled() ? job->tally.cancelled : job->tally.timedOut) += unsent;
         FinishIfDone(job);
@@ -528,16 +613,15 @@ class Pool {
                 const auto now = Translator::Clock::now();
                 const std::vector<std::shared_ptr<Job>> jobs(m_jobs.begin(), m_jobs.end());
                 for (const auto& job : jobs)
-                    if ((job->batch->Cancelled() || now > job->deadline) &&
-                        job->next < job->batch->PieceCount())
+                    if ((job->batch->Cancelled() || now > job->deadline) && job->HasUnsent())
                         Expire(job);
             });
             Sweep();
         });
     }
 
-    void Send(Worker& w, std::shared_ptr<Job> job) {
-        w.piece = job->next++;
+    void Send(Worker& w, std::shared_ptr<Job> job, std::size_t piece) {
+        w.piece = piece;
         w.sending = EncodeFrame(job->batch->m_pieces[w.piece].sjis);
         w.job = std::move(job);
         w.state = Worker::State::kBusy;
@@ -552,7 +636,7 @@ class Pool {
     }
 
     void FinishIfDone(const std::shared_ptr<Job>& job) {
-        if (job->open != 0 || job->next != job->batch->PieceCount()) return;
+        if (job->open != 0 || job->HasUnsent()) return;
         const auto at = std::find(m_jobs.begin(), m_jobs.end(), job);
         if (at == m_jobs.end()) return;
         const auto index = static_cast<std::size_t>(at - m_jobs.begin());
@@ -567,6 +651,7 @@ class Pool {
         m_stats.untranslated += t.untranslated;
         m_stats.timedOut += t.timedOut;
         m_stats.cancelled += t.cancelled;
+        m_stats.quarantined += t.quarantined;
         m_done.push_back(std::move(job->handBack));
     }
 
@@ -585,8 +670,10 @@ class Pool {
     bool m_stopping = false;
     Translator::State m_state = Translator::State::kStarting;
     std::deque<std::shared_ptr<Job>> m_jobs;
-    std::size_t m_turn = 0;     // index in m_jobs of the request whose turn is next
-    std::size_t m_pending = 0;  // pieces of the requests in m_jobs
+    std::map<std::string, unsigned> m_endings;  // Shift-JIS lines by the workers they ended
+    std::set<std::string> m_quarantine;         // those that ended two
+    std::size_t m_turn = 0;                     // index in m_jobs of the request whose turn is next
+    std::size_t m_pending = 0;                  // pieces of the requests in m_jobs
     TranslatorStats m_stats;
     std::vector<Translator::HandBack> m_done;
     std::optional<std::pair<Translator::State, std::string>> m_startedNote;
@@ -626,6 +713,14 @@ void Translator::CountServed(std::size_t lines) {
 
 unsigned long Translator::StartingProcess() const {
     return m_pool->StartingProcess();
+}
+
+std::vector<WorkerStatus> Translator::GetWorkers() const {
+    return m_pool->GetWorkers();
+}
+
+std::vector<std::string> Translator::GetQuarantined() const {
+    return m_pool->GetQuarantined();
 }
 
 }  // namespace server

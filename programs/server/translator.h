@@ -74,9 +74,19 @@ struct TranslatorStats {
     uint64_t timedOut = 0;      // pieces not answered in time (Translate 0, or never started)
     uint64_t rejectedBusy = 0;  // requests turned away because the queue was full
     uint64_t cancelled = 0;     // pieces not sent because their client had gone
+    uint64_t quarantined = 0;   // pieces answered failed at once: their line ends workers
     std::size_t queued = 0;     // pieces waiting now
     std::size_t capacity = 0;
     std::size_t workers = 0;  // worker processes whose plug-in is ready
+};
+
+// One worker process as /status shows it.
+struct WorkerStatus {
+    unsigned long pid = 0;  // 0 while it has no process
+    std::string state;      // "starting", "idle", "busy", "restarting" or "down"
+    uint64_t lines = 0;     // lines it answered, over all its processes
+    unsigned restarts = 0;  // processes ended and replaced
+    std::string lastFault;  // why its last process ended or could not start; empty if never
 };
 
 class Pool;
@@ -123,6 +133,9 @@ class Translator {
     State GetState() const;
     TranslatorStats GetStats() const;
     void CountServed(std::size_t lines);
+    std::vector<WorkerStatus> GetWorkers() const;
+    // Lines (UTF-8) that ended two workers: from then on they are answered failed at once.
+    std::vector<std::string> GetQuarantined() const;
     // The worker being started now (whose plug-in may be asking the user something), or 0.
     unsigned long StartingProcess() const;
 

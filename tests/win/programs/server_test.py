@@ -45,6 +45,8 @@ def sjis(s):
 PAUSED = [(f"並列{i}", f"병렬{i}") for i in range(12)]
 PAUSE_MS = 1000
 QUICK = [(f"短期{i}", f"단기{i}") for i in range(12)]  # after 250 ms each
+HANG = "永久停止"  # the engine never answers it
+CRASH = "崩壊"  # the engine ends its whole process on it
 
 
 def load_line(i, j):
@@ -178,6 +180,8 @@ def setUpModule():
                            *(f"delay {sjis(line)} 3500" for line in [SLOW, SLOW2, *LATE]),
                            *(f"delay {sjis(ja)} {PAUSE_MS}" for ja, _ in PAUSED),
                            *(f"delay {sjis(ja)} 250" for ja, _ in QUICK),
+                           f"fault translate {sjis(HANG)} hang",
+                           f"fault translate {sjis(CRASH)} exit",
                            *(f"map {sjis(ja)} {ko.encode('cp949').hex()}"
                              for ja, ko in PAUSED + QUICK),
                            *rules]) + "\n")
@@ -704,6 +708,61 @@ class Workers(unittest.TestCase):
             # At most the lines sent before the client went, and the one in hand then.
             self.assertGreaterEqual(status["cancelled"], len(QUICK) - 4, status)
             self.assertEqual(status["queued"], 0, status)
+        finally:
+            server.stop()
+
+    def test_a_hanging_line_ends_its_worker_and_others_are_served_meanwhile(self):
+        server = Server(FOLDER, "--options", "11", "--workers", "2")
+        try:
+            server.wait_for_workers(2)
+            with concurrent.futures.ThreadPoolExecutor(1) as pool:
+                t0 = time.monotonic()
+                hung = pool.submit(server.get, "/translate?text=" + urllib.parse.quote(HANG))
+                j = 0
+                while not hung.done() and time.monotonic() - t0 < 10:
+                    ja, ko = load_line(5, j % 500)
+                    t1 = time.monotonic()
+                    self.assertEqual(post_lines(server, [ja])[:2], (200, [ko]))
+                    self.assertLess(time.monotonic() - t1, 1.0)
+                    j += 1
+                status = hung.result(timeout=10)[0]
+                took = time.monotonic() - t0
+            self.assertEqual(status, 504)
+            self.assertLess(took, 3.5)
+            self.assertGreater(j, 3)  # the other worker kept answering
+            server.wait_for_workers(2, limit_s=5)
+            workers = json.loads(server.get("/status")[2])["workers"]
+            self.assertEqual(sum(w["restarts"] for w in workers), 1, workers)
+            self.assertTrue(any("gave up" in w["last_fault"] for w in workers), workers)
+        finally:
+            server.stop()
+
+    def test_a_line_that_ends_two_workers_is_quarantined(self):
+        server = Server(FOLDER, "--options", "11", "--workers", "2")
+        try:
+            server.wait_for_workers(2)
+            url = "/translate?text=" + urllib.parse.quote(CRASH)
+            self.assertEqual(server.get(url)[0], 422)  # ended one worker, then the other
+            status = json.loads(server.get("/status")[2])
+            self.assertEqual(status["quarantined"], [CRASH], status)
+            self.assertEqual(sum(w["restarts"] for w in status["workers"]), 2, status)
+            self.assertTrue(all("0xC0000374" in w["last_fault"] for w in status["workers"]),
+                            status)
+            conn = server.connection()
+            try:
+                server.get(url, conn=conn)
+                t0 = time.monotonic()
+                self.assertEqual(server.get(url, conn=conn)[0], 422)
+                took = time.monotonic() - t0
+            finally:
+                conn.close()
+            print(f"quarantined answer: {took * 1000:.1f} ms", file=sys.stderr)
+            self.assertLess(took, 0.010)
+            server.wait_for_workers(2, limit_s=10)
+            status = json.loads(server.get("/status")[2])
+            self.assertEqual(sum(w["restarts"] for w in status["workers"]), 2, status)
+            self.assertEqual(status["quarantined_answers"], 3, status)
+            self.assertEqual(post_lines(server, [HERO])[:2], (200, [HERO_KO]))
         finally:
             server.stop()
 
