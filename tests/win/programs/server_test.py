@@ -766,6 +766,13 @@ class Workers(unittest.TestCase):
         finally:
             server.stop()
 
+    def test_worker_counts_outside_1_to_8_are_refused(self):
+        for count in ("0", "9", "two"):
+            with self.subTest(count=count):
+                r = wine(os.path.join(BIN, "mirelo-server.exe"), "--workers", count)
+                self.assertEqual(r.returncode, 1)
+                self.assertIn("--workers takes 1 to 8", r.stderr.decode("utf-8"))
+
     def test_workers_end_with_the_server_stopped_or_killed(self):
         for ending in ("ctrl+c", "kill"):
             with self.subTest(ending=ending):
