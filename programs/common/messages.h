@@ -156,6 +156,11 @@ enum class Msg : int {
     kServerArgQueue,
     kServerArgTimeout,
     kServerArgWorkers,
+    kServerArgOutAlone,
+    kFileNeither,       // {0}: line number
+    kCannotWriteOutput,  // {0}: path, {1}: the system's reason
+    kFileProgress,      // {0}: lines done, {1}: all lines
+    kFileFailedLines,   // {0}: how many, {1}: their numbers
     kWorkerLost,  // a worker process ended before it said whether its plug-in started
     kServerArgUnknown,  // {0}: the argument
     kServerHelp,        // {0}: the default port

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cwchar>
+#include <future>
 #include <optional>
 #include <mutex>
 #include <string>
@@ -18,6 +19,7 @@
 #include "plugin_host.h"
 #include "server_args.h"
 #include "text_output.h"
+#include "file_job.h"
 #include "translator.h"
 #include "worker.h"
 
@@ -154,6 +156,33 @@ std::wstring ThisProgram() {
     }
 }
 
+// Says why the workers could not start; the exit code for it.
+int StartFailure(const std::string& message) {
+    Complain(message);
+    const host::Diagnosis d = host::Diagnose();
+    if (!d.ready) Err().Write(d.report);
+    return message == Text(Msg::kPluginDidNotStart) ? kExitInit : kExitLoad;
+}
+
+int RunFileJob(const ServerArgs& args) {
+    const unsigned workers = args.workers ? args.workers : DefaultWorkers();
+    Translator translator(
+        {ThisProgram(), host::PluginPath(args.plugin), args.options, args.queue, workers});
+    std::promise<std::pair<Translator::State, std::string>> started;
+    std::future<std::pair<Translator::State, std::string>> result = started.get_future();
+    translator.Start([&started](Translator::State state, const std::string& message) {
+        started.set_value({state, message});
+    });
+    std::pair<Translator::State, std::string> got;
+    {
+        const DialogWatch watch(translator);
+        got = result.get();
+    }
+    if (got.first != Translator::State::kReady) return StartFailure(got.second);
+    return TranslateFile(translator, args.translateFile, args.outFile,
+                         std::chrono::seconds(args.timeoutSeconds), workers);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -180,6 +209,8 @@ int wmain(int argc, wchar_t** argv) {
         return d.ready ? kExitOk : kExitInit;
     }
 
+    if (!args.translateFile.empty()) return RunFileJob(args);
+
     Translator translator({ThisProgram(), host::PluginPath(args.plugin), args.options, args.queue,
                            args.workers ? args.workers : DefaultWorkers()});
     HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds)});
@@ -205,10 +236,7 @@ int wmain(int argc, wchar_t** argv) {
         translator.Start([&](Translator::State state, const std::string& message) {
             if (state == Translator::State::kReady)
                 return Out().Write(Text(Msg::kServerReady) + std::string("\n"));
-            Complain(message);
-            const host::Diagnosis d = host::Diagnose();
-            if (!d.ready) Err().Write(d.report);
-            exitCode = message == Text(Msg::kPluginDidNotStart) ? kExitInit : kExitLoad;
+            exitCode = StartFailure(message);
             http.Stop();
         });
         http.Run();

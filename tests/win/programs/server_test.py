@@ -794,5 +794,45 @@ class Workers(unittest.TestCase):
                     server.kill()
 
 
+
+class TranslateFile(unittest.TestCase):
+    def run_file(self, data, *args):
+        path = os.path.join(FOLDER, "input.txt")
+        with open(path, "wb") as f:
+            f.write(data)
+        return wine(os.path.join(BIN, "mirelo-server.exe"), "--translate-file",
+                    "Z:" + path.replace("/", "\\"), "--options", "11", *args)
+
+    def test_shift_jis_in_utf8_out_line_for_line_with_failures_listed(self):
+        out = os.path.join(FOLDER, "output.txt")
+        lines = [HERO, "", REFUSED, "あいう", *[ja for ja, _ in QUICK[:3]], "勇者"]
+        r = self.run_file("\r\n".join(lines).encode("cp932"), "--workers", "2",
+                          "--out", "Z:" + out.replace("/", "\\"))
+        err = r.stderr.decode("utf-8")
+        self.assertEqual(r.returncode, 7, err)
+        with open(out, "rb") as f:
+            got = f.read().decode("utf-8")
+        want = [HERO_KO, "", REFUSED, "아이우", *[ko for _, ko in QUICK[:3]], "용사"]
+        self.assertEqual(got, "\r\n".join(want))
+        self.assertIn("1 lines not translated (kept as they were): 3", err)
+
+    def test_utf8_to_standard_output_and_inputs_that_cannot_be_read(self):
+        r = self.run_file(f"\ufeff{HERO}\n魔王\n".encode("utf-8"), "--workers", "1")
+        self.assertEqual((r.returncode, r.stdout.decode("utf-8")), (0, f"{HERO_KO}\n마왕\n"),
+                         r.stderr)
+        cases = [(b"\xff\xfe\x00\x01\n\x81", 9),  # neither UTF-8 nor Shift-JIS
+                 (None, 6)]  # no such file
+        for data, code in cases:
+            with self.subTest(code=code):
+                if data is None:
+                    r = wine(os.path.join(BIN, "mirelo-server.exe"), "--translate-file",
+                             "Z:\\no\\such\\file.txt")
+                else:
+                    r = self.run_file(data)
+                self.assertEqual(r.returncode, code, r.stderr)
+        r = wine(os.path.join(BIN, "mirelo-server.exe"), "--out", "x.txt")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("--out goes with --translate-file", r.stderr.decode("utf-8"))
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)
