@@ -28,15 +28,16 @@ std::optional<std::uint32_t> FrameLength(const unsigned char (&header)[kFrameHea
     return n;
 }
 
-std::string EncodeStarted(bool ok, std::string_view message) {
-    std::string out(1, ok ? 'R' : 'F');
+std::string EncodeStarted(StartResult result, std::string_view message) {
+    std::string out(1, static_cast<char>(result));
     out.append(message);
     return out;
 }
 
 std::optional<Started> DecodeStarted(std::string_view payload) {
-    if (payload.empty() || (payload[0] != 'R' && payload[0] != 'F')) return std::nullopt;
-    return Started{payload[0] == 'R', std::string(payload.substr(1))};
+    if (payload.empty() || (payload[0] != 'R' && payload[0] != 'F' && payload[0] != 'I'))
+        return std::nullopt;
+    return Started{static_cast<StartResult>(payload[0]), std::string(payload.substr(1))};
 }
 
 std::string EncodeReply(const LineReply& r) {

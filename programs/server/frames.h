@@ -19,10 +19,13 @@ std::string EncodeFrame(std::string_view payload);
 std::optional<std::uint32_t> FrameLength(const unsigned char (&header)[kFrameHeader],
                                          std::uint32_t bound = kMaxFrame);
 
-// What a worker says first: its plug-in started, or why it did not.
-std::string EncodeStarted(bool ok, std::string_view message);
+// What a worker says first: its plug-in started, or why it did not. kInitFailed (the plug-in
+// loaded but OnPluginInit returned 0, e.g. no engine where it looked) may pass once the user
+// has put things right; kLoadFailed (no usable plug-in, no window) will not.
+enum class StartResult : char { kReady = 'R', kLoadFailed = 'F', kInitFailed = 'I' };
+std::string EncodeStarted(StartResult result, std::string_view message);
 struct Started {
-    bool ok = false;
+    StartResult result = StartResult::kLoadFailed;
     std::string message;
 };
 std::optional<Started> DecodeStarted(std::string_view payload);

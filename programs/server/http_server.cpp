@@ -107,10 +107,13 @@ Reply Busy(const std::string& reason, bool json = false) {
     return r;
 }
 
-Reply Busy(Translator::Admit admit, bool json) {
-    return Busy(admit == Translator::Admit::kNotReady ? "the plug-in is not ready"
-                                                      : "too many lines waiting; try again",
-                json);
+// `problem`: why the workers cannot start, when known.
+Reply Busy(Translator::Admit admit, bool json, const std::string& problem) {
+    if (admit != Translator::Admit::kNotReady)
+        return Busy("too many lines waiting; try again", json);
+    return Busy(
+        problem.empty() ? "the plug-in is not ready" : "the plug-in is not ready: " + problem,
+        json);
 }
 
 // The answer for a finished batch, shaped like its request.
@@ -512,7 +515,8 @@ class Session : public std::enable_shared_from_this<Session> {
         m_deadline = Clock::time_point::max();  // the translator's own deadline holds now
         const Translator::Admit admit = m_shared.translator.Submit(
             batch, Translator::Clock::now() + m_config.lineTimeout, HandBack(batch, shape));
-        if (admit != Translator::Admit::kQueued) return Send(Busy(admit, json));
+        if (admit != Translator::Admit::kQueued)
+            return Send(Busy(admit, json, m_shared.translator.Problem()));
         WatchForClose(batch);
     }
 
@@ -575,12 +579,16 @@ class Session : public std::enable_shared_from_this<Session> {
             case Translator::State::kFailed:
                 state = "failed";
                 break;
+            case Translator::State::kRetrying:
+                state = "retrying";
+                break;
             default:
                 break;
         }
         Json j{{"version", MIRELO_VERSION},
                {"engine_ready", m_shared.translator.GetState() == Translator::State::kReady},
                {"plugin", state},
+               {"plugin_problem", m_shared.translator.Problem()},
                {"lines_served", s.linesServed},
                {"plugin_calls", s.pluginCalls},
                {"cache_hits", s.cacheHits},

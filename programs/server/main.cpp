@@ -125,10 +125,11 @@ class DialogWatch {
     std::thread m_thread;
 };
 
-// mirelo-server --worker IN OUT [--lang L] --plugin PATH [--options S]: a worker process,
-// started by the server itself with the two ends of its pipes.
+// mirelo-server --worker IN OUT [--unattended] [--lang L] --plugin PATH [--options S]: a worker
+// process, started by the server itself with the two ends of its pipes.
 std::optional<int> RunAsWorker(const std::vector<std::wstring>& list) {
     if (list.size() < 3 || list[0] != L"--worker") return std::nullopt;
+    const bool unattended = list.size() > 3 && list[3] == L"--unattended";
     // The server ends its workers itself: Ctrl+C in a shared console is its to handle.
     SetConsoleCtrlHandler(nullptr, TRUE);
     auto handle = [](const std::wstring& s) {
@@ -136,9 +137,10 @@ std::optional<int> RunAsWorker(const std::vector<std::wstring>& list) {
             static_cast<UINT_PTR>(std::wcstoul(s.c_str(), nullptr, 10)));
     };
     const ParsedServerArgs parsed =
-        ParseServerArgs(std::vector<std::wstring>(list.begin() + 3, list.end()));
+        ParseServerArgs(std::vector<std::wstring>(list.begin() + (unattended ? 4 : 3), list.end()));
     if (!parsed.error.empty()) return kExitUsage;
-    return RunWorker(handle(list[1]), handle(list[2]), parsed.args.plugin, parsed.args.options);
+    return RunWorker(handle(list[1]), handle(list[2]), parsed.args.plugin, parsed.args.options,
+                     unattended);
 }
 
 unsigned DefaultWorkers() {
@@ -161,7 +163,7 @@ int StartFailure(const std::string& message) {
     Complain(message);
     const host::Diagnosis d = host::Diagnose();
     if (!d.ready) Err().Write(d.report);
-    return message == Text(Msg::kPluginDidNotStart) ? kExitInit : kExitLoad;
+    return message.rfind(Text(Msg::kPluginDidNotStart), 0) == 0 ? kExitInit : kExitLoad;
 }
 
 int RunFileJob(const ServerArgs& args) {
@@ -170,8 +172,10 @@ int RunFileJob(const ServerArgs& args) {
         {ThisProgram(), host::PluginPath(args.plugin), args.options, args.queue, workers});
     std::promise<std::pair<Translator::State, std::string>> started;
     std::future<std::pair<Translator::State, std::string>> result = started.get_future();
-    translator.Start([&started](Translator::State state, const std::string& message) {
-        started.set_value({state, message});
+    std::atomic<bool> told{false};
+    translator.Start([&](Translator::State state, const std::string& message) {
+        // A file job does not wait for the user to put the engine in place.
+        if (!told.exchange(true)) started.set_value({state, message});
     });
     std::pair<Translator::State, std::string> got;
     {
@@ -236,6 +240,8 @@ int wmain(int argc, wchar_t** argv) {
         translator.Start([&](Translator::State state, const std::string& message) {
             if (state == Translator::State::kReady)
                 return Out().Write(Text(Msg::kServerReady) + std::string("\n"));
+            // Tried again now and then; requests are answered 503 with the reason meanwhile.
+            if (state == Translator::State::kRetrying) return Complain(message);
             exitCode = StartFailure(message);
             http.Stop();
         });

@@ -143,7 +143,8 @@ class Pool {
         const std::size_t pieces = batch->PieceCount();
         {
             std::lock_guard lock(m_mutex);
-            if (m_state != Translator::State::kReady || m_stopping)
+            if (m_state != Translator::State::kReady || m_stopping ||
+                (!m_problem.empty() && LiveWorkers() == 0))
                 return Translator::Admit::kNotReady;
             // A request larger than the whole queue still goes in alone, so every request
             // within the body limit can be served.
@@ -202,14 +203,16 @@ class Pool {
         return m_state;
     }
 
+    std::string Problem() const {
+        std::lock_guard lock(m_mutex);
+        return m_problem;
+    }
+
     TranslatorStats GetStats() const {
         std::lock_guard lock(m_mutex);
         TranslatorStats s = m_stats;
         s.queued = m_pending;
-        s.workers = static_cast<std::size_t>(
-            std::count_if(m_workers.begin(), m_workers.end(), [](const auto& w) {
-                return w->state == Worker::State::kIdle || w->state == Worker::State::kBusy;
-            }));
+        s.workers = LiveWorkers();
         return s;
     }
 
@@ -286,6 +289,13 @@ class Pool {
         std::string lastFault;
     };
 
+    std::size_t LiveWorkers() const {
+        return static_cast<std::size_t>(
+            std::count_if(m_workers.begin(), m_workers.end(), [](const auto& w) {
+                return w->state == Worker::State::kIdle || w->state == Worker::State::kBusy;
+            }));
+    }
+
     // Runs `work` under the lock, then what it left to run outside it: the hand-backs of
     // finished requests and the word that the first worker started.
     template <class Work>
@@ -319,7 +329,7 @@ class Pool {
 
     void Launch(Worker& w) {
         ++w.generation;
-        if (!CreateWorker(w)) return StartFailed(w, SystemFailure());
+        if (!CreateWorker(w)) return StartFailed(w, SystemFailure(), false);
         w.state = Worker::State::kStarting;
         Read(w);
     }
@@ -360,7 +370,8 @@ class Pool {
         std::wstring cmd = Quote(m_config.program) + L" --worker " +
                            std::to_wstring(reinterpret_cast<UINT_PTR>(childIn.get())) + L" " +
                            std::to_wstring(reinterpret_cast<UINT_PTR>(childOut.get())) +
-                           L" --lang " +
+                           // Only the first start may ask the user anything.
+                           (m_launches++ > 0 ? L" --unattended" : L"") + L" --lang " +
                            (host::CurrentLanguage() == host::Language::kKorean ? L"ko" : L"en") +
                            L" --plugin " + Quote(m_config.plugin);
         if (!m_config.options.empty())
@@ -417,10 +428,13 @@ class Pool {
         if (w.state == Worker::State::kStarting) {
             const std::optional<Started> started = DecodeStarted(w.payload);
             if (!started) return Lost(w);
-            if (!started->ok) return StartFailed(w, started->message);
+            if (started->result != StartResult::kReady)
+                return StartFailed(w, started->message,
+                                   started->result == StartResult::kInitFailed);
             w.state = Worker::State::kIdle;
             w.backoff = std::chrono::seconds(0);
-            if (m_state == Translator::State::kStarting) {
+            m_problem.clear();
+            if (m_state != Translator::State::kReady) {
                 m_state = Translator::State::kReady;
                 m_startedNote.emplace(m_state, std::string());
             }
@@ -472,7 +486,7 @@ class Pool {
     // quarantined, as it would go on ending workers.
     void Lost(Worker& w) {
         if (w.state == Worker::State::kStarting)
-            return StartFailed(w, host::Text(host::Msg::kWorkerLost));
+            return StartFailed(w, host::Text(host::Msg::kWorkerLost), false);
         std::string why = "ended";
         DWORD code = 0;
         if (w.process && WaitForSingleObject(w.process.get(), 1000) == WAIT_OBJECT_0 &&
@@ -510,15 +524,22 @@ class Pool {
         FinishIfDone(job);
     }
 
-    void StartFailed(Worker& w, const std::string& why) {
+    // `retry`: the user can put it right (the plug-in loaded, its start failed), so it is
+    // tried again later; otherwise, before any worker has started, the server cannot serve.
+    void StartFailed(Worker& w, const std::string& why, bool retry) {
         End(w);
         w.lastFault = why;
-        if (m_state == Translator::State::kStarting) {
-            // No worker has ever started: the server cannot serve, and says why.
-            m_state = Translator::State::kFailed;
-            m_startedNote.emplace(m_state, why);
-            return;
+        if (m_state != Translator::State::kReady) {
+            if (!retry) {
+                m_state = Translator::State::kFailed;
+                m_startedNote.emplace(m_state, why);
+                return;
+            }
+            if (m_state != Translator::State::kRetrying || why != m_problem)
+                m_startedNote.emplace(Translator::State::kRetrying, why);
+            m_state = Translator::State::kRetrying;
         }
+        m_problem = why;
         w.backoff = std::min<std::chrono::seconds>(
             kLongestRetry, std::max<std::chrono::seconds>(kFirstRetry, w.backoff * 2));
         w.retrying = true;
@@ -669,6 +690,8 @@ class Pool {
     bool m_closed = false;
     bool m_stopping = false;
     Translator::State m_state = Translator::State::kStarting;
+    std::string m_problem;  // why the last start failed, until a worker starts
+    unsigned m_launches = 0;
     std::deque<std::shared_ptr<Job>> m_jobs;
     std::map<std::string, unsigned> m_endings;  // Shift-JIS lines by the workers they ended
     std::set<std::string> m_quarantine;         // those that ended two
@@ -713,6 +736,10 @@ void Translator::CountServed(std::size_t lines) {
 
 unsigned long Translator::StartingProcess() const {
     return m_pool->StartingProcess();
+}
+
+std::string Translator::Problem() const {
+    return m_pool->Problem();
 }
 
 std::vector<WorkerStatus> Translator::GetWorkers() const {

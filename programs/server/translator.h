@@ -93,7 +93,9 @@ class Pool;
 
 class Translator {
   public:
-    enum class State { kStarting, kReady, kFailed };
+    // kRetrying: no worker has started yet, the plug-in's start failed in a way that the
+    // user can put right (no engine where it looked), and it is tried again now and then.
+    enum class State { kStarting, kReady, kFailed, kRetrying };
     enum class Admit { kQueued, kNotReady, kFull };
     using Clock = std::chrono::steady_clock;
 
@@ -110,6 +112,7 @@ class Translator {
     Translator(const Translator&) = delete;
     Translator& operator=(const Translator&) = delete;
 
+    // Runs for kReady and kFailed once, and for kRetrying each time the reason changes.
     using Started = std::function<void(State, const std::string&)>;
     // Runs on the pool's thread once every piece of its batch has an outcome: there the
     // batch leaves that thread. It hands the batch over to the thread of whoever submitted it
@@ -131,6 +134,8 @@ class Translator {
     void Stop();
 
     State GetState() const;
+    // Why the workers cannot start just now (empty when nothing is known to be wrong).
+    std::string Problem() const;
     TranslatorStats GetStats() const;
     void CountServed(std::size_t lines);
     std::vector<WorkerStatus> GetWorkers() const;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "code_pages.h"
 #include "filter_chain.h"
 #include "frames.h"
 #include "messages.h"
@@ -154,33 +155,114 @@ class Caller {
     mirelo::TranslationCache m_record;
 };
 
-// Empty when the plug-in is ready, else why it is not (it is closed again then).
-std::string StartPlugin(host::HostWindow& window, host::PluginHost& plugin,
-                        const std::wstring& path, const std::string& options) {
-    if (!window.get()) return host::Format(host::Msg::kNoWindow, {std::to_string(GetLastError())});
-    std::string message;
-    if (plugin.Load(path, message) != host::LoadResult::kLoaded) return message;
+// Answers the plug-in's boxes while it starts, so that a worker never waits on a box nobody
+// is meant to see: a box with only OK (the plug-in's error) is closed at once, its text kept
+// as the reason; a question or the folder browser only when `unattended`, that is when the
+// user has been asked once already since the server started (a question is answered No).
+class BoxAnswerer {
+  public:
+    explicit BoxAnswerer(bool unattended) : m_unattended(unattended), m_thread([this] { Run(); }) {}
+    ~BoxAnswerer() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    BoxAnswerer(const BoxAnswerer&) = delete;
+    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+
+    std::wstring ErrorText() const {
+        std::lock_guard lock(m_mutex);
+        return m_error;
+    }
+
+  private:
+    void Run() {
+        std::unique_lock lock(m_mutex);
+        while (!m_wake.wait_for(lock, kPumpInterval, [this] { return m_stop; })) {
+            lock.unlock();
+            EnumWindows(Answer, reinterpret_cast<LPARAM>(this));
+            lock.lock();
+        }
+    }
+
+    static void Press(HWND box, int id) {
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+    }
+
+    static BOOL CALLBACK Answer(HWND window, LPARAM self) {
+        auto& me = *reinterpret_cast<BoxAnswerer*>(self);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        wchar_t cls[16] = {};
+        if (pid != GetCurrentProcessId() || !IsWindowVisible(window) ||
+            GetClassNameW(window, cls, 16) == 0 || std::wstring(cls) != L"#32770")
+            return TRUE;
+        wchar_t text[1024] = {};
+        // A message box's text is the static control 0xFFFF.
+        const int n = GetDlgItemTextW(window, 0xFFFF, text, 1024);
+        const bool question = GetDlgItem(window, IDNO) != nullptr;
+        if (n > 0 && !question) {
+            {
+                std::lock_guard lock(me.m_mutex);
+                me.m_error.assign(text, static_cast<std::size_t>(n));
+            }
+            Press(window, IDOK);
+        } else if (me.m_unattended) {
+            Press(window, question ? IDNO : IDCANCEL);
+        }
+        return TRUE;
+    }
+
+    const bool m_unattended;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    std::wstring m_error;
+    std::thread m_thread;
+};
+
+// kReady when the plug-in is ready, else why it is not (it is closed again then).
+StartResult StartPlugin(host::HostWindow& window, host::PluginHost& plugin,
+                        const std::wstring& path, const std::string& options, bool unattended,
+                        std::string& message) {
+    if (!window.get()) {
+        message = host::Format(host::Msg::kNoWindow, {std::to_string(GetLastError())});
+        return StartResult::kLoadFailed;
+    }
+    if (plugin.Load(path, message) != host::LoadResult::kLoaded) return StartResult::kLoadFailed;
     char given[16] = {};
     std::memcpy(given, options.data(), std::min<std::size_t>(options.size(), 15));
-    if (!plugin.Init(window.get(), given)) {
-        plugin.Close();  // its worker runs on after a failed start and must be stopped
-        return host::Text(host::Msg::kPluginDidNotStart);
+    std::wstring error;
+    int started = 0;
+    {
+        const BoxAnswerer answerer(unattended);
+        started = plugin.Init(window.get(), given);
+        error = answerer.ErrorText();
     }
-    return {};
+    if (started) return StartResult::kReady;
+    plugin.Close();  // its worker runs on after a failed start and must be stopped
+    message = host::Text(host::Msg::kPluginDidNotStart);
+    if (!error.empty()) message += " (" + mirelo::WideToUtf8(error) + ")";
+    return StartResult::kInitFailed;
 }
 
 }  // namespace
 
 int RunWorker(HANDLE fromParent, HANDLE toParent, const std::wstring& plugin,
-              const std::string& options) {
+              const std::string& options, bool unattended) {
     host::HostWindow window;  // outlives the plug-in, which holds on to its handle
     host::PluginHost host;
-    const std::string failure = StartPlugin(window, host, plugin, options);
-    if (!failure.empty()) {
-        WriteFrame(toParent, EncodeStarted(false, failure));
-        return failure == host::Text(host::Msg::kPluginDidNotStart) ? kExitInit : kExitLoad;
+    std::string failure;
+    const StartResult result = StartPlugin(window, host, plugin, options, unattended, failure);
+    if (result != StartResult::kReady) {
+        WriteFrame(toParent, EncodeStarted(result, failure));
+        return result == StartResult::kInitFailed ? kExitInit : kExitLoad;
     }
-    if (!WriteFrame(toParent, EncodeStarted(true, {}))) {
+    if (!WriteFrame(toParent, EncodeStarted(StartResult::kReady, {}))) {
         host.Close();
         return kExitOk;
     }

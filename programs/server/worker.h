@@ -9,9 +9,10 @@
 namespace server {
 
 // Loads and starts the plug-in, says so (or why not) on `toParent`, then answers each line
-// read from `fromParent` until that pipe ends; closes the plug-in before it returns. Returns
-// the process's exit code.
+// read from `fromParent` until that pipe ends; closes the plug-in before it returns. The
+// plug-in's error boxes are closed, and when `unattended` its questions answered No, while it
+// starts. Returns the process's exit code.
 int RunWorker(HANDLE fromParent, HANDLE toParent, const std::wstring& plugin,
-              const std::string& options);
+              const std::string& options, bool unattended);
 
 }  // namespace server

@@ -766,6 +766,42 @@ class Workers(unittest.TestCase):
         finally:
             server.stop()
 
+    def test_a_missing_engine_gives_503s_with_the_reason_until_it_is_put_in_place(self):
+        empty = tempfile.mkdtemp(dir=FOLDER)
+        os.makedirs(os.path.join(empty, "Dat"))
+        set_install_path(empty)
+        server = None
+        try:
+            server = Server(FOLDER, "--options", "11", "--workers", "2", ready=False)
+            url = "/translate?text=" + urllib.parse.quote(HERO)
+            deadline = time.monotonic() + 30
+            while time.monotonic() < deadline:
+                status, r, text = server.get(url)
+                if text != "the plug-in is not ready\n":
+                    break
+                time.sleep(0.2)
+            self.assertEqual((status, r.getheader("Retry-After")), (503, "1"), text)
+            prefix = "the plug-in is not ready: OnPluginInit returned 0"
+            self.assertTrue(text.startswith(prefix), text)
+            status = json.loads(server.get("/status")[2])
+            self.assertEqual(status["plugin"], "retrying", status)
+            self.assertEqual(status["plugin_problem"], text[len("the plug-in is not ready: "):-1])
+            # The plug-in's box was closed by the worker, not left waiting for someone.
+            self.assertIn(status["plugin_problem"], server.output())
+
+            shutil.copy(os.path.join(BIN, "J2KEngine.dll"), empty)
+            deadline = time.monotonic() + 30
+            while server.get(url)[0] != 200 and time.monotonic() < deadline:
+                time.sleep(0.2)
+            self.assertEqual(server.get(url)[2], HERO_KO)
+            server.wait_for_workers(2, limit_s=30)
+            status = json.loads(server.get("/status")[2])
+            self.assertEqual((status["plugin"], status["plugin_problem"]), ("ready", ""))
+        finally:
+            if server:
+                server.kill()
+            set_install_path(FOLDER)
+
     def test_worker_counts_outside_1_to_8_are_refused(self):
         for count in ("0", "9", "two"):
             with self.subTest(count=count):

@@ -170,8 +170,10 @@ TEST(WorkerFrames, RepliesRoundTripAndMalformedOnesAreRefused) {
         std::string("G0\0\0\0\0x", 7),  // a line given up on carries no text
     };
     for (const std::string& b : bad) EXPECT_FALSE(server::DecodeReply(b)) << Hex(b);
-    EXPECT_EQ(server::DecodeStarted("R")->ok, true);
-    EXPECT_EQ(server::DecodeStarted("Fno engine")->message, "no engine");
+    EXPECT_EQ(server::DecodeStarted("R")->result, server::StartResult::kReady);
+    EXPECT_EQ(server::DecodeStarted("Fno plug-in")->result, server::StartResult::kLoadFailed);
+    EXPECT_EQ(server::DecodeStarted("Ino engine")->result, server::StartResult::kInitFailed);
+    EXPECT_EQ(server::DecodeStarted("Ino engine")->message, "no engine");
     EXPECT_FALSE(server::DecodeStarted("started"));
 }
 
