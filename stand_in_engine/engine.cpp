@@ -145,6 +145,9 @@ void BurnCpu(unsigned us) {
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&t0);
     for (;;) {
+        // Spins a little between looks: under Wine each look is a call to another process,
+        // whose time would not count for this thread.
+        for (int i = 0; i < 50000; ++i) asm volatile("" ::: "memory");
         if (start) {
             const auto used = ThreadCpuUs();
             if (used && *used - *start >= us) return;
