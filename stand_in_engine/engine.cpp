@@ -127,6 +127,40 @@ char* PageEndText(const std::string& text) {
     return p;
 }
 
+// This thread's CPU time in microseconds, or nullopt where the system does not say.
+std::optional<unsigned long long> ThreadCpuUs() {
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return std::nullopt;
+    auto ticks = [](const FILETIME& f) {
+        return (static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 10;
+}
+
+// Spins until this thread has used `us` microseconds of CPU: unlike a sleep, it holds a core,
+// so it shows how lines spread over cores. Without thread times, wall time stands in.
+void BurnCpu(unsigned us) {
+    const auto start = ThreadCpuUs();
+    LARGE_INTEGER frequency, t0, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&t0);
+    for (;;) {
+        // Spins a little between looks: under Wine each look is a call to another process,
+        // whose time would not count for this thread.
+        for (int i = 0; i < 50000; ++i) asm volatile("" ::: "memory");
+        if (start) {
+            const auto used = ThreadCpuUs();
+            if (used && *used - *start >= us) return;
+        } else {
+            QueryPerformanceCounter(&now);
+            if (static_cast<unsigned long long>(now.QuadPart - t0.QuadPart) * 1000000 /
+                    static_cast<unsigned long long>(frequency.QuadPart) >=
+                us)
+                return;
+        }
+    }
+}
+
 std::string FaultNote(std::optional<Fault> fault) {
     return fault ? " fault=" + standin::FaultName(*fault) : "";
 }
@@ -189,6 +223,7 @@ char* TranslateMMNT(int arg, const char* text, std::optional<Fault>& fault) {
     const std::string in = text;  // never keep the caller's pointer
 
     unsigned delay = 0;
+    unsigned burn = 0;
     Answer answer;
     bool demo = false;
     std::optional<Fault> freeFault;
@@ -209,6 +244,10 @@ char* TranslateMMNT(int arg, const char* text, std::optional<Fault>& fault) {
             delay = d->second;
         else if (sc.delayAll)
             delay = *sc.delayAll;
+        if (auto b = sc.burns.find(in); b != sc.burns.end())
+            burn = b->second;
+        else if (sc.burnAll)
+            burn = *sc.burnAll;
         if (auto a = sc.answers.find(in); a != sc.answers.end()) {
             answer = a->second;
         } else if (sc.mode == standin::Mode::Demo) {
@@ -221,6 +260,7 @@ char* TranslateMMNT(int arg, const char* text, std::optional<Fault>& fault) {
     }
     // Sleep unlocked, so a stop or free from another thread is not held up too.
     if (delay) Sleep(delay);
+    if (burn) BurnCpu(burn);
 
     std::string out;
     if (demo)

@@ -63,6 +63,10 @@ void RaiseFault(Fault fault) {
         }
         case Fault::Hang:
             for (;;) Sleep(INFINITE);
+        case Fault::Exit:
+            // No handler of any caller runs: the process is gone, as after a heap corruption.
+            TerminateProcess(GetCurrentProcess(), kExitFaultCode);
+            for (;;) Sleep(INFINITE);
     }
 }
 

@@ -33,7 +33,7 @@ std::vector<std::string> Tokens(const std::string& line) {
 
 constexpr const char* kFaultNames[] = {"read",    "write",      "execute",  "divide",
                                        "illegal", "privileged", "overflow", "breakpoint",
-                                       "cxx",     "handled",    "hang"};
+                                       "cxx",     "handled",    "hang",     "exit"};
 
 // fault translate <hex>|* <kind> / fault free <hex> <kind> / fault init|stop <kind>
 std::string ApplyFault(const std::vector<std::string>& t, Script& s) {
@@ -90,6 +90,19 @@ std::string Apply(const std::vector<std::string>& t, Script& s) {
         return {};
     }
     if (d == "fault") return ApplyFault(t, s);
+    if (d == "burn") {
+        if (!want(3)) return "burn takes 2 arguments";
+        auto us = ParseNumber(t[2], kMaxBurnUs);
+        if (!us) return "bad burn time";
+        if (t[1] == "*") {
+            s.burnAll = static_cast<unsigned>(*us);
+            return {};
+        }
+        auto key = DecodeHex(t[1]);
+        if (!key) return "bad hex input";
+        s.burns[*key] = static_cast<unsigned>(*us);
+        return {};
+    }
     if (d == "map" || d == "null" || d == "unterminated" || d == "oversize" || d == "delay") {
         const std::size_t args = (d == "null" || d == "unterminated") ? 2 : 3;
         if (!want(args)) return d + " takes " + std::to_string(args - 1) + " arguments";

@@ -13,7 +13,8 @@ enum class Otherwise { Echo, Null };
 
 // What a scripted fault does: the exception a faulty engine runs into (Read, Write and
 // Execute are access violations), one it raises and handles itself before going on as
-// usual (Handled), or never returning (Hang).
+// usual (Handled), never returning (Hang), or ending its whole process from inside the call
+// (Exit), as an engine that has corrupted its heap eventually does.
 enum class Fault {
     Read,
     Write,
@@ -25,7 +26,8 @@ enum class Fault {
     Breakpoint,
     Cxx,
     Handled,
-    Hang
+    Hang,
+    Exit
 };
 std::optional<Fault> ParseFault(const std::string& name);
 std::string FaultName(Fault fault);
@@ -44,6 +46,8 @@ struct Script {
     std::map<std::string, Answer> answers;
     std::map<std::string, unsigned> delays;
     std::optional<unsigned> delayAll;
+    std::map<std::string, unsigned> burns;  // microseconds of this thread's CPU time
+    std::optional<unsigned> burnAll;
     Otherwise otherwise = Otherwise::Echo;
     std::map<std::string, Fault> translateFaults;  // by input
     std::optional<Fault> translateFaultAll;        // inputs with no rule of their own
@@ -67,5 +71,11 @@ std::string EncodeHex(const std::string& bytes);  // empty gives "-"
 
 // Largest oversize answer the stand-in agrees to build.
 inline constexpr std::size_t kMaxOversize = 64u << 20;
+
+// Longest CPU burn one call agrees to, in microseconds.
+inline constexpr unsigned kMaxBurnUs = 600000000;
+
+// Exit code of a process ended by Fault::Exit: the status of a corrupted heap.
+inline constexpr unsigned kExitFaultCode = 0xC0000374;
 
 }  // namespace standin

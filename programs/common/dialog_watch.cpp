@@ -8,25 +8,35 @@ namespace {
 // The class every dialog box, message boxes and the folder browser included, is made from.
 constexpr wchar_t kDialogClass[] = L"#32770";
 
-BOOL CALLBACK MatchDialog(HWND window, LPARAM found) {
+struct Search {
+    DWORD process;
+    std::wstring title;
+};
+
+BOOL CALLBACK MatchDialog(HWND window, LPARAM search) {
+    auto& s = *reinterpret_cast<Search*>(search);
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     wchar_t cls[16] = {};
-    if (pid != GetCurrentProcessId() || !IsWindowVisible(window) ||
-        GetClassNameW(window, cls, 16) == 0 || std::wstring(cls) != kDialogClass)
+    if (pid != s.process || !IsWindowVisible(window) || GetClassNameW(window, cls, 16) == 0 ||
+        std::wstring(cls) != kDialogClass)
         return TRUE;
     wchar_t title[256] = {};
     const int n = GetWindowTextW(window, title, 256);
-    *reinterpret_cast<std::wstring*>(found) = n > 0 ? std::wstring(title, n) : L"?";
+    s.title = n > 0 ? std::wstring(title, n) : L"?";
     return FALSE;
 }
 
 }  // namespace
 
 std::wstring VisibleDialogTitle() {
-    std::wstring found;
-    EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&found));
-    return found;
+    return VisibleDialogTitle(GetCurrentProcessId());
+}
+
+std::wstring VisibleDialogTitle(unsigned long process) {
+    Search search{process, {}};
+    EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
+    return search.title;
 }
 
 }  // namespace host

@@ -10,5 +10,7 @@ namespace host {
 // The title of a visible dialog box (message box, folder browser) of this process, or empty
 // when there is none.
 std::wstring VisibleDialogTitle();
+// The same for the process with this id.
+std::wstring VisibleDialogTitle(unsigned long process);
 
 }  // namespace host

@@ -24,6 +24,7 @@ enum class Msg : int {
     kPluginLacksExports,  // {0}: path, {1}: the missing names
     kPluginDidNotStart,
     kNoWindow,  // {0}: error code
+    kWorkerNoStart,  // {0}: the system's message, {1}: error code
     kUnknownError,
 
     // mirelo-host: command line
@@ -154,6 +155,13 @@ enum class Msg : int {
     kServerArgOptions,
     kServerArgQueue,
     kServerArgTimeout,
+    kServerArgWorkers,
+    kServerArgOutAlone,
+    kFileNeither,       // {0}: line number
+    kCannotWriteOutput,  // {0}: path, {1}: the system's reason
+    kFileProgress,      // {0}: lines done, {1}: all lines
+    kFileFailedLines,   // {0}: how many, {1}: their numbers
+    kWorkerLost,  // a worker process ended before it said whether its plug-in started
     kServerArgUnknown,  // {0}: the argument
     kServerHelp,        // {0}: the default port
     kServerStarting,    // {0}: version, {1}: address

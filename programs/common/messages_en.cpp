@@ -17,6 +17,7 @@ constexpr MessageEntry kEnglish[] = {
     {kPluginLacksExports, "plug-in {0} lacks the export(s) {1}"},
     {kPluginDidNotStart, "OnPluginInit returned 0: the plug-in did not start"},
     {kNoWindow, "cannot create a window for the plug-in (error {0})"},
+    {kWorkerNoStart, "cannot start a worker process: {0} (error {1})"},
     {kUnknownError, "unknown error"},
 
     {kArgOptionsAscii, "--options takes ASCII text"},
@@ -225,6 +226,15 @@ constexpr MessageEntry kEnglish[] = {
     {kServerArgOptions, "--options takes at most 15 ASCII characters"},
     {kServerArgQueue, "--queue takes 1 to 1000000"},
     {kServerArgTimeout, "--timeout takes 1 to 3600 seconds"},
+    {kServerArgWorkers, "--workers takes 1 to 8"},
+    {kServerArgOutAlone, "--out goes with --translate-file"},
+    {kFileNeither,
+     "line {0} of the input is neither UTF-8 nor Shift-JIS; nothing was translated. Save "
+     "the file as UTF-8"},
+    {kCannotWriteOutput, "cannot write output file {0}: {1}"},
+    {kFileProgress, "{0}/{1} lines"},
+    {kFileFailedLines, "{0} lines not translated (kept as they were): {1}"},
+    {kWorkerLost, "a worker process ended before its plug-in had started"},
     {kServerArgUnknown, "unknown argument {0}"},
     {kServerHelp,
      "Usage: mirelo-server [options]\n"
@@ -241,6 +251,12 @@ constexpr MessageEntry kEnglish[] = {
      "                        beyond that the answer is 503 with Retry-After\n"
      "  --timeout S           seconds a request's lines may wait (default: 60); lines not\n"
      "                        started by then count as not answered in time\n"
+     "  --workers N           worker processes, each with a plug-in of its own (default:\n"
+     "                        the number of logical processors, at most 8)\n"
+     "  --translate-file IN   translate the file IN (UTF-8 or Shift-JIS) through the\n"
+     "                        workers instead of serving HTTP: one UTF-8 line out per\n"
+     "                        line in, line ends kept; exit 7 when a line failed\n"
+     "  --out OUT             write that translation to OUT (default: standard output)\n"
      "  --diagnose            check where the plug-in will look for the engine and what\n"
      "                        it will find there, then exit (0 when it looks ready, 5 not)\n"
      "  --lang ko|en          language of the messages (default: the language of\n"

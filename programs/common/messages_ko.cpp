@@ -17,6 +17,7 @@ constexpr MessageEntry kKorean[] = {
     {kPluginLacksExports, "플러그인 {0}에 함수 {1}이(가) 없습니다"},
     {kPluginDidNotStart, "OnPluginInit이 0을 돌려주었습니다: 플러그인이 시작하지 못했습니다"},
     {kNoWindow, "플러그인에 줄 창을 만들 수 없습니다 (오류 {0})"},
+    {kWorkerNoStart, "작업 프로세스를 시작할 수 없습니다: {0} (오류 {1})"},
     {kUnknownError, "알 수 없는 오류"},
 
     {kArgOptionsAscii, "--options에는 ASCII 문자만 쓸 수 있습니다"},
@@ -221,6 +222,15 @@ constexpr MessageEntry kKorean[] = {
     {kServerArgOptions, "--options에는 ASCII 문자를 15자까지 쓸 수 있습니다"},
     {kServerArgQueue, "--queue는 1부터 1000000까지입니다"},
     {kServerArgTimeout, "--timeout은 1초부터 3600초까지입니다"},
+    {kServerArgWorkers, "--workers는 1부터 8까지입니다"},
+    {kServerArgOutAlone, "--out은 --translate-file과 함께 씁니다"},
+    {kFileNeither,
+     "입력 {0}번째 줄이 UTF-8도 Shift-JIS도 아닙니다. 아무것도 번역하지 않았습니다. 파일을 "
+     "UTF-8로 저장하십시오"},
+    {kCannotWriteOutput, "출력 파일 {0}에 쓸 수 없습니다: {1}"},
+    {kFileProgress, "{0}/{1}줄"},
+    {kFileFailedLines, "번역하지 못한 줄 {0}개(원문 그대로 둠): {1}"},
+    {kWorkerLost, "작업 프로세스가 플러그인을 시작하기 전에 끝났습니다"},
     {kServerArgUnknown, "알 수 없는 인수 {0}"},
     {kServerHelp,
      "사용법: mirelo-server [옵션]\n"
@@ -237,6 +247,12 @@ constexpr MessageEntry kKorean[] = {
      "                        503과 Retry-After로 답합니다\n"
      "  --timeout S           요청의 줄이 기다릴 수 있는 초 (기본: 60). 그때까지\n"
      "                        시작하지 못한 줄은 제시간에 답이 없는 줄입니다\n"
+     "  --workers N           작업 프로세스 수. 프로세스마다 플러그인을 따로 불러옵니다\n"
+     "                        (기본: 논리 프로세서 수, 많아야 8)\n"
+     "  --translate-file 입력 HTTP 대신 입력 파일(UTF-8 또는 Shift-JIS)을 작업 프로세스로\n"
+     "                        번역합니다. 입력 한 줄마다 UTF-8 한 줄, 줄 끝은 그대로.\n"
+     "                        번역하지 못한 줄이 있으면 종료 코드 7\n"
+     "  --out 출력            그 번역을 출력 파일에 씁니다 (기본: 표준 출력)\n"
      "  --diagnose            플러그인이 엔진을 어디서 찾을지, 거기에 무엇이 있는지\n"
      "                        검사하고 끝냅니다 (준비되었으면 0, 아니면 5)\n"
      "  --lang ko|en          메시지 언어 (기본: Windows 표시 언어)\n"

@@ -107,10 +107,13 @@ Reply Busy(const std::string& reason, bool json = false) {
     return r;
 }
 
-Reply Busy(Translator::Admit admit, bool json) {
-    return Busy(admit == Translator::Admit::kNotReady ? "the plug-in is not ready"
-                                                      : "too many lines waiting; try again",
-                json);
+// `problem`: why the workers cannot start, when known.
+Reply Busy(Translator::Admit admit, bool json, const std::string& problem) {
+    if (admit != Translator::Admit::kNotReady)
+        return Busy("too many lines waiting; try again", json);
+    return Busy(
+        problem.empty() ? "the plug-in is not ready" : "the plug-in is not ready: " + problem,
+        json);
 }
 
 // The answer for a finished batch, shaped like its request.
@@ -512,7 +515,25 @@ class Session : public std::enable_shared_from_this<Session> {
         m_deadline = Clock::time_point::max();  // the translator's own deadline holds now
         const Translator::Admit admit = m_shared.translator.Submit(
             batch, Translator::Clock::now() + m_config.lineTimeout, HandBack(batch, shape));
-        if (admit != Translator::Admit::kQueued) Send(Busy(admit, json));
+        if (admit != Translator::Admit::kQueued)
+            return Send(Busy(admit, json, m_shared.translator.Problem()));
+        WatchForClose(batch);
+    }
+
+    // While its lines wait, a client that hangs up takes them back: they are not sent to a
+    // worker. Data from the client (a request sent ahead) ends the watch; it is read later.
+    void WatchForClose(const std::shared_ptr<Batch>& batch) {
+        m_watching = true;
+        m_stream.async_wait(
+            tcp::socket::wait_read,
+            [self = shared_from_this(), batch = std::weak_ptr<Batch>(batch)](beast::error_code ec) {
+                self->m_watching = false;
+                if (ec == asio::error::operation_aborted) return;
+                beast::error_code e;
+                const std::size_t waiting = ec ? 0 : self->m_stream.available(e);
+                if (ec || e || waiting == 0)
+                    if (auto b = batch.lock()) b->Cancel();
+            });
     }
 
     // Posts the finished batch back to this connection's thread, which makes and writes the
@@ -531,6 +552,10 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     void Finish(const Batch& batch, Shape shape) {
+        if (m_watching) {
+            beast::error_code ignored;
+            m_stream.cancel(ignored);
+        }
         m_shared.translator.CountServed(batch.LineCount());
         Reply r = Answer(batch, shape, m_lines);
         m_lines.clear();
@@ -554,12 +579,16 @@ class Session : public std::enable_shared_from_this<Session> {
             case Translator::State::kFailed:
                 state = "failed";
                 break;
+            case Translator::State::kRetrying:
+                state = "retrying";
+                break;
             default:
                 break;
         }
         Json j{{"version", MIRELO_VERSION},
                {"engine_ready", m_shared.translator.GetState() == Translator::State::kReady},
                {"plugin", state},
+               {"plugin_problem", m_shared.translator.Problem()},
                {"lines_served", s.linesServed},
                {"plugin_calls", s.pluginCalls},
                {"cache_hits", s.cacheHits},
@@ -568,8 +597,20 @@ class Session : public std::enable_shared_from_this<Session> {
                {"mean_ms_per_engine_line", s.engineLines ? s.engineMillis / s.engineLines : 0.0},
                {"timed_out", s.timedOut},
                {"rejected_busy", s.rejectedBusy},
+               {"cancelled", s.cancelled},
                {"queued", s.queued},
-               {"queue_capacity", s.capacity}};
+               {"queue_capacity", s.capacity},
+               {"workers_ready", s.workers},
+               {"quarantined_answers", s.quarantined},
+               {"quarantined", m_shared.translator.GetQuarantined()}};
+        Json workers = Json::array();
+        for (const WorkerStatus& w : m_shared.translator.GetWorkers())
+            workers.push_back({{"pid", w.pid},
+                               {"state", w.state},
+                               {"lines", w.lines},
+                               {"restarts", w.restarts},
+                               {"last_fault", w.lastFault}});
+        j["workers"] = std::move(workers);
         Reply r;
         r.type = kJson;
         r.body = Dump(j);
@@ -651,8 +692,9 @@ class Session : public std::enable_shared_from_this<Session> {
     unsigned m_version = 11;
     bool m_keepAlive = true;
     bool m_preflight = false;
-    bool m_head = false;   // the request in hand is HEAD
-    CountedString m_body;  // the plain-text body that m_lines point into
+    bool m_head = false;      // the request in hand is HEAD
+    bool m_watching = false;  // for the client hanging up while its lines wait
+    CountedString m_body;     // the plain-text body that m_lines point into
     std::vector<Line> m_lines;
     std::vector<char> m_drain;
 };

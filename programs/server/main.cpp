@@ -1,7 +1,11 @@
 // mirelo-server: Mirelo's translations over HTTP on the local machine.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cwchar>
+#include <future>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,7 +19,9 @@
 #include "plugin_host.h"
 #include "server_args.h"
 #include "text_output.h"
+#include "file_job.h"
 #include "translator.h"
+#include "worker.h"
 
 using namespace server;
 using host::Err;
@@ -101,7 +107,8 @@ class DialogWatch {
         : m_thread([this, &translator] {
               std::wstring shown;
               while (!m_stop && translator.GetState() == Translator::State::kStarting) {
-                  const std::wstring title = host::VisibleDialogTitle();
+                  const unsigned long worker = translator.StartingProcess();
+                  const std::wstring title = worker ? host::VisibleDialogTitle(worker) : L"";
                   if (!title.empty() && title != shown)
                       Say(Format(Msg::kServerWaitsForUser, {mirelo::WideToUtf8(title)}));
                   shown = title;
@@ -118,6 +125,68 @@ class DialogWatch {
     std::thread m_thread;
 };
 
+// mirelo-server --worker IN OUT [--unattended] [--lang L] --plugin PATH [--options S]: a worker
+// process, started by the server itself with the two ends of its pipes.
+std::optional<int> RunAsWorker(const std::vector<std::wstring>& list) {
+    if (list.size() < 3 || list[0] != L"--worker") return std::nullopt;
+    const bool unattended = list.size() > 3 && list[3] == L"--unattended";
+    // The server ends its workers itself: Ctrl+C in a shared console is its to handle.
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    auto handle = [](const std::wstring& s) {
+        return reinterpret_cast<HANDLE>(
+            static_cast<UINT_PTR>(std::wcstoul(s.c_str(), nullptr, 10)));
+    };
+    const ParsedServerArgs parsed =
+        ParseServerArgs(std::vector<std::wstring>(list.begin() + (unattended ? 4 : 3), list.end()));
+    if (!parsed.error.empty()) return kExitUsage;
+    return RunWorker(handle(list[1]), handle(list[2]), parsed.args.plugin, parsed.args.options,
+                     unattended);
+}
+
+unsigned DefaultWorkers() {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    return std::clamp<unsigned>(system.dwNumberOfProcessors, 1, kMaxWorkers);
+}
+
+std::wstring ThisProgram() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n < path.size()) return path.substr(0, n);
+        path.resize(path.size() * 2);
+    }
+}
+
+// Says why the workers could not start; the exit code for it.
+int StartFailure(const std::string& message) {
+    Complain(message);
+    const host::Diagnosis d = host::Diagnose();
+    if (!d.ready) Err().Write(d.report);
+    return message.rfind(Text(Msg::kPluginDidNotStart), 0) == 0 ? kExitInit : kExitLoad;
+}
+
+int RunFileJob(const ServerArgs& args) {
+    const unsigned workers = args.workers ? args.workers : DefaultWorkers();
+    Translator translator(
+        {ThisProgram(), host::PluginPath(args.plugin), args.options, args.queue, workers});
+    std::promise<std::pair<Translator::State, std::string>> started;
+    std::future<std::pair<Translator::State, std::string>> result = started.get_future();
+    std::atomic<bool> told{false};
+    translator.Start([&](Translator::State state, const std::string& message) {
+        // A file job does not wait for the user to put the engine in place.
+        if (!told.exchange(true)) started.set_value({state, message});
+    });
+    std::pair<Translator::State, std::string> got;
+    {
+        const DialogWatch watch(translator);
+        got = result.get();
+    }
+    if (got.first != Translator::State::kReady) return StartFailure(got.second);
+    return TranslateFile(translator, args.translateFile, args.outFile,
+                         std::chrono::seconds(args.timeoutSeconds), workers);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -125,6 +194,7 @@ int wmain(int argc, wchar_t** argv) {
     host::Language language = host::Language::kEnglish;
     const bool languageGood = host::ChooseLanguage(list, language);
     host::SetLanguage(language);
+    if (const std::optional<int> code = RunAsWorker(list)) return *code;
     host::ConfigureStandardStreams(host::ByteEncoding::kUtf8);
     ParsedServerArgs parsed = ParseServerArgs(list);
     if (!languageGood && parsed.error.empty()) parsed.error = Text(Msg::kArgLang);
@@ -143,7 +213,10 @@ int wmain(int argc, wchar_t** argv) {
         return d.ready ? kExitOk : kExitInit;
     }
 
-    Translator translator({host::PluginPath(args.plugin), args.options, args.queue});
+    if (!args.translateFile.empty()) return RunFileJob(args);
+
+    Translator translator({ThisProgram(), host::PluginPath(args.plugin), args.options, args.queue,
+                           args.workers ? args.workers : DefaultWorkers()});
     HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds)});
     HttpServer::ListenFailure failure;
     if (!http.Listen(args.host, args.port, failure)) {
@@ -167,10 +240,9 @@ int wmain(int argc, wchar_t** argv) {
         translator.Start([&](Translator::State state, const std::string& message) {
             if (state == Translator::State::kReady)
                 return Out().Write(Text(Msg::kServerReady) + std::string("\n"));
-            Complain(message);
-            const host::Diagnosis d = host::Diagnose();
-            if (!d.ready) Err().Write(d.report);
-            exitCode = message == Text(Msg::kPluginDidNotStart) ? kExitInit : kExitLoad;
+            // Tried again now and then; requests are answered 503 with the reason meanwhile.
+            if (state == Translator::State::kRetrying) return Complain(message);
+            exitCode = StartFailure(message);
             http.Stop();
         });
         http.Run();

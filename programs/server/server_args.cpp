@@ -75,10 +75,21 @@ ParsedServerArgs ParseServerArgs(const std::vector<std::wstring>& argv) {
         } else if (arg == L"--timeout") {
             if (!ParseNumber(Ascii(value()), 1, 3600, n)) r.error = Text(Msg::kServerArgTimeout);
             a.timeoutSeconds = static_cast<int>(n);
+        } else if (arg == L"--translate-file" || arg == L"--out") {
+            std::wstring& file = arg == L"--out" ? a.outFile : a.translateFile;
+            file = value();
+            if (file.empty() && r.error.empty())
+                r.error = Format(Msg::kArgNeedsValue, {Ascii(arg)});
+        } else if (arg == L"--workers") {
+            if (!ParseNumber(Ascii(value()), 1, kMaxWorkers, n))
+                r.error = Text(Msg::kServerArgWorkers);
+            a.workers = static_cast<unsigned>(n);
         } else {
             r.error = Format(Msg::kServerArgUnknown, {Ascii(arg)});
         }
     }
+    if (r.error.empty() && !a.outFile.empty() && a.translateFile.empty())
+        r.error = Text(Msg::kServerArgOutAlone);
     return r;
 }
 

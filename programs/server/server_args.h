@@ -7,6 +7,7 @@
 namespace server {
 
 inline constexpr unsigned short kDefaultPort = 14366;
+inline constexpr unsigned kMaxWorkers = 8;
 
 enum ExitCode {
     kExitOk = 0,
@@ -14,6 +15,9 @@ enum ExitCode {
     kExitListen = 2,
     kExitLoad = 3,
     kExitInit = 5,
+    kExitInput = 6,          // --translate-file: the input or output file
+    kExitLineFailed = 7,     // --translate-file: some lines were not translated
+    kExitInputEncoding = 9,  // --translate-file: the input's encoding cannot be told
 };
 
 struct ServerArgs {
@@ -25,6 +29,9 @@ struct ServerArgs {
     std::string options;
     std::size_t queue = 20000;
     int timeoutSeconds = 60;
+    std::wstring translateFile;  // non-empty: translate this file instead of serving
+    std::wstring outFile;        // empty: standard output
+    unsigned workers = 0;        // 0: one per logical processor, at most kMaxWorkers
     bool diagnose = false;
     bool help = false;
 };

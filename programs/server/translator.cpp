@@ -1,79 +1,85 @@
 #include "translator.h"
 
-#include <algorithm>
-#include <cstring>
+#include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/windows/stream_handle.hpp>
+#include <boost/asio/write.hpp>
+
+#include "code_pages.h"
 #include "filter_chain.h"
+#include "frames.h"
+#include "handles.h"
 #include "messages.h"
-#include "plugin_host.h"
 #include "text_codec.h"
 #include "text_plan.h"
-#include "translation_cache.h"
+
+namespace asio = boost::asio;
 
 namespace server {
 namespace {
 
-// Larger than any answer the plug-in writes (it finishes text in buffers smaller than this).
-constexpr int kDestSize = 64 << 10;
-// The destination is filled with this before each call: a destination without any NUL after
-// Translate returned 1 was left untouched, which the plug-in does when the engine gave
-// nothing (or failed on the line).
-constexpr char kUntouched = '\xFF';
-constexpr auto kPumpInterval = std::chrono::milliseconds(100);
+constexpr DWORD kPipeBuffer = 64 << 10;
+// A worker that cannot start is tried again after a pause that doubles up to the longest.
+constexpr auto kFirstRetry = std::chrono::seconds(1);
+constexpr auto kLongestRetry = std::chrono::seconds(30);
+// Requests whose time is up are answered even while no worker is free to notice.
+constexpr auto kSweepInterval = std::chrono::milliseconds(250);
+// A Translate that returned 0 after this long gave up waiting for its engine (after its
+// 3 s, less the coarse timers' slack), which is then still busy with the line.
+constexpr std::uint32_t kStuckMicros = 2500000;
+// How long a stopping server waits for its workers to close their plug-ins.
+constexpr DWORD kStopWaitMillis = 4000;
 
 bool IsBlank(const std::string& s) {
     return s.find_first_not_of(" \t") == std::string::npos;
 }
 
-}  // namespace
-
-// Calls Translate for one piece at a time and tells what became of it.
-class Translator::Caller {
-  public:
-    explicit Caller(host::PluginHost& plugin) : m_plugin(plugin), m_dest(kDestSize, kUntouched) {}
-
-    struct Call {
-        Outcome outcome;
-        bool cacheHit;
-        double millis;
-    };
-
-    Call Translate(const std::string& sjis, std::string& answer) {
-        // The plug-in's cache is not visible from outside; a record of the same size and rule
-        // (least recently used, filed only when answered) tells which lines it holds.
-        const uint32_t key = mirelo::HashText(sjis.c_str());
-        const bool hit = m_record.FindEntry(key, sjis) != nullptr;
-        LARGE_INTEGER freq, t0, t1;
-        QueryPerformanceFrequency(&freq);
-        QueryPerformanceCounter(&t0);
-        const int ok = m_plugin.Translate(sjis.c_str(), m_dest.data(), kDestSize);
-        QueryPerformanceCounter(&t1);
-        const double millis = 1e3 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
-                              static_cast<double>(freq.QuadPart);
-        if (!ok) {
-            // The plug-in never writes into the buffers of a call it gave up on, so the same
-            // destination serves the next call once it is marked untouched again.
-            Remark();
-            return {Outcome::kTimedOut, false, millis};
+// One argument as CommandLineToArgvW reads it back.
+std::wstring Quote(const std::wstring& arg) {
+    std::wstring out = L"\"";
+    std::size_t slashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++slashes;
+        } else {
+            if (c == L'"') out.append(slashes + 1, L'\\');
+            slashes = 0;
         }
-        const void* nul = std::memchr(m_dest.data(), '\0', m_dest.size());
-        if (!nul) return {Outcome::kUntranslated, hit, millis};
-        const std::size_t n =
-            static_cast<std::size_t>(static_cast<const char*>(nul) - m_dest.data());
-        answer = host::Cp949ToUtf8(std::string(m_dest.data(), n));
-        std::memset(m_dest.data(), kUntouched, n + 1);
-        if (!hit) m_record.AddEntry(key, sjis, {});
-        return {Outcome::kTranslated, hit, millis};
+        out.push_back(c);
     }
+    out.append(slashes, L'\\');
+    return out + L"\"";
+}
 
-    // After a call whose answer could not be taken: what it left must not pass for the next.
-    void Remark() { std::memset(m_dest.data(), kUntouched, m_dest.size()); }
+// Every process in it ends once its last handle is closed: the pool holds the only one, so
+// the workers end with the server however the server ends, killed included.
+mirelo::UniqueHandle MakeKillJob() {
+    mirelo::UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job) return job;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits))
+        job.reset();
+    return job;
+}
 
-  private:
-    host::PluginHost& m_plugin;
-    std::vector<char> m_dest;
-    mirelo::TranslationCache m_record;
-};
+std::string SystemFailure() {
+    const DWORD code = GetLastError();
+    return host::Format(host::Msg::kWorkerNoStart,
+                        {host::SystemMessage(code), std::to_string(code)});
+}
+
+}  // namespace
 
 Batch::Batch(const std::vector<std::string>& texts) {
     for (const std::string& source : texts) {
@@ -113,174 +119,635 @@ Batch::Result Batch::Get(std::size_t index) const {
     return r;
 }
 
-Translator::Translator(Config config) : m_config(std::move(config)) {
-    m_stats.capacity = m_config.queueCapacity;
-}
+// Runs every worker's pipes on one thread of its own (an Asio loop); the state below is
+// shared with the server's threads under m_mutex.
+class Pool {
+  public:
+    explicit Pool(Translator::Config config)
+        : m_config(std::move(config)), m_job(MakeKillJob()), m_sweep(m_io) {
+        m_stats.capacity = m_config.queueCapacity;
+        for (unsigned i = 0; i < std::max(1u, m_config.workers); ++i)
+            m_workers.push_back(std::make_unique<Worker>(m_io));
+    }
+    ~Pool() { Stop(); }
+
+    void Start(Translator::Started started) {
+        m_started = std::move(started);
+        asio::post(m_io, [this] { Locked([this] { StartNext(); }); });
+        Sweep();
+        m_thread = std::thread([this] { m_io.run(); });
+    }
+
+    Translator::Admit Submit(std::shared_ptr<Batch> batch, Translator::Clock::time_point deadline,
+                             Translator::HandBack handBack) {
+        const std::size_t pieces = batch->PieceCount();
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_state != Translator::State::kReady || m_stopping ||
+                (!m_problem.empty() && LiveWorkers() == 0))
+                return Translator::Admit::kNotReady;
+            // A request larger than the whole queue still goes in alone, so every request
+            // within the body limit can be served.
+            if (m_pending > 0 && m_pending + pieces > m_config.queueCapacity) {
+                ++m_stats.rejectedBusy;
+                return Translator::Admit::kFull;
+            }
+            auto job = std::make_shared<Job>();
+            job->batch = std::move(batch);
+            job->deadline = deadline;
+            job->handBack = std::move(handBack);
+            job->open = pieces;
+            m_jobs.push_back(std::move(job));
+            m_pending += pieces;
+        }
+        asio::post(m_io, [this] { Locked([this] { Dispatch(); }); });
+        return Translator::Admit::kQueued;
+    }
+
+    void Stop() {
+        std::vector<HANDLE> processes;
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_stopping) return;
+            m_stopping = true;
+            // What waits holds sessions, which must go before the server that made them.
+            m_jobs.clear();
+            if (m_thread.joinable()) {
+                // Closing a worker's input lets it finish its line, close its plug-in and end.
+                asio::post(m_io, [this] {
+                    std::lock_guard locked(m_mutex);
+                    for (auto& w : m_workers) {
+                        boost::system::error_code ignored;
+                        w->toWorker.close(ignored);
+                    }
+                    m_sweep.cancel();
+                    m_closed = true;
+                    m_closedWake.notify_all();
+                });
+                m_closedWake.wait_for(lock, std::chrono::milliseconds(kStopWaitMillis),
+                                      [this] { return m_closed; });
+                for (auto& w : m_workers)
+                    if (w->process) processes.push_back(w->process.get());
+            }
+        }
+        if (!processes.empty())
+            WaitForMultipleObjects(static_cast<DWORD>(processes.size()), processes.data(), TRUE,
+                                   kStopWaitMillis);
+        m_io.stop();
+        if (m_thread.joinable()) m_thread.join();
+        for (auto& w : m_workers) End(*w);
+    }
+
+    Translator::State GetState() const {
+        std::lock_guard lock(m_mutex);
+        return m_state;
+    }
+
+    std::string Problem() const {
+        std::lock_guard lock(m_mutex);
+        return m_problem;
+    }
+
+    TranslatorStats GetStats() const {
+        std::lock_guard lock(m_mutex);
+        TranslatorStats s = m_stats;
+        s.queued = m_pending;
+        s.workers = LiveWorkers();
+        return s;
+    }
+
+    void CountServed(std::size_t lines) {
+        std::lock_guard lock(m_mutex);
+        m_stats.linesServed += lines;
+    }
+
+    std::vector<WorkerStatus> GetWorkers() const {
+        static constexpr const char* kStates[] = {"down", "starting", "idle", "busy"};
+        std::lock_guard lock(m_mutex);
+        std::vector<WorkerStatus> out;
+        for (const auto& w : m_workers) {
+            WorkerStatus s;
+            s.pid = w->pid;
+            s.state = w->retrying ? "restarting" : kStates[static_cast<int>(w->state)];
+            s.lines = w->lines;
+            s.restarts = w->restarts;
+            s.lastFault = w->lastFault;
+            out.push_back(std::move(s));
+        }
+        return out;
+    }
+
+    std::vector<std::string> GetQuarantined() const {
+        std::lock_guard lock(m_mutex);
+        std::vector<std::string> out;
+        for (const std::string& sjis : m_quarantine)
+            out.push_back(
+                mirelo::WideToUtf8(mirelo::CodePageToWide(mirelo::kShiftJisCodePage, sjis)));
+        return out;
+    }
+
+    unsigned long StartingProcess() const {
+        std::lock_guard lock(m_mutex);
+        for (const auto& w : m_workers)
+            if (w->state == Worker::State::kStarting) return w->pid;
+        return 0;
+    }
+
+  private:
+    struct Job {
+        std::shared_ptr<Batch> batch;
+        Translator::Clock::time_point deadline;
+        Translator::HandBack handBack;
+        std::size_t next = 0;           // the first piece not yet sent
+        std::size_t open = 0;           // pieces without an outcome
+        std::deque<std::size_t> retry;  // pieces whose worker ended: sent again first
+        TranslatorStats tally;
+
+        bool HasUnsent() const { return next < batch->PieceCount() || !retry.empty(); }
+    };
+
+    struct Worker {
+        enum class State { kDown, kStarting, kIdle, kBusy };
+        explicit Worker(asio::io_context& io) : toWorker(io), fromWorker(io), retry(io) {}
+        State state = State::kDown;
+        asio::windows::stream_handle toWorker;
+        asio::windows::stream_handle fromWorker;
+        asio::steady_timer retry;
+        bool retrying = false;
+        std::chrono::seconds backoff{0};
+        mirelo::UniqueHandle process;
+        unsigned long pid = 0;
+        // Bumped whenever the worker's pipes go: completions of an earlier one are ignored.
+        unsigned generation = 0;
+        unsigned char header[kFrameHeader] = {};
+        std::string payload;
+        std::string sending;
+        std::shared_ptr<Job> job;  // the line in hand
+        std::size_t piece = 0;
+        uint64_t lines = 0;
+        unsigned restarts = 0;
+        std::string lastFault;
+    };
+
+    std::size_t LiveWorkers() const {
+        return static_cast<std::size_t>(
+            std::count_if(m_workers.begin(), m_workers.end(), [](const auto& w) {
+                return w->state == Worker::State::kIdle || w->state == Worker::State::kBusy;
+            }));
+    }
+
+    // Runs `work` under the lock, then what it left to run outside it: the hand-backs of
+    // finished requests and the word that the first worker started.
+    template <class Work>
+    void Locked(Work work) {
+        std::vector<Translator::HandBack> done;
+        std::optional<std::pair<Translator::State, std::string>> started;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping) return;
+            work();
+            done.swap(m_done);
+            started.swap(m_startedNote);
+        }
+        if (started) m_started(started->first, started->second);
+        for (auto& handBack : done) handBack();
+    }
+
+    // Workers start one at a time, each once the one before has returned from OnPluginInit:
+    // engines of this kind have crashed when started in several processes at once, and only
+    // the first may ask the user for the engine's folder.
+    void StartNext() {
+        if (m_state == Translator::State::kFailed) return;
+        for (auto& w : m_workers)
+            if (w->state == Worker::State::kStarting) return;
+        for (auto& w : m_workers) {
+            if (w->state != Worker::State::kDown || w->retrying) continue;
+            Launch(*w);
+            return;
+        }
+    }
+
+    void Launch(Worker& w) {
+        ++w.generation;
+        if (!CreateWorker(w)) return StartFailed(w, SystemFailure(), false);
+        w.state = Worker::State::kStarting;
+        Read(w);
+    }
+
+    bool CreateWorker(Worker& w) {
+        const std::wstring base = L"\\\\.\\pipe\\mirelo-server-" +
+                                  std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(++m_pipes);
+        auto serverEnd = [](const std::wstring& name, DWORD access) {
+            return mirelo::UniqueFile(CreateNamedPipeW(
+                name.c_str(), access | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                PIPE_TYPE_BYTE | PIPE_WAIT, 1, kPipeBuffer, kPipeBuffer, 0, nullptr));
+        };
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        auto childEnd = [&inherit](const std::wstring& name, DWORD access) {
+            return mirelo::UniqueFile(
+                CreateFileW(name.c_str(), access, 0, &inherit, OPEN_EXISTING, 0, nullptr));
+        };
+        mirelo::UniqueFile to = serverEnd(base + L"-in", PIPE_ACCESS_OUTBOUND);
+        mirelo::UniqueFile from = serverEnd(base + L"-out", PIPE_ACCESS_INBOUND);
+        if (!to || !from) return false;
+        mirelo::UniqueFile childIn = childEnd(base + L"-in", GENERIC_READ);
+        mirelo::UniqueFile childOut = childEnd(base + L"-out", GENERIC_WRITE);
+        if (!childIn || !childOut) return false;
+
+        // The child inherits its two pipe ends and nothing else, sockets included.
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        std::vector<char> attributes(size);
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+        if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return false;
+        HANDLE handles[2] = {childIn.get(), childOut.get()};
+        const bool listed = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                      handles, sizeof handles, nullptr, nullptr);
+        STARTUPINFOEXW si = {};
+        si.StartupInfo.cb = sizeof si;
+        si.lpAttributeList = listed ? list : nullptr;
+        std::wstring cmd = Quote(m_config.program) + L" --worker " +
+                           std::to_wstring(reinterpret_cast<UINT_PTR>(childIn.get())) + L" " +
+                           std::to_wstring(reinterpret_cast<UINT_PTR>(childOut.get())) +
+                           // Only the first start may ask the user anything.
+                           (m_launches++ > 0 ? L" --unattended" : L"") + L" --lang " +
+                           (host::CurrentLanguage() == host::Language::kKorean ? L"ko" : L"en") +
+                           L" --plugin " + Quote(m_config.plugin);
+        if (!m_config.options.empty())
+            cmd += L" --options " + Quote(mirelo::Utf8ToWide(m_config.options));
+        PROCESS_INFORMATION pi = {};
+        const BOOL created =
+            CreateProcessW(m_config.program.c_str(), cmd.data(), nullptr, nullptr, TRUE,
+                           CREATE_SUSPENDED | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr,
+                           nullptr, &si.StartupInfo, &pi);
+        DeleteProcThreadAttributeList(list);
+        if (!created) return false;
+        mirelo::UniqueHandle process(pi.hProcess);
+        const mirelo::UniqueHandle thread(pi.hThread);
+        // Resumed only once in the job, so that it can never outlive the server.
+        if (!m_job || !AssignProcessToJobObject(m_job.get(), process.get())) {
+            const DWORD code = m_job ? GetLastError() : ERROR_INVALID_HANDLE;
+            TerminateProcess(process.get(), 1);
+            SetLastError(code);
+            return false;
+        }
+        ResumeThread(thread.get());
+        w.process = std::move(process);
+        w.pid = pi.dwProcessId;
+        w.toWorker.assign(to.release());
+        w.fromWorker.assign(from.release());
+        return true;
+    }
+
+    // Reads one frame from the worker, then OnFrame; anything else means the worker is lost.
+    void Read(Worker& w) {
+        const unsigned generation = w.generation;
+        asio::async_read(w.fromWorker, asio::buffer(w.header),
+                         [this, &w, generation](boost::system::error_code ec, std::size_t) {
+                             Locked([&] {
+                                 if (w.generation != generation) return;
+                                 const std::optional<std::uint32_t> n =
+                                     ec ? std::nullopt : FrameLength(w.header);
+                                 if (!n) return Lost(w);
+                                 w.payload.resize(*n);
+                                 asio::async_read(w.fromWorker, asio::buffer(w.payload),
+                                                  [this, &w, generation](
+                                                      boost::system::error_code e, std::size_t) {
+                                                      Locked([&] {
+                                                          if (w.generation != generation) return;
+                                                          if (e) return Lost(w);
+                                                          OnFrame(w);
+                                                      });
+                                                  });
+                             });
+                         });
+    }
+
+    void OnFrame(Worker& w) {
+        if (w.state == Worker::State::kStarting) {
+            const std::optional<Started> started = DecodeStarted(w.payload);
+            if (!started) return Lost(w);
+            if (started->result != StartResult::kReady)
+                return StartFailed(w, started->message,
+                                   started->result == StartResult::kInitFailed);
+            w.state = Worker::State::kIdle;
+            w.backoff = std::chrono::seconds(0);
+            m_problem.clear();
+            if (m_state != Translator::State::kReady) {
+                m_state = Translator::State::kReady;
+                m_startedNote.emplace(m_state, std::string());
+            }
+            Read(w);
+            StartNext();
+            return Dispatch();
+        }
+        const std::optional<LineReply> reply = DecodeReply(w.payload);
+        if (w.state != Worker::State::kBusy || !reply) return Lost(w);
+        ++w.lines;
+        Take(w, *reply);
+        if (reply->reply == Reply::kGaveUp && reply->micros >= kStuckMicros) {
+            // The engine is still on the line the plug-in stopped waiting for and may never
+            // come back: a fresh process costs less than a stuck one. (A plug-in that refuses
+            // a line at once leaves no engine behind it busy.)
+            return Replace(w, "gave up on a line after 3 s");
+        }
+        w.state = Worker::State::kIdle;
+        Read(w);
+        Dispatch();
+    }
+
+    void Take(Worker& w, const LineReply& reply) {
+        std::shared_ptr<Job> job = std::move(w.job);
+        Batch::Piece& piece = job->batch->m_pieces[w.piece];
+        TranslatorStats& tally = job->tally;
+        --job->open;
+        if (reply.reply == Reply::kGaveUp) {
+            piece.outcome = Outcome::kTimedOut;
+            ++tally.timedOut;
+        } else {
+            piece.outcome =
+                reply.reply == Reply::kTranslated ? Outcome::kTranslated : Outcome::kUntranslated;
+            piece.answer = reply.text;
+            ++tally.pluginCalls;
+            if (reply.cacheHit) {
+                ++tally.cacheHits;
+            } else {
+                ++tally.engineLines;
+                tally.engineMillis += reply.micros / 1000.0;
+                if (reply.reply == Reply::kUntranslated) ++tally.untranslated;
+            }
+        }
+        FinishIfDone(job);
+    }
+
+    // The worker ended, broke the protocol or its pipe failed: a fresh worker takes its
+    // place. Its line goes to another worker once; a line that ends a second worker is
+    // quarantined, as it would go on ending workers.
+    void Lost(Worker& w) {
+        if (w.state == Worker::State::kStarting)
+            return StartFailed(w, host::Text(host::Msg::kWorkerLost), false);
+        std::string why = "ended";
+        DWORD code = 0;
+        if (w.process && WaitForSingleObject(w.process.get(), 1000) == WAIT_OBJECT_0 &&
+            GetExitCodeProcess(w.process.get(), &code)) {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
+            why += std::string(" with exit code ") + hex;
+        }
+        if (std::shared_ptr<Job> job = std::move(w.job)) {
+            why += " during a line";
+            const std::string& text = job->batch->m_pieces[w.piece].sjis;
+            if (++m_endings[text] < 2) {
+                job->retry.push_back(w.piece);
+            } else {
+                m_quarantine.insert(text);
+                Quarantined(job, w.piece);
+            }
+        }
+        Replace(w, why);
+    }
+
+    void Replace(Worker& w, const std::string& why) {
+        End(w);
+        w.lastFault = why;
+        ++w.restarts;
+        StartNext();
+        Dispatch();
+    }
+
+    // A quarantined line is answered failed without going to any worker.
+    void Quarantined(const std::shared_ptr<Job>& job, std::size_t piece) {
+        job->batch->m_pieces[piece].outcome = Outcome::kUntranslated;
+        --job->open;
+        ++job->tally.quarantined;
+        FinishIfDone(job);
+    }
+
+    // `retry`: the user can put it right (the plug-in loaded, its start failed), so it is
+    // tried again later; otherwise, before any worker has started, the server cannot serve.
+    void StartFailed(Worker& w, const std::string& why, bool retry) {
+        End(w);
+        w.lastFault = why;
+        if (m_state != Translator::State::kReady) {
+            if (!retry) {
+                m_state = Translator::State::kFailed;
+                m_startedNote.emplace(m_state, why);
+                return;
+            }
+            if (m_state != Translator::State::kRetrying || why != m_problem)
+                m_startedNote.emplace(Translator::State::kRetrying, why);
+            m_state = Translator::State::kRetrying;
+        }
+        m_problem = why;
+        w.backoff = std::min<std::chrono::seconds>(
+            kLongestRetry, std::max<std::chrono::seconds>(kFirstRetry, w.backoff * 2));
+        w.retrying = true;
+        w.retry.expires_after(w.backoff);
+        w.retry.async_wait([this, &w](boost::system::error_code ec) {
+            if (ec) return;
+            Locked([&] {
+                w.retrying = false;
+                StartNext();
+            });
+        });
+        StartNext();
+    }
+
+    // Ends the worker's process and closes its pipes; a line in hand must have been settled.
+    void End(Worker& w) {
+        ++w.generation;
+        boost::system::error_code ignored;
+        w.toWorker.close(ignored);
+        w.fromWorker.close(ignored);
+        if (w.process) {
+            TerminateProcess(w.process.get(), 1);
+            WaitForSingleObject(w.process.get(), 1000);
+        }
+        w.process.reset();
+        w.pid = 0;
+        w.job.reset();
+        w.state = Worker::State::kDown;
+    }
+
+    // Gives each idle worker a line, taking the waiting requests in turn so that a large
+    // batch does not hold up a one-line request behind it.
+    void Dispatch() {
+        for (auto& w : m_workers) {
+            while (w->state == Worker::State::kIdle) {
+                std::shared_ptr<Job> job = NextLine();
+                if (!job) return;
+                std::size_t piece = job->next;
+                if (job->retry.empty()) {
+                    ++job->next;
+                } else {
+                    piece = job->retry.front();
+                    job->retry.pop_front();
+                }
+                if (m_quarantine.contains(job->batch->m_pieces[piece].sjis))
+                    Quarantined(job, piece);
+                else
+                    Send(*w, std::move(job), piece);
+            }
+        }
+    }
+
+    // The request whose turn it is with a line still to send; requests whose time is up on
+    // the way are settled.
+    std::shared_ptr<Job> NextLine() {
+        const auto now = Translator::Clock::now();
+        for (std::size_t tried = 0; tried < m_jobs.size();) {
+            if (m_turn >= m_jobs.size()) m_turn = 0;
+            std::shared_ptr<Job> job = m_jobs[m_turn];
+            if (!job->HasUnsent()) {
+                ++m_turn;
+                ++tried;
+                continue;
+            }
+            if (job->batch->Cancelled() || now > job->deadline) {
+                Expire(job);
+                tried = 0;  // the list may have changed
+                continue;
+            }
+            ++m_turn;
+            return job;
+        }
+        return nullptr;
+    }
+
+    // Lines not sent by the deadline are not answered in time; those of a client that has
+    // gone are not sent at all.
+    void Expire(const std::shared_ptr<Job>& job) {
+        const std::size_t unsent = job->batch->PieceCount() - job->next + job->retry.size();
+        job->next = job->batch->PieceCount();
+        job->retry.clear();
+        job->open -= unsent;
+        (job->batch->Cancelled() ? job->tally.cancelled : job->tally.timedOut) += unsent;
+        FinishIfDone(job);
+    }
+
+    void Sweep() {
+        m_sweep.expires_after(kSweepInterval);
+        m_sweep.async_wait([this](boost::system::error_code ec) {
+            if (ec) return;
+            Locked([this] {
+                const auto now = Translator::Clock::now();
+                const std::vector<std::shared_ptr<Job>> jobs(m_jobs.begin(), m_jobs.end());
+                for (const auto& job : jobs)
+                    if ((job->batch->Cancelled() || now > job->deadline) && job->HasUnsent())
+                        Expire(job);
+            });
+            Sweep();
+        });
+    }
+
+    void Send(Worker& w, std::shared_ptr<Job> job, std::size_t piece) {
+        w.piece = piece;
+        w.sending = EncodeFrame(job->batch->m_pieces[w.piece].sjis);
+        w.job = std::move(job);
+        w.state = Worker::State::kBusy;
+        const unsigned generation = w.generation;
+        asio::async_write(w.toWorker, asio::buffer(w.sending),
+                          [this, &w, generation](boost::system::error_code ec, std::size_t) {
+                              if (!ec) return;
+                              Locked([&] {
+                                  if (w.generation == generation) Lost(w);
+                              });
+                          });
+    }
+
+    void FinishIfDone(const std::shared_ptr<Job>& job) {
+        if (job->open != 0 || job->HasUnsent()) return;
+        const auto at = std::find(m_jobs.begin(), m_jobs.end(), job);
+        if (at == m_jobs.end()) return;
+        const auto index = static_cast<std::size_t>(at - m_jobs.begin());
+        m_jobs.erase(at);
+        if (index < m_turn) --m_turn;
+        const TranslatorStats& t = job->tally;
+        m_pending -= job->batch->PieceCount();
+        m_stats.pluginCalls += t.pluginCalls;
+        m_stats.cacheHits += t.cacheHits;
+        m_stats.engineLines += t.engineLines;
+        m_stats.engineMillis += t.engineMillis;
+        m_stats.untranslated += t.untranslated;
+        m_stats.timedOut += t.timedOut;
+        m_stats.cancelled += t.cancelled;
+        m_stats.quarantined += t.quarantined;
+        m_done.push_back(std::move(job->handBack));
+    }
+
+    const Translator::Config m_config;
+    // Declared first so that it is closed last, after every worker has been ended.
+    mirelo::UniqueHandle m_job;
+    asio::io_context m_io;
+    asio::steady_timer m_sweep;
+    std::vector<std::unique_ptr<Worker>> m_workers;
+    Translator::Started m_started;
+    unsigned m_pipes = 0;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_closedWake;
+    bool m_closed = false;
+    bool m_stopping = false;
+    Translator::State m_state = Translator::State::kStarting;
+    std::string m_problem;  // why the last start failed, until a worker starts
+    unsigned m_launches = 0;
+    std::deque<std::shared_ptr<Job>> m_jobs;
+    std::map<std::string, unsigned> m_endings;  // Shift-JIS lines by the workers they ended
+    std::set<std::string> m_quarantine;         // those that ended two
+    std::size_t m_turn = 0;                     // index in m_jobs of the request whose turn is next
+    std::size_t m_pending = 0;                  // pieces of the requests in m_jobs
+    TranslatorStats m_stats;
+    std::vector<Translator::HandBack> m_done;
+    std::optional<std::pair<Translator::State, std::string>> m_startedNote;
+    std::thread m_thread;
+};
+
+Translator::Translator(Config config) : m_pool(std::make_unique<Pool>(std::move(config))) {}
 
 Translator::~Translator() {
     Stop();
 }
 
 void Translator::Start(Started started) {
-    m_thread = std::thread([this, started = std::move(started)] { Run(started); });
+    m_pool->Start(std::move(started));
 }
 
 Translator::Admit Translator::Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline,
                                      HandBack handBack) {
-    const std::size_t pieces = batch->PieceCount();
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_state != State::kReady || m_stopping) return Admit::kNotReady;
-        // A request larger than the whole queue still goes in alone, so every request within
-        // the body limit can be served.
-        if (m_pending > 0 && m_pending + pieces > m_config.queueCapacity) {
-            ++m_stats.rejectedBusy;
-            return Admit::kFull;
-        }
-        m_queue.push_back({std::move(batch), deadline, std::move(handBack)});
-        m_pending += pieces;
-    }
-    m_wake.notify_one();
-    return Admit::kQueued;
+    return m_pool->Submit(std::move(batch), deadline, std::move(handBack));
 }
 
 void Translator::Stop() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_wake.notify_one();
-    if (m_thread.joinable()) m_thread.join();
+    m_pool->Stop();
 }
 
 Translator::State Translator::GetState() const {
-    std::lock_guard lock(m_mutex);
-    return m_state;
+    return m_pool->GetState();
 }
 
 TranslatorStats Translator::GetStats() const {
-    std::lock_guard lock(m_mutex);
-    TranslatorStats s = m_stats;
-    s.queued = m_pending;
-    return s;
+    return m_pool->GetStats();
 }
 
 void Translator::CountServed(std::size_t lines) {
-    std::lock_guard lock(m_mutex);
-    m_stats.linesServed += lines;
+    m_pool->CountServed(lines);
 }
 
-void Translator::Run(const Started& started) {
-    host::HostWindow window;  // outlives the plug-in, which holds on to its handle
-    host::PluginHost plugin;
-    const std::string failure = StartPlugin(window, plugin);
-    if (!failure.empty()) return SetState(State::kFailed, started, failure);
-    SetState(State::kReady, started);
-    Serve(window, plugin);
-    {
-        // What waits holds sessions, which must go before the server that made them.
-        std::lock_guard lock(m_mutex);
-        m_queue.clear();
-    }
-    plugin.Close();
+unsigned long Translator::StartingProcess() const {
+    return m_pool->StartingProcess();
 }
 
-std::string Translator::StartPlugin(host::HostWindow& window, host::PluginHost& plugin) {
-    if (!window.get()) return host::Format(host::Msg::kNoWindow, {std::to_string(GetLastError())});
-    std::string message;
-    if (plugin.Load(m_config.plugin, message) != host::LoadResult::kLoaded) return message;
-    char options[16] = {};
-    std::memcpy(options, m_config.options.data(),
-                std::min<std::size_t>(m_config.options.size(), 15));
-    if (!plugin.Init(window.get(), options)) {
-        plugin.Close();  // its worker runs on after a failed start and must be stopped
-        return host::Text(host::Msg::kPluginDidNotStart);
-    }
-    return {};
+std::string Translator::Problem() const {
+    return m_pool->Problem();
 }
 
-void Translator::SetState(State state, const Started& started, const std::string& message) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_state = state;
-    }
-    started(state, message);
+std::vector<WorkerStatus> Translator::GetWorkers() const {
+    return m_pool->GetWorkers();
 }
 
-void Translator::Serve(host::HostWindow& window, host::PluginHost& plugin) {
-    Caller caller(plugin);
-    Clock::time_point pumped = Clock::now();
-    while (std::optional<Job> job = NextJob(window)) {
-        Count(*job->batch, TranslateBatch(*job->batch, job->deadline, caller));
-        job->handBack();
-        // Under steady load the wait never times out; the window's messages are handled as
-        // often as when idle, not after every request (each look costs a wineserver call).
-        if (Clock::now() - pumped >= kPumpInterval) {
-            window.Pump();
-            pumped = Clock::now();
-        }
-    }
-}
-
-std::optional<Translator::Job> Translator::NextJob(host::HostWindow& window) {
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        if (m_stopping) return std::nullopt;
-        if (!m_queue.empty()) {
-            Job job = std::move(m_queue.front());
-            m_queue.pop_front();
-            return job;
-        }
-        // Wakes now and then so that messages for the window are handled.
-        if (m_wake.wait_for(lock, kPumpInterval) == std::cv_status::timeout) {
-            lock.unlock();
-            window.Pump();
-            lock.lock();
-        }
-    }
-}
-
-TranslatorStats Translator::TranslateBatch(Batch& batch, Clock::time_point deadline,
-                                           Caller& caller) {
-    TranslatorStats tally;
-    try {
-        for (Batch::Piece& piece : batch.m_pieces) {
-            if (Clock::now() > deadline || m_stopping) {
-                ++tally.timedOut;
-                continue;
-            }
-            const Caller::Call call = caller.Translate(piece.sjis, piece.answer);
-            piece.outcome = call.outcome;
-            if (call.outcome == Outcome::kTimedOut) {
-                ++tally.timedOut;
-                continue;
-            }
-            ++tally.pluginCalls;
-            if (call.cacheHit) {
-                ++tally.cacheHits;
-                continue;
-            }
-            ++tally.engineLines;
-            tally.engineMillis += call.millis;
-            if (call.outcome == Outcome::kUntranslated) ++tally.untranslated;
-        }
-    } catch (const std::exception&) {
-        // Out of memory for an answer: the pieces not done stay timed out, and this request
-        // alone bears it.
-        caller.Remark();
-    }
-    return tally;
-}
-
-void Translator::Count(const Batch& batch, const TranslatorStats& tally) {
-    std::lock_guard lock(m_mutex);
-    m_pending -= batch.PieceCount();
-    m_stats.pluginCalls += tally.pluginCalls;
-    m_stats.cacheHits += tally.cacheHits;
-    m_stats.engineLines += tally.engineLines;
-    m_stats.engineMillis += tally.engineMillis;
-    m_stats.untranslated += tally.untranslated;
-    m_stats.timedOut += tally.timedOut;
+std::vector<std::string> Translator::GetQuarantined() const {
+    return m_pool->GetQuarantined();
 }
 
 }  // namespace server

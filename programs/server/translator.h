@@ -1,5 +1,7 @@
-// The plug-in behind mirelo-server: one thread of its own loads it, starts it and feeds it
-// the lines of every request in arrival order from a bounded queue.
+// The plug-in behind mirelo-server, in worker processes of its own: each worker hosts the
+// plug-in (its own engine, cache and dictionary) and translates one line at a time. The
+// server itself never loads the plug-in. Lines wait in a bounded queue and go to whichever
+// worker is idle, taken from the waiting requests in turn.
 #pragma once
 
 #include <atomic>
@@ -14,11 +16,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-namespace host {
-class HostWindow;
-class PluginHost;
-}  // namespace host
 
 namespace server {
 
@@ -40,9 +37,13 @@ class Batch {
     std::size_t LineCount() const { return m_lines; }
     std::size_t PieceCount() const { return m_pieces.size(); }
     Result Get(std::size_t text) const;
+    // The client has gone: lines not yet sent are not sent any more. Any thread.
+    void Cancel() { m_cancelled = true; }
+    bool Cancelled() const { return m_cancelled; }
 
   private:
     friend class Translator;
+    friend class Pool;
     struct Piece {
         std::string sjis;
         std::string answer;  // UTF-8
@@ -60,6 +61,7 @@ class Batch {
     std::vector<Piece> m_pieces;
     std::vector<Text> m_texts;
     std::size_t m_lines = 0;
+    std::atomic<bool> m_cancelled{false};
 };
 
 struct TranslatorStats {
@@ -71,20 +73,38 @@ struct TranslatorStats {
     uint64_t untranslated = 0;  // engine lines answered with the destination untouched
     uint64_t timedOut = 0;      // pieces not answered in time (Translate 0, or never started)
     uint64_t rejectedBusy = 0;  // requests turned away because the queue was full
+    uint64_t cancelled = 0;     // pieces not sent because their client had gone
+    uint64_t quarantined = 0;   // pieces answered failed at once: their line ends workers
     std::size_t queued = 0;     // pieces waiting now
     std::size_t capacity = 0;
+    std::size_t workers = 0;  // worker processes whose plug-in is ready
 };
+
+// One worker process as /status shows it.
+struct WorkerStatus {
+    unsigned long pid = 0;  // 0 while it has no process
+    std::string state;      // "starting", "idle", "busy", "restarting" or "down"
+    uint64_t lines = 0;     // lines it answered, over all its processes
+    unsigned restarts = 0;  // processes ended and replaced
+    std::string lastFault;  // why its last process ended or could not start; empty if never
+};
+
+class Pool;
 
 class Translator {
   public:
-    enum class State { kStarting, kReady, kFailed };
+    // kRetrying: no worker has started yet, the plug-in's start failed in a way that the
+    // user can put right (no engine where it looked), and it is tried again now and then.
+    enum class State { kStarting, kReady, kFailed, kRetrying };
     enum class Admit { kQueued, kNotReady, kFull };
     using Clock = std::chrono::steady_clock;
 
     struct Config {
+        std::wstring program;  // the executable that runs as a worker with --worker
         std::wstring plugin;
         std::string options;  // at most 15 bytes
         std::size_t queueCapacity = 20000;
+        unsigned workers = 1;
     };
 
     explicit Translator(Config config);
@@ -92,15 +112,16 @@ class Translator {
     Translator(const Translator&) = delete;
     Translator& operator=(const Translator&) = delete;
 
+    // Runs for kReady and kFailed once, and for kRetrying each time the reason changes.
     using Started = std::function<void(State, const std::string&)>;
-    // Runs on the plug-in's thread once every piece of its batch has an outcome: there the
+    // Runs on the pool's thread once every piece of its batch has an outcome: there the
     // batch leaves that thread. It hands the batch over to the thread of whoever submitted it
-    // (taking along what it holds of them), must not throw, and is dropped on the plug-in's
+    // (taking along what it holds of them), must not throw, and is dropped on the pool's
     // thread, or at Stop, once it has run.
     using HandBack = std::function<void()>;
 
-    // Starts the plug-in's thread; `started` runs on it once the plug-in is ready or has failed
-    // (with a one-line message).
+    // Starts the workers one after another; `started` runs on the pool's thread once the
+    // first one is ready or has failed (with a one-line message).
     void Start(Started started);
 
     // Pieces not begun by `deadline` are not sent and count as timed out. kFull when the
@@ -108,42 +129,23 @@ class Translator {
     // taken); `handBack` is then dropped on the caller's thread.
     Admit Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline, HandBack handBack);
 
-    // Finishes the line in hand, drops the rest, closes the plug-in and unloads it.
+    // Lets the lines in hand finish, drops the rest and ends the workers, which close their
+    // plug-ins.
     void Stop();
 
     State GetState() const;
+    // Why the workers cannot start just now (empty when nothing is known to be wrong).
+    std::string Problem() const;
     TranslatorStats GetStats() const;
     void CountServed(std::size_t lines);
+    std::vector<WorkerStatus> GetWorkers() const;
+    // Lines (UTF-8) that ended two workers: from then on they are answered failed at once.
+    std::vector<std::string> GetQuarantined() const;
+    // The worker being started now (whose plug-in may be asking the user something), or 0.
+    unsigned long StartingProcess() const;
 
   private:
-    struct Job {
-        std::shared_ptr<Batch> batch;
-        Clock::time_point deadline;
-        HandBack handBack;
-    };
-    class Caller;
-
-    // All of these run on the plug-in's thread.
-    void Run(const Started& started);
-    // Empty when the plug-in is ready, else why it is not (it is closed again then).
-    std::string StartPlugin(host::HostWindow& window, host::PluginHost& plugin);
-    void SetState(State state, const Started& started, const std::string& message = {});
-    void Serve(host::HostWindow& window, host::PluginHost& plugin);
-    // The next job in arrival order, handling the window's messages while it waits; nullopt
-    // once stopping.
-    std::optional<Job> NextJob(host::HostWindow& window);
-    TranslatorStats TranslateBatch(Batch& batch, Clock::time_point deadline, Caller& caller);
-    void Count(const Batch& batch, const TranslatorStats& tally);
-
-    const Config m_config;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<Job> m_queue;
-    std::size_t m_pending = 0;  // pieces in m_queue
-    std::atomic<bool> m_stopping{false};
-    State m_state = State::kStarting;
-    TranslatorStats m_stats;
-    std::thread m_thread;
+    std::unique_ptr<Pool> m_pool;
 };
 
 }  // namespace server

@@ -41,6 +41,14 @@ def sjis(s):
     return s.encode("cp932").hex()
 
 
+# Lines the engine answers after a pause of their own, spread over the workers.
+PAUSED = [(f"並列{i}", f"병렬{i}") for i in range(12)]
+PAUSE_MS = 1000
+QUICK = [(f"短期{i}", f"단기{i}") for i in range(12)]  # after 250 ms each
+HANG = "永久停止"  # the engine never answers it
+CRASH = "崩壊"  # the engine ends its whole process on it
+
+
 def load_line(i, j):
     return f"試験{i}の{j}", f"시험{i}의 {j}"
 
@@ -126,6 +134,29 @@ class Server:
             self.text = self.output()
             self.out.close()
 
+    def wait_for_workers(self, count, limit_s=30):
+        deadline = time.monotonic() + limit_s
+        while time.monotonic() < deadline:
+            if json.loads(self.get("/status")[2])["workers_ready"] == count:
+                return
+            time.sleep(0.1)
+        raise AssertionError(f"not {count} workers within {limit_s} s:\n" + self.output())
+
+    def worker_pids(self):
+        """Linux pids of this server's worker processes (Wine keeps them in its group)."""
+        pids = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    cmd = f.read()
+                with open(f"/proc/{pid}/stat") as f:
+                    group = int(f.read().rpartition(")")[2].split()[2])
+            except OSError:
+                continue
+            if group == self.proc.pid and b"--worker" in cmd and int(pid) != self.proc.pid:
+                pids.append(int(pid))
+        return pids
+
     def kill(self):
         try:
             os.killpg(self.proc.pid, signal.SIGKILL)
@@ -147,6 +178,12 @@ def setUpModule():
     with open(os.path.join(FOLDER, "Dat", "standin.txt"), "w") as f:
         f.write("\n".join(["mode demo", "log calls.log", f"null {sjis(REFUSED)}",
                            *(f"delay {sjis(line)} 3500" for line in [SLOW, SLOW2, *LATE]),
+                           *(f"delay {sjis(ja)} {PAUSE_MS}" for ja, _ in PAUSED),
+                           *(f"delay {sjis(ja)} 250" for ja, _ in QUICK),
+                           f"fault translate {sjis(HANG)} hang",
+                           f"fault translate {sjis(CRASH)} exit",
+                           *(f"map {sjis(ja)} {ko.encode('cp949').hex()}"
+                             for ja, ko in PAUSED + QUICK),
                            *rules]) + "\n")
     set_install_path(FOLDER)
     try:
@@ -608,6 +645,230 @@ class Diagnose(unittest.TestCase):
         finally:
             set_install_path(FOLDER)
 
+
+def alive(pids):
+    return [p for p in pids if os.path.exists(f"/proc/{p}")]
+
+
+def post_lines(server, lines, timeout=60):
+    conn = server.connection(timeout)
+    try:
+        status, r, text = server.request("POST", "/translate", "\n".join(lines).encode(),
+                                         {"Content-Type": "text/plain"}, conn=conn)
+    finally:
+        conn.close()
+    return status, text.split("\n"), r.getheader("X-Mirelo-Failed")
+
+
+class Workers(unittest.TestCase):
+    def test_a_batch_spreads_over_the_workers_and_keeps_its_order(self):
+        server = Server(FOLDER, "--options", "11", "--workers", "2")
+        try:
+            server.wait_for_workers(2)
+            lines = PAUSED[:4]
+            t0 = time.monotonic()
+            status, out, failed = post_lines(server, [ja for ja, _ in lines])
+            took = time.monotonic() - t0
+            self.assertEqual((status, out, failed), (200, [ko for _, ko in lines], None))
+            # One worker would need 4 pauses; two need 2, plus the way there and back.
+            self.assertGreaterEqual(took, 2 * PAUSE_MS / 1000 - 0.1)
+            self.assertLess(took, 3.5 * PAUSE_MS / 1000)
+        finally:
+            server.stop()
+
+    def test_a_one_line_request_is_not_held_up_behind_a_big_batch(self):
+        server = Server(FOLDER, "--options", "11", "--workers", "1")
+        try:
+            with concurrent.futures.ThreadPoolExecutor(1) as pool:
+                big = pool.submit(post_lines, server, [ja for ja, _ in QUICK])  # 3 s in all
+                time.sleep(0.6)
+                t0 = time.monotonic()
+                status, out, _ = post_lines(server, [load_line(7, 499)[0]])
+                took = time.monotonic() - t0
+                self.assertEqual((status, out), (200, [load_line(7, 499)[1]]))
+                # Its turn comes after the line in hand, not after the whole batch.
+                self.assertLess(took, 1.0)
+                self.assertEqual(big.result(timeout=30), (200, [ko for _, ko in QUICK], None))
+        finally:
+            server.stop()
+
+    def test_lines_of_a_client_that_hung_up_are_not_sent(self):
+        server = Server(FOLDER, "--options", "11", "--workers", "1")
+        try:
+            body = "\n".join(ja for ja, _ in QUICK).encode()  # 3 s of work in all
+            with socket.create_connection(("127.0.0.1", server.port), timeout=10) as s:
+                s.sendall(b"POST /translate HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+                          + f"Content-Length: {len(body)}\r\n\r\n".encode() + body)
+                time.sleep(0.6)
+            t0 = time.monotonic()
+            status, out, _ = post_lines(server, [load_line(6, 499)[0]])
+            self.assertEqual((status, out), (200, [load_line(6, 499)[1]]))
+            self.assertLess(time.monotonic() - t0, 1.0)
+            status = json.loads(server.get("/status")[2])
+            # At most the lines sent before the client went, and the one in hand then.
+            self.assertGreaterEqual(status["cancelled"], len(QUICK) - 4, status)
+            self.assertEqual(status["queued"], 0, status)
+        finally:
+            server.stop()
+
+    def test_a_hanging_line_ends_its_worker_and_others_are_served_meanwhile(self):
+        server = Server(FOLDER, "--options", "11", "--workers", "2")
+        try:
+            server.wait_for_workers(2)
+            with concurrent.futures.ThreadPoolExecutor(1) as pool:
+                t0 = time.monotonic()
+                hung = pool.submit(server.get, "/translate?text=" + urllib.parse.quote(HANG))
+                j = 0
+                while not hung.done() and time.monotonic() - t0 < 10:
+                    ja, ko = load_line(5, j % 500)
+                    t1 = time.monotonic()
+                    self.assertEqual(post_lines(server, [ja])[:2], (200, [ko]))
+                    self.assertLess(time.monotonic() - t1, 1.0)
+                    j += 1
+                status = hung.result(timeout=10)[0]
+                took = time.monotonic() - t0
+            self.assertEqual(status, 504)
+            self.assertLess(took, 3.5)
+            self.assertGreater(j, 3)  # the other worker kept answering
+            server.wait_for_workers(2, limit_s=5)
+            workers = json.loads(server.get("/status")[2])["workers"]
+            self.assertEqual(sum(w["restarts"] for w in workers), 1, workers)
+            self.assertTrue(any("gave up" in w["last_fault"] for w in workers), workers)
+        finally:
+            server.stop()
+
+    def test_a_line_that_ends_two_workers_is_quarantined(self):
+        server = Server(FOLDER, "--options", "11", "--workers", "2")
+        try:
+            server.wait_for_workers(2)
+            url = "/translate?text=" + urllib.parse.quote(CRASH)
+            self.assertEqual(server.get(url)[0], 422)  # ended one worker, then the other
+            status = json.loads(server.get("/status")[2])
+            self.assertEqual(status["quarantined"], [CRASH], status)
+            self.assertEqual(sum(w["restarts"] for w in status["workers"]), 2, status)
+            self.assertTrue(all("0xC0000374" in w["last_fault"] for w in status["workers"]),
+                            status)
+            conn = server.connection()
+            try:
+                server.get(url, conn=conn)
+                t0 = time.monotonic()
+                self.assertEqual(server.get(url, conn=conn)[0], 422)
+                took = time.monotonic() - t0
+            finally:
+                conn.close()
+            print(f"quarantined answer: {took * 1000:.1f} ms", file=sys.stderr)
+            self.assertLess(took, 0.010)
+            server.wait_for_workers(2, limit_s=10)
+            status = json.loads(server.get("/status")[2])
+            self.assertEqual(sum(w["restarts"] for w in status["workers"]), 2, status)
+            self.assertEqual(status["quarantined_answers"], 3, status)
+            self.assertEqual(post_lines(server, [HERO])[:2], (200, [HERO_KO]))
+        finally:
+            server.stop()
+
+    def test_a_missing_engine_gives_503s_with_the_reason_until_it_is_put_in_place(self):
+        empty = tempfile.mkdtemp(dir=FOLDER)
+        os.makedirs(os.path.join(empty, "Dat"))
+        set_install_path(empty)
+        server = None
+        try:
+            server = Server(FOLDER, "--options", "11", "--workers", "2", ready=False)
+            url = "/translate?text=" + urllib.parse.quote(HERO)
+            deadline = time.monotonic() + 30
+            while time.monotonic() < deadline:
+                status, r, text = server.get(url)
+                if text != "the plug-in is not ready\n":
+                    break
+                time.sleep(0.2)
+            self.assertEqual((status, r.getheader("Retry-After")), (503, "1"), text)
+            prefix = "the plug-in is not ready: OnPluginInit returned 0"
+            self.assertTrue(text.startswith(prefix), text)
+            status = json.loads(server.get("/status")[2])
+            self.assertEqual(status["plugin"], "retrying", status)
+            self.assertEqual(status["plugin_problem"], text[len("the plug-in is not ready: "):-1])
+            # The plug-in's box was closed by the worker, not left waiting for someone.
+            self.assertIn(status["plugin_problem"], server.output())
+
+            shutil.copy(os.path.join(BIN, "J2KEngine.dll"), empty)
+            deadline = time.monotonic() + 30
+            while server.get(url)[0] != 200 and time.monotonic() < deadline:
+                time.sleep(0.2)
+            self.assertEqual(server.get(url)[2], HERO_KO)
+            server.wait_for_workers(2, limit_s=30)
+            status = json.loads(server.get("/status")[2])
+            self.assertEqual((status["plugin"], status["plugin_problem"]), ("ready", ""))
+        finally:
+            if server:
+                server.kill()
+            set_install_path(FOLDER)
+
+    def test_worker_counts_outside_1_to_8_are_refused(self):
+        for count in ("0", "9", "two"):
+            with self.subTest(count=count):
+                r = wine(os.path.join(BIN, "mirelo-server.exe"), "--workers", count)
+                self.assertEqual(r.returncode, 1)
+                self.assertIn("--workers takes 1 to 8", r.stderr.decode("utf-8"))
+
+    def test_workers_end_with_the_server_stopped_or_killed(self):
+        for ending in ("ctrl+c", "kill"):
+            with self.subTest(ending=ending):
+                server = Server(FOLDER, "--options", "11", "--workers", "2")
+                try:
+                    server.wait_for_workers(2)
+                    pids = server.worker_pids()
+                    self.assertEqual(len(pids), 2, server.output())
+                    if ending == "kill":
+                        os.kill(server.proc.pid, signal.SIGKILL)
+                        server.proc.wait(timeout=10)
+                    else:
+                        self.assertEqual(server.stop(), 0, server.output())
+                    deadline = time.monotonic() + 5
+                    while alive(pids) and time.monotonic() < deadline:
+                        time.sleep(0.1)
+                    self.assertEqual(alive(pids), [])
+                finally:
+                    server.kill()
+
+
+
+class TranslateFile(unittest.TestCase):
+    def run_file(self, data, *args):
+        path = os.path.join(FOLDER, "input.txt")
+        with open(path, "wb") as f:
+            f.write(data)
+        return wine(os.path.join(BIN, "mirelo-server.exe"), "--translate-file",
+                    "Z:" + path.replace("/", "\\"), "--options", "11", *args)
+
+    def test_shift_jis_in_utf8_out_line_for_line_with_failures_listed(self):
+        out = os.path.join(FOLDER, "output.txt")
+        lines = [HERO, "", REFUSED, "あいう", *[ja for ja, _ in QUICK[:3]], "勇者"]
+        r = self.run_file("\r\n".join(lines).encode("cp932"), "--workers", "2",
+                          "--out", "Z:" + out.replace("/", "\\"))
+        err = r.stderr.decode("utf-8")
+        self.assertEqual(r.returncode, 7, err)
+        with open(out, "rb") as f:
+            got = f.read().decode("utf-8")
+        want = [HERO_KO, "", REFUSED, "아이우", *[ko for _, ko in QUICK[:3]], "용사"]
+        self.assertEqual(got, "\r\n".join(want))
+        self.assertIn("1 lines not translated (kept as they were): 3", err)
+
+    def test_utf8_to_standard_output_and_inputs_that_cannot_be_read(self):
+        r = self.run_file(f"\ufeff{HERO}\n魔王\n".encode("utf-8"), "--workers", "1")
+        self.assertEqual((r.returncode, r.stdout.decode("utf-8")), (0, f"{HERO_KO}\n마왕\n"),
+                         r.stderr)
+        cases = [(b"\xff\xfe\x00\x01\n\x81", 9),  # neither UTF-8 nor Shift-JIS
+                 (None, 6)]  # no such file
+        for data, code in cases:
+            with self.subTest(code=code):
+                if data is None:
+                    r = wine(os.path.join(BIN, "mirelo-server.exe"), "--translate-file",
+                             "Z:\\no\\such\\file.txt")
+                else:
+                    r = self.run_file(data)
+                self.assertEqual(r.returncode, code, r.stderr)
+        r = wine(os.path.join(BIN, "mirelo-server.exe"), "--out", "x.txt")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("--out goes with --translate-file", r.stderr.decode("utf-8"))
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)

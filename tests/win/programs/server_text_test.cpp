@@ -1,6 +1,7 @@
 // The server's text handling and the library-file reader behind --diagnose, on edge cases.
 #include <gtest/gtest.h>
 
+#include "frames.h"
 #include "pe_exports.h"
 #include "test_support.h"
 #include "text_codec.h"
@@ -135,6 +136,45 @@ TEST(ServerText, DamagedLibraryFilesAreReadSafely) {
     EXPECT_EQ(moved.kind, host::PeKind::k32Bit);
     EXPECT_TRUE(moved.names.empty());
     EXPECT_FALSE(moved.problem.empty());
+}
+
+TEST(WorkerFrames, LengthIsCheckedAgainstTheBoundBeforeAnythingIsRead) {
+    const struct {
+        unsigned char header[4];
+        std::optional<std::uint32_t> length;
+    } cases[] = {
+        {{0, 0, 0, 0}, 0u},
+        {{0x34, 0x12, 0, 0}, 0x1234u},             // little-endian
+        {{0, 0, 0x10, 0}, 1u << 20},               // the bound itself
+        {{1, 0, 0x10, 0}, std::nullopt},           // one past it
+        {{0xFF, 0xFF, 0xFF, 0xFF}, std::nullopt},  // what a stray text would announce
+    };
+    for (const auto& c : cases) EXPECT_EQ(server::FrameLength(c.header), c.length);
+    const std::string frame = server::EncodeFrame("\x82\xA0");
+    EXPECT_EQ(frame, std::string("\x02\0\0\0\x82\xA0", 6));
+}
+
+TEST(WorkerFrames, RepliesRoundTripAndMalformedOnesAreRefused) {
+    const server::LineReply sent{server::Reply::kTranslated, true, 0x01020304, "\xEC\x9A\xA9"};
+    const auto back = server::DecodeReply(server::EncodeReply(sent));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->reply, sent.reply);
+    EXPECT_EQ(back->cacheHit, true);
+    EXPECT_EQ(back->micros, 0x01020304u);
+    EXPECT_EQ(back->text, sent.text);
+    const std::string bad[] = {
+        "",                             // nothing
+        std::string("T1\0\0\0", 5),     // too short for the time
+        std::string("X0\0\0\0\0", 6),   // no such reply
+        std::string("T2\0\0\0\0", 6),   // no such cache mark
+        std::string("G0\0\0\0\0x", 7),  // a line given up on carries no text
+    };
+    for (const std::string& b : bad) EXPECT_FALSE(server::DecodeReply(b)) << Hex(b);
+    EXPECT_EQ(server::DecodeStarted("R")->result, server::StartResult::kReady);
+    EXPECT_EQ(server::DecodeStarted("Fno plug-in")->result, server::StartResult::kLoadFailed);
+    EXPECT_EQ(server::DecodeStarted("Ino engine")->result, server::StartResult::kInitFailed);
+    EXPECT_EQ(server::DecodeStarted("Ino engine")->message, "no engine");
+    EXPECT_FALSE(server::DecodeStarted("started"));
 }
 
 }  // namespace

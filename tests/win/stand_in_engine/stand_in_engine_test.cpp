@@ -221,6 +221,38 @@ TEST(StandInEngine, DelaysApplyPerInputAndToEveryInput) {
     }
 }
 
+unsigned long long ThreadCpuMs() {
+    FILETIME created, exited, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    auto ticks = [](const FILETIME& f) {
+        return (static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 10000;
+}
+
+TEST(StandInEngine, BurnsHoldTheCallingThreadOnTheCpu) {
+    const struct {
+        const char* script;
+        const char* in;
+        unsigned long long cpuAtLeast, cpuBelow;  // ms of the calling thread's CPU time
+    } cases[] = {
+        // Thread times tick coarsely under Wine: the bounds leave a tick either side.
+        {"mode scripted\nburn 686F74 300000\n", "hot", 280, 3000},
+        {"mode scripted\nburn 686F74 300000\n", "cold", 0, 60},
+        {"mode scripted\nburn * 200000\nburn 71 0\n", "any", 180, 3000},
+        {"mode scripted\nburn * 200000\nburn 71 0\n", "q", 0, 60},  // the exact rule wins
+    };
+    for (const auto& c : cases) {
+        Engine e(c.script);
+        ASSERT_EQ(e.Init(), 1) << c.script;
+        const unsigned long long before = ThreadCpuMs();
+        EXPECT_EQ(e.Ask(c.in), c.in);
+        const unsigned long long used = ThreadCpuMs() - before;
+        EXPECT_GE(used, c.cpuAtLeast) << c.script << c.in;
+        EXPECT_LT(used, c.cpuBelow) << c.script << c.in;
+    }
+}
+
 TEST(StandInEngine, MalformedScriptFailsInitialisationButKeepsTheGoodLines) {
     const char* bad[] = {
         "mode scripted\nmap 2 41\n",       // odd hex
@@ -231,6 +263,9 @@ TEST(StandInEngine, MalformedScriptFailsInitialisationButKeepsTheGoodLines) {
         "mode fancy\n",
         "otherwise maybe\n",
         "mode scripted\nfrobnicate 41\n",
+        "mode scripted\nburn 41\n",           // missing time
+        "mode scripted\nburn * 600000001\n",  // over ten minutes
+        "mode scripted\nburn 4 100\n",        // odd hex
     };
     for (const char* s : bad) {
         Engine e(std::string(s) + "map 61 62\n");
@@ -489,6 +524,43 @@ TEST(StandInEngine, HangingCallIsLoggedAndNeverReturns) {
     TerminateThread(thread, 0);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
+}
+
+constexpr wchar_t kExitChildRoot[] = L"STANDIN_EXIT_CHILD_ROOT";
+
+// Run only as the child of the test below: an exit fault must end this very process.
+TEST(StandInEngineChild, DISABLED_TranslationThatExitsEndsTheProcess) {
+    wchar_t root[MAX_PATH];
+    ASSERT_NE(0u, GetEnvironmentVariableW(kExitChildRoot, root, MAX_PATH));
+    Module m(std::wstring(root) + L"\\J2KEngine.dll");
+    auto init = m.proc<InitFn>("J2K_InitializeEx");
+    auto translate = m.proc<TranslateFn>("J2K_TranslateMMNT");
+    ASSERT_TRUE(init && translate);
+    ASSERT_EQ(1, init(kKey, Narrow(std::wstring(root) + L"\\Dat").c_str()));
+    EXPECT_STREQ("b", translate(0, "b"));
+    // Not even an outer guard sees it: there is no exception, only the end of the process.
+    std::uint32_t code = 0;
+    mirelo::CallGuarded([](void* t) { reinterpret_cast<TranslateFn>(t)(0, "a"); },
+                        reinterpret_cast<void*>(translate), &code);
+    std::printf("still running after the exit fault, code %08X\n", code);
+}
+
+TEST(StandInEngine, ExitFaultEndsTheWholeProcessWithTheHeapCorruptionStatus) {
+    EngineFolder folder("mode scripted\nlog calls.log\nfault translate 61 exit\n");
+    wchar_t self[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    ASSERT_TRUE(SetEnvironmentVariableW(kExitChildRoot, folder.Root().c_str()));
+    const ProcessResult r = RunProcess(
+        self,
+        {L"--gtest_also_run_disabled_tests",
+         L"--gtest_filter=StandInEngineChild.DISABLED_TranslationThatExitsEndsTheProcess"},
+        "", 30000);
+    SetEnvironmentVariableW(kExitChildRoot, nullptr);
+    EXPECT_EQ(0xC0000374u, r.exitCode) << r.out;
+    EXPECT_EQ(std::string::npos, r.out.find("still running")) << r.out;
+    const auto log = folder.Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ("translate arg=0 in=61 fault=exit", log.back());
 }
 
 }  // namespace
