@@ -1,0 +1,215 @@
+#!/usr/bin/env bash
+# Figures for mirelo-server's worker pool under Wine, all in one run:
+#  - throughput: 2,000 distinct lines, the stand-in engine burning 2 ms of CPU on each, a fresh
+#    server (cold caches) with --workers 1, 2 and 4, driven by 8 clients in batches of 25;
+#  - one cached line over keep-alive (wrk, one connection) through /translate with --workers 1,
+#    against a warm Translate of the same line in mirelo-host --stats and against
+#    bare_http_server (Beast alone, a fixed body) driven by the same wrk: the pool's hop and the
+#    HTTP floor;
+#  - resident memory of the server and its workers after 10,000 and 100,000 requests
+#    (1,000 lines the caches keep, and every 1,000th request a line that ends its worker).
+# Usage: bench/pool_figures.sh [SECONDS_PER_WRK_TURN]  (after a win32 build; needs wrk, curl)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin=$root/build/win32/bin
+secs=${1:-5}
+export WINEPREFIX=$root/build/win32/wineprefix WINEARCH=win32 WINEDEBUG=-all
+export BIN=$bin SECS=$secs
+tmp=$(mktemp -d)
+export TMPDIR_FIGURES=$tmp
+reset() {
+    "$root/cmake/wine-run.sh" "$WINEPREFIX" reg add 'HKCU\Software\Kestrow\Mirelo' /v FilePath \
+        /d "Z:$(echo "$root/build/win32/engine" | tr / '\\')" /f >/dev/null
+    rm -rf "$tmp"
+}
+trap reset EXIT
+cp "$bin/J2KEngine.dll" "$tmp/"
+mkdir -p "$tmp/Dat"
+"$root/cmake/wine-run.sh" "$WINEPREFIX" reg add 'HKCU\Software\Kestrow\Mirelo' /v FilePath \
+    /d "Z:$(echo "$tmp" | tr / '\\')" /f >/dev/null
+
+python3 - <<'EOF'
+import concurrent.futures, http.client, json, os, re, signal, socket, subprocess, time
+import urllib.parse
+
+BIN, SECS, TMP = os.environ["BIN"], os.environ["SECS"], os.environ["TMPDIR_FIGURES"]
+ENV = dict(os.environ, WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d")
+HERO = "勇者は魔王を倒した。"
+
+
+def sjis(s):
+    return s.encode("cp932").hex()
+
+
+def script(*rules):
+    with open(os.path.join(TMP, "Dat", "standin.txt"), "w") as f:
+        f.write("\n".join(rules) + "\n")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Server:
+    def __init__(self, *args, exe="mirelo-server.exe", ready="/status"):
+        self.port = free_port()
+        self.proc = subprocess.Popen(["wine", os.path.join(BIN, exe), *args] +
+                                     (["--port", str(self.port)] if exe == "mirelo-server.exe"
+                                      else [str(self.port), HERO]),
+                                     env=ENV, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     start_new_session=True)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            try:
+                self.get(ready)
+                return
+            except OSError:
+                time.sleep(0.2)
+        raise RuntimeError(exe + " did not start")
+
+    def get(self, path):
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
+        c.request("GET", path)
+        data = c.getresponse().read()
+        c.close()
+        return data
+
+    def status(self):
+        return json.loads(self.get("/status"))
+
+    def wait_workers(self, n):
+        deadline = time.monotonic() + 60
+        while self.status()["workers_ready"] != n:
+            if time.monotonic() > deadline:
+                raise RuntimeError(f"not {n} workers")
+            time.sleep(0.1)
+
+    def pids(self):
+        out = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/stat") as f:
+                    group = int(f.read().rpartition(")")[2].split()[2])
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    cmd = f.read()
+            except OSError:
+                continue
+            if group == self.proc.pid and (int(pid) == self.proc.pid or b"--worker" in cmd):
+                out.append(int(pid))
+        return out
+
+    def stop(self):
+        try:
+            os.killpg(self.proc.pid, signal.SIGINT)
+            self.proc.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            self.proc.wait()
+        except ProcessLookupError:
+            pass
+
+
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1))
+
+
+def post(port, lines):
+    c = http.client.HTTPConnection("127.0.0.1", port, timeout=300)
+    c.request("POST", "/translate", "\n".join(lines).encode(), {"Content-Type": "text/plain"})
+    r = c.getresponse()
+    r.read()
+    c.close()
+    return r.status
+
+
+def wrk_us(url):
+    out = subprocess.run(["wrk", "-t1", "-c1", f"-d{SECS}s", url], capture_output=True,
+                         text=True, check=True).stdout
+    return 1e6 / float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
+
+
+# Throughput.
+lines = [f"行{i}の文" for i in range(2000)]
+script("mode scripted", "otherwise echo", "burn * 2000")
+rates = {}
+for n in (1, 2, 4):
+    s = Server("--workers", str(n))
+    try:
+        s.wait_workers(n)
+        batches = [lines[i:i + 25] for i in range(0, len(lines), 25)]
+        t0 = time.monotonic()
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            codes = list(pool.map(lambda b: post(s.port, b), batches))
+        took = time.monotonic() - t0
+        assert codes == [200] * len(batches), codes
+        assert s.status()["engine_lines"] == len(lines)
+        rates[n] = len(lines) / took
+    finally:
+        s.stop()
+    print(f"throughput, --workers {n}: {rates[n]:.0f} lines/s ({took:.2f} s for 2,000 lines)",
+          flush=True)
+print(f"throughput ratio 2 vs 1 workers: {rates[2] / rates[1]:.2f}x (goal >= 1.8x on "
+      f"{os.cpu_count()} cores); 4 vs 1: {rates[4] / rates[1]:.2f}x", flush=True)
+
+# The hop and the HTTP floor, one cached line, in alternation for three rounds.
+script("mode demo")
+with open(os.path.join(TMP, "lines.txt"), "w") as f:
+    f.write((HERO + "\n") * 20000)
+query = "/translate?from=ja&to=ko&text=" + urllib.parse.quote(HERO)
+s = Server("--workers", "1", "--options", "11")
+bare = Server(exe="bare_http_server.exe", ready="/")
+try:
+    s.wait_workers(1)
+    s.get(query)
+    for r in range(3):
+        pool_us = wrk_us(f"http://127.0.0.1:{s.port}{query}")
+        floor_us = wrk_us(f"http://127.0.0.1:{bare.port}{query}")
+        host = subprocess.run(["wine", os.path.join(BIN, "mirelo-host.exe"), "--options", "11",
+                               "--stats", os.path.join(TMP, "lines.txt")], env=ENV,
+                              stdin=subprocess.DEVNULL, capture_output=True)
+        m = re.search(rb"mean: ([\d.]+) us", host.stdout + host.stderr)
+        warm_us = float(m.group(1)) if m else float("nan")
+        print(f"round {r + 1}: cached /translate (--workers 1) {pool_us:.0f} us, bare Beast "
+              f"server {floor_us:.0f} us, warm Translate in mirelo-host {warm_us:.1f} us; "
+              f"/translate / bare {pool_us / floor_us:.2f}x (goal <= 1.5x), /translate / "
+              f"Translate {pool_us / warm_us:.1f}x", flush=True)
+finally:
+    bare.stop()
+    s.stop()
+
+# Memory over 100,000 requests, workers restarted on the way.
+crashers = [f"崩壊{i}" for i in range(100)]
+script("mode demo", *(f"fault translate {sjis(c)} exit" for c in crashers))
+s = Server("--workers", "2", "--options", "11")
+try:
+    s.wait_workers(2)
+
+    def run(k, start, end, step=4):
+        c = http.client.HTTPConnection("127.0.0.1", s.port, timeout=60)
+        for i in range(start + k, end, step):
+            text = crashers[i // 1000 % 100] if i % 1000 == 999 else f"勇者{i % 1000}の村"
+            c.request("GET", "/translate?text=" + urllib.parse.quote(text))
+            c.getresponse().read()
+        c.close()
+
+    def to(start, end):
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            list(pool.map(lambda k: run(k, start, end), range(4)))
+        s.wait_workers(2)
+        st = s.status()
+        mem = ", ".join(f"{'server' if p == s.proc.pid else 'worker'} {rss_kib(p)} KiB"
+                        for p in s.pids())
+        print(f"after {end:,} requests ({st['lines_served']:,} lines served, "
+              f"{sum(w['restarts'] for w in st['workers'])} worker restarts): {mem}", flush=True)
+
+    t0 = time.monotonic()
+    to(0, 10000)
+    to(10000, 100000)
+    print(f"100,000 requests in {time.monotonic() - t0:.0f} s", flush=True)
+finally:
+    s.stop()
+EOF
