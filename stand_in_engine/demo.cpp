@@ -422,10 +422,6 @@ void Translator::Japanese(const std::wstring& raw) {
     }
 }
 
-bool IsTrailByte(unsigned char b) {
-    return b >= 0x40 && b <= 0xFC && b != 0x7F;
-}
-
 }  // namespace
 
 std::string DemoTranslate(const std::string& sjis) {
@@ -440,7 +436,8 @@ std::string DemoTranslate(const std::string& sjis) {
         std::size_t start = i;
         while (i < sjis.size() && static_cast<unsigned char>(sjis[i]) >= 0x80) {
             bool pair = mirelo::text::IsShiftJisLead(static_cast<unsigned char>(sjis[i])) &&
-                        i + 1 < sjis.size() && IsTrailByte(static_cast<unsigned char>(sjis[i + 1]));
+                        i + 1 < sjis.size() &&
+                        mirelo::text::IsShiftJisTrail(static_cast<unsigned char>(sjis[i + 1]));
             i += pair ? 2 : 1;
         }
         translator.Japanese(

@@ -80,6 +80,11 @@ std::wstring CodePageToWide(UINT codePage, std::string_view bytes) {
     return ToWide(codePage, bytes, 0);
 }
 
+bool IsValidInCodePage(UINT codePage, std::string_view bytes) {
+    return bytes.empty() || ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(),
+                                                  static_cast<int>(bytes.size()), nullptr, 0) > 0;
+}
+
 bool WideToCodePageExactly(UINT codePage, std::wstring_view wide, std::string& out) {
     return FromWideExactly(codePage, ForCodePage(codePage, std::wstring(wide)), out);
 }

@@ -18,6 +18,8 @@ std::string WideToUtf8(std::wstring_view wide);
 std::wstring Utf8ToWide(std::string_view utf8);
 // A code page's bytes to UTF-16 (932 or 949; CP_UTF8 too).
 std::wstring CodePageToWide(UINT codePage, std::string_view bytes);
+// Whether every byte of `bytes` belongs to a character the code page defines.
+bool IsValidInCodePage(UINT codePage, std::string_view bytes);
 
 // UTF-8 to `codePage` exactly: false, with `out` unspecified, for invalid UTF-8 or a character
 // that has no form of its own there. A best-fit look-alike (é as e) is no form; for 932, a

@@ -1,19 +1,13 @@
 #include "encoding_guess.h"
 
+#include "multibyte.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
 namespace mirelo::text {
 namespace {
-
-bool IsSjisLead(uint8_t c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
-bool IsSjisTrail(uint8_t c) {
-    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
-}
 
 bool IsCp949Trail(uint8_t lead, uint8_t c) {
     if (c >= 0xA1 && c <= 0xFE) return true;
@@ -32,7 +26,8 @@ Walk WalkShiftJis(std::string_view s) {
     const auto* p = reinterpret_cast<const uint8_t*>(s.data());
     for (size_t i = 0; i < s.size(); ++i) {
         if (p[i] < 0x80 || (p[i] >= 0xA1 && p[i] <= 0xDF)) continue;
-        if (!IsSjisLead(p[i]) || i + 1 >= s.size() || !IsSjisTrail(p[i + 1])) return {false};
+        if (!IsShiftJisLead(p[i]) || i + 1 >= s.size() || !IsShiftJisTrail(p[i + 1]))
+            return {false};
         ++w.pairs;
         ++i;
     }

@@ -14,6 +14,11 @@ inline bool IsShiftJisLead(uint8_t c) {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
+// Trail bytes 0x40-0x7E and 0x80-0xFC.
+inline bool IsShiftJisTrail(uint8_t c) {
+    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+}
+
 inline bool IsCp949Lead(uint8_t c) {
     return c >= 0x81 && c <= 0xFE;
 }

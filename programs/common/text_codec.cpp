@@ -74,9 +74,7 @@ std::vector<std::string_view> SplitInputLines(std::string_view whole) {
 bool IsShiftJis(std::string_view bytes) {
     if (!mirelo::text::IsShiftJisText(bytes)) return false;
     // The walk knows the form; the code page knows which places hold a character.
-    return bytes.empty() ||
-           MultiByteToWideChar(kShiftJisCodePage, MB_ERR_INVALID_CHARS, bytes.data(),
-                               static_cast<int>(bytes.size()), nullptr, 0) > 0;
+    return mirelo::IsValidInCodePage(kShiftJisCodePage, bytes);
 }
 
 InputVerdict DecideInputEncoding(std::string_view whole) {
