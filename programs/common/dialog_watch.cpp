@@ -15,12 +15,7 @@ struct Search {
 
 BOOL CALLBACK MatchDialog(HWND window, LPARAM search) {
     auto& s = *reinterpret_cast<Search*>(search);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t cls[16] = {};
-    if (pid != s.process || !IsWindowVisible(window) || GetClassNameW(window, cls, 16) == 0 ||
-        std::wstring(cls) != kDialogClass)
-        return TRUE;
+    if (!IsVisibleDialogOf(window, s.process)) return TRUE;
     wchar_t title[256] = {};
     const int n = GetWindowTextW(window, title, 256);
     s.title = n > 0 ? std::wstring(title, n) : L"?";
@@ -28,6 +23,14 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM search) {
 }
 
 }  // namespace
+
+bool IsVisibleDialogOf(HWND window, unsigned long process) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t cls[16] = {};
+    return pid == process && IsWindowVisible(window) && GetClassNameW(window, cls, 16) != 0 &&
+           std::wstring(cls) == kDialogClass;
+}
 
 std::wstring VisibleDialogTitle() {
     return VisibleDialogTitle(GetCurrentProcessId());

@@ -3,9 +3,15 @@
 // does not see come up (it may open behind the console).
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace host {
+
+// Whether `window` is a visible dialog box (message box, folder browser) of the process with
+// this id.
+bool IsVisibleDialogOf(HWND window, unsigned long process);
 
 // The title of a visible dialog box (message box, folder browser) of this process, or empty
 // when there is none.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "code_pages.h"
+#include "dialog_watch.h"
 #include "filter_chain.h"
 #include "frames.h"
 #include "messages.h"
@@ -195,12 +196,7 @@ class BoxAnswerer {
 
     static BOOL CALLBACK Answer(HWND window, LPARAM self) {
         auto& me = *reinterpret_cast<BoxAnswerer*>(self);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        wchar_t cls[16] = {};
-        if (pid != GetCurrentProcessId() || !IsWindowVisible(window) ||
-            GetClassNameW(window, cls, 16) == 0 || std::wstring(cls) != L"#32770")
-            return TRUE;
+        if (!host::IsVisibleDialogOf(window, GetCurrentProcessId())) return TRUE;
         wchar_t text[1024] = {};
         // A message box's text is the static control 0xFFFF.
         const int n = GetDlgItemTextW(window, 0xFFFF, text, 1024);
