@@ -2,10 +2,11 @@
 # Figures for mirelo-server's worker pool under Wine, all in one run:
 #  - throughput: 2,000 distinct lines, the stand-in engine burning 2 ms of CPU on each, a fresh
 #    server (cold caches) with --workers 1, 2 and 4, driven by 8 clients in batches of 25;
-#  - one cached line over keep-alive (wrk, one connection) through /translate with --workers 1,
-#    against a warm Translate of the same line in mirelo-host --stats and against
-#    bare_http_server (Beast alone, a fixed body) driven by the same wrk: the pool's hop and the
-#    HTTP floor;
+#  - one line asked again and again over keep-alive (wrk, one connection) through /translate
+#    with --workers 1 (the server answers it itself), and 5,000 lines in turn that the plug-in
+#    has cached but the server no longer holds (each goes to the worker), against a warm
+#    Translate of the same line in mirelo-host --stats and against bare_http_server (Beast
+#    alone, a fixed body) driven by the same wrk: the HTTP floor and the pool's hop;
 #  - resident memory of the server and its workers after 10,000 and 100,000 requests
 #    (1,000 lines the caches keep, and every 1,000th request a line that ends its worker).
 # Usage: bench/pool_figures.sh [SECONDS_PER_WRK_TURN]  (after a win32 build; needs wrk, curl)
@@ -126,9 +127,9 @@ def post(port, lines):
     return r.status
 
 
-def wrk_us(url):
-    out = subprocess.run(["wrk", "-t1", "-c1", f"-d{SECS}s", url], capture_output=True,
-                         text=True, check=True).stdout
+def wrk_us(url, script=None):
+    out = subprocess.run(["wrk", "-t1", "-c1", f"-d{SECS}s", *(["-s", script] if script else []),
+                          url], capture_output=True, text=True, check=True).stdout
     return 1e6 / float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
 
 
@@ -160,23 +161,37 @@ script("mode demo")
 with open(os.path.join(TMP, "lines.txt"), "w") as f:
     f.write((HERO + "\n") * 20000)
 query = "/translate?from=ja&to=ko&text=" + urllib.parse.quote(HERO)
+# Asked in turn, each line comes back after 5,000 others: long after the server's own
+# answers (one second) have lapsed, well within the plug-in's cache (10,000 lines).
+rotating = [f"勇者{i}の村" for i in range(5000)]
+rotate_lua = os.path.join(TMP, "rotate.lua")
+with open(rotate_lua, "w") as f:
+    f.write("paths = {" + ",".join('"/translate?text=%s"' % urllib.parse.quote(t)
+                                   for t in rotating) + "}\n"
+            "i = 0\nrequest = function()\n  i = i % #paths + 1\n"
+            "  return wrk.format(\"GET\", paths[i])\nend\n")
 s = Server("--workers", "1", "--options", "11")
 bare = Server(exe="bare_http_server.exe", ready="/")
 try:
     s.wait_workers(1)
     s.get(query)
+    assert post(s.port, rotating) == 200
     for r in range(3):
         pool_us = wrk_us(f"http://127.0.0.1:{s.port}{query}")
+        hop_us = wrk_us(f"http://127.0.0.1:{s.port}/", rotate_lua)
         floor_us = wrk_us(f"http://127.0.0.1:{bare.port}{query}")
         host = subprocess.run(["wine", os.path.join(BIN, "mirelo-host.exe"), "--options", "11",
                                "--stats", os.path.join(TMP, "lines.txt")], env=ENV,
                               stdin=subprocess.DEVNULL, capture_output=True)
         m = re.search(rb"mean: ([\d.]+) us", host.stdout + host.stderr)
         warm_us = float(m.group(1)) if m else float("nan")
-        print(f"round {r + 1}: cached /translate (--workers 1) {pool_us:.0f} us, bare Beast "
-              f"server {floor_us:.0f} us, warm Translate in mirelo-host {warm_us:.1f} us; "
-              f"/translate / bare {pool_us / floor_us:.2f}x (goal <= 1.5x), /translate / "
-              f"Translate {pool_us / warm_us:.1f}x", flush=True)
+        print(f"round {r + 1}: a line asked again {pool_us:.0f} us, lines cached by the plug-in "
+              f"{hop_us:.0f} us, bare Beast server {floor_us:.0f} us, warm Translate in "
+              f"mirelo-host {warm_us:.1f} us; asked again / bare {pool_us / floor_us:.2f}x (goal "
+              f"<= 1.5x), plug-in-cached / bare {hop_us / floor_us:.2f}x", flush=True)
+    st = s.status()
+    print(f"answered by the server itself: {st['recent_hits']:,}; by the plug-in's cache: "
+          f"{st['cache_hits']:,}", flush=True)
 finally:
     bare.stop()
     s.stop()

@@ -129,6 +129,7 @@ int TranslateFile(Translator& translator, const std::wstring& in, const std::wst
                                   chunk->done = true;
                                   doneWake.notify_all();
                               }) != Translator::Admit::kQueued) {
+            // Answered at once, or refused: either way nothing is handed back.
             std::lock_guard lock(mutex);
             chunk->done = true;
         }

@@ -515,6 +515,7 @@ class Session : public std::enable_shared_from_this<Session> {
         m_deadline = Clock::time_point::max();  // the translator's own deadline holds now
         const Translator::Admit admit = m_shared.translator.Submit(
             batch, Translator::Clock::now() + m_config.lineTimeout, HandBack(batch, shape));
+        if (admit == Translator::Admit::kAnswered) return Finish(*batch, shape);
         if (admit != Translator::Admit::kQueued)
             return Send(Busy(admit, json, m_shared.translator.Problem()));
         WatchForClose(batch);
@@ -592,6 +593,7 @@ class Session : public std::enable_shared_from_this<Session> {
                {"lines_served", s.linesServed},
                {"plugin_calls", s.pluginCalls},
                {"cache_hits", s.cacheHits},
+               {"recent_hits", s.recentHits},
                {"engine_lines", s.engineLines},
                {"engine_could_not_take", s.untranslated},
                {"mean_ms_per_engine_line", s.engineLines ? s.engineMillis / s.engineLines : 0.0},

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
@@ -38,6 +39,11 @@ constexpr auto kSweepInterval = std::chrono::milliseconds(250);
 constexpr std::uint32_t kStuckMicros = 2500000;
 // How long a stopping server waits for its workers to close their plug-ins.
 constexpr DWORD kStopWaitMillis = 4000;
+// A line asked again within this long is answered by the server from the last answer, with no
+// trip to a worker. Short, so that a changed user dictionary shows within a second of the
+// plug-in's own reload; bounded, since entries are never older than that.
+constexpr auto kRecentFor = std::chrono::seconds(1);
+constexpr std::size_t kRecentBytes = 4 << 20;
 
 bool IsBlank(const std::string& s) {
     return s.find_first_not_of(" \t") == std::string::npos;
@@ -146,6 +152,7 @@ class Pool {
             if (m_state != Translator::State::kReady || m_stopping ||
                 (!m_problem.empty() && LiveWorkers() == 0))
                 return Translator::Admit::kNotReady;
+            if (AnswerFromRecent(*batch)) return Translator::Admit::kAnswered;
             // A request larger than the whole queue still goes in alone, so every request
             // within the body limit can be served.
             if (m_pending > 0 && m_pending + pieces > m_config.queueCapacity) {
@@ -288,6 +295,46 @@ class Pool {
         unsigned restarts = 0;
         std::string lastFault;
     };
+
+    // Every piece of the batch answered a moment ago, or none of it: a one-line request
+    // asked again, or a whole batch repeated, never waits behind a worker.
+    bool AnswerFromRecent(Batch& batch) {
+        if (m_recent.empty()) return false;
+        const auto now = Translator::Clock::now();
+        std::vector<const std::string*> answers;
+        for (const Batch::Piece& piece : batch.m_pieces) {
+            const auto it = m_recent.find(piece.sjis);
+            if (it == m_recent.end() || it->second.until < now) return false;
+            answers.push_back(&it->second.answer);
+        }
+        for (std::size_t i = 0; i < answers.size(); ++i) {
+            batch.m_pieces[i].answer = *answers[i];
+            batch.m_pieces[i].outcome = Outcome::kTranslated;
+        }
+        m_stats.recentHits += answers.size();
+        return true;
+    }
+
+    void Remember(const std::string& sjis, const std::string& answer) {
+        const std::size_t bytes = sjis.size() + answer.size();
+        if (bytes > kRecentBytes / 16) return;
+        const auto now = Translator::Clock::now();
+        if (m_recentBytes + bytes > kRecentBytes) {
+            std::erase_if(m_recent, [&](const auto& entry) {
+                if (entry.second.until >= now) return false;
+                m_recentBytes -= entry.first.size() + entry.second.answer.size();
+                return true;
+            });
+            if (m_recentBytes + bytes > kRecentBytes) {
+                m_recent.clear();
+                m_recentBytes = 0;
+            }
+        }
+        auto [it, added] = m_recent.try_emplace(sjis);
+        if (!added) m_recentBytes -= it->first.size() + it->second.answer.size();
+        it->second = {answer, now + kRecentFor};
+        m_recentBytes += bytes;
+    }
 
     std::size_t LiveWorkers() const {
         return static_cast<std::size_t>(
@@ -469,6 +516,7 @@ class Pool {
             piece.outcome =
                 reply.reply == Reply::kTranslated ? Outcome::kTranslated : Outcome::kUntranslated;
             piece.answer = reply.text;
+            if (piece.outcome == Outcome::kTranslated) Remember(piece.sjis, piece.answer);
             ++tally.pluginCalls;
             if (reply.cacheHit) {
                 ++tally.cacheHits;
@@ -695,8 +743,14 @@ class Pool {
     std::deque<std::shared_ptr<Job>> m_jobs;
     std::map<std::string, unsigned> m_endings;  // Shift-JIS lines by the workers they ended
     std::set<std::string> m_quarantine;         // those that ended two
-    std::size_t m_turn = 0;                     // index in m_jobs of the request whose turn is next
-    std::size_t m_pending = 0;                  // pieces of the requests in m_jobs
+    struct Recent {
+        std::string answer;
+        Translator::Clock::time_point until;
+    };
+    std::unordered_map<std::string, Recent> m_recent;  // Shift-JIS lines lately translated
+    std::size_t m_recentBytes = 0;
+    std::size_t m_turn = 0;     // index in m_jobs of the request whose turn is next
+    std::size_t m_pending = 0;  // pieces of the requests in m_jobs
     TranslatorStats m_stats;
     std::vector<Translator::HandBack> m_done;
     std::optional<std::pair<Translator::State, std::string>> m_startedNote;

@@ -68,6 +68,7 @@ struct TranslatorStats {
     uint64_t linesServed = 0;   // lines answered to clients, whatever their outcome
     uint64_t pluginCalls = 0;   // Translate calls that returned 1
     uint64_t cacheHits = 0;     // of those, answered from the plug-in's cache (see README)
+    uint64_t recentHits = 0;    // pieces answered by the server itself, asked again at once
     uint64_t engineLines = 0;   // of those, passed on to the engine
     double engineMillis = 0;    // time in Translate for the engine lines
     uint64_t untranslated = 0;  // engine lines answered with the destination untouched
@@ -96,7 +97,9 @@ class Translator {
     // kRetrying: no worker has started yet, the plug-in's start failed in a way that the
     // user can put right (no engine where it looked), and it is tried again now and then.
     enum class State { kStarting, kReady, kFailed, kRetrying };
-    enum class Admit { kQueued, kNotReady, kFull };
+    // kAnswered: every piece was answered at once, from answers given a moment ago; nothing
+    // is handed back.
+    enum class Admit { kQueued, kAnswered, kNotReady, kFull };
     using Clock = std::chrono::steady_clock;
 
     struct Config {
@@ -126,7 +129,7 @@ class Translator {
 
     // Pieces not begun by `deadline` are not sent and count as timed out. kFull when the
     // pieces waiting and these would be more than the capacity (a batch alone is always
-    // taken); `handBack` is then dropped on the caller's thread.
+    // taken); `handBack` is then dropped on the caller's thread, as with kAnswered.
     Admit Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline, HandBack handBack);
 
     // Lets the lines in hand finish, drops the rest and ends the workers, which close their

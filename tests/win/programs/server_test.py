@@ -257,6 +257,33 @@ class Translate(unittest.TestCase):
         self.assertEqual((status, text.split("\n"), r.getheader("X-Mirelo-Failed")),
                          (200, lines[:4] + [HERO_KO], "0,1,2,3"))
 
+    def test_a_line_asked_again_skips_the_workers_and_a_new_dictionary_still_shows(self):
+        plugin_dir = tempfile.mkdtemp(prefix="plugin-", dir=FOLDER)
+        shutil.copy(os.path.join(BIN, "Mirelo.dll"), plugin_dir)
+        dict_dir = os.path.join(plugin_dir, "MireloDict")
+        os.makedirs(dict_dir)
+        server = Server(FOLDER, "--options", "11", "--workers", "1", "--plugin",
+                        os.path.join(plugin_dir, "Mirelo.dll"))
+        try:
+            ask = lambda: server.get("/translate?text=" + urllib.parse.quote(HERO))[1:]
+            for _ in range(3):
+                self.assertEqual(ask()[1], HERO_KO)
+            status = json.loads(server.get("/status")[2])
+            self.assertEqual((status["recent_hits"], status["workers"][0]["lines"]), (2, 1))
+
+            with open(os.path.join(dict_dir, "post.txt"), "w", encoding="utf-8") as f:
+                f.write("post\t용사\t영웅\n")
+            # The plug-in reads a folder once it has held still for 0.4 s; the server's own
+            # answers live 1 s longer at most.
+            t0 = time.monotonic()
+            while ask()[1] == HERO_KO and time.monotonic() - t0 < 10:
+                time.sleep(0.05)
+            took = time.monotonic() - t0
+            self.assertEqual(ask()[1], HERO_KO.replace("용사", "영웅"))
+            self.assertLess(took, 3.0)
+        finally:
+            server.stop()
+
 
 class BadInput(unittest.TestCase):
     def test_each_gets_its_status_and_the_next_request_is_served(self):
