@@ -37,6 +37,9 @@ constexpr auto kSweepInterval = std::chrono::milliseconds(250);
 // A Translate that returned 0 after this long gave up waiting for its engine (after its
 // 3 s, less the coarse timers' slack), which is then still busy with the line.
 constexpr std::uint32_t kStuckMicros = 2500000;
+// A worker started unattended asks the user nothing, so a start that takes longer than this
+// has an engine stuck in its start-up; it is ended and tried again like a failed start.
+constexpr auto kStartLimit = std::chrono::seconds(20);
 // How long a stopping server waits for its workers to close their plug-ins.
 constexpr DWORD kStopWaitMillis = 4000;
 // A line asked again within this long is answered by the server from the last answer, with no
@@ -379,6 +382,18 @@ class Pool {
         if (!CreateWorker(w)) return StartFailed(w, SystemFailure(), false);
         w.state = Worker::State::kStarting;
         Read(w);
+        // Only the first start may wait on the user, for as long as the user takes.
+        if (m_launches > 1) {
+            const unsigned generation = w.generation;
+            w.retry.expires_after(kStartLimit);
+            w.retry.async_wait([this, &w, generation](boost::system::error_code ec) {
+                if (ec) return;
+                Locked([&] {
+                    if (w.generation == generation && w.state == Worker::State::kStarting)
+                        StartFailed(w, "did not start within 20 s", true);
+                });
+            });
+        }
     }
 
     bool CreateWorker(Worker& w) {
@@ -479,6 +494,7 @@ class Pool {
                 return StartFailed(w, started->message,
                                    started->result == StartResult::kInitFailed);
             w.state = Worker::State::kIdle;
+            w.retry.cancel();
             w.backoff = std::chrono::seconds(0);
             m_problem.clear();
             if (m_state != Translator::State::kReady) {

@@ -148,6 +148,41 @@ class MixedFaults(unittest.TestCase):
                 server.kill()
             st.set_install_path(FOLDER)
 
+    def test_a_worker_whose_engine_never_starts_is_ended_and_tried_again(self):
+        folder = tempfile.mkdtemp(dir=FOLDER)
+        os.makedirs(os.path.join(folder, "Dat"))
+        shutil.copy(os.path.join(st.BIN, "J2KEngine.dll"), folder)
+        script = os.path.join(folder, "Dat", "standin.txt")
+        crash = "崩壊"
+        rules = f"mode demo\nfault translate {st.sjis(crash)} exit\n"
+        with open(script, "w") as f:
+            f.write(rules)
+        st.set_install_path(folder)
+        server = None
+        try:
+            server = st.Server(folder, "--options", "11", "--workers", "1", "--timeout", "2")
+            # From now on an engine hangs in its start-up, and the worker ends.
+            with open(script, "w") as f:
+                f.write(rules + "fault init hang\n")
+            t0 = time.monotonic()
+            self.assertEqual(server.get("/translate?text=" + st.urllib.parse.quote(crash))[0],
+                             504)
+            fault = ""
+            while "did not start" not in fault and time.monotonic() - t0 < 30:
+                time.sleep(0.1)
+                fault = json.loads(server.get("/status")[2])["workers"][0]["last_fault"]
+            # Its start is given 20 s.
+            self.assertGreater(time.monotonic() - t0, 19.5)
+            self.assertIn("did not start within 20 s", fault)
+            with open(script, "w") as f:
+                f.write(rules)
+            server.wait_for_workers(1, limit_s=10)
+            self.assertEqual(st.post_lines(server, [st.HERO])[:2], (200, [st.HERO_KO]))
+        finally:
+            if server:
+                server.stop()
+            st.set_install_path(FOLDER)
+
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0], *sys.argv[4:]], verbosity=2)
