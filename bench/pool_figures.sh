@@ -9,13 +9,17 @@
 #    alone, a fixed body) driven by the same wrk: the HTTP floor and the pool's hop;
 #  - resident memory of the server and its workers after 10,000 and 100,000 requests
 #    (1,000 lines the caches keep, and every 1,000th request a line that ends its worker).
-# Usage: bench/pool_figures.sh [SECONDS_PER_WRK_TURN]  (after a win32 build; needs wrk, curl)
+#  - optionally, the same two through an earlier mirelo-server.exe that hosted the plug-in in its
+#    own process (built from an older commit, e.g. in a second worktree): the pool's hop against
+#    the in-process path.
+# Usage: bench/pool_figures.sh [SECONDS_PER_WRK_TURN [EARLIER_SERVER_EXE]]
+#        (after a win32 build; needs wrk, curl)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/win32/bin
 secs=${1:-5}
 export WINEPREFIX=$root/build/win32/wineprefix WINEARCH=win32 WINEDEBUG=-all
-export BIN=$bin SECS=$secs
+export BIN=$bin SECS=$secs EARLIER=${2:-}
 tmp=$(mktemp -d)
 export TMPDIR_FIGURES=$tmp
 reset() {
@@ -34,6 +38,7 @@ import concurrent.futures, http.client, json, os, re, signal, socket, subprocess
 import urllib.parse
 
 BIN, SECS, TMP = os.environ["BIN"], os.environ["SECS"], os.environ["TMPDIR_FIGURES"]
+EARLIER = os.environ["EARLIER"]
 ENV = dict(os.environ, WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d")
 HERO = "勇者は魔王を倒した。"
 
@@ -56,8 +61,9 @@ def free_port():
 class Server:
     def __init__(self, *args, exe="mirelo-server.exe", ready="/status"):
         self.port = free_port()
+        server = exe.endswith("mirelo-server.exe")
         self.proc = subprocess.Popen(["wine", os.path.join(BIN, exe), *args] +
-                                     (["--port", str(self.port)] if exe == "mirelo-server.exe"
+                                     (["--port", str(self.port)] if server
                                       else [str(self.port), HERO]),
                                      env=ENV, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -172,6 +178,12 @@ with open(rotate_lua, "w") as f:
             "  return wrk.format(\"GET\", paths[i])\nend\n")
 s = Server("--workers", "1", "--options", "11")
 bare = Server(exe="bare_http_server.exe", ready="/")
+earlier = None
+if EARLIER:
+    earlier = Server("--options", "11", "--plugin", os.path.join(BIN, "Mirelo.dll"),
+                     exe=os.path.abspath(EARLIER))
+    earlier.get(query)
+    assert post(earlier.port, rotating) == 200
 try:
     s.wait_workers(1)
     s.get(query)
@@ -189,12 +201,21 @@ try:
               f"{hop_us:.0f} us, bare Beast server {floor_us:.0f} us, warm Translate in "
               f"mirelo-host {warm_us:.1f} us; asked again / bare {pool_us / floor_us:.2f}x (goal "
               f"<= 1.5x), plug-in-cached / bare {hop_us / floor_us:.2f}x", flush=True)
+        if earlier:
+            old_us = wrk_us(f"http://127.0.0.1:{earlier.port}{query}")
+            old_hop_us = wrk_us(f"http://127.0.0.1:{earlier.port}/", rotate_lua)
+            print(f"   in-process server: a line asked again {old_us:.0f} us, lines cached by the "
+                  f"plug-in {old_hop_us:.0f} us; pool / in-process: asked again "
+                  f"{pool_us / old_us:.2f}x, plug-in-cached {hop_us / old_hop_us:.2f}x (goal <= "
+                  f"1.3x)", flush=True)
     st = s.status()
     print(f"answered by the server itself: {st['recent_hits']:,}; by the plug-in's cache: "
           f"{st['cache_hits']:,}", flush=True)
 finally:
     bare.stop()
     s.stop()
+    if earlier:
+        earlier.stop()
 
 # Memory over 100,000 requests, workers restarted on the way.
 crashers = [f"崩壊{i}" for i in range(100)]
