@@ -1,0 +1,59 @@
+# One version for every binary: the project version of the top-level CMakeLists.txt, with the
+# commit added by write_version.cmake at build time (see there). Include this file from any
+# Mirelo build, an inner ExternalProject too, and call
+#   mirelo_add_version_resource(<target> "<file description>")
+# for each DLL or EXE that ships; code that prints the version links mirelo_version_info and
+# includes "mirelo_version.h".
+include_guard(GLOBAL)
+set(MIRELO_VERSION_MODULE_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+# A build of the top-level project has it from project(); a project of its own reads it there.
+if(DEFINED Mirelo_VERSION)
+  set(MIRELO_PROJECT_VERSION ${Mirelo_VERSION})
+else()
+  file(STRINGS ${MIRELO_VERSION_MODULE_DIR}/../CMakeLists.txt line
+    REGEX "^project\\(Mirelo VERSION [0-9.]+")
+  string(REGEX REPLACE ".*VERSION ([0-9.]+).*" "\\1" MIRELO_PROJECT_VERSION "${line}")
+endif()
+
+set(MIRELO_VERSION_DIR ${CMAKE_BINARY_DIR}/generated)
+set(MIRELO_VERSION_HEADER ${MIRELO_VERSION_DIR}/mirelo_version.h)
+# Runs at every build (git may have moved); the files change only when their text does.
+add_custom_target(mirelo_version
+  COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${MIRELO_VERSION_MODULE_DIR}/..
+    -DOUT_DIR=${MIRELO_VERSION_DIR} -DVERSION=${MIRELO_PROJECT_VERSION}
+    -P ${MIRELO_VERSION_MODULE_DIR}/write_version.cmake
+  BYPRODUCTS ${MIRELO_VERSION_HEADER} ${MIRELO_VERSION_DIR}/mirelo_version.txt
+  COMMENT "Mirelo version"
+  VERBATIM)
+add_library(mirelo_version_info INTERFACE)
+target_include_directories(mirelo_version_info INTERFACE ${MIRELO_VERSION_DIR})
+add_dependencies(mirelo_version_info mirelo_version)
+
+# Explorer's Details tab: product name and version, this file's description and name. The
+# fields and their language block are those of Mirelo.dll's own (plugin/resources/Mirelo.rc).
+function(mirelo_add_version_resource target description)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY" OR type STREQUAL "MODULE_LIBRARY")
+    set(MIRELO_VR_FILETYPE VFT_DLL)
+    set(suffix .dll)
+  elseif(type STREQUAL "EXECUTABLE")
+    set(MIRELO_VR_FILETYPE VFT_APP)
+    set(suffix .exe)
+  else()
+    message(FATAL_ERROR "mirelo_add_version_resource: ${target} is neither a DLL nor an EXE")
+  endif()
+  get_target_property(name ${target} OUTPUT_NAME)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  set(MIRELO_VR_INTERNAL_NAME ${name})
+  set(MIRELO_VR_FILENAME ${name}${suffix})
+  set(MIRELO_VR_DESCRIPTION ${description})
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${MIRELO_VERSION_MODULE_DIR}/version_resource.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+  target_link_libraries(${target} PRIVATE mirelo_version_info)
+  # windres's includes are not tracked: say which file the script reads.
+  set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS ${MIRELO_VERSION_HEADER})
+endfunction()
