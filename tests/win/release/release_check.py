@@ -119,6 +119,8 @@ def pe_version(path):
     magic = struct.unpack_from("<H", data, optional)[0]
     directories = optional + (96 if magic == 0x10B else 112)
     rsrc_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
+    if rsrc_rva == 0:
+        raise ValueError(f"{path.name}: no resources")
     table = optional + optional_size
 
     def offset(rva):
@@ -288,6 +290,7 @@ class Player(unittest.TestCase):
                 self.assertEqual(200, answer.status)
                 self.assertEqual(HERO_KO, answer.read().decode())
                 self.assertEqual(f"mirelo-server/{VERSION}", answer.getheader("Server"))
+                c.close()
             finally:
                 os.killpg(server.pid, signal.SIGINT)
                 try:
@@ -303,8 +306,11 @@ class Player(unittest.TestCase):
         while time.monotonic() < deadline and server.poll() is None:
             try:
                 c = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
-                c.request("GET", "/status")
-                status = json.loads(c.getresponse().read())
+                try:
+                    c.request("GET", "/status")
+                    status = json.loads(c.getresponse().read())
+                finally:
+                    c.close()
                 if status["engine_ready"]:
                     return status
             except (OSError, http.client.HTTPException, ValueError):

@@ -1,30 +1,47 @@
 #!/usr/bin/env bash
-# Builds Mirelo.dll a second time, as the win32 build's inner build does, but from the same
-# sources seen under another path, into another build folder, at another time, and compares it
-# with the DLL of the build under test byte for byte: a time stamp or a build path that reaches
-# the binaries shows as a difference. (The programs are built with the same flags.)
-# Usage: same_bytes.sh SOURCE_DIR BUILT_DLL WORK_DIR
+# Builds what ships a second time, as package.sh does (the release preset's settings), from
+# the same sources seen under another path, into another build folder, at another time, and
+# compares the binaries with those of the build under test, then the zips made from each: a
+# time stamp or a build path that reaches a binary, or a file's time or order that reaches
+# the zip, shows as a difference.
+# Usage: same_bytes.sh SOURCE_DIR BUILD_DIR_UNDER_TEST WORK_DIR
 set -euo pipefail
 source_dir=$(realpath "$1")
-built=$2
-work=$3
+first=$(realpath "$2")
+work=$(realpath -m "$3")
 rm -rf "$work"
 mkdir -p "$work"
 ln -s "$source_dir" "$work/the-same-sources"
 src=$work/the-same-sources
-cmake -S "$src" -B "$work/another-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DMIRELO_THREAD_MODEL=win32 -DMIRELO_PLUGIN_ONLY=ON \
-    -DMIRELO_PLUGIN_OUTPUT_DIR="$work/bin" -DMIRELO_TESTS=OFF -DMIRELO_BENCH=OFF >/dev/null
-cmake --build "$work/another-build" --parallel 2 >/dev/null
-first=$(sha256sum <"$built" | cut -d' ' -f1)
-second=$(sha256sum <"$work/bin/Mirelo.dll" | cut -d' ' -f1)
-echo "build under test: $first"
-echo "second build:     $second"
-if [ "$first" != "$second" ]; then
-    # The usual cause besides a leak: the sources or the commit changed since the first build.
-    echo "version of each: $(cat "$(dirname "$built")/../plugin-win32/generated/mirelo_version.txt" 2>/dev/null)" \
-        "/ $(cat "$work/another-build/generated/mirelo_version.txt")"
-    cmp -l "$built" "$work/bin/Mirelo.dll" | head -20
+second=$work/another-build
+cmake -S "$src" -B "$second" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DMIRELO_TESTS=OFF -DMIRELO_BENCH=OFF >/dev/null
+cmake --build "$second" --parallel 2 --target Mirelo mirelo-host mirelo-server >/dev/null
+
+version_a=$(cat "$first/generated/mirelo_version.txt")
+version_b=$(cat "$second/generated/mirelo_version.txt")
+if [ "$version_a" != "$version_b" ]; then
+    echo "the sources changed since the build under test ($version_a, now $version_b): build again"
     exit 1
 fi
-rm -rf "$work"
+failed=0
+for file in Mirelo.dll mirelo-host.exe mirelo-server.exe; do
+    a=$(sha256sum <"$first/bin/$file" | cut -d' ' -f1)
+    b=$(sha256sum <"$second/bin/$file" | cut -d' ' -f1)
+    echo "$file: $a $b"
+    if [ "$a" != "$b" ]; then
+        failed=1
+        cmp -l "$first/bin/$file" "$second/bin/$file" | head -5 || true
+    fi
+done
+for build in "$first" "$second"; do
+    python3 "$source_dir/scripts/make_release_zip.py" --source "$src" --bin "$build/bin" \
+        --version "$version_a" --epoch 1700000000 --out "$build-release.zip" 2>/dev/null
+done
+a=$(sha256sum <"$first-release.zip" | cut -d' ' -f1)
+b=$(sha256sum <"$second-release.zip" | cut -d' ' -f1)
+echo "zip: $a $b"
+[ "$a" = "$b" ] || failed=1
+rm -f "$first-release.zip"
+[ $failed = 0 ] && rm -rf "$work"
+exit $failed
