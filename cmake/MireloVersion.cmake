@@ -2,7 +2,8 @@
 # commit added by write_version.cmake at build time (see there). Include this file from any
 # Mirelo build, an inner ExternalProject too, and call
 #   mirelo_add_version_resource(<target> "<file description>")
-# for each DLL or EXE that ships; code that prints the version links mirelo_version_info and
+# for each DLL or EXE that ships (for a DLL it also fixes the preferred base address, see
+# mirelo_fixed_image_base); code that prints the version links mirelo_version_info and
 # includes "mirelo_version.h".
 include_guard(GLOBAL)
 set(MIRELO_VERSION_MODULE_DIR ${CMAKE_CURRENT_LIST_DIR})
@@ -30,6 +31,26 @@ add_library(mirelo_version_info INTERFACE)
 target_include_directories(mirelo_version_info INTERFACE ${MIRELO_VERSION_DIR})
 add_dependencies(mirelo_version_info mirelo_version)
 
+# ld's automatic base address for a DLL is a hash of the output file's path, so two build folders
+# would give two bases, and the code's absolute addresses with them. The same kind of base
+# (away from 0x10000000, where other DLLs, an engine's for instance, like to sit) from the
+# file name alone.
+function(mirelo_fixed_image_base target)
+  get_target_property(name ${target} OUTPUT_NAME)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  string(SHA1 hash "${name}.dll")
+  string(SUBSTRING ${hash} 0 3 bits)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(start 0x400000000)
+  else()
+    set(start 0x61300000)
+  endif()
+  math(EXPR base "${start} + ((0x${bits} & 0x3FF) << 18)" OUTPUT_FORMAT HEXADECIMAL)
+  target_link_options(${target} PRIVATE -Wl,--image-base=${base})
+endfunction()
+
 # Explorer's Details tab: product name and version, this file's description and name. The
 # fields and their language block are those of Mirelo.dll's own (plugin/resources/Mirelo.rc).
 function(mirelo_add_version_resource target description)
@@ -37,6 +58,7 @@ function(mirelo_add_version_resource target description)
   if(type STREQUAL "SHARED_LIBRARY" OR type STREQUAL "MODULE_LIBRARY")
     set(MIRELO_VR_FILETYPE VFT_DLL)
     set(suffix .dll)
+    mirelo_fixed_image_base(${target})
   elseif(type STREQUAL "EXECUTABLE")
     set(MIRELO_VR_FILETYPE VFT_APP)
     set(suffix .exe)
