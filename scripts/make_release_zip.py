@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
 """Writes the release zip from a win32 build: the same input files give the same bytes.
 
-Usage: make_release_zip.py --source ROOT --bin BIN [--bin-x64 BIN64] --version V --out ZIP
-           [--epoch SECONDS]
+Usage: make_release_zip.py --source ROOT --build BUILD --version V --out ZIP [--epoch SECONDS]
 
 Everything goes under Mirelo-V/. Text files become what Notepad reads well (UTF-8 with a
 byte order mark, CRLF). Entries are sorted, every entry has the time --epoch (else
@@ -18,12 +17,14 @@ from pathlib import Path
 BINARY, TEXT = "binary", "text"
 
 
-def release_files(source, bin_x86, bin_x64):
-    """What ships: (file on disk, path under Mirelo-V/, kind, required).
+def release_files(source, build):
+    """What ships from a win32 build tree: (file on disk, path under Mirelo-V/, kind, required).
 
-    This is the one list of the zip's contents; package.sh and the release check both use it.
+    This is the one list of the zip's contents; package.sh and the release checks all use it.
     Nothing that exists only for tests goes in (the stand-in engine, the test programs).
     """
+    bin_x86 = build / "bin"
+    bin_x64 = build / "bin-x64"  # the inner x86_64 build's output
     files = [
         (bin_x86 / "Mirelo.dll", "x86/Mirelo.dll", BINARY, True),
         (bin_x86 / "mirelo-host.exe", "x86/mirelo-host.exe", BINARY, True),
@@ -111,13 +112,12 @@ def write_zip(out_path, version, files, epoch):
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--source", type=Path, required=True)
-    p.add_argument("--bin", type=Path, required=True)
-    p.add_argument("--bin-x64", type=Path)
+    p.add_argument("--build", type=Path, required=True)
     p.add_argument("--version", required=True)
     p.add_argument("--out", type=Path, required=True)
     p.add_argument("--epoch", type=int, default=int(os.environ.get("SOURCE_DATE_EPOCH", "0")))
     a = p.parse_args()
-    files = release_files(a.source, a.bin, a.bin_x64 or a.bin.parent / "bin-x64")
+    files = release_files(a.source, a.build)
     a.out.parent.mkdir(parents=True, exist_ok=True)
     for name in write_zip(a.out, a.version, files, a.epoch):
         print(f"make_release_zip: not built, left out: {name}", file=sys.stderr)

@@ -34,8 +34,7 @@ version=$(cat "$build/generated/mirelo_version.txt")
 epoch=$(git log -1 --format=%ct HEAD)
 mkdir -p dist
 zip=dist/Mirelo-$version.zip
-python3 scripts/make_release_zip.py --source "$root" --bin "$build/bin" --bin-x64 "$build/bin-x64" \
-    --version "$version" --epoch "$epoch" --out "$zip"
+python3 scripts/make_release_zip.py --source "$root" --build "$build" --version "$version" --epoch "$epoch" --out "$zip"
 (cd dist && sha256sum "Mirelo-$version.zip" >SHA256SUMS)
 cat dist/SHA256SUMS
 

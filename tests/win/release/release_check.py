@@ -4,8 +4,8 @@ says a player uses it, with the stand-in engine installed as the separately inst
 
 Usage:
   release_check.py --source ROOT --engine J2KEngine.dll --work DIR
-                   (--zip ZIP | --bin BIN --version-file FILE) [unittest arguments]
-With --bin the zip is made first from that build, by the same list package.sh uses.
+                   (--zip ZIP | --build BUILD) [unittest arguments]
+With --build the zip is made first from that win32 build, by the same list package.sh uses.
 """
 import argparse
 import http.client
@@ -29,8 +29,7 @@ parser.add_argument("--source", type=Path, required=True)
 parser.add_argument("--engine", type=Path, required=True)
 parser.add_argument("--work", type=Path, required=True)
 parser.add_argument("--zip", type=Path)
-parser.add_argument("--bin", type=Path)
-parser.add_argument("--version-file", type=Path)
+parser.add_argument("--build", type=Path)
 ARGS, REST = parser.parse_known_args()
 
 WINE_RUN = ARGS.source / "cmake/wine-run.sh"
@@ -74,17 +73,16 @@ def wine(*args, timeout=120, stdin=None):
 
 
 def make_zip():
-    """The zip of --zip, or one made now from --bin by package.sh's own list."""
+    """The zip of --zip, or one made now from --build by package.sh's own list."""
     if ARGS.zip:
         return ARGS.zip
     spec = importlib.util.spec_from_file_location(
         "make_release_zip", ARGS.source / "scripts/make_release_zip.py")
     maker = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(maker)
-    version = ARGS.version_file.read_text().strip()
+    version = (ARGS.build / "generated/mirelo_version.txt").read_text().strip()
     out = ARGS.work / f"Mirelo-{version}.zip"
-    files = maker.release_files(ARGS.source, ARGS.bin, ARGS.bin.parent / "bin-x64")
-    maker.write_zip(out, version, files, 0)
+    maker.write_zip(out, version, maker.release_files(ARGS.source, ARGS.build), 0)
     return out
 
 
@@ -291,6 +289,10 @@ class Player(unittest.TestCase):
                 self.assertEqual(HERO_KO, answer.read().decode())
                 self.assertEqual(f"mirelo-server/{VERSION}", answer.getheader("Server"))
                 c.close()
+            except BaseException:
+                out.seek(0)
+                print(out.read().decode(errors="replace"), file=sys.stderr)
+                raise
             finally:
                 os.killpg(server.pid, signal.SIGINT)
                 try:
@@ -298,8 +300,6 @@ class Player(unittest.TestCase):
                 except subprocess.TimeoutExpired:
                     os.killpg(server.pid, signal.SIGKILL)
                     server.wait()
-                out.seek(0)
-                print(out.read().decode(errors="replace"), file=sys.stderr)
 
     def wait_ready(self, port, server):
         deadline = time.monotonic() + 60

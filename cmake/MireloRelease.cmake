@@ -1,18 +1,34 @@
-# One version for every binary: the project version of the top-level CMakeLists.txt, with the
-# commit added by write_version.cmake at build time (see there). Include this file from any
-# Mirelo build, an inner ExternalProject too, and call
+# What every binary that ships gets, in this build or in any inner build of its own: the same
+# bytes from every build of one commit, and one version.
+#
+# Same bytes, wherever the tree lies and whenever it is built: no link time stamp in the PE
+# headers, no build path in the code (file names that reach the binaries, through __FILE__ in
+# library headers for instance, are relative), and a DLL's preferred base from its name
+# (mirelo_fixed_image_base).
+#
+# One version: the project version of the top-level CMakeLists.txt, with the commit added by
+# write_version.cmake at build time (see there). Call
 #   mirelo_add_version_resource(<target> "<file description>")
-# for each DLL or EXE that ships (for a DLL it also fixes the preferred base address, see
-# mirelo_fixed_image_base); code that prints the version links mirelo_version_info and
-# includes "mirelo_version.h".
+# for each DLL or EXE that ships (for a DLL it also fixes the base address); code that prints
+# the version links mirelo_version_info and includes "mirelo_version.h".
+#
+# Include it once, from the top of a Mirelo build or of a project of its own.
 include_guard(GLOBAL)
 set(MIRELO_VERSION_MODULE_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+# The later map wins, so the build tree, which may lie inside the sources, goes last. The
+# repository's root and this project's own folder are the same unless a project of its own
+# (in a subfolder) includes this file.
+get_filename_component(MIRELO_ROOT_DIR ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
+add_compile_options(-ffile-prefix-map=${MIRELO_ROOT_DIR}/= -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=
+  -ffile-prefix-map=${CMAKE_BINARY_DIR}/=build/)
+add_link_options(-Wl,--no-insert-timestamp)
 
 # A build of the top-level project has it from project(); a project of its own reads it there.
 if(DEFINED Mirelo_VERSION)
   set(MIRELO_PROJECT_VERSION ${Mirelo_VERSION})
 else()
-  file(STRINGS ${MIRELO_VERSION_MODULE_DIR}/../CMakeLists.txt line
+  file(STRINGS ${MIRELO_ROOT_DIR}/CMakeLists.txt line
     REGEX "^project\\(Mirelo VERSION [0-9.]+")
   string(REGEX REPLACE ".*VERSION ([0-9.]+).*" "\\1" MIRELO_PROJECT_VERSION "${line}")
 endif()
@@ -21,7 +37,7 @@ set(MIRELO_VERSION_DIR ${CMAKE_BINARY_DIR}/generated)
 set(MIRELO_VERSION_HEADER ${MIRELO_VERSION_DIR}/mirelo_version.h)
 # Runs at every build (git may have moved); the files change only when their text does.
 add_custom_target(mirelo_version
-  COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${MIRELO_VERSION_MODULE_DIR}/..
+  COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${MIRELO_ROOT_DIR}
     -DOUT_DIR=${MIRELO_VERSION_DIR} -DVERSION=${MIRELO_PROJECT_VERSION}
     -P ${MIRELO_VERSION_MODULE_DIR}/write_version.cmake
   BYPRODUCTS ${MIRELO_VERSION_HEADER} ${MIRELO_VERSION_DIR}/mirelo_version.txt
