@@ -59,6 +59,8 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& argv) {
 
         if (arg == L"--help" || arg == L"-h") {
             flag(a.help);
+        } else if (arg == L"--version") {
+            flag(a.version);
         } else if (arg == L"--stats") {
             flag(a.stats);
         } else if (arg == L"--dialog") {

@@ -38,6 +38,7 @@ struct HostArgs {
     bool dialog = false;
     bool diagnose = false;
     bool help = false;
+    bool version = false;
     std::wstring inputFile;        // empty or "-": standard input
     bool inputGiven = false;       // a file (or "-") was named
     bool checkDict = false;        // check a dictionary folder instead of translating

@@ -16,6 +16,7 @@
 #include "dictionary_tools.h"
 #include "host_args.h"
 #include "messages.h"
+#include "mirelo_version.h"
 #include "plugin_host.h"
 #include "text_codec.h"
 #include "text_output.h"
@@ -265,6 +266,10 @@ int wmain(int argc, wchar_t** argv) {
     const HostArgs& args = parsed.args;
     if (args.help) {
         Out().Write(HelpText());
+        return kExitOk;
+    }
+    if (args.version) {
+        Out().Write("mirelo-host " MIRELO_VERSION "\n");
         return kExitOk;
     }
     if (args.setEngineFolder) {

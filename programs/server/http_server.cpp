@@ -16,6 +16,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "mirelo_version.h"
 #include "text_plan.h"
 
 namespace server {
@@ -587,6 +588,7 @@ class Session : public std::enable_shared_from_this<Session> {
                 break;
         }
         Json j{{"version", MIRELO_VERSION},
+               {"commit", MIRELO_COMMIT},
                {"engine_ready", m_shared.translator.GetState() == Translator::State::kReady},
                {"plugin", state},
                {"plugin_problem", m_shared.translator.Problem()},

@@ -16,6 +16,7 @@
 #include "diagnose.h"
 #include "http_server.h"
 #include "messages.h"
+#include "mirelo_version.h"
 #include "plugin_host.h"
 #include "server_args.h"
 #include "text_output.h"
@@ -205,6 +206,10 @@ int wmain(int argc, wchar_t** argv) {
     const ServerArgs& args = parsed.args;
     if (args.help) {
         Out().Write(ServerHelpText());
+        return kExitOk;
+    }
+    if (args.version) {
+        Out().Write("mirelo-server " MIRELO_VERSION "\n");
         return kExitOk;
     }
     if (args.diagnose) {

@@ -37,6 +37,8 @@ ParsedServerArgs ParseServerArgs(const std::vector<std::wstring>& argv) {
         unsigned long n = 0;
         if (arg == L"--help" || arg == L"-h") {
             a.help = true;
+        } else if (arg == L"--version") {
+            a.version = true;
         } else if (arg == L"--diagnose") {
             a.diagnose = true;
         } else if (arg == L"--lang" || arg.rfind(L"--lang=", 0) == 0) {

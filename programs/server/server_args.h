@@ -34,6 +34,7 @@ struct ServerArgs {
     unsigned workers = 0;        // 0: one per logical processor, at most kMaxWorkers
     bool diagnose = false;
     bool help = false;
+    bool version = false;
 };
 
 struct ParsedServerArgs {

@@ -41,6 +41,7 @@ TEST(HostArgs, GoodCommandLines) {
     EXPECT_EQ(p.args.inputFile, L"in.txt");
 
     EXPECT_TRUE(ParseArgs({L"-"}).args.inputGiven);  // standard input named explicitly
+    EXPECT_TRUE(ParseArgs({L"--version"}).args.version);
     EXPECT_EQ(ParseArgs({L"--options", L""}).args.options, "");
     EXPECT_EQ(ParseArgs({L"--options", L"123456789012345"}).args.options.size(), 15u);
 }
@@ -59,6 +60,7 @@ TEST(HostArgs, BadCommandLinesAreRefused) {
         {L"--options", L"1234567890123456"},  // does not fit the 16-byte buffer
         {L"--options", L"\u00e9"},
         {L"--stats=yes"},
+        {L"--version=1"},
         {L"a.txt", L"b.txt"},
     };
     for (const auto& argv : bad) {
