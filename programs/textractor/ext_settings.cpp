@@ -85,8 +85,10 @@ ParsedSettings ParseSettings(std::wstring_view text) {
         if (key == L"host") {
             if (HostChars(value))
                 s.host = v;
-            else
+            else {
+                s.host = defaults.host;
                 bad(L"주소에는 영문자, 숫자, 점, 하이픈만 씁니다", defaults.host);
+            }
         } else if (key == L"port") {
             unsigned long port = 0;
             bool digits = !value.empty() && value.size() <= 5;
@@ -94,8 +96,10 @@ ParsedSettings ParseSettings(std::wstring_view text) {
             if (digits) port = std::stoul(v);
             if (digits && port >= 1 && port <= 65535)
                 s.port = static_cast<unsigned short>(port);
-            else
+            else {
+                s.port = defaults.port;
                 bad(L"1에서 65535까지의 수", std::to_wstring(defaults.port));
+            }
         } else if (key == L"server_folder") {
             s.serverFolder = v;
             while (!s.serverFolder.empty() &&
@@ -108,23 +112,29 @@ ParsedSettings ParseSettings(std::wstring_view text) {
             const std::wstring m = Lower(value);
             if (m == L"append" || m == L"replace")
                 s.replace = m == L"replace";
-            else
+            else {
+                s.replace = defaults.replace;
                 bad(L"append 또는 replace", L"append");
+            }
         } else if (key == L"selected_thread_only" || key == L"clipboard") {
             const int f = Flag(value);
             bool& target = key == L"clipboard" ? s.clipboard : s.selectedOnly;
             const bool fallback = key == L"clipboard" ? defaults.clipboard : defaults.selectedOnly;
             if (f >= 0)
                 target = f == 1;
-            else
+            else {
+                target = fallback;
                 bad(L"1 또는 0", fallback ? L"1" : L"0");
+            }
         } else if (key == L"options") {
             bool ok = value.empty() || value.size() == 2;
             for (wchar_t c : value) ok = ok && (c == L'0' || c == L'1');
             if (ok)
                 s.options = v;
-            else
+            else {
+                s.options = defaults.options;
                 bad(L"0과 1로 된 두 자리, 예: 11", L"(mirelo-server의 기본값)");
+            }
         } else {
             out.problems.push_back(Words(Say::kSettingUnknown, {n, key}));
         }

@@ -289,6 +289,52 @@ bool WaitUnloaded(const Setup& s, DWORD timeoutMs) {
     return true;
 }
 
+// Another program on a port: it answers /status, but not as Mirelo's server does.
+struct FakeServer {
+    SOCKET listener = INVALID_SOCKET;
+    unsigned short port = 0;
+    HANDLE thread = nullptr;
+
+    static DWORD WINAPI Main(void* p) {
+        auto* self = static_cast<FakeServer*>(p);
+        for (;;) {
+            SOCKET c = ::accept(self->listener, nullptr, nullptr);
+            if (c == INVALID_SOCKET) return 0;
+            char request[4096];
+            ::recv(c, request, sizeof(request), 0);
+            const std::string body = "{\"version\": \"2.0\", \"engine_ready\": true}";
+            const std::string answer =
+                "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                "Connection: close\r\nContent-Length: " +
+                std::to_string(body.size()) + "\r\n\r\n" + body;
+            ::send(c, answer.data(), static_cast<int>(answer.size()), 0);
+            ::closesocket(c);
+        }
+    }
+
+    void Start() {
+        WSADATA wsa;
+        ::WSAStartup(MAKEWORD(2, 2), &wsa);
+        listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int len = sizeof(a);
+        ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        ::listen(listener, 8);
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        thread = ::CreateThread(nullptr, 0, Main, this, 0, nullptr);
+    }
+
+    void Stop() {
+        ::closesocket(listener);
+        ::WaitForSingleObject(thread, 5000);
+        ::CloseHandle(thread);
+        ::WSACleanup();
+    }
+};
+
 // ---- Scenarios ----
 
 void Contract(const Setup& s) {
@@ -355,19 +401,19 @@ void Contract(const Setup& s) {
           "cannot write the ini");
     bool replaced = false;
     for (int i = 0; i < 40 && !replaced; ++i) {
-        replaced = Call(fn, kHero, {1, 0}) == kHeroKo;
+        replaced = Call(fn, kHero, {1, 1}) == kHeroKo;
         if (!replaced) ::Sleep(100);
     }
-    CHECK(replaced, "replace mode, the clipboard or every thread did not take effect");
+    CHECK(replaced, "replace mode or the clipboard did not take effect");
     CHECK(ConsoleCount(L"다시 읽었습니다") == 1, "the re-read was not said");
     struct Said {
         const wchar_t* part;
         size_t times;
     } said[] = {
-        {L"5번째 줄: translation의 값 \"sideways\"", 1},
-        {L"9번째 줄: selected_thread_only의 값 \"sometimes\"", 1},
-        {L"10번째 줄: 알 수 없는 항목 colour", 1},
-        {L"11번째 줄은 \"이름=값\" 꼴이 아니어서", 1},
+        {L"4번째 줄: translation의 값 \"sideways\"", 1},
+        {L"8번째 줄: selected_thread_only의 값 \"sometimes\"", 1},
+        {L"9번째 줄: 알 수 없는 항목 colour", 1},
+        {L"10번째 줄은 \"이름=값\" 꼴이 아니어서", 1},
     };
     for (const Said& w : said)
         CHECK(ConsoleCount(w.part) == w.times, "not said once: %s", Narrow(w.part).c_str());
@@ -381,6 +427,26 @@ void Contract(const Setup& s) {
     Call(fn, kHero);
     CHECK(ConsoleCount(L"Mirelo Translate.ini를 읽을 수 없습니다") == 1,
           "an unreadable ini was not said");
+
+    // Another program holds the port: the extension says so once and starts no server there.
+    FakeServer fake;
+    fake.Start();
+    ::Sleep(1100);
+    Setup other = s;
+    other.port = fake.port;
+    WriteIni(other, L"");
+    const ULONGLONG end = ::GetTickCount64() + 10000;
+    while (::GetTickCount64() < end && ConsoleCount(L"Mirelo가 아닌 다른 프로그램") == 0) {
+        CHECK(Call(fn, kHero, {}, &ms) == kHero, "a sentence was changed with no Mirelo server");
+        CHECK(ms < 1000, "a call took %lu ms while the port was not Mirelo's", ms);
+        ::Sleep(100);
+    }
+    for (int i = 0; i < 40; ++i) Call(fn, kHero);  // a few seconds more: said once only
+    CHECK(ConsoleCount(L"Mirelo가 아닌 다른 프로그램") == 1,
+          "another program on the port was not said once");
+    CHECK(ConsoleCount(L"mirelo-server를 시작했습니다") == 1,
+          "a server was started on another's port");
+    fake.Stop();
     ::FreeLibrary(module);
     CHECK(WaitUnloaded(s, 20000), "the extension stayed loaded");
 }
@@ -612,13 +678,32 @@ int wmain(int argc, wchar_t** argv) {
     s.serverDir = arg(3);
     s.engineDir = arg(4);
     s.work = arg(5);
+    for (size_t at = s.work.find(L'\\', 3); at != std::wstring::npos;
+         at = s.work.find(L'\\', at + 1))
+        ::CreateDirectoryW(s.work.substr(0, at).c_str(), nullptr);
     ::CreateDirectoryW(s.work.c_str(), nullptr);
     s.xdll = s.work + L"\\Mirelo Translate.xdll";
     s.ini = s.work + L"\\Mirelo Translate.ini";
     s.port = FreePort();
 
-    // The plug-in's workers find the stand-in engine through the install key.
-    const std::wstring path = s.engineDir;
+    // The plug-in's workers find the stand-in engine through the install key: a copy in demo
+    // mode that gives nothing for kRefused.
+    const std::wstring path = s.work + L"\\engine";
+    ::CreateDirectoryW(path.c_str(), nullptr);
+    ::CreateDirectoryW((path + L"\\Dat").c_str(), nullptr);
+    CHECK(::CopyFileW((s.engineDir + L"\\J2KEngine.dll").c_str(),
+                      (path + L"\\J2KEngine.dll").c_str(), FALSE),
+          "cannot copy the stand-in engine");
+    char refused[64] = {};
+    const int n = ::WideCharToMultiByte(932, 0, kRefused.c_str(), -1, refused, sizeof(refused),
+                                        nullptr, nullptr);
+    std::string rule = "null ";
+    for (int i = 0; i + 1 < n; ++i) {
+        char hex[3];
+        std::snprintf(hex, sizeof(hex), "%02x", static_cast<unsigned char>(refused[i]));
+        rule += hex;
+    }
+    CHECK(WriteBytes(path + L"\\Dat\\standin.txt", rule + "\r\n"), "cannot write standin.txt");
     CHECK(::RegSetKeyValueW(
               HKEY_CURRENT_USER, L"Software\\Kestrow\\Mirelo", L"FilePath", REG_SZ, path.c_str(),
               static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS,
