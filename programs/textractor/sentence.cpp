@@ -110,9 +110,11 @@ class SettingsFile {
     Settings settings_;
 };
 
+// At namespace scope for the reason g_link is (server_link.cpp).
+SettingsFile g_files;
+
 SettingsFile& Files() {
-    static SettingsFile file;
-    return file;
+    return g_files;
 }
 
 void Show(const InfoForExtension* info, const std::vector<std::wstring>& lines) {

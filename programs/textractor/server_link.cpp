@@ -260,9 +260,12 @@ DWORD WINAPI CheckerMain(void* module) {
 
 }  // namespace
 
+// Built while the DLL loads, not on first use: a guarded local static would make the
+// runtime's lock for it, a semaphore that stays behind at every unload.
+ServerLink g_link;
+
 ServerLink& Link() {
-    static ServerLink link;
-    return link;
+    return g_link;
 }
 
 void ServerLink::Attach(HMODULE module) {

@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -35,8 +36,9 @@ const std::wstring kRefused = L"翻訳不可";  // the engine gives nothing for 
 std::wstring LoadLine(int i, int j) {
     return L"試験" + std::to_wstring(i) + L"の" + std::to_wstring(j);
 }
+// The demo engine keeps a kanji it has no word for as Hanja, in the older form CP949 holds.
 std::wstring LoadLineKo(int i, int j) {
-    return L"시험" + std::to_wstring(i) + L"의 " + std::to_wstring(j);
+    return L"試驗" + std::to_wstring(i) + L"의 " + std::to_wstring(j);
 }
 
 int g_failures = 0;
@@ -226,8 +228,27 @@ bool WaitFor(OnNewSentenceFn fn, const std::wstring& sentence, const std::wstrin
     return false;
 }
 
+// The kind of a handle ("Event", "Thread", ...), for saying which ones were left behind.
+std::wstring HandleType(HANDLE h) {
+    using QueryFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    static const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    alignas(8) unsigned char buffer[1024];
+    ULONG size = 0;
+    if (!query || query(h, 2 /* ObjectTypeInformation */, buffer, sizeof(buffer), &size) != 0)
+        return L"?";
+    struct Name {
+        USHORT length;
+        USHORT maximum;
+        wchar_t* text;
+    };
+    const auto* name = reinterpret_cast<const Name*>(buffer);
+    return std::wstring(name->text, name->length / sizeof(wchar_t));
+}
+
 // Process-wide counts the unload test compares.
 struct Probe {
+    std::vector<uintptr_t> open;
     size_t handles = 0;
     size_t threads = 0;
     size_t heapBytes = 0;
@@ -238,8 +259,10 @@ Probe Measure() {
     // GetProcessHandleCount answers 0 under Wine: probe the handle range instead.
     for (uintptr_t h = 4; h < 0x8000; h += 4) {
         DWORD flags = 0;
-        if (::GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags)) ++p.handles;
+        if (::GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags)) p.open.push_back(h);
     }
+    p.handles = p.open.size();
+    {}
     HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     THREADENTRY32 te{};
     te.dwSize = sizeof(te);
@@ -277,6 +300,25 @@ bool KillServerChild() {
     }
     ::CloseHandle(snap);
     return killed;
+}
+
+bool WaitListening(unsigned short port, DWORD timeoutMs) {
+    WSADATA wsa;
+    ::WSAStartup(MAKEWORD(2, 2), &wsa);
+    bool up = false;
+    const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+    while (!up && ::GetTickCount64() < end) {
+        SOCKET c = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        up = ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+        ::closesocket(c);
+        if (!up) ::Sleep(100);
+    }
+    ::WSACleanup();
+    return up;
 }
 
 bool WaitUnloaded(const Setup& s, DWORD timeoutMs) {
@@ -578,6 +620,8 @@ void Reload(const Setup& s) {
     ::AssignProcessToJobObject(job, pi.hProcess);
     ::ResumeThread(pi.hThread);
     ::CloseHandle(pi.hThread);
+    // Loaded before it listens, the extension would start a server of its own.
+    CHECK(WaitListening(s.port, 30000), "the test's own server never listened");
 
     constexpr int kCycles = 100, kWarmUp = 5;
     Probe warm{};
@@ -597,7 +641,15 @@ void Reload(const Setup& s) {
     CHECK(untranslated == 0, "%d loads never translated", untranslated);
     CHECK(last.handles <= warm.handles + 2, "handles grew from %zu to %zu over %d reloads",
           warm.handles, last.handles, kCycles - kWarmUp);
+    if (last.handles > warm.handles + 2) {
+        std::wstring kinds;
+        for (uintptr_t h : last.open)
+            if (std::find(warm.open.begin(), warm.open.end(), h) == warm.open.end())
+                kinds += HandleType(reinterpret_cast<HANDLE>(h)) + L" ";
+        std::printf("new handles: %s\n", Narrow(kinds).c_str());
+    }
     CHECK(last.threads <= warm.threads, "threads grew from %zu to %zu", warm.threads, last.threads);
+    CHECK(ConsoleCount(L"mirelo-server를 시작했습니다") == 0, "a load started a server of its own");
     const long long grown = static_cast<long long>(last.heapBytes) - warm.heapBytes;
     // Under 1 KB a cycle: the ~19 KB a statically linked runtime leaves at each unload would show.
     CHECK(grown < 95 * 1024, "the heaps grew by %lld bytes over %d reloads", grown,
