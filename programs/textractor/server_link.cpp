@@ -173,7 +173,6 @@ std::wstring Address(const Settings& s) {
 struct Answer {
     DWORD error = 0;
     DWORD status = 0;
-    std::string failedHeader;
     std::string body;
 };
 
@@ -184,11 +183,12 @@ bool SetTimeout(HINTERNET request, DWORD option, ULONGLONG deadline) {
     return ::WinHttpSetOption(request, option, &ms, sizeof(ms));
 }
 
-bool Exchange(HINTERNET connection, const wchar_t* verb, const wchar_t* path,
-              const std::string& body, DWORD budgetMs, Answer& out) {
+// A GET of `path` whose waits together take at most `budgetMs`.
+bool Exchange(HINTERNET connection, const wchar_t* path, DWORD budgetMs, Answer& out) {
     const ULONGLONG deadline = ::GetTickCount64() + budgetMs;
-    UniqueInternet request(::WinHttpOpenRequest(connection, verb, path, nullptr, WINHTTP_NO_REFERER,
-                                                WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
+    UniqueInternet request(::WinHttpOpenRequest(connection, L"GET", path, nullptr,
+                                                WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                WINHTTP_FLAG_ESCAPE_DISABLE));
     auto fail = [&] {
         out.error = ::GetLastError();
         if (out.error == 0) out.error = ERROR_WINHTTP_TIMEOUT;
@@ -199,12 +199,8 @@ bool Exchange(HINTERNET connection, const wchar_t* verb, const wchar_t* path,
     if (!::WinHttpSetTimeouts(request.get(), static_cast<int>(budgetMs), static_cast<int>(budgetMs),
                               static_cast<int>(budgetMs), static_cast<int>(budgetMs)))
         return fail();
-    static constexpr wchar_t kType[] = L"Content-Type: text/plain; charset=utf-8\r\n";
-    const bool post = !body.empty();
-    if (!::WinHttpSendRequest(request.get(), post ? kType : WINHTTP_NO_ADDITIONAL_HEADERS,
-                              post ? static_cast<DWORD>(-1L) : 0,
-                              post ? const_cast<char*>(body.data()) : WINHTTP_NO_REQUEST_DATA,
-                              static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0))
+    if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                              WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
         return fail();
     if (!SetTimeout(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, deadline) ||
         !SetTimeout(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, deadline)) {
@@ -217,19 +213,6 @@ bool Exchange(HINTERNET connection, const wchar_t* verb, const wchar_t* path,
                                WINHTTP_HEADER_NAME_BY_INDEX, &out.status, &size,
                                WINHTTP_NO_HEADER_INDEX))
         return fail();
-    // The lines the server could not translate, as "0,3,4".
-    size = 0;
-    ::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CUSTOM, L"X-Mirelo-Failed",
-                          WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
-    if (::GetLastError() == ERROR_INSUFFICIENT_BUFFER && size > 0) {
-        std::wstring failed(size / sizeof(wchar_t) + 1, L'\0');
-        size = static_cast<DWORD>(failed.size() * sizeof(wchar_t));
-        if (::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CUSTOM, L"X-Mirelo-Failed",
-                                  failed.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
-            failed.resize(size / sizeof(wchar_t));
-            out.failedHeader = mirelo::WideToUtf8(failed);
-        }
-    }
     for (;;) {
         if (!SetTimeout(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, deadline)) {
             ::SetLastError(ERROR_WINHTTP_TIMEOUT);
@@ -250,6 +233,30 @@ bool Exchange(HINTERNET connection, const wchar_t* verb, const wchar_t* path,
         out.body.resize(at + read);
         if (read == 0) return true;
     }
+}
+
+bool Blank(std::wstring_view s) {
+    for (wchar_t c : s)
+        if (c != L' ' && c != L'\t' && c != L'\x3000') return false;
+    return true;
+}
+
+// For a query value: unreserved characters as they are, every other byte as %XX.
+std::wstring PercentEncode(const std::string& utf8) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::wstring out;
+    out.reserve(utf8.size() * 3);
+    for (unsigned char c : utf8) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<wchar_t>(c);
+        } else {
+            out += L'%';
+            out += static_cast<wchar_t>(kHex[c >> 4]);
+            out += static_cast<wchar_t>(kHex[c & 15]);
+        }
+    }
+    return out;
 }
 
 DWORD WINAPI CheckerMain(void* module) {
@@ -322,45 +329,55 @@ Translation ServerLink::Translate(const Settings& settings, std::wstring_view te
             return t;
         }
     }
-    std::string body = mirelo::WideToUtf8(text);
-    Answer ex;
-    if (!Exchange(connection, L"POST", L"/translate", body, kCallBudgetMs, ex)) {
-        if (ex.error == ERROR_WINHTTP_TIMEOUT) {
-            if (FirstTime(static_cast<int>(Say::kLineTimedOut)))
-                this->Say(Words(Say::kLineTimedOut));
-        } else {
-            Lost(settings, true);
+    // One GET per line, each in one segment: a POST's body goes out as a second small write,
+    // which waits on the server's delayed acknowledgement (40 ms a request under Wine).
+    const ULONGLONG deadline = ::GetTickCount64() + kCallBudgetMs;
+    bool translated = false, timedOut = false, failed = false;
+    t.outcome = Outcome::kFailed;
+    while (!text.empty()) {
+        size_t end = text.find(L'\n');
+        end = end == std::wstring_view::npos ? text.size() : end + 1;
+        std::wstring_view line = text.substr(0, end);
+        text.remove_prefix(end);
+        std::wstring_view ending;
+        while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r')) {
+            ending = std::wstring_view(line.data() + line.size() - 1, ending.size() + 1);
+            line.remove_suffix(1);
         }
-        t.outcome = Outcome::kFailed;
-        return t;
-    }
-    if (ex.status == 503) {
-        // Up but not ready (its plug-in is restarting): the check says why.
-        Lost(settings, false);
-        t.outcome = Outcome::kNotReady;
-        return t;
-    }
-    if (ex.status != 200) {
-        if (FirstTime(static_cast<int>(Say::kLineFailed))) this->Say(Words(Say::kLineFailed));
-        t.outcome = Outcome::kFailed;
-        return t;
-    }
-    if (!ex.failedHeader.empty()) {
-        if (FirstTime(static_cast<int>(Say::kLineFailed))) this->Say(Words(Say::kLineFailed));
-        // Every line failed: nothing to show but the sentence itself.
-        size_t lines = 0;
-        for (size_t i = 0; i < text.size(); ++i) lines += text[i] == L'\n';
-        lines += !text.empty() && text.back() != L'\n';
-        const size_t failed =
-            static_cast<size_t>(std::count(ex.failedHeader.begin(), ex.failedHeader.end(), ',')) +
-            1;
-        if (failed >= lines) {
-            t.outcome = Outcome::kFailed;
+        const ULONGLONG now = ::GetTickCount64();
+        if (Blank(line) || now >= deadline) {
+            timedOut = timedOut || !Blank(line);
+            t.text.append(line).append(ending);
+            continue;
+        }
+        Answer ex;
+        const std::wstring path = L"/translate?text=" + PercentEncode(mirelo::WideToUtf8(line));
+        if (!Exchange(connection, path.c_str(), static_cast<DWORD>(deadline - now), ex)) {
+            if (ex.error != ERROR_WINHTTP_TIMEOUT) {
+                Lost(settings, true);
+                return t;
+            }
+            timedOut = true;
+        } else if (ex.status == 503) {
+            // Up but not ready (its plug-in is restarting): the check says why.
+            Lost(settings, false);
+            t.outcome = Outcome::kNotReady;
             return t;
+        } else if (ex.status == 200) {
+            t.text += mirelo::Utf8ToWide(ex.body);
+            t.text.append(ending);
+            translated = true;
+            continue;
+        } else {
+            // 422: the engine gave nothing; 504: the plug-in gave up on it.
+            failed = true;
         }
+        t.text.append(line).append(ending);
     }
-    t.outcome = Outcome::kTranslated;
-    t.text = mirelo::Utf8ToWide(ex.body);
+    if (timedOut && FirstTime(static_cast<int>(Say::kLineTimedOut)))
+        this->Say(Words(Say::kLineTimedOut));
+    if (failed && FirstTime(static_cast<int>(Say::kLineFailed))) this->Say(Words(Say::kLineFailed));
+    if (translated) t.outcome = Outcome::kTranslated;
     return t;
 }
 
@@ -448,8 +465,7 @@ void ServerLink::Check() {
     HANDLE process = nullptr;
     for (;;) {
         Answer ex;
-        const bool answered =
-            connection && Exchange(connection, L"GET", L"/status", {}, kStatusTimeoutMs, ex);
+        const bool answered = connection && Exchange(connection, L"/status", kStatusTimeoutMs, ex);
         const ULONGLONG now = ::GetTickCount64();
         if (answered) {
             const std::optional<Status> st =
