@@ -191,13 +191,18 @@ bool Exchange(HINTERNET connection, const wchar_t* path, DWORD budgetMs, Answer&
                                                 WINHTTP_FLAG_ESCAPE_DISABLE));
     auto fail = [&] {
         out.error = ::GetLastError();
-        if (out.error == 0) out.error = ERROR_WINHTTP_TIMEOUT;
+        // Wine reports a receive that timed out as the socket's own error.
+        if (out.error == 0 || out.error == WSAETIMEDOUT) out.error = ERROR_WINHTTP_TIMEOUT;
         return false;
     };
     if (!request) return fail();
     // Each wait gets what is left of the budget, so the call as a whole keeps to it.
     if (!::WinHttpSetTimeouts(request.get(), static_cast<int>(budgetMs), static_cast<int>(budgetMs),
                               static_cast<int>(budgetMs), static_cast<int>(budgetMs)))
+        return fail();
+    // Set before sending: Wine applies it to the socket as the request goes out, and ignores
+    // a change after that.
+    if (!SetTimeout(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, deadline))
         return fail();
     if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                               WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
@@ -353,11 +358,13 @@ Translation ServerLink::Translate(const Settings& settings, std::wstring_view te
         Answer ex;
         const std::wstring path = L"/translate?text=" + PercentEncode(mirelo::WideToUtf8(line));
         if (!Exchange(connection, path.c_str(), static_cast<DWORD>(deadline - now), ex)) {
-            if (ex.error != ERROR_WINHTTP_TIMEOUT) {
-                Lost(settings, true);
-                return t;
-            }
+            // A server that does not answer at all in time is looked at again before the next
+            // line waits on it: the check sees whether it still answers /status.
+            Lost(settings, ex.error != ERROR_WINHTTP_TIMEOUT);
+            if (ex.error != ERROR_WINHTTP_TIMEOUT) return t;
             timedOut = true;
+            t.text.append(line).append(ending).append(text);
+            break;
         } else if (ex.status == 503) {
             // Up but not ready (its plug-in is restarting): the check says why.
             Lost(settings, false);
@@ -368,9 +375,10 @@ Translation ServerLink::Translate(const Settings& settings, std::wstring_view te
             t.text.append(ending);
             translated = true;
             continue;
+        } else if (ex.status == 504) {
+            timedOut = true;  // the plug-in gave up on it after its 3 s
         } else {
-            // 422: the engine gave nothing; 504: the plug-in gave up on it.
-            failed = true;
+            failed = true;  // 422: the engine gave nothing
         }
         t.text.append(line).append(ending);
     }
@@ -420,8 +428,6 @@ bool ServerLink::StartServer(const Settings& s, std::wstring& problem) {
     if (!s.options.empty()) command += L" --options " + s.options;
     STARTUPINFOW si{};
     si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION pi{};
     // Hidden and without a console window; the plug-in's own boxes still show.
     if (!::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE,

@@ -32,6 +32,7 @@ const std::wstring kSeparator = L"\x200b \n";
 const std::wstring kHero = L"勇者は魔王を倒した。";
 const std::wstring kHeroKo = L"용사는 마왕을 쓰러뜨렸다.";
 const std::wstring kRefused = L"翻訳不可";  // the engine gives nothing for it
+const std::wstring kSlow = L"遅延";         // the engine answers it after 6 s
 
 std::wstring LoadLine(int i, int j) {
     return L"試験" + std::to_wstring(i) + L"の" + std::to_wstring(j);
@@ -332,7 +333,10 @@ bool WaitUnloaded(const Setup& s, DWORD timeoutMs) {
 }
 
 // Another program on a port: it answers /status, but not as Mirelo's server does.
+// With `mirelo`, it answers /status as a ready mirelo-server would and never answers a
+// translation (the connection is held 5 s, then closed).
 struct FakeServer {
+    bool mirelo = false;
     SOCKET listener = INVALID_SOCKET;
     unsigned short port = 0;
     HANDLE thread = nullptr;
@@ -343,8 +347,16 @@ struct FakeServer {
             SOCKET c = ::accept(self->listener, nullptr, nullptr);
             if (c == INVALID_SOCKET) return 0;
             char request[4096];
-            ::recv(c, request, sizeof(request), 0);
-            const std::string body = "{\"version\": \"2.0\", \"engine_ready\": true}";
+            const int got = ::recv(c, request, sizeof(request), 0);
+            if (self->mirelo && got > 14 && std::memcmp(request, "GET /translate", 14) == 0) {
+                ::Sleep(5000);
+                ::closesocket(c);
+                continue;
+            }
+            const std::string body = self->mirelo
+                                         ? "{\"server\": \"mirelo-server\", \"engine_ready\": "
+                                           "true, \"plugin\": \"ready\"}"
+                                         : "{\"version\": \"2.0\", \"engine_ready\": true}";
             const std::string answer =
                 "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
                 "Connection: close\r\nContent-Length: " +
@@ -707,6 +719,35 @@ void Bad(const Setup& s) {
           "a null info array");
     if (back) ::HeapFree(heap, 0, back);
     CHECK(ConsoleCount(L"16384자가 넘는 문장") == 1, "the long sentence was not said once");
+
+    // The engine takes 6 s on a line: the plug-in gives up after 3 s and so does the call.
+    DWORD ms = 0;
+    CHECK(Call(fn, kSlow, {}, &ms) == kSlow, "the slow line was changed");
+    CHECK(ms <= 3500, "the slow line held the thread %lu ms", ms);
+
+    // A server that says it is Mirelo's and then never answers: the call gives up by itself.
+    FakeServer silent;
+    silent.mirelo = true;
+    silent.Start();
+    ::Sleep(1100);
+    Setup other = s;
+    other.port = silent.port;
+    WriteIni(other, L"");
+    DWORD slowest = 0;
+    const ULONGLONG end = ::GetTickCount64() + 15000;
+    while (::GetTickCount64() < end && slowest < 3000) {
+        CHECK(Call(fn, kHero, {}, &ms) == kHero,
+              "a sentence was changed by a server that never answered");
+        slowest = std::max(slowest, ms);
+        ::Sleep(50);
+    }
+    CHECK(slowest >= 3000 && slowest <= 3500, "the call to a silent server took %lu ms", slowest);
+    CHECK(ConsoleCount(L"제시간(3초)에 번역되지 않은") == 1,
+          "lines not answered in time were not said once");
+    ::FreeLibrary(module);
+    CHECK(WaitUnloaded(s, 20000), "the extension stayed loaded");
+    silent.Stop();
+    return;
     ::FreeLibrary(module);
     CHECK(WaitUnloaded(s, 20000), "the extension stayed loaded");
 }
@@ -746,16 +787,20 @@ int wmain(int argc, wchar_t** argv) {
     CHECK(::CopyFileW((s.engineDir + L"\\J2KEngine.dll").c_str(),
                       (path + L"\\J2KEngine.dll").c_str(), FALSE),
           "cannot copy the stand-in engine");
-    char refused[64] = {};
-    const int n = ::WideCharToMultiByte(932, 0, kRefused.c_str(), -1, refused, sizeof(refused),
-                                        nullptr, nullptr);
-    std::string rule = "null ";
-    for (int i = 0; i + 1 < n; ++i) {
-        char hex[3];
-        std::snprintf(hex, sizeof(hex), "%02x", static_cast<unsigned char>(refused[i]));
-        rule += hex;
-    }
-    CHECK(WriteBytes(path + L"\\Dat\\standin.txt", rule + "\r\n"), "cannot write standin.txt");
+    auto hex = [](const std::wstring& text) {
+        char bytes[64] = {};
+        const int n =
+            ::WideCharToMultiByte(932, 0, text.c_str(), -1, bytes, sizeof(bytes), nullptr, nullptr);
+        std::string out;
+        for (int i = 0; i + 1 < n; ++i) {
+            char two[3];
+            std::snprintf(two, sizeof(two), "%02x", static_cast<unsigned char>(bytes[i]));
+            out += two;
+        }
+        return out;
+    };
+    const std::string rules = "null " + hex(kRefused) + "\r\ndelay " + hex(kSlow) + " 6000\r\n";
+    CHECK(WriteBytes(path + L"\\Dat\\standin.txt", rules), "cannot write standin.txt");
     CHECK(::RegSetKeyValueW(
               HKEY_CURRENT_USER, L"Software\\Kestrow\\Mirelo", L"FilePath", REG_SZ, path.c_str(),
               static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS,
