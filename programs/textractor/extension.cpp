@@ -10,11 +10,11 @@ void ReleaseRuntimeAtUnload();
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) textractor::AttachSentences(module);
-    // At process exit the other threads are gone and the system takes back the rest; at an
-    // unload the connections close and a server this extension started ends.
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-        textractor::DetachSentences();
-        ReleaseRuntimeAtUnload();
+    // At an unload the connections close and a server this extension started ends; at
+    // process exit the other threads are gone and the system takes back the rest.
+    if (reason == DLL_PROCESS_DETACH) {
+        textractor::DetachSentences(reserved != nullptr);
+        if (reserved == nullptr) ReleaseRuntimeAtUnload();
     }
     return TRUE;
 }

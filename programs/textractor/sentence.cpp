@@ -150,8 +150,11 @@ void AttachSentences(HMODULE module) {
     Link().Attach(module);
 }
 
-void DetachSentences() {
-    Link().Close();
+void DetachSentences(bool processExit) {
+    if (processExit)
+        Link().Abandon();
+    else
+        Link().Close();
 }
 
 wchar_t* HandleSentence(wchar_t* sentence, const InfoForExtension* info) {

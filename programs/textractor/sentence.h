@@ -14,6 +14,7 @@ inline constexpr size_t kMaxSentence = 16384;
 void AttachSentences(HMODULE module);
 // The OnNewSentence contract: returns `sentence` or its HeapReAlloc'd successor.
 wchar_t* HandleSentence(wchar_t* sentence, const InfoForExtension* info);
-void DetachSentences();
+// `processExit`: the process is ending, not unloading the DLL.
+void DetachSentences(bool processExit);
 
 }  // namespace textractor

@@ -530,6 +530,14 @@ bool ServerLink::FirstTime(int key) {
     return true;
 }
 
+void ServerLink::Abandon() {
+    for (UniqueInternet& h : retired_) (void)h.release();
+    (void)connect_.release();
+    (void)session_.release();
+    (void)job_.release();
+    (void)server_.release();
+}
+
 void ServerLink::Close() {
     mirelo::ExclusiveLock::Guard guard(lock_);
     retired_.clear();

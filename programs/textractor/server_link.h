@@ -48,6 +48,9 @@ class ServerLink {
     bool FirstTime(int key);
     // At unload: closes the connections and ends the server this extension started.
     void Close();
+    // At process exit: lets every handle go unclosed, since the threads WinHTTP may need are
+    // gone by then; the system closes them (and the job, ending the server).
+    void Abandon();
 
     // The background check; runs on a thread of its own (see server_link.cpp).
     void Check();

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -282,7 +283,20 @@ Probe Measure() {
     return p;
 }
 
-// The mirelo-server that the extension started: this process's child of that name.
+// The mirelo-server that the extension started: this process's child of that name; 0 if none.
+DWORD ServerChild() {
+    DWORD pid = 0;
+    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W pe{};
+    pe.dwSize = sizeof(pe);
+    for (BOOL ok = ::Process32FirstW(snap, &pe); ok; ok = ::Process32NextW(snap, &pe))
+        if (_wcsicmp(pe.szExeFile, L"mirelo-server.exe") == 0 &&
+            pe.th32ParentProcessID == ::GetCurrentProcessId())
+            pid = pe.th32ProcessID;
+    ::CloseHandle(snap);
+    return pid;
+}
+
 bool KillServerChild() {
     bool killed = false;
     HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -610,6 +624,49 @@ void Restart(const Setup& s) {
                 slowest, slowWhileDown);
     ::FreeLibrary(module);
     CHECK(WaitUnloaded(s, 20000), "the extension stayed loaded");
+    CHECK(ServerChild() == 0, "the server the extension started outlived its unload");
+
+    // Textractor closed with the extension loaded: the server it started ends with it.
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring childWork = s.work + L"\\child";
+    std::wstring command = L"\"" + std::wstring(self) + L"\" child \"" + s.dll + L"\" \"" +
+                           s.serverDir + L"\" \"" + s.engineDir + L"\" \"" + childWork + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    CHECK(::CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                           &pi),
+          "cannot start the child host");
+    if (!pi.hProcess) return;
+    CHECK(::WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0,
+          "the child host never ended");
+    DWORD code = 1;
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    CHECK(code == 0, "the child host failed (%lu)", code);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    const DWORD pid = static_cast<DWORD>(std::atol(ReadBytes(childWork + L"\\server.pid").c_str()));
+    CHECK(pid != 0, "the child host named no server");
+    HANDLE server = pid ? ::OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
+    if (server) {
+        CHECK(::WaitForSingleObject(server, 10000) == WAIT_OBJECT_0,
+              "the server outlived the process that started it");
+        ::CloseHandle(server);
+    }
+}
+
+// Run by Restart as a process of its own: the extension starts a server, and the process
+// then ends with the extension still loaded, as Textractor does when the player closes it.
+void Child(const Setup& s) {
+    WriteIni(s, L"");
+    OnNewSentenceFn fn = nullptr;
+    LoadExtension(s, fn);
+    if (!fn) return;
+    CHECK(WaitFor(fn, kHero, kHero + kSeparator + kHeroKo, 60000), "never translated");
+    const DWORD pid = ServerChild();
+    CHECK(pid != 0, "no server started by the extension");
+    CHECK(WriteBytes(s.work + L"\\server.pid", std::to_string(pid)), "cannot write the pid");
 }
 
 void Reload(const Setup& s) {
@@ -816,6 +873,8 @@ int wmain(int argc, wchar_t** argv) {
         Reload(s);
     else if (scenario == L"bad")
         Bad(s);
+    else if (scenario == L"child")
+        Child(s);
     else {
         std::fprintf(stderr, "unknown scenario\n");
         return 2;
