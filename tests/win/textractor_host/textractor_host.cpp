@@ -579,9 +579,10 @@ void Threads(const Setup& s) {
     }
     CHECK(untranslated == 0, "%d of %d sentences came back untranslated", untranslated,
           kThreads * kEach);
-    // Nothing of 8,000 sentences may stay behind; WinHTTP's own pools may settle a little.
+    // Nothing of 8,000 sentences may stay behind: losing each 18-byte buffer would be 136 KB.
+    // WinHTTP's own pools may settle a little.
     const long long grown = static_cast<long long>(after.heapBytes) - before.heapBytes;
-    CHECK(grown < 256 * 1024, "the heaps grew by %lld bytes", grown);
+    CHECK(grown < 64 * 1024, "the heaps grew by %lld bytes", grown);
     std::printf("threads: %d sentences in %llu ms, heap %+lld bytes, handles %zu -> %zu\n",
                 kThreads * kEach, took, grown, before.handles, after.handles);
     ::FreeLibrary(module);
