@@ -351,6 +351,7 @@ bool WaitUnloaded(const Setup& s, DWORD timeoutMs) {
 // translation (the connection is held 5 s, then closed).
 struct FakeServer {
     bool mirelo = false;
+    volatile LONG requests = 0;
     SOCKET listener = INVALID_SOCKET;
     unsigned short port = 0;
     HANDLE thread = nullptr;
@@ -362,6 +363,7 @@ struct FakeServer {
             if (c == INVALID_SOCKET) return 0;
             char request[4096];
             const int got = ::recv(c, request, sizeof(request), 0);
+            ::InterlockedIncrement(&self->requests);
             if (self->mirelo && got > 14 && std::memcmp(request, "GET /translate", 14) == 0) {
                 ::Sleep(5000);
                 ::closesocket(c);
@@ -509,12 +511,36 @@ void Contract(const Setup& s) {
         CHECK(ms < 1000, "a call took %lu ms while the port was not Mirelo's", ms);
         ::Sleep(100);
     }
-    for (int i = 0; i < 40; ++i) Call(fn, kHero);  // a few seconds more: said once only
+    // 6.5 s more of sentences: said once only, and looked at again once every 3 s, no more.
+    const LONG looks = fake.requests;
+    const ULONGLONG more = ::GetTickCount64() + 6500;
+    while (::GetTickCount64() < more) {
+        Call(fn, kHero);
+        ::Sleep(20);
+    }
+    CHECK(fake.requests - looks >= 1 && fake.requests - looks <= 3,
+          "%ld looks at the port in 6.5 s", fake.requests - looks);
     CHECK(ConsoleCount(L"Mirelo가 아닌 다른 프로그램") == 1,
           "another program on the port was not said once");
     CHECK(ConsoleCount(L"mirelo-server를 시작했습니다") == 1,
           "a server was started on another's port");
     fake.Stop();
+
+    // Nothing on the port and no server where the ini points: said once, with the path.
+    ::Sleep(1100);
+    Setup nowhere = s;
+    nowhere.port = FreePort();
+    nowhere.serverDir = s.work + L"\\no-server-here";
+    WriteIni(nowhere, L"");
+    const ULONGLONG until = ::GetTickCount64() + 5000;
+    while (::GetTickCount64() < until) {
+        CHECK(Call(fn, kHero, {}, &ms) == kHero, "a sentence was changed with no server");
+        CHECK(ms < 1000, "a call took %lu ms with no server", ms);
+        ::Sleep(50);
+    }
+    CHECK(ConsoleCount(L"mirelo-server.exe가 없어 번역하지 않습니다: " + nowhere.serverDir +
+                       L"\\mirelo-server.exe") == 1,
+          "a missing mirelo-server.exe was not said once");
     ::FreeLibrary(module);
     CHECK(WaitUnloaded(s, 20000), "the extension stayed loaded");
 }
