@@ -4,7 +4,8 @@
 // HeapFree, and checks that what comes back is a live process-heap block of the right length.
 //
 // Usage: textractor_host SCENARIO EXTENSION_DLL SERVER_DIR ENGINE_DIR WORK_DIR
-// Scenarios: contract, threads, restart, reload, bad. Exit code 0 when every check held.
+// Scenarios: contract, threads, restart, reload, bad, noengine. Exit code 0 when every check
+// held.
 // Built 32- and 64-bit from this one source, with Win32 threads only.
 
 #include <winsock2.h>
@@ -683,6 +684,82 @@ void Restart(const Setup& s) {
     }
 }
 
+// A visible dialog box of a mirelo-server process (a worker asking the player), or null.
+struct BoxSearch {
+    std::vector<DWORD> servers;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindBox(HWND h, LPARAM p) {
+    auto* search = reinterpret_cast<BoxSearch*>(p);
+    wchar_t cls[16] = {};
+    ::GetClassNameW(h, cls, 16);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(h, &pid);
+    if (std::wcscmp(cls, L"#32770") == 0 && ::IsWindowVisible(h) &&
+        std::find(search->servers.begin(), search->servers.end(), pid) != search->servers.end()) {
+        search->found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND ServerBox() {
+    BoxSearch search;
+    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W pe{};
+    pe.dwSize = sizeof(pe);
+    for (BOOL ok = ::Process32FirstW(snap, &pe); ok; ok = ::Process32NextW(snap, &pe))
+        if (_wcsicmp(pe.szExeFile, L"mirelo-server.exe") == 0)
+            search.servers.push_back(pe.th32ProcessID);
+    ::CloseHandle(snap);
+    ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// No engine folder recorded: the server the extension starts hidden still shows the
+// plug-in's question; while it waits, and once the player has said No, the console says why.
+void NoEngine(const Setup& s) {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Kestrow\\Mirelo", L"FilePath");
+    WriteIni(s, L"");
+    OnNewSentenceFn fn = nullptr;
+    HMODULE module = LoadExtension(s, fn);
+    if (!fn) return;
+    HWND box = nullptr;
+    ULONGLONG end = ::GetTickCount64() + 30000;
+    while (!box && ::GetTickCount64() < end) {
+        CHECK(Call(fn, kHero) == kHero, "translated with no engine");
+        box = ServerBox();
+        ::Sleep(100);
+    }
+    CHECK(box != nullptr, "the plug-in's question never showed");
+    end = ::GetTickCount64() + 10000;
+    while (ConsoleCount(L"mirelo-server가 아직 준비 중입니다") == 0 && ::GetTickCount64() < end) {
+        Call(fn, kHero);
+        ::Sleep(100);
+    }
+    CHECK(ConsoleCount(L"mirelo-server가 아직 준비 중입니다") == 1,
+          "the wait on the question was not said");
+    if (box)
+        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(box, IDNO)));
+    end = ::GetTickCount64() + 20000;
+    while (ConsoleCount(L"번역 엔진을 쓸 수 없어") == 0 && ::GetTickCount64() < end) {
+        DWORD ms = 0;
+        CHECK(Call(fn, kHero, {}, &ms) == kHero, "translated with no engine");
+        CHECK(ms < 1000, "a call took %lu ms with no engine", ms);
+        ::Sleep(100);
+    }
+    for (int i = 0; i < 40; ++i) {
+        Call(fn, kHero);
+        ::Sleep(100);
+    }
+    CHECK(ConsoleCount(L"번역 엔진을 쓸 수 없어 번역하지 않습니다: ") == 1,
+          "the missing engine was not said once");
+    ::FreeLibrary(module);
+    CHECK(WaitUnloaded(s, 20000), "the extension stayed loaded");
+}
+
 // Run by Restart as a process of its own: the extension starts a server, and the process
 // then ends with the extension still loaded, as Textractor does when the player closes it.
 void Child(const Setup& s) {
@@ -902,11 +979,14 @@ int wmain(int argc, wchar_t** argv) {
         Bad(s);
     else if (scenario == L"child")
         Child(s);
+    else if (scenario == L"noengine")
+        NoEngine(s);
     else {
         std::fprintf(stderr, "unknown scenario\n");
         return 2;
     }
-    if (g_failures) {
+    // Always, so that a passing run's log shows what a player would have read.
+    {
         std::printf("console:\n");
         for (const std::wstring& line : Console()) std::printf("  %s\n", Printable(line).c_str());
     }
