@@ -12,6 +12,9 @@ constexpr Entry kTable[] = {
     {Say::kHello, L"Mirelo 번역 확장 {0} ({1}비트): mirelo-server {2}에 번역을 맡깁니다"},
     {Say::kServerStarted,
      L"mirelo-server를 시작했습니다({0}). 준비될 때까지 문장은 번역하지 않고 그대로 둡니다"},
+    {Say::kServerRestarting,
+     L"설정이 바뀌어 이 확장 기능이 시작한 mirelo-server를 끝냅니다. 새 설정에 맞는 서버를 "
+     L"찾거나 시작합니다"},
     {Say::kServerMissing,
      L"mirelo-server.exe가 없어 번역하지 않습니다: {0}. 확장 기능과 같은 폴더에 두거나 "
      L"Mirelo Translate.ini의 server_folder에 그 폴더를 적으십시오"},

@@ -10,6 +10,7 @@ namespace textractor {
 enum class Say {
     kHello,
     kServerStarted,
+    kServerRestarting,
     kServerMissing,
     kServerStartFailed,
     kServerExited,

@@ -285,6 +285,15 @@ void ServerLink::Attach(HMODULE module) {
 }
 
 HINTERNET ServerLink::ConnectionLocked(const Settings& s) {
+    // A server this extension started for other settings is ended and, on the same port,
+    // started again with the new --options.
+    if (haveSettings_ && server_ && !endServer_ &&
+        (!current_.SameServer(s) || current_.options != s.options)) {
+        endServer_ = true;
+        usable_ = false;
+        lastCheck_ = 0;
+        messages_.push_back(Words(Say::kServerRestarting));
+    }
     if (!haveSettings_ || !current_.SameServer(s)) {
         if (connect_) retired_.push_back(std::move(connect_));
         current_ = s;
@@ -460,10 +469,18 @@ bool ServerLink::StartServer(const Settings& s, std::wstring& problem) {
 void ServerLink::Check() {
     Settings s;
     HINTERNET connection = nullptr;
+    mirelo::UniqueHandle old;
     {
         mirelo::ExclusiveLock::Guard guard(lock_);
         s = current_;
         connection = connect_.get();
+        if (endServer_) old = std::move(server_);
+        endServer_ = false;
+    }
+    if (old) {
+        // Its workers end with it (its own job); its port is free once it has gone.
+        ::TerminateProcess(old.get(), 0);
+        ::WaitForSingleObject(old.get(), 5000);
     }
     const ULONGLONG begin = ::GetTickCount64();
     bool started = false;

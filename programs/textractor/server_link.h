@@ -77,7 +77,8 @@ class ServerLink {
     mirelo::UniqueHandle job_;
     mirelo::UniqueHandle server_;  // the server process this extension started, if any
     bool serverInJob_ = false;
-    std::wstring downSaid_;  // the last reason given for not translating
+    bool endServer_ = false;  // ours no longer matches the settings: the check ends it first
+    std::wstring downSaid_;   // the last reason given for not translating
     std::vector<std::wstring> messages_;
     unsigned long long onceSaid_ = 0;
 };

@@ -466,7 +466,7 @@ void Contract(const Setup& s) {
                         L"\r\nserver_folder=" + s.serverDir +
                         L"\r\ntranslation=sideways\r\ntranslation=replace\r\nclipboard=1"
                         L"\r\nselected_thread_only=0\r\nselected_thread_only=sometimes\r\n"
-                        L"colour=blue\r\nnot a setting\r\n";
+                        L"colour=blue\r\nnot a setting\r\noptions=11\r\n";
     CHECK(WriteBytes(s.ini, std::string(reinterpret_cast<const char*>(text.data()),
                                         text.size() * sizeof(wchar_t))),
           "cannot write the ini");
@@ -648,11 +648,21 @@ void Restart(const Setup& s) {
     CHECK(ConsoleCount(L"연결이 끊겼습니다") == 1, "the lost server was not said once");
     CHECK(ConsoleCount(L"다시 연결했습니다") == 1, "the server's return was not said once");
     CHECK(ConsoleCount(L"mirelo-server를 시작했습니다") == 2, "the server was not started again");
+
+    // New --options in the ini: the server this extension started is started again with them
+    // (options 10 keep the engine's doubled spaces after 는 and 을, see the README's demo).
+    ::Sleep(1100);
+    WriteIni(s, L"options=10\r\n");
+    CHECK(WaitFor(fn, kHero, kHero + kSeparator + L"용사는  마왕을  쓰러뜨렸다.", 60000),
+          "the new options never took effect");
+    CHECK(ConsoleCount(L"mirelo-server를 시작했습니다") == 3, "the server was not started anew");
     std::printf("restart: %d calls while down, slowest %lu ms (%lu ms once down)\n", downCalls,
                 slowest, slowWhileDown);
     ::FreeLibrary(module);
     CHECK(WaitUnloaded(s, 20000), "the extension stayed loaded");
     CHECK(ServerChild() == 0, "the server the extension started outlived its unload");
+    CHECK(ConsoleCount(L"설정이 바뀌어") == 1,
+          "the server's end for new options was not said once");
 
     // Textractor closed with the extension loaded: the server it started ends with it.
     wchar_t self[MAX_PATH];
