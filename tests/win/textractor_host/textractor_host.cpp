@@ -420,7 +420,7 @@ void Contract(const Setup& s) {
     CHECK(Call(fn, kHero, {}, &ms) == kHero, "the first sentence was changed");
     CHECK(ms < 1000, "the first sentence took %lu ms with no server", ms);
     const std::wstring bits = sizeof(void*) == 8 ? L"(64" : L"(32";
-    CHECK(ConsoleCount(L"Mirelo") >= 1 && ConsoleCount(L"1.0.0 " + bits) == 1 &&
+    CHECK(ConsoleCount(L"Mirelo") >= 1 && ConsoleCount(L"" MIRELO_VERSION L" " + bits) == 1 &&
               ConsoleCount(std::to_wstring(s.port)) >= 1,
           "no first console line with the version, bitness and port");
     CHECK(WaitFor(fn, kHero, kHero + kSeparator + kHeroKo, 60000),
