@@ -426,7 +426,13 @@ void ServerLink::Finish(const Settings& s, bool usable, const std::wstring& mess
 }
 
 bool ServerLink::StartServer(const Settings& s, std::wstring& problem) {
-    const std::wstring folder = s.serverFolder.empty() ? Folder(module_) : s.serverFolder;
+    // A relative folder is taken from the extension's own, not from Textractor's working one.
+    const std::wstring& named = s.serverFolder;
+    const bool absolute = (named.size() >= 2 && named[1] == L':') ||
+                          (!named.empty() && (named[0] == L'\\' || named[0] == L'/'));
+    const std::wstring folder = named.empty() ? Folder(module_)
+                                : absolute    ? named
+                                              : Folder(module_) + L"\\" + named;
     const std::wstring exe = folder + L"\\mirelo-server.exe";
     const DWORD attributes = ::GetFileAttributesW(exe.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {

@@ -531,7 +531,7 @@ void Contract(const Setup& s) {
     ::Sleep(1100);
     Setup nowhere = s;
     nowhere.port = FreePort();
-    nowhere.serverDir = s.work + L"\\no-server-here";
+    nowhere.serverDir = L"no-server-here";  // relative: to the extension's folder
     WriteIni(nowhere, L"");
     const ULONGLONG until = ::GetTickCount64() + 5000;
     while (::GetTickCount64() < until) {
@@ -539,8 +539,8 @@ void Contract(const Setup& s) {
         CHECK(ms < 1000, "a call took %lu ms with no server", ms);
         ::Sleep(50);
     }
-    CHECK(ConsoleCount(L"mirelo-server.exe가 없어 번역하지 않습니다: " + nowhere.serverDir +
-                       L"\\mirelo-server.exe") == 1,
+    CHECK(ConsoleCount(L"mirelo-server.exe가 없어 번역하지 않습니다: " + s.work +
+                       L"\\no-server-here" + L"\\mirelo-server.exe") == 1,
           "a missing mirelo-server.exe was not said once");
     ::FreeLibrary(module);
     CHECK(WaitUnloaded(s, 20000), "the extension stayed loaded");
