@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the platform-free core natively under ASan and UBSan, a short fuzzing run
 # of the filter chain, and the Windows side (Mirelo.dll, the stand-in engine, the host
-# program) under 32-bit Wine with a virtual display. Fails when any test fails.
+# program) under 32-bit Wine with a virtual display, and the Textractor extension under 32-
+# and 64-bit Wine. Fails when any test fails.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -34,6 +35,7 @@ fi
 if build win32; then
     # A server left from an earlier run may hold a desktop on a display that is gone.
     WINEPREFIX=$root/build/win32/wineprefix wineserver -k 2>/dev/null || true
+    WINEPREFIX=$root/build/win32/wineprefix64 wineserver -k 2>/dev/null || true
     step xvfb-run -a ctest --preset win32
 else
     echo "win32 build failed"; failed=1

@@ -222,7 +222,7 @@ constexpr MessageEntry kEnglish[] = {
     {kSetNoEngine, "the folder holds no J2KEngine.dll; give the folder that does"},
 
     {kServerArgPort, "--port takes 1 to 65535"},
-    {kServerArgListen, "--listen takes HOST:PORT, e.g. 192.168.0.5:14366"},
+    {kServerArgListen, "--listen takes HOST:PORT, e.g. 192.168.0.5:18460"},
     {kServerArgCors, "--cors takes an origin such as http://localhost:8080"},
     {kServerArgOptions, "--options takes at most 15 ASCII characters"},
     {kServerArgQueue, "--queue takes 1 to 1000000"},

@@ -218,7 +218,7 @@ constexpr MessageEntry kKorean[] = {
     {kSetNoEngine, "폴더에 J2KEngine.dll이 없습니다. J2KEngine.dll이 든 폴더를 주십시오"},
 
     {kServerArgPort, "--port는 1부터 65535까지입니다"},
-    {kServerArgListen, "--listen에는 주소:포트를 주어야 합니다(예: 192.168.0.5:14366)"},
+    {kServerArgListen, "--listen에는 주소:포트를 주어야 합니다(예: 192.168.0.5:18460)"},
     {kServerArgCors, "--cors에는 http://localhost:8080 같은 출처를 주어야 합니다"},
     {kServerArgOptions, "--options에는 ASCII 문자를 15자까지 쓸 수 있습니다"},
     {kServerArgQueue, "--queue는 1부터 1000000까지입니다"},

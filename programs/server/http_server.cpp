@@ -587,7 +587,9 @@ class Session : public std::enable_shared_from_this<Session> {
             default:
                 break;
         }
-        Json j{{"version", MIRELO_VERSION},
+        // "server" tells a client (the Textractor extension) that the port is Mirelo's.
+        Json j{{"server", "mirelo-server"},
+               {"version", MIRELO_VERSION},
                {"commit", MIRELO_COMMIT},
                {"engine_ready", m_shared.translator.GetState() == Translator::State::kReady},
                {"plugin", state},

@@ -6,7 +6,8 @@
 
 namespace server {
 
-inline constexpr unsigned short kDefaultPort = 14366;
+// Not 14366, the default of another local translation server that players run.
+inline constexpr unsigned short kDefaultPort = 18460;
 inline constexpr unsigned kMaxWorkers = 8;
 
 enum ExitCode {

@@ -504,6 +504,7 @@ class Load(unittest.TestCase):
         status = json.loads(SERVER.get("/status")[2])
         self.assertGreaterEqual(status["lines_served"], 4000)
         self.assertGreaterEqual(status["engine_lines"], 4000)
+        self.assertEqual(status["server"], "mirelo-server")
 
 
 class OwnServer(unittest.TestCase):

@@ -1,0 +1,41 @@
+#pragma once
+// The extension's settings: "Mirelo Translate.ini" beside the DLL (its own name with .ini).
+// The file is UTF-8 (a byte order mark is allowed) or UTF-16 little-endian with its byte
+// order mark. Lines are "name=value"; "[section]" lines, blank lines and lines starting with
+// ';' or '#' are skipped. A bad value keeps that setting's default and is reported.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace textractor {
+
+// Not 14366, which another local translation server uses by default.
+inline constexpr unsigned short kDefaultPort = 18460;
+
+struct Settings {
+    std::wstring host = L"127.0.0.1";
+    unsigned short port = kDefaultPort;
+    std::wstring serverFolder;  // empty: the extension's own folder
+    bool replace = false;       // false: the translation goes under the sentence
+    bool selectedOnly = true;
+    bool clipboard = false;
+    std::wstring options;  // --options for a server the extension starts; empty: its default
+
+    bool SameServer(const Settings& o) const { return host == o.host && port == o.port; }
+};
+
+// One line of the console for each problem, already worded.
+struct ParsedSettings {
+    Settings settings;
+    std::vector<std::wstring> problems;
+};
+
+// The file's bytes: false when they are neither UTF-8 nor UTF-16 with a byte order mark.
+bool DecodeSettingsFile(std::string_view bytes, std::wstring& text);
+ParsedSettings ParseSettings(std::wstring_view text);
+
+// Whether `host` names this machine, where the extension may start the server itself.
+bool IsLoopback(const std::wstring& host);
+
+}  // namespace textractor

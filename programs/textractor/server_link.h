@@ -1,0 +1,88 @@
+#pragma once
+// The extension's one connection to mirelo-server over WinHTTP: whether the server on the
+// configured port is usable, the background check that finds (or starts) it, and the
+// translation request itself. Every call from Textractor's threads returns within
+// kCallBudgetMs; a server that is down, starting or not Mirelo's is answered at once.
+
+#include "ext_settings.h"
+#include "handles.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace textractor {
+
+// The plug-in gives up on a line after 3 s; the server answers such a line as failed soon
+// after. This much more covers the hop, never the line after it.
+inline constexpr DWORD kCallBudgetMs = 3400;
+// A background check runs at most once in this many milliseconds.
+inline constexpr ULONGLONG kRecheckMs = 3000;
+
+enum class Outcome {
+    kTranslated,  // text holds the translation (lines the server could not translate as sent)
+    kNotReady,    // the server is down, starting or not Mirelo's: answered at once
+    kFailed,      // the request failed or took too long; the reason was queued for the console
+};
+
+struct Translation {
+    Outcome outcome = Outcome::kNotReady;
+    std::wstring text;
+};
+
+using UniqueInternet =
+    mirelo::UniqueResource<mirelo::HandleTraits<HINTERNET, ::WinHttpCloseHandle>>;
+
+class ServerLink {
+  public:
+    // `module` is the extension's own DLL: its folder holds mirelo-server.exe by default.
+    void Attach(HMODULE module);
+    Translation Translate(const Settings& settings, std::wstring_view text);
+    // Console lines waiting to be shown (the background check cannot call into Textractor).
+    std::vector<std::wstring> TakeMessages();
+    void Say(const std::wstring& line);
+    // Once per load: true the first time it is called for `key`.
+    bool FirstTime(int key);
+    // At unload: closes the connections and ends the server this extension started.
+    void Close();
+    // At process exit: lets every handle go unclosed, since the threads WinHTTP may need are
+    // gone by then; the system closes them (and the job, ending the server).
+    void Abandon();
+
+    // The background check; runs on a thread of its own (see server_link.cpp).
+    void Check();
+
+  private:
+    HINTERNET ConnectionLocked(const Settings& s);
+    void MaybeCheckLocked(ULONGLONG now);
+    void Lost(const Settings& s, bool connectionFailed);
+    bool StartServer(const Settings& s, std::wstring& problem);
+    void Finish(const Settings& s, bool usable, const std::wstring& message);
+
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    HMODULE module_ = nullptr;
+    Settings current_;
+    bool haveSettings_ = false;
+    bool usable_ = false;
+    bool checking_ = false;
+    ULONGLONG lastCheck_ = 0;
+    bool checkedOnce_ = false;
+    UniqueInternet session_;
+    UniqueInternet connect_;
+    // Connections to an earlier address: another thread may still be using one.
+    std::vector<UniqueInternet> retired_;
+    mirelo::UniqueHandle job_;
+    mirelo::UniqueHandle server_;  // the server process this extension started, if any
+    bool serverInJob_ = false;
+    bool endServer_ = false;  // ours no longer matches the settings: the check ends it first
+    std::wstring downSaid_;   // the last reason given for not translating
+    std::vector<std::wstring> messages_;
+    unsigned long long onceSaid_ = 0;
+};
+
+ServerLink& Link();
+
+}  // namespace textractor
