@@ -24,7 +24,7 @@ def release_files(source, build):
     Nothing that exists only for tests goes in (the stand-in engine, the test programs).
     """
     bin_x86 = build / "bin"
-    bin_x64 = build / "bin-x64"  # the inner x86_64 build's output
+    bin_x64 = build / "bin64"  # the inner x86_64 build's output
     files = [
         (bin_x86 / "Mirelo.dll", "x86/Mirelo.dll", BINARY, True),
         (bin_x86 / "mirelo-host.exe", "x86/mirelo-host.exe", BINARY, True),
@@ -39,12 +39,10 @@ def release_files(source, build):
     ]
     sample = source / "docs/samples/MireloDict"
     files += [(p, f"MireloDict-예시/{p.name}", TEXT, True) for p in sorted(sample.iterdir())]
-    # The Textractor extension, 32-bit from the win32 build, 64-bit from its inner x86_64 build.
-    # Left out while it is not built on this branch; once the extension is merged, make both
-    # entries required (True) so that a release can never ship without them.
+    # The Textractor extension, from the win32 build's inner builds, one per bitness.
     files += [
-        (bin_x86 / "Mirelo Translate.dll", "x86/Mirelo Translate.dll", BINARY, False),
-        (bin_x64 / "Mirelo Translate.dll", "x64/Mirelo Translate.dll", BINARY, False),
+        (bin_x86 / "Mirelo Translate.dll", "x86/Mirelo Translate.dll", BINARY, True),
+        (bin_x64 / "Mirelo Translate.dll", "x64/Mirelo Translate.dll", BINARY, True),
     ]
     return files
 

@@ -41,5 +41,6 @@ cat dist/SHA256SUMS
 if [ $check = 1 ]; then
     # The stand-in engine of this same build stands for the separately installed engine.
     xvfb-run -a python3 tests/win/release/release_check.py --zip "$root/$zip" \
-        --engine "$build/bin/J2KEngine.dll" --work "$build/release-check" --source "$root"
+        --engine "$build/bin/J2KEngine.dll" --work "$build/release-check" --source "$root" \
+        --textractor-host "$build/bin/textractor_host.exe" "$build/bin64/textractor_host.exe"
 fi

@@ -4,6 +4,7 @@
 #include "ext_settings.h"
 #include "handles.h"
 #include "locks.h"
+#include "mirelo_version.h"
 #include "server_link.h"
 
 #include <cstring>

@@ -3,6 +3,7 @@
 #include "code_pages.h"
 #include "ext_messages.h"
 #include "locks.h"
+#include "mirelo_version.h"
 
 #include <algorithm>
 #include <cstring>

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "mirelo_version.h"
+
 namespace {
 
 struct InfoForExtension {
