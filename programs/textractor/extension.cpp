@@ -1,12 +1,11 @@
 // The extension's entry points: Textractor finds OnNewSentence by name (C linkage, the
 // default calling convention) and calls it on any of its threads, never during DllMain.
 
+#include "runtime_unload.h"
 #include "sentence.h"
 #include "textractor_api.h"
 
 #include <windows.h>
-
-void ReleaseRuntimeAtUnload();
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) textractor::AttachSentences(module);
