@@ -9,7 +9,6 @@ With --build the zip is made first from that win32 build, by the same list packa
 """
 import argparse
 import http.client
-import importlib.util
 import json
 import os
 import shutil
@@ -76,10 +75,10 @@ def make_zip():
     """The zip of --zip, or one made now from --build by package.sh's own list."""
     if ARGS.zip:
         return ARGS.zip
-    spec = importlib.util.spec_from_file_location(
-        "make_release_zip", ARGS.source / "scripts/make_release_zip.py")
-    maker = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(maker)
+    # No __pycache__ in the source tree: package.sh wants it clean.
+    sys.dont_write_bytecode = True
+    sys.path.insert(0, str(ARGS.source / "scripts"))
+    import make_release_zip as maker
     version = (ARGS.build / "generated/mirelo_version.txt").read_text().strip()
     out = ARGS.work / f"Mirelo-{version}.zip"
     maker.write_zip(out, version, maker.release_files(ARGS.source, ARGS.build), 0)

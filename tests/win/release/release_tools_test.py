@@ -4,7 +4,6 @@ makes of git's state, and make_release_zip.py's text conversion and zip bytes.
 
 Usage: release_tools_test.py SOURCE_DIR [unittest arguments]
 """
-import importlib.util
 import os
 import shutil
 import subprocess
@@ -15,9 +14,10 @@ import zipfile
 from pathlib import Path
 
 SOURCE = Path(sys.argv[1]).resolve()
-spec = importlib.util.spec_from_file_location("maker", SOURCE / "scripts/make_release_zip.py")
-maker = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(maker)
+# No __pycache__ in the source tree: package.sh wants it clean.
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(SOURCE / "scripts"))
+import make_release_zip as maker  # noqa: E402
 GIT_ENV = dict(os.environ, GIT_AUTHOR_NAME="t", GIT_AUTHOR_EMAIL="t@t", GIT_COMMITTER_NAME="t",
                GIT_COMMITTER_EMAIL="t@t", GIT_CONFIG_GLOBAL="/dev/null", GIT_CONFIG_NOSYSTEM="1")
 
