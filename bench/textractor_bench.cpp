@@ -18,36 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "code_pages.h"
+#include "textractor_side.h"
+
 namespace {
 
-struct InfoForExtension {
-    const char* name;
-    int64_t value;
-};
-using OnNewSentenceFn = wchar_t* (*)(wchar_t*, const InfoForExtension*);
-
-std::wstring Windows(const wchar_t* p) {
-    std::wstring s = p;
-    if (!s.empty() && s[0] == L'/') {
-        std::replace(s.begin(), s.end(), L'/', L'\\');
-        s = L"Z:" + s;
-    }
-    return s;
-}
-
-unsigned short FreePort() {
-    WSADATA wsa;
-    ::WSAStartup(MAKEWORD(2, 2), &wsa);
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof(a);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::closesocket(s);
-    return ntohs(a.sin_port);
-}
+using textractor_side::FreePort;
+using textractor_side::InfoForExtension;
+using textractor_side::OnNewSentenceFn;
 
 double Now() {
     static LARGE_INTEGER f = [] {
@@ -58,15 +36,6 @@ double Now() {
     LARGE_INTEGER c;
     ::QueryPerformanceCounter(&c);
     return static_cast<double>(c.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
-}
-
-std::string Utf8(const std::wstring& w) {
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr,
-                                        0, nullptr, nullptr);
-    std::string s(n, '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                          nullptr);
-    return s;
 }
 
 // The direct client: one session, one connection kept alive, the request the extension
@@ -133,8 +102,9 @@ int wmain(int argc, wchar_t** argv) {
                      "usage: textractor_bench EXTENSION_DLL SERVER_DIR WORK_DIR [ROUNDS]\n");
         return 2;
     }
-    const std::wstring dll = Windows(argv[1]), serverDir = Windows(argv[2]),
-                       work = Windows(argv[3]);
+    const std::wstring dll = textractor_side::WindowsPath(argv[1]),
+                       serverDir = textractor_side::WindowsPath(argv[2]),
+                       work = textractor_side::WindowsPath(argv[3]);
     const int rounds = argc > 4 ? std::max(10, _wtoi(argv[4])) : 2000;
     ::CreateDirectoryW(work.c_str(), nullptr);
     const unsigned short port = FreePort();
@@ -162,7 +132,7 @@ int wmain(int argc, wchar_t** argv) {
                                       WINHTTP_NO_PROXY_BYPASS, 0);
     HINTERNET connection = ::WinHttpConnect(session, L"127.0.0.1", port, 0);
     const ULONGLONG end = ::GetTickCount64() + 60000;
-    while (!Direct(connection, Utf8(L"勇者"))) {
+    while (!Direct(connection, mirelo::WideToUtf8(L"勇者"))) {
         if (::GetTickCount64() > end) {
             std::fprintf(stderr, "the server never answered\n");
             return 1;
@@ -198,13 +168,14 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<std::wstring> lines;
     for (int i = 0; i < 100; ++i)
         lines.push_back(L"勇者は魔王を倒した。試験" + std::to_wstring(i) + L"の日");
-    for (const std::wstring& l : lines) Direct(connection, Utf8(l));  // into the cache
+    for (const std::wstring& l : lines)
+        Direct(connection, mirelo::WideToUtf8(l));  // into the cache
 
     std::vector<double> ext, direct;
     int failures = 0;
     for (int r = 0; r < rounds; ++r) {
         const std::wstring& line = lines[r % lines.size()];
-        const std::string body = Utf8(line);
+        const std::string body = mirelo::WideToUtf8(line);
         double t = Now();
         failures += !Through(fn, line, info);
         ext.push_back(Now() - t);

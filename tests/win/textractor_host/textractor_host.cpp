@@ -22,14 +22,14 @@
 #include <vector>
 
 #include "mirelo_version.h"
+#include "textractor_side.h"
 
 namespace {
 
-struct InfoForExtension {
-    const char* name;
-    int64_t value;
-};
-using OnNewSentenceFn = wchar_t* (*)(wchar_t*, const InfoForExtension*);
+using textractor_side::FreePort;
+using textractor_side::InfoForExtension;
+using textractor_side::OnNewSentenceFn;
+using textractor_side::WindowsPath;
 
 const std::wstring kSeparator = L"\x200b \n";
 // The stand-in engine's demo mode with clean-up options 11 (see stand_in_engine/README.md).
@@ -104,15 +104,6 @@ bool HasHangul(const std::wstring& s) {
     return false;
 }
 
-std::wstring WindowsPath(std::string unixOrWindows) {
-    if (!unixOrWindows.empty() && unixOrWindows[0] == '/') {
-        for (char& c : unixOrWindows)
-            if (c == '/') c = '\\';
-        unixOrWindows = "Z:" + unixOrWindows;
-    }
-    return std::wstring(unixOrWindows.begin(), unixOrWindows.end());
-}
-
 bool WriteBytes(const std::wstring& path, const std::string& bytes) {
     HANDLE f = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -135,21 +126,6 @@ std::string ReadBytes(const std::wstring& path) {
     while (::ReadFile(f, buffer, sizeof(buffer), &n, nullptr) && n) bytes.append(buffer, n);
     ::CloseHandle(f);
     return bytes;
-}
-
-unsigned short FreePort() {
-    WSADATA wsa;
-    ::WSAStartup(MAKEWORD(2, 2), &wsa);
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof(a);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::closesocket(s);
-    ::WSACleanup();
-    return ntohs(a.sin_port);
 }
 
 struct Setup {
@@ -955,7 +931,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     auto arg = [&](int i) {
         std::wstring w = argv[i];
-        return WindowsPath(std::string(w.begin(), w.end()));
+        return WindowsPath(w);
     };
     const std::wstring scenario = argv[1];
     Setup s;
