@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <nlohmann/json.hpp>
 
 namespace textractor {
 namespace {
@@ -19,7 +20,7 @@ constexpr ULONGLONG kStartWaitMs = 20000;
 constexpr ULONGLONG kStartingWaitMs = 60000;
 constexpr size_t kMaxBody = 8u << 20;
 
-// What /status says, read from its top-level object only.
+// What /status says.
 struct Status {
     bool mirelo = false;
     bool ready = false;
@@ -27,129 +28,22 @@ struct Status {
     std::string problem;
 };
 
-// A small reader for the flat JSON /status answers: string, true/false at the top level;
-// nested values are skipped, so a key inside "workers" or inside a string never matches.
-class StatusReader {
-  public:
-    explicit StatusReader(std::string_view s) : s_(s) {}
-
-    std::optional<Status> Read() {
-        Status st;
-        Space();
-        if (!Eat('{')) return std::nullopt;
-        for (;;) {
-            Space();
-            if (Eat('}')) return st;
-            std::string key;
-            if (!String(key)) return std::nullopt;
-            Space();
-            if (!Eat(':')) return std::nullopt;
-            Space();
-            if (Peek() == '"') {
-                std::string value;
-                if (!String(value)) return std::nullopt;
-                if (key == "server") st.mirelo = value == "mirelo-server";
-                if (key == "plugin") st.plugin = value;
-                if (key == "plugin_problem") st.problem = value;
-            } else if (s_.substr(i_, 4) == "true") {
-                i_ += 4;
-                if (key == "engine_ready") st.ready = true;
-            } else if (!Skip()) {
-                return std::nullopt;
-            }
-            Space();
-            if (Eat(',')) continue;
-            if (Eat('}')) return st;
-            return std::nullopt;
-        }
-    }
-
-  private:
-    char Peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
-    bool Eat(char c) {
-        if (Peek() != c) return false;
-        ++i_;
-        return true;
-    }
-    void Space() {
-        while (i_ < s_.size() &&
-               (s_[i_] == ' ' || s_[i_] == '\n' || s_[i_] == '\r' || s_[i_] == '\t'))
-            ++i_;
-    }
-    bool String(std::string& out) {
-        if (!Eat('"')) return false;
-        while (i_ < s_.size()) {
-            const char c = s_[i_++];
-            if (c == '"') return true;
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (i_ >= s_.size()) return false;
-            const char e = s_[i_++];
-            switch (e) {
-                case 'n':
-                    out += '\n';
-                    break;
-                case 't':
-                    out += '\t';
-                    break;
-                case 'r':
-                    out += '\r';
-                    break;
-                case 'b':
-                case 'f':
-                    out += ' ';
-                    break;
-                case 'u': {
-                    if (i_ + 4 > s_.size()) return false;
-                    unsigned v = 0;
-                    for (int k = 0; k < 4; ++k) {
-                        const char h = s_[i_++];
-                        v <<= 4;
-                        if (h >= '0' && h <= '9')
-                            v |= h - '0';
-                        else if (h >= 'a' && h <= 'f')
-                            v |= h - 'a' + 10;
-                        else if (h >= 'A' && h <= 'F')
-                            v |= h - 'A' + 10;
-                        else
-                            return false;
-                    }
-                    // Control characters only come escaped; anything else is kept as a mark.
-                    out += v < 0x80 ? static_cast<char>(v) : '?';
-                    break;
-                }
-                default:
-                    out += e;
-            }
-        }
-        return false;
-    }
-    // Any other value: a number, false, null, or a nested array or object.
-    bool Skip() {
-        int depth = 0;
-        while (i_ < s_.size()) {
-            const char c = Peek();
-            if (c == '"') {
-                std::string ignored;
-                if (!String(ignored)) return false;
-                continue;
-            }
-            if (c == '[' || c == '{') ++depth;
-            if (c == ']' || c == '}') {
-                if (depth == 0) return true;
-                --depth;
-            }
-            if (c == ',' && depth == 0) return true;
-            ++i_;
-        }
-        return false;
-    }
-
-    std::string_view s_;
-    size_t i_ = 0;
-};
+// Nothing when the body is not a JSON object; a field missing or of another kind reads as empty.
+std::optional<Status> ReadStatus(const std::string& body) {
+    const nlohmann::json j = nlohmann::json::parse(body, nullptr, false);
+    if (!j.is_object()) return std::nullopt;
+    auto text = [&j](const char* key) {
+        const auto it = j.find(key);
+        return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+    };
+    const auto ready = j.find("engine_ready");
+    Status st;
+    st.mirelo = text("server") == "mirelo-server";
+    st.ready = ready != j.end() && ready->is_boolean() && ready->get<bool>();
+    st.plugin = text("plugin");
+    st.problem = text("plugin_problem");
+    return st;
+}
 
 std::wstring Folder(HMODULE module) {
     std::wstring path(MAX_PATH, L'\0');
@@ -498,8 +392,7 @@ void ServerLink::Check() {
         const bool answered = connection && Exchange(connection, L"/status", kStatusTimeoutMs, ex);
         const ULONGLONG now = ::GetTickCount64();
         if (answered) {
-            const std::optional<Status> st =
-                ex.status == 200 ? StatusReader(ex.body).Read() : std::nullopt;
+            const std::optional<Status> st = ex.status == 200 ? ReadStatus(ex.body) : std::nullopt;
             if (!st || !st->mirelo) return Finish(s, false, Words(Say::kNotMirelo, {Address(s)}));
             if (st->ready) return Finish(s, true, {});
             if (st->plugin == "failed" || st->plugin == "retrying") {
