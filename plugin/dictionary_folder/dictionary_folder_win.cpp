@@ -5,6 +5,7 @@
 
 #include "code_pages.h"
 #include "handles.h"
+#include "module_path.h"
 
 namespace mirelo::dict {
 namespace {
@@ -99,17 +100,8 @@ std::wstring FolderBeside(const std::wstring& modulePath) {
 }
 
 std::wstring FolderBesideModule(HMODULE module) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return FolderBeside(path);
-        }
-        if (path.size() >= 32768) return {};
-        path.resize(path.size() * 2);
-    }
+    const std::wstring path = mirelo::ModulePath(module);
+    return path.empty() ? std::wstring() : FolderBeside(path);
 }
 
 std::vector<FolderFile> ListFolder(const std::wstring& folder) {

@@ -2,6 +2,7 @@
 
 #include "code_pages.h"
 #include "messages.h"
+#include "module_path.h"
 
 namespace host {
 namespace {
@@ -16,12 +17,8 @@ const wchar_t kWindowClass[] = L"MireloHostWindow";
 }  // namespace
 
 std::wstring PluginPath(const std::wstring& given) {
+    if (given.empty()) return mirelo::ModuleFolder(nullptr) + L"\\Mirelo.dll";
     wchar_t buf[MAX_PATH];
-    if (given.empty()) {
-        DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
-        std::wstring p(buf, n);
-        return p.substr(0, p.find_last_of(L"\\/") + 1) + L"Mirelo.dll";
-    }
     DWORD n = GetFullPathNameW(given.c_str(), MAX_PATH, buf, nullptr);
     return (n > 0 && n < MAX_PATH) ? std::wstring(buf, n) : given;
 }

@@ -16,6 +16,7 @@
 #include "diagnose.h"
 #include "http_server.h"
 #include "messages.h"
+#include "module_path.h"
 #include "mirelo_version.h"
 #include "plugin_host.h"
 #include "server_args.h"
@@ -150,15 +151,6 @@ unsigned DefaultWorkers() {
     return std::clamp<unsigned>(system.dwNumberOfProcessors, 1, kMaxWorkers);
 }
 
-std::wstring ThisProgram() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n < path.size()) return path.substr(0, n);
-        path.resize(path.size() * 2);
-    }
-}
-
 // Says why the workers could not start; the exit code for it.
 int StartFailure(const std::string& message) {
     Complain(message);
@@ -169,8 +161,8 @@ int StartFailure(const std::string& message) {
 
 int RunFileJob(const ServerArgs& args) {
     const unsigned workers = args.workers ? args.workers : DefaultWorkers();
-    Translator translator(
-        {ThisProgram(), host::PluginPath(args.plugin), args.options, args.queue, workers});
+    Translator translator({mirelo::ModulePath(nullptr), host::PluginPath(args.plugin), args.options,
+                           args.queue, workers});
     std::promise<std::pair<Translator::State, std::string>> started;
     std::future<std::pair<Translator::State, std::string>> result = started.get_future();
     std::atomic<bool> told{false};
@@ -220,8 +212,8 @@ int wmain(int argc, wchar_t** argv) {
 
     if (!args.translateFile.empty()) return RunFileJob(args);
 
-    Translator translator({ThisProgram(), host::PluginPath(args.plugin), args.options, args.queue,
-                           args.workers ? args.workers : DefaultWorkers()});
+    Translator translator({mirelo::ModulePath(nullptr), host::PluginPath(args.plugin), args.options,
+                           args.queue, args.workers ? args.workers : DefaultWorkers()});
     HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds)});
     HttpServer::ListenFailure failure;
     if (!http.Listen(args.host, args.port, failure)) {

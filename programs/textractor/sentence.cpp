@@ -3,6 +3,7 @@
 #include "ext_messages.h"
 #include "ext_settings.h"
 #include "handles.h"
+#include "module_path.h"
 #include "locks.h"
 #include "mirelo_version.h"
 #include "server_link.h"
@@ -31,14 +32,7 @@ constexpr ULONGLONG kSettingsLookMs = 1000;
 class SettingsFile {
   public:
     void Attach(HMODULE module) {
-        std::wstring path(MAX_PATH, L'\0');
-        DWORD n = 0;
-        for (;;) {
-            n = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-            if (n < path.size()) break;
-            path.resize(path.size() * 2);
-        }
-        path.resize(n);
+        std::wstring path = mirelo::ModulePath(module);
         const size_t dot = path.find_last_of(L'.');
         const size_t slash = path.find_last_of(L"\\/");
         if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))

@@ -4,6 +4,7 @@
 #include "ext_messages.h"
 #include "locks.h"
 #include "mirelo_version.h"
+#include "module_path.h"
 
 #include <algorithm>
 #include <cstring>
@@ -43,21 +44,6 @@ std::optional<Status> ReadStatus(const std::string& body) {
     st.plugin = text("plugin");
     st.problem = text("plugin_problem");
     return st;
-}
-
-std::wstring Folder(HMODULE module) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return L".";
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? L"." : path.substr(0, slash);
 }
 
 std::wstring Address(const Settings& s) {
@@ -325,9 +311,9 @@ bool ServerLink::StartServer(const Settings& s, std::wstring& problem) {
     const std::wstring& named = s.serverFolder;
     const bool absolute = (named.size() >= 2 && named[1] == L':') ||
                           (!named.empty() && (named[0] == L'\\' || named[0] == L'/'));
-    const std::wstring folder = named.empty() ? Folder(module_)
+    const std::wstring folder = named.empty() ? mirelo::ModuleFolder(module_)
                                 : absolute    ? named
-                                              : Folder(module_) + L"\\" + named;
+                                              : mirelo::ModuleFolder(module_) + L"\\" + named;
     const std::wstring exe = folder + L"\\mirelo-server.exe";
     const DWORD attributes = ::GetFileAttributesW(exe.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
