@@ -109,6 +109,13 @@ TEST(EncodingGuess, ThresholdsHoldExactlyAtTheirEdges) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(LooksLikeUtf16(c.bytes), c.utf16) << testing::PrintToString(c.bytes);
+
+    // A UTF-16 file that opens with a long comment in kana (ア is A2 30, no NUL): its first
+    // NULs come 3 KB in, and the guess must still see them.
+    std::string file = "#\0"s;
+    for (int i = 0; i < 1500; ++i) file += "\xA2\x30";
+    for (int i = 0; i < 200; ++i) file += "\r\0\n\0p\0r\0e\0\t\0A\0\t\0B\0"s;
+    EXPECT_TRUE(LooksLikeUtf16(file));
 }
 
 }  // namespace
