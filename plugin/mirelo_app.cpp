@@ -93,6 +93,7 @@ int CMireloApp::OnPluginOption() {
 }
 
 int CMireloApp::OnPluginClose() {
+    m_hangNotice.Close(kNoticeCloseTimeoutMs);
     if (m_hWorkerThread) {
         UniqueHandle thread = std::move(m_hWorkerThread);
         m_runningGeneration.store(0);
@@ -115,8 +116,11 @@ int CMireloApp::Translate(const char* source, char* dest, int32_t destSize) {
     const ULONGLONG deadline = ::GetTickCount64() + kTranslateTimeoutMs;
     auto callerGuard = m_csTranslate.LockUntil(deadline);
     if (!callerGuard) return 0;
-    return m_slot.Call(callerGuard, {source, dest, destSize}, m_hRequestEvent.get(),
-                       m_hDoneEvent.get(), deadline);
+    const int answered = m_slot.Call(callerGuard, {source, dest, destSize}, m_hRequestEvent.get(),
+                                     m_hDoneEvent.get(), deadline);
+    // Only the call that found the engine stuck gets here refusing: the next ones stop above.
+    if (answered == 0 && m_slot.Refusing()) m_hangNotice.Show();
+    return answered;
 }
 
 }  // namespace mirelo

@@ -11,6 +11,7 @@
 #include "app_framework.h"
 #include "engine_binding.h"
 #include "handles.h"
+#include "hang_notice.h"
 #include "locks.h"
 #include "request_slot.h"
 
@@ -18,6 +19,8 @@ namespace mirelo {
 
 inline constexpr DWORD kTranslateTimeoutMs = 3000;
 inline constexpr DWORD kCloseTimeoutMs = 3000;
+// A box that has not gone by then keeps the module loaded until it does.
+inline constexpr DWORD kNoticeCloseTimeoutMs = 1000;
 inline constexpr wchar_t kInitErrorTitle[] = L"Mirelo Initialize Error";
 inline constexpr wchar_t kMsgCannotStartThread[] = L"Mirelo 쓰레드를 시작할 수 없습니다.";
 
@@ -52,6 +55,8 @@ class CMireloApp : public CWinApp {
 
     // The one request in flight and the rules of handing it to the worker.
     RequestSlot m_slot;
+    // Tells the player once per session that the engine is stuck and lines go untranslated.
+    HangNotice m_hangNotice;
 
     // A worker that did not end within a close's wait; the next start-up waits for it, so
     // that two workers are never in the engine at once.

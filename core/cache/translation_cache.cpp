@@ -94,6 +94,8 @@ const CacheEntry* TranslationCache::FindEntry(uint32_t key, std::string_view sou
 const CacheEntry* TranslationCache::AddEntry(uint32_t key, std::string_view source,
                                              std::string_view text) {
     if (text.size() > kMaxCachedTextBytes) return nullptr;
+    // Kept, it would flush every other line and still hold more than the bound allows.
+    if (text.size() + source.size() > m_byteCapacity) return nullptr;
     // Allocate before touching anything, so a failure leaves the cache as it was.
     CacheEntry* entry = MakeEntry(key, source, text);
     if (!entry) return nullptr;
@@ -131,7 +133,7 @@ const CacheEntry* TranslationCache::AddEntry(uint32_t key, std::string_view sour
 }
 
 void TranslationCache::EvictOver(const CacheEntry* keep) {
-    // One entry is at most kMaxCachedTextBytes of text, so the newest always fits.
+    // AddEntry refuses an entry over the byte capacity, so the newest always fits.
     while (m_bytes > m_byteCapacity && m_tail.prev != keep) {
         CacheEntry* victim = m_tail.prev;
         Unlink(victim);
@@ -163,7 +165,7 @@ bool TranslationCache::CheckInvariants() const {
         behind = entry;
     }
     return m_tail.prev == behind && walked == m_map.size() && bytes == m_bytes &&
-           (m_bytes <= m_byteCapacity || walked == 1);
+           m_bytes <= m_byteCapacity;
 }
 
 }  // namespace mirelo

@@ -54,8 +54,8 @@ class TranslationCache {
     // filed under the key (a colliding source) is replaced, so the count stays; otherwise the
     // least recent entry is evicted first when the cache is full.
     // Older entries are evicted while the bytes held exceed the byte capacity.
-    // Returns null, with the cache unchanged, when memory cannot be had or the text is
-    // longer than kMaxCachedTextBytes.
+    // Returns null, with the cache unchanged, when memory cannot be had, the text is longer
+    // than kMaxCachedTextBytes, or text and source together exceed the byte capacity.
     // The returned entry stays valid until it is evicted, replaced or RemoveAll runs.
     const CacheEntry* AddEntry(uint32_t key, std::string_view source, std::string_view text);
 

@@ -136,7 +136,7 @@ bool Reader::CheckEncoding(const std::string& name, std::string_view bytes) {
         return false;
     }
     // A mark says UTF-8, and so does a file that mostly is: a few damaged lines are then
-    // reported one by one.
+    // reported one by one. A tie is not "mostly": some CP949 Hangul is valid UTF-8 too.
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF" || text::IsUtf8(bytes)) return true;
     size_t valid = 0, invalid = 0;
     for (std::string_view rest = bytes; !rest.empty();) {
@@ -148,7 +148,7 @@ bool Reader::CheckEncoding(const std::string& name, std::string_view bytes) {
         else if (std::any_of(line.begin(), line.end(), [](char c) { return (c & 0x80) != 0; }))
             ++valid;
     }
-    if (invalid <= valid) return true;
+    if (invalid < valid) return true;
     switch (text::GuessLegacyCodePage(bytes)) {
         case text::LegacyCodePage::kCp949:
             Report(name, 0, "this file looks like CP949; save it as UTF-8",

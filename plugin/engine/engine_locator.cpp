@@ -27,6 +27,7 @@ std::wstring BrowseForInstallFolder() {
     UniqueCoTaskMem<ITEMIDLIST> picked(::SHBrowseForFolderW(&info));
     if (!picked) return {};
     if (!::SHGetPathFromIDListW(picked.get(), path) || path[0] == L'\0') return {};
+    ::SetEnvironmentVariableW(kPickedFolderVariable, path);
     return std::wstring(path) + kDataSuffix;
 }
 

@@ -13,6 +13,9 @@ inline constexpr wchar_t kInstallKey[] = L"Software\\Kestrow\\Mirelo";
 inline constexpr wchar_t kInstallValue[] = L"FilePath";
 inline constexpr wchar_t kDataSuffix[] = L"\\Dat";
 inline constexpr size_t kPathChars = 260;  // registry and browser buffers, terminator included
+// The folder the user picked in the browser, in the process's environment, for the programs
+// that host the plug-in to tell the user what was picked (the plug-in never records it).
+inline constexpr wchar_t kPickedFolderVariable[] = L"MIRELO_PICKED_FOLDER";
 
 inline constexpr wchar_t kLocatorTitle[] = L"Mirelo Plugin";
 inline constexpr wchar_t kMsgAskForInstallPath[] =

@@ -23,14 +23,13 @@ enum class Msg : int {
     kCannotLoadPlugin,    // {0}: path, {1}: the system's reason, {2}: error code
     kPluginLacksExports,  // {0}: path, {1}: the missing names
     kPluginDidNotStart,
-    kNoWindow,  // {0}: error code
+    kNoWindow,       // {0}: error code
     kWorkerNoStart,  // {0}: the system's message, {1}: error code
     kUnknownError,
 
     // mirelo-host: command line
-    kArgOptionsAscii,
-    kArgOptionsLong,  // {0}: the most characters
-    kArgDestSize,     // {0}: the largest size
+    kArgOptions,
+    kArgDestSize,  // {0}: the largest size
     kArgInputEncoding,
     kArgOutputEncoding,
     kArgUnknownOption,  // {0}: the option
@@ -46,6 +45,7 @@ enum class Msg : int {
     kLineNotUtf8,
     kLineNul,
     kLineFailed,
+    kHostDidNotStart,
     kLineNoTerminator,
     kLineOverrun,
     kStats,  // {0}: lines, {1}: failures, {2}: total microseconds, {3}: mean
@@ -148,6 +148,12 @@ enum class Msg : int {
     kSetInsideFolder,  // {0}: the parent folder
     kSetNoEngine,
 
+    // The plug-in's question for the engine's folder
+    kEngineQuestionAhead,
+    kPickedMireloFolder,  // {0}: the folder picked
+    kOfferToRecord,       // {0}: the engine's folder
+    kRecordLater,         // {0}: the engine's folder
+
     // mirelo-server
     kServerArgPort,
     kServerArgListen,
@@ -157,14 +163,14 @@ enum class Msg : int {
     kServerArgTimeout,
     kServerArgWorkers,
     kServerArgOutAlone,
-    kFileNeither,       // {0}: line number
+    kFileNeither,        // {0}: line number
     kCannotWriteOutput,  // {0}: path, {1}: the system's reason
-    kFileProgress,      // {0}: lines done, {1}: all lines
-    kFileFailedLines,   // {0}: how many, {1}: their numbers
-    kWorkerLost,  // a worker process ended before it said whether its plug-in started
-    kServerArgUnknown,  // {0}: the argument
-    kServerHelp,        // {0}: the default port
-    kServerStarting,    // {0}: version, {1}: address
+    kFileProgress,       // {0}: lines done, {1}: all lines
+    kFileFailedLines,    // {0}: how many, {1}: their numbers
+    kWorkerLost,         // a worker process ended before it said whether its plug-in started
+    kServerArgUnknown,   // {0}: the argument
+    kServerHelp,         // {0}: the default port
+    kServerStarting,     // {0}: version, {1}: address
     kServerReady,
     kServerStopping,
     kServerClosed,

@@ -20,8 +20,10 @@ constexpr MessageEntry kEnglish[] = {
     {kWorkerNoStart, "cannot start a worker process: {0} (error {1})"},
     {kUnknownError, "unknown error"},
 
-    {kArgOptionsAscii, "--options takes ASCII text"},
-    {kArgOptionsLong, "--options is longer than {0} characters"},
+    {kArgOptions,
+     "--options takes two digits, each 0 or 1, e.g. 11: the first removes the notes the "
+     "engine adds in brackets, the second tidies spaces; leave it out for the plug-in's own "
+     "default"},
     {kArgDestSize, "--dest-size takes a whole number from 1 to {0}"},
     {kArgInputEncoding, "--input-encoding is utf8 or sjis"},
     {kArgOutputEncoding, "--output-encoding is utf8 or cp949"},
@@ -31,10 +33,12 @@ constexpr MessageEntry kEnglish[] = {
     {kHostHelp,
      "Usage: mirelo-host [options] [FILE]\n"
      "Loads a translation plug-in the way a host does and translates FILE (or standard\n"
-     "input, also as \"-\"), one output line per input line.\n"
+     "input, also as \"-\"), one output line per input line, with its line end.\n"
      "\n"
      "  --plugin PATH             plug-in to load (default: Mirelo.dll beside this program)\n"
-     "  --options STR             option string handed to the plug-in (default: empty)\n"
+     "  --options 00|01|10|11     the plug-in's two clean-ups, off (0) or on (1): the\n"
+     "                            notes the engine adds in brackets, and spaces\n"
+     "                            (default: none given, the plug-in's own: 10)\n"
      "  --dest-size N             destination buffer size in bytes (default: 4096)\n"
      "  --input-encoding utf8|sjis    encoding of the input (default: told from the\n"
      "                            input, see below)\n"
@@ -65,7 +69,8 @@ constexpr MessageEntry kEnglish[] = {
      "taken as Shift-JIS, and one line on stderr says so; otherwise nothing is translated\n"
      "and the first line that is neither is named.\n"
      "\n"
-     "A line the plug-in fails to translate gives an empty line and a warning on stderr.\n"
+     "A line the plug-in fails to translate is written as it was, with a warning on\n"
+     "stderr.\n"
      "The plug-in may show message boxes or a folder browser while it starts.\n"
      "\n"
      "--trace reads MireloDict beside the plug-in once, at start, and runs its pre and\n"
@@ -79,7 +84,7 @@ constexpr MessageEntry kEnglish[] = {
      "  2  input file cannot be read\n"
      "  3  plug-in cannot be loaded\n"
      "  4  plug-in lacks one of OnPluginInit, OnPluginOption, OnPluginClose, Translate\n"
-     "  5  OnPluginInit returned 0\n"
+     "  5  the plug-in did not start\n"
      "  6  no window could be created for the plug-in\n"
      "  7  at least one line failed to translate (all lines were still written)\n"
      "  8  --check-dict found a problem, or no such folder\n"
@@ -93,7 +98,12 @@ constexpr MessageEntry kEnglish[] = {
     {kLineLossy, "characters without a Shift-JIS form became '?'"},
     {kLineNotUtf8, "not valid UTF-8; the bytes that are not became '?'"},
     {kLineNul, "a NUL byte ends the text handed to the plug-in"},
-    {kLineFailed, "Translate returned 0; writing an empty line"},
+    {kLineFailed,
+     "not translated: the plug-in gave no answer within 3 seconds, so the line is written as "
+     "it was. If the lines after it fail too, the engine has stopped: run mirelo-host again"},
+    {kHostDidNotStart,
+     "the plug-in did not start, so no line was translated; its message box said why. "
+     "mirelo-host --diagnose shows what it finds where it looks for the engine"},
     {kLineNoTerminator, "result not terminated within the destination"},
     {kLineOverrun, "the plug-in wrote past the end of the destination"},
     {kStats, "lines: {0}, failures: {1}, total: {2} us, mean: {3} us"},
@@ -220,6 +230,20 @@ constexpr MessageEntry kEnglish[] = {
      "this folder is inside the engine's folder; give its parent, which holds "
      "J2KEngine.dll: mirelo-host --set-engine-folder \"{0}\""},
     {kSetNoEngine, "the folder holds no J2KEngine.dll; give the folder that does"},
+
+    {kEngineQuestionAhead,
+     "The plug-in is about to ask where \"Mirelo\" is installed: it means the translation "
+     "engine's folder, the one that holds J2KEngine.dll and Dat, not the folder Mirelo was "
+     "unpacked to."},
+    {kPickedMireloFolder,
+     "{0} is Mirelo's own folder, not the translation engine's: when the plug-in asks, pick "
+     "the engine's folder, the one that holds J2KEngine.dll and Dat"},
+    {kOfferToRecord,
+     "The engine started from {0}, the folder you picked. Record it, so that the plug-in "
+     "stops asking at every start? [y/N] "},
+    {kRecordLater,
+     "The plug-in will ask again at its next start; to record the folder: mirelo-host "
+     "--set-engine-folder \"{0}\""},
 
     {kServerArgPort, "--port takes 1 to 65535"},
     {kServerArgListen, "--listen takes HOST:PORT, e.g. 192.168.0.5:18460"},

@@ -20,8 +20,9 @@ constexpr MessageEntry kKorean[] = {
     {kWorkerNoStart, "작업 프로세스를 시작할 수 없습니다: {0} (오류 {1})"},
     {kUnknownError, "알 수 없는 오류"},
 
-    {kArgOptionsAscii, "--options에는 ASCII 문자만 쓸 수 있습니다"},
-    {kArgOptionsLong, "--options가 {0}자보다 깁니다"},
+    {kArgOptions,
+     "--options에는 0 또는 1로 된 두 자리를 주십시오(예: 11). 첫째 자리는 엔진이 괄호 안에 "
+     "덧붙인 설명을 지우고, 둘째 자리는 공백을 정리합니다. 빼면 플러그인의 기본값을 씁니다"},
     {kArgDestSize, "--dest-size는 1부터 {0}까지의 정수입니다"},
     {kArgInputEncoding, "--input-encoding 값은 utf8 또는 sjis입니다"},
     {kArgOutputEncoding, "--output-encoding 값은 utf8 또는 cp949입니다"},
@@ -31,10 +32,12 @@ constexpr MessageEntry kKorean[] = {
     {kHostHelp,
      "사용법: mirelo-host [옵션] [파일]\n"
      "호스트와 똑같이 번역 플러그인을 불러와 파일(없거나 \"-\"이면 표준 입력)을 번역하고,\n"
-     "입력 한 줄마다 한 줄을 씁니다.\n"
+     "입력 한 줄마다 한 줄을 원래 줄 끝 그대로 씁니다.\n"
      "\n"
      "  --plugin 경로             불러올 플러그인 (기본: 이 프로그램 옆의 Mirelo.dll)\n"
-     "  --options 문자열          플러그인에 넘길 옵션 문자열 (기본: 빈 문자열)\n"
+     "  --options 00|01|10|11     플러그인의 두 가지 정리를 끄거나(0) 켭니다(1): 엔진이\n"
+     "                            괄호 안에 덧붙인 설명, 공백 (기본: 주지 않으면\n"
+     "                            플러그인의 기본값 10)\n"
      "  --dest-size N             대상 버퍼 크기(바이트) (기본: 4096)\n"
      "  --input-encoding utf8|sjis    입력 인코딩 (기본: 입력을 보고 정함, 아래 참고)\n"
      "  --output-encoding utf8|cp949  파일이나 파이프로 나가는 표준 출력과 표준 오류의\n"
@@ -62,7 +65,7 @@ constexpr MessageEntry kKorean[] = {
      "오류에 그렇다고 한 줄 씁니다. 둘 다 아니면 아무것도 번역하지 않고, 둘 다 아닌 첫\n"
      "줄의 번호를 알려 줍니다.\n"
      "\n"
-     "플러그인이 번역하지 못한 줄은 빈 줄로 쓰고 표준 오류에 경고를 씁니다.\n"
+     "플러그인이 번역하지 못한 줄은 원문 그대로 쓰고 표준 오류에 경고를 씁니다.\n"
      "플러그인은 시작하면서 메시지 창이나 폴더 선택 창을 띄울 수 있습니다.\n"
      "\n"
      "--trace는 시작할 때 플러그인 옆의 MireloDict를 한 번 읽고, 그 pre와 name 항목을\n"
@@ -77,7 +80,7 @@ constexpr MessageEntry kKorean[] = {
      "  3  플러그인을 불러올 수 없습니다\n"
      "  4  플러그인에 OnPluginInit, OnPluginOption, OnPluginClose, Translate 중 하나가\n"
      "     없습니다\n"
-     "  5  OnPluginInit이 0을 돌려주었습니다\n"
+     "  5  플러그인이 시작하지 못했습니다\n"
      "  6  플러그인에 줄 창을 만들 수 없습니다\n"
      "  7  번역하지 못한 줄이 있습니다(모든 줄은 썼습니다)\n"
      "  8  --check-dict가 문제를 찾았거나 폴더가 없습니다\n"
@@ -92,7 +95,13 @@ constexpr MessageEntry kKorean[] = {
     {kLineLossy, "Shift-JIS로 나타낼 수 없는 글자를 '?'로 바꿨습니다"},
     {kLineNotUtf8, "올바른 UTF-8이 아닙니다. UTF-8이 아닌 바이트를 '?'로 바꿨습니다"},
     {kLineNul, "NUL 바이트가 있어 플러그인에 넘긴 글이 거기서 끝납니다"},
-    {kLineFailed, "Translate가 0을 돌려주었습니다. 빈 줄을 씁니다"},
+    {kLineFailed,
+     "번역하지 못했습니다: 플러그인이 3초 안에 답하지 않아 원문을 그대로 씁니다. 뒤의 "
+     "줄도 계속 실패하면 엔진이 멈춘 것이니 mirelo-host를 다시 실행하십시오"},
+    {kHostDidNotStart,
+     "플러그인이 시작하지 못해 아무 줄도 번역하지 않았습니다. 까닭은 플러그인이 띄운 "
+     "메시지 창에 있었습니다. mirelo-host --diagnose로 엔진을 찾는 곳에 무엇이 있는지 "
+     "확인하십시오"},
     {kLineNoTerminator, "결과가 대상 버퍼 안에서 끝나지 않았습니다"},
     {kLineOverrun, "플러그인이 대상 버퍼의 끝을 넘어 썼습니다"},
     {kStats, "줄: {0}, 실패: {1}, 전체: {2} us, 평균: {3} us"},
@@ -216,6 +225,20 @@ constexpr MessageEntry kKorean[] = {
      "엔진 폴더 안의 폴더를 주었습니다. J2KEngine.dll이 든 상위 폴더를 주십시오: "
      "mirelo-host --set-engine-folder \"{0}\""},
     {kSetNoEngine, "폴더에 J2KEngine.dll이 없습니다. J2KEngine.dll이 든 폴더를 주십시오"},
+
+    {kEngineQuestionAhead,
+     "곧 플러그인이 \"Mirelo가 설치된 경로\"를 묻습니다. 여기서 Mirelo 폴더는 번역 엔진이 "
+     "설치된 폴더, 곧 J2KEngine.dll과 Dat 폴더가 들어 있는 폴더입니다(Mirelo를 압축 푼 "
+     "폴더가 아닙니다)."},
+    {kPickedMireloFolder,
+     "고른 폴더 {0}은(는) Mirelo 자신의 폴더이지 번역 엔진의 폴더가 아닙니다. 플러그인이 "
+     "물으면 J2KEngine.dll과 Dat 폴더가 들어 있는 번역 엔진의 폴더를 고르십시오"},
+    {kOfferToRecord,
+     "고른 폴더 {0}에서 엔진을 시작했습니다. 시작할 때마다 묻지 않도록 이 폴더를 "
+     "기록할까요? [y/N] "},
+    {kRecordLater,
+     "플러그인은 다음에 시작할 때 다시 묻습니다. 폴더를 기록하려면: mirelo-host "
+     "--set-engine-folder \"{0}\""},
 
     {kServerArgPort, "--port는 1부터 65535까지입니다"},
     {kServerArgListen, "--listen에는 주소:포트를 주어야 합니다(예: 192.168.0.5:18460)"},

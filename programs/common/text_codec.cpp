@@ -41,17 +41,28 @@ std::string Cp949ToUtf8(const std::string& cp949) {
     return mirelo::WideToUtf8(mirelo::CodePageToWide(kCp949CodePage, cp949));
 }
 
-bool LineReader::Next(std::string& line) {
+std::string ShiftJisToUtf8(const std::string& sjis) {
+    return mirelo::WideToUtf8(mirelo::CodePageToWide(kShiftJisCodePage, sjis));
+}
+
+bool LineReader::Next(std::string& line, std::string* end) {
     line.clear();
+    if (end) end->clear();
     int c;
     bool any = false;
+    bool feed = false;
     while ((c = std::getc(m_file)) != EOF) {
         any = true;
-        if (c == '\n') break;
+        if (c == '\n') {
+            feed = true;
+            break;
+        }
         line.push_back(static_cast<char>(c));
     }
     if (!any) return false;
+    const bool cr = feed && !line.empty() && line.back() == '\r';
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (end && feed) *end = cr ? "\r\n" : "\n";
     return true;
 }
 
@@ -59,15 +70,25 @@ void StripUtf8Bom(std::string& s) {
     if (s.rfind("\xEF\xBB\xBF", 0) == 0) s.erase(0, 3);
 }
 
-std::vector<std::string_view> SplitInputLines(std::string_view whole) {
-    std::vector<std::string_view> lines;
+std::vector<InputLine> SplitInputLinesWithEnds(std::string_view whole) {
+    std::vector<InputLine> lines;
     while (!whole.empty()) {
         const size_t eol = whole.find('\n');
         std::string_view line = whole.substr(0, eol);
+        size_t endLength = eol == std::string_view::npos ? 0 : 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+            if (endLength) ++endLength;
+        }
+        lines.push_back({line, whole.substr(line.size(), endLength)});
         whole.remove_prefix(eol == std::string_view::npos ? whole.size() : eol + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
     }
+    return lines;
+}
+
+std::vector<std::string_view> SplitInputLines(std::string_view whole) {
+    std::vector<std::string_view> lines;
+    for (const InputLine& line : SplitInputLinesWithEnds(whole)) lines.push_back(line.text);
     return lines;
 }
 

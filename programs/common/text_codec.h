@@ -11,6 +11,7 @@ namespace host {
 // Characters the target code page lacks become '?'; *lossy tells whether any did.
 std::string Utf8ToShiftJis(const std::string& utf8, bool* lossy = nullptr);
 std::string Cp949ToUtf8(const std::string& cp949);
+std::string ShiftJisToUtf8(const std::string& sjis);
 
 // A stretch of a line: Shift-JIS text for the plug-in, or UTF-8 that Shift-JIS cannot carry
 // (an emoji, a NUL), to be kept as it is.
@@ -25,11 +26,12 @@ struct TextRun {
 std::vector<TextRun> SplitByShiftJis(const std::string& utf8);
 
 // Reads '\n'-terminated lines from a binary stream, dropping one trailing CR per line.
-// A last line without '\n' still counts; an empty stream has no lines.
+// A last line without '\n' still counts; an empty stream has no lines. `end`, when given,
+// gets what ended the line: "\r\n", "\n", or nothing for a last line without one.
 class LineReader {
   public:
     explicit LineReader(std::FILE* f) : m_file(f) {}
-    bool Next(std::string& line);
+    bool Next(std::string& line, std::string* end = nullptr);
 
   private:
     std::FILE* m_file;
@@ -38,6 +40,12 @@ class LineReader {
 // Drops a UTF-8 byte order mark at the start of the text.
 void StripUtf8Bom(std::string& s);
 
+// A line and what ended it, as LineReader gives them.
+struct InputLine {
+    std::string_view text;
+    std::string_view end;
+};
+std::vector<InputLine> SplitInputLinesWithEnds(std::string_view whole);
 // The lines LineReader would give for `whole`.
 std::vector<std::string_view> SplitInputLines(std::string_view whole);
 

@@ -1,5 +1,6 @@
 #include "host_args.h"
 
+#include "command_line.h"
 #include "messages.h"
 
 namespace host {
@@ -12,6 +13,15 @@ std::string Ascii(const std::wstring& w) {
 bool IsAscii(const std::wstring& w) {
     for (wchar_t c : w)
         if (c >= 0x80) return false;
+    return true;
+}
+
+// What the plug-in reads: two digits, or nothing for its own default. Anything else it
+// would quietly take as the default.
+bool IsOptionString(const std::wstring& s) {
+    if (!s.empty() && s.size() != 2) return false;
+    for (wchar_t c : s)
+        if (c != L'0' && c != L'1') return false;
     return true;
 }
 
@@ -29,7 +39,8 @@ bool ParseSize(const std::wstring& s, int& out) {
 
 }  // namespace
 
-ParsedArgs ParseArgs(const std::vector<std::wstring>& argv) {
+ParsedArgs ParseArgs(const std::vector<std::wstring>& given) {
+    const std::vector<std::wstring> argv = RepairStrayQuotes(given);
     ParsedArgs r;
     HostArgs& a = r.args;
     for (std::size_t i = 0; i < argv.size(); ++i) {
@@ -86,10 +97,7 @@ ParsedArgs ParseArgs(const std::vector<std::wstring>& argv) {
             a.plugin = value;
         } else if (arg == L"--options") {
             if (!takeValue()) return r;
-            if (!IsAscii(value))
-                r.error = Text(Msg::kArgOptionsAscii);
-            else if (value.size() >= kOptionBufferSize)
-                r.error = Format(Msg::kArgOptionsLong, {std::to_string(kOptionBufferSize - 1)});
+            if (!IsOptionString(value)) r.error = Text(Msg::kArgOptions);
             a.options = Ascii(value);
         } else if (arg == L"--dest-size") {
             if (!takeValue()) return r;

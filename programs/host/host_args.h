@@ -29,7 +29,7 @@ inline constexpr int kMaxDestSize = 16 << 20;
 
 struct HostArgs {
     std::wstring plugin;  // empty: Mirelo.dll beside the program
-    std::string options;  // copied into the option buffer, at most kOptionBufferSize - 1 bytes
+    std::string options;  // empty, or two digits 0 and 1, copied into the option buffer
     int destSize = 4096;
     InputEncoding input = InputEncoding::Utf8;
     bool inputEncodingGiven = false;  // else the input's own bytes decide
@@ -53,8 +53,8 @@ struct ParsedArgs {
     std::string error;  // empty when the command line is good
 };
 
-// Arguments without the program name. Errors are worded in the messages' language; --lang
-// is taken here but chosen before (ChooseLanguage).
+// Arguments without the program name, after RepairStrayQuotes. Errors are worded in the
+// messages' language; --lang is taken here but chosen before (ChooseLanguage).
 ParsedArgs ParseArgs(const std::vector<std::wstring>& argv);
 
 const char* HelpText();

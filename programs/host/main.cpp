@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "code_pages.h"
+#include "command_line.h"
 #include "diagnose.h"
 #include "dictionary_tools.h"
+#include "engine_question.h"
 #include "host_args.h"
 #include "messages.h"
 #include "mirelo_version.h"
@@ -57,7 +59,8 @@ std::wstring DictionaryFolder(const HostArgs& args) {
 
 // Where the lines come from, and in which encoding they are.
 struct Input {
-    std::function<bool(std::string&)> next;  // false at the end
+    // A line and what ended it ("\r\n", "\n" or nothing); false at the end.
+    std::function<bool(std::string&, std::string&)> next;
     InputEncoding encoding = InputEncoding::Utf8;
     std::FILE* file = nullptr;  // checked for a read error at the end
 };
@@ -98,11 +101,13 @@ int DecideInput(std::FILE* in, Input& input, std::shared_ptr<std::string> all) {
             Say(Format(Msg::kInputMixed, {line}));
             return kExitInputEncoding;
     }
-    auto lines = std::make_shared<std::vector<std::string_view>>(SplitInputLines(*all));
+    auto lines = std::make_shared<std::vector<InputLine>>(SplitInputLinesWithEnds(*all));
     auto at = std::make_shared<std::size_t>(0);
-    input.next = [all, lines, at](std::string& out) {
+    input.next = [all, lines, at](std::string& out, std::string& end) {
         if (*at >= lines->size()) return false;
-        out.assign((*lines)[(*at)++]);
+        const InputLine& line = (*lines)[(*at)++];
+        out.assign(line.text);
+        end.assign(line.end);
         return true;
     };
     return kExitOk;
@@ -122,7 +127,10 @@ int OpenInput(const HostArgs& args, std::unique_ptr<std::FILE, int (*)(std::FILE
         in = file.get();
     } else if (StandardInputIsConsole()) {
         // Typed lines arrive as UTF-16 whatever the console's code page.
-        input.next = [](std::string& line) { return ReadConsoleLine(line); };
+        input.next = [](std::string& line, std::string& end) {
+            end.assign(1, '\n');
+            return ReadConsoleLine(line);
+        };
         return kExitOk;
     } else {
         _setmode(_fileno(stdin), _O_BINARY);
@@ -131,8 +139,30 @@ int OpenInput(const HostArgs& args, std::unique_ptr<std::FILE, int (*)(std::FILE
     if (!args.inputEncodingGiven) return DecideInput(in, input, std::make_shared<std::string>());
     input.encoding = args.input;
     auto reader = std::make_shared<LineReader>(in);
-    input.next = [reader](std::string& line) { return reader->Next(line); };
+    input.next = [reader](std::string& line, std::string& end) { return reader->Next(line, &end); };
     return kExitOk;
+}
+
+bool SaysYes(const std::string& answer) {
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "\xEC\x98\x88" ||
+           answer == "\xEB\x84\xA4";  // 예, 네
+}
+
+// The engine came from a folder the user picked, which the plug-in does not keep: offer to
+// keep it, asking only someone who can answer.
+void OfferToRecord() {
+    const std::wstring folder = LoadedEngineFolder();
+    if (folder.empty()) return;
+    const std::string shown = mirelo::WideToUtf8(folder);
+    std::string answer;
+    if (StandardInputIsConsole()) {
+        Err().Write("mirelo-host: " + Format(Msg::kOfferToRecord, {shown}));
+        if (ReadConsoleLine(answer) && SaysYes(answer)) {
+            Err().Write(SetEngineFolder(folder).report);
+            return;
+        }
+    }
+    Say(Format(Msg::kRecordLater, {shown}));
 }
 
 int Run(const HostArgs& args) {
@@ -159,11 +189,19 @@ int Run(const HostArgs& args) {
 
     char options[kOptionBufferSize] = {};
     std::memcpy(options, args.options.data(), args.options.size());
+    const bool willAsk = PluginWillAsk(path);
+    if (willAsk) {
+        ForgetPickedFolder();
+        Say(Text(Msg::kEngineQuestionAhead));
+    }
     if (!plugin.Init(window.get(), options)) {
         plugin.Close();  // its worker runs on after a failed start and must be stopped
-        Say(Text(Msg::kPluginDidNotStart));
+        if (willAsk && IsMireloFolder(PickedFolder()))
+            Say(Format(Msg::kPickedMireloFolder, {mirelo::WideToUtf8(PickedFolder())}));
+        Say(Text(Msg::kHostDidNotStart));
         return kExitInit;
     }
+    if (willAsk && !PickedFolder().empty()) OfferToRecord();
 
     if (args.dialog) {
         plugin.Option();
@@ -178,9 +216,9 @@ int Run(const HostArgs& args) {
     if (translate) {
         LARGE_INTEGER freq, t0, t1;
         QueryPerformanceFrequency(&freq);
-        std::string line;
+        std::string line, end;
         auto req = std::make_unique<Request>();
-        while (input.next(line)) {
+        while (input.next(line, end)) {
             ++stats.lines;
             if (input.encoding == InputEncoding::Utf8) {
                 if (stats.lines == 1) StripUtf8Bom(line);
@@ -204,29 +242,31 @@ int Run(const HostArgs& args) {
             stats.totalMicros += 1e6 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
                                  static_cast<double>(freq.QuadPart);
 
-            std::string out;
             if (!ok) {
                 ++stats.failures;
                 Warn(stats.lines, Msg::kLineFailed);
                 abandoned.push_back(std::move(req));
                 req = std::make_unique<Request>();
-            } else {
-                const char* d = req->dest.data();
-                const void* nul = std::memchr(d, '\0', static_cast<std::size_t>(args.destSize));
-                std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - d)
-                                    : static_cast<std::size_t>(args.destSize);
-                if (!nul) Warn(stats.lines, Msg::kLineNoTerminator);
-                for (int g = 0; g < kGuardSize; ++g) {
-                    if (static_cast<unsigned char>(d[args.destSize + g]) != kGuardByte) {
-                        Warn(stats.lines, Msg::kLineOverrun);
-                        break;
-                    }
-                }
-                out.assign(d, n);
-                if (trace) trace->Line(stats.lines, req->source, out);
+                // The line stays readable, in its place, rather than going blank.
+                Out().Write((input.encoding == InputEncoding::Utf8 ? line : ShiftJisToUtf8(line)) +
+                            end);
+                window.Pump();
+                continue;
             }
-            out.push_back('\n');
-            Out().WriteCp949(out);
+            const char* d = req->dest.data();
+            const void* nul = std::memchr(d, '\0', static_cast<std::size_t>(args.destSize));
+            std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - d)
+                                : static_cast<std::size_t>(args.destSize);
+            if (!nul) Warn(stats.lines, Msg::kLineNoTerminator);
+            for (int g = 0; g < kGuardSize; ++g) {
+                if (static_cast<unsigned char>(d[args.destSize + g]) != kGuardByte) {
+                    Warn(stats.lines, Msg::kLineOverrun);
+                    break;
+                }
+            }
+            const std::string out(d, n);
+            if (trace) trace->Line(stats.lines, req->source, out);
+            Out().WriteCp949(out + end);
             window.Pump();
         }
         if (input.file && std::ferror(input.file)) {
@@ -251,7 +291,8 @@ int Run(const HostArgs& args) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    std::vector<std::wstring> list(argv + 1, argv + argc);
+    const std::vector<std::wstring> list =
+        RepairStrayQuotes(std::vector<std::wstring>(argv + 1, argv + argc));
     Language language = Language::kEnglish;
     const bool languageGood = ChooseLanguage(list, language);
     SetLanguage(language);

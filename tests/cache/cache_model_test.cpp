@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <list>
 #include <map>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -88,6 +89,11 @@ struct ModelRun {
     int removeAllPerMillion;
     uint32_t seed;
 };
+
+// Without this GoogleTest prints the run's raw bytes, padding included, into the test's name.
+void PrintTo(const ModelRun& run, std::ostream* os) {
+    *os << "capacity " << run.capacity << ", seed " << run.seed;
+}
 
 class CacheModel : public testing::TestWithParam<ModelRun> {};
 

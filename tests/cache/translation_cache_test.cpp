@@ -171,5 +171,33 @@ TEST(TranslationCache, DefaultCacheBoundsItsBytes) {
     EXPECT_EQ(cache.GetBytes(), 0u);
 }
 
+// A small byte budget: a line bigger than the whole budget is answered but not kept, and
+// costs the lines already cached nothing; one that just fits pushes the others out.
+TEST(TranslationCache, EntryLargerThanTheByteCapacityIsNotKept) {
+    TranslationCache cache(10, 100);
+    File(cache, "a");  // 1 + 3 bytes
+    File(cache, "b");
+    const std::string source = "long";
+    EXPECT_EQ(cache.AddEntry(HashText("a"), "a", std::string(100, 'x')), nullptr);
+    EXPECT_EQ(cache.AddEntry(9, source, std::string(97, 'x')), nullptr);  // 101 bytes
+    EXPECT_EQ(cache.GetCount(), 2u);
+    EXPECT_EQ(cache.GetBytes(), 8u);
+    EXPECT_TRUE(Hits(cache, "a"));
+    EXPECT_EQ(cache.FindEntry(HashText("a"), "a")->text(), "T:a");  // not replaced
+    EXPECT_TRUE(Hits(cache, "b"));
+    EXPECT_TRUE(cache.CheckInvariants());
+
+    ASSERT_NE(cache.AddEntry(9, source, std::string(96, 'x')), nullptr);  // exactly 100
+    EXPECT_EQ(cache.GetCount(), 1u);
+    EXPECT_EQ(cache.GetBytes(), 100u);
+    EXPECT_FALSE(Hits(cache, "a"));
+    EXPECT_TRUE(cache.CheckInvariants());
+
+    TranslationCache none(10, 0);
+    EXPECT_EQ(none.AddEntry(1, "a", ""), nullptr);
+    EXPECT_NE(none.AddEntry(0, "", ""), nullptr);
+    EXPECT_TRUE(none.CheckInvariants());
+}
+
 }  // namespace
 }  // namespace mirelo

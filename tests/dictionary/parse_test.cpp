@@ -290,6 +290,31 @@ TEST(DictionaryParse, AFewDamagedLinesInUtf8AreReportedOneByOne) {
     EXPECT_EQ(problems[1].kind, ProblemKind::kNotUtf8);
 }
 
+// Some CP949 Hangul happens to be valid UTF-8 (책 is C3 A5, Latin "å"): a CP949 file whose
+// lines read as UTF-8 no more often than not is not mostly UTF-8, and must not be compiled
+// into entries of Latin letters. One line more that reads as UTF-8 tips it the other way.
+TEST(DictionaryParse, AsManyDamagedLinesAsGoodOnesIsNotMostlyUtf8) {
+    const std::string readable = test::Cp949("post\t책\t채\npost\t창\t짱\n");
+    const std::string damaged = test::Cp949("post\t좋은 아침\t안녕\npost\t고마워\t감사\n");
+    std::vector<Problem> problems;
+    auto d = CompileText(readable + damaged, &problems);
+    ASSERT_NE(d, nullptr);
+    EXPECT_TRUE(d->Empty());
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].line, 0);
+    EXPECT_EQ(problems[0].kind, ProblemKind::kFileCp949);
+
+    // Read line by line now (the Latin letters have no CP949 form, each reported on its own).
+    problems.clear();
+    CompileText(readable + test::Cp949("post\t찾\t짜\n") + damaged, &problems);
+    std::vector<int> notUtf8;
+    for (const Problem& p : problems) {
+        EXPECT_NE(p.line, 0) << p.reason;
+        if (p.kind == ProblemKind::kNotUtf8) notUtf8.push_back(p.line);
+    }
+    EXPECT_EQ(notUtf8, (std::vector<int>{4, 5}));
+}
+
 TEST(DictionaryParse, ACarriageReturnAloneEndsALineToo) {
     std::vector<Problem> problems;
     const auto d = CompileText("name\tミレイ\t미레이\rpre\tA\tB\r\rbad\r\npost\t가\t나", &problems);

@@ -86,5 +86,37 @@ TEST(EncodingGuess, Utf16ByItsMarkOrItsNulBytes) {
         EXPECT_EQ(LooksLikeUtf16(c.bytes), c.utf16) << testing::PrintToString(c.bytes);
 }
 
+// The guesses on their edges: "most" is more than half, and four NULs is the least that
+// says UTF-16.
+TEST(EncodingGuess, ThresholdsHoldExactlyAtTheirEdges) {
+    // あい reads as two pairs in both code pages, outside KS X 1001 for CP949; 가나 lies in it
+    // and reads as four katakana in Shift-JIS. Half in the block is not most.
+    const std::string kana = "\x82\xA0\x82\xA2", hangul = "\xB0\xA1\xB3\xAA";
+    EXPECT_EQ(GuessLegacyCodePage(kana + hangul), LegacyCodePage::kShiftJis);
+    EXPECT_EQ(GuessLegacyCodePage(kana + hangul + "\xB4\xD9"), LegacyCodePage::kCp949);
+    EXPECT_EQ(GuessLegacyCodePage("\x82\xA0" + hangul), LegacyCodePage::kCp949);  // one pair
+
+    const std::string ascii12(24, 'a');
+    const struct {
+        std::string bytes;
+        bool utf16;
+    } cases[] = {
+        {"p\0r\0e\0\t\0"s, true},                   // four NULs, nothing else
+        {"a\0b\0c\0d\0"s + ascii12, true},          // four in sixteen characters: a quarter
+        {"a\0b\0c\0d\0"s + ascii12 + "ee", false},  // four in seventeen
+        {"a\0b\0c\0d\0e\0f\0g\0h\0\0i"s, true},     // one NUL on the other side per eight
+        {"a\0b\0c\0d\0e\0f\0g\0\0i"s, false},       // one per seven
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LooksLikeUtf16(c.bytes), c.utf16) << testing::PrintToString(c.bytes);
+
+    // A UTF-16 file that opens with a long comment in kana (ア is A2 30, no NUL): its first
+    // NULs come 3 KB in, and the guess must still see them.
+    std::string file = "#\0"s;
+    for (int i = 0; i < 1500; ++i) file += "\xA2\x30";
+    for (int i = 0; i < 200; ++i) file += "\r\0\n\0p\0r\0e\0\t\0A\0\t\0B\0"s;
+    EXPECT_TRUE(LooksLikeUtf16(file));
+}
+
 }  // namespace
 }  // namespace mirelo::text

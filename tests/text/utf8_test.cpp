@@ -1,7 +1,10 @@
 // The strict UTF-8 check that dictionary files, the programs' input and the server share.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "../filters/filter_test_util.h"
 #include "utf8.h"
@@ -50,6 +53,22 @@ TEST(Utf8, CheckAcceptsExactlyTheShortestForms) {
         // Cut one byte short, a valid sequence of more than one byte is not.
         if (c.valid && s.size() > 1 && static_cast<unsigned char>(s.back()) >= 0x80) {
             EXPECT_FALSE(IsUtf8(s.substr(0, s.size() - 1))) << Hex(s);
+        }
+    }
+}
+
+// A view into a larger text may end inside a character with no terminator behind it: the
+// check must say no without reading on. Each prefix lies in a buffer of its own exact size,
+// so that the sanitizer sees a read one byte too far.
+TEST(Utf8, ViewEndingInsideACharacterIsRejectedWithoutReadingPastIt) {
+    const std::string whole[] = {"\xC2\x80", "a\xE3\x81\x82", "\xED\x9F\xBF", "\xF0\x90\x80\x80",
+                                 "ab\xF4\x8F\xBF\xBF"};
+    for (const std::string& s : whole) {
+        for (size_t n = 1; n <= s.size(); ++n) {
+            const auto exact = std::make_unique<char[]>(n);
+            std::memcpy(exact.get(), s.data(), n);
+            const bool inside = n < s.size() && static_cast<unsigned char>(s[n - 1]) >= 0x80;
+            EXPECT_EQ(IsUtf8(std::string_view(exact.get(), n)), !inside) << Hex(s.substr(0, n));
         }
     }
 }

@@ -175,6 +175,7 @@ TEST(Locator, BrowserCancelledTwiceThenNoAsksThreeTimes) {
 
 TEST(Locator, FolderPickedInTheBrowserIsLoaded) {
     EngineFolder engine;
+    SetEnvironmentVariableW(L"MIRELO_PICKED_FOLDER", nullptr);
     const Outcome out =
         StartUp([](InstallKey& k) { k.DeleteKey(); }, {{IDYES}, IDYES, {engine.Root()}});
     EXPECT_EQ(out.init, 1);
@@ -190,6 +191,10 @@ TEST(Locator, FolderPickedInTheBrowserIsLoaded) {
     ASSERT_NE(b.result, nullptr);
     EXPECT_EQ(out.freed, std::vector<void*>{b.result});
     EXPECT_EQ(out.loads, std::vector<std::wstring>{EngineFolder::LibraryPathFor(engine.Root())});
+    // Left for the program hosting the plug-in, to tell its user what was picked.
+    wchar_t picked[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"MIRELO_PICKED_FOLDER", picked, MAX_PATH);
+    EXPECT_EQ(std::wstring(picked), engine.Root());
 }
 
 TEST(Locator, DriveRootPickedGivesADoubledBackslash) {

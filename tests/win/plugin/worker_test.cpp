@@ -6,11 +6,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "iat_hook.h"
 #include "plugin_fixture.h"
 #include "process_probe.h"
 #include "ui_watcher.h"
@@ -204,6 +207,73 @@ TEST(SlowEngine, RefusedLinesEndWhenTheEngineReturns) {
     EXPECT_STREQ("keep", dest);
     EXPECT_TRUE(run.engine.LogLines("translate arg=0 in=" + Hex("second")).empty());
     EXPECT_TRUE(run.engine.LogLines("translate arg=0 in=" + Hex("third")).empty());
+}
+
+// What the plug-in asked MessageBoxW for: Wine shows no top-most style on the box itself.
+IatHook* g_boxHook = nullptr;
+std::atomic<HWND> g_boxOwner{reinterpret_cast<HWND>(1)};
+std::atomic<UINT> g_boxFlags{0};
+
+int WINAPI RecordingBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags) {
+    g_boxOwner = owner;
+    g_boxFlags = flags;
+    return g_boxHook->Original<decltype(&MessageBoxW)>()(owner, text, caption, flags);
+}
+
+// The player learns once why lines go untranslated, the host waits for no one, and a close
+// (then FreeLibrary) with the box still up takes the box along.
+TEST(StuckEngine, PlayerIsToldOnceOnAThreadOfItsOwnAndCloseTakesTheBoxAlong) {
+    RunningPlugin run(
+        Scripted("delay " + Hex("slow") + " 7000\nmap " + Hex("back") + " " + Hex("BACK") + "\n"));
+    ASSERT_EQ(1, run.initResult);
+    auto hook = std::make_unique<IatHook>(run.plugin.module(), "user32.dll", "MessageBoxW",
+                                          reinterpret_cast<const void*>(&RecordingBox));
+    ASSERT_TRUE(hook->Installed());
+    g_boxHook = hook.get();
+    UiWatcher watcher([](const SeenWindow&) {});  // the player does not answer
+
+    const auto start = Clock::now();
+    char dest[16] = "keep";
+    EXPECT_EQ(0, run.plugin.translate("slow", dest, sizeof dest));
+    ::Sleep(300);
+    EXPECT_TRUE(watcher.Seen().empty());  // one given-up line may be a slow engine
+    const auto second = Clock::now();
+    EXPECT_EQ(0, run.plugin.translate("second", dest, sizeof dest));
+    EXPECT_LT(SecondsSince(second), 3.2);
+    ASSERT_TRUE(watcher.WaitForCount(1, 3000));
+    for (int i = 0; i < 20; ++i) {
+        const auto call = Clock::now();
+        EXPECT_EQ(0, run.plugin.translate("refused", dest, sizeof dest));
+        EXPECT_LT(SecondsSince(call), 0.1) << i;
+    }
+
+    const SeenWindow box = watcher.Seen()[0];
+    EXPECT_EQ(L"Mirelo Plugin", box.caption);
+    for (const wchar_t* words :
+         {L"번역 엔진이 한 줄을 번역하다가 멈췄습니다", L"Mirelo는 엔진 없이",
+          L"plugin_worker_test.exe", L"다시 시작하십시오"})
+        EXPECT_NE(box.text.find(words), std::wstring::npos) << words;
+    EXPECT_EQ(nullptr, ::GetWindow(box.hwnd, GW_OWNER));
+    EXPECT_EQ(nullptr, g_boxOwner.load());
+    EXPECT_EQ(0u, g_boxFlags.load() & (MB_TOPMOST | MB_SYSTEMMODAL | MB_TASKMODAL));
+    EXPECT_NE(::GetCurrentThreadId(), ::GetWindowThreadProcessId(box.hwnd, nullptr));
+
+    // The engine comes back: the line is served, the box stays, nothing new is said.
+    ::Sleep(static_cast<DWORD>(std::max(0.0, 7.6 - SecondsSince(start)) * 1000));
+    std::string result;
+    EXPECT_EQ(1, run.plugin.TranslateText("back", result));
+    EXPECT_EQ("BACK", result);
+    ::Sleep(200);
+    EXPECT_TRUE(::IsWindow(box.hwnd));
+    EXPECT_EQ(1u, watcher.Seen().size());
+
+    const auto close = Clock::now();
+    EXPECT_EQ(1, run.Close());
+    EXPECT_LT(SecondsSince(close), 1.5);
+    EXPECT_FALSE(::IsWindow(box.hwnd));
+    hook.reset();  // while its module is still there to write back into
+    run.plugin.Unload();
+    EXPECT_EQ(nullptr, ::GetModuleHandleW(L"Mirelo.dll"));  // its box thread let it go
 }
 
 // The close gives up while the worker is in the engine; the next start-up must wait until

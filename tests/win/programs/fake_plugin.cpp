@@ -35,7 +35,9 @@ std::string Recode(const char* sjis) {
 extern "C" int __stdcall OnPluginInit(HWND wnd, char* options) {
     g_options = options;
     Log(std::string("init window=") + (IsWindow(wnd) ? "yes" : "no") + " options=" + options);
-    return IsWindow(wnd) && options[0] != 'x';
+    char fail[8];
+    return IsWindow(wnd) && options[0] != 'x' &&
+           !GetEnvironmentVariableA("MIRELO_FAKE_FAIL_INIT", fail, sizeof fail);
 }
 
 extern "C" int __stdcall OnPluginOption() {

@@ -54,6 +54,13 @@ TEST(SetEngineFolder, RecordsAUsableEngineFolderAndRefusesEveryOther) {
         << r.out;
     EXPECT_EQ(RunHost({L"--diagnose"}).exitCode, 0u);
 
+    // As cmd hands on "FOLDER\" typed with a trailing backslash: FOLDER" and the rest glued.
+    key.DeleteKey();
+    r = RunHost({L"--set-engine-folder", root + L"\" --lang ko"});
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    EXPECT_EQ(Recorded(), root);
+    EXPECT_TRUE(Has(r, "기록했습니다: ")) << r.out;  // --lang ko glued on was heard too
+
     EngineFolder old("", L"J2KEngine_noterminate.dll");
     EngineFolder none("", nullptr);
     EngineFolder noData;

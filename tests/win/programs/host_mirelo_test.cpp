@@ -1,8 +1,11 @@
 // The real plug-in driven by mirelo-host against the stand-in engine, end to end.
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include "engine_folder.h"
@@ -50,7 +53,7 @@ TEST(MireloThroughHost, ScriptedEngineSeesTheContractKept) {
     // must travel as markers, and a line the engine cannot translate.
     auto r = RunHost({}, "hello\n\n\xE6\x97\xA5\xE6\x9C\xAC\r\na(b): c\nnothing\nhello\n");
     EXPECT_EQ(r.exitCode, 0u) << r.err;
-    EXPECT_EQ(r.out, "hello\n\n\xEC\x9D\xBC\xEB\xB3\xB8\na(b): c\n\nhello\n");
+    EXPECT_EQ(r.out, "hello\n\n\xEC\x9D\xBC\xEB\xB3\xB8\r\na(b): c\n\nhello\n");
 
     auto log = ReadLines(engine.DataDir() + L"\\calls.log");
     ASSERT_FALSE(log.empty());
@@ -71,8 +74,8 @@ TEST(MireloThroughHost, ALineThatTimesOutDoesNotShiftTheLinesAfterIt) {
     ASSERT_TRUE(engine.ok());
     auto r = RunHost({}, "slow\nsecond\nthird\n");
     EXPECT_EQ(r.exitCode, 7u) << r.err;
-    EXPECT_EQ(r.out, "\nsecond\nthird\n");
-    EXPECT_NE(r.err.find("line 1: Translate returned 0"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "slow\nsecond\nthird\n");  // the failed line as it was
+    EXPECT_NE(r.err.find("line 1: not translated"), std::string::npos) << r.err;
 }
 
 TEST(MireloThroughHost, AnOversizeResultStaysInsideTheDestination) {
@@ -184,6 +187,140 @@ TEST(MireloThroughHost, ReadmeShowsWhatTheDemoPrints) {
     auto r = demo.Run({DemoInputs() + L"\\lines-ja.txt"}, "");
     EXPECT_EQ(r.exitCode, 0u) << r.err;
     EXPECT_EQ(r.out, readme.substr(at + open.size(), end - at - open.size()));
+}
+
+// Plays the user of mirelo-host's plug-in from outside its process: the question box gets
+// `answer`, the folder browser `folder` (written into that process, where the browser reads
+// it) and OK, and every other box OK.
+class Player {
+  public:
+    Player(int answer, std::wstring folder)
+        : m_answer(answer), m_folder(std::move(folder)), m_thread([this] { Run(); }) {}
+    ~Player() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+  private:
+    static bool OfHost(HWND h, DWORD& pid) {
+        GetWindowThreadProcessId(h, &pid);
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+        if (process == nullptr) return false;
+        wchar_t image[MAX_PATH] = {};
+        DWORD size = MAX_PATH;
+        const bool ok = QueryFullProcessImageNameW(process, 0, image, &size) &&
+                        std::wstring(image).find(L"mirelo-host.exe") != std::wstring::npos;
+        CloseHandle(process);
+        return ok;
+    }
+
+    void Answer(HWND h, DWORD pid) {
+        if (FindWindowExW(h, nullptr, L"SysTreeView32", nullptr) != nullptr) {
+            HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+            const SIZE_T bytes = (m_folder.size() + 1) * sizeof(wchar_t);
+            void* remote = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+            WriteProcessMemory(process, remote, m_folder.c_str(), bytes, nullptr);
+            for (int i = 0; i < 3; ++i) {  // the tree may still be filling
+                DWORD_PTR ignored = 0;
+                SendMessageTimeoutW(h, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote),
+                                    SMTO_NORMAL, 5000, &ignored);
+                Sleep(200);
+            }
+            CloseHandle(process);
+            PostMessageW(h, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(h, IDOK)));
+            return;
+        }
+        wchar_t text[512] = {};
+        GetDlgItemTextW(h, 0xFFFF, text, 512);
+        const bool question = std::wstring(text).find(L"\uC9C1\uC811") != std::wstring::npos;
+        const int id = question ? m_answer : IDOK;  // 직접: "find it yourself?"
+        PostMessageW(h, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(h, id)));
+    }
+
+    void Run() {
+        std::set<HWND> answered;
+        while (!m_stop) {
+            for (HWND h = GetTopWindow(nullptr); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) {
+                wchar_t cls[16] = {};
+                GetClassNameW(h, cls, 16);
+                DWORD pid = 0;
+                if (std::wstring(cls) != L"#32770" || !IsWindowVisible(h) || answered.count(h) ||
+                    !OfHost(h, pid))
+                    continue;
+                answered.insert(h);
+                Sleep(100);  // let it finish coming up
+                Answer(h, pid);
+            }
+            Sleep(50);
+        }
+    }
+
+    int m_answer;
+    std::wstring m_folder;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+std::vector<std::string> ErrLines(const ProcessResult& r) {
+    return SplitLines(r.err);
+}
+
+std::wstring Full(const std::wstring& path) {
+    wchar_t full[MAX_PATH];
+    const DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return std::wstring(full, n);
+}
+
+// With no folder recorded the plug-in asks where "Mirelo" is installed; the console says first
+// what that means, tells a player who picked Mirelo's own folder so, and after a start from a
+// picked folder says how to keep it (without asking: standard input is no console here).
+TEST(MireloThroughHost, TheEngineQuestionIsExplainedAndAPickedFolderOffered) {
+    InstallKey key;
+    key.DeleteKey();
+    {
+        Player player(IDNO, L"");
+        auto r = RunHost({L"--lang", L"ko"}, "line\n");
+        EXPECT_EQ(r.exitCode, 5u) << r.err;
+        const auto lines = ErrLines(r);
+        ASSERT_EQ(lines.size(), 2u) << r.err;
+        EXPECT_EQ(lines[0],
+                  "mirelo-host: 곧 플러그인이 \"Mirelo가 설치된 경로\"를 묻습니다. 여기서 "
+                  "Mirelo 폴더는 번역 엔진이 설치된 폴더, 곧 J2KEngine.dll과 Dat 폴더가 "
+                  "들어 있는 폴더입니다(Mirelo를 압축 푼 폴더가 아닙니다).");
+        EXPECT_EQ(lines[1].rfind("mirelo-host: 플러그인이 시작하지 못해", 0), 0u) << lines[1];
+    }
+
+    TempDir unpacked;  // as the zip unpacks: the programs in x86
+    CreateDirectoryW((unpacked / L"x86").c_str(), nullptr);
+    WriteBytes(unpacked / L"x86\\Mirelo.dll", "MZ");
+    {
+        Player player(IDYES, Full(unpacked.path()));
+        auto r = RunHost({}, "line\n");
+        EXPECT_EQ(r.exitCode, 5u) << r.err;
+        EXPECT_NE(r.err.find("is Mirelo's own folder, not the translation engine's"),
+                  std::string::npos)
+            << r.err;
+    }
+
+    EngineFolder engine("mode scripted\n");
+    const std::wstring root = Full(engine.Root());
+    {
+        Player player(IDYES, root);
+        auto r = RunHost({}, "line\n");
+        EXPECT_EQ(r.exitCode, 0u) << r.err;
+        EXPECT_EQ(r.out, "line\n");
+        EXPECT_NE(r.err.find("to record the folder: mirelo-host --set-engine-folder \"" +
+                             Narrow(root) + "\""),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find("[y/N]"), std::string::npos) << r.err;  // nobody to answer
+    }
+    HKEY k = nullptr;
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Kestrow\\Mirelo", 0, KEY_READ, &k),
+              ERROR_SUCCESS);  // the plug-in never writes it, and nothing was agreed to
+    if (k) RegCloseKey(k);
 }
 
 // Finds the options dialog of another process, to answer it as a user would.

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "host_args.h"
+#include "messages.h"
 #include "test_support.h"
 #include "text_codec.h"
 
@@ -43,7 +44,21 @@ TEST(HostArgs, GoodCommandLines) {
     EXPECT_TRUE(ParseArgs({L"-"}).args.inputGiven);  // standard input named explicitly
     EXPECT_TRUE(ParseArgs({L"--version"}).args.version);
     EXPECT_EQ(ParseArgs({L"--options", L""}).args.options, "");
-    EXPECT_EQ(ParseArgs({L"--options", L"123456789012345"}).args.options.size(), 15u);
+    for (const wchar_t* digits : {L"00", L"01", L"10", L"11"})
+        EXPECT_TRUE(ParseArgs({L"--options", digits}).error.empty()) << Narrow(digits);
+
+    // cmd leaves "C:\Program Files (x86)\J2KEngine\" as ...J2KEngine" with the rest of
+    // the line glued on.
+    auto quoted = ParseArgs({L"--set-engine-folder", L"C:\\Program Files (x86)\\J2KEngine\""});
+    EXPECT_TRUE(quoted.error.empty()) << quoted.error;
+    EXPECT_EQ(quoted.args.engineFolder, L"C:\\Program Files (x86)\\J2KEngine\\");
+    auto glued = ParseArgs({L"--set-engine-folder", L"C:\\Games\\Engine\" --lang  ko"});
+    EXPECT_TRUE(glued.error.empty()) << glued.error;
+    EXPECT_EQ(glued.args.engineFolder, L"C:\\Games\\Engine\\");
+    auto two = ParseArgs({L"--plugin", L"C:\\a b\\M.dll", L"--check-dict", L"D:\\My Dict\""});
+    EXPECT_TRUE(two.error.empty()) << two.error;
+    EXPECT_EQ(two.args.dictFolder, L"D:\\My Dict\\");
+    EXPECT_EQ(two.args.plugin, L"C:\\a b\\M.dll");
 }
 
 TEST(HostArgs, BadCommandLinesAreRefused) {
@@ -59,6 +74,11 @@ TEST(HostArgs, BadCommandLinesAreRefused) {
         {L"--output-encoding", L"sjis"},
         {L"--options", L"1234567890123456"},  // does not fit the 16-byte buffer
         {L"--options", L"\u00e9"},
+        {L"--options", L"123456789012345"},  // fits, but the plug-in reads two digits
+        {L"--options", L"1"},
+        {L"--options", L"011"},
+        {L"--options", L"12"},
+        {L"--options=x1"},
         {L"--stats=yes"},
         {L"--version=1"},
         {L"a.txt", L"b.txt"},
@@ -114,10 +134,23 @@ TEST(HostCodec, LineReaderGivesOneLinePerInputLine) {
         ASSERT_NE(f, nullptr);
         host::LineReader reader(f);
         std::vector<std::string> got;
-        std::string line;
-        while (reader.Next(line)) got.push_back(line);
+        std::string line, end, rebuilt;
+        while (reader.Next(line, &end)) {
+            got.push_back(line);
+            rebuilt += line + end;
+        }
         std::fclose(f);
         EXPECT_EQ(got, c.lines) << c.text.c_str();
+        EXPECT_EQ(rebuilt, c.text);  // each line's own end comes back
+
+        std::vector<std::string> split;
+        rebuilt.clear();
+        for (const auto& l : host::SplitInputLinesWithEnds(c.text)) {
+            split.emplace_back(l.text);
+            rebuilt += std::string(l.text) + std::string(l.end);
+        }
+        EXPECT_EQ(split, c.lines) << c.text.c_str();
+        EXPECT_EQ(rebuilt, c.text);
     }
 }
 
@@ -142,6 +175,20 @@ TEST(HostProcess, SetupFailuresGiveOneLineAndTheirOwnExitCode) {
     }
 }
 
+// The fake plug-in's start fails while one lives (when `fail`).
+class FailingInit {
+  public:
+    explicit FailingInit(bool fail = true) : m_fail(fail) {
+        if (m_fail) SetEnvironmentVariableW(L"MIRELO_FAKE_FAIL_INIT", L"1");
+    }
+    ~FailingInit() {
+        if (m_fail) SetEnvironmentVariableW(L"MIRELO_FAKE_FAIL_INIT", nullptr);
+    }
+
+  private:
+    bool m_fail;
+};
+
 // Runs the host against the fake plug-in with a call log of its own.
 class FakeHost : public ::testing::Test {
   protected:
@@ -157,16 +204,19 @@ class FakeHost : public ::testing::Test {
     TempDir m_dir;
 };
 
+// Each line keeps its own end (none for a last line without one), and a line that failed
+// keeps its source text.
 TEST_F(FakeHost, EveryInputLineGivesExactlyOneOutputLine) {
     // 日本語, かな, an empty line, a failing line, テスト without a final line feed.
     auto r = Run({L"--options", L"01"},
                  "\xEF\xBB\xBF\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\r\n"
-                 "\xE3\x81\x8B\xE3\x81\xAA\n\nFAIL\n\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88");
+                 "\xE3\x81\x8B\xE3\x81\xAA\n\r\nFAIL\r\n\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88");
     EXPECT_EQ(r.exitCode, host::kExitLineFailed);
     EXPECT_EQ(r.out,
-              "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\n\xE3\x81\x8B\xE3\x81\xAA\n\n\n"
-              "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\n");
-    EXPECT_NE(r.err.find("line 4"), std::string::npos) << r.err;
+              "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\r\n\xE3\x81\x8B\xE3\x81\xAA\n\r\nFAIL\r\n"
+              "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88");
+    EXPECT_NE(r.err.find("line 4: not translated"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the line is written as it was"), std::string::npos) << r.err;
     EXPECT_EQ(Calls(), (std::vector<std::string>{"init window=yes options=01", "close"}));
 }
 
@@ -203,17 +253,32 @@ TEST_F(FakeHost, DialogPrintsTheOptionStringAndTranslatesOnlyAGivenFile) {
 
 TEST_F(FakeHost, StatsSummariseTheRun) {
     auto r = Run({L"--stats"}, "a\nFAIL\nb\n");
-    EXPECT_EQ(r.out, "a\n\nb\n");
+    EXPECT_EQ(r.out, "a\nFAIL\nb\n");
     EXPECT_NE(r.err.find("lines: 3, failures: 1, total: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(" us, mean: "), std::string::npos) << r.err;
 }
 
 TEST_F(FakeHost, FailedStartStillClosesThePlugin) {
-    auto r = Run({L"--options", L"x1"}, "never\n");
+    FailingInit failing;
+    auto r = Run({L"--options", L"01"}, "never\n");
     EXPECT_EQ(r.exitCode, host::kExitInit);
     EXPECT_TRUE(r.out.empty()) << r.out;
     EXPECT_EQ(SplitLines(r.err).size(), 1u) << r.err;
-    EXPECT_EQ(Calls(), (std::vector<std::string>{"init window=yes options=x1", "close"}));
+    EXPECT_NE(r.err.find("the plug-in did not start, so no line was translated"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"init window=yes options=01", "close"}));
+}
+
+// What the plug-in would quietly take as its default is refused before it starts.
+TEST_F(FakeHost, ABadOptionStringIsRefusedBeforeThePluginStarts) {
+    for (const wchar_t* bad : {L"1", L"x1", L"111", L"0 1"}) {
+        auto r = Run({L"--options", bad}, "never\n");
+        EXPECT_EQ(r.exitCode, host::kExitUsage) << Narrow(bad);
+        EXPECT_NE(r.err.find("--options takes two digits, each 0 or 1, e.g. 11"), std::string::npos)
+            << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_TRUE(Calls().empty()) << Narrow(bad);
+    }
 }
 
 // Without --input-encoding the input decides; what cannot be told stops everything before
@@ -230,7 +295,7 @@ TEST_F(FakeHost, InputEncodingIsToldFromTheInput) {
         const char* err;  // part of standard error, or null when it must be empty
     } cases[] = {
         {"Shift-JIS", sjisNihon + "\r\n\x82\xA9\x82\xC8\n", host::kExitOk,
-         nihon + "\n\xE3\x81\x8B\xE3\x81\xAA\n",
+         nihon + "\r\n\xE3\x81\x8B\xE3\x81\xAA\n",
          "mirelo-host: the input is not UTF-8 but reads as Shift-JIS: taking it as Shift-JIS"},
         {"UTF-8 with a mark", "\xEF\xBB\xBF" + nihon + "\n", host::kExitOk, nihon + "\n", nullptr},
         {"ASCII", "abc\n", host::kExitOk, "abc\n", nullptr},
@@ -279,21 +344,26 @@ TEST_F(FakeHost, MessagesInKoreanWhenAsked) {
         {{L"--lang", L"ko", L"--dest-size", L"0"},
          host::kExitUsage,
          "mirelo-host: --dest-size는 1부터 16777216까지의 정수입니다 (--help를 보십시오)\n"},
-        {{L"--lang=ko", L"--options", L"x1"},
+        {{L"--lang=ko", L"--options", L"10"},
          host::kExitInit,
-         "mirelo-host: OnPluginInit이 0을 돌려주었습니다: 플러그인이 시작하지 못했습니다\n"},
-        {{L"--lang", L"en", L"--options", L"x1"},
+         "mirelo-host: 플러그인이 시작하지 못해 아무 줄도 번역하지 않았습니다. 까닭은 플러그인이 "
+         "띄운 메시지 창에 있었습니다. mirelo-host --diagnose로 엔진을 찾는 곳에 무엇이 있는지 "
+         "확인하십시오\n"},
+        {{L"--lang", L"en", L"--options", L"10"},
          host::kExitInit,
-         "mirelo-host: OnPluginInit returned 0: the plug-in did not start\n"},
+         "mirelo-host: the plug-in did not start, so no line was translated; its message box "
+         "said why. mirelo-host --diagnose shows what it finds where it looks for the engine\n"},
         {{L"--lang", L"kr"}, host::kExitUsage, "mirelo-host: --lang is ko or en (see --help)\n"},
     };
     for (const auto& c : cases) {
+        FailingInit failing(c.code == host::kExitInit);
         const auto r = Run(c.args, "a\n");
         EXPECT_EQ(r.exitCode, c.code) << r.err;
         EXPECT_EQ(r.err, c.err);
     }
     const auto stats = Run({L"--lang", L"ko", L"--stats"}, "a\nFAIL\n");
-    EXPECT_NE(stats.err.find("mirelo-host: 경고: 2번째 줄: Translate가 0을 돌려주었습니다"),
+    EXPECT_NE(stats.err.find("mirelo-host: 경고: 2번째 줄: 번역하지 못했습니다: 플러그인이 3초 "
+                             "안에 답하지 않아 원문을 그대로 씁니다"),
               std::string::npos)
         << stats.err;
     EXPECT_NE(stats.err.find("mirelo-host: 줄: 2, 실패: 1, 전체: "), std::string::npos)
