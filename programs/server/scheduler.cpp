@@ -55,7 +55,8 @@ bool Scheduler::HasSuspect() const {
     return std::any_of(m_retry.begin(), m_retry.end(), [](const auto& t) { return t->suspect; });
 }
 
-std::shared_ptr<Task> Scheduler::Next(bool fresh, bool othersOnUnknown, Clock::time_point now) {
+std::shared_ptr<Task> Scheduler::Next(bool fresh, bool preferKnown, bool allowUnknown,
+                                      Clock::time_point now) {
     // A line whose worker ended goes before any other, a suspect one only to a fresh worker.
     for (auto it = m_retry.begin(); it != m_retry.end(); ++it) {
         if ((*it)->suspect && !fresh) continue;
@@ -78,10 +79,10 @@ std::shared_ptr<Task> Scheduler::Next(bool fresh, bool othersOnUnknown, Clock::t
         if (!ready) continue;
         const bool known = m_record.Find(job->batch->m_pieces[job->next].sjis, now) ==
                            LineRecord::Verdict::kGood;
-        if (known || !othersOnUnknown) return Take(job, known);
+        if (known || (!preferKnown && allowUnknown)) return Take(job, known);
         if (!fallback) fallback = job;
     }
-    if (!fallback || fallback->Unsent() == 0) return nullptr;
+    if (!fallback || !allowUnknown || fallback->Unsent() == 0) return nullptr;
     const auto at = std::find(m_jobs.begin(), m_jobs.end(), fallback);
     if (at == m_jobs.end()) return nullptr;
     m_turn = static_cast<std::size_t>(at - m_jobs.begin()) + 1;

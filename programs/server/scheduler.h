@@ -51,9 +51,10 @@ class Scheduler {
                              Translator::HandBack handBack);
 
     // The next line for a worker. `fresh`: its process has answered nothing yet, so it may
-    // take a suspect line. `othersOnUnknown`: another worker is on a line never answered, which
-    // may hang: lines known to be answered go first then.
-    std::shared_ptr<Task> Next(bool fresh, bool othersOnUnknown, Clock::time_point now);
+    // take a suspect line. `preferKnown`: lines known to be answered go first (another worker
+    // is on a line never answered, which may hang, or away); `allowUnknown`: other lines may go.
+    std::shared_ptr<Task> Next(bool fresh, bool preferKnown, bool allowUnknown,
+                               Clock::time_point now);
     bool HasSuspect() const;
 
     void Answered(Task& task, const LineReply& reply, bool hung, Clock::time_point now);

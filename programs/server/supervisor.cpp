@@ -36,6 +36,8 @@ constexpr auto kLineDeadline = std::chrono::seconds(6);
 // A worker whose pipe broke has this long to end and say why before it is ended.
 constexpr auto kExitPoll = std::chrono::milliseconds(20);
 constexpr unsigned kExitPolls = 50;
+// After a hang, lines never answered may not hold every worker for this long.
+constexpr auto kHangStorm = std::chrono::seconds(10);
 // Workers being replaced are not a reason to turn requests away, unless none has been able
 // to take a line for this long.
 constexpr auto kEmptyGrace = std::chrono::seconds(5);
@@ -253,6 +255,7 @@ void Supervisor::OnFrame(Worker& w) {
         m_shared.scheduler.Answered(*task, *reply, hung, Clock::now());
     }
     if (hung) {
+        m_lastHang = Clock::now();
         Event(Kind::kHang, w, Utf8(task->sjis));
         return Replace(w, "gave up on a line after 3 s");
     }
@@ -291,15 +294,22 @@ void Supervisor::Dispatch() {
     {
         std::lock_guard lock(m_shared.mutex);
         const auto now = Clock::now();
-        bool unknown = std::any_of(m_workers.begin(), m_workers.end(), [](const auto& w) {
-            return w->state == Worker::State::kBusy && w->task && !w->task->knownGood;
-        });
+        // Lines never answered may hang. While a worker is on one, or away, lines known to be
+        // answered go first; and for a while after a hang such lines may not hold every worker.
+        std::size_t onUnknown = 0, away = 0;
+        for (const auto& w : m_workers) {
+            onUnknown += w->state == Worker::State::kBusy && w->task && !w->task->knownGood;
+            away += w->state != Worker::State::kBusy && w->state != Worker::State::kIdle;
+        }
+        const bool storm = m_lastHang && now - *m_lastHang < kHangStorm;
+        const std::size_t unknownCap = storm ? std::max<std::size_t>(1, m_workers.size() - 1)
+                                             : m_workers.size();
         for (auto& w : m_workers) {
             if (w->state != Worker::State::kIdle) continue;
-            std::shared_ptr<Task> task =
-                m_shared.scheduler.Next(w->processLines == 0, unknown, now);
+            std::shared_ptr<Task> task = m_shared.scheduler.Next(
+                w->processLines == 0, onUnknown + away > 0, onUnknown < unknownCap, now);
             if (!task) continue;
-            unknown = unknown || !task->knownGood;
+            onUnknown += !task->knownGood;
             w->state = Worker::State::kBusy;  // taken now; its pipe is written below
             sends.emplace_back(w.get(), std::move(task));
         }
@@ -324,6 +334,7 @@ void Supervisor::Send(Worker& w, std::shared_ptr<Task> task) {
         if (ec) return;
         Run([&] {
             if (w.generation != generation || w.task != task) return;
+            m_lastHang = Clock::now();
             Event(Kind::kDeadline, w, Utf8(task->sjis));
             {
                 std::lock_guard lock(m_shared.mutex);

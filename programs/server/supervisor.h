@@ -96,6 +96,7 @@ class Supervisor {
     Translator::State m_state = Translator::State::kStarting;
     std::string m_problem;  // why the last start failed, until a worker starts
     std::optional<Translator::Clock::time_point> m_emptySince;  // no live worker since
+    std::optional<Translator::Clock::time_point> m_lastHang;
     unsigned m_launches = 0;
     bool m_toldSlow = false;
     std::optional<std::tuple<Translator::State, StartKind, std::string>> m_startedNote;
