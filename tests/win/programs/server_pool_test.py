@@ -175,6 +175,34 @@ class StoppedAndKilledWorkers(unittest.TestCase):
             server.kill()
 
 
+class NoWorker(unittest.TestCase):
+    def test_while_no_worker_can_start_requests_get_503_with_the_reason(self):
+        script = os.path.join(FOLDER, "Dat", "standin.txt")
+        with open(script) as f:
+            rules = f.read()
+        server = st.Server(FOLDER, "--options", "11", "--workers", "1", "--timeout", "3")
+        try:
+            # From now on an engine hangs in its start-up; the crash ends the only worker.
+            with open(script, "w") as f:
+                f.write(rules + "fault init hang\n")
+            ask(server, st.CRASH)
+            t0 = time.monotonic()
+            status, text = 0, ""
+            while status != 503 and time.monotonic() - t0 < 15:
+                status, text, _ = ask(server, GOOD[0][0])
+                time.sleep(0.5)
+            self.assertEqual(status, 503, text)
+            self.assertIn("no worker has been able to take a line", text)
+            with open(script, "w") as f:
+                f.write(rules)
+            server.wait_for_workers(1, limit_s=40)
+            self.assertEqual(ask(server, GOOD[0][0])[:2], (200, GOOD[0][1]))
+        finally:
+            with open(script, "w") as f:
+                f.write(rules)
+            server.kill()
+
+
 class LargeBatch(unittest.TestCase):
     def test_100000_lines_do_not_shut_out_one_line_requests(self):
         server = st.Server(FOLDER, "--options", "11", "--workers", "2", "--timeout", "600")
