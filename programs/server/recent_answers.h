@@ -20,7 +20,6 @@ class RecentAnswers {
     const std::string* Find(const std::string& sjis, Clock::time_point now) const;
     void Remember(const std::string& sjis, const std::string& answer, Clock::time_point now);
     void Clear();
-    bool Empty() const { return m_entries.empty(); }
 
   private:
     struct Entry {

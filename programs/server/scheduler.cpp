@@ -12,7 +12,7 @@ Scheduler::Scheduler(std::size_t capacity)
 Translator::Admit Scheduler::Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline,
                                     Translator::HandBack handBack) {
     const std::size_t pieces = batch->PieceCount();
-    if (pieces == 0 || AnswerFromRecent(*batch, Clock::now())) return Translator::Admit::kAnswered;
+    if (pieces == 0 || AnswerAtOnce(*batch, Clock::now())) return Translator::Admit::kAnswered;
     const std::shared_ptr<PoolJob> big = m_bigJob.lock();
     const std::size_t excess = big && big->open > m_large ? big->open - m_large : 0;
     const bool large = pieces > m_large;
@@ -33,21 +33,31 @@ Translator::Admit Scheduler::Submit(std::shared_ptr<Batch> batch, Clock::time_po
     return Translator::Admit::kQueued;
 }
 
-// Every piece of the batch answered a moment ago, or none of it: a one-line request asked
-// again, or a whole batch repeated, never waits behind a worker.
-bool Scheduler::AnswerFromRecent(Batch& batch, Clock::time_point now) {
-    if (m_recent.Empty()) return false;
-    std::vector<const std::string*> answers;
+// Every piece of the batch answered a moment ago or known to fail, or none of it: a one-line
+// request asked again, or a whole batch repeated, never waits behind a worker.
+bool Scheduler::AnswerAtOnce(Batch& batch, Clock::time_point now) {
+    std::vector<std::pair<Outcome, const std::string*>> answers;
     for (const Batch::Piece& piece : batch.m_pieces) {
-        const std::string* answer = m_recent.Find(piece.sjis, now);
-        if (!answer) return false;
-        answers.push_back(answer);
+        if (const std::string* answer = m_recent.Find(piece.sjis, now)) {
+            answers.emplace_back(Outcome::kTranslated, answer);
+            continue;
+        }
+        const LineRecord::Verdict verdict = m_record.Find(piece.sjis, now);
+        if (verdict == LineRecord::Verdict::kQuarantined)
+            answers.emplace_back(Outcome::kQuarantined, nullptr);
+        else if (verdict == LineRecord::Verdict::kHung)
+            answers.emplace_back(Outcome::kHung, nullptr);
+        else
+            return false;
     }
     for (std::size_t i = 0; i < answers.size(); ++i) {
-        batch.m_pieces[i].answer = *answers[i];
-        batch.m_pieces[i].outcome = Outcome::kTranslated;
+        Batch::Piece& piece = batch.m_pieces[i];
+        piece.outcome = answers[i].first;
+        if (answers[i].second) piece.answer = *answers[i].second;
+        ++(piece.outcome == Outcome::kTranslated    ? m_stats.recentHits
+           : piece.outcome == Outcome::kQuarantined ? m_stats.quarantined
+                                                    : m_stats.hungAnswers);
     }
-    m_stats.recentHits += answers.size();
     return true;
 }
 

@@ -84,7 +84,7 @@ class Scheduler {
     void Settle(PoolJob& job, std::size_t piece, Outcome outcome, const std::string& answer);
     void FinishIfDone(const std::shared_ptr<PoolJob>& job);
     void Expire(const std::shared_ptr<PoolJob>& job);
-    bool AnswerFromRecent(Batch& batch, Clock::time_point now);
+    bool AnswerAtOnce(Batch& batch, Clock::time_point now);
     // Settles the job's next pieces that need no worker; true when its next piece needs one.
     bool Ready(const std::shared_ptr<PoolJob>& job, Clock::time_point now);
     std::shared_ptr<Task> Take(const std::shared_ptr<PoolJob>& job, bool known);

@@ -130,8 +130,8 @@ class Translator {
     // kRetrying: no worker has started yet, the plug-in's start failed in a way that the
     // user can put right (no engine where it looked), and it is tried again now and then.
     enum class State { kStarting, kReady, kFailed, kRetrying };
-    // kAnswered: every piece was answered at once, from answers given a moment ago; nothing
-    // is handed back.
+    // kAnswered: every piece was answered at once, from answers given a moment ago or as a
+    // line known to fail; nothing is handed back.
     enum class Admit { kQueued, kAnswered, kNotReady, kFull };
     using Clock = std::chrono::steady_clock;
 
