@@ -163,14 +163,17 @@ enum class Msg : int {
     kServerArgTimeout,
     kServerArgWorkers,
     kServerArgOutAlone,
-    kFileNeither,        // {0}: line number
-    kCannotWriteOutput,  // {0}: path, {1}: the system's reason
-    kFileProgress,       // {0}: lines done, {1}: all lines
-    kFileFailedLines,    // {0}: how many, {1}: their numbers
-    kWorkerLost,         // a worker process ended before it said whether its plug-in started
-    kServerArgUnknown,   // {0}: the argument
-    kServerHelp,         // {0}: the default port
-    kServerStarting,     // {0}: version, {1}: address
+    kFileNeither,         // {0}: line number
+    kCannotWriteOutput,   // {0}: path, {1}: the system's reason
+    kFileProgress,        // {0}: lines done, {1}: all lines
+    kFileFailedLines,     // {0}: how many, {1}: their numbers
+    kWorkerLost,          // a worker process ended before it said whether its plug-in started
+    kWorkersUnavailable,  // {0}: seconds without a worker that can take a line
+    kEngineStartSlow,     // {0}: seconds the first start has taken
+    kEndedFromOutside,    // a worker's exit code says nothing of why it ended
+    kServerArgUnknown,    // {0}: the argument
+    kServerHelp,          // {0}: the default port
+    kServerStarting,      // {0}: version, {1}: address
     kServerReady,
     kServerStopping,
     kServerClosed,

@@ -260,6 +260,10 @@ constexpr MessageEntry kEnglish[] = {
     {kFileProgress, "{0}/{1} lines"},
     {kFileFailedLines, "{0} lines not translated (kept as they were): {1}"},
     {kWorkerLost, "a worker process ended before its plug-in had started"},
+    {kWorkersUnavailable,
+     "no worker has been able to take a line for {0} s; the engine is being started again"},
+    {kEngineStartSlow, "the engine's start has taken {0} s; if a question box is open, answer it"},
+    {kEndedFromOutside, "ended from outside"},
     {kServerArgUnknown, "unknown argument {0}"},
     {kServerHelp,
      "Usage: mirelo-server [options]\n"

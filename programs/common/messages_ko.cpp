@@ -255,6 +255,9 @@ constexpr MessageEntry kKorean[] = {
     {kFileProgress, "{0}/{1}줄"},
     {kFileFailedLines, "번역하지 못한 줄 {0}개(원문 그대로 둠): {1}"},
     {kWorkerLost, "작업 프로세스가 플러그인을 시작하기 전에 끝났습니다"},
+    {kWorkersUnavailable, "{0}초 동안 줄을 맡을 작업 프로세스가 없습니다. 엔진을 다시 시작하는 중입니다"},
+    {kEngineStartSlow, "엔진 시작이 {0}초째 걸리고 있습니다. 질문 창이 열려 있으면 답해 주세요"},
+    {kEndedFromOutside, "외부에서 종료됨"},
     {kServerArgUnknown, "알 수 없는 인수 {0}"},
     {kServerHelp,
      "사용법: mirelo-server [옵션]\n"

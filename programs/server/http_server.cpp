@@ -123,9 +123,9 @@ Reply Answer(const Batch& batch, Shape shape, const std::vector<Line>& lines) {
     if (shape == Shape::kText || shape == Shape::kJsonText) {
         const bool json = shape == Shape::kJsonText;
         Batch::Result res = batch.Get(0);
-        if (res.outcome == Outcome::kTimedOut)
+        if (res.outcome == Outcome::kTimedOut || res.outcome == Outcome::kHung)
             return Error(http::status::gateway_timeout, "the plug-in did not answer in time", json);
-        if (res.outcome == Outcome::kUntranslated)
+        if (res.outcome == Outcome::kUntranslated || res.outcome == Outcome::kQuarantined)
             return Error(http::status::unprocessable_entity, "the engine gave no translation",
                          json);
         if (json) {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "code_pages.h"
@@ -152,30 +153,32 @@ unsigned DefaultWorkers() {
 }
 
 // Says why the workers could not start; the exit code for it.
-int StartFailure(const std::string& message) {
+int StartFailure(StartKind kind, const std::string& message) {
     Complain(message);
     const host::Diagnosis d = host::Diagnose();
     if (!d.ready) Err().Write(d.report);
-    return message.rfind(Text(Msg::kPluginDidNotStart), 0) == 0 ? kExitInit : kExitLoad;
+    return kind == StartKind::kInitFailed ? kExitInit : kExitLoad;
 }
 
 int RunFileJob(const ServerArgs& args) {
     const unsigned workers = args.workers ? args.workers : DefaultWorkers();
     Translator translator({mirelo::ModulePath(nullptr), host::PluginPath(args.plugin), args.options,
-                           args.queue, workers});
-    std::promise<std::pair<Translator::State, std::string>> started;
-    std::future<std::pair<Translator::State, std::string>> result = started.get_future();
+                           args.queue, workers, {}});
+    using Outcome = std::tuple<Translator::State, StartKind, std::string>;
+    std::promise<Outcome> started;
+    std::future<Outcome> result = started.get_future();
     std::atomic<bool> told{false};
-    translator.Start([&](Translator::State state, const std::string& message) {
+    translator.Start([&](Translator::State state, StartKind kind, const std::string& message) {
         // A file job does not wait for the user to put the engine in place.
-        if (!told.exchange(true)) started.set_value({state, message});
+        if (!told.exchange(true)) started.set_value({state, kind, message});
     });
-    std::pair<Translator::State, std::string> got;
+    Outcome got;
     {
         const DialogWatch watch(translator);
         got = result.get();
     }
-    if (got.first != Translator::State::kReady) return StartFailure(got.second);
+    if (std::get<0>(got) != Translator::State::kReady)
+        return StartFailure(std::get<1>(got), std::get<2>(got));
     return TranslateFile(translator, args.translateFile, args.outFile,
                          std::chrono::seconds(args.timeoutSeconds), workers);
 }
@@ -213,7 +216,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!args.translateFile.empty()) return RunFileJob(args);
 
     Translator translator({mirelo::ModulePath(nullptr), host::PluginPath(args.plugin), args.options,
-                           args.queue, args.workers ? args.workers : DefaultWorkers()});
+                           args.queue, args.workers ? args.workers : DefaultWorkers(), {}});
     HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds)});
     HttpServer::ListenFailure failure;
     if (!http.Listen(args.host, args.port, failure)) {
@@ -234,12 +237,12 @@ int wmain(int argc, wchar_t** argv) {
     int exitCode = kExitOk;
     {
         const DialogWatch watch(translator);
-        translator.Start([&](Translator::State state, const std::string& message) {
+        translator.Start([&](Translator::State state, StartKind kind, const std::string& message) {
             if (state == Translator::State::kReady)
                 return Out().Write(Text(Msg::kServerReady) + std::string("\n"));
             // Tried again now and then; requests are answered 503 with the reason meanwhile.
             if (state == Translator::State::kRetrying) return Complain(message);
-            exitCode = StartFailure(message);
+            exitCode = StartFailure(kind, message);
             http.Stop();
         });
         http.Run();

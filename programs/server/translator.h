@@ -1,7 +1,9 @@
 // The plug-in behind mirelo-server, in worker processes of its own: each worker hosts the
 // plug-in (its own engine, cache and dictionary) and translates one line at a time. The
 // server itself never loads the plug-in. Lines wait in a bounded queue and go to whichever
-// worker is idle, taken from the waiting requests in turn.
+// worker is idle, taken from the waiting requests in turn. The pool behind this interface is
+// in parts: scheduler.h (queues, turns, admission), supervisor.h (each worker's life),
+// launcher.h (processes), recent_answers.h and line_record.h (what it remembers of lines).
 #pragma once
 
 #include <atomic>
@@ -20,7 +22,37 @@
 namespace server {
 
 // Worse outcomes come later: a text takes the worst of its pieces.
-enum class Outcome { kTranslated, kUntranslated, kTimedOut };
+enum class Outcome { kTranslated, kUntranslated, kQuarantined, kHung, kTimedOut };
+//  kUntranslated: the engine declined (Translate 1, destination untouched)
+//  kQuarantined : the line ended a worker by itself (alone on a fresh worker too); answered
+//                 failed at once until the dictionary/options change or its time runs out
+//  kHung        : the line hung the engine (the plug-in gave up on it after its 3 s), now or
+//                 remembered; asked again it fails at once, same expiry rules
+//  kTimedOut    : not answered in time (request deadline, or the server's own deadline)
+
+// Why the workers could not start: the exit code follows the kind, never the message text.
+enum class StartKind { kNone, kLoadFailed, kInitFailed, kSystem };
+
+// Events the pool reports; called on the pool's thread, outside every lock, must not block.
+struct PoolEvent {
+    enum class Kind {
+        kHang,         // a worker was ended because its engine hung on `line`
+        kDeath,        // a worker's process ended; detail = "exit code 0x..." or "ended from
+                       // outside"; line if one was in hand
+        kQuarantine,   // `line` quarantined (detail: why)
+        kStartFailed,  // a start failed; detail = the reason
+        kBackoff,      // next start in `seconds`
+        kStartSlow,    // the first start has taken 20 s (a question box may be open)
+        kDeadline,     // a worker held a line past the server's deadline and was ended
+        kRecovered,    // a worker is ready again after failures
+    };
+    Kind kind;
+    unsigned worker = 0;  // index, 0-based
+    unsigned long pid = 0;
+    std::string line;    // UTF-8, may be empty
+    std::string detail;  // UTF-8, in the player's language where it is a sentence
+    unsigned seconds = 0;
+};
 
 // One request's texts, cut into the pieces the plug-in takes and put back together after.
 class Batch {
@@ -42,8 +74,7 @@ class Batch {
     bool Cancelled() const { return m_cancelled; }
 
   private:
-    friend class Translator;
-    friend class Pool;
+    friend class Scheduler;
     struct Piece {
         std::string sjis;
         std::string answer;  // UTF-8
@@ -75,8 +106,9 @@ struct TranslatorStats {
     uint64_t timedOut = 0;      // pieces not answered in time (Translate 0, or never started)
     uint64_t rejectedBusy = 0;  // requests turned away because the queue was full
     uint64_t cancelled = 0;     // pieces not sent because their client had gone
-    uint64_t quarantined = 0;   // pieces answered failed at once: their line ends workers
-    std::size_t queued = 0;     // pieces waiting now
+    uint64_t quarantined = 0;   // pieces answered failed: their line ends workers
+    uint64_t hungAnswers = 0;   // pieces answered failed at once: their line hung an engine
+    std::size_t queued = 0;     // pieces waiting now, not yet in a worker's hand
     std::size_t capacity = 0;
     std::size_t workers = 0;  // worker processes whose plug-in is ready
 };
@@ -90,15 +122,16 @@ struct WorkerStatus {
     std::string lastFault;  // why its last process ended or could not start; empty if never
 };
 
-class Pool;
+class WorkerPool;
+struct PoolSnapshot;
 
 class Translator {
   public:
     // kRetrying: no worker has started yet, the plug-in's start failed in a way that the
     // user can put right (no engine where it looked), and it is tried again now and then.
     enum class State { kStarting, kReady, kFailed, kRetrying };
-    // kAnswered: every piece was answered at once, from answers given a moment ago; nothing
-    // is handed back.
+    // kAnswered: every piece was answered at once, from answers given a moment ago or as a
+    // line known to fail; nothing is handed back.
     enum class Admit { kQueued, kAnswered, kNotReady, kFull };
     using Clock = std::chrono::steady_clock;
 
@@ -108,7 +141,9 @@ class Translator {
         std::string options;  // at most 15 bytes
         std::size_t queueCapacity = 20000;
         unsigned workers = 1;
+        std::function<void(const PoolEvent&)> onEvent;  // may be empty
     };
+
 
     explicit Translator(Config config);
     ~Translator();
@@ -116,7 +151,7 @@ class Translator {
     Translator& operator=(const Translator&) = delete;
 
     // Runs for kReady and kFailed once, and for kRetrying each time the reason changes.
-    using Started = std::function<void(State, const std::string&)>;
+    using Started = std::function<void(State, StartKind, const std::string& message)>;
     // Runs on the pool's thread once every piece of its batch has an outcome: there the
     // batch leaves that thread. It hands the batch over to the thread of whoever submitted it
     // (taking along what it holds of them), must not throw, and is dropped on the pool's
@@ -128,27 +163,44 @@ class Translator {
     void Start(Started started);
 
     // Pieces not begun by `deadline` are not sent and count as timed out. kFull when the
-    // pieces waiting and these would be more than the capacity (a batch alone is always
-    // taken); `handBack` is then dropped on the caller's thread, as with kAnswered.
+    // pieces waiting and these would be more than the capacity; a batch over half the
+    // capacity counts as half, so that it never shuts out the requests after it, and is
+    // taken whenever no other such batch waits. kNotReady also while no worker has been able
+    // to take a line for a while (Problem() says why). `handBack` is then dropped on the
+    // caller's thread, as with kAnswered.
     Admit Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline, HandBack handBack);
 
     // Lets the lines in hand finish, drops the rest and ends the workers, which close their
     // plug-ins.
     void Stop();
 
+    // Quarantined and hung lines are forgotten, and so are the answers given a moment ago.
+    // Any thread.
+    void DictionaryChanged();
+
+    // One consistent picture for /status, taken in one locked step.
+    PoolSnapshot Snapshot() const;
     State GetState() const;
     // Why the workers cannot start just now (empty when nothing is known to be wrong).
     std::string Problem() const;
     TranslatorStats GetStats() const;
     void CountServed(std::size_t lines);
     std::vector<WorkerStatus> GetWorkers() const;
-    // Lines (UTF-8) that ended two workers: from then on they are answered failed at once.
+    // Lines (UTF-8) that ended a worker and then a fresh one: answered failed at once.
     std::vector<std::string> GetQuarantined() const;
     // The worker being started now (whose plug-in may be asking the user something), or 0.
     unsigned long StartingProcess() const;
 
   private:
-    std::unique_ptr<Pool> m_pool;
+    std::unique_ptr<WorkerPool> m_pool;
+};
+
+struct PoolSnapshot {
+    Translator::State state = Translator::State::kStarting;
+    std::string problem;
+    TranslatorStats stats;
+    std::vector<WorkerStatus> workers;
+    std::vector<std::string> quarantined;  // UTF-8
 };
 
 }  // namespace server

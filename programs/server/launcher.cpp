@@ -1,0 +1,111 @@
+#include "launcher.h"
+
+#include <vector>
+
+#include "code_pages.h"
+#include "messages.h"
+
+namespace server {
+namespace {
+
+constexpr DWORD kPipeBuffer = 64 << 10;
+
+// One argument as CommandLineToArgvW reads it back.
+std::wstring Quote(const std::wstring& arg) {
+    std::wstring out = L"\"";
+    std::size_t slashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++slashes;
+        } else {
+            if (c == L'"') out.append(slashes + 1, L'\\');
+            slashes = 0;
+        }
+        out.push_back(c);
+    }
+    out.append(slashes, L'\\');
+    return out + L"\"";
+}
+
+mirelo::UniqueHandle MakeKillJob() {
+    mirelo::UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job) return job;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits))
+        job.reset();
+    return job;
+}
+
+}  // namespace
+
+Launcher::Launcher(std::wstring program, std::wstring plugin, std::string options)
+    : m_program(std::move(program)),
+      m_plugin(std::move(plugin)),
+      m_options(std::move(options)),
+      m_job(MakeKillJob()) {}
+
+std::optional<LaunchedWorker> Launcher::Launch(bool unattended) {
+    const std::wstring base = L"\\\\.\\pipe\\mirelo-server-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(++m_pipes);
+    auto serverEnd = [](const std::wstring& name, DWORD access) {
+        return mirelo::UniqueFile(CreateNamedPipeW(
+            name.c_str(), access | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+            PIPE_TYPE_BYTE | PIPE_WAIT, 1, kPipeBuffer, kPipeBuffer, 0, nullptr));
+    };
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    auto childEnd = [&inherit](const std::wstring& name, DWORD access) {
+        return mirelo::UniqueFile(
+            CreateFileW(name.c_str(), access, 0, &inherit, OPEN_EXISTING, 0, nullptr));
+    };
+    LaunchedWorker out;
+    out.toWorker = serverEnd(base + L"-in", PIPE_ACCESS_OUTBOUND);
+    out.fromWorker = serverEnd(base + L"-out", PIPE_ACCESS_INBOUND);
+    if (!out.toWorker || !out.fromWorker) return std::nullopt;
+    mirelo::UniqueFile childIn = childEnd(base + L"-in", GENERIC_READ);
+    mirelo::UniqueFile childOut = childEnd(base + L"-out", GENERIC_WRITE);
+    if (!childIn || !childOut) return std::nullopt;
+
+    // The child inherits its two pipe ends and nothing else, sockets included.
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<char> attributes(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return std::nullopt;
+    HANDLE handles[2] = {childIn.get(), childOut.get()};
+    const bool listed = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                  handles, sizeof handles, nullptr, nullptr);
+    STARTUPINFOEXW si = {};
+    si.StartupInfo.cb = sizeof si;
+    si.lpAttributeList = listed ? list : nullptr;
+    std::wstring cmd = Quote(m_program) + L" --worker " +
+                       std::to_wstring(reinterpret_cast<UINT_PTR>(childIn.get())) + L" " +
+                       std::to_wstring(reinterpret_cast<UINT_PTR>(childOut.get())) +
+                       (unattended ? L" --unattended" : L"") + L" --lang " +
+                       (host::CurrentLanguage() == host::Language::kKorean ? L"ko" : L"en") +
+                       L" --plugin " + Quote(m_plugin);
+    if (!m_options.empty()) cmd += L" --options " + Quote(mirelo::Utf8ToWide(m_options));
+    PROCESS_INFORMATION pi = {};
+    const BOOL created =
+        CreateProcessW(m_program.c_str(), cmd.data(), nullptr, nullptr, TRUE,
+                       CREATE_SUSPENDED | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr,
+                       nullptr, &si.StartupInfo, &pi);
+    DeleteProcThreadAttributeList(list);
+    if (!created) return std::nullopt;
+    out.process.reset(pi.hProcess);
+    const mirelo::UniqueHandle thread(pi.hThread);
+    // Resumed only once in the job, so that it can never outlive the server.
+    if (!m_job || !AssignProcessToJobObject(m_job.get(), out.process.get())) {
+        const DWORD code = m_job ? GetLastError() : ERROR_INVALID_HANDLE;
+        TerminateProcess(out.process.get(), 1);
+        SetLastError(code);
+        return std::nullopt;
+    }
+    ResumeThread(thread.get());
+    out.pid = pi.dwProcessId;
+    return out;
+}
+
+}  // namespace server

@@ -1,0 +1,39 @@
+// Makes worker processes: this program run with --worker, its two pipe ends, in a job that
+// ends every worker with the server however the server ends. Used on the pool's thread only,
+// never under a lock: creating a process takes a while under load.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "handles.h"
+
+namespace server {
+
+struct LaunchedWorker {
+    mirelo::UniqueHandle process;
+    unsigned long pid = 0;
+    mirelo::UniqueFile toWorker;    // overlapped, for the pool's loop
+    mirelo::UniqueFile fromWorker;  // overlapped
+};
+
+class Launcher {
+  public:
+    Launcher(std::wstring program, std::wstring plugin, std::string options);
+
+    // `unattended`: the plug-in may not ask the user anything (only the first start may).
+    // nullopt with the system's error code in GetLastError.
+    std::optional<LaunchedWorker> Launch(bool unattended);
+
+  private:
+    const std::wstring m_program;
+    const std::wstring m_plugin;
+    const std::string m_options;
+    // The pool holds the only handle: the workers end once it closes.
+    mirelo::UniqueHandle m_job;
+    unsigned m_pipes = 0;
+};
+
+}  // namespace server

@@ -1,0 +1,69 @@
+// What the pool has learnt about single lines: those that ended or hung workers, answered
+// failed at once for a while, and those the engine has answered, which go first while
+// another worker is on a line never seen. Guarded by the pool's lock (see supervisor.h).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace server {
+
+class LineRecord {
+  public:
+    using Clock = std::chrono::steady_clock;
+    // A line that ended or hung a worker may have done so for a reason that passes (a
+    // dictionary entry, a state of the engine): after this long it is tried again.
+    static constexpr auto kForgetAfter = std::chrono::minutes(10);
+    // Lines known to be answered: enough for hours of a game's text, a few MiB at most.
+    static constexpr std::size_t kGoodLines = 100000;
+
+    enum class Verdict { kUnknown, kGood, kQuarantined, kHung };
+
+    Verdict Find(const std::string& sjis, Clock::time_point now) {
+        const auto it = m_bad.find(sjis);
+        if (it != m_bad.end()) {
+            if (now < it->second.until) return it->second.hung ? Verdict::kHung
+                                                               : Verdict::kQuarantined;
+            m_bad.erase(it);
+        }
+        return m_good.contains(Hash(sjis)) ? Verdict::kGood : Verdict::kUnknown;
+    }
+    void Quarantine(const std::string& sjis, Clock::time_point now) {
+        m_bad[sjis] = {false, now + kForgetAfter};
+    }
+    void Hung(const std::string& sjis, Clock::time_point now) {
+        m_bad[sjis] = {true, now + kForgetAfter};
+    }
+    void Good(const std::string& sjis) {
+        if (m_good.size() >= kGoodLines) m_good.clear();
+        m_good.insert(Hash(sjis));
+    }
+    // The dictionary or the options changed: what failed may pass now.
+    void Forget() { m_bad.clear(); }
+
+    std::vector<std::string> Quarantined(Clock::time_point now) const {
+        std::vector<std::string> out;
+        for (const auto& [sjis, bad] : m_bad)
+            if (!bad.hung && now < bad.until) out.push_back(sjis);
+        return out;
+    }
+
+  private:
+    static std::uint64_t Hash(const std::string& s) {
+        std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+        for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+        return h;
+    }
+    struct Bad {
+        bool hung;
+        Clock::time_point until;
+    };
+    std::map<std::string, Bad> m_bad;  // Shift-JIS
+    std::unordered_set<std::uint64_t> m_good;
+};
+
+}  // namespace server

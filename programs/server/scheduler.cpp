@@ -1,0 +1,275 @@
+#include "scheduler.h"
+
+#include <algorithm>
+
+namespace server {
+
+Scheduler::Scheduler(std::size_t capacity)
+    : m_capacity(capacity), m_large(std::max<std::size_t>(1, capacity / 2)) {
+    m_stats.capacity = capacity;
+}
+
+Translator::Admit Scheduler::Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline,
+                                    Translator::HandBack handBack) {
+    const std::size_t pieces = batch->PieceCount();
+    if (pieces == 0 || AnswerAtOnce(*batch, Clock::now())) return Translator::Admit::kAnswered;
+    const std::shared_ptr<PoolJob> big = m_bigJob.lock();
+    const std::size_t excess = big && big->open > m_large ? big->open - m_large : 0;
+    const bool large = pieces > m_large;
+    if (m_open > 0 &&
+        (m_open - excess + std::min(pieces, m_large) > m_capacity || (large && big))) {
+        ++m_stats.rejectedBusy;
+        return Translator::Admit::kFull;
+    }
+    auto job = std::make_shared<PoolJob>();
+    job->batch = std::move(batch);
+    job->deadline = deadline;
+    job->handBack = std::move(handBack);
+    job->open = pieces;
+    m_open += pieces;
+    m_unsent += pieces;
+    if (large) m_bigJob = job;
+    m_jobs.push_back(std::move(job));
+    return Translator::Admit::kQueued;
+}
+
+// Every piece of the batch answered a moment ago or known to fail, or none of it: a one-line
+// request asked again, or a whole batch repeated, never waits behind a worker.
+bool Scheduler::AnswerAtOnce(Batch& batch, Clock::time_point now) {
+    std::vector<std::pair<Outcome, const std::string*>> answers;
+    for (const Batch::Piece& piece : batch.m_pieces) {
+        if (const std::string* answer = m_recent.Find(piece.sjis, now)) {
+            answers.emplace_back(Outcome::kTranslated, answer);
+            continue;
+        }
+        const LineRecord::Verdict verdict = m_record.Find(piece.sjis, now);
+        if (verdict == LineRecord::Verdict::kQuarantined)
+            answers.emplace_back(Outcome::kQuarantined, nullptr);
+        else if (verdict == LineRecord::Verdict::kHung)
+            answers.emplace_back(Outcome::kHung, nullptr);
+        else
+            return false;
+    }
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        Batch::Piece& piece = batch.m_pieces[i];
+        piece.outcome = answers[i].first;
+        if (answers[i].second) piece.answer = *answers[i].second;
+        ++(piece.outcome == Outcome::kTranslated    ? m_stats.recentHits
+           : piece.outcome == Outcome::kQuarantined ? m_stats.quarantined
+                                                    : m_stats.hungAnswers);
+    }
+    return true;
+}
+
+bool Scheduler::HasSuspect() const {
+    return std::any_of(m_retry.begin(), m_retry.end(), [](const auto& t) { return t->suspect; });
+}
+
+std::shared_ptr<Task> Scheduler::Next(bool fresh, bool preferKnown, bool allowUnknown,
+                                      Clock::time_point now) {
+    // A line whose worker ended goes before any other, a suspect one only to a fresh worker.
+    for (auto it = m_retry.begin(); it != m_retry.end(); ++it) {
+        if ((*it)->suspect && !fresh) continue;
+        std::shared_ptr<Task> task = std::move(*it);
+        m_retry.erase(it);
+        return task;
+    }
+    // Taken in turn; while another worker is on a line that may hang, a line known to be
+    // answered goes before the unknown ones, so that hanging lines cannot hold every worker.
+    std::shared_ptr<PoolJob> fallback;
+    // Once round the queue; a request finished on the way leaves its place to the next.
+    for (std::size_t visits = m_jobs.size(); visits > 0 && !m_jobs.empty();) {
+        if (m_turn >= m_jobs.size()) m_turn = 0;
+        const std::shared_ptr<PoolJob> job = m_jobs[m_turn];
+        const bool ready = Ready(job, now);
+        if (m_turn < m_jobs.size() && m_jobs[m_turn] == job) {
+            ++m_turn;
+            --visits;
+        }
+        if (!ready) continue;
+        const bool known = m_record.Find(job->batch->m_pieces[job->next].sjis, now) ==
+                           LineRecord::Verdict::kGood;
+        if (known || (!preferKnown && allowUnknown)) return Take(job, known);
+        if (!fallback) fallback = job;
+    }
+    if (!fallback || !allowUnknown || fallback->Unsent() == 0) return nullptr;
+    const auto at = std::find(m_jobs.begin(), m_jobs.end(), fallback);
+    if (at == m_jobs.end()) return nullptr;
+    m_turn = static_cast<std::size_t>(at - m_jobs.begin()) + 1;
+    return Take(fallback, false);
+}
+
+bool Scheduler::Ready(const std::shared_ptr<PoolJob>& job, Clock::time_point now) {
+    while (job->Unsent() > 0) {
+        if (job->batch->Cancelled() || now > job->deadline) {
+            Expire(job);
+            return false;
+        }
+        Batch::Piece& piece = job->batch->m_pieces[job->next];
+        const LineRecord::Verdict verdict = m_record.Find(piece.sjis, now);
+        const auto flying = m_inFlight.find(piece.sjis);
+        if (verdict != LineRecord::Verdict::kQuarantined && verdict != LineRecord::Verdict::kHung &&
+            flying == m_inFlight.end())
+            return true;
+        const std::size_t index = job->next++;
+        --m_unsent;
+        if (flying != m_inFlight.end()) {
+            flying->second->waiters.emplace_back(job, index);
+        } else if (verdict == LineRecord::Verdict::kHung) {
+            ++m_stats.hungAnswers;
+            Settle(*job, index, Outcome::kHung, {});
+        } else {
+            ++m_stats.quarantined;
+            Settle(*job, index, Outcome::kQuarantined, {});
+        }
+    }
+    FinishIfDone(job);
+    return false;
+}
+
+std::shared_ptr<Task> Scheduler::Take(const std::shared_ptr<PoolJob>& job, bool known) {
+    const std::size_t index = job->next++;
+    --m_unsent;
+    auto task = std::make_shared<Task>();
+    task->sjis = job->batch->m_pieces[index].sjis;
+    task->waiters.emplace_back(job, index);
+    task->knownGood = known;
+    m_inFlight[task->sjis] = task;
+    return task;
+}
+
+void Scheduler::Done(Task& task) {
+    const auto it = m_inFlight.find(task.sjis);
+    if (it != m_inFlight.end() && it->second.get() == &task) m_inFlight.erase(it);
+}
+
+void Scheduler::Answered(Task& task, const LineReply& reply, bool hung, Clock::time_point now) {
+    Done(task);
+    Outcome outcome = Outcome::kTimedOut;
+    if (reply.reply == Reply::kGaveUp) {
+        if (hung) {
+            outcome = Outcome::kHung;
+            m_record.Hung(task.sjis, now);
+        }
+        m_stats.timedOut += task.waiters.size();
+    } else {
+        outcome =
+            reply.reply == Reply::kTranslated ? Outcome::kTranslated : Outcome::kUntranslated;
+        m_record.Good(task.sjis);
+        if (outcome == Outcome::kTranslated) m_recent.Remember(task.sjis, reply.text, now);
+        ++m_stats.pluginCalls;
+        if (reply.cacheHit) {
+            ++m_stats.cacheHits;
+        } else {
+            ++m_stats.engineLines;
+            m_stats.engineMillis += reply.micros / 1000.0;
+            if (reply.reply == Reply::kUntranslated) ++m_stats.untranslated;
+        }
+    }
+    for (auto& [job, piece] : task.waiters) Settle(*job, piece, outcome, reply.text);
+    for (auto& [job, piece] : task.waiters) FinishIfDone(job);
+    task.waiters.clear();
+}
+
+bool Scheduler::Ended(std::shared_ptr<Task> task, Clock::time_point now) {
+    if (!task->suspect) {
+        task->suspect = true;
+        m_retry.push_front(std::move(task));
+        return false;
+    }
+    Done(*task);
+    m_record.Quarantine(task->sjis, now);
+    m_stats.quarantined += task->waiters.size();
+    for (auto& [job, piece] : task->waiters) Settle(*job, piece, Outcome::kQuarantined, {});
+    for (auto& [job, piece] : task->waiters) FinishIfDone(job);
+    return true;
+}
+
+void Scheduler::Retry(std::shared_ptr<Task> task) {
+    m_retry.push_front(std::move(task));
+}
+
+void Scheduler::TimedOut(Task& task) {
+    Done(task);
+    m_stats.timedOut += task.waiters.size();
+    for (auto& [job, piece] : task.waiters) Settle(*job, piece, Outcome::kTimedOut, {});
+    for (auto& [job, piece] : task.waiters) FinishIfDone(job);
+    task.waiters.clear();
+}
+
+void Scheduler::Settle(PoolJob& job, std::size_t piece, Outcome outcome,
+                       const std::string& answer) {
+    Batch::Piece& p = job.batch->m_pieces[piece];
+    p.outcome = outcome;
+    if (outcome == Outcome::kTranslated || outcome == Outcome::kUntranslated) p.answer = answer;
+    --job.open;
+    --m_open;
+}
+
+// Lines not sent by the deadline are not answered in time; those of a client that has gone
+// are not sent at all.
+void Scheduler::Expire(const std::shared_ptr<PoolJob>& job) {
+    const std::size_t unsent = job->Unsent();
+    job->next = job->batch->PieceCount();
+    job->open -= unsent;
+    m_open -= unsent;
+    m_unsent -= unsent;
+    (job->batch->Cancelled() ? m_stats.cancelled : m_stats.timedOut) += unsent;
+    FinishIfDone(job);
+}
+
+void Scheduler::Sweep(Clock::time_point now) {
+    const std::vector<std::shared_ptr<PoolJob>> jobs(m_jobs.begin(), m_jobs.end());
+    for (const auto& job : jobs)
+        if ((job->batch->Cancelled() || now > job->deadline) && job->Unsent() > 0) Expire(job);
+    // A line waiting to be tried again answers no one whose time is up.
+    for (auto it = m_retry.begin(); it != m_retry.end();) {
+        Task& task = **it;
+        std::vector<std::shared_ptr<PoolJob>> gone;
+        std::erase_if(task.waiters, [&](const auto& waiter) {
+            PoolJob& job = *waiter.first;
+            if (!job.batch->Cancelled() && now <= job.deadline) return false;
+            (job.batch->Cancelled() ? m_stats.cancelled : m_stats.timedOut) += 1;
+            Settle(job, waiter.second, Outcome::kTimedOut, {});
+            gone.push_back(waiter.first);
+            return true;
+        });
+        for (const auto& job : gone) FinishIfDone(job);
+        if (task.waiters.empty()) {
+            Done(task);
+            it = m_retry.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Scheduler::FinishIfDone(const std::shared_ptr<PoolJob>& job) {
+    if (job->open != 0 || job->Unsent() != 0) return;
+    const auto at = std::find(m_jobs.begin(), m_jobs.end(), job);
+    if (at == m_jobs.end()) return;
+    const auto index = static_cast<std::size_t>(at - m_jobs.begin());
+    m_jobs.erase(at);
+    if (index < m_turn) --m_turn;
+    m_done.push_back(std::move(job->handBack));
+}
+
+void Scheduler::Forget() {
+    m_record.Forget();
+    m_recent.Clear();
+}
+
+void Scheduler::Clear() {
+    m_jobs.clear();
+    m_retry.clear();
+    m_inFlight.clear();
+    m_open = m_unsent = 0;
+}
+
+TranslatorStats Scheduler::Stats() const {
+    TranslatorStats s = m_stats;
+    s.queued = m_unsent;
+    return s;
+}
+
+}  // namespace server

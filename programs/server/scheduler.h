@@ -1,0 +1,109 @@
+// Which line goes to a worker next, and the requests those lines belong to: admission into the
+// bounded queue, turns between requests, identical lines joined into one trip, lines known to
+// fail answered at once. Holds no lock of its own and never waits: every member runs under
+// the pool's lock (see supervisor.h), from the HTTP I/O thread (Submit, the readers) and the
+// pool's thread (the rest).
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "frames.h"
+#include "line_record.h"
+#include "recent_answers.h"
+#include "translator.h"
+
+namespace server {
+
+// One request in the queue.
+struct PoolJob {
+    std::shared_ptr<Batch> batch;
+    Translator::Clock::time_point deadline;
+    Translator::HandBack handBack;
+    std::size_t next = 0;  // the first piece not yet taken
+    std::size_t open = 0;  // pieces without an outcome
+
+    std::size_t Unsent() const { return batch->PieceCount() - next; }
+};
+
+// A line on its way to a worker, or in its hand: every piece with this text, of any request.
+struct Task {
+    std::string sjis;
+    std::vector<std::pair<std::shared_ptr<PoolJob>, std::size_t>> waiters;
+    // It was in hand when a worker ended by itself: it goes to a fresh worker only, and is
+    // quarantined if that one ends too.
+    bool suspect = false;
+    bool knownGood = false;
+};
+
+class Scheduler {
+  public:
+    using Clock = Translator::Clock;
+
+    explicit Scheduler(std::size_t capacity);
+
+    // kAnswered, kQueued or kFull; the caller has settled kNotReady.
+    Translator::Admit Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline,
+                             Translator::HandBack handBack);
+
+    // The next line for a worker. `fresh`: its process has answered nothing yet, so it may
+    // take a suspect line. `preferKnown`: lines known to be answered go first (another worker
+    // is on a line never answered, which may hang, or away); `allowUnknown`: other lines may go.
+    std::shared_ptr<Task> Next(bool fresh, bool preferKnown, bool allowUnknown,
+                               Clock::time_point now);
+    bool HasSuspect() const;
+
+    void Answered(Task& task, const LineReply& reply, bool hung, Clock::time_point now);
+    // The worker holding it ended by itself: tried once more on a fresh worker, then
+    // quarantined. Returns true when it was quarantined now.
+    bool Ended(std::shared_ptr<Task> task, Clock::time_point now);
+    // The worker holding it ended for a reason not its own: it goes first to the next worker.
+    void Retry(std::shared_ptr<Task> task);
+    // Not answered in time by the server's own deadline (a worker stopped from outside).
+    void TimedOut(Task& task);
+
+    // Requests cancelled or past their deadline give up their unsent lines.
+    void Sweep(Clock::time_point now);
+    void Forget();
+    void Clear();  // at stop: what waits holds sessions, which go before the server
+
+    // Hand-backs of requests now complete, to run outside the lock.
+    std::vector<Translator::HandBack> TakeDone() { return std::exchange(m_done, {}); }
+
+    TranslatorStats Stats() const;
+    void CountServed(std::size_t lines) { m_stats.linesServed += lines; }
+    std::vector<std::string> Quarantined(Clock::time_point now) const {
+        return m_record.Quarantined(now);
+    }
+
+  private:
+    void Settle(PoolJob& job, std::size_t piece, Outcome outcome, const std::string& answer);
+    void FinishIfDone(const std::shared_ptr<PoolJob>& job);
+    void Expire(const std::shared_ptr<PoolJob>& job);
+    bool AnswerAtOnce(Batch& batch, Clock::time_point now);
+    // Settles the job's next pieces that need no worker; true when its next piece needs one.
+    bool Ready(const std::shared_ptr<PoolJob>& job, Clock::time_point now);
+    std::shared_ptr<Task> Take(const std::shared_ptr<PoolJob>& job, bool known);
+    void Done(Task& task);
+
+    const std::size_t m_capacity;
+    // A batch over this many pieces counts as this many: room stays for the requests after it.
+    const std::size_t m_large;
+    std::deque<std::shared_ptr<PoolJob>> m_jobs;
+    std::size_t m_turn = 0;       // index in m_jobs of the request whose turn is next
+    std::size_t m_open = 0;       // pieces admitted and not yet answered
+    std::size_t m_unsent = 0;     // of those, not yet taken for a worker
+    std::weak_ptr<PoolJob> m_bigJob;  // the batch over m_large pieces in the queue, if any
+    std::deque<std::shared_ptr<Task>> m_retry;  // lines whose worker ended: first to go
+    std::unordered_map<std::string, std::shared_ptr<Task>> m_inFlight;  // by Shift-JIS text
+    LineRecord m_record;
+    RecentAnswers m_recent;
+    TranslatorStats m_stats;
+    std::vector<Translator::HandBack> m_done;
+};
+
+}  // namespace server

@@ -1,0 +1,500 @@
+#include "supervisor.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <boost/asio/post.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/windows/stream_handle.hpp>
+#include <boost/asio/write.hpp>
+
+#include "code_pages.h"
+#include "messages.h"
+
+namespace asio = boost::asio;
+
+namespace server {
+namespace {
+
+using Clock = Translator::Clock;
+using Kind = PoolEvent::Kind;
+
+// A worker that cannot start is tried again after a pause that doubles up to the longest.
+constexpr auto kFirstRetry = std::chrono::seconds(1);
+constexpr auto kLongestRetry = std::chrono::seconds(30);
+// Requests whose time is up are answered even while no worker is free to notice.
+constexpr auto kSweepInterval = std::chrono::milliseconds(250);
+// A Translate that returned 0 after this long gave up waiting for its engine (after its
+// 3 s, less the coarse timers' slack), which is then still busy with the line.
+constexpr std::uint32_t kStuckMicros = 2500000;
+// A worker started unattended asks the user nothing, so a start that takes longer than this
+// has an engine stuck in its start-up; it is ended and tried again like a failed start. The
+// first start may be waiting on the user: after this long the console says so, once.
+constexpr auto kStartLimit = std::chrono::seconds(20);
+// Past the plug-in's own 3 s on a line: a worker still holding one was stopped from outside
+// (a debugger, a frozen process) and is ended and replaced.
+constexpr auto kLineDeadline = std::chrono::seconds(6);
+// A worker whose pipe broke has this long to end and say why before it is ended.
+constexpr auto kExitPoll = std::chrono::milliseconds(20);
+constexpr unsigned kExitPolls = 50;
+// After a hang, lines never answered may not hold every worker for this long.
+constexpr auto kHangStorm = std::chrono::seconds(10);
+// Workers being replaced are not a reason to turn requests away, unless none has been able
+// to take a line for this long.
+constexpr auto kEmptyGrace = std::chrono::seconds(5);
+
+std::string Utf8(const std::string& sjis) {
+    return mirelo::WideToUtf8(mirelo::CodePageToWide(mirelo::kShiftJisCodePage, sjis));
+}
+
+std::string SystemFailure() {
+    const DWORD code = GetLastError();
+    return host::Format(host::Msg::kWorkerNoStart,
+                        {host::SystemMessage(code), std::to_string(code)});
+}
+
+StartKind KindOf(StartResult result) {
+    return result == StartResult::kInitFailed ? StartKind::kInitFailed : StartKind::kLoadFailed;
+}
+
+}  // namespace
+
+struct Supervisor::Worker {
+    enum class State { kDown, kStarting, kIdle, kBusy, kEnding };
+    Worker(asio::io_context& io, unsigned index)
+        : index(index), toWorker(io), fromWorker(io), timer(io), deadline(io) {}
+    const unsigned index;
+    State state = State::kDown;
+    asio::windows::stream_handle toWorker;
+    asio::windows::stream_handle fromWorker;
+    asio::steady_timer timer;     // start limit, back-off, waiting for the process to end
+    asio::steady_timer deadline;  // the line in hand
+    bool retrying = false;
+    std::chrono::seconds backoff{0};
+    unsigned failures = 0;  // starts failed since it was last ready
+    mirelo::UniqueHandle process;
+    unsigned long pid = 0;
+    // Bumped whenever the worker's pipes go: completions of an earlier one are ignored.
+    unsigned generation = 0;
+    unsigned char header[kFrameHeader] = {};
+    std::string payload;
+    std::string sending;
+    std::shared_ptr<Task> task;  // the line in hand
+    uint64_t processLines = 0;   // answered by this process: 0 means fresh
+    uint64_t lines = 0;
+    unsigned restarts = 0;
+    std::string lastFault;
+};
+
+Supervisor::Supervisor(asio::io_context& io, PoolShared& shared, Launcher& launcher,
+                       unsigned workers, OnEvent onEvent)
+    : m_io(io),
+      m_shared(shared),
+      m_launcher(launcher),
+      m_onEvent(std::move(onEvent)),
+      m_sweep(io),
+      m_emptyCheck(io) {
+    for (unsigned i = 0; i < std::max(1u, workers); ++i)
+        m_workers.push_back(std::make_unique<Worker>(io, i));
+}
+
+Supervisor::~Supervisor() = default;
+
+void Supervisor::Start(Translator::Started started) {
+    m_started = std::move(started);
+    Run([this] { StartNext(); });
+    Sweep();
+}
+
+template <class Work>
+void Supervisor::Run(Work work) {
+    if (m_closed) return;
+    work();
+    Publish();
+}
+
+void Supervisor::Publish() {
+    static constexpr const char* kStates[] = {"down", "starting", "idle", "busy", "restarting"};
+    const auto now = Clock::now();
+    std::size_t live = 0;
+    unsigned long starting = 0;
+    std::vector<WorkerStatus> workers;
+    for (const auto& w : m_workers) {
+        live += w->state == Worker::State::kIdle || w->state == Worker::State::kBusy;
+        if (w->state == Worker::State::kStarting) starting = w->pid;
+        workers.push_back({w->pid,
+                           w->retrying ? "restarting" : kStates[static_cast<int>(w->state)],
+                           w->lines, w->restarts, w->lastFault});
+    }
+    bool serving = true;
+    std::string problem = m_problem;
+    if (live > 0 || m_state != Translator::State::kReady) {
+        m_emptySince.reset();
+    } else {
+        if (!m_emptySince) {
+            m_emptySince = now;
+            m_emptyCheck.expires_after(kEmptyGrace);
+            m_emptyCheck.async_wait([this](boost::system::error_code ec) {
+                if (!ec) Run([] {});
+            });
+        }
+        const auto empty = now - *m_emptySince;
+        serving = m_problem.empty() && empty < kEmptyGrace;
+        if (!serving && problem.empty())
+            problem = host::Format(
+                host::Msg::kWorkersUnavailable,
+                {std::to_string(std::chrono::duration_cast<std::chrono::seconds>(empty).count())});
+    }
+    std::vector<Translator::HandBack> done;
+    {
+        std::lock_guard lock(m_shared.mutex);
+        PoolBoard& b = m_shared.board;
+        if (b.stopping) return;
+        b.state = m_state;
+        b.problem = std::move(problem);
+        b.serving = serving;
+        b.live = live;
+        b.starting = starting;
+        b.workers = std::move(workers);
+        done = m_shared.scheduler.TakeDone();
+    }
+    if (auto note = std::exchange(m_startedNote, std::nullopt))
+        m_started(std::get<0>(*note), std::get<1>(*note), std::get<2>(*note));
+    if (m_onEvent)
+        for (const PoolEvent& e : m_events) m_onEvent(e);
+    m_events.clear();
+    for (auto& handBack : done) handBack();
+}
+
+void Supervisor::Event(Kind kind, const Worker& w, std::string line, std::string detail,
+                       unsigned seconds) {
+    m_events.push_back({kind, w.index, w.pid, std::move(line), std::move(detail), seconds});
+}
+
+// Workers start one at a time, each once the one before has returned from OnPluginInit:
+// engines of this kind have crashed when started in several processes at once, and only
+// the first may ask the user for the engine's folder.
+void Supervisor::StartNext() {
+    if (m_state == Translator::State::kFailed) return;
+    for (auto& w : m_workers)
+        if (w->state == Worker::State::kStarting) return;
+    for (auto& w : m_workers) {
+        if (w->state != Worker::State::kDown || w->retrying) continue;
+        Launch(*w);
+        return;
+    }
+}
+
+void Supervisor::Launch(Worker& w) {
+    ++w.generation;
+    const bool first = m_launches++ == 0;
+    std::optional<LaunchedWorker> launched = m_launcher.Launch(!first);
+    if (!launched) return StartFailed(w, SystemFailure(), StartKind::kSystem, false);
+    w.process = std::move(launched->process);
+    w.pid = launched->pid;
+    w.toWorker.assign(launched->toWorker.release());
+    w.fromWorker.assign(launched->fromWorker.release());
+    w.state = Worker::State::kStarting;
+    w.processLines = 0;
+    Read(w);
+    const unsigned generation = w.generation;
+    w.timer.expires_after(kStartLimit);
+    w.timer.async_wait([this, &w, generation, first](boost::system::error_code ec) {
+        if (ec) return;
+        Run([&] {
+            if (w.generation != generation || w.state != Worker::State::kStarting) return;
+            // Only the first start may wait on the user, for as long as the user takes.
+            if (!first) return StartFailed(w, "did not start within 20 s", StartKind::kInitFailed,
+                                           true);
+            if (m_toldSlow) return;
+            m_toldSlow = true;
+            Event(Kind::kStartSlow, w, {},
+                  host::Format(host::Msg::kEngineStartSlow,
+                               {std::to_string(kStartLimit.count())}),
+                  static_cast<unsigned>(kStartLimit.count()));
+        });
+    });
+}
+
+// Reads one frame from the worker, then OnFrame; anything else means the worker is lost.
+void Supervisor::Read(Worker& w) {
+    const unsigned generation = w.generation;
+    asio::async_read(
+        w.fromWorker, asio::buffer(w.header),
+        [this, &w, generation](boost::system::error_code ec, std::size_t) {
+            Run([&] {
+                if (w.generation != generation) return;
+                const std::optional<std::uint32_t> n = ec ? std::nullopt : FrameLength(w.header);
+                if (!n) return Lost(w);
+                w.payload.resize(*n);
+                asio::async_read(w.fromWorker, asio::buffer(w.payload),
+                                 [this, &w, generation](boost::system::error_code e, std::size_t) {
+                                     Run([&] {
+                                         if (w.generation != generation) return;
+                                         if (e) return Lost(w);
+                                         OnFrame(w);
+                                     });
+                                 });
+            });
+        });
+}
+
+void Supervisor::OnFrame(Worker& w) {
+    if (w.state == Worker::State::kStarting) return OnStarted(w);
+    const std::optional<LineReply> reply = DecodeReply(w.payload);
+    if (w.state != Worker::State::kBusy || !reply) return Lost(w);
+    w.deadline.cancel();
+    ++w.lines;
+    ++w.processLines;
+    std::shared_ptr<Task> task = std::move(w.task);
+    // The engine is still on a line the plug-in stopped waiting for and may never come back: a
+    // fresh process costs less than a stuck one. (A plug-in that refuses a line at once
+    // leaves no engine behind it busy.)
+    const bool hung = reply->reply == Reply::kGaveUp && reply->micros >= kStuckMicros;
+    {
+        std::lock_guard lock(m_shared.mutex);
+        m_shared.scheduler.Answered(*task, *reply, hung, Clock::now());
+    }
+    if (hung) {
+        m_lastHang = Clock::now();
+        Event(Kind::kHang, w, Utf8(task->sjis));
+        return Replace(w, "gave up on a line after 3 s");
+    }
+    w.state = Worker::State::kIdle;
+    Read(w);
+    Dispatch();
+}
+
+void Supervisor::OnStarted(Worker& w) {
+    const std::optional<Started> started = DecodeStarted(w.payload);
+    if (!started) return Lost(w);
+    if (started->result != StartResult::kReady)
+        return StartFailed(w, started->message, KindOf(started->result),
+                           started->result == StartResult::kInitFailed);
+    w.state = Worker::State::kIdle;
+    w.timer.cancel();
+    w.backoff = std::chrono::seconds(0);
+    if (std::exchange(w.failures, 0) > 0) Event(Kind::kRecovered, w, {});
+    m_problem.clear();
+    if (m_state != Translator::State::kReady) {
+        m_state = Translator::State::kReady;
+        m_startedNote.emplace(m_state, StartKind::kNone, std::string());
+    }
+    Read(w);
+    StartNext();
+    Dispatch();
+}
+
+void Supervisor::Wake() {
+    Run([this] { Dispatch(); });
+}
+
+// Gives each idle worker a line.
+void Supervisor::Dispatch() {
+    std::vector<std::pair<Worker*, std::shared_ptr<Task>>> sends;
+    {
+        std::lock_guard lock(m_shared.mutex);
+        const auto now = Clock::now();
+        // Lines never answered may hang. While a worker is on one, or away, lines known to be
+        // answered go first; and for a while after a hang such lines may not hold every worker.
+        std::size_t onUnknown = 0, away = 0;
+        for (const auto& w : m_workers) {
+            onUnknown += w->state == Worker::State::kBusy && w->task && !w->task->knownGood;
+            away += w->state != Worker::State::kBusy && w->state != Worker::State::kIdle;
+        }
+        const bool storm = m_lastHang && now - *m_lastHang < kHangStorm;
+        const std::size_t unknownCap = storm ? std::max<std::size_t>(1, m_workers.size() - 1)
+                                             : m_workers.size();
+        for (auto& w : m_workers) {
+            if (w->state != Worker::State::kIdle) continue;
+            std::shared_ptr<Task> task = m_shared.scheduler.Next(
+                w->processLines == 0, onUnknown + away > 0, onUnknown < unknownCap, now);
+            if (!task) continue;
+            onUnknown += !task->knownGood;
+            w->state = Worker::State::kBusy;  // taken now; its pipe is written below
+            sends.emplace_back(w.get(), std::move(task));
+        }
+    }
+    for (auto& [w, task] : sends) Send(*w, std::move(task));
+}
+
+void Supervisor::Send(Worker& w, std::shared_ptr<Task> task) {
+    w.sending = EncodeFrame(task->sjis);
+    w.task = task;
+    w.state = Worker::State::kBusy;
+    const unsigned generation = w.generation;
+    asio::async_write(w.toWorker, asio::buffer(w.sending),
+                      [this, &w, generation](boost::system::error_code ec, std::size_t) {
+                          if (!ec) return;
+                          Run([&] {
+                              if (w.generation == generation) Lost(w);
+                          });
+                      });
+    w.deadline.expires_after(kLineDeadline);
+    w.deadline.async_wait([this, &w, generation, task](boost::system::error_code ec) {
+        if (ec) return;
+        Run([&] {
+            if (w.generation != generation || w.task != task) return;
+            m_lastHang = Clock::now();
+            Event(Kind::kDeadline, w, Utf8(task->sjis));
+            {
+                std::lock_guard lock(m_shared.mutex);
+                m_shared.scheduler.TimedOut(*task);
+            }
+            Replace(w, "held a line past 6 s");
+        });
+    });
+}
+
+// The worker's pipe broke or it broke the protocol. Its exit code, once it has one, tells
+// whether the line in hand ended it.
+void Supervisor::Lost(Worker& w) {
+    if (w.state == Worker::State::kStarting)
+        return StartFailed(w, host::Text(host::Msg::kWorkerLost), StartKind::kLoadFailed, false);
+    ++w.generation;
+    boost::system::error_code ignored;
+    w.toWorker.close(ignored);
+    w.fromWorker.close(ignored);
+    w.deadline.cancel();
+    w.state = Worker::State::kEnding;
+    AwaitExit(w, std::move(w.task), 0);
+}
+
+void Supervisor::AwaitExit(Worker& w, std::shared_ptr<Task> task, unsigned polls) {
+    DWORD code = 0;
+    if (!w.process || WaitForSingleObject(w.process.get(), 0) == WAIT_OBJECT_0)
+        return Died(w, std::move(task),
+                    w.process && GetExitCodeProcess(w.process.get(), &code)
+                        ? std::optional<DWORD>(code)
+                        : std::nullopt);
+    if (polls >= kExitPolls) return Died(w, std::move(task), std::nullopt);
+    const unsigned generation = w.generation;
+    w.timer.expires_after(kExitPoll);
+    w.timer.async_wait([this, &w, generation, task, polls](boost::system::error_code ec) {
+        if (ec) return;
+        Run([&] {
+            if (w.generation == generation) AwaitExit(w, task, polls + 1);
+        });
+    });
+}
+
+// Only a death the worker's code gives a reason for counts against its line: a process ended
+// from outside (exit code 0 under the system's own kill) says nothing about the line.
+void Supervisor::Died(Worker& w, std::shared_ptr<Task> task, std::optional<DWORD> code) {
+    const bool fromOutside = code && *code == 0;
+    std::string detail = host::Text(host::Msg::kEndedFromOutside);
+    if (!code) {
+        detail = "broke its pipe without ending";
+    } else if (!fromOutside) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(*code));
+        detail = std::string("exit code ") + hex;
+    }
+    std::string why = fromOutside ? detail : "ended with " + detail;
+    Event(Kind::kDeath, w, task ? Utf8(task->sjis) : std::string(), detail);
+    if (task) {
+        why += " during a line";
+        bool quarantined = false;
+        {
+            std::lock_guard lock(m_shared.mutex);
+            if (fromOutside)
+                m_shared.scheduler.Retry(task);
+            else
+                quarantined = m_shared.scheduler.Ended(task, Clock::now());
+        }
+        if (quarantined)
+            Event(Kind::kQuarantine, w, Utf8(task->sjis),
+                  "ended a worker, then a fresh one with " + detail);
+    }
+    Replace(w, why);
+}
+
+void Supervisor::Replace(Worker& w, const std::string& why) {
+    End(w);
+    w.lastFault = why;
+    ++w.restarts;
+    StartNext();
+    Dispatch();
+}
+
+// `retry`: the user can put it right (the plug-in loaded, its start failed), so it is tried
+// again later; otherwise, before any worker has started, the server cannot serve.
+void Supervisor::StartFailed(Worker& w, const std::string& why, StartKind kind, bool retry) {
+    Event(Kind::kStartFailed, w, {}, why);
+    End(w);
+    w.lastFault = why;
+    ++w.failures;
+    if (m_state != Translator::State::kReady) {
+        if (!retry) {
+            m_state = Translator::State::kFailed;
+            m_startedNote.emplace(m_state, kind, why);
+            return;
+        }
+        if (m_state != Translator::State::kRetrying || why != m_problem)
+            m_startedNote.emplace(Translator::State::kRetrying, kind, why);
+        m_state = Translator::State::kRetrying;
+    }
+    m_problem = why;
+    w.backoff = std::min<std::chrono::seconds>(
+        kLongestRetry, std::max<std::chrono::seconds>(kFirstRetry, w.backoff * 2));
+    Event(Kind::kBackoff, w, {}, {}, static_cast<unsigned>(w.backoff.count()));
+    w.retrying = true;
+    w.timer.expires_after(w.backoff);
+    w.timer.async_wait([this, &w](boost::system::error_code ec) {
+        if (ec) return;
+        Run([&] {
+            w.retrying = false;
+            StartNext();
+        });
+    });
+    StartNext();
+}
+
+// Ends the worker's process and closes its pipes, without waiting: the process holds nothing
+// the next one needs. A line in hand must have been settled.
+void Supervisor::End(Worker& w) {
+    ++w.generation;
+    boost::system::error_code ignored;
+    w.toWorker.close(ignored);
+    w.fromWorker.close(ignored);
+    w.timer.cancel();
+    w.deadline.cancel();
+    if (w.process) TerminateProcess(w.process.get(), 1);
+    w.process.reset();
+    w.pid = 0;
+    w.task.reset();
+    w.processLines = 0;
+    w.state = Worker::State::kDown;
+}
+
+void Supervisor::Sweep() {
+    m_sweep.expires_after(kSweepInterval);
+    m_sweep.async_wait([this](boost::system::error_code ec) {
+        if (ec) return;
+        Run([this] {
+            std::lock_guard lock(m_shared.mutex);
+            m_shared.scheduler.Sweep(Clock::now());
+        });
+        Sweep();
+    });
+}
+
+std::vector<HANDLE> Supervisor::Close() {
+    m_closed = true;
+    m_sweep.cancel();
+    m_emptyCheck.cancel();
+    std::vector<HANDLE> processes;
+    for (auto& w : m_workers) {
+        boost::system::error_code ignored;
+        w->toWorker.close(ignored);
+        w->timer.cancel();
+        w->deadline.cancel();
+        if (w->process) processes.push_back(w->process.get());
+    }
+    return processes;
+}
+
+void Supervisor::EndAll() {
+    for (auto& w : m_workers) End(*w);
+}
+
+}  // namespace server
