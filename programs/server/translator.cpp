@@ -351,7 +351,7 @@ class Pool {
     template <class Work>
     void Locked(Work work) {
         std::vector<Translator::HandBack> done;
-        std::optional<std::pair<Translator::State, std::string>> started;
+        std::optional<StartNote> started;
         {
             std::lock_guard lock(m_mutex);
             if (m_stopping) return;
@@ -359,7 +359,7 @@ class Pool {
             done.swap(m_done);
             started.swap(m_startedNote);
         }
-        if (started) m_started(started->first, started->second);
+        if (started) m_started(started->state, started->kind, started->message);
         for (auto& handBack : done) handBack();
     }
 
@@ -379,7 +379,7 @@ class Pool {
 
     void Launch(Worker& w) {
         ++w.generation;
-        if (!CreateWorker(w)) return StartFailed(w, SystemFailure(), false);
+        if (!CreateWorker(w)) return StartFailed(w, SystemFailure(), StartKind::kSystem);
         w.state = Worker::State::kStarting;
         Read(w);
         // Only the first start may wait on the user, for as long as the user takes.
@@ -390,7 +390,7 @@ class Pool {
                 if (ec) return;
                 Locked([&] {
                     if (w.generation == generation && w.state == Worker::State::kStarting)
-                        StartFailed(w, "did not start within 20 s", true);
+                        StartFailed(w, "did not start within 20 s", StartKind::kInitFailed);
                 });
             });
         }
@@ -492,14 +492,16 @@ class Pool {
             if (!started) return Lost(w);
             if (started->result != StartResult::kReady)
                 return StartFailed(w, started->message,
-                                   started->result == StartResult::kInitFailed);
+                                   started->result == StartResult::kInitFailed
+                                       ? StartKind::kInitFailed
+                                       : StartKind::kLoadFailed);
             w.state = Worker::State::kIdle;
             w.retry.cancel();
             w.backoff = std::chrono::seconds(0);
             m_problem.clear();
             if (m_state != Translator::State::kReady) {
                 m_state = Translator::State::kReady;
-                m_startedNote.emplace(m_state, std::string());
+                m_startedNote = StartNote{m_state, StartKind::kNone, {}};
             }
             Read(w);
             StartNext();
@@ -526,7 +528,7 @@ class Pool {
         TranslatorStats& tally = job->tally;
         --job->open;
         if (reply.reply == Reply::kGaveUp) {
-            piece.outcome = Outcome::kTimedOut;
+            piece.outcome = reply.micros >= kStuckMicros ? Outcome::kHung : Outcome::kTimedOut;
             ++tally.timedOut;
         } else {
             piece.outcome =
@@ -550,7 +552,7 @@ class Pool {
     // quarantined, as it would go on ending workers.
     void Lost(Worker& w) {
         if (w.state == Worker::State::kStarting)
-            return StartFailed(w, host::Text(host::Msg::kWorkerLost), false);
+            return StartFailed(w, host::Text(host::Msg::kWorkerLost), StartKind::kLoadFailed);
         std::string why = "ended";
         DWORD code = 0;
         if (w.process && WaitForSingleObject(w.process.get(), 1000) == WAIT_OBJECT_0 &&
@@ -582,7 +584,7 @@ class Pool {
 
     // A quarantined line is answered failed without going to any worker.
     void Quarantined(const std::shared_ptr<Job>& job, std::size_t piece) {
-        job->batch->m_pieces[piece].outcome = Outcome::kUntranslated;
+        job->batch->m_pieces[piece].outcome = Outcome::kQuarantined;
         --job->open;
         ++job->tally.quarantined;
         FinishIfDone(job);
@@ -590,17 +592,18 @@ class Pool {
 
     // `retry`: the user can put it right (the plug-in loaded, its start failed), so it is
     // tried again later; otherwise, before any worker has started, the server cannot serve.
-    void StartFailed(Worker& w, const std::string& why, bool retry) {
+    void StartFailed(Worker& w, const std::string& why, StartKind kind) {
+        const bool retry = kind == StartKind::kInitFailed;
         End(w);
         w.lastFault = why;
         if (m_state != Translator::State::kReady) {
             if (!retry) {
                 m_state = Translator::State::kFailed;
-                m_startedNote.emplace(m_state, why);
+                m_startedNote = StartNote{m_state, kind, why};
                 return;
             }
             if (m_state != Translator::State::kRetrying || why != m_problem)
-                m_startedNote.emplace(Translator::State::kRetrying, why);
+                m_startedNote = StartNote{Translator::State::kRetrying, kind, why};
             m_state = Translator::State::kRetrying;
         }
         m_problem = why;
@@ -769,7 +772,12 @@ class Pool {
     std::size_t m_pending = 0;  // pieces of the requests in m_jobs
     TranslatorStats m_stats;
     std::vector<Translator::HandBack> m_done;
-    std::optional<std::pair<Translator::State, std::string>> m_startedNote;
+    struct StartNote {
+        Translator::State state;
+        StartKind kind;
+        std::string message;
+    };
+    std::optional<StartNote> m_startedNote;
     std::thread m_thread;
 };
 
@@ -815,6 +823,18 @@ std::string Translator::Problem() const {
 std::vector<WorkerStatus> Translator::GetWorkers() const {
     return m_pool->GetWorkers();
 }
+
+PoolSnapshot Translator::Snapshot() const {
+    PoolSnapshot s;
+    s.state = GetState();
+    s.problem = Problem();
+    s.stats = GetStats();
+    s.workers = GetWorkers();
+    s.quarantined = GetQuarantined();
+    return s;
+}
+
+void Translator::DictionaryChanged() {}
 
 std::vector<std::string> Translator::GetQuarantined() const {
     return m_pool->GetQuarantined();

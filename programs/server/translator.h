@@ -20,7 +20,30 @@
 namespace server {
 
 // Worse outcomes come later: a text takes the worst of its pieces.
-enum class Outcome { kTranslated, kUntranslated, kTimedOut };
+enum class Outcome { kTranslated, kUntranslated, kQuarantined, kHung, kTimedOut };
+
+// Why the workers could not start: the exit code follows the kind, never the message text.
+enum class StartKind { kNone, kLoadFailed, kInitFailed, kSystem };
+
+// Events the pool reports; called on the pool's thread, outside every lock, must not block.
+struct PoolEvent {
+    enum class Kind {
+        kHang,         // a worker was ended because its engine hung on `line`
+        kDeath,        // a worker's process ended; detail: its exit code; line if one was in hand
+        kQuarantine,   // `line` quarantined (detail: why)
+        kStartFailed,  // a start failed; detail: the reason
+        kBackoff,      // next start in `seconds`
+        kStartSlow,    // the first start has taken 20 s (a question box may be open)
+        kDeadline,     // a worker held a line past the server's deadline and was ended
+        kRecovered,    // a worker is ready again after failures
+    };
+    Kind kind;
+    unsigned worker = 0;  // index, 0-based
+    unsigned long pid = 0;
+    std::string line;    // UTF-8, may be empty
+    std::string detail;  // UTF-8, in the player's language where it is a sentence
+    unsigned seconds = 0;
+};
 
 // One request's texts, cut into the pieces the plug-in takes and put back together after.
 class Batch {
@@ -91,6 +114,7 @@ struct WorkerStatus {
 };
 
 class Pool;
+struct PoolSnapshot;
 
 class Translator {
   public:
@@ -108,6 +132,7 @@ class Translator {
         std::string options;  // at most 15 bytes
         std::size_t queueCapacity = 20000;
         unsigned workers = 1;
+        std::function<void(const PoolEvent&)> onEvent;  // may be empty
     };
 
     explicit Translator(Config config);
@@ -116,7 +141,7 @@ class Translator {
     Translator& operator=(const Translator&) = delete;
 
     // Runs for kReady and kFailed once, and for kRetrying each time the reason changes.
-    using Started = std::function<void(State, const std::string&)>;
+    using Started = std::function<void(State, StartKind, const std::string& message)>;
     // Runs on the pool's thread once every piece of its batch has an outcome: there the
     // batch leaves that thread. It hands the batch over to the thread of whoever submitted it
     // (taking along what it holds of them), must not throw, and is dropped on the pool's
@@ -144,11 +169,23 @@ class Translator {
     std::vector<WorkerStatus> GetWorkers() const;
     // Lines (UTF-8) that ended two workers: from then on they are answered failed at once.
     std::vector<std::string> GetQuarantined() const;
+    // One consistent picture for /status, taken in one locked step.
+    PoolSnapshot Snapshot() const;
+    // The user dictionary changed: what the pool remembers of lines starts afresh.
+    void DictionaryChanged();
     // The worker being started now (whose plug-in may be asking the user something), or 0.
     unsigned long StartingProcess() const;
 
   private:
     std::unique_ptr<Pool> m_pool;
+};
+
+struct PoolSnapshot {
+    Translator::State state = Translator::State::kStarting;
+    std::string problem;
+    TranslatorStats stats;
+    std::vector<WorkerStatus> workers;
+    std::vector<std::string> quarantined;  // UTF-8
 };
 
 }  // namespace server
