@@ -600,7 +600,7 @@ class OwnServer(unittest.TestCase):
                 received = b""
                 while chunk := s.recv(65536):
                     received += chunk
-            if received.startswith(b"HTTP/1.1 100 "):  # an interim answer may come first
+            while received.startswith(b"HTTP/1.1 100 "):  # interim answers may come first
                 received = received.split(b"\r\n\r\n", 1)[1]
             head, _, text = received.partition(b"\r\n\r\n")
             self.assertTrue(head.startswith(b"HTTP/1.1 200 "), head)
