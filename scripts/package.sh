@@ -26,8 +26,14 @@ fi
 
 build=$root/build/release
 rm -rf "$build"
-cmake --preset release >/dev/null
-cmake --build --preset release -j2 >/dev/null
+# Quiet while it works; a build that fails shows what it printed, compiler errors included.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! { cmake --preset release >"$log" 2>&1 && cmake --build --preset release -j2 >>"$log" 2>&1; }; then
+    cat "$log" >&2
+    echo "package.sh: the build failed" >&2
+    exit 1
+fi
 version=$(cat "$build/generated/mirelo_version.txt")
 
 # The commit's own time, so that the zip's entries say when this source was made.

@@ -13,8 +13,17 @@ step() {
     echo "== $*"
     "$@" || failed=1
 }
+# Quiet while it works; a build that fails shows what it printed, compiler errors included.
 build() {
-    cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2 >/dev/null
+    local log
+    log=$(mktemp)
+    if cmake --preset "$1" >"$log" 2>&1 && cmake --build --preset "$1" -j2 >>"$log" 2>&1; then
+        rm -f "$log"
+        return 0
+    fi
+    cat "$log" >&2
+    rm -f "$log"
+    return 1
 }
 
 if build native; then

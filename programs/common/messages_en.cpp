@@ -275,7 +275,8 @@ constexpr MessageEntry kEnglish[] = {
      "                        reach it can use the server (a warning is printed)\n"
      "  --cors ORIGIN         let web pages from ORIGIN read the answers (default: none)\n"
      "  --plugin PATH         plug-in to load (default: Mirelo.dll beside this program)\n"
-     "  --options STR         option string handed to the plug-in (default: empty)\n"
+     "  --options STR         option string handed to the plug-in (default: 11, both\n"
+     "                        clean-ups on; \"\" for the plug-in's own default)\n"
      "  --queue N             lines that may wait for the plug-in (default: 20000);\n"
      "                        beyond that the answer is 503 with Retry-After\n"
      "  --timeout S           seconds a request's lines may wait (default: 60); lines not\n"
@@ -285,7 +286,10 @@ constexpr MessageEntry kEnglish[] = {
      "  --translate-file IN   translate the file IN (UTF-8 or Shift-JIS) through the\n"
      "                        workers instead of serving HTTP: one UTF-8 line out per\n"
      "                        line in, line ends kept; exit 7 when a line failed\n"
-     "  --out OUT             write that translation to OUT (default: standard output)\n"
+     "  --out OUT             write that translation to OUT (default: standard output);\n"
+     "                        OUT is replaced only once the whole file is translated\n"
+     "  --log FOLDER          where mirelo-server.log goes (default: the logs folder\n"
+     "                        beside this program)\n"
      "  --diagnose            check where the plug-in will look for the engine and what\n"
      "                        it will find there, then exit (0 when it looks ready, 5 not)\n"
      "  --lang ko|en          language of the messages (default: the language of\n"
@@ -301,7 +305,9 @@ constexpr MessageEntry kEnglish[] = {
      "Until the plug-in is ready, translations are answered 503 \"the plug-in is not ready\".\n"
      "\n"
      "Exit codes: 0 stopped cleanly, 1 bad command line, 2 cannot listen,\n"
-     "3 plug-in cannot be loaded, 5 the plug-in did not start.\n"},
+     "3 plug-in cannot be loaded, 5 the plug-in did not start; with --translate-file\n"
+     "also 6 the input or output file, 7 a line was not translated, 8 stopped by\n"
+     "Ctrl+C, 9 the input's encoding cannot be told.\n"},
     {kServerStarting,
      "mirelo-server {0}: listening on {1}\n"
      "\n"
@@ -335,6 +341,32 @@ constexpr MessageEntry kEnglish[] = {
      "the plug-in is waiting for an answer in its window \"{0}\" (it may be behind other "
      "windows): answer it there. Until then translations are answered 503 (the plug-in "
      "is not ready)"},
+    {kServerArgLog, "--log needs a folder"},
+    {kFileOutIsInput, "--out names the input file itself; name another file for the translation"},
+    {kFileWaitingForPlugin, "waiting for the plug-in to start (up to {0} s)"},
+    {kFileNotReady, "the plug-in was not ready within {0} s: {1}"},
+    {kFileStopped, "stopped by Ctrl+C after {0} of {1} lines"},
+    {kFileOutputKept, "{0} is left as it was"},
+    {kCannotReplaceOutput, "cannot put the translation in place of {0}: {1}; the old file is left as it was"},
+    {kReasonUntranslated, "the engine gave none"},
+    {kReasonQuarantined, "ended the engine twice, not tried again for now"},
+    {kReasonHung, "the engine hung on it"},
+    {kReasonTimedOut, "not answered in time"},
+    {kEventHang, "worker {0}: the engine hung on \"{1}\"; the worker was ended and is replaced"},
+    {kEventDeath, "worker {0}: its process ended ({1}); it is replaced"},
+    {kEventDeathLine, "worker {0}: its process ended ({1}) on \"{2}\"; it is replaced"},
+    {kEventQuarantine, "\"{0}\" is not sent to the engine for now: {1}"},
+    {kEventStartFailed, "worker {0} could not start: {1}"},
+    {kEventBackoff, "worker {0}: next start in {1} s"},
+    {kEventStartSlow, "the engine's start has taken {0} s; if a question box is open, answer it"},
+    {kEventDeadline, "worker {0} held \"{1}\" past the server's deadline; it was ended and is replaced"},
+    {kEventRecovered, "worker {0} is ready again"},
+    {kEventDictRead, "dictionary read: {0}"},
+    {kEventDictReloaded, "dictionary reloaded: {0}"},
+    {kEventDictProblem, "dictionary: {0}"},
+    {kEventRequestFailed, "a request failed inside the server: {0}"},
+    {kEventLogUnwritable, "cannot write the log file {0}: {1}; events are shown here only"},
+    {kEventsNotShown, "{0} more events not shown here; see the log file"},
 };
 
 static_assert(IsComplete(kEnglish), "every message needs its English text, in enum order");

@@ -269,7 +269,8 @@ constexpr MessageEntry kKorean[] = {
      "                        컴퓨터가 서버를 쓸 수 있습니다(경고를 씁니다)\n"
      "  --cors 출처           그 출처의 웹 페이지가 답을 읽게 합니다 (기본: 없음)\n"
      "  --plugin 경로         불러올 플러그인 (기본: 이 프로그램 옆의 Mirelo.dll)\n"
-     "  --options 문자열      플러그인에 넘길 옵션 문자열 (기본: 빈 문자열)\n"
+     "  --options 문자열      플러그인에 넘길 옵션 문자열 (기본: 11, 두 정리 옵션 모두\n"
+     "                        켬. \"\"이면 플러그인 자체의 기본값)\n"
      "  --queue N             플러그인을 기다릴 수 있는 줄 수 (기본: 20000). 넘으면\n"
      "                        503과 Retry-After로 답합니다\n"
      "  --timeout S           요청의 줄이 기다릴 수 있는 초 (기본: 60). 그때까지\n"
@@ -279,7 +280,10 @@ constexpr MessageEntry kKorean[] = {
      "  --translate-file 입력 HTTP 대신 입력 파일(UTF-8 또는 Shift-JIS)을 작업 프로세스로\n"
      "                        번역합니다. 입력 한 줄마다 UTF-8 한 줄, 줄 끝은 그대로.\n"
      "                        번역하지 못한 줄이 있으면 종료 코드 7\n"
-     "  --out 출력            그 번역을 출력 파일에 씁니다 (기본: 표준 출력)\n"
+     "  --out 출력            그 번역을 출력 파일에 씁니다 (기본: 표준 출력). 파일\n"
+     "                        전체를 번역한 뒤에야 출력 파일을 바꿉니다\n"
+     "  --log 폴더            mirelo-server.log를 둘 폴더 (기본: 이 프로그램 옆의\n"
+     "                        logs 폴더)\n"
      "  --diagnose            플러그인이 엔진을 어디서 찾을지, 거기에 무엇이 있는지\n"
      "                        검사하고 끝냅니다 (준비되었으면 0, 아니면 5)\n"
      "  --lang ko|en          메시지 언어 (기본: Windows 표시 언어)\n"
@@ -294,7 +298,9 @@ constexpr MessageEntry kKorean[] = {
      "플러그인이 준비되기 전에는 번역 요청에 503 \"the plug-in is not ready\"로 답합니다.\n"
      "\n"
      "종료 코드: 0 정상 종료, 1 명령줄 오류, 2 포트를 열 수 없음,\n"
-     "3 플러그인을 불러올 수 없음, 5 플러그인이 시작하지 못함.\n"},
+     "3 플러그인을 불러올 수 없음, 5 플러그인이 시작하지 못함. --translate-file에서는\n"
+     "6 입력 또는 출력 파일 문제, 7 번역하지 못한 줄이 있음, 8 Ctrl+C로 멈춤,\n"
+     "9 입력의 인코딩을 알 수 없음도 있습니다.\n"},
     {kServerStarting,
      "mirelo-server {0}: {1}에서 요청을 받습니다\n"
      "\n"
@@ -329,6 +335,32 @@ constexpr MessageEntry kKorean[] = {
      "플러그인이 \"{0}\" 창에서 답을 기다립니다(다른 창 뒤에 숨어 있을 수 있습니다). 그 "
      "창에서 답하십시오. 그때까지 번역 요청에는 503(the plug-in is not ready)으로 "
      "답합니다"},
+    {kServerArgLog, "--log에는 폴더가 필요합니다"},
+    {kFileOutIsInput, "--out이 입력 파일 자체를 가리킵니다. 번역을 쓸 다른 파일을 지정하십시오"},
+    {kFileWaitingForPlugin, "플러그인이 시작하기를 기다립니다 (최대 {0}초)"},
+    {kFileNotReady, "플러그인이 {0}초 안에 준비되지 않았습니다: {1}"},
+    {kFileStopped, "Ctrl+C로 멈췄습니다 ({1}줄 중 {0}줄을 번역함)"},
+    {kFileOutputKept, "{0}은(는) 그대로 두었습니다"},
+    {kCannotReplaceOutput, "번역을 {0} 자리에 놓을 수 없습니다: {1}. 원래 파일은 그대로 두었습니다"},
+    {kReasonUntranslated, "엔진이 번역하지 않음"},
+    {kReasonQuarantined, "엔진을 두 번 끝내 당분간 보내지 않음"},
+    {kReasonHung, "엔진이 멈춤"},
+    {kReasonTimedOut, "제시간에 답이 없음"},
+    {kEventHang, "작업 프로세스 {0}: 엔진이 \"{1}\"에서 멈춰, 프로세스를 끝내고 새로 띄웁니다"},
+    {kEventDeath, "작업 프로세스 {0}: 프로세스가 끝났습니다 ({1}). 새로 띄웁니다"},
+    {kEventDeathLine, "작업 프로세스 {0}: \"{2}\"을(를) 번역하다 프로세스가 끝났습니다 ({1}). 새로 띄웁니다"},
+    {kEventQuarantine, "\"{0}\"은(는) 당분간 엔진에 보내지 않습니다: {1}"},
+    {kEventStartFailed, "작업 프로세스 {0}이(가) 시작하지 못했습니다: {1}"},
+    {kEventBackoff, "작업 프로세스 {0}: {1}초 뒤에 다시 시작합니다"},
+    {kEventStartSlow, "엔진 시작이 {0}초째입니다. 질문 창이 열려 있으면 답하십시오"},
+    {kEventDeadline, "작업 프로세스 {0}이(가) \"{1}\"을(를) 서버의 제한 시간을 넘겨 붙들고 있어, 끝내고 새로 띄웁니다"},
+    {kEventRecovered, "작업 프로세스 {0}이(가) 다시 준비되었습니다"},
+    {kEventDictRead, "사전을 읽었습니다: {0}"},
+    {kEventDictReloaded, "사전을 다시 읽었습니다: {0}"},
+    {kEventDictProblem, "사전: {0}"},
+    {kEventRequestFailed, "서버 안에서 요청 하나가 실패했습니다: {0}"},
+    {kEventLogUnwritable, "로그 파일 {0}에 쓸 수 없습니다: {1}. 이벤트는 이 창에만 보입니다"},
+    {kEventsNotShown, "이벤트 {0}개를 여기에 보이지 않았습니다. 로그 파일을 보십시오"},
 };
 
 static_assert(IsComplete(kKorean), "every message needs its Korean text, in enum order");

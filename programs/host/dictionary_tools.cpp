@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "code_pages.h"
+#include "dictionary_words.h"
 #include "host_args.h"
 #include "messages.h"
 #include "text_codec.h"
@@ -16,51 +17,8 @@ using mirelo::dict::EntryInfo;
 using mirelo::dict::Firing;
 using mirelo::dict::Kind;
 using mirelo::dict::Problem;
-using mirelo::dict::ProblemKind;
 
 constexpr char kPrefix[] = "mirelo-host: ";
-
-Msg ReasonText(const Problem& p) {
-    switch (p.kind) {
-        case ProblemKind::kColumns:
-            return p.args.size() == 1 && p.args[0] == "1" ? Msg::kDictOneColumn : Msg::kDictColumns;
-        case ProblemKind::kUnknownKind:
-            return Msg::kDictUnknownKind;
-        case ProblemKind::kEmptyFrom:
-            return Msg::kDictEmptyFrom;
-        case ProblemKind::kEmptyNameTo:
-            return Msg::kDictEmptyNameTo;
-        case ProblemKind::kNoConversion:
-            return Msg::kDictNoConversion;
-        case ProblemKind::kNoForm:
-            return Msg::kDictNoForm;
-        case ProblemKind::kNotWritable:
-            return Msg::kDictNotWritable;
-        case ProblemKind::kTooLong:
-            return Msg::kDictTooLong;
-        case ProblemKind::kNotUtf8:
-            return Msg::kDictNotUtf8;
-        case ProblemKind::kNul:
-            return Msg::kDictNul;
-        case ProblemKind::kTooManyNames:
-            return Msg::kDictTooManyNames;
-        case ProblemKind::kFileTooLarge:
-            return Msg::kDictFileTooLarge;
-        case ProblemKind::kFileUtf16:
-            return Msg::kDictFileUtf16;
-        case ProblemKind::kFileCp949:
-            return Msg::kDictFileCp949;
-        case ProblemKind::kFileShiftJis:
-            return Msg::kDictFileShiftJis;
-        case ProblemKind::kCannotOpen:
-            return Msg::kDictCannotOpen;
-        case ProblemKind::kCannotRead:
-            return Msg::kDictCannotRead;
-        case ProblemKind::kOther:
-            break;
-    }
-    return Msg::kCount;
-}
 
 std::string Counts(const Dictionary* d, Msg id, std::string_view first) {
     return Format(id, {first, std::to_string(d ? d->Count(Kind::Name) : 0),
@@ -81,20 +39,6 @@ std::string RunPass(const Dictionary& d, mirelo::dict::Pass pass, const std::str
 }
 
 }  // namespace
-
-std::string DescribeReason(const Problem& p) {
-    const Msg id = ReasonText(p);
-    if (id == Msg::kCount) return p.reason;
-    const auto arg = [&p](std::size_t i) -> std::string_view {
-        return i < p.args.size() ? std::string_view(p.args[i]) : std::string_view();
-    };
-    return Format(id, {arg(0), arg(1), arg(2)});
-}
-
-std::string DescribeProblem(const Problem& p) {
-    if (p.line == 0) return Format(Msg::kDictFileProblem, {p.file, DescribeReason(p)});
-    return Format(Msg::kDictProblem, {p.file, std::to_string(p.line), DescribeReason(p)});
-}
 
 int CheckDictionary(const std::wstring& folder) {
     const DWORD attributes = GetFileAttributesW(folder.c_str());

@@ -6,13 +6,9 @@
 #include <string>
 
 #include "dictionary_folder_win.h"
+#include "dictionary_words.h"
 
 namespace host {
-
-// A problem's reason, and the problem as FILE:LINE: reason (FILE: reason for a whole file),
-// in the messages' language.
-std::string DescribeReason(const mirelo::dict::Problem& problem);
-std::string DescribeProblem(const mirelo::dict::Problem& problem);
 
 // Prints every problem of `folder` as DescribeProblem words it on standard output, then the
 // number of entries of each kind in use. Returns kExitOk only when there is no problem.

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include <boost/asio.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <nlohmann/json.hpp>
@@ -11,11 +12,14 @@
 #include <atomic>
 #include <cstdio>
 #include <limits>
+#include <map>
 #include <new>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 
+#include "event_log.h"
+#include "messages.h"
 #include "mirelo_version.h"
 #include "text_plan.h"
 
@@ -37,6 +41,7 @@ constexpr auto kWriteTimeout = std::chrono::seconds(30);
 constexpr auto kDrainTime = std::chrono::seconds(2);
 constexpr std::size_t kDrainChunk = 16 << 10;
 constexpr std::size_t kDrainBytes = 64 << 10;
+constexpr char kInterim[] = "HTTP/1.1 100 Continue\r\n\r\n";
 constexpr char kPlain[] = "text/plain; charset=utf-8";
 constexpr char kJson[] = "application/json; charset=utf-8";
 
@@ -47,6 +52,8 @@ struct Reply {
     const char* allow = nullptr;  // for 405
     bool retry = false;           // Retry-After: 1
     std::string failed;           // X-Mirelo-Failed: indexes of lines kept as sent
+    std::size_t failedCount = 0;  // X-Mirelo-Failed-Count
+    std::string failedReasons;    // X-Mirelo-Failed-Reasons
     bool close = false;           // the connection cannot go on
 };
 
@@ -82,7 +89,11 @@ std::string Serialize(Reply reply, unsigned version, bool keepAlive, const std::
     res.set(http::field::content_type, reply.type);
     if (reply.allow) res.set(http::field::allow, reply.allow);
     if (reply.retry) res.set(http::field::retry_after, "1");
-    if (!reply.failed.empty()) res.set("X-Mirelo-Failed", reply.failed);
+    if (!reply.failed.empty()) {
+        res.set("X-Mirelo-Failed", reply.failed);
+        res.set("X-Mirelo-Failed-Count", std::to_string(reply.failedCount));
+        res.set("X-Mirelo-Failed-Reasons", reply.failedReasons);
+    }
     if (!cors.empty()) {
         res.set(http::field::access_control_allow_origin, cors);
         res.set(http::field::vary, "Origin");
@@ -117,17 +128,76 @@ Reply Busy(Translator::Admit admit, bool json, const std::string& problem) {
         json);
 }
 
+struct Failure {
+    http::status status;
+    const char* reason;  // for a one-text answer
+    const char* word;    // in lists of failed lines
+};
+
+Failure WhyFailed(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::kQuarantined:
+            return {http::status::unprocessable_entity,
+                    "this line ended the engine's process twice; it is not sent to the engine "
+                    "for now",
+                    "quarantined"};
+        case Outcome::kHung:
+            return {http::status::gateway_timeout, "the engine hung on this line", "hung"};
+        case Outcome::kTimedOut:
+            return {http::status::gateway_timeout, "the plug-in did not answer in time",
+                    "timed_out"};
+        default:
+            return {http::status::unprocessable_entity, "the engine gave no translation",
+                    "untranslated"};
+    }
+}
+
+// "0-3,7,9-10", at most `limit` bytes: cut after the last range that fits, with "...".
+std::string Ranges(const std::vector<std::size_t>& indexes, std::size_t limit) {
+    std::string out;
+    for (std::size_t i = 0; i < indexes.size();) {
+        std::size_t j = i;
+        while (j + 1 < indexes.size() && indexes[j + 1] == indexes[j] + 1) ++j;
+        std::string range = std::to_string(indexes[i]);
+        if (j > i) range += (j == i + 1 ? "," : "-") + std::to_string(indexes[j]);
+        if (out.size() + range.size() + 5 > limit) return out + (out.empty() ? "..." : ",...");
+        out += (out.empty() ? "" : ",") + range;
+        i = j + 1;
+    }
+    return out;
+}
+
+// X-Mirelo-Failed: every index as before when that fits, else ranges.
+std::string FailedHeader(const std::vector<std::size_t>& indexes) {
+    std::string plain;
+    for (std::size_t i : indexes) {
+        plain += (plain.empty() ? "" : ",") + std::to_string(i);
+        if (plain.size() > kFailedHeaderBytes) return Ranges(indexes, kFailedHeaderBytes);
+    }
+    return plain;
+}
+
+// X-Mirelo-Failed-Reasons: "untranslated=0-3,7;hung=5", each reason's share of the bound.
+std::string ReasonsHeader(const std::map<Outcome, std::vector<std::size_t>>& byReason) {
+    std::string out;
+    const std::size_t share = kFailedHeaderBytes / std::max<std::size_t>(1, byReason.size());
+    for (const auto& [outcome, indexes] : byReason) {
+        const std::string word = WhyFailed(outcome).word;
+        out += (out.empty() ? "" : ";") + word + "=" + Ranges(indexes, share - word.size() - 2);
+    }
+    return out;
+}
+
 // The answer for a finished batch, shaped like its request.
 Reply Answer(const Batch& batch, Shape shape, const std::vector<Line>& lines) {
     Reply r;
     if (shape == Shape::kText || shape == Shape::kJsonText) {
         const bool json = shape == Shape::kJsonText;
         Batch::Result res = batch.Get(0);
-        if (res.outcome == Outcome::kTimedOut || res.outcome == Outcome::kHung)
-            return Error(http::status::gateway_timeout, "the plug-in did not answer in time", json);
-        if (res.outcome == Outcome::kUntranslated || res.outcome == Outcome::kQuarantined)
-            return Error(http::status::unprocessable_entity, "the engine gave no translation",
-                         json);
+        if (res.outcome != Outcome::kTranslated) {
+            const Failure why = WhyFailed(res.outcome);
+            return Error(why.status, why.reason, json);
+        }
         if (json) {
             r.type = kJson;
             r.body = Dump(Json{{"text", res.text}});
@@ -136,26 +206,38 @@ Reply Answer(const Batch& batch, Shape shape, const std::vector<Line>& lines) {
         }
         return r;
     }
-    Json texts = Json::array(), failed = Json::array();
+    Json texts = Json::array(), failed = Json::array(), reasons = Json::array();
+    std::vector<std::size_t> failedIndexes;
+    std::map<Outcome, std::vector<std::size_t>> byReason;
     for (std::size_t i = 0; i < batch.TextCount(); ++i) {
         Batch::Result res = batch.Get(i);
         if (res.outcome != Outcome::kTranslated) {
-            failed.push_back(i);
-            r.failed += (r.failed.empty() ? "" : ",") + std::to_string(i);
+            failedIndexes.push_back(i);
+            byReason[res.outcome].push_back(i);
         }
         if (shape == Shape::kLines) {
             r.body += res.text;
             r.body += lines[i].end;
         } else {
             texts.push_back(std::move(res.text));
+            if (res.outcome != Outcome::kTranslated) {
+                failed.push_back(i);
+                reasons.push_back(WhyFailed(res.outcome).word);
+            }
         }
     }
     if (shape == Shape::kJsonTexts) {
         Json j{{"texts", std::move(texts)}};
-        if (!failed.empty()) j["failed"] = std::move(failed);
+        if (!failed.empty()) {
+            j["failed"] = std::move(failed);
+            j["failed_reasons"] = std::move(reasons);
+        }
         r.type = kJson;
         r.body = Dump(j);
-        r.failed.clear();
+    } else if (!failedIndexes.empty()) {
+        r.failed = FailedHeader(failedIndexes);
+        r.failedCount = failedIndexes.size();
+        r.failedReasons = ReasonsHeader(byReason);
     }
     return r;
 }
@@ -260,7 +342,27 @@ struct Shared {
     const HttpConfig config;
     Pool pool;
     std::atomic<std::size_t> connections{0};
+    asio::thread_pool* builder = nullptr;  // where large bodies become batches
+
+    // A failure inside the server, with what was thrown, for the log.
+    void Failed(const std::string& what) const noexcept {
+        if (config.events)
+            config.events->Add("request", host::Format(host::Msg::kEventRequestFailed, {what}));
+        else
+            std::fprintf(stderr, "mirelo-server: %s\n", what.c_str());
+    }
 };
+
+// What was thrown, in words: the exception in flight in a catch block.
+std::string WhatWasThrown() noexcept {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "an exception that is not a std::exception";
+    }
+}
 
 class Session : public std::enable_shared_from_this<Session> {
   public:
@@ -310,23 +412,31 @@ class Session : public std::enable_shared_from_this<Session> {
         } catch (const std::bad_alloc&) {
             status = http::status::service_unavailable;
             reason = "out of memory; try again";
+            m_shared.Failed(WhatWasThrown());
         } catch (const std::length_error&) {
             if (m_reading) {
                 status = http::status::request_header_fields_too_large;
                 reason = "a header field is 64 KiB or longer";
+            } else {
+                m_shared.Failed(WhatWasThrown());
             }
         } catch (const std::exception&) {
+            // While reading, the client's bytes are at fault; after, the server is.
             if (m_reading) {
                 status = http::status::bad_request;
                 reason = "malformed request";
+            } else {
+                m_shared.Failed(WhatWasThrown());
             }
         } catch (...) {
+            m_shared.Failed(WhatWasThrown());
         }
         try {
             DropRequest();
             Send(Closing(status == http::status::service_unavailable ? Busy(reason)
                                                                      : Error(status, reason)));
         } catch (...) {
+            m_shared.Failed(WhatWasThrown());
             Close();
         }
     }
@@ -419,31 +529,33 @@ class Session : public std::enable_shared_from_this<Session> {
         m_lines.clear();
     }
 
+    // The route a request's target names, in origin form even when sent in absolute form.
+    static std::string RouteOf(beast::string_view raw) {
+        const std::string_view target(raw.data(), raw.size());
+        if (beast::iequals(raw.substr(0, 7), "http://") ||
+            beast::iequals(raw.substr(0, 8), "https://")) {
+            const std::size_t rest = target.find_first_of("/?", target.find("//") + 2);
+            std::string route =
+                rest == std::string_view::npos ? "/" : std::string(target.substr(rest));
+            if (route.front() == '?') route.insert(0, "/");
+            return route;
+        }
+        return std::string(target);
+    }
+
     void Handle(Request req) {
         m_reading = false;
         m_keepAlive = req.keep_alive();
         m_version = req.version();
         m_head = req.method() == http::verb::head;
-        std::string_view target(req.target().data(), req.target().size());
-        // A request may name the server too (absolute form): the route is what follows it.
-        std::string absolute;
-        const beast::string_view raw = req.target();
-        if (beast::iequals(raw.substr(0, 7), "http://") ||
-            beast::iequals(raw.substr(0, 8), "https://")) {
-            const std::size_t rest = target.find_first_of("/?", target.find("//") + 2);
-            absolute = rest == std::string_view::npos ? "/" : std::string(target.substr(rest));
-            if (absolute.front() == '?') absolute.insert(0, "/");
-            target = absolute;
-        }
+        const std::string target = RouteOf(req.target());
         const bool get = req.method() == http::verb::get || m_head;
         const std::size_t q = target.find('?');
-        const std::string_view path = target.substr(0, q);
-        const std::string_view query = q == std::string_view::npos ? "" : target.substr(q + 1);
+        const std::string_view path = std::string_view(target).substr(0, q);
+        const std::string_view query =
+            q == std::string::npos ? std::string_view() : std::string_view(target).substr(q + 1);
 
-        if (path == "/status") {
-            if (!get) return Send(NotAllowed("GET, HEAD"));
-            return Send(Status());
-        }
+        if (path == "/status") return Send(get ? Status() : NotAllowed("GET, HEAD"));
         if (path != "/translate")
             return Send(Error(http::status::not_found, "no such path; use /translate or /status"));
         if (req.method() == http::verb::options && !m_config.cors.empty()) {
@@ -452,65 +564,119 @@ class Session : public std::enable_shared_from_this<Session> {
             m_preflight = true;
             return Send(std::move(r));
         }
-        if (get) {
-            bool bad = false;
-            std::optional<std::string> text = QueryValue(query, "text", bad);
-            if (bad) return Send(Error(http::status::bad_request, "text holds a broken %-escape"));
-            if (!text) return Send(Error(http::status::bad_request, "missing text parameter"));
-            if (!IsValidUtf8(*text))
-                return Send(Error(http::status::bad_request, "text is not valid UTF-8"));
-            return Translate({std::move(*text)}, Shape::kText, {});
-        }
+        if (get) return HandleGet(query);
         if (req.method() != http::verb::post) return Send(NotAllowed("GET, HEAD, POST"));
+        HandlePost(req);
+    }
 
+    void HandleGet(std::string_view query) {
+        bool bad = false;
+        std::optional<std::string> text = QueryValue(query, "text", bad);
+        if (bad) return Send(Error(http::status::bad_request, "text holds a broken %-escape"));
+        if (!text) return Send(Error(http::status::bad_request, "missing text parameter"));
+        if (!IsValidUtf8(*text))
+            return Send(Error(http::status::bad_request, "text is not valid UTF-8"));
+        Prepared p;
+        p.shape = Shape::kText;
+        p.batch = std::make_shared<Batch>(std::vector<std::string>{std::move(*text)});
+        Submit(std::move(p));
+    }
+
+    void HandlePost(Request& req) {
         const beast::string_view type = req[http::field::content_type];
         const beast::string_view media = type.substr(0, type.find(';'));
-        CountedString& body = req.body();
-        if (beast::iequals(media, "application/json")) return TranslateJson(body);
-        if (!media.empty() && !beast::iequals(media, "text/plain"))
+        const bool json = beast::iequals(media, "application/json");
+        if (!json && !media.empty() && !beast::iequals(media, "text/plain"))
             return Send(Error(http::status::unsupported_media_type,
                               "send text/plain (one line per line) or application/json"));
-        if (!IsValidUtf8(body))
-            return Send(Error(http::status::bad_request, "the body is not valid UTF-8"));
-        if (body.rfind("\xEF\xBB\xBF", 0) == 0) body.erase(0, 3);
-        m_body = std::move(body);
-        std::vector<Line> lines = SplitLines(m_body);
-        std::vector<std::string> texts;
-        for (const Line& l : lines) texts.emplace_back(l.text);
-        Translate(std::move(texts), Shape::kLines, std::move(lines));
+        // The lines of a plain body point into it until the answer is made.
+        m_body = std::move(req.body());
+        const std::string_view body(m_body.data(), m_body.size());
+        m_deadline = Clock::time_point::max();
+        if (body.size() < kBuildElsewhereBytes || !m_shared.builder)
+            return Submit(json ? PrepareJson(body) : PreparePlain(body));
+        // A large body would hold up every other connection while it is cut into lines.
+        asio::post(*m_shared.builder, [self = shared_from_this(), body, json] {
+            Prepared p;
+            try {
+                p = json ? PrepareJson(body) : PreparePlain(body);
+            } catch (...) {
+                p.thrown = WhatWasThrown();
+            }
+            try {
+                asio::post(self->m_stream.get_executor(), [self, p = std::move(p)]() mutable {
+                    self->Guarded([&] { self->Submit(std::move(p)); });
+                });
+            } catch (...) {
+                self->m_shared.Failed(WhatWasThrown());  // the connection is dropped
+            }
+        });
     }
 
-    void TranslateJson(std::string_view body) {
+    // A request turned into its batch, or the answer that refuses it.
+    struct Prepared {
+        std::optional<Reply> refusal;
+        std::shared_ptr<Batch> batch;
+        Shape shape = Shape::kText;
+        std::vector<Line> lines;
+        std::string thrown;  // what building it threw, off the I/O thread
+    };
+
+    // Any thread: only `body` is read.
+    static Prepared PreparePlain(std::string_view body) {
+        Prepared p;
+        p.shape = Shape::kLines;
+        if (!IsValidUtf8(body)) {
+            p.refusal = Error(http::status::bad_request, "the body is not valid UTF-8");
+            return p;
+        }
+        if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
+        p.lines = SplitLines(body);
+        std::vector<std::string> texts;
+        texts.reserve(p.lines.size());
+        for (const Line& l : p.lines) texts.emplace_back(l.text);
+        p.batch = std::make_shared<Batch>(texts);
+        return p;
+    }
+
+    static Prepared PrepareJson(std::string_view body) {
+        Prepared p;
+        auto refuse = [&p](const char* reason) {
+            p.refusal = Error(http::status::bad_request, reason, true);
+            return std::move(p);
+        };
         Json j = Json::parse(body, nullptr, false);
-        if (j.is_discarded())
-            return Send(Error(http::status::bad_request,
-                              "the body is not valid JSON (or not UTF-8)", true));
+        if (j.is_discarded()) return refuse("the body is not valid JSON (or not UTF-8)");
         if (!j.is_object() || j.contains("text") == j.contains("texts"))
-            return Send(Error(http::status::bad_request,
-                              "give an object with \"text\" or \"texts\"", true));
+            return refuse("give an object with \"text\" or \"texts\"");
         if (j.contains("text")) {
-            if (!j["text"].is_string())
-                return Send(Error(http::status::bad_request, "\"text\" must be a string", true));
-            return Translate({j["text"].get<std::string>()}, Shape::kJsonText, {});
+            if (!j["text"].is_string()) return refuse("\"text\" must be a string");
+            p.shape = Shape::kJsonText;
+            p.batch =
+                std::make_shared<Batch>(std::vector<std::string>{j["text"].get<std::string>()});
+            return p;
         }
         const Json& list = j["texts"];
-        if (!list.is_array())
-            return Send(
-                Error(http::status::bad_request, "\"texts\" must be an array of strings", true));
+        if (!list.is_array()) return refuse("\"texts\" must be an array of strings");
         std::vector<std::string> texts;
         for (const Json& t : list) {
-            if (!t.is_string())
-                return Send(Error(http::status::bad_request,
-                                  "\"texts\" must be an array of strings", true));
+            if (!t.is_string()) return refuse("\"texts\" must be an array of strings");
             texts.push_back(t.get<std::string>());
         }
-        Translate(std::move(texts), Shape::kJsonTexts, {});
+        p.shape = Shape::kJsonTexts;
+        p.batch = std::make_shared<Batch>(texts);
+        return p;
     }
 
-    void Translate(std::vector<std::string> texts, Shape shape, std::vector<Line> lines) {
-        auto batch = std::make_shared<Batch>(texts);
-        texts.clear();
-        m_lines = std::move(lines);
+    void Submit(Prepared p) {
+        if (!p.thrown.empty()) {
+            m_shared.Failed(p.thrown);
+            throw std::runtime_error(p.thrown);  // answered 500 by the guard
+        }
+        if (p.refusal) return Send(std::move(*p.refusal));
+        const std::shared_ptr<Batch> batch = std::move(p.batch);
+        const Shape shape = p.shape;
+        m_lines = std::move(p.lines);
         if (batch->PieceCount() == 0) return Finish(*batch, shape);
         const bool json = shape == Shape::kJsonText || shape == Shape::kJsonTexts;
         m_deadline = Clock::time_point::max();  // the translator's own deadline holds now
@@ -524,6 +690,8 @@ class Session : public std::enable_shared_from_this<Session> {
 
     // While its lines wait, a client that hangs up takes them back: they are not sent to a
     // worker. Data from the client (a request sent ahead) ends the watch; it is read later.
+    // The end of what it sends may be a half-close only: an HTTP/1.1 client is then sent an
+    // interim 100 Continue, which a client that has gone answers with a reset.
     void WatchForClose(const std::shared_ptr<Batch>& batch) {
         m_watching = true;
         m_stream.async_wait(
@@ -533,9 +701,25 @@ class Session : public std::enable_shared_from_this<Session> {
                 if (ec == asio::error::operation_aborted) return;
                 beast::error_code e;
                 const std::size_t waiting = ec ? 0 : self->m_stream.available(e);
-                if (ec || e || waiting == 0)
-                    if (auto b = batch.lock()) b->Cancel();
+                if (!ec && !e && waiting > 0) return;
+                if (!ec && !e && self->m_version >= 11 && !self->m_probed)
+                    return self->Guarded([&] { self->ProbeHalfClose(batch); });
+                if (auto b = batch.lock()) b->Cancel();
             });
+    }
+
+    void ProbeHalfClose(const std::weak_ptr<Batch>& batch) {
+        m_probed = true;
+        // On this machine the reset comes back before the first write returns; reading past
+        // the end the client sent does not show it, a second write fails on it.
+        for (int i = 0; i < 2; ++i) {
+            beast::error_code ec;
+            m_stream.write_some(asio::buffer(kInterim, sizeof kInterim - 1), ec);
+            if (ec && ec != asio::error::would_block) {
+                if (auto b = batch.lock()) b->Cancel();
+                return;
+            }
+        }
     }
 
     // Posts the finished batch back to this connection's thread, which makes and writes the
@@ -558,6 +742,7 @@ class Session : public std::enable_shared_from_this<Session> {
             beast::error_code ignored;
             m_stream.cancel(ignored);
         }
+        m_probed = false;
         m_shared.translator.CountServed(batch.LineCount());
         Reply r = Answer(batch, shape, m_lines);
         m_lines.clear();
@@ -572,9 +757,10 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     Reply Status() const {
-        const TranslatorStats s = m_shared.translator.GetStats();
+        const PoolSnapshot p = m_shared.translator.Snapshot();
+        const TranslatorStats& s = p.stats;
         const char* state = "starting";
-        switch (m_shared.translator.GetState()) {
+        switch (p.state) {
             case Translator::State::kReady:
                 state = "ready";
                 break;
@@ -591,9 +777,9 @@ class Session : public std::enable_shared_from_this<Session> {
         Json j{{"server", "mirelo-server"},
                {"version", MIRELO_VERSION},
                {"commit", MIRELO_COMMIT},
-               {"engine_ready", m_shared.translator.GetState() == Translator::State::kReady},
+               {"engine_ready", p.state == Translator::State::kReady},
                {"plugin", state},
-               {"plugin_problem", m_shared.translator.Problem()},
+               {"plugin_problem", p.problem},
                {"lines_served", s.linesServed},
                {"plugin_calls", s.pluginCalls},
                {"cache_hits", s.cacheHits},
@@ -608,15 +794,20 @@ class Session : public std::enable_shared_from_this<Session> {
                {"queue_capacity", s.capacity},
                {"workers_ready", s.workers},
                {"quarantined_answers", s.quarantined},
-               {"quarantined", m_shared.translator.GetQuarantined()}};
+               {"quarantined", p.quarantined}};
         Json workers = Json::array();
-        for (const WorkerStatus& w : m_shared.translator.GetWorkers())
+        for (const WorkerStatus& w : p.workers)
             workers.push_back({{"pid", w.pid},
                                {"state", w.state},
                                {"lines", w.lines},
                                {"restarts", w.restarts},
                                {"last_fault", w.lastFault}});
         j["workers"] = std::move(workers);
+        Json events = Json::array();
+        if (m_config.events)
+            for (const LoggedEvent& e : m_config.events->Recent())
+                events.push_back({{"time", e.time}, {"kind", e.kind}, {"text", e.text}});
+        j["events"] = std::move(events);
         Reply r;
         r.type = kJson;
         r.body = Dump(j);
@@ -700,6 +891,7 @@ class Session : public std::enable_shared_from_this<Session> {
     bool m_preflight = false;
     bool m_head = false;      // the request in hand is HEAD
     bool m_watching = false;  // for the client hanging up while its lines wait
+    bool m_probed = false;    // a half-close was probed for the request in hand
     CountedString m_body;     // the plain-text body that m_lines point into
     std::vector<Line> m_lines;
     std::vector<char> m_drain;
@@ -712,7 +904,9 @@ struct HttpServer::Impl {
         : shared(t, std::move(c)),
           refusal(Serialize(Busy("too many connections; try again"), 11, false, shared.config.cors,
                             false, false)),
-          acceptor(ioc) {}
+          acceptor(ioc) {
+        shared.builder = &builder;
+    }
     // Starts accepting and sweeping unless they are under way.
     void Arm();
     void Accept();
@@ -723,6 +917,9 @@ struct HttpServer::Impl {
     Shared shared;  // before the I/O context, whose handlers hold connections
     const std::string refusal;
     asio::io_context ioc{1};
+    // After the I/O context: stopped and joined first, so that nothing it runs posts to a
+    // context that is gone.
+    asio::thread_pool builder{1};
     tcp::acceptor acceptor;
     asio::steady_timer sweeper{ioc};
     std::vector<std::weak_ptr<Session>> sessions;
@@ -756,8 +953,9 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
         auto session = std::make_shared<Session>(std::move(socket), shared);
         sessions.push_back(session);
         session->Start();
-    } catch (const std::exception&) {
+    } catch (...) {
         // No memory for one more connection: it is closed, the others go on.
+        shared.Failed(WhatWasThrown());
     }
 }
 
@@ -815,12 +1013,10 @@ void HttpServer::Run() {
             m_impl->Arm();
             m_impl->ioc.run();
             return;
-        } catch (const std::exception& e) {
+        } catch (...) {
             // Thrown inside one of Asio's own operations, out of reach of a connection's
             // guard: the operation and its connection are gone with it, the rest goes on.
-            std::fprintf(stderr, "mirelo-server: a connection failed: %s\n", e.what());
-        } catch (...) {
-            std::fputs("mirelo-server: a connection failed\n", stderr);
+            m_impl->shared.Failed(WhatWasThrown());
         }
     }
 }

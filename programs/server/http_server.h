@@ -12,6 +12,8 @@
 
 namespace server {
 
+class EventLog;
+
 // What a client can make the server hold. Past any of these it gets an answer and its
 // connection is closed; the server goes on.
 inline constexpr std::size_t kHeadLimit = 1 << 20;  // request line and header fields: else 431
@@ -27,7 +29,14 @@ struct HttpConfig {
     std::string cors;                      // empty: no cross-origin headers at all
     std::chrono::seconds lineTimeout{60};  // a request's lines must start within this
     std::chrono::seconds readTimeout{20};  // to read one whole request, or to wait idle
+    EventLog* events = nullptr;            // failures go there, and /status shows its recent events
 };
+
+// A text/plain batch's failed lines go in headers of at most this many bytes each; past it,
+// as ranges, and past that cut short with "...", with X-Mirelo-Failed-Count for the count.
+inline constexpr std::size_t kFailedHeaderBytes = 4096;
+// A request body from this size on is turned into lines off the I/O thread.
+inline constexpr std::size_t kBuildElsewhereBytes = 64 << 10;
 
 class HttpServer {
   public:

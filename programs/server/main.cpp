@@ -15,6 +15,9 @@
 #include "code_pages.h"
 #include "dialog_watch.h"
 #include "diagnose.h"
+#include "dictionary_folder_win.h"
+#include "dictionary_watch.h"
+#include "event_log.h"
 #include "http_server.h"
 #include "messages.h"
 #include "module_path.h"
@@ -71,6 +74,7 @@ class ServerForConsole {
     explicit ServerForConsole(HttpServer& server) {
         std::lock_guard lock(g_serverLock);
         g_server = &server;
+        if (g_stopRequested) server.Stop();  // Ctrl+C came while it was being made
     }
     ~ServerForConsole() {
         std::lock_guard lock(g_serverLock);
@@ -142,8 +146,9 @@ std::optional<int> RunAsWorker(const std::vector<std::wstring>& list) {
     const ParsedServerArgs parsed =
         ParseServerArgs(std::vector<std::wstring>(list.begin() + (unattended ? 4 : 3), list.end()));
     if (!parsed.error.empty()) return kExitUsage;
-    return RunWorker(handle(list[1]), handle(list[2]), parsed.args.plugin, parsed.args.options,
-                     unattended);
+    // The server passes on its options whenever they are not empty: none given means none.
+    return RunWorker(handle(list[1]), handle(list[2]), parsed.args.plugin,
+                     parsed.args.optionsGiven ? parsed.args.options : std::string(), unattended);
 }
 
 unsigned DefaultWorkers() {
@@ -160,27 +165,119 @@ int StartFailure(StartKind kind, const std::string& message) {
     return kind == StartKind::kInitFailed ? kExitInit : kExitLoad;
 }
 
-int RunFileJob(const ServerArgs& args) {
-    const unsigned workers = args.workers ? args.workers : DefaultWorkers();
-    Translator translator({mirelo::ModulePath(nullptr), host::PluginPath(args.plugin), args.options,
-                           args.queue, workers, {}});
-    using Outcome = std::tuple<Translator::State, StartKind, std::string>;
-    std::promise<Outcome> started;
-    std::future<Outcome> result = started.get_future();
+std::wstring LogFolder(const ServerArgs& args) {
+    return args.logFolder.empty() ? mirelo::ModuleFolder(nullptr) + L"\\logs" : args.logFolder;
+}
+
+Translator::Config PoolConfig(const ServerArgs& args, EventLog& log) {
+    return {mirelo::ModulePath(nullptr),
+            host::PluginPath(args.plugin),
+            args.options,
+            args.queue,
+            args.workers ? args.workers : DefaultWorkers(),
+            [&log](const PoolEvent& event) { log.Add(event); }};
+}
+
+// Reloads of the dictionary the workers' plug-in reads go into the log and reset the pool's
+// memory of lines.
+DictionaryWatch WatchDictionary(const std::wstring& plugin, Translator& translator, EventLog& log) {
+    return DictionaryWatch(
+        mirelo::dict::FolderBeside(plugin),
+        [&log](const std::string& kind, const std::string& text) { log.Add(kind, text); },
+        [&translator] { translator.DictionaryChanged(); });
+}
+
+int RunFileJob(const ServerArgs& args, EventLog& log) {
+    Translator translator(PoolConfig(args, log));
+    std::promise<std::tuple<Translator::State, StartKind, std::string>> started;
+    auto result = started.get_future();
     std::atomic<bool> told{false};
+    std::atomic<StartKind> lastKind{StartKind::kInitFailed};
     translator.Start([&](Translator::State state, StartKind kind, const std::string& message) {
+        if (kind != StartKind::kNone) lastKind = kind;
         // A file job does not wait for the user to put the engine in place.
         if (!told.exchange(true)) started.set_value({state, kind, message});
     });
-    Outcome got;
+    std::tuple<Translator::State, StartKind, std::string> got;
     {
         const DialogWatch watch(translator);
         got = result.get();
     }
-    if (std::get<0>(got) != Translator::State::kReady)
-        return StartFailure(std::get<1>(got), std::get<2>(got));
-    return TranslateFile(translator, args.translateFile, args.outFile,
-                         std::chrono::seconds(args.timeoutSeconds), workers);
+    const auto& [state, kind, message] = got;
+    if (state != Translator::State::kReady) return StartFailure(kind, message);
+    const DictionaryWatch dictionary =
+        WatchDictionary(host::PluginPath(args.plugin), translator, log);
+    FileJob job;
+    job.in = args.translateFile;
+    job.out = args.outFile;
+    job.lineTimeout = std::chrono::seconds(args.timeoutSeconds);
+    job.workers = args.workers ? args.workers : DefaultWorkers();
+    job.stop = &g_stopRequested;
+    job.notReady = [&](const std::string& problem) {
+        return StartFailure(lastKind,
+                            Format(Msg::kFileNotReady,
+                                   {std::to_string(kFileReadyWait.count()),
+                                    problem.empty() ? Text(Msg::kPluginDidNotStart) : problem}));
+    };
+    return TranslateFile(translator, job);
+}
+
+// Serves HTTP until Ctrl+C, or until the workers cannot start at all.
+int RunServer(const ServerArgs& args, EventLog& log) {
+    Translator translator(PoolConfig(args, log));
+    HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds),
+                                 std::chrono::seconds(20), &log});
+    HttpServer::ListenFailure failure;
+    if (!http.Listen(args.host, args.port, failure)) {
+        const std::string problem = ListenProblem(args, failure);
+        Complain(problem);
+        log.Add("port", problem, false);
+        return kExitListen;
+    }
+    if (args.listenGiven && !IsLoopback(args.host))
+        Complain(Format(Msg::kServerOpenWarning, {args.host}));
+    const std::string url =
+        "http://" + (args.host.find(':') != std::string::npos ? "[" + args.host + "]" : args.host) +
+        ":" + std::to_string(args.port);
+    Out().Write(Format(Msg::kServerStarting, {MIRELO_VERSION, url}));
+
+    const ServerForConsole console(http);
+    int exitCode = kExitOk;
+    {
+        const DialogWatch watch(translator);
+        const DictionaryWatch dictionary =
+            WatchDictionary(host::PluginPath(args.plugin), translator, log);
+        translator.Start([&](Translator::State state, StartKind kind, const std::string& message) {
+            if (state == Translator::State::kReady)
+                return Out().Write(Text(Msg::kServerReady) + std::string("\n"));
+            // Tried again now and then; requests are answered 503 with the reason meanwhile.
+            if (state == Translator::State::kRetrying) return Complain(message);
+            exitCode = StartFailure(kind, message);
+            http.Stop();
+        });
+        http.Run();
+    }
+    translator.Stop();
+    Say(Text(Msg::kServerClosed));
+    return exitCode;
+}
+
+// Help, version and --diagnose; nullopt when the command line asks for more.
+std::optional<int> RunInformation(const ServerArgs& args) {
+    if (args.help) {
+        Out().Write(ServerHelpText());
+        return kExitOk;
+    }
+    if (args.version) {
+        Out().Write("mirelo-server " MIRELO_VERSION "\n");
+        return kExitOk;
+    }
+    if (args.diagnose) {
+        const host::Diagnosis d = host::Diagnose();
+        Out().Write(d.report);
+        return d.ready ? kExitOk : kExitInit;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -199,56 +296,15 @@ int wmain(int argc, wchar_t** argv) {
         return kExitUsage;
     }
     const ServerArgs& args = parsed.args;
-    if (args.help) {
-        Out().Write(ServerHelpText());
-        return kExitOk;
-    }
-    if (args.version) {
-        Out().Write("mirelo-server " MIRELO_VERSION "\n");
-        return kExitOk;
-    }
-    if (args.diagnose) {
-        const host::Diagnosis d = host::Diagnose();
-        Out().Write(d.report);
-        return d.ready ? kExitOk : kExitInit;
-    }
-
-    if (!args.translateFile.empty()) return RunFileJob(args);
-
-    Translator translator({mirelo::ModulePath(nullptr), host::PluginPath(args.plugin), args.options,
-                           args.queue, args.workers ? args.workers : DefaultWorkers(), {}});
-    HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds)});
-    HttpServer::ListenFailure failure;
-    if (!http.Listen(args.host, args.port, failure)) {
-        Complain(ListenProblem(args, failure));
-        return kExitListen;
-    }
-    if (args.listenGiven && !IsLoopback(args.host))
-        Complain(Format(Msg::kServerOpenWarning, {args.host}));
-    const std::string url =
-        "http://" + (args.host.find(':') != std::string::npos ? "[" + args.host + "]" : args.host) +
-        ":" + std::to_string(args.port);
-    Out().Write(Format(Msg::kServerStarting, {MIRELO_VERSION, url}));
+    if (const std::optional<int> code = RunInformation(args)) return *code;
 
     g_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    const ServerForConsole console(http);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-
-    int exitCode = kExitOk;
+    int code = kExitOk;
     {
-        const DialogWatch watch(translator);
-        translator.Start([&](Translator::State state, StartKind kind, const std::string& message) {
-            if (state == Translator::State::kReady)
-                return Out().Write(Text(Msg::kServerReady) + std::string("\n"));
-            // Tried again now and then; requests are answered 503 with the reason meanwhile.
-            if (state == Translator::State::kRetrying) return Complain(message);
-            exitCode = StartFailure(kind, message);
-            http.Stop();
-        });
-        http.Run();
+        EventLog log(LogFolder(args));
+        code = args.translateFile.empty() ? RunServer(args, log) : RunFileJob(args, log);
     }
-    translator.Stop();
-    Say(Text(Msg::kServerClosed));
     SetEvent(g_closed);
-    return exitCode;
+    return code;
 }

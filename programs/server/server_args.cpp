@@ -1,5 +1,10 @@
 #include "server_args.h"
 
+#include <algorithm>
+#include <iterator>
+#include <optional>
+
+#include "arg_reader.h"
 #include "messages.h"
 
 using host::Format;
@@ -9,17 +14,73 @@ using host::Text;
 namespace server {
 namespace {
 
-std::string Ascii(const std::wstring& w) {
-    std::string s;
-    for (wchar_t c : w) s.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return s;
+using host::ArgReader;
+using host::AsciiOf;
+using host::ParseNumber;
+
+void TakeListen(const std::wstring& value, ServerArgs& a, ArgReader& in) {
+    const std::string v = AsciiOf(value);
+    const std::size_t colon = v.rfind(':');
+    std::string host = colon == std::string::npos ? "" : v.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    unsigned long n = 0;
+    if (host.empty() || !ParseNumber(value.substr(colon + 1), 1, 65535, n))
+        in.Fail(Text(Msg::kServerArgListen));
+    a.host = host;
+    a.port = static_cast<unsigned short>(n);
+    a.listenGiven = true;
 }
 
-bool ParseNumber(const std::string& s, unsigned long min, unsigned long max, unsigned long& out) {
-    if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos)
+// The options that take a value; false for any other name.
+bool TakeValueOption(ArgReader& in, ServerArgs& a) {
+    const std::wstring& name = in.Name();
+    static const wchar_t* const kTakeValue[] = {
+        L"--lang",  L"--port",    L"--listen",         L"--cors", L"--plugin",  L"--options",
+        L"--queue", L"--timeout", L"--translate-file", L"--out",  L"--workers", L"--log"};
+    if (std::find(std::begin(kTakeValue), std::end(kTakeValue), name) == std::end(kTakeValue))
         return false;
-    out = std::stoul(s);
-    return out >= min && out <= max;
+    const std::optional<std::wstring> v = in.Value();
+    if (!v) return true;
+    const std::wstring& value = *v;
+    unsigned long n = 0;
+    if (name == L"--lang") {
+        // Chosen before parsing (ChooseLanguage); here only checked.
+        if (value != L"ko" && value != L"en") in.Fail(Text(Msg::kArgLang));
+    } else if (name == L"--port") {
+        if (!ParseNumber(value, 1, 65535, n)) in.Fail(Text(Msg::kServerArgPort));
+        a.port = static_cast<unsigned short>(n);
+    } else if (name == L"--listen") {
+        TakeListen(value, a, in);
+    } else if (name == L"--cors") {
+        a.cors = AsciiOf(value);
+        if (a.cors.empty() || a.cors.find_first_of("\r\n?") != std::string::npos)
+            in.Fail(Text(Msg::kServerArgCors));
+    } else if (name == L"--plugin") {
+        a.plugin = value;
+        if (a.plugin.empty()) in.Fail(Text(Msg::kArgPluginPath));
+    } else if (name == L"--options") {
+        a.options = AsciiOf(value);
+        a.optionsGiven = true;
+        if (value.size() > 15 || a.options.find('?') != std::string::npos)
+            in.Fail(Text(Msg::kServerArgOptions));
+    } else if (name == L"--queue") {
+        if (!ParseNumber(value, 1, 1000000, n)) in.Fail(Text(Msg::kServerArgQueue));
+        a.queue = n;
+    } else if (name == L"--timeout") {
+        if (!ParseNumber(value, 1, 3600, n)) in.Fail(Text(Msg::kServerArgTimeout));
+        a.timeoutSeconds = static_cast<int>(n);
+    } else if (name == L"--workers") {
+        if (!ParseNumber(value, 1, kMaxWorkers, n)) in.Fail(Text(Msg::kServerArgWorkers));
+        a.workers = static_cast<unsigned>(n);
+    } else if (name == L"--log") {
+        a.logFolder = value;
+        if (value.empty()) in.Fail(Text(Msg::kServerArgLog));
+    } else {
+        (name == L"--out" ? a.outFile : a.translateFile) = value;
+        if (value.empty()) in.Fail(Format(Msg::kArgNeedsValue, {AsciiOf(name)}));
+    }
+    return true;
 }
 
 }  // namespace
@@ -27,69 +88,20 @@ bool ParseNumber(const std::string& s, unsigned long min, unsigned long max, uns
 ParsedServerArgs ParseServerArgs(const std::vector<std::wstring>& argv) {
     ParsedServerArgs r;
     ServerArgs& a = r.args;
-    for (std::size_t i = 0; i < argv.size() && r.error.empty(); ++i) {
-        const std::wstring& arg = argv[i];
-        auto value = [&]() -> std::wstring {
-            if (i + 1 < argv.size()) return argv[++i];
-            r.error = Format(Msg::kArgNeedsValue, {Ascii(arg)});
-            return {};
-        };
-        unsigned long n = 0;
-        if (arg == L"--help" || arg == L"-h") {
-            a.help = true;
-        } else if (arg == L"--version") {
-            a.version = true;
-        } else if (arg == L"--diagnose") {
-            a.diagnose = true;
-        } else if (arg == L"--lang" || arg.rfind(L"--lang=", 0) == 0) {
-            // Chosen before parsing (ChooseLanguage); here only checked, in either form.
-            const std::wstring v = arg.size() > 6 ? arg.substr(7) : value();
-            if (r.error.empty() && v != L"ko" && v != L"en") r.error = Text(Msg::kArgLang);
-        } else if (arg == L"--port") {
-            if (!ParseNumber(Ascii(value()), 1, 65535, n)) r.error = Text(Msg::kServerArgPort);
-            a.port = static_cast<unsigned short>(n);
-        } else if (arg == L"--listen") {
-            const std::string v = Ascii(value());
-            const std::size_t colon = v.rfind(':');
-            std::string host = colon == std::string::npos ? "" : v.substr(0, colon);
-            if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-                host = host.substr(1, host.size() - 2);
-            if (host.empty() || !ParseNumber(v.substr(colon + 1), 1, 65535, n))
-                r.error = Text(Msg::kServerArgListen);
-            a.host = host;
-            a.port = static_cast<unsigned short>(n);
-            a.listenGiven = true;
-        } else if (arg == L"--cors") {
-            a.cors = Ascii(value());
-            if (a.cors.empty() || a.cors.find_first_of("\r\n?") != std::string::npos)
-                r.error = Text(Msg::kServerArgCors);
-        } else if (arg == L"--plugin") {
-            a.plugin = value();
-            if (a.plugin.empty() && r.error.empty()) r.error = Text(Msg::kArgPluginPath);
-        } else if (arg == L"--options") {
-            const std::wstring v = value();
-            a.options = Ascii(v);
-            if (v.size() > 15 || a.options.find('?') != std::string::npos)
-                r.error = Text(Msg::kServerArgOptions);
-        } else if (arg == L"--queue") {
-            if (!ParseNumber(Ascii(value()), 1, 1000000, n)) r.error = Text(Msg::kServerArgQueue);
-            a.queue = n;
-        } else if (arg == L"--timeout") {
-            if (!ParseNumber(Ascii(value()), 1, 3600, n)) r.error = Text(Msg::kServerArgTimeout);
-            a.timeoutSeconds = static_cast<int>(n);
-        } else if (arg == L"--translate-file" || arg == L"--out") {
-            std::wstring& file = arg == L"--out" ? a.outFile : a.translateFile;
-            file = value();
-            if (file.empty() && r.error.empty())
-                r.error = Format(Msg::kArgNeedsValue, {Ascii(arg)});
-        } else if (arg == L"--workers") {
-            if (!ParseNumber(Ascii(value()), 1, kMaxWorkers, n))
-                r.error = Text(Msg::kServerArgWorkers);
-            a.workers = static_cast<unsigned>(n);
-        } else {
-            r.error = Format(Msg::kServerArgUnknown, {Ascii(arg)});
+    ArgReader in(argv);
+    while (in.Next()) {
+        const std::wstring& name = in.Name();
+        if (name == L"--help" || name == L"-h") {
+            a.help = in.Flag();
+        } else if (name == L"--version") {
+            a.version = in.Flag();
+        } else if (name == L"--diagnose") {
+            a.diagnose = in.Flag();
+        } else if (!TakeValueOption(in, a)) {
+            in.Fail(Format(Msg::kServerArgUnknown, {AsciiOf(in.Raw())}));
         }
     }
+    r.error = in.Error();
     if (r.error.empty() && !a.outFile.empty() && a.translateFile.empty())
         r.error = Text(Msg::kServerArgOutAlone);
     return r;

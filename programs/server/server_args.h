@@ -18,6 +18,7 @@ enum ExitCode {
     kExitInit = 5,
     kExitInput = 6,          // --translate-file: the input or output file
     kExitLineFailed = 7,     // --translate-file: some lines were not translated
+    kExitStopped = 8,        // --translate-file: stopped by Ctrl+C; an --out file is untouched
     kExitInputEncoding = 9,  // --translate-file: the input's encoding cannot be told
 };
 
@@ -27,11 +28,14 @@ struct ServerArgs {
     bool listenGiven = false;  // --listen: may be reachable from elsewhere
     std::string cors;
     std::wstring plugin;  // empty: Mirelo.dll beside the program
-    std::string options;
+    // Both clean-ups on: players of the server have no options dialog to turn them on.
+    std::string options = "11";
+    bool optionsGiven = false;
     std::size_t queue = 20000;
     int timeoutSeconds = 60;
     std::wstring translateFile;  // non-empty: translate this file instead of serving
     std::wstring outFile;        // empty: standard output
+    std::wstring logFolder;      // empty: "logs" beside the program
     unsigned workers = 0;        // 0: one per logical processor, at most kMaxWorkers
     bool diagnose = false;
     bool help = false;

@@ -63,6 +63,10 @@ def set_install_path(folder):
     assert wine("reg", "add", KEY, "/v", "FilePath", "/d", windows_path, "/f").returncode == 0
 
 
+def windows(path):
+    return "Z:" + path.replace("/", "\\")
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -219,13 +223,14 @@ class Translate(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertEqual(text, f"{HERO_KO}\r\n\n{REFUSED}\n아이우\r\n용사😀마왕\n")
         self.assertEqual(r.getheader("X-Mirelo-Failed"), "2")
+        self.assertEqual(r.getheader("X-Mirelo-Failed-Reasons"), "untranslated=2")
 
         texts = [HERO, "", REFUSED, "😀", "魔王🎉\n勇者"]
         status, _, text = SERVER.request("POST", "/translate", json.dumps({"texts": texts}),
                                          {"Content-Type": "application/json"})
         self.assertEqual(status, 200)
         self.assertEqual(json.loads(text), {"texts": [HERO_KO, "", REFUSED, "😀", "마왕🎉\n용사"],
-                                            "failed": [2]})
+                                            "failed": [2], "failed_reasons": ["untranslated"]})
         status, _, text = SERVER.request("POST", "/translate", json.dumps({"text": "勇者"}),
                                          {"Content-Type": "application/json"})
         self.assertEqual((status, json.loads(text)), (200, {"text": "용사"}))
@@ -256,14 +261,17 @@ class Translate(unittest.TestCase):
                                          {"Content-Type": "text/plain"})
         self.assertEqual((status, text.split("\n"), r.getheader("X-Mirelo-Failed")),
                          (200, lines[:4] + [HERO_KO], "0,1,2,3"))
+        # The slow lines hung the engine past the plug-in's 3 s; the others it declined.
+        self.assertEqual(r.getheader("X-Mirelo-Failed-Reasons"), "untranslated=1,3;hung=0,2")
 
     def test_a_line_asked_again_skips_the_workers_and_a_new_dictionary_still_shows(self):
         plugin_dir = tempfile.mkdtemp(prefix="plugin-", dir=FOLDER)
         shutil.copy(os.path.join(BIN, "Mirelo.dll"), plugin_dir)
         dict_dir = os.path.join(plugin_dir, "MireloDict")
         os.makedirs(dict_dir)
+        log_dir = os.path.join(plugin_dir, "log here")
         server = Server(FOLDER, "--options", "11", "--workers", "1", "--plugin",
-                        os.path.join(plugin_dir, "Mirelo.dll"))
+                        os.path.join(plugin_dir, "Mirelo.dll"), "--log", log_dir)
         try:
             ask = lambda: server.get("/translate?text=" + urllib.parse.quote(HERO))[1:]
             for _ in range(3):
@@ -281,6 +289,23 @@ class Translate(unittest.TestCase):
             took = time.monotonic() - t0
             self.assertEqual(ask()[1], HERO_KO.replace("용사", "영웅"))
             self.assertLess(took, 3.0)
+
+            # The server logs each reload of that same folder, with its problems.
+            with open(os.path.join(dict_dir, "bad.txt"), "w", encoding="utf-8") as f:
+                f.write("post\t용사\n")
+            deadline = time.monotonic() + 10
+            while time.monotonic() < deadline:
+                events = json.loads(server.get("/status")[2])["events"]
+                if any("bad.txt:1" in e["text"] for e in events):
+                    break
+                time.sleep(0.1)
+            texts = [e["text"] for e in events if e["kind"] == "dictionary"]
+            self.assertTrue(any("dictionary reloaded" in t for t in texts), events)
+            self.assertTrue(any("bad.txt:1" in t for t in texts), events)
+            with open(os.path.join(log_dir, "mirelo-server.log"), encoding="utf-8") as f:
+                logged = f.read()
+            self.assertIn("[dictionary] dictionary reloaded", logged)
+            self.assertIn("bad.txt:1", logged)
         finally:
             server.stop()
 
@@ -518,6 +543,8 @@ class OwnServer(unittest.TestCase):
                 self.assertEqual((status, r.getheader("Retry-After")), (503, "1"))
                 self.assertEqual(r.getheader("Access-Control-Allow-Origin"), "http://localhost:8000")
                 slow.result(timeout=30)
+            # No --options: both clean-ups are on all the same.
+            self.assertEqual(server.get("/translate?text=" + urllib.parse.quote(HERO))[2], HERO_KO)
         finally:
             code = server.stop()
         self.assertEqual(code, 0, server.output())
@@ -544,6 +571,43 @@ class OwnServer(unittest.TestCase):
             self.assertEqual(json.loads(server.get("/status")[2])["timed_out"], 1000)
         finally:
             self.assertEqual(server.stop(), 0, server.output())
+
+
+    def test_100000_failed_lines_keep_their_answer_and_bounded_headers(self):
+        fake = os.path.join(BIN, "fake_plugin.dll")
+        server = Server(FOLDER, "--plugin", "Z:" + fake.replace("/", "\\"), "--timeout", "5")
+        try:
+            lines = ["FAIL"] * 100_000  # each given up on, or not begun in time
+            conn = server.connection(timeout=120)
+            status, r, text = server.request("POST", "/translate", "\n".join(lines).encode(),
+                                             {"Content-Type": "text/plain"}, conn=conn)
+            conn.close()
+            self.assertEqual((status, text.split("\n")), (200, lines))
+            self.assertEqual((r.getheader("X-Mirelo-Failed"), r.getheader("X-Mirelo-Failed-Count"),
+                              r.getheader("X-Mirelo-Failed-Reasons")),
+                             ("0-99999", "100000", "timed_out=0-99999"))
+        finally:
+            server.stop()
+
+    def test_a_client_that_half_closes_after_its_request_gets_every_line(self):
+        server = Server(FOLDER, "--workers", "1")
+        try:
+            body = "\n".join(ja for ja, _ in QUICK).encode()  # 3 s of work in all
+            with socket.create_connection(("127.0.0.1", server.port), timeout=30) as s:
+                s.sendall(b"POST /translate HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+                          + f"Content-Length: {len(body)}\r\n\r\n".encode() + body)
+                s.shutdown(socket.SHUT_WR)
+                received = b""
+                while chunk := s.recv(65536):
+                    received += chunk
+            while received.startswith(b"HTTP/1.1 100 "):  # interim answers may come first
+                received = received.split(b"\r\n\r\n", 1)[1]
+            head, _, text = received.partition(b"\r\n\r\n")
+            self.assertTrue(head.startswith(b"HTTP/1.1 200 "), head)
+            self.assertEqual(text.decode("utf-8"), "\n".join(ko for _, ko in QUICK))
+            self.assertEqual(json.loads(server.get("/status")[2])["cancelled"], 0)
+        finally:
+            server.stop()
 
 
 class Http(unittest.TestCase):
@@ -597,8 +661,10 @@ class Startup(unittest.TestCase):
                                       f"pick another one with --port, e.g. {other}\n"),
                                ("ko", f"127.0.0.1:{port}에서 요청을 받을 수 없습니다: 다른 프로그램")):
                 with self.subTest(lang=lang):
-                    r = wine(os.path.join(BIN, "mirelo-server.exe"), "--port", str(port),
-                             "--lang", lang)
+                    # Either form of an option's value.
+                    given = (["--port", str(port), "--lang", lang] if lang == "en"
+                             else [f"--port={port}", f"--lang={lang}"])
+                    r = wine(os.path.join(BIN, "mirelo-server.exe"), *given)
                     err = r.stderr.decode("utf-8")
                     self.assertEqual(r.returncode, 2, err)
                     self.assertIn("mirelo-server: " + says, err)
@@ -745,7 +811,8 @@ class Workers(unittest.TestCase):
             server.wait_for_workers(2)
             with concurrent.futures.ThreadPoolExecutor(1) as pool:
                 t0 = time.monotonic()
-                hung = pool.submit(server.get, "/translate?text=" + urllib.parse.quote(HANG))
+                hung = pool.submit(lambda: server.get("/translate?text=" +
+                                                      urllib.parse.quote(HANG))[0::2])
                 j = 0
                 while not hung.done() and time.monotonic() - t0 < 10:
                     ja, ko = load_line(5, j % 500)
@@ -753,9 +820,9 @@ class Workers(unittest.TestCase):
                     self.assertEqual(post_lines(server, [ja])[:2], (200, [ko]))
                     self.assertLess(time.monotonic() - t1, 1.0)
                     j += 1
-                status = hung.result(timeout=10)[0]
+                status = hung.result(timeout=10)
                 took = time.monotonic() - t0
-            self.assertEqual(status, 504)
+            self.assertEqual(status, (504, "the engine hung on this line\n"))
             self.assertLess(took, 3.5)
             self.assertGreater(j, 3)  # the other worker kept answering
             server.wait_for_workers(2, limit_s=5)
@@ -770,7 +837,10 @@ class Workers(unittest.TestCase):
         try:
             server.wait_for_workers(2)
             url = "/translate?text=" + urllib.parse.quote(CRASH)
-            self.assertEqual(server.get(url)[0], 422)  # ended one worker, then the other
+            # Ended one worker, then the other; told apart from a line the engine declines.
+            self.assertEqual(server.get(url)[0::2], (422, "this line ended the engine's process "
+                                                          "twice; it is not sent to the engine "
+                                                          "for now\n"))
             status = json.loads(server.get("/status")[2])
             self.assertEqual(status["quarantined"], [CRASH], status)
             self.assertEqual(sum(w["restarts"] for w in status["workers"]), 2, status)
@@ -879,6 +949,7 @@ class TranslateFile(unittest.TestCase):
         want = [HERO_KO, "", REFUSED, "아이우", *[ko for _, ko in QUICK[:3]], "용사"]
         self.assertEqual(got, "\r\n".join(want))
         self.assertIn("1 lines not translated (kept as they were): 3", err)
+        self.assertIn(": 3 (the engine gave none)", err)
 
     def test_utf8_to_standard_output_and_inputs_that_cannot_be_read(self):
         r = self.run_file(f"\ufeff{HERO}\n魔王\n".encode("utf-8"), "--workers", "1")
@@ -897,6 +968,58 @@ class TranslateFile(unittest.TestCase):
         r = wine(os.path.join(BIN, "mirelo-server.exe"), "--out", "x.txt")
         self.assertEqual(r.returncode, 1)
         self.assertIn("--out goes with --translate-file", r.stderr.decode("utf-8"))
+        helps = wine(os.path.join(BIN, "mirelo-server.exe"), "--help", "--lang=en").stdout
+        for code in ("6 the input or output file", "8 stopped by", "9 the input's encoding"):
+            self.assertIn(code, helps.decode("utf-8").replace("\n", " "))
+
+    def test_a_small_queue_makes_the_job_wait_and_every_line_is_translated(self):
+        pairs = [load_line(3, j) for j in range(200)]
+        path = os.path.join(FOLDER, "queued-in.txt")
+        out = os.path.join(FOLDER, "queued-out.txt")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("\n".join(ja for ja, _ in pairs))
+        r = wine(os.path.join(BIN, "mirelo-server.exe"), "--translate-file=" + windows(path),
+                 "--workers=1", "--queue", "16", "--out=" + windows(out))
+        self.assertEqual(r.returncode, 0, r.stderr.decode("utf-8"))
+        with open(out, encoding="utf-8") as f:
+            self.assertEqual(f.read(), "\n".join(ko for _, ko in pairs))
+        self.assertEqual([n for n in os.listdir(FOLDER) if n.endswith(".tmp")], [])
+
+    def test_the_old_output_stays_until_the_job_is_complete_and_the_input_is_never_it(self):
+        path = os.path.join(FOLDER, "paused-in.txt")
+        out = os.path.join(FOLDER, "paused-out.txt")
+        source = "\n".join(ja for ja, _ in PAUSED)  # 12 s on one worker
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(source)
+        with open(out, "w", encoding="utf-8") as f:
+            f.write("the old translation\n")
+        job = subprocess.Popen(["wine", os.path.join(BIN, "mirelo-server.exe"),
+                                "--translate-file", windows(path), "--out", windows(out),
+                                "--workers", "1"], env=ENV, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               start_new_session=True)
+        try:
+            time.sleep(5)
+            job.send_signal(signal.SIGINT)
+            _, err = job.communicate(timeout=30)
+        finally:
+            if job.poll() is None:
+                os.killpg(job.pid, signal.SIGKILL)
+        err = err.decode("utf-8")
+        self.assertEqual(job.returncode, 8, err)
+        self.assertRegex(err, r"stopped by Ctrl\+C after \d+ of 12 lines")
+        with open(out, encoding="utf-8") as f:
+            self.assertEqual(f.read(), "the old translation\n")
+        self.assertEqual([n for n in os.listdir(FOLDER) if n.endswith(".tmp")], [])
+
+        for same in (windows(path), windows(path).upper()):
+            with self.subTest(out=same):
+                r = wine(os.path.join(BIN, "mirelo-server.exe"), "--translate-file",
+                         windows(path), "--out", same)
+                self.assertEqual(r.returncode, 6)
+                self.assertIn("--out names the input file itself", r.stderr.decode("utf-8"))
+                with open(path, encoding="utf-8") as f:
+                    self.assertEqual(f.read(), source)
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)

@@ -1,0 +1,35 @@
+// The workers' plug-ins each read the MireloDict folder beside them by themselves; the server
+// watches the same folder so that a reload is logged with its problems, and so that what the
+// pool remembers of lines starts afresh with the new dictionary.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "handles.h"
+
+namespace server {
+
+class DictionaryWatch {
+  public:
+    // `folder`: the MireloDict the workers' plug-in reads. `say(kind, text)` takes the log's
+    // events; `changed` runs after each reload but the first. Both run on the watch's thread.
+    DictionaryWatch(std::wstring folder,
+                    std::function<void(const std::string&, const std::string&)> say,
+                    std::function<void()> changed);
+    ~DictionaryWatch();
+    DictionaryWatch(const DictionaryWatch&) = delete;
+    DictionaryWatch& operator=(const DictionaryWatch&) = delete;
+
+  private:
+    void Run();
+
+    std::wstring m_folder;
+    std::function<void(const std::string&, const std::string&)> m_say;
+    std::function<void()> m_changed;
+    mirelo::UniqueHandle m_stop;
+    std::thread m_thread;
+};
+
+}  // namespace server
