@@ -4,17 +4,21 @@
 Usage: make_release_zip.py --source ROOT --build BUILD --version V --out ZIP [--epoch SECONDS]
 
 Everything goes under Mirelo-V/. Text files become what Notepad reads well (UTF-8 with a
-byte order mark, CRLF). Entries are sorted, every entry has the time --epoch (else
-SOURCE_DATE_EPOCH, else 1980-01-01) and fixed permissions, and files are deflated at level 9.
+byte order mark, CRLF); the Korean guide becomes one HTML page, made by Python-Markdown.
+Entries are sorted, every entry has the time --epoch (else SOURCE_DATE_EPOCH, else
+1980-01-01) and fixed permissions, and files are deflated at level 9.
 """
 import argparse
+import html
 import os
+import re
 import sys
 import time
 import zipfile
 from pathlib import Path
 
-BINARY, TEXT = "binary", "text"
+BINARY, TEXT, GUIDE = "binary", "text", "guide"
+GUIDE_NAME = "사용설명서.html"
 
 
 def release_files(source, build):
@@ -34,8 +38,13 @@ def release_files(source, build):
         (bin_x86 / "mirelo-server.exe", "x64/mirelo-server.exe", BINARY, True),
         (bin_x86 / "Mirelo.dll", "x64/Mirelo.dll", BINARY, True),
         (source / "docs/release-readme.txt", "README.txt", TEXT, True),
-        (source / "docs/user-guide.ko.md", "사용설명서.txt", TEXT, True),
-        (source / "docs/option-dialog.png", "option-dialog.png", BINARY, True),  # the guide shows it
+        (source / "docs/user-guide.ko.md", GUIDE_NAME, GUIDE, True),
+        # The page shows these beside it.
+        (source / "docs/option-dialog.png", "option-dialog.png", BINARY, True),
+        (source / "docs/engine-question.png", "engine-question.png", BINARY, True),
+        # Beside each extension, so that a bitness's folder copied whole is ready to use.
+        (source / "docs/samples/Mirelo Translate.ini", "x86/Mirelo Translate.ini", TEXT, True),
+        (source / "docs/samples/Mirelo Translate.ini", "x64/Mirelo Translate.ini", TEXT, True),
     ]
     sample = source / "docs/samples/MireloDict"
     files += [(p, f"MireloDict-예시/{p.name}", TEXT, True) for p in sorted(sample.iterdir())]
@@ -57,6 +66,83 @@ def windows_text(data, name):
     return b"\xef\xbb\xbf" + text.replace("\n", "\r\n").encode("utf-8")
 
 
+def github_slug(text, separator):
+    """The anchor GitHub gives a heading, so that one link works there and in the page."""
+    return re.sub(r"[^\w\- ]", "", text.strip().lower()).replace(" ", "-")
+
+
+def markdown_module():
+    try:
+        import markdown
+    except ImportError:
+        # Debian's python3-markdown, when the python3 on the PATH is not Debian's own.
+        sys.path.append("/usr/lib/python3/dist-packages")
+        try:
+            import markdown
+        except ImportError:
+            raise SystemExit("the guide needs Python-Markdown: apt-get install python3-markdown")
+    return markdown
+
+
+STYLE = """
+body { margin: 0; background: #fff; color: #1b1b1b;
+  font-family: "Malgun Gothic", "맑은 고딕", "Apple SD Gothic Neo", NanumGothic,
+    "Noto Sans CJK KR", sans-serif;
+  font-size: 16px; line-height: 1.7; word-break: keep-all; overflow-wrap: break-word; }
+main { max-width: 52em; margin: 0 auto; padding: 1.5em 1.5em 4em; }
+h1 { font-size: 1.9em; margin: 0.2em 0 0.1em; }
+h2 { font-size: 1.45em; margin-top: 2.2em; padding-bottom: 0.2em; border-bottom: 2px solid #d0d7de; }
+h3 { font-size: 1.15em; margin-top: 1.8em; }
+.version { color: #57606a; margin-top: 0; }
+nav.toc { background: #f6f8fa; border: 1px solid #d0d7de; border-radius: 6px;
+  padding: 0.6em 1.2em; margin: 1.5em 0; }
+nav.toc h2 { font-size: 1.1em; margin: 0.3em 0; border: 0; }
+nav.toc ul { margin: 0.2em 0; padding-left: 1.4em; }
+nav.toc > ul > li { margin: 0.25em 0; }
+nav.toc ul ul { font-size: 0.93em; }
+a { color: #0a58ca; }
+code, pre { font-family: Consolas, "D2Coding", NanumGothicCoding, "Malgun Gothic", "맑은 고딕",
+  NanumGothic, monospace; font-size: 0.92em; }
+code { background: #f0f2f4; padding: 0.1em 0.3em; border-radius: 4px; }
+pre { background: #f6f8fa; border: 1px solid #d0d7de; border-radius: 6px; padding: 0.8em 1em;
+  white-space: pre-wrap; overflow-wrap: anywhere; }
+pre code { background: none; padding: 0; }
+table { border-collapse: collapse; margin: 1em 0; width: 100%; }
+th, td { border: 1px solid #d0d7de; padding: 0.4em 0.6em; vertical-align: top; text-align: left; }
+th { background: #f6f8fa; }
+img { max-width: 100%; border: 1px solid #d0d7de; }
+@media print { nav.toc { break-after: page; } a { color: inherit; } }
+"""
+
+
+def guide_html(markdown_text, version):
+    """The guide as one page: a table of contents after the opening, anchors as on GitHub."""
+    markdown = markdown_module()
+    md = markdown.Markdown(
+        extensions=["toc", "tables", "fenced_code", "sane_lists"],
+        extension_configs={"toc": {"slugify": github_slug, "toc_depth": "2-3"}},
+        output_format="html")
+    body = md.convert(markdown_text)
+    title = next((t["name"] for t in md.toc_tokens), "Mirelo")
+    toc = md.toc.strip()
+    toc = toc.removeprefix('<div class="toc">').removesuffix("</div>").strip()
+    nav = f'<nav class="toc">\n<h2>차례</h2>\n{toc}\n</nav>\n'
+    # The heading of the page, then what it says before the first chapter, then the contents.
+    first = body.find("<h2")
+    if first < 0:
+        first = len(body)
+    head, rest = body[:first], body[first:]
+    head = head.replace("</h1>", f'</h1>\n<p class="version">버전 {html.escape(version)}</p>', 1)
+    page = (
+        "<!DOCTYPE html>\n"
+        '<html lang="ko">\n<head>\n<meta charset="utf-8">\n'
+        '<meta name="viewport" content="width=device-width, initial-scale=1">\n'
+        f"<title>{html.escape(title)} {html.escape(version)}</title>\n"
+        f"<style>{STYLE}</style>\n</head>\n<body>\n<main>\n"
+        f"{head}{nav}{rest}\n</main>\n</body>\n</html>\n")
+    return page.replace("\n", "\r\n").encode("utf-8")
+
+
 def zip_time(epoch):
     # A zip holds no time zone and nothing before 1980.
     t = time.gmtime(max(epoch, 315532800))
@@ -75,7 +161,7 @@ def entry(name, when, directory):
     return info
 
 
-def contents(files, top):
+def contents(files, top, version):
     """{path in the zip: bytes}, and the optional files that were not there."""
     out, missing = {}, []
     for path, name, kind, required in files:
@@ -85,13 +171,17 @@ def contents(files, top):
             missing.append(f"{name} ({path})")
             continue
         data = path.read_bytes()
-        out[f"{top}/{name}"] = windows_text(data, path) if kind == TEXT else data
+        if kind == GUIDE:
+            data = guide_html(windows_text(data, path)[3:].decode().replace("\r\n", "\n"), version)
+        elif kind == TEXT:
+            data = windows_text(data, path)
+        out[f"{top}/{name}"] = data
     return out, missing
 
 
 def write_zip(out_path, version, files, epoch):
     top = f"Mirelo-{version}"
-    blobs, missing = contents(files, top)
+    blobs, missing = contents(files, top, version)
     names = set(blobs)
     for name in blobs:  # every folder gets an entry of its own
         parts = name.split("/")

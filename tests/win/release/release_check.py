@@ -17,6 +17,7 @@ import socket
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 import urllib.parse
@@ -32,6 +33,9 @@ parser.add_argument("--build", type=Path)
 # The stand-in Textractor hosts, 32- and 64-bit (tests/win/textractor_host).
 parser.add_argument("--textractor-host", type=Path, nargs=2, required=True)
 ARGS, REST = parser.parse_known_args()
+# No __pycache__ in the source tree: package.sh wants it clean.
+sys.dont_write_bytecode = True
+import guide_page  # noqa: E402
 
 WINE_RUN = ARGS.source / "cmake/wine-run.sh"
 PREFIX = (ARGS.work / "prefix").resolve()
@@ -41,14 +45,20 @@ ENV = dict(os.environ, WINEPREFIX=str(PREFIX), WINEARCH="win32", WINEDEBUG="-all
 
 # What a player gets, as the README and the guide describe it; nothing else may be in the zip.
 EXPECTED = {
-    "README.txt", "사용설명서.txt", "option-dialog.png",
+    "README.txt", "사용설명서.html", "option-dialog.png", "engine-question.png",
     "x86/Mirelo.dll", "x86/mirelo-host.exe", "x86/mirelo-server.exe",
     "x64/Mirelo.dll", "x64/mirelo-server.exe",
     "x86/Mirelo Translate.dll", "x64/Mirelo Translate.dll",
+    "x86/Mirelo Translate.ini", "x64/Mirelo Translate.ini",
     "MireloDict-예시/names.txt", "MireloDict-예시/replace.txt",
 }
-TEXT_FILES = {"README.txt", "사용설명서.txt", "MireloDict-예시/names.txt",
-              "MireloDict-예시/replace.txt"}
+TEXT_FILES = {"README.txt", "MireloDict-예시/names.txt", "MireloDict-예시/replace.txt",
+              "x86/Mirelo Translate.ini", "x64/Mirelo Translate.ini"}
+GUIDE = "사용설명서.html"
+# Headless, offline, and nothing of the machine's own profile.
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update",
+                  "--disable-sync"]
 # Windows' own DLLs, the only ones a shipped file may import.
 SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "ole32.dll",
@@ -75,8 +85,6 @@ def make_zip():
     """The zip of --zip, or one made now from --build by package.sh's own list."""
     if ARGS.zip:
         return ARGS.zip
-    # No __pycache__ in the source tree: package.sh wants it clean.
-    sys.dont_write_bytecode = True
     sys.path.insert(0, str(ARGS.source / "scripts"))
     import make_release_zip as maker
     version = (ARGS.build / "generated/mirelo_version.txt").read_text().strip()
@@ -176,6 +184,16 @@ def pe_version(path):
     return file_type, numbers, strings
 
 
+def chromium(page, *args):
+    """Headless Chromium on a page, with a profile of its own made afresh."""
+    browser = shutil.which("chromium")
+    assert browser, "no chromium: scripts/install-deps.sh installs it"
+    profile = tempfile.mkdtemp(prefix="chromium-", dir=ARGS.work)
+    return subprocess.run([browser, *CHROMIUM_FLAGS, f"--user-data-dir={profile}", *args,
+                           page.as_uri()], stdin=subprocess.DEVNULL, capture_output=True,
+                          timeout=120)
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -254,6 +272,9 @@ class Player(unittest.TestCase):
         plugins.mkdir(parents=True)
         shutil.copy(TOP / "x86/Mirelo.dll", plugins)
         shutil.copytree(TOP / "MireloDict-예시", plugins / "MireloDict")
+        # The guide has a player check a dictionary before use; the sample has no fault.
+        r = wine(host, "--check-dict", windows_path(plugins / "MireloDict"))
+        self.assertEqual(0, r.returncode, (r.stdout + r.stderr).decode(errors="replace"))
         lines = (ARGS.source / "stand_in_engine/samples/lines-ja.txt").read_bytes()
         r = wine(host, "--plugin", windows_path(plugins / "Mirelo.dll"), stdin=lines)
         self.assertEqual(0, r.returncode, r.stderr.decode())
@@ -349,6 +370,52 @@ class Player(unittest.TestCase):
                     self.assertIn(VERSION, out)
                 finally:
                     subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+
+class Guide(unittest.TestCase):
+    """The guide as a player opens it from the unpacked zip, in a real browser."""
+
+    def test_the_page_shows_in_a_browser(self):
+        shot = ARGS.work / "guide.png"
+        r = chromium(TOP / GUIDE, f"--screenshot={shot}", "--window-size=1280,900")
+        self.assertTrue(shot.is_file(), r.stderr.decode(errors="replace")[-3000:])
+        measure = subprocess.run(
+            ["convert", str(shot), "-colorspace", "Gray", "-format",
+             "%w %h %[fx:standard_deviation] %[fx:mean]", "info:"],
+            capture_output=True, text=True, check=True).stdout.split()
+        width, height, spread, mean = int(measure[0]), int(measure[1]), *map(float, measure[2:])
+        self.assertEqual((1280, 900), (width, height))
+        self.assertGreater(spread, 0.03, f"a blank page: {shot}")  # one colour is 0
+        self.assertGreater(mean, 0.6, f"not a light page of dark text: {shot}")
+
+    def test_the_browser_finds_the_headings_contents_and_pictures(self):
+        # A copy beside the page, with a script that marks the pictures the browser loaded.
+        probe = TOP / "guide-probe.html"
+        text = (TOP / GUIDE).read_text(encoding="utf-8")
+        probe.write_text(text.replace("</body>", "<script>addEventListener('load', () => { "
+                                      "for (const i of document.images) i.dataset.loaded = "
+                                      "i.complete && i.naturalWidth > 0; });</script></body>"),
+                         encoding="utf-8")
+        try:
+            r = chromium(probe, "--dump-dom")
+        finally:
+            probe.unlink()
+        self.assertEqual(0, r.returncode, r.stderr.decode(errors="replace")[-3000:])
+        page = guide_page.Page(r.stdout.decode("utf-8"))
+        self.assertEqual("utf-8", page.charset)
+        self.assertIn(VERSION, page.title)
+        chapters = page.chapters()
+        self.assertEqual("h1", chapters[0][0])
+        numbered = [text.split(" ")[0] for tag, _, text, _ in chapters if tag == "h2"]
+        self.assertEqual([f"{n}." for n in range(1, 9)], numbered)
+        anchors = [anchor for tag, anchor, _, _ in chapters if tag in ("h2", "h3")]
+        self.assertEqual(anchors, page.contents)
+        for target in page.links:
+            self.assertIn(target, page.ids)
+        self.assertEqual({"option-dialog.png", "engine-question.png"},
+                         {image["src"] for image in page.images})
+        for image in page.images:
+            self.assertEqual("true", image.get("data-loaded"), image["src"])
+
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0], *REST], verbosity=2)

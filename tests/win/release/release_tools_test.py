@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """The release's two tools on their own, without a build: the version that write_version.cmake
-makes of git's state, and make_release_zip.py's text conversion and zip bytes.
+makes of git's state, and make_release_zip.py's text conversion, zip bytes and guide page, with
+the texts that ship beside the page.
 
 Usage: release_tools_test.py SOURCE_DIR [unittest arguments]
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import unicodedata
 import unittest
 import zipfile
 from pathlib import Path
@@ -18,6 +21,7 @@ SOURCE = Path(sys.argv[1]).resolve()
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(SOURCE / "scripts"))
 import make_release_zip as maker  # noqa: E402
+import guide_page  # noqa: E402
 GIT_ENV = dict(os.environ, GIT_AUTHOR_NAME="t", GIT_AUTHOR_EMAIL="t@t", GIT_COMMITTER_NAME="t",
                GIT_COMMITTER_EMAIL="t@t", GIT_CONFIG_GLOBAL="/dev/null", GIT_CONFIG_NOSYSTEM="1")
 
@@ -148,6 +152,89 @@ class Zip(unittest.TestCase):
         with self.assertRaises(SystemExit):
             maker.write_zip(self.dir / "no.zip", "1.0.0", present + [(*absent, True)], 0)
         self.assertFalse((self.dir / "no.zip").exists())
+
+
+class Guide(unittest.TestCase):
+    """The guide's page as the zip writer makes it from docs/, and the texts that ship with it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.markdown = (SOURCE / "docs/user-guide.ko.md").read_text(encoding="utf-8")
+        cls.html = maker.guide_html(cls.markdown, "9.9.9").decode("utf-8")
+        cls.page = guide_page.Page(cls.html)
+        cls.shipped = {name: path for path, name, _, _ in
+                       maker.release_files(SOURCE, Path("/no-build"))}
+
+    def test_every_heading_is_a_heading_with_an_anchor_in_the_contents(self):
+        chapters = self.page.chapters()
+        self.assertEqual(guide_page.markdown_headings(self.markdown),
+                         [(tag, text) for tag, _, text, _ in chapters])
+        anchors = [anchor for tag, anchor, _, _ in chapters if tag in ("h2", "h3")]
+        self.assertTrue(all(anchors), chapters)
+        self.assertEqual(anchors, self.page.contents)
+        self.assertGreaterEqual(sum(tag == "h2" for tag, _, _, _ in chapters), 8)
+
+    def test_links_reach_their_headings_as_on_github(self):
+        self.assertGreater(len(self.page.links), len(self.page.contents))
+        for target in self.page.links:
+            self.assertIn(target, self.page.ids)
+        # GitHub keeps one hyphen per space and drops the rest of the punctuation.
+        self.assertIn("63-엔진-폴더-기록---set-engine-folder", self.page.ids)
+        self.assertIn("7-textractor-확장-기능-mirelo-translatedll", self.page.ids)
+
+    def test_nothing_is_left_as_markdown(self):
+        prose = "".join(self.page.prose)
+        left = guide_page.LEFTOVERS.search(prose)
+        self.assertIsNone(left, left and prose[max(0, left.start() - 80):left.end() + 40])
+        # A fence the converter did not take becomes a paragraph of inline code.
+        self.assertNotRegex(self.html, r"<p><code>[^<]*\n[^<]*</code></p>")
+
+    def test_the_page_is_korean_utf8_with_korean_fonts(self):
+        self.assertEqual("utf-8", self.page.charset)
+        self.assertTrue(self.html.startswith('<!DOCTYPE html>\r\n<html lang="ko">'))
+        style = self.html[self.html.index("<style>"):self.html.index("</style>")]
+        for font in ('"Malgun Gothic"', '"맑은 고딕"', "NanumGothic", "sans-serif"):
+            self.assertIn(font, style)
+        self.assertIn("9.9.9", self.page.title)
+        self.assertEqual(["h1"], [h[0] for h in self.page.chapters() if h[0] == "h1"])
+
+    def test_every_picture_ships_beside_the_page(self):
+        self.assertGreaterEqual(len(self.page.images), 2)
+        self.assertNotIn("/", maker.GUIDE_NAME)
+        for image in self.page.images:
+            self.assertTrue(image.get("alt"), image)
+            self.assertIn(image["src"], self.shipped)
+            self.assertTrue(self.shipped[image["src"]].read_bytes().startswith(b"\x89PNG"))
+
+    def test_the_readme_is_short_plain_text_that_names_what_ships(self):
+        text = (SOURCE / "docs/release-readme.txt").read_text(encoding="utf-8")
+        self.assertIn(maker.GUIDE_NAME, text)
+        self.assertIsNone(guide_page.LEFTOVERS.search(text))
+        lines = text.splitlines()
+        self.assertLess(len(lines), 80)
+        for number, line in enumerate(lines, 1):
+            width = sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in line)
+            self.assertLessEqual(width, 80, f"README line {number}")
+        named = re.findall(r"(?:x86|x64)\\[A-Za-z][A-Za-z0-9.-]*(?: Translate\.(?:dll|ini))?"
+                           r"|[\w-]+\.(?:html|png)", text)
+        self.assertGreaterEqual(len(named), 8)
+        for name in named:
+            self.assertIn(name.replace("\\", "/"), self.shipped)
+
+    def test_the_sample_settings_are_the_defaults_the_guide_states(self):
+        section = self.markdown[self.markdown.index("### 7.3"):]
+        section = section[:section.index("\n## ")]
+        stated = {key: value for key, value, _ in re.findall(
+            r"^\| `(\w+)` \| (?:`([^`]*)`|(\(비어 있음\))) \|", section, re.M)}
+        self.assertEqual(7, len(stated))
+        sample = {}
+        text = self.shipped["x86/Mirelo Translate.ini"].read_text(encoding="utf-8")
+        for line in text.splitlines():
+            line = line.strip()
+            if line and line[0] not in ";#[":
+                key, _, value = line.partition("=")
+                sample[key.strip()] = value.strip()
+        self.assertEqual(stated, sample)
 
 
 if __name__ == "__main__":

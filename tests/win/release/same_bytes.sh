@@ -28,6 +28,11 @@ failed=0
 compared=0
 while IFS= read -r -d '' file; do
     name=${file#"$second/"}
+    if [ ! -f "$first/$name" ]; then
+        echo "$name: not in the build under test (build every target of the win32 preset)"
+        failed=1
+        continue
+    fi
     a=$(sha256sum <"$first/$name" | cut -d' ' -f1)
     b=$(sha256sum <"$file" | cut -d' ' -f1)
     echo "$name: $a $b"
@@ -36,7 +41,7 @@ while IFS= read -r -d '' file; do
         failed=1
         cmp -l "$first/$name" "$file" | head -5 || true
     fi
-done < <(find "$second/bin" "$second/bin-x64" \( -name '*.dll' -o -name '*.exe' \) -print0 \
+done < <(find "$second/bin" "$second/bin64" \( -name '*.dll' -o -name '*.exe' \) -print0 \
     2>/dev/null | sort -z)
 if [ $compared -lt 3 ]; then
     echo "only $compared binaries built"
