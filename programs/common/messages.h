@@ -73,6 +73,9 @@ enum class Msg : int {
     kDictNotUtf8,
     kDictNul,
     kDictTooManyNames,
+    kDictLineEscape,    // {0}: the escape as written
+    kDictLineRepeated,  // {0}: file, {1}: line of the entry used instead
+    kDictLineCount,     // {0}: line entries; follows the counts when there are any
     kDictFileTooLarge,
     kDictFileUtf16,
     kDictFileCp949,

@@ -44,6 +44,10 @@ Msg ReasonText(const Problem& p) {
             return Msg::kDictNul;
         case ProblemKind::kTooManyNames:
             return Msg::kDictTooManyNames;
+        case ProblemKind::kLineEscape:
+            return Msg::kDictLineEscape;
+        case ProblemKind::kLineRepeated:
+            return Msg::kDictLineRepeated;
         case ProblemKind::kFileTooLarge:
             return Msg::kDictFileTooLarge;
         case ProblemKind::kFileUtf16:
@@ -62,10 +66,17 @@ Msg ReasonText(const Problem& p) {
     return Msg::kCount;
 }
 
+// Said only when there are any, so that the counts of a folder without them read as before.
+std::string LineCount(const Dictionary* d) {
+    const size_t lines = d ? d->Count(Kind::Line) : 0;
+    return lines == 0 ? std::string() : Format(Msg::kDictLineCount, {std::to_string(lines)});
+}
+
 std::string Counts(const Dictionary* d, Msg id, std::string_view first) {
     return Format(id, {first, std::to_string(d ? d->Count(Kind::Name) : 0),
                        std::to_string(d ? d->Count(Kind::Pre) : 0),
-                       std::to_string(d ? d->Count(Kind::Post) : 0)});
+                       std::to_string(d ? d->Count(Kind::Post) : 0)}) +
+           LineCount(d);
 }
 
 std::string Describe(const EntryInfo& e) {
@@ -109,7 +120,7 @@ int CheckDictionary(const std::wstring& folder) {
                                            std::to_string(d ? d->Count(Kind::Name) : 0),
                                            std::to_string(d ? d->Count(Kind::Pre) : 0),
                                            std::to_string(d ? d->Count(Kind::Post) : 0)}) +
-                "\n");
+                LineCount(d) + "\n");
     if (loaded.files > 0 && d == nullptr) {
         Out().Write(std::string(Text(Msg::kDictOutOfMemory)) + "\n");
         return kExitDictionary;
@@ -130,11 +141,18 @@ void DictionaryTrace::Line(unsigned long number, const std::string& sjisSource,
                            const std::string& cp949Result) const {
     if (!m_dictionary || m_dictionary->Empty()) return;
     const Dictionary& d = *m_dictionary;
+    const std::string line = std::to_string(number);
     std::vector<Firing> fired;
+    // A line entry answers alone: nothing else ran.
+    if (std::string_view to; d.FindLine(sjisSource, to, &fired)) {
+        for (const Firing& f : fired)
+            Err().Write(kPrefix + Format(Msg::kTraceLine, {line, Describe(d.Info(f.entry))}) +
+                        "\n");
+        return;
+    }
     const std::string pre = RunPass(d, &Dictionary::ApplyPre, sjisSource, fired);
     RunPass(d, &Dictionary::ProtectNames, pre, fired);
 
-    const std::string line = std::to_string(number);
     const std::string result = Cp949ToUtf8(cp949Result);
     for (const Firing& f : fired) {
         const EntryInfo& e = d.Info(f.entry);
@@ -144,11 +162,10 @@ void DictionaryTrace::Line(unsigned long number, const std::string& sjisSource,
     }
     // What the post pass saw never leaves the plug-in: name the entries whose TO the result
     // holds. Deletions cannot be seen this way.
-    const size_t total = d.Count(Kind::Pre) + d.Count(Kind::Name) + d.Count(Kind::Post);
-    for (uint32_t id = 0; id < total; ++id) {
-        const EntryInfo& e = d.Info(id);
-        if (e.kind != Kind::Post || e.to.empty() || result.find(e.to) == std::string::npos)
-            continue;
+    const size_t firstPost = d.Count(Kind::Pre) + d.Count(Kind::Name);
+    for (size_t id = firstPost; id < firstPost + d.Count(Kind::Post); ++id) {
+        const EntryInfo& e = d.Info(static_cast<uint32_t>(id));
+        if (e.to.empty() || result.find(e.to) == std::string::npos) continue;
         Err().Write(kPrefix +
                     Format(Msg::kTraceLine, {line, Format(Msg::kTraceMaybe, {Describe(e)})}) +
                     "\n");
