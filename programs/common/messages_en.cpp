@@ -123,6 +123,7 @@ constexpr MessageEntry kEnglish[] = {
 
     {kDictNoFolder, "{0}: no such folder"},
     {kDictSummary, "{0}: {1} file(s); entries in use: name {2}, pre {3}, post {4}"},
+    {kDictSummaryLines, "{0}: {1} file(s); entries in use: name {2}, pre {3}, post {4}, line {5}"},
     {kDictOutOfMemory, "out of memory while compiling"},
     {kDictProblem, "{0}:{1}: {2}"},
     {kDictFileProblem, "{0}: {1}"},
@@ -141,7 +142,6 @@ constexpr MessageEntry kEnglish[] = {
     {kDictLineEscape,
      "FROM holds {0}, which is not a line break here: a line entry answers one line"},
     {kDictLineRepeated, "the same line is given again at {0}:{1}, which is used instead"},
-    {kDictLineCount, ", line {0}"},
     {kDictFileTooLarge, "file is larger than 16 MiB; skipped whole"},
     {kDictFileUtf16, "this file looks like UTF-16; save it as UTF-8"},
     {kDictFileCp949, "this file looks like CP949; save it as UTF-8"},
@@ -150,6 +150,7 @@ constexpr MessageEntry kEnglish[] = {
     {kDictCannotRead, "cannot be read (error {0})"},
     {kTraceProblem, "trace: {0}"},
     {kTraceCounts, "trace: {0}: name {1}, pre {2}, post {3}"},
+    {kTraceCountsLines, "trace: {0}: name {1}, pre {2}, post {3}, line {4}"},
     {kTraceLine, "trace: line {0}: {1}"},
     {kTraceNameLost, "{0} (not in the result: the engine dropped the name)"},
     {kTraceMaybe, "{0} (maybe: its TO is in the result)"},

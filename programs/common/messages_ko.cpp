@@ -121,6 +121,7 @@ constexpr MessageEntry kKorean[] = {
 
     {kDictNoFolder, "{0}: 그런 폴더가 없습니다"},
     {kDictSummary, "{0}: 파일 {1}개, 쓰이는 항목: name {2}, pre {3}, post {4}"},
+    {kDictSummaryLines, "{0}: 파일 {1}개, 쓰이는 항목: name {2}, pre {3}, post {4}, line {5}"},
     {kDictOutOfMemory, "사전을 만들다가 메모리가 모자랐습니다"},
     {kDictProblem, "{0}:{1}: {2}"},
     {kDictFileProblem, "{0}: {1}"},
@@ -139,7 +140,6 @@ constexpr MessageEntry kKorean[] = {
     {kDictLineEscape,
      "FROM(원래 말)에 {0}이 있습니다. 여기서는 줄바꿈이 아닙니다: line 항목은 한 줄에만 답합니다"},
     {kDictLineRepeated, "같은 줄이 {0}:{1}에 다시 있어 그쪽을 씁니다"},
-    {kDictLineCount, ", line {0}"},
     {kDictFileTooLarge, "파일이 16 MiB보다 커서 통째로 건너뜁니다"},
     {kDictFileUtf16, "이 파일은 UTF-16으로 보입니다. UTF-8로 저장하십시오"},
     {kDictFileCp949, "이 파일은 CP949(ANSI)로 보입니다. UTF-8로 저장하십시오"},
@@ -148,6 +148,7 @@ constexpr MessageEntry kKorean[] = {
     {kDictCannotRead, "파일을 읽을 수 없습니다 (오류 {0})"},
     {kTraceProblem, "추적: {0}"},
     {kTraceCounts, "추적: {0}: name {1}, pre {2}, post {3}"},
+    {kTraceCountsLines, "추적: {0}: name {1}, pre {2}, post {3}, line {4}"},
     {kTraceLine, "추적: {0}번째 줄: {1}"},
     {kTraceNameLost, "{0} (결과에 없음: 엔진이 이름을 빠뜨렸습니다)"},
     {kTraceMaybe, "{0} (적용됐을 수 있음: 바꿀 말이 결과에 있습니다)"},

@@ -66,18 +66,17 @@ Msg ReasonText(const Problem& p) {
     return Msg::kCount;
 }
 
-// Said only when there are any, so that the counts of a folder without them read as before.
-std::string LineCount(const Dictionary* d) {
-    const size_t lines = d ? d->Count(Kind::Line) : 0;
-    return lines == 0 ? std::string() : Format(Msg::kDictLineCount, {std::to_string(lines)});
-}
-
-std::string Counts(const Dictionary* d, Msg id, std::string_view first) {
-    return Format(id, {first, std::to_string(d ? d->Count(Kind::Name) : 0),
-                       std::to_string(d ? d->Count(Kind::Pre) : 0),
-                       std::to_string(d ? d->Count(Kind::Post) : 0)}) +
-           LineCount(d);
-}
+// The entries in use of each kind, as the messages show them.
+struct EntryCounts {
+    explicit EntryCounts(const Dictionary* d)
+        : name(std::to_string(d ? d->Count(Kind::Name) : 0)),
+          pre(std::to_string(d ? d->Count(Kind::Pre) : 0)),
+          post(std::to_string(d ? d->Count(Kind::Post) : 0)),
+          line(std::to_string(d ? d->Count(Kind::Line) : 0)) {}
+    // Line entries are told only when there are any: a folder without them reads as before.
+    bool lines() const { return line != "0"; }
+    std::string name, pre, post, line;
+};
 
 std::string Describe(const EntryInfo& e) {
     return std::string(mirelo::dict::KindName(e.kind)) + " " + e.file + ":" +
@@ -116,11 +115,14 @@ int CheckDictionary(const std::wstring& folder) {
     const auto loaded = mirelo::dict::LoadFolder(folder);
     for (const Problem& p : loaded.problems) Out().Write(DescribeProblem(p) + "\n");
     const Dictionary* d = loaded.dictionary.get();
-    Out().Write(Format(Msg::kDictSummary, {mirelo::WideToUtf8(folder), std::to_string(loaded.files),
-                                           std::to_string(d ? d->Count(Kind::Name) : 0),
-                                           std::to_string(d ? d->Count(Kind::Pre) : 0),
-                                           std::to_string(d ? d->Count(Kind::Post) : 0)}) +
-                LineCount(d) + "\n");
+    const std::string folderName = mirelo::WideToUtf8(folder);
+    const std::string files = std::to_string(loaded.files);
+    const EntryCounts n(d);
+    Out().Write(
+        (n.lines()
+             ? Format(Msg::kDictSummaryLines, {folderName, files, n.name, n.pre, n.post, n.line})
+             : Format(Msg::kDictSummary, {folderName, files, n.name, n.pre, n.post})) +
+        "\n");
     if (loaded.files > 0 && d == nullptr) {
         Out().Write(std::string(Text(Msg::kDictOutOfMemory)) + "\n");
         return kExitDictionary;
@@ -133,8 +135,13 @@ DictionaryTrace::DictionaryTrace(const std::wstring& folder) {
     for (const Problem& p : loaded.problems)
         Err().Write(kPrefix + Format(Msg::kTraceProblem, {DescribeProblem(p)}) + "\n");
     m_dictionary = std::move(loaded.dictionary);
+    const std::string folderName = mirelo::WideToUtf8(folder);
+    const EntryCounts n(m_dictionary.get());
     Err().Write(kPrefix +
-                Counts(m_dictionary.get(), Msg::kTraceCounts, mirelo::WideToUtf8(folder)) + "\n");
+                (n.lines()
+                     ? Format(Msg::kTraceCountsLines, {folderName, n.name, n.pre, n.post, n.line})
+                     : Format(Msg::kTraceCounts, {folderName, n.name, n.pre, n.post})) +
+                "\n");
 }
 
 void DictionaryTrace::Line(unsigned long number, const std::string& sjisSource,
