@@ -66,5 +66,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (d->Count(Kind::Name) == 0) FUZZ_CHECK(restored == marked);
     if (line.find('_') == std::string::npos && d->Count(Kind::Pre) == 0)
         FUZZ_CHECK(Check(*d, &Dictionary::RestoreNames, line, control) == line);
+
+    // A line entry answers with the TO of an entry of its own kind, and the same whatever
+    // line ending the host adds.
+    std::vector<Firing> fired;
+    std::string_view to;
+    if (d->FindLine(line, to, &fired)) {
+        FUZZ_CHECK(fired.size() == 1 && d->Info(fired[0].entry).kind == Kind::Line);
+        std::string_view again;
+        FUZZ_CHECK(d->FindLine(line + "\r\n", again) && again == to);
+    } else {
+        FUZZ_CHECK(fired.empty());
+    }
     return 0;
 }

@@ -130,6 +130,27 @@ const char* UserDictionary::Run(dict::Pass pass, dict::Kind kind, const char* te
     }
 }
 
+bool UserDictionary::AnswerLine(std::string_view source, std::string_view& answer) noexcept {
+    if (!m_dictionary) return false;
+    std::string_view to;
+    if (!m_dictionary->FindLine(source, to)) return false;
+    const std::string_view ending = dict::LineEnding(source);
+    if (ending.empty()) {
+        answer = to;
+        return true;
+    }
+    try {
+        m_lineAnswer.assign(to);
+        m_lineAnswer += ending;
+    } catch (const std::bad_alloc&) {
+        // Better the correction without its line break than the engine's guess.
+        answer = to;
+        return true;
+    }
+    answer = m_lineAnswer;
+    return true;
+}
+
 const char* UserDictionary::BeforeEngine(const char* source) {
     if (!m_dictionary) return source;
     const char* text = Run(&dict::Dictionary::ApplyPre, dict::Kind::Pre, source, m_passA);
@@ -149,6 +170,7 @@ const char* UserDictionary::AfterEngine(const char* translation) {
 void UserDictionary::Trim() {
     if (m_passA.capacity() > kKeptBufferBytes) std::string().swap(m_passA);
     if (m_passB.capacity() > kKeptBufferBytes) std::string().swap(m_passB);
+    if (m_lineAnswer.capacity() > kKeptBufferBytes) std::string().swap(m_lineAnswer);
 }
 
 }  // namespace mirelo

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "dictionary.h"
 #include "dictionary_folder_win.h"
@@ -30,6 +31,10 @@ class UserDictionary {
 
     // True when the dictionary was just replaced (answers made with the old one are stale).
     bool Refresh() noexcept;
+
+    // True when a `line` entry answers `source` whole: `answer` is then its translation
+    // followed by the source's own line ending, valid until the next call.
+    bool AnswerLine(std::string_view source, std::string_view& answer) noexcept;
 
     // The source with `pre` replacements and names protected; the source itself without a
     // dictionary, null when memory ran out.
@@ -61,6 +66,7 @@ class UserDictionary {
     std::unique_ptr<dict::Dictionary> m_dictionary;
     std::string m_passA;
     std::string m_passB;
+    std::string m_lineAnswer;
 
     // Between the worker and the builder: under m_lock, except the two flags.
     SRWLOCK m_lock = SRWLOCK_INIT;

@@ -161,6 +161,10 @@ Worker::Answer Worker::Compute(std::string_view source) {
 
     // Answers depend on the dictionary: a new one makes every cached answer stale.
     if (m_dictionary->Refresh()) m_cache->RemoveAll();
+    // A correction of the whole line is the player's own word: it goes before the cache, the
+    // engine and the filters, and needs no engine at all.
+    if (std::string_view corrected; m_dictionary->AnswerLine(source, corrected))
+        return {true, corrected};
 
     const uint32_t key = HashText(source.data());
     if (const CacheEntry* hit = m_cache->FindEntry(key, source)) return {true, hit->text()};

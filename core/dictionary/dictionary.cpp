@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "byte_trie.h"
 #include "encoding_guess.h"
@@ -15,6 +16,19 @@ namespace mirelo::dict {
 namespace {
 
 constexpr uint32_t kNone = ByteTrie::kNone;
+
+// What a `line` entry and a source line are compared without: editors and hosts disagree
+// on these, and none of them can be seen on screen.
+std::string_view LineBody(std::string_view text) {
+    const size_t last = text.find_last_not_of(" \t\r\n");
+    return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+}
+
+uint32_t HashLine(std::string_view bytes) {
+    uint32_t h = 2166136261u;
+    for (const char c : bytes) h = (h ^ static_cast<Byte>(c)) * 16777619u;
+    return h;
+}
 
 // ---- Reading the files ----
 
@@ -199,10 +213,26 @@ void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::str
         kind = Kind::Name;
     } else if (kindText == "post") {
         kind = Kind::Post;
+    } else if (kindText == "line") {
+        kind = Kind::Line;
     } else {
         return Report(name, line,
-                      "unknown kind \"" + std::string(kindText) + "\" (name, pre or post)",
+                      "unknown kind \"" + std::string(kindText) + "\" (name, pre, post or line)",
                       ProblemKind::kUnknownKind, {std::string(kindText)});
+    }
+    if (kind == Kind::Line) {
+        col[1] = LineBody(col[1]);
+        // There are no escapes: a line break cannot be written, and one written as an
+        // escape would only ever match those two characters.
+        for (const char* escape : {"\\n", "\\r"}) {
+            if (col[1].find(escape) != std::string_view::npos) {
+                return Report(name, line,
+                              "FROM holds " + std::string(escape) +
+                                  ", which is not a line break here: a line entry answers one "
+                                  "line",
+                              ProblemKind::kLineEscape, {escape});
+            }
+        }
     }
     if (col[1].empty()) return Report(name, line, "FROM is empty", ProblemKind::kEmptyFrom);
     if (kind == Kind::Name && col[2].empty())
@@ -367,11 +397,13 @@ class Compiled final : public Dictionary {
                      std::vector<Firing>* fired) const override {
         return Substitute(tries_[Kind::Post], Cp949Units(), src, dst, cap, fired);
     }
+    bool FindLine(std::string_view source, std::string_view& to,
+                  std::vector<Firing>* fired) const override;
 
   private:
     // The steps of Build.
-    static std::vector<uint32_t> LastOfEachFrom(const std::vector<Candidate>& all,
-                                                const Reader& reader);
+    std::vector<uint32_t> LastOfEachFrom(const std::vector<Candidate>& all, const Reader& reader,
+                                         std::vector<Problem>* problems) const;
     void CapNames(const std::vector<Candidate>& all, std::vector<uint32_t>& used,
                   std::vector<Problem>* problems) const;
     void LayOutTexts(const std::vector<Candidate>& all, Reader& reader,
@@ -380,6 +412,7 @@ class Compiled final : public Dictionary {
                                                       const Reader& reader,
                                                       const std::vector<uint32_t>& used) const;
     void BuildTries(const ByKind<std::vector<std::string_view>>& froms);
+    void BuildLineTable(const std::vector<std::string_view>& froms);
 
     template <class Unit, class Emit>
     size_t Replace(const ByteTrie& trie, Unit unit, const char* src, char* dst, size_t cap,
@@ -411,12 +444,19 @@ class Compiled final : public Dictionary {
     ByKind<ByteTrie> tries_;
     ByKind<size_t> count_;
     uint32_t firstName_ = 0;
+    // `line` entries are looked up whole: their encoded FROMs one after the other (entry
+    // k's from lineStarts_[k] to lineStarts_[k + 1]), and an open-addressing table of
+    // k + 1 (0: free) by HashLine.
+    uint32_t firstLine_ = 0;
+    std::string lineFroms_;
+    std::vector<uint32_t> lineStarts_;
+    std::vector<uint32_t> lineSlots_;
 };
 
 bool Compiled::Build(Reader& reader, std::vector<Problem>* problems) {
     std::vector<Candidate>& all = reader.Candidates();
     fileNames_ = reader.TakeFileNames();
-    std::vector<uint32_t> used = LastOfEachFrom(all, reader);
+    std::vector<uint32_t> used = LastOfEachFrom(all, reader, problems);
     if (reader.Stopped()) return false;
     CapNames(all, used, problems);
     LayOutTexts(all, reader, used);
@@ -432,7 +472,8 @@ bool Compiled::Build(Reader& reader, std::vector<Problem>* problems) {
 // Candidates grouped by kind, then by encoded FROM: of each run of the same FROM, the one
 // read last. The result is in that order, which numbers the entries.
 std::vector<uint32_t> Compiled::LastOfEachFrom(const std::vector<Candidate>& all,
-                                               const Reader& reader) {
+                                               const Reader& reader,
+                                               std::vector<Problem>* problems) const {
     std::vector<uint32_t> order(all.size());
     for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
     const auto from = [&](uint32_t k) { return reader.Encoded(all[k].from, all[k].fromLength); };
@@ -442,11 +483,36 @@ std::vector<uint32_t> Compiled::LastOfEachFrom(const std::vector<Candidate>& all
         return a < b;
     });
     std::vector<uint32_t> used;
+    // A line given twice is most likely a correction made again without the old one taken
+    // out: the one left unused is named, in reading order. Entries of the other kinds keep
+    // overriding one another unremarked.
+    std::vector<std::pair<uint32_t, uint32_t>> repeated;  // unused, then the one used
     for (size_t i = 0; i < order.size(); ++i) {
-        const bool shadowed = i + 1 < order.size() &&
-                              all[order[i + 1]].kind == all[order[i]].kind &&
-                              from(order[i + 1]) == from(order[i]);
-        if (!shadowed) used.push_back(order[i]);
+        const auto same = [&](size_t j) {
+            return j < order.size() && all[order[j]].kind == all[order[i]].kind &&
+                   from(order[j]) == from(order[i]);
+        };
+        if (!same(i + 1)) {
+            used.push_back(order[i]);
+            continue;
+        }
+        if (all[order[i]].kind != Kind::Line || problems == nullptr) continue;
+        size_t kept = i + 1;
+        while (same(kept + 1)) ++kept;
+        repeated.emplace_back(order[i], order[kept]);
+    }
+    std::sort(repeated.begin(), repeated.end());
+    for (const auto& [lostIndex, keptIndex] : repeated) {
+        const Candidate& lost = all[lostIndex];
+        const Candidate& kept = all[keptIndex];
+        const std::string& keptFile = fileNames_[kept.file];
+        const std::string keptLine = std::to_string(kept.line);
+        problems->push_back({fileNames_[lost.file],
+                             lost.line,
+                             "the same line is given again at " + keptFile + ":" + keptLine +
+                                 ", which is used instead",
+                             ProblemKind::kLineRepeated,
+                             {keptFile, keptLine}});
     }
     return used;
 }
@@ -494,6 +560,7 @@ void Compiled::LayOutTexts(const std::vector<Candidate>& all, Reader& reader,
     // Shadowed entries' texts stay in it: fewer bytes than copying the rest out.
     if (reader.KeepOrigins()) written_ = reader.TakeWritten();
     firstName_ = First(Kind::Name);
+    firstLine_ = First(Kind::Line);
 }
 
 ByKind<std::vector<std::string_view>> Compiled::FromsByKind(
@@ -508,16 +575,60 @@ ByKind<std::vector<std::string_view>> Compiled::FromsByKind(
 
 // Each kind's trie maps its encoded FROMs, already sorted and unique, to entry numbers.
 void Compiled::BuildTries(const ByKind<std::vector<std::string_view>>& froms) {
+    BuildLineTable(froms[Kind::Line]);
     for (Kind kind : kKinds) {
+        if (kind == Kind::Line) continue;
         std::vector<uint32_t> ids(froms[kind].size());
         for (uint32_t i = 0; i < ids.size(); ++i) ids[i] = First(kind) + i;
         tries_[kind].Build(froms[kind], ids);
     }
 }
 
+void Compiled::BuildLineTable(const std::vector<std::string_view>& froms) {
+    if (froms.empty()) return;
+    size_t bytes = 0;
+    for (std::string_view f : froms) bytes += f.size();
+    if (bytes > UINT32_MAX) throw std::bad_alloc();
+    lineFroms_.reserve(bytes);
+    lineStarts_.reserve(froms.size() + 1);
+    for (std::string_view f : froms) {
+        lineStarts_.push_back(static_cast<uint32_t>(lineFroms_.size()));
+        lineFroms_ += f;
+    }
+    lineStarts_.push_back(static_cast<uint32_t>(lineFroms_.size()));
+    // At most half full, so a miss ends after a probe or two.
+    size_t slots = 16;
+    while (slots < 2 * froms.size()) slots *= 2;
+    lineSlots_.assign(slots, 0);
+    for (uint32_t k = 0; k < froms.size(); ++k) {
+        size_t s = HashLine(froms[k]) & (slots - 1);
+        while (lineSlots_[s] != 0) s = (s + 1) & (slots - 1);
+        lineSlots_[s] = k + 1;
+    }
+}
+
+bool Compiled::FindLine(std::string_view source, std::string_view& to,
+                        std::vector<Firing>* fired) const {
+    if (lineSlots_.empty()) return false;
+    const std::string_view body = LineBody(source);
+    if (body.empty()) return false;
+    const size_t mask = lineSlots_.size() - 1;
+    for (size_t s = HashLine(body) & mask; lineSlots_[s] != 0; s = (s + 1) & mask) {
+        const uint32_t k = lineSlots_[s] - 1;
+        const std::string_view from =
+            std::string_view(lineFroms_)
+                .substr(lineStarts_[k], lineStarts_[k + 1] - lineStarts_[k]);
+        if (from != body) continue;
+        to = To(firstLine_ + k);
+        Fire(fired, firstLine_ + k);
+        return true;
+    }
+    return false;
+}
+
 EntryInfo Compiled::Info(uint32_t entry) const {
     if (entry >= targets_.size()) return {Kind::Pre, {}, 0, {}, {}};
-    Kind kind = Kind::Post;
+    Kind kind = Kind::Line;
     for (Kind k : kKinds) {
         if (entry < First(k) + count_[k]) {
             kind = k;
@@ -611,6 +722,8 @@ const char* KindName(Kind kind) {
             return "name";
         case Kind::Post:
             return "post";
+        case Kind::Line:
+            return "line";
     }
     return "?";
 }
@@ -661,6 +774,11 @@ std::unique_ptr<Dictionary> Dictionary::Compile(std::span<const SourceFile> file
     for (const SourceFile& f : files)
         if (!compiler.Add(f)) return nullptr;
     return compiler.Finish();
+}
+
+std::string_view LineEnding(std::string_view source) {
+    const size_t last = source.find_last_not_of("\r\n");
+    return last == std::string_view::npos ? source : source.substr(last + 1);
 }
 
 const char* RunPass(const Dictionary& dictionary, Pass pass, const char* text, std::string& buffer,

@@ -15,8 +15,8 @@
 
 namespace mirelo::dict {
 
-enum class Kind : uint8_t { Pre, Name, Post };
-inline constexpr Kind kKinds[] = {Kind::Pre, Kind::Name, Kind::Post};
+enum class Kind : uint8_t { Pre, Name, Post, Line };
+inline constexpr Kind kKinds[] = {Kind::Pre, Kind::Name, Kind::Post, Kind::Line};
 
 // One value per kind, reached by the kind itself.
 template <class T>
@@ -26,7 +26,7 @@ class ByKind {
     const T& operator[](Kind kind) const { return slots_[static_cast<size_t>(kind)]; }
 
   private:
-    T slots_[3] = {};
+    T slots_[4] = {};
 };
 
 // Converts UTF-8 to a code page's bytes; false when some character has no form there.
@@ -58,6 +58,8 @@ enum class ProblemKind : uint8_t {
     kNotUtf8,       //
     kNul,           //
     kTooManyNames,  //
+    kLineEscape,    // {0}: the escape as written, \n or \r
+    kLineRepeated,  // {0}: the file, {1}: the line of the entry used instead
     kFileTooLarge,  // file-level
     kFileUtf16,     // file-level: saved as UTF-16
     kFileCp949,     // file-level: saved in CP949
@@ -103,7 +105,7 @@ struct CompileOptions {
     const std::atomic<bool>* stop = nullptr;
 };
 
-// "pre", "name" or "post", as written in the files.
+// "pre", "name", "post" or "line", as written in the files.
 const char* KindName(Kind kind);
 
 // A compiled dictionary; immutable once built, so one thread may apply it while another
@@ -120,9 +122,12 @@ class Dictionary {
     virtual ~Dictionary() = default;
 
     virtual size_t Count(Kind kind) const = 0;
-    bool Empty() const { return Count(Kind::Pre) + Count(Kind::Name) + Count(Kind::Post) == 0; }
-    // Entries in use are numbered from 0 to the sum of the three counts, less one: `pre`
-    // entries, then names, then `post`, each kind in the byte order of its encoded FROM.
+    bool Empty() const {
+        return Count(Kind::Pre) + Count(Kind::Name) + Count(Kind::Post) + Count(Kind::Line) == 0;
+    }
+    // Entries in use are numbered from 0 to the sum of the four counts, less one: `pre`
+    // entries, then names, then `post`, then `line`, each kind in the byte order of its
+    // encoded FROM.
     // Made on request (traces are rare); an unknown number gives an empty `pre`, and a
     // dictionary compiled without origins answers only the kind.
     virtual EntryInfo Info(uint32_t entry) const = 0;
@@ -152,7 +157,17 @@ class Dictionary {
     // CP949 translation: `post` replacements.
     virtual size_t ApplyPost(const char* src, char* dst, size_t cap,
                              std::vector<Firing>* fired = nullptr) const = 0;
+
+    // Shift-JIS source: true when a `line` entry answers it whole, with `to` its CP949 TO
+    // (valid while the dictionary lives). Both the source and the entry's FROM are taken
+    // without their trailing spaces, tabs, CRs and LFs; everything else counts, leading
+    // spaces and U+3000 included. Never throws, never allocates except to append to `fired`.
+    virtual bool FindLine(std::string_view source, std::string_view& to,
+                          std::vector<Firing>* fired = nullptr) const = 0;
 };
+
+// The CRs and LFs that end `source`, which a `line` answer keeps after its TO.
+std::string_view LineEnding(std::string_view source);
 
 // Dictionary::Compile with the files handed in one at a time, so that a caller reading them
 // from disk holds only one at once: a file's bytes are not needed after Add. Never throws.

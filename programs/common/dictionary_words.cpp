@@ -32,6 +32,10 @@ Msg ReasonText(const Problem& p) {
             return Msg::kDictNul;
         case ProblemKind::kTooManyNames:
             return Msg::kDictTooManyNames;
+        case ProblemKind::kLineEscape:
+            return Msg::kDictLineEscape;
+        case ProblemKind::kLineRepeated:
+            return Msg::kDictLineRepeated;
         case ProblemKind::kFileTooLarge:
             return Msg::kDictFileTooLarge;
         case ProblemKind::kFileUtf16:

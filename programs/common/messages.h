@@ -56,12 +56,13 @@ enum class Msg : int {
     kInputUtf16,
 
     // mirelo-host: dictionaries
-    kDictNoFolder,     // {0}: folder
-    kDictSummary,      // {0}: folder, {1}: files, {2}-{4}: name, pre and post entries
-    kDictOutOfMemory,  //
-    kDictProblem,      // {0}: file, {1}: line, {2}: reason
-    kDictFileProblem,  // {0}: file, {1}: reason
-    kDictOneColumn,    // the dictionary core's problem kinds, details as it gives them
+    kDictNoFolder,      // {0}: folder
+    kDictSummary,       // {0}: folder, {1}: files, {2}-{4}: name, pre and post entries
+    kDictSummaryLines,  // the same, {5}: line entries; when there are any
+    kDictOutOfMemory,   //
+    kDictProblem,       // {0}: file, {1}: line, {2}: reason
+    kDictFileProblem,   // {0}: file, {1}: reason
+    kDictOneColumn,     // the dictionary core's problem kinds, details as it gives them
     kDictColumns,
     kDictUnknownKind,
     kDictEmptyFrom,
@@ -73,17 +74,20 @@ enum class Msg : int {
     kDictNotUtf8,
     kDictNul,
     kDictTooManyNames,
+    kDictLineEscape,    // {0}: the escape as written
+    kDictLineRepeated,  // {0}: file, {1}: line of the entry used instead
     kDictFileTooLarge,
     kDictFileUtf16,
     kDictFileCp949,
     kDictFileShiftJis,
     kDictCannotOpen,
     kDictCannotRead,
-    kTraceProblem,   // {0}: a kDictProblem or kDictFileProblem text
-    kTraceCounts,    // {0}: folder, {1}-{3}: name, pre and post entries
-    kTraceLine,      // {0}: line number, {1}: the entry
-    kTraceNameLost,  // {0}: the entry
-    kTraceMaybe,     // {0}: the entry
+    kTraceProblem,      // {0}: a kDictProblem or kDictFileProblem text
+    kTraceCounts,       // {0}: folder, {1}-{3}: name, pre and post entries
+    kTraceCountsLines,  // the same, {4}: line entries; when there are any
+    kTraceLine,         // {0}: line number, {1}: the entry
+    kTraceNameLost,     // {0}: the entry
+    kTraceMaybe,        // {0}: the entry
 
     // --diagnose and --set-engine-folder
     kDiagRegistry,

@@ -20,11 +20,17 @@ using mirelo::dict::Problem;
 
 constexpr char kPrefix[] = "mirelo-host: ";
 
-std::string Counts(const Dictionary* d, Msg id, std::string_view first) {
-    return Format(id, {first, std::to_string(d ? d->Count(Kind::Name) : 0),
-                       std::to_string(d ? d->Count(Kind::Pre) : 0),
-                       std::to_string(d ? d->Count(Kind::Post) : 0)});
-}
+// The entries in use of each kind, as the messages show them.
+struct EntryCounts {
+    explicit EntryCounts(const Dictionary* d)
+        : name(std::to_string(d ? d->Count(Kind::Name) : 0)),
+          pre(std::to_string(d ? d->Count(Kind::Pre) : 0)),
+          post(std::to_string(d ? d->Count(Kind::Post) : 0)),
+          line(std::to_string(d ? d->Count(Kind::Line) : 0)) {}
+    // Line entries are told only when there are any: a folder without them reads as before.
+    bool lines() const { return line != "0"; }
+    std::string name, pre, post, line;
+};
 
 std::string Describe(const EntryInfo& e) {
     return std::string(mirelo::dict::KindName(e.kind)) + " " + e.file + ":" +
@@ -49,11 +55,14 @@ int CheckDictionary(const std::wstring& folder) {
     const auto loaded = mirelo::dict::LoadFolder(folder);
     for (const Problem& p : loaded.problems) Out().Write(DescribeProblem(p) + "\n");
     const Dictionary* d = loaded.dictionary.get();
-    Out().Write(Format(Msg::kDictSummary, {mirelo::WideToUtf8(folder), std::to_string(loaded.files),
-                                           std::to_string(d ? d->Count(Kind::Name) : 0),
-                                           std::to_string(d ? d->Count(Kind::Pre) : 0),
-                                           std::to_string(d ? d->Count(Kind::Post) : 0)}) +
-                "\n");
+    const std::string folderName = mirelo::WideToUtf8(folder);
+    const std::string files = std::to_string(loaded.files);
+    const EntryCounts n(d);
+    Out().Write(
+        (n.lines()
+             ? Format(Msg::kDictSummaryLines, {folderName, files, n.name, n.pre, n.post, n.line})
+             : Format(Msg::kDictSummary, {folderName, files, n.name, n.pre, n.post})) +
+        "\n");
     if (loaded.files > 0 && d == nullptr) {
         Out().Write(std::string(Text(Msg::kDictOutOfMemory)) + "\n");
         return kExitDictionary;
@@ -66,19 +75,31 @@ DictionaryTrace::DictionaryTrace(const std::wstring& folder) {
     for (const Problem& p : loaded.problems)
         Err().Write(kPrefix + Format(Msg::kTraceProblem, {DescribeProblem(p)}) + "\n");
     m_dictionary = std::move(loaded.dictionary);
+    const std::string folderName = mirelo::WideToUtf8(folder);
+    const EntryCounts n(m_dictionary.get());
     Err().Write(kPrefix +
-                Counts(m_dictionary.get(), Msg::kTraceCounts, mirelo::WideToUtf8(folder)) + "\n");
+                (n.lines()
+                     ? Format(Msg::kTraceCountsLines, {folderName, n.name, n.pre, n.post, n.line})
+                     : Format(Msg::kTraceCounts, {folderName, n.name, n.pre, n.post})) +
+                "\n");
 }
 
 void DictionaryTrace::Line(unsigned long number, const std::string& sjisSource,
                            const std::string& cp949Result) const {
     if (!m_dictionary || m_dictionary->Empty()) return;
     const Dictionary& d = *m_dictionary;
+    const std::string line = std::to_string(number);
     std::vector<Firing> fired;
+    // A line entry answers alone: nothing else ran.
+    if (std::string_view to; d.FindLine(sjisSource, to, &fired)) {
+        for (const Firing& f : fired)
+            Err().Write(kPrefix + Format(Msg::kTraceLine, {line, Describe(d.Info(f.entry))}) +
+                        "\n");
+        return;
+    }
     const std::string pre = RunPass(d, &Dictionary::ApplyPre, sjisSource, fired);
     RunPass(d, &Dictionary::ProtectNames, pre, fired);
 
-    const std::string line = std::to_string(number);
     const std::string result = Cp949ToUtf8(cp949Result);
     for (const Firing& f : fired) {
         const EntryInfo& e = d.Info(f.entry);
@@ -88,11 +109,10 @@ void DictionaryTrace::Line(unsigned long number, const std::string& sjisSource,
     }
     // What the post pass saw never leaves the plug-in: name the entries whose TO the result
     // holds. Deletions cannot be seen this way.
-    const size_t total = d.Count(Kind::Pre) + d.Count(Kind::Name) + d.Count(Kind::Post);
-    for (uint32_t id = 0; id < total; ++id) {
-        const EntryInfo& e = d.Info(id);
-        if (e.kind != Kind::Post || e.to.empty() || result.find(e.to) == std::string::npos)
-            continue;
+    const size_t firstPost = d.Count(Kind::Pre) + d.Count(Kind::Name);
+    for (size_t id = firstPost; id < firstPost + d.Count(Kind::Post); ++id) {
+        const EntryInfo& e = d.Info(static_cast<uint32_t>(id));
+        if (e.to.empty() || result.find(e.to) == std::string::npos) continue;
         Err().Write(kPrefix +
                     Format(Msg::kTraceLine, {line, Format(Msg::kTraceMaybe, {Describe(e)})}) +
                     "\n");

@@ -19,9 +19,9 @@ class DictionaryTrace {
     // Reads `folder` once; its problems go to standard error.
     explicit DictionaryTrace(const std::wstring& folder);
 
-    // Writes to standard error the entries that fired for one line: pre and name entries
-    // as the plug-in applies them to `sjisSource`; post entries whose TO is in `cp949Result`
-    // (the text they worked on never leaves the plug-in).
+    // Writes to standard error the entries that fired for one line: the line entry that
+    // answered `sjisSource` whole, or else pre and name entries as the plug-in applies them; post
+    // entries whose TO is in `cp949Result` (the text they worked on never leaves the plug-in).
     void Line(unsigned long number, const std::string& sjisSource,
               const std::string& cp949Result) const;
 

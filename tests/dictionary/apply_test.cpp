@@ -97,9 +97,12 @@ TEST(DictionaryApply, EntryReadLastWins) {
 }
 
 // Only within a kind does a later entry hide an earlier one with the same FROM.
-TEST(DictionaryApply, TheSameFromInEachKindIsThreeEntries) {
-    const auto d = CompileText("post\tX\tZ\nname\tX\t미\npre\tX\tY\n");
+TEST(DictionaryApply, TheSameFromInEachKindIsAnEntryOfEach) {
+    const auto d = CompileText("post\tX\tZ\nname\tX\t미\npre\tX\tY\nline\tX\tW\n");
     for (Kind kind : kKinds) EXPECT_EQ(d->Count(kind), 1u) << KindName(kind);
+    std::string_view line;
+    EXPECT_TRUE(d->FindLine("X", line));
+    EXPECT_EQ(line, "W");
     EXPECT_EQ(Apply(*d, &Dictionary::ApplyPre, "X"), "Y");
     EXPECT_EQ(Apply(*d, &Dictionary::ProtectNames, "X"), "_&00000&_");
     EXPECT_EQ(Apply(*d, &Dictionary::RestoreNames, "_&00000&_"), Cp949("미"));

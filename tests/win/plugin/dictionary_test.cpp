@@ -165,4 +165,58 @@ TEST(Dictionary, AFixedEntryReachesALineTheEngineOnceCrashedOn) {
     EXPECT_EQ(1u, run.engine.LogLines("translate arg=0 in=" + Hex("fine") + " ").size());
 }
 
+const std::string kHello = "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD";     // こんにちは
+const std::string kAnnyeong = "\xBE\xC8\xB3\xE7\xC7\xCF\xBC\xBC\xBF\xE4";  // 안녕하세요
+
+// The engine's answers, for the line and for one that only starts with it.
+std::string HelloScript() {
+    return Scripted("map " + Hex(kHello) + " " + Hex("ENGINE") + "\nmap " +
+                    Hex(kHello + "\x82\xB3\x82\xF1") + " " + Hex("LONGER") + "\n");
+}
+
+// A correction answers its whole line without the engine, keeping the line's own ending;
+// a line that only starts with it, or that has something before it, is the engine's.
+TEST(Dictionary, ALineEntryAnswersItsWholeLineAndNoOther) {
+    DictionaryPlugin run(HelloScript());
+    run.Write(L"corrections.txt", "line\tこんにちは\t안녕하세요\n");
+    ASSERT_EQ(1, run.Start());
+    EXPECT_EQ(Hex(kAnnyeong), Hex(run.Translate(kHello)));
+    EXPECT_EQ(Hex(kAnnyeong + "\r\n"), Hex(run.Translate(kHello + " \r\n")));
+    EXPECT_EQ(0u, run.engine.LogLines("translate ").size());
+    EXPECT_EQ("LONGER", run.Translate(kHello + "\x82\xB3\x82\xF1"));  // こんにちはさん
+    EXPECT_EQ(1u, run.engine.LogLines("translate ").size());
+}
+
+// A correction written while the game runs: the line answered from the cache before is
+// answered by the entry as soon as the folder is read again, within the second the guide
+// promises; taking the entry out gives the engine's answer back.
+TEST(Dictionary, ACorrectionWrittenWhileRunningBeatsTheCachedAnswerWithinASecond) {
+    DictionaryPlugin run(HelloScript());
+    run.Write(L"corrections.txt", "# none yet\n");
+    ASSERT_EQ(1, run.Start());
+    for (int round = 0; round < 2; ++round) EXPECT_EQ("ENGINE", run.Translate(kHello));
+    EXPECT_EQ(1u, run.engine.LogLines("translate ").size());  // the second from the cache
+    ::Sleep(1100);                                            // the start-up's read is behind us
+
+    // Polls until `answer` comes; the milliseconds from the write, or -1 after three seconds.
+    auto msUntil = [&](const std::string& answer) -> long {
+        const ULONGLONG start = ::GetTickCount64();
+        do {
+            if (run.Translate(kHello) == answer)
+                return static_cast<long>(::GetTickCount64() - start);
+            ::Sleep(20);
+        } while (::GetTickCount64() - start < 3000);
+        return -1;
+    };
+    run.Write(L"corrections.txt", "line\tこんにちは\t안녕하세요\n");
+    const long corrected = msUntil(kAnnyeong);
+    EXPECT_GE(corrected, 0);
+    EXPECT_LE(corrected, 1000);
+
+    run.Write(L"corrections.txt", "# taken out\n");
+    const long restored = msUntil("ENGINE");
+    EXPECT_GE(restored, 0);
+    EXPECT_LE(restored, 1000);
+}
+
 }  // namespace

@@ -63,6 +63,39 @@ TEST(HostDictionary, TraceNamesTheEntriesThatFired) {
     EXPECT_EQ(r.err.find("line 2:"), std::string::npos) << r.err;
 }
 
+// A line entry with a written \n and one given again are named (repeats once the file has
+// been read), line entries are counted, and a line answered by a line entry is traced to
+// it alone.
+TEST(HostDictionary, LineEntriesAreCheckedCountedAndTraced) {
+    TempDir dir;
+    ASSERT_TRUE(
+        CopyFileW((BinDir() + L"\\fake_plugin.dll").c_str(), (dir / L"plugin.dll").c_str(), FALSE));
+    CreateDirectoryW((dir / L"MireloDict").c_str(), nullptr);
+    ASSERT_TRUE(WriteBytes(dir / L"MireloDict\\d.txt",
+                           "line\tこんにちは\t안녕\n"
+                           "line\t一行目\\n二行目\t두 줄\n"
+                           "pre\tこ\tか\n"
+                           "line\tこんにちは \t안녕하세요\n"));
+    auto r = RunProcess(HostExe(), {L"--check-dict", dir / L"MireloDict"}, "");
+    EXPECT_EQ(r.exitCode, static_cast<DWORD>(host::kExitDictionary));
+    EXPECT_EQ(r.out,
+              "d.txt:2: FROM holds \\n, which is not a line break here: a line entry answers "
+              "one line\n"
+              "d.txt:1: the same line is given again at d.txt:4, which is used instead\n" +
+                  Narrow(dir / L"MireloDict") +
+                  ": 1 file(s); entries in use: name 0, pre 1, post 0, line 1\n");
+
+    r = RunProcess(HostExe(), {L"--plugin", dir / L"plugin.dll", L"--trace"},
+                   "こんにちは\nこんばんは\n");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_NE(r.err.find("name 0, pre 1, post 0, line 1\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("line 1: line d.txt:4: こんにちは \xE2\x86\x92 안녕하세요\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("line 1: pre"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("line 2: pre d.txt:3: こ \xE2\x86\x92 か\n"), std::string::npos) << r.err;
+}
+
 // A dictionary file saved by Notepad as "Unicode" (UTF-16) or "ANSI" (CP949 on Korean
 // Windows): one reason for the file, not one for each line or a line it does not have.
 TEST(HostDictionary, AFileInAnotherEncodingGetsOneReason) {
