@@ -138,11 +138,34 @@ bool Blank(std::wstring_view s) {
     return true;
 }
 
+// Finds or starts the server as soon as the extension is loaded, not at the first sentence.
+DWORD WINAPI BeginMain(void* module) {
+    try {
+        std::vector<std::wstring> messages;
+        const Settings settings = Files().Get(messages);
+        for (const std::wstring& m : messages) Link().Say(m);
+        Link().Begin(settings);
+    } catch (...) {
+        // Out of memory: the first sentence looks for the server instead.
+    }
+    ::FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
+}
+
 }  // namespace
 
 void AttachSentences(HMODULE module) {
     Files().Attach(module);
     Link().Attach(module);
+    // The thread holds the DLL loaded until it ends (it starts once DllMain has returned).
+    HMODULE self = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                              reinterpret_cast<LPCWSTR>(&BeginMain), &self))
+        return;
+    HANDLE thread = ::CreateThread(nullptr, 0, BeginMain, self, 0, nullptr);
+    if (thread)
+        ::CloseHandle(thread);
+    else
+        ::FreeLibrary(self);
 }
 
 void DetachSentences(bool processExit) {
