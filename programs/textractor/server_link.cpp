@@ -335,13 +335,15 @@ void ServerLink::FlushNoticesLocked(ULONGLONG now) {
 void ServerLink::AnnounceLocked(const Status& st) {
     const bool ours = server_ && ::WaitForSingleObject(server_.get(), 0) == WAIT_TIMEOUT;
     const std::wstring key =
-        ours ? L"ours " + std::to_wstring(starts_) : L"other " + FolderKey(st.folder);
+        ours ? L"ours " + std::to_wstring(starts_)
+             : L"other " + Address(current_) + L" " + FolderKey(st.folder);
     if (key != readyFor_) {
         readyFor_ = key;
         if (ours) {
             messages_.push_back(Words(Say::kServerReady, {Address(current_)}));
         } else {
-            messages_.push_back(Words(Say::kServerOther, {Address(current_), st.folder.empty() ? L"?" : st.folder}));
+            messages_.push_back(Words(Say::kServerOther,
+                                      {Address(current_), st.folder.empty() ? L"?" : st.folder}));
             const std::wstring mine = mirelo::ModuleFolder(module_) + L"\\MireloDict";
             const std::wstring theirs =
                 !st.dictionary.empty() ? st.dictionary
