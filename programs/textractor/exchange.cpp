@@ -129,8 +129,8 @@ bool Run(Pending* p, HINTERNET request, ULONGLONG deadline, Answer& out) {
                             sizeof(noRedirects)))
         return failed();
     unsigned before = Steps(p);
-    if (!::WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
-                              0, 0, 0))
+    if (!::WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
+                              0, 0))
         return failed();
     if (!Await(p, before, deadline, out.error)) return false;
     before = Steps(p);

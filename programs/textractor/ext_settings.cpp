@@ -61,8 +61,8 @@ struct Entry {
 using Problems = std::vector<std::wstring>;
 
 void Bad(Problems& out, const Entry& e, Say want, const std::wstring& fallback) {
-    out.push_back(Words(Say::kSettingBad, {e.number, e.key, std::wstring(e.value), Words(want),
-                                           fallback}));
+    out.push_back(
+        Words(Say::kSettingBad, {e.number, e.key, std::wstring(e.value), Words(want), fallback}));
 }
 
 // The server listens on 127.0.0.1 only; "localhost" could be tried as ::1 first.

@@ -27,6 +27,8 @@ namespace {
 // Textractor's own translators put the translation under the sentence after this.
 constexpr wchar_t kSeparator[] = L"\x200b \n";
 constexpr ULONGLONG kSettingsLookMs = 1000;
+// No settings file is this large; a larger one is not read.
+constexpr LONGLONG kMaxSettingsBytes = 1 << 20;
 
 // The ini beside the DLL, looked at again at most once a second.
 class SettingsFile {
@@ -86,7 +88,7 @@ class SettingsFile {
             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
         LARGE_INTEGER size{};
-        if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > (1 << 20)) return false;
+        if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxSettingsBytes) return false;
         bytes.resize(static_cast<size_t>(size.QuadPart));
         DWORD read = 0;
         if (!bytes.empty() &&

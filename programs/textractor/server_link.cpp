@@ -36,6 +36,7 @@ constexpr ULONGLONG kStartingWaitMs = 60000;
 constexpr ULONGLONG kStartingSayMs = 3000;
 constexpr DWORD kPollStartingMs = 250;
 constexpr DWORD kPollUnansweredMs = 100;
+constexpr DWORD kSecondLookMs = 250;
 // An old server is given this long to go before a new one takes its port.
 constexpr DWORD kEndServerWaitMs = 5000;
 // After a start of ours that never became ready, the next start waits this long.
@@ -243,8 +244,7 @@ Translation ServerLink::Translate(const Settings& settings, std::wstring_view te
 }
 
 ServerLink::Sent ServerLink::SendLines(HINTERNET connection, const Settings& s,
-                                       std::wstring_view text, ULONGLONG deadline,
-                                       Translation& t) {
+                                       std::wstring_view text, ULONGLONG deadline, Translation& t) {
     // One GET per line, each in one segment: a POST's body goes out as a second small write,
     // which waits on the server's delayed acknowledgement (40 ms a request under Wine).
     bool translated = false, timedOut = false, failed = false, reached = false;
@@ -334,9 +334,8 @@ void ServerLink::FlushNoticesLocked(ULONGLONG now) {
 
 void ServerLink::AnnounceLocked(const Status& st) {
     const bool ours = server_ && ::WaitForSingleObject(server_.get(), 0) == WAIT_TIMEOUT;
-    const std::wstring key =
-        ours ? L"ours " + std::to_wstring(starts_)
-             : L"other " + Address(current_) + L" " + FolderKey(st.folder);
+    const std::wstring key = ours ? L"ours " + std::to_wstring(starts_)
+                                  : L"other " + Address(current_) + L" " + FolderKey(st.folder);
     if (key != readyFor_) {
         readyFor_ = key;
         if (ours) {
@@ -345,10 +344,9 @@ void ServerLink::AnnounceLocked(const Status& st) {
             messages_.push_back(Words(Say::kServerOther,
                                       {Address(current_), st.folder.empty() ? L"?" : st.folder}));
             const std::wstring mine = mirelo::ModuleFolder(module_) + L"\\MireloDict";
-            const std::wstring theirs =
-                !st.dictionary.empty() ? st.dictionary
-                : !st.folder.empty()   ? st.folder + L"\\MireloDict"
-                                       : std::wstring();
+            const std::wstring theirs = !st.dictionary.empty() ? st.dictionary
+                                        : !st.folder.empty()   ? st.folder + L"\\MireloDict"
+                                                               : std::wstring();
             const unsigned long long once = 1ull << static_cast<int>(Say::kDictElsewhere);
             if (!theirs.empty() && FolderKey(theirs) != FolderKey(mine) && !(onceSaid_ & once)) {
                 onceSaid_ |= once;
@@ -440,17 +438,25 @@ bool ServerLink::StartServer(const Settings& s, std::wstring& problem) {
     }
     ::ResumeThread(thread.get());
     mirelo::ExclusiveLock::Guard guard(lock_);
-    messages_.push_back(Words(Say::kServerStarted, {Address(s), options,
-                                                    std::to_wstring(kServerWaitMs / 1000)}));
+    messages_.push_back(
+        Words(Say::kServerStarted, {Address(s), options, std::to_wstring(kServerWaitMs / 1000)}));
     return true;
 }
 
-// One look at /status; true when the check is over (Finish was called).
-bool ServerLink::Probe(const Settings& s, HINTERNET connection, ULONGLONG begin, bool started,
-                       bool& saidWaiting) {
+// One look at /status.
+ServerLink::Look ServerLink::Probe(const Settings& s, HINTERNET connection, ULONGLONG begin,
+                                   bool started, bool& saidWaiting) {
     Answer ex;
-    if (!Exchange(connection, L"/status", ::GetTickCount64() + kStatusTimeoutMs, ex)) {
-        if (started || NothingListens(ex.error)) return false;
+    bool answered = Exchange(connection, L"/status", ::GetTickCount64() + kStatusTimeoutMs, ex);
+    if (!answered && !started && NothingListens(ex.error)) {
+        // A refusal can pass (a busy server's full queue): look once more before a server is
+        // started on a port that may be taken.
+        ::Sleep(kSecondLookMs);
+        ex = Answer{};
+        answered = Exchange(connection, L"/status", ::GetTickCount64() + kStatusTimeoutMs, ex);
+    }
+    if (!answered) {
+        if (started || NothingListens(ex.error)) return Look::kNoAnswer;
         bool oursAlive = false;
         {
             mirelo::ExclusiveLock::Guard guard(lock_);
@@ -459,7 +465,7 @@ bool ServerLink::Probe(const Settings& s, HINTERNET connection, ULONGLONG begin,
         // Whatever holds the port and does not answer as Mirelo's server does is another
         // program, unless it is the busy server this extension started.
         Finish(s, false, oursAlive ? std::wstring() : Words(Say::kNotMirelo, {Address(s)}));
-        return true;
+        return Look::kDone;
     }
     const std::optional<Status> st = ex.status == 200 ? ReadStatus(ex.body) : std::nullopt;
     if (!st || !st->mirelo) {
@@ -478,9 +484,9 @@ bool ServerLink::Probe(const Settings& s, HINTERNET connection, ULONGLONG begin,
             this->Say(Words(Say::kServerWaiting));
         }
         ::Sleep(kPollStartingMs);
-        return false;
+        return Look::kStarting;
     }
-    return true;
+    return Look::kDone;
 }
 
 void ServerLink::Check() {
@@ -506,8 +512,10 @@ void ServerLink::Check() {
     bool started = false;
     bool saidWaiting = false;
     for (;;) {
-        if (Probe(s, connection, begin, started, saidWaiting)) return;
+        const Look look = Probe(s, connection, begin, started, saidWaiting);
+        if (look == Look::kDone) return;
         if (refresh) return Finish(s, false, {});
+        if (look == Look::kStarting) continue;
         const ULONGLONG now = ::GetTickCount64();
         if (started) {
             DWORD code = STILL_ACTIVE;

@@ -71,7 +71,8 @@ class ServerLink {
     void MaybeCheckLocked(ULONGLONG now);
     void Lost(const Settings& s, bool connectionFailed);
     void Reached();
-    bool Probe(const Settings& s, HINTERNET connection, ULONGLONG begin, bool started,
+    enum class Look { kDone, kStarting, kNoAnswer };
+    Look Probe(const Settings& s, HINTERNET connection, ULONGLONG begin, bool started,
                bool& saidWaiting);
     bool StartServer(const Settings& s, std::wstring& problem);
     void Finish(const Settings& s, bool usable, const std::wstring& message,
@@ -88,8 +89,8 @@ class ServerLink {
     bool checking_ = false;
     bool refreshing_ = false;  // the running check only reads /status for the console
     ULONGLONG lastCheck_ = 0;
-    ULONGLONG waitUntil_ = 0;       // sentences wait for a starting server until then
-    ULONGLONG noStartBefore_ = 0;   // a start of ours ended unready: no new one before then
+    ULONGLONG waitUntil_ = 0;      // sentences wait for a starting server until then
+    ULONGLONG noStartBefore_ = 0;  // a start of ours ended unready: no new one before then
     UniqueInternet session_;
     UniqueInternet connect_;
     // Connections to an earlier address: another thread may still be using one.
@@ -104,8 +105,8 @@ class ServerLink {
     bool lost_ = false;
     bool lostSaid_ = false;
     ULONGLONG noticeAt_ = 0;
-    std::wstring readyFor_;       // the server whose readiness was said last
-    std::wstring dictProblems_;   // the dictionary problems said last
+    std::wstring readyFor_;      // the server whose readiness was said last
+    std::wstring dictProblems_;  // the dictionary problems said last
     std::vector<std::wstring> messages_;
     unsigned long long onceSaid_ = 0;
 };

@@ -4,9 +4,8 @@
 // HeapFree, and checks that what comes back is a live process-heap block of the right length.
 //
 // Usage: textractor_host SCENARIO EXTENSION_DLL SERVER_DIR ENGINE_DIR WORK_DIR
-// Scenarios: contract, threads, restart, reload, bad, noengine, strange. Exit code 0 when every check
-// held.
-// Built 32- and 64-bit from this one source, with Win32 threads only.
+// Scenarios: contract, threads, restart, reload, bad, noengine, strange. Exit code 0 when every
+// check held. Built 32- and 64-bit from this one source, with Win32 threads only.
 
 #include <winsock2.h>
 #include <windows.h>
@@ -372,8 +371,9 @@ struct FakeServer {
 
     std::string StatusBody() const {
         if (mode == kOther) return "{\"version\": \"2.0\", \"engine_ready\": true}";
-        return std::string("{\"server\": \"mirelo-server\", \"engine_ready\": true, \"plugin\": "
-                           "\"ready\", \"folder\": \"C:\\\\elsewhere\", \"dictionary_problems\": ") +
+        return std::string(
+                   "{\"server\": \"mirelo-server\", \"engine_ready\": true, \"plugin\": "
+                   "\"ready\", \"folder\": \"C:\\\\elsewhere\", \"dictionary_problems\": ") +
                (problems ? "[{\"file\": \"C:\\\\elsewhere\\\\MireloDict\\\\names.txt\", \"line\": "
                            "3, \"reason\": \"no tab\"}, 7]}"
                          : "[]}");
@@ -410,8 +410,8 @@ struct FakeServer {
         } else {
             const std::string body = StatusBody();
             const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n" +
-                                       close + "Content-Length: " +
-                                       std::to_string(body.size()) + "\r\n\r\n" + body;
+                                       close + "Content-Length: " + std::to_string(body.size()) +
+                                       "\r\n\r\n" + body;
             ::send(c, answer.data(), static_cast<int>(answer.size()), 0);
         }
         ::closesocket(c);
@@ -484,7 +484,8 @@ void Contract(const Setup& s) {
           "never translated after the extension started the server");
     CHECK(ConsoleCount(L"mirelo-server를 시작했습니다") == 1,
           "the server's start was not said once");
-    CHECK(ConsoleCount(L"mirelo-server가 준비되었습니다") == 1, "the server's readiness was not said once");
+    CHECK(ConsoleCount(L"mirelo-server가 준비되었습니다") == 1,
+          "the server's readiness was not said once");
     for (const std::wstring& line : Console())
         CHECK(HasHangul(line), "a console line is not Korean: %s", Printable(line).c_str());
 
@@ -720,8 +721,8 @@ void Restart(const Setup& s) {
           downCalls);
     CHECK(slowest <= kWaitBoundMs, "a call took %lu ms", slowest);
     // Nothing was lost to the player, so at most a notice and its end, in pairs.
-    for (int i = 0; i < 70 && ConsoleCount(L"연결이 끊겼습니다") != ConsoleCount(L"다시 연결했습니다");
-         ++i) {
+    for (int i = 0;
+         i < 70 && ConsoleCount(L"연결이 끊겼습니다") != ConsoleCount(L"다시 연결했습니다"); ++i) {
         Call(fn, kHero);
         ::Sleep(100);
     }
@@ -923,7 +924,9 @@ void Reload(const Setup& s) {
         std::printf("new handles: %s\n", Narrow(kinds).c_str());
     }
     CHECK(last.threads <= warm.threads, "threads grew from %zu to %zu", warm.threads, last.threads);
-    CHECK(ConsoleCount(L"mirelo-server를 시작했습니다") == 0, "a load started a server of its own");
+    CHECK(ConsoleCount(L"mirelo-server를 시작했습니다") == 0,
+          "a load started a server of its own (%zu of %zu console lines)",
+          ConsoleCount(L"mirelo-server를 시작했습니다"), Console().size());
     const long long grown = static_cast<long long>(last.heapBytes) - warm.heapBytes;
     // Under 1 KB a cycle: the ~19 KB a statically linked runtime leaves at each unload would show.
     CHECK(grown < 95 * 1024, "the heaps grew by %lld bytes over %d reloads", grown,
@@ -1083,7 +1086,8 @@ void Strange(const Setup& s) {
               slowest);
         trickle.Stop();
     }
-    CHECK(ConsoleCount(L"127.0.0.1에서만 답하므로") == 2, "host=127.0.0.2 was not said at each read");
+    CHECK(ConsoleCount(L"127.0.0.1에서만 답하므로") == 2,
+          "host=127.0.0.2 was not said at each read");
 
     // A redirect is not followed: what it points at would be shown as the translation.
     FakeServer moved;
