@@ -153,6 +153,8 @@ ServerLink& Link() {
 
 void ServerLink::Attach(HMODULE module) {
     module_ = module;
+    // Sentences that come before the search begun at load has run wait for it too.
+    waitUntil_ = ::GetTickCount64() + kServerWaitMs;
 }
 
 void ServerLink::Begin(const Settings& settings) {
