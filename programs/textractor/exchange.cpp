@@ -24,10 +24,18 @@ struct Pending {
     char buffer[kChunk];
 };
 
+// Requests whose state lives, and callbacks running: the unload waits for both to be none.
+volatile LONG g_pending = 0;
+volatile LONG g_calls = 0;
+// What is left of a callback once it has counted itself out is its return: this covers it.
+constexpr DWORD kSettleMs = 50;
+constexpr ULONGLONG kUnloadWaitMs = 2000;
+
 void Release(Pending* p) {
     if (::InterlockedDecrement(&p->refs) != 0) return;
     HMODULE module = p->module;
     delete p;
+    ::InterlockedDecrement(&g_pending);
     // This callback runs in the extension's code: the reference it held is given back from a
     // thread that runs only kernel32's. If no thread can be made the extension stays loaded.
     if (module) {
@@ -39,7 +47,7 @@ void Release(Pending* p) {
     }
 }
 
-void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+void Notice(DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
     auto* p = reinterpret_cast<Pending*>(context);
     if (!p) return;
     ::AcquireSRWLockExclusive(&p->lock);
@@ -67,6 +75,14 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
     ++p->steps;
     ::WakeAllConditionVariable(&p->changed);
     ::ReleaseSRWLockExclusive(&p->lock);
+}
+
+// WinHTTP may call on a thread of its own after the caller has gone, the last time as it lets
+// go of a closed request: the unload waits until no call is under way.
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+    ::InterlockedIncrement(&g_calls);
+    Notice(context, status, info, length);
+    ::InterlockedDecrement(&g_calls);
 }
 
 unsigned Steps(Pending* p) {
@@ -183,6 +199,7 @@ bool Exchange(HINTERNET connection, const wchar_t* path, ULONGLONG deadline, Ans
         return false;
     }
     auto* p = new (std::nothrow) Pending;
+    if (p) ::InterlockedIncrement(&g_pending);
     DWORD_PTR context = reinterpret_cast<DWORD_PTR>(p);
     if (!p ||
         !::WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)) ||
@@ -192,7 +209,10 @@ bool Exchange(HINTERNET connection, const wchar_t* path, ULONGLONG deadline, Ans
             0) == WINHTTP_INVALID_STATUS_CALLBACK) {
         out.error = p ? ::GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
         ::WinHttpCloseHandle(request);
-        delete p;
+        if (p) {
+            delete p;
+            ::InterlockedDecrement(&g_pending);
+        }
         return false;
     }
     const bool ok = Run(p, request, deadline, out);
@@ -200,6 +220,12 @@ bool Exchange(HINTERNET connection, const wchar_t* path, ULONGLONG deadline, Ans
     if (!ok && (out.error == 0 || out.error == WSAETIMEDOUT)) out.error = ERROR_WINHTTP_TIMEOUT;
     LetGo(p, request, !ok && out.error == ERROR_WINHTTP_TIMEOUT);
     return ok;
+}
+
+void AwaitCallbacks() {
+    const ULONGLONG end = ::GetTickCount64() + kUnloadWaitMs;
+    while ((g_pending > 0 || g_calls > 0) && ::GetTickCount64() < end) ::Sleep(1);
+    ::Sleep(kSettleMs);
 }
 
 }  // namespace textractor

@@ -29,6 +29,10 @@ HINTERNET OpenSession(const wchar_t* agent);
 // says why (ERROR_WINHTTP_TIMEOUT when time ran out).
 bool Exchange(HINTERNET connection, const wchar_t* path, ULONGLONG deadline, Answer& out);
 
+// At unload, once the session is closed: returns when WinHTTP has let go of every request and
+// no callback into this DLL is under way (a request left to finish holds the DLL loaded).
+void AwaitCallbacks();
+
 // The connection could not be made at all: nothing listens on the port.
 inline bool NothingListens(DWORD error) {
     return error == ERROR_WINHTTP_CANNOT_CONNECT;

@@ -584,6 +584,7 @@ void ServerLink::Close() {
     retired_.clear();
     connect_.reset();
     session_.reset();
+    AwaitCallbacks();
     // Ending the job ends the server this extension started, and its workers with it.
     if (server_ && !serverInJob_) ::TerminateProcess(server_.get(), 0);
     job_.reset();
