@@ -11,7 +11,8 @@ struct Entry {
 constexpr Entry kTable[] = {
     {Say::kHello, L"Mirelo 번역 확장 {0} ({1}비트): mirelo-server {2}에 번역을 맡깁니다"},
     {Say::kServerStarted,
-     L"mirelo-server를 시작했습니다({0}). 준비될 때까지 문장은 번역하지 않고 그대로 둡니다"},
+     L"mirelo-server를 시작했습니다({0}, --options {1}). 준비될 때까지 문장은 {2}초까지 "
+     L"기다리고, 그 뒤로는 번역하지 않고 그대로 둡니다"},
     {Say::kServerRestarting,
      L"설정이 바뀌어 이 확장 기능이 시작한 mirelo-server를 끝냅니다. 새 설정에 맞는 서버를 "
      L"찾거나 시작합니다"},
@@ -49,6 +50,26 @@ constexpr Entry kTable[] = {
      L"Mirelo Translate.ini를 읽을 수 없습니다: UTF-8이나 UTF-16(BOM 포함)으로 저장하십시오. "
      L"모든 설정에 기본값을 씁니다"},
     {Say::kSettingsRead, L"Mirelo Translate.ini를 다시 읽었습니다"},
+    {Say::kServerReady, L"mirelo-server가 준비되었습니다({0}). 번역을 시작합니다"},
+    {Say::kServerOther,
+     L"이미 실행 중인 mirelo-server({0}, 폴더 {1})를 씁니다. 이 확장 기능이 시작한 서버가 "
+     L"아닙니다"},
+    {Say::kDictElsewhere,
+     L"그 서버는 사전 {0}을(를) 씁니다. 확장 기능 옆의 {1}은(는) 쓰이지 않습니다(이 안내는 한 "
+     L"번만 나옵니다)"},
+    {Say::kDictProblem, L"사용자 사전 문제: {0}: {1}"},
+    {Say::kDictMore, L"사용자 사전 문제가 {0}개 더 있습니다"},
+    {Say::kDictFixed, L"사용자 사전 문제가 모두 없어졌습니다"},
+    {Say::kEngineQuestion,
+     L"번역 엔진 폴더가 기록되어 있지 않아 \"Mirelo가 설치된 경로\"를 묻는 창이 열릴 수 "
+     L"있습니다: 그 경로는 번역 엔진의 폴더, 곧 J2KEngine.dll과 Dat 폴더가 있는 폴더입니다"},
+    {Say::kHostNotServed,
+     L"Mirelo Translate.ini {0}번째 줄: host={1}: mirelo-server는 127.0.0.1에서만 답하므로 "
+     L"127.0.0.1을 씁니다"},
+    {Say::kWantPort, L"1에서 65535까지의 수"},
+    {Say::kWantTranslation, L"append 또는 replace"},
+    {Say::kWantFlag, L"1 또는 0"},
+    {Say::kWantOptions, L"0과 1로 된 두 자리, 예: 11"},
 };
 
 // Every identifier once and in order, so that Words() indexes directly.

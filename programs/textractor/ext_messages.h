@@ -28,6 +28,19 @@ enum class Say {
     kSettingLine,
     kSettingsUnreadable,
     kSettingsRead,
+    kServerReady,
+    kServerOther,
+    kDictElsewhere,
+    kDictProblem,
+    kDictMore,
+    kDictFixed,
+    kEngineQuestion,
+    kHostNotServed,
+    // The reasons kSettingBad gives.
+    kWantPort,
+    kWantTranslation,
+    kWantFlag,
+    kWantOptions,
     kCount
 };
 

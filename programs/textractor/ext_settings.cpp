@@ -4,7 +4,9 @@
 #include "ext_messages.h"
 #include "utf8.h"
 
+#include <algorithm>
 #include <cwctype>
+#include <iterator>
 
 namespace textractor {
 namespace {
@@ -30,15 +32,6 @@ int Flag(std::wstring_view v) {
     return -1;
 }
 
-bool HostChars(std::wstring_view v) {
-    if (v.empty() || v.size() > 253) return false;
-    for (wchar_t c : v)
-        if (!((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
-              c == L'.' || c == L'-'))
-            return false;
-    return true;
-}
-
 }  // namespace
 
 bool DecodeSettingsFile(std::string_view bytes, std::wstring& text) {
@@ -58,93 +51,121 @@ bool DecodeSettingsFile(std::string_view bytes, std::wstring& text) {
     return true;
 }
 
+namespace {
+
+struct Entry {
+    std::wstring number;  // of the line, from 1
+    std::wstring key;
+    std::wstring_view value;
+};
+using Problems = std::vector<std::wstring>;
+
+void Bad(Problems& out, const Entry& e, Say want, const std::wstring& fallback) {
+    out.push_back(
+        Words(Say::kSettingBad, {e.number, e.key, std::wstring(e.value), Words(want), fallback}));
+}
+
+// The server listens on 127.0.0.1 only; "localhost" could be tried as ::1 first.
+void SetHost(Settings& s, const Entry& e, Problems& out) {
+    const std::wstring h = Lower(e.value);
+    if (h != L"127.0.0.1" && h != L"localhost")
+        out.push_back(Words(Say::kHostNotServed, {e.number, std::wstring(e.value)}));
+    s.host = Settings().host;
+}
+
+void SetPort(Settings& s, const Entry& e, Problems& out) {
+    unsigned long port = 0;
+    bool digits = !e.value.empty() && e.value.size() <= 5;
+    for (wchar_t c : e.value) digits = digits && c >= L'0' && c <= L'9';
+    if (digits) port = std::stoul(std::wstring(e.value));
+    if (digits && port >= 1 && port <= 65535) {
+        s.port = static_cast<unsigned short>(port);
+    } else {
+        s.port = Settings().port;
+        Bad(out, e, Say::kWantPort, std::to_wstring(s.port));
+    }
+}
+
+void SetServerFolder(Settings& s, const Entry& e, Problems&) {
+    std::wstring& f = s.serverFolder;
+    f = e.value;
+    while (!f.empty() && (f.back() == L'\\' || f.back() == L'/')) f.pop_back();
+    if (f.size() >= 2 && f.front() == L'"' && f.back() == L'"') f = f.substr(1, f.size() - 2);
+}
+
+void SetTranslation(Settings& s, const Entry& e, Problems& out) {
+    const std::wstring m = Lower(e.value);
+    if (m == L"append" || m == L"replace") {
+        s.replace = m == L"replace";
+    } else {
+        s.replace = Settings().replace;
+        Bad(out, e, Say::kWantTranslation, L"append");
+    }
+}
+
+void SetFlag(bool& target, bool fallback, const Entry& e, Problems& out) {
+    const int f = Flag(e.value);
+    target = f < 0 ? fallback : f == 1;
+    if (f < 0) Bad(out, e, Say::kWantFlag, fallback ? L"1" : L"0");
+}
+
+void SetSelectedOnly(Settings& s, const Entry& e, Problems& out) {
+    SetFlag(s.selectedOnly, Settings().selectedOnly, e, out);
+}
+
+void SetClipboard(Settings& s, const Entry& e, Problems& out) {
+    SetFlag(s.clipboard, Settings().clipboard, e, out);
+}
+
+// Empty keeps the default.
+void SetOptions(Settings& s, const Entry& e, Problems& out) {
+    bool ok = e.value.empty() || e.value.size() == 2;
+    for (wchar_t c : e.value) ok = ok && (c == L'0' || c == L'1');
+    s.options = ok && !e.value.empty() ? std::wstring(e.value) : Settings().options;
+    if (!ok) Bad(out, e, Say::kWantOptions, s.options);
+}
+
+struct Key {
+    const wchar_t* name;
+    void (*set)(Settings&, const Entry&, Problems&);
+};
+constexpr Key kKeys[] = {
+    {L"host", SetHost},
+    {L"port", SetPort},
+    {L"server_folder", SetServerFolder},
+    {L"translation", SetTranslation},
+    {L"selected_thread_only", SetSelectedOnly},
+    {L"clipboard", SetClipboard},
+    {L"options", SetOptions},
+};
+
+}  // namespace
+
 ParsedSettings ParseSettings(std::wstring_view text) {
     ParsedSettings out;
-    Settings& s = out.settings;
-    const Settings defaults;
     size_t number = 0;
     while (!text.empty()) {
         const size_t end = text.find(L'\n');
         std::wstring_view line = Trim(text.substr(0, end));
         text = end == std::wstring_view::npos ? std::wstring_view() : text.substr(end + 1);
         ++number;
-        const std::wstring n = std::to_wstring(number);
         if (line.empty() || line.front() == L';' || line.front() == L'#' || line.front() == L'[')
             continue;
         const size_t eq = line.find(L'=');
         if (eq == std::wstring_view::npos) {
-            out.problems.push_back(Words(Say::kSettingLine, {n}));
+            out.problems.push_back(Words(Say::kSettingLine, {std::to_wstring(number)}));
             continue;
         }
-        const std::wstring key = Lower(Trim(line.substr(0, eq)));
-        const std::wstring_view value = Trim(line.substr(eq + 1));
-        const std::wstring v(value);
-        auto bad = [&](const wchar_t* why, const std::wstring& fallback) {
-            out.problems.push_back(Words(Say::kSettingBad, {n, key, v, why, fallback}));
-        };
-        if (key == L"host") {
-            if (HostChars(value))
-                s.host = v;
-            else {
-                s.host = defaults.host;
-                bad(L"주소에는 영문자, 숫자, 점, 하이픈만 씁니다", defaults.host);
-            }
-        } else if (key == L"port") {
-            unsigned long port = 0;
-            bool digits = !value.empty() && value.size() <= 5;
-            for (wchar_t c : value) digits = digits && c >= L'0' && c <= L'9';
-            if (digits) port = std::stoul(v);
-            if (digits && port >= 1 && port <= 65535)
-                s.port = static_cast<unsigned short>(port);
-            else {
-                s.port = defaults.port;
-                bad(L"1에서 65535까지의 수", std::to_wstring(defaults.port));
-            }
-        } else if (key == L"server_folder") {
-            s.serverFolder = v;
-            while (!s.serverFolder.empty() &&
-                   (s.serverFolder.back() == L'\\' || s.serverFolder.back() == L'/'))
-                s.serverFolder.pop_back();
-            if (s.serverFolder.size() >= 2 && s.serverFolder.front() == L'"' &&
-                s.serverFolder.back() == L'"')
-                s.serverFolder = s.serverFolder.substr(1, s.serverFolder.size() - 2);
-        } else if (key == L"translation") {
-            const std::wstring m = Lower(value);
-            if (m == L"append" || m == L"replace")
-                s.replace = m == L"replace";
-            else {
-                s.replace = defaults.replace;
-                bad(L"append 또는 replace", L"append");
-            }
-        } else if (key == L"selected_thread_only" || key == L"clipboard") {
-            const int f = Flag(value);
-            bool& target = key == L"clipboard" ? s.clipboard : s.selectedOnly;
-            const bool fallback = key == L"clipboard" ? defaults.clipboard : defaults.selectedOnly;
-            if (f >= 0)
-                target = f == 1;
-            else {
-                target = fallback;
-                bad(L"1 또는 0", fallback ? L"1" : L"0");
-            }
-        } else if (key == L"options") {
-            bool ok = value.empty() || value.size() == 2;
-            for (wchar_t c : value) ok = ok && (c == L'0' || c == L'1');
-            if (ok)
-                s.options = v;
-            else {
-                s.options = defaults.options;
-                bad(L"0과 1로 된 두 자리, 예: 11", L"(mirelo-server의 기본값)");
-            }
-        } else {
-            out.problems.push_back(Words(Say::kSettingUnknown, {n, key}));
-        }
+        const Entry e{std::to_wstring(number), Lower(Trim(line.substr(0, eq))),
+                      Trim(line.substr(eq + 1))};
+        const auto key = std::find_if(std::begin(kKeys), std::end(kKeys),
+                                      [&](const Key& k) { return e.key == k.name; });
+        if (key == std::end(kKeys))
+            out.problems.push_back(Words(Say::kSettingUnknown, {e.number, e.key}));
+        else
+            key->set(out.settings, e, out.problems);
     }
     return out;
-}
-
-bool IsLoopback(const std::wstring& host) {
-    const std::wstring h = Lower(host);
-    return h == L"localhost" || h.rfind(L"127.", 0) == 0;
 }
 
 }  // namespace textractor

@@ -14,13 +14,13 @@ namespace textractor {
 inline constexpr unsigned short kDefaultPort = 18460;
 
 struct Settings {
-    std::wstring host = L"127.0.0.1";
+    std::wstring host = L"127.0.0.1";  // the only address the server answers on
     unsigned short port = kDefaultPort;
     std::wstring serverFolder;  // empty: the extension's own folder
     bool replace = false;       // false: the translation goes under the sentence
     bool selectedOnly = true;
     bool clipboard = false;
-    std::wstring options;  // --options for a server the extension starts; empty: its default
+    std::wstring options = L"11";  // --options for a server the extension starts: both clean-ups
 
     bool SameServer(const Settings& o) const { return host == o.host && port == o.port; }
 };
@@ -34,8 +34,5 @@ struct ParsedSettings {
 // The file's bytes: false when they are neither UTF-8 nor UTF-16 with a byte order mark.
 bool DecodeSettingsFile(std::string_view bytes, std::wstring& text);
 ParsedSettings ParseSettings(std::wstring_view text);
-
-// Whether `host` names this machine, where the extension may start the server itself.
-bool IsLoopback(const std::wstring& host);
 
 }  // namespace textractor

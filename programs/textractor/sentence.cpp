@@ -27,6 +27,8 @@ namespace {
 // Textractor's own translators put the translation under the sentence after this.
 constexpr wchar_t kSeparator[] = L"\x200b \n";
 constexpr ULONGLONG kSettingsLookMs = 1000;
+// No settings file is this large; a larger one is not read.
+constexpr LONGLONG kMaxSettingsBytes = 1 << 20;
 
 // The ini beside the DLL, looked at again at most once a second.
 class SettingsFile {
@@ -86,7 +88,7 @@ class SettingsFile {
             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
         LARGE_INTEGER size{};
-        if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > (1 << 20)) return false;
+        if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxSettingsBytes) return false;
         bytes.resize(static_cast<size_t>(size.QuadPart));
         DWORD read = 0;
         if (!bytes.empty() &&
@@ -138,11 +140,34 @@ bool Blank(std::wstring_view s) {
     return true;
 }
 
+// Finds or starts the server as soon as the extension is loaded, not at the first sentence.
+DWORD WINAPI BeginMain(void* module) {
+    try {
+        std::vector<std::wstring> messages;
+        const Settings settings = Files().Get(messages);
+        for (const std::wstring& m : messages) Link().Say(m);
+        Link().Begin(settings);
+    } catch (...) {
+        // Out of memory: the first sentence looks for the server instead.
+    }
+    ::FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
+}
+
 }  // namespace
 
 void AttachSentences(HMODULE module) {
     Files().Attach(module);
     Link().Attach(module);
+    // The thread holds the DLL loaded until it ends (it starts once DllMain has returned).
+    HMODULE self = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                              reinterpret_cast<LPCWSTR>(&BeginMain), &self))
+        return;
+    HANDLE thread = ::CreateThread(nullptr, 0, BeginMain, self, 0, nullptr);
+    if (thread)
+        ::CloseHandle(thread);
+    else
+        ::FreeLibrary(self);
 }
 
 void DetachSentences(bool processExit) {

@@ -7,11 +7,24 @@
 #include "module_path.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cwctype>
 #include <optional>
 #include <nlohmann/json.hpp>
 
 namespace textractor {
+
+// What /status says. `folder`, `dictionary` and `dictionaryProblems` come from servers that
+// report them; an older server leaves them empty.
+struct Status {
+    bool mirelo = false;
+    bool ready = false;
+    std::string plugin;
+    std::string problem;
+    std::wstring folder;
+    std::wstring dictionary;
+    std::vector<std::wstring> dictionaryProblems;
+};
+
 namespace {
 
 constexpr DWORD kStatusTimeoutMs = 1000;
@@ -19,30 +32,59 @@ constexpr DWORD kStatusTimeoutMs = 1000;
 // answers may stay "starting" (its first worker may be showing the engine-folder question).
 constexpr ULONGLONG kStartWaitMs = 20000;
 constexpr ULONGLONG kStartingWaitMs = 60000;
-constexpr size_t kMaxBody = 8u << 20;
+// A server still starting after this long is said to be waiting, perhaps on the question.
+constexpr ULONGLONG kStartingSayMs = 3000;
+constexpr DWORD kPollStartingMs = 250;
+constexpr DWORD kPollUnansweredMs = 100;
+constexpr DWORD kSecondLookMs = 250;
+// An old server is given this long to go before a new one takes its port.
+constexpr DWORD kEndServerWaitMs = 5000;
+// After a start of ours that never became ready, the next start waits this long.
+constexpr ULONGLONG kStartPauseMs = 30000;
+// While the server is usable, /status is read this often for the console (dictionary).
+constexpr ULONGLONG kRefreshMs = 15000;
+// "Connection lost" and "reconnected" are never said closer together than this.
+constexpr ULONGLONG kNoticeGapMs = 5000;
+constexpr size_t kDictProblemsShown = 5;
+// Where the plug-in looks for the engine's folder before it asks the player.
+constexpr wchar_t kEngineKey[] = L"Software\\Kestrow\\Mirelo";
+constexpr wchar_t kEngineValue[] = L"FilePath";
 
-// What /status says.
-struct Status {
-    bool mirelo = false;
-    bool ready = false;
-    std::string plugin;
-    std::string problem;
-};
+std::wstring Wide(const nlohmann::json& j, const char* key) {
+    const auto it = j.find(key);
+    return it != j.end() && it->is_string() ? mirelo::Utf8ToWide(it->get<std::string>())
+                                            : std::wstring();
+}
+
+// One problem as a string, or as {"file", "line", "reason"}.
+std::wstring ProblemText(const nlohmann::json& p) {
+    if (p.is_string()) return mirelo::Utf8ToWide(p.get<std::string>());
+    if (!p.is_object()) return {};
+    std::wstring where = Wide(p, "file");
+    const auto line = p.find("line");
+    if (line != p.end() && line->is_number_unsigned())
+        where += L":" + std::to_wstring(line->get<unsigned long long>());
+    return Words(Say::kDictProblem, {where.empty() ? L"?" : where, Wide(p, "reason")});
+}
 
 // Nothing when the body is not a JSON object; a field missing or of another kind reads as empty.
 std::optional<Status> ReadStatus(const std::string& body) {
     const nlohmann::json j = nlohmann::json::parse(body, nullptr, false);
     if (!j.is_object()) return std::nullopt;
-    auto text = [&j](const char* key) {
-        const auto it = j.find(key);
-        return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
-    };
     const auto ready = j.find("engine_ready");
     Status st;
-    st.mirelo = text("server") == "mirelo-server";
+    st.mirelo = Wide(j, "server") == L"mirelo-server";
     st.ready = ready != j.end() && ready->is_boolean() && ready->get<bool>();
-    st.plugin = text("plugin");
-    st.problem = text("plugin_problem");
+    st.plugin = mirelo::WideToUtf8(Wide(j, "plugin"));
+    st.problem = mirelo::WideToUtf8(Wide(j, "plugin_problem"));
+    st.folder = Wide(j, "folder");
+    st.dictionary = Wide(j, "dictionary");
+    const auto problems = j.find("dictionary_problems");
+    if (problems != j.end() && problems->is_array())
+        for (const nlohmann::json& p : *problems) {
+            std::wstring text = ProblemText(p);
+            if (!text.empty()) st.dictionaryProblems.push_back(std::move(text));
+        }
     return st;
 }
 
@@ -50,75 +92,19 @@ std::wstring Address(const Settings& s) {
     return s.host + L":" + std::to_wstring(s.port);
 }
 
-// One HTTP exchange on `connection`; false when it failed before an answer came.
-struct Answer {
-    DWORD error = 0;
-    DWORD status = 0;
-    std::string body;
-};
-
-bool SetTimeout(HINTERNET request, DWORD option, ULONGLONG deadline) {
-    const ULONGLONG now = ::GetTickCount64();
-    if (now >= deadline) return false;
-    DWORD ms = static_cast<DWORD>(deadline - now);
-    return ::WinHttpSetOption(request, option, &ms, sizeof(ms));
+std::wstring FolderKey(std::wstring f) {
+    std::replace(f.begin(), f.end(), L'/', L'\\');
+    while (!f.empty() && f.back() == L'\\') f.pop_back();
+    for (wchar_t& c : f) c = static_cast<wchar_t>(std::towlower(c));
+    return f;
 }
 
-// A GET of `path` whose waits together take at most `budgetMs`.
-bool Exchange(HINTERNET connection, const wchar_t* path, DWORD budgetMs, Answer& out) {
-    const ULONGLONG deadline = ::GetTickCount64() + budgetMs;
-    UniqueInternet request(::WinHttpOpenRequest(connection, L"GET", path, nullptr,
-                                                WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                WINHTTP_FLAG_ESCAPE_DISABLE));
-    auto fail = [&] {
-        out.error = ::GetLastError();
-        // Wine reports a receive that timed out as the socket's own error.
-        if (out.error == 0 || out.error == WSAETIMEDOUT) out.error = ERROR_WINHTTP_TIMEOUT;
-        return false;
-    };
-    if (!request) return fail();
-    // Each wait gets what is left of the budget, so the call as a whole keeps to it.
-    if (!::WinHttpSetTimeouts(request.get(), static_cast<int>(budgetMs), static_cast<int>(budgetMs),
-                              static_cast<int>(budgetMs), static_cast<int>(budgetMs)))
-        return fail();
-    // Set before sending: Wine applies it to the socket as the request goes out, and ignores
-    // a change after that.
-    if (!SetTimeout(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, deadline))
-        return fail();
-    if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                              WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
-        return fail();
-    if (!SetTimeout(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, deadline) ||
-        !SetTimeout(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, deadline)) {
-        ::SetLastError(ERROR_WINHTTP_TIMEOUT);
-        return fail();
-    }
-    if (!::WinHttpReceiveResponse(request.get(), nullptr)) return fail();
-    DWORD size = sizeof(out.status);
-    if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                               WINHTTP_HEADER_NAME_BY_INDEX, &out.status, &size,
-                               WINHTTP_NO_HEADER_INDEX))
-        return fail();
-    for (;;) {
-        if (!SetTimeout(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, deadline)) {
-            ::SetLastError(ERROR_WINHTTP_TIMEOUT);
-            return fail();
-        }
-        DWORD available = 0;
-        if (!::WinHttpQueryDataAvailable(request.get(), &available)) return fail();
-        if (available == 0) return true;
-        if (out.body.size() + available > kMaxBody) {
-            ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return fail();
-        }
-        const size_t at = out.body.size();
-        out.body.resize(at + available);
-        DWORD read = 0;
-        if (!::WinHttpReadData(request.get(), out.body.data() + at, available, &read))
-            return fail();
-        out.body.resize(at + read);
-        if (read == 0) return true;
-    }
+bool EngineFolderRecorded() {
+    wchar_t value[MAX_PATH] = {};
+    DWORD bytes = sizeof(value);
+    return ::RegGetValueW(HKEY_CURRENT_USER, kEngineKey, kEngineValue, RRF_RT_REG_SZ, nullptr,
+                          value, &bytes) == ERROR_SUCCESS &&
+           value[0] != L'\0';
 }
 
 bool Blank(std::wstring_view s) {
@@ -146,7 +132,11 @@ std::wstring PercentEncode(const std::string& utf8) {
 }
 
 DWORD WINAPI CheckerMain(void* module) {
-    Link().Check();
+    try {
+        Link().Check();
+    } catch (...) {
+        // Out of memory: the next sentence starts another check.
+    }
     // The thread held the DLL loaded; an unload asked for meanwhile happens here.
     ::FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
 }
@@ -163,6 +153,16 @@ ServerLink& Link() {
 
 void ServerLink::Attach(HMODULE module) {
     module_ = module;
+    // Sentences that come before the search begun at load has run wait for it too.
+    waitUntil_ = ::GetTickCount64() + kServerWaitMs;
+}
+
+void ServerLink::Begin(const Settings& settings) {
+    mirelo::ExclusiveLock::Guard guard(lock_);
+    if (!ConnectionLocked(settings)) return;
+    const ULONGLONG now = ::GetTickCount64();
+    waitUntil_ = now + kServerWaitMs;
+    MaybeCheckLocked(now);
 }
 
 HINTERNET ServerLink::ConnectionLocked(const Settings& s) {
@@ -181,21 +181,21 @@ HINTERNET ServerLink::ConnectionLocked(const Settings& s) {
         haveSettings_ = true;
         usable_ = false;
         lastCheck_ = 0;
+        noStartBefore_ = 0;
         downSaid_.clear();
     } else {
         current_ = s;
     }
-    if (!session_)
-        session_.reset(::WinHttpOpen(L"Mirelo Translate/" MIRELO_VERSION,
-                                     WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                     WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session_) session_.reset(OpenSession(L"Mirelo Translate/" MIRELO_VERSION));
     if (session_ && !connect_)
         connect_.reset(::WinHttpConnect(session_.get(), s.host.c_str(), s.port, 0));
     return connect_.get();
 }
 
 void ServerLink::MaybeCheckLocked(ULONGLONG now) {
-    if (checking_ || (lastCheck_ != 0 && now - lastCheck_ < kRecheckMs)) return;
+    if (checking_) return;
+    const ULONGLONG every = usable_ ? kRefreshMs : kRecheckMs;
+    if (lastCheck_ != 0 && now - lastCheck_ < every) return;
     // The check's thread keeps the DLL loaded until it ends, so that an unload meanwhile
     // neither pulls the code from under it nor waits for it inside DllMain.
     HMODULE self = nullptr;
@@ -203,6 +203,7 @@ void ServerLink::MaybeCheckLocked(ULONGLONG now) {
                               reinterpret_cast<LPCWSTR>(&CheckerMain), &self))
         return;
     checking_ = true;
+    refreshing_ = usable_;
     lastCheck_ = now;
     HANDLE thread = ::CreateThread(nullptr, 0, CheckerMain, self, 0, nullptr);
     if (!thread) {
@@ -213,21 +214,42 @@ void ServerLink::MaybeCheckLocked(ULONGLONG now) {
     ::CloseHandle(thread);
 }
 
-Translation ServerLink::Translate(const Settings& settings, std::wstring_view text) {
-    Translation t;
-    HINTERNET connection = nullptr;
-    {
-        mirelo::ExclusiveLock::Guard guard(lock_);
-        connection = ConnectionLocked(settings);
-        if (!usable_ || !connection) {
-            MaybeCheckLocked(::GetTickCount64());
-            return t;
-        }
+// The connection once the server is usable; null when it is not and no start of ours is
+// under way that it may wait for (until `waitEnd` at most).
+HINTERNET ServerLink::WaitUsable(const Settings& s, ULONGLONG waitEnd) {
+    mirelo::ExclusiveLock::Guard guard(lock_);
+    HINTERNET connection = ConnectionLocked(s);
+    for (;;) {
+        const ULONGLONG now = ::GetTickCount64();
+        MaybeCheckLocked(now);
+        if (!connection || !current_.SameServer(s)) return nullptr;
+        if (usable_) return connection;
+        const ULONGLONG end = std::min(waitUntil_, waitEnd);
+        if (now >= end) return nullptr;
+        ::SleepConditionVariableSRW(&settled_, &lock_, static_cast<DWORD>(end - now), 0);
     }
+}
+
+Translation ServerLink::Translate(const Settings& settings, std::wstring_view text) {
+    const ULONGLONG arrival = ::GetTickCount64();
+    const ULONGLONG waitEnd = arrival + kServerWaitMs;
+    Translation t;
+    // A second try when the server turned out to be gone: the check starts it again at once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        HINTERNET connection = WaitUsable(settings, waitEnd);
+        if (!connection) return Translation{};
+        t = Translation{};
+        const ULONGLONG deadline = std::min(::GetTickCount64(), waitEnd) + kCallBudgetMs;
+        if (SendLines(connection, settings, text, deadline, t) == Sent::kDone) break;
+    }
+    return t;
+}
+
+ServerLink::Sent ServerLink::SendLines(HINTERNET connection, const Settings& s,
+                                       std::wstring_view text, ULONGLONG deadline, Translation& t) {
     // One GET per line, each in one segment: a POST's body goes out as a second small write,
     // which waits on the server's delayed acknowledgement (40 ms a request under Wine).
-    const ULONGLONG deadline = ::GetTickCount64() + kCallBudgetMs;
-    bool translated = false, timedOut = false, failed = false;
+    bool translated = false, timedOut = false, failed = false, reached = false;
     t.outcome = Outcome::kFailed;
     while (!text.empty()) {
         size_t end = text.find(L'\n');
@@ -239,32 +261,38 @@ Translation ServerLink::Translate(const Settings& settings, std::wstring_view te
             ending = std::wstring_view(line.data() + line.size() - 1, ending.size() + 1);
             line.remove_suffix(1);
         }
-        const ULONGLONG now = ::GetTickCount64();
-        if (Blank(line) || now >= deadline) {
+        if (Blank(line) || ::GetTickCount64() >= deadline) {
             timedOut = timedOut || !Blank(line);
             t.text.append(line).append(ending);
             continue;
         }
         Answer ex;
         const std::wstring path = L"/translate?text=" + PercentEncode(mirelo::WideToUtf8(line));
-        if (!Exchange(connection, path.c_str(), static_cast<DWORD>(deadline - now), ex)) {
-            // A server that does not answer at all in time is looked at again before the next
-            // line waits on it: the check sees whether it still answers /status.
-            Lost(settings, ex.error != ERROR_WINHTTP_TIMEOUT);
-            if (ex.error != ERROR_WINHTTP_TIMEOUT) return t;
+        if (!Exchange(connection, path.c_str(), deadline, ex)) {
+            // A server that does not answer in time is looked at again before the next line
+            // waits on it: the check sees whether it still answers /status.
+            const bool gone = ex.error != ERROR_WINHTTP_TIMEOUT;
+            Lost(s, gone);
+            if (gone) return Sent::kLost;
             timedOut = true;
             t.text.append(line).append(ending).append(text);
             break;
-        } else if (ex.status == 503) {
+        }
+        reached = true;
+        if (ex.status == 503) {
             // Up but not ready (its plug-in is restarting): the check says why.
-            Lost(settings, false);
+            Lost(s, false);
             t.outcome = Outcome::kNotReady;
-            return t;
+            return Sent::kDone;
         } else if (ex.status == 200) {
             t.text += mirelo::Utf8ToWide(ex.body);
             t.text.append(ending);
             translated = true;
             continue;
+        } else if (ex.status >= 300 && ex.status < 400) {
+            // Mirelo's server never redirects: whatever answered is looked at again.
+            Lost(s, false);
+            return Sent::kDone;
         } else if (ex.status == 504) {
             timedOut = true;  // the plug-in gave up on it after its 3 s
         } else {
@@ -272,11 +300,12 @@ Translation ServerLink::Translate(const Settings& settings, std::wstring_view te
         }
         t.text.append(line).append(ending);
     }
+    if (reached) Reached();
     if (timedOut && FirstTime(static_cast<int>(Say::kLineTimedOut)))
         this->Say(Words(Say::kLineTimedOut));
     if (failed && FirstTime(static_cast<int>(Say::kLineFailed))) this->Say(Words(Say::kLineFailed));
     if (translated) t.outcome = Outcome::kTranslated;
-    return t;
+    return Sent::kDone;
 }
 
 void ServerLink::Lost(const Settings& s, bool connectionFailed) {
@@ -284,19 +313,75 @@ void ServerLink::Lost(const Settings& s, bool connectionFailed) {
     if (!current_.SameServer(s) || !usable_) return;
     usable_ = false;
     lastCheck_ = 0;  // look again at once, not a recheck period later
+    const ULONGLONG now = ::GetTickCount64();
     if (connectionFailed) {
-        downSaid_ = Words(Say::kServerLost);
-        messages_.push_back(downSaid_);
+        lost_ = true;
+        // The check starts a server again at once; sentences meanwhile wait for it.
+        waitUntil_ = now + kServerWaitMs;
     }
-    MaybeCheckLocked(::GetTickCount64());
+    MaybeCheckLocked(now);
 }
 
-void ServerLink::Finish(const Settings& s, bool usable, const std::wstring& message) {
+void ServerLink::Reached() {
     mirelo::ExclusiveLock::Guard guard(lock_);
+    lost_ = false;
+}
+
+void ServerLink::FlushNoticesLocked(ULONGLONG now) {
+    if (lost_ == lostSaid_ || (noticeAt_ != 0 && now - noticeAt_ < kNoticeGapMs)) return;
+    lostSaid_ = lost_;
+    noticeAt_ = now;
+    messages_.push_back(Words(lost_ ? Say::kServerLost : Say::kServerBack));
+}
+
+void ServerLink::AnnounceLocked(const Status& st) {
+    const bool ours = server_ && ::WaitForSingleObject(server_.get(), 0) == WAIT_TIMEOUT;
+    const std::wstring key = ours ? L"ours " + std::to_wstring(starts_)
+                                  : L"other " + Address(current_) + L" " + FolderKey(st.folder);
+    if (key != readyFor_) {
+        readyFor_ = key;
+        if (ours) {
+            messages_.push_back(Words(Say::kServerReady, {Address(current_)}));
+        } else {
+            messages_.push_back(Words(Say::kServerOther,
+                                      {Address(current_), st.folder.empty() ? L"?" : st.folder}));
+            const std::wstring mine = mirelo::ModuleFolder(module_) + L"\\MireloDict";
+            const std::wstring theirs = !st.dictionary.empty() ? st.dictionary
+                                        : !st.folder.empty()   ? st.folder + L"\\MireloDict"
+                                                               : std::wstring();
+            const unsigned long long once = 1ull << static_cast<int>(Say::kDictElsewhere);
+            if (!theirs.empty() && FolderKey(theirs) != FolderKey(mine) && !(onceSaid_ & once)) {
+                onceSaid_ |= once;
+                messages_.push_back(Words(Say::kDictElsewhere, {theirs, mine}));
+            }
+        }
+    }
+    std::wstring all;
+    for (const std::wstring& p : st.dictionaryProblems) all += p + L"\n";
+    if (all == dictProblems_) return;
+    if (all.empty()) messages_.push_back(Words(Say::kDictFixed));
+    for (size_t i = 0; i < st.dictionaryProblems.size() && i < kDictProblemsShown; ++i)
+        messages_.push_back(st.dictionaryProblems[i]);
+    if (st.dictionaryProblems.size() > kDictProblemsShown)
+        messages_.push_back(Words(
+            Say::kDictMore, {std::to_wstring(st.dictionaryProblems.size() - kDictProblemsShown)}));
+    dictProblems_ = std::move(all);
+}
+
+void ServerLink::Finish(const Settings& s, bool usable, const std::wstring& message,
+                        const Status* status) {
+    mirelo::ExclusiveLock::Guard guard(lock_);
+    ::WakeAllConditionVariable(&settled_);
     checking_ = false;
     lastCheck_ = ::GetTickCount64();
     if (!current_.SameServer(s)) return;  // the settings moved on while it ran
+    if (status && status->mirelo) AnnounceLocked(*status);
+    if (refreshing_) {
+        refreshing_ = false;
+        return;  // a look for the console only; the sentences say whether it still works
+    }
     usable_ = usable;
+    if (!usable) waitUntil_ = 0;
     if (usable) {
         if (!downSaid_.empty()) messages_.push_back(Words(Say::kServerBack));
         downSaid_.clear();
@@ -320,8 +405,12 @@ bool ServerLink::StartServer(const Settings& s, std::wstring& problem) {
         problem = Words(Say::kServerMissing, {exe});
         return false;
     }
-    std::wstring command = L"\"" + exe + L"\" --port " + std::to_wstring(s.port);
-    if (!s.options.empty()) command += L" --options " + s.options;
+    const std::wstring& options = s.options;
+    std::wstring command =
+        L"\"" + exe + L"\" --port " + std::to_wstring(s.port) + L" --options " + options;
+    // The hidden server's plug-in may ask the player for "Mirelo"'s folder: say first which.
+    if (!EngineFolderRecorded() && FirstTime(static_cast<int>(Say::kEngineQuestion)))
+        this->Say(Words(Say::kEngineQuestion));
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
@@ -346,77 +435,126 @@ bool ServerLink::StartServer(const Settings& s, std::wstring& problem) {
         }
         serverInJob_ = job_ && ::AssignProcessToJobObject(job_.get(), process.get());
         server_ = std::move(process);
+        ++starts_;
+        waitUntil_ = std::max(waitUntil_, ::GetTickCount64() + kServerWaitMs);
     }
     ::ResumeThread(thread.get());
     mirelo::ExclusiveLock::Guard guard(lock_);
-    messages_.push_back(Words(Say::kServerStarted, {Address(s)}));
+    messages_.push_back(
+        Words(Say::kServerStarted, {Address(s), options, std::to_wstring(kServerWaitMs / 1000)}));
     return true;
+}
+
+// One look at /status.
+ServerLink::Look ServerLink::Probe(const Settings& s, HINTERNET connection, ULONGLONG begin,
+                                   bool started, bool& saidWaiting) {
+    Answer ex;
+    bool answered = Exchange(connection, L"/status", ::GetTickCount64() + kStatusTimeoutMs, ex);
+    if (!answered && !started && NothingListens(ex.error)) {
+        // A refusal can pass (a busy server's full queue): look once more before a server is
+        // started on a port that may be taken.
+        ::Sleep(kSecondLookMs);
+        ex = Answer{};
+        answered = Exchange(connection, L"/status", ::GetTickCount64() + kStatusTimeoutMs, ex);
+    }
+    if (!answered) {
+        if (started || NothingListens(ex.error)) return Look::kNoAnswer;
+        bool oursAlive = false;
+        {
+            mirelo::ExclusiveLock::Guard guard(lock_);
+            oursAlive = server_ && ::WaitForSingleObject(server_.get(), 0) == WAIT_TIMEOUT;
+        }
+        // Whatever holds the port and does not answer as Mirelo's server does is another
+        // program, unless it is the busy server this extension started.
+        Finish(s, false, oursAlive ? std::wstring() : Words(Say::kNotMirelo, {Address(s)}));
+        return Look::kDone;
+    }
+    const std::optional<Status> st = ex.status == 200 ? ReadStatus(ex.body) : std::nullopt;
+    if (!st || !st->mirelo) {
+        Finish(s, false, Words(Say::kNotMirelo, {Address(s)}));
+    } else if (st->ready) {
+        Finish(s, true, {}, &*st);
+    } else if (st->plugin == "failed" || st->plugin == "retrying") {
+        const std::wstring why = mirelo::Utf8ToWide(st->problem);
+        Finish(s, false, Words(Say::kEngineNotReady, {why.empty() ? L"?" : why}), &*st);
+    } else if (::GetTickCount64() - begin > kStartingWaitMs) {
+        Finish(s, false, Words(Say::kServerWaiting), &*st);
+    } else {
+        // Still starting: its first worker may be asking the player for the engine folder.
+        if (!saidWaiting && ::GetTickCount64() - begin > kStartingSayMs) {
+            saidWaiting = true;
+            this->Say(Words(Say::kServerWaiting));
+        }
+        ::Sleep(kPollStartingMs);
+        return Look::kStarting;
+    }
+    return Look::kDone;
 }
 
 void ServerLink::Check() {
     Settings s;
     HINTERNET connection = nullptr;
     mirelo::UniqueHandle old;
+    bool refresh = false;
     {
         mirelo::ExclusiveLock::Guard guard(lock_);
         s = current_;
         connection = connect_.get();
+        refresh = refreshing_;
         if (endServer_) old = std::move(server_);
         endServer_ = false;
     }
     if (old) {
         // Its workers end with it (its own job); its port is free once it has gone.
         ::TerminateProcess(old.get(), 0);
-        ::WaitForSingleObject(old.get(), 5000);
+        ::WaitForSingleObject(old.get(), kEndServerWaitMs);
     }
+    if (!connection) return Finish(s, false, Words(Say::kServerLost));
     const ULONGLONG begin = ::GetTickCount64();
     bool started = false;
     bool saidWaiting = false;
-    HANDLE process = nullptr;
     for (;;) {
-        Answer ex;
-        const bool answered = connection && Exchange(connection, L"/status", kStatusTimeoutMs, ex);
+        const Look look = Probe(s, connection, begin, started, saidWaiting);
+        if (look == Look::kDone) return;
+        if (refresh) return Finish(s, false, {});
+        if (look == Look::kStarting) continue;
         const ULONGLONG now = ::GetTickCount64();
-        if (answered) {
-            const std::optional<Status> st = ex.status == 200 ? ReadStatus(ex.body) : std::nullopt;
-            if (!st || !st->mirelo) return Finish(s, false, Words(Say::kNotMirelo, {Address(s)}));
-            if (st->ready) return Finish(s, true, {});
-            if (st->plugin == "failed" || st->plugin == "retrying") {
-                const std::wstring why = mirelo::Utf8ToWide(st->problem);
-                return Finish(s, false, Words(Say::kEngineNotReady, {why.empty() ? L"?" : why}));
-            }
-            // Still starting: its first worker may be asking the player for the engine folder.
-            if (now - begin > kStartingWaitMs) return Finish(s, false, Words(Say::kServerWaiting));
-            if (!saidWaiting && now - begin > 3000) {
-                saidWaiting = true;
-                this->Say(Words(Say::kServerWaiting));
-            }
-            ::Sleep(250);
-            continue;
-        }
         if (started) {
             DWORD code = STILL_ACTIVE;
-            if (process && ::GetExitCodeProcess(process, &code) && code != STILL_ACTIVE)
+            {
+                mirelo::ExclusiveLock::Guard guard(lock_);
+                if (server_) ::GetExitCodeProcess(server_.get(), &code);
+            }
+            const bool exited = code != STILL_ACTIVE;
+            if (exited || now - begin > kStartWaitMs) {
+                {
+                    mirelo::ExclusiveLock::Guard guard(lock_);
+                    noStartBefore_ = now + kStartPauseMs;
+                }
                 return Finish(
                     s, false,
-                    Words(Say::kServerExited, {std::to_wstring(code), std::to_wstring(s.port)}));
-            if (now - begin > kStartWaitMs)
-                return Finish(s, false,
-                              Words(Say::kServerSlow, {std::to_wstring(kStartWaitMs / 1000)}));
-            ::Sleep(100);
+                    exited ? Words(Say::kServerExited,
+                                   {std::to_wstring(code), std::to_wstring(s.port)})
+                           : Words(Say::kServerSlow, {std::to_wstring(kStartWaitMs / 1000)}));
+            }
+            ::Sleep(kPollUnansweredMs);
             continue;
         }
-        if (!IsLoopback(s.host) || !connection) return Finish(s, false, Words(Say::kServerLost));
+        {
+            mirelo::ExclusiveLock::Guard guard(lock_);
+            // Said when that start ended; no loop of starts meanwhile.
+            if (now < noStartBefore_) break;
+        }
         std::wstring problem;
         if (!StartServer(s, problem)) return Finish(s, false, problem);
         started = true;
-        mirelo::ExclusiveLock::Guard guard(lock_);
-        process = server_.get();
     }
+    Finish(s, false, {});
 }
 
 std::vector<std::wstring> ServerLink::TakeMessages() {
     mirelo::ExclusiveLock::Guard guard(lock_);
+    FlushNoticesLocked(::GetTickCount64());
     return std::exchange(messages_, {});
 }
 
@@ -446,6 +584,7 @@ void ServerLink::Close() {
     retired_.clear();
     connect_.reset();
     session_.reset();
+    AwaitCallbacks();
     // Ending the job ends the server this extension started, and its workers with it.
     if (server_ && !serverInJob_) ::TerminateProcess(server_.get(), 0);
     job_.reset();

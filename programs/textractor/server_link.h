@@ -1,9 +1,12 @@
 #pragma once
 // The extension's one connection to mirelo-server over WinHTTP: whether the server on the
 // configured port is usable, the background check that finds (or starts) it, and the
-// translation request itself. Every call from Textractor's threads returns within
-// kCallBudgetMs; a server that is down, starting or not Mirelo's is answered at once.
+// translation request itself. A sentence waits for a server this extension is starting (at
+// load, or again after it died) until it is ready, at most kServerWaitMs after the start; then
+// each line's exchange keeps to kCallBudgetMs. A server that is down, not Mirelo's or whose
+// engine cannot start is answered at once.
 
+#include "exchange.h"
 #include "ext_settings.h"
 #include "handles.h"
 
@@ -19,6 +22,9 @@ namespace textractor {
 // The plug-in gives up on a line after 3 s; the server answers such a line as failed soon
 // after. This much more covers the hop, never the line after it.
 inline constexpr DWORD kCallBudgetMs = 3400;
+// How long sentences wait for a server this extension has just started (under Wine the
+// server and its first worker are ready in 2-4 s).
+inline constexpr ULONGLONG kServerWaitMs = 8000;
 // A background check runs at most once in this many milliseconds.
 inline constexpr ULONGLONG kRecheckMs = 3000;
 
@@ -33,13 +39,14 @@ struct Translation {
     std::wstring text;
 };
 
-using UniqueInternet =
-    mirelo::UniqueResource<mirelo::HandleTraits<HINTERNET, ::WinHttpCloseHandle>>;
+struct Status;
 
 class ServerLink {
   public:
     // `module` is the extension's own DLL: its folder holds mirelo-server.exe by default.
     void Attach(HMODULE module);
+    // At load, in the background: finds or starts the server for `settings`.
+    void Begin(const Settings& settings);
     Translation Translate(const Settings& settings, std::wstring_view text);
     // Console lines waiting to be shown (the background check cannot call into Textractor).
     std::vector<std::wstring> TakeMessages();
@@ -56,29 +63,50 @@ class ServerLink {
     void Check();
 
   private:
+    enum class Sent { kDone, kLost };
     HINTERNET ConnectionLocked(const Settings& s);
+    HINTERNET WaitUsable(const Settings& s, ULONGLONG waitEnd);
+    Sent SendLines(HINTERNET connection, const Settings& s, std::wstring_view text,
+                   ULONGLONG deadline, Translation& t);
     void MaybeCheckLocked(ULONGLONG now);
     void Lost(const Settings& s, bool connectionFailed);
+    void Reached();
+    enum class Look { kDone, kStarting, kNoAnswer };
+    Look Probe(const Settings& s, HINTERNET connection, ULONGLONG begin, bool started,
+               bool& saidWaiting);
     bool StartServer(const Settings& s, std::wstring& problem);
-    void Finish(const Settings& s, bool usable, const std::wstring& message);
+    void Finish(const Settings& s, bool usable, const std::wstring& message,
+                const Status* status = nullptr);
+    void AnnounceLocked(const Status& st);
+    void FlushNoticesLocked(ULONGLONG now);
 
     SRWLOCK lock_ = SRWLOCK_INIT;
+    CONDITION_VARIABLE settled_ = CONDITION_VARIABLE_INIT;  // a check finished
     HMODULE module_ = nullptr;
     Settings current_;
     bool haveSettings_ = false;
     bool usable_ = false;
     bool checking_ = false;
+    bool refreshing_ = false;  // the running check only reads /status for the console
     ULONGLONG lastCheck_ = 0;
-    bool checkedOnce_ = false;
+    ULONGLONG waitUntil_ = 0;      // sentences wait for a starting server until then
+    ULONGLONG noStartBefore_ = 0;  // a start of ours ended unready: no new one before then
     UniqueInternet session_;
     UniqueInternet connect_;
     // Connections to an earlier address: another thread may still be using one.
     std::vector<UniqueInternet> retired_;
     mirelo::UniqueHandle job_;
     mirelo::UniqueHandle server_;  // the server process this extension started, if any
+    unsigned starts_ = 0;
     bool serverInJob_ = false;
     bool endServer_ = false;  // ours no longer matches the settings: the check ends it first
     std::wstring downSaid_;   // the last reason given for not translating
+    // "Connection lost" and "reconnected": said once per change, kNoticeGapMs apart at least.
+    bool lost_ = false;
+    bool lostSaid_ = false;
+    ULONGLONG noticeAt_ = 0;
+    std::wstring readyFor_;      // the server whose readiness was said last
+    std::wstring dictProblems_;  // the dictionary problems said last
     std::vector<std::wstring> messages_;
     unsigned long long onceSaid_ = 0;
 };
