@@ -40,6 +40,11 @@ DictionaryWatch::~DictionaryWatch() {
     m_thread.join();
 }
 
+std::vector<std::string> DictionaryWatch::Problems() const {
+    std::lock_guard lock(m_mutex);
+    return m_problems;
+}
+
 void DictionaryWatch::Run() {
     mirelo::dict::FolderWatch watch(m_folder);
     bool first = true;
@@ -47,12 +52,19 @@ void DictionaryWatch::Run() {
         const uint64_t now = GetTickCount64();
         if (watch.Due(now)) {
             const mirelo::dict::FolderDictionary loaded = watch.Load();
+            std::vector<std::string> problems;
+            for (const mirelo::dict::Problem& p : loaded.problems)
+                problems.push_back(host::DescribeProblem(p));
+            {
+                std::lock_guard lock(m_mutex);
+                m_problems = problems;
+            }
             // A folder that never held a dictionary is not news at start.
             if (!first || loaded.files > 0) {
                 m_say("dictionary", Format(first ? Msg::kEventDictRead : Msg::kEventDictReloaded,
                                            {Summary(m_folder, loaded)}));
-                for (const mirelo::dict::Problem& p : loaded.problems)
-                    m_say("dictionary", Format(Msg::kEventDictProblem, {host::DescribeProblem(p)}));
+                for (const std::string& problem : problems)
+                    m_say("dictionary", Format(Msg::kEventDictProblem, {problem}));
             }
             if (!first) m_changed();
             first = false;

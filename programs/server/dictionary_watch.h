@@ -4,8 +4,10 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "handles.h"
 
@@ -22,12 +24,18 @@ class DictionaryWatch {
     DictionaryWatch(const DictionaryWatch&) = delete;
     DictionaryWatch& operator=(const DictionaryWatch&) = delete;
 
+    const std::wstring& Folder() const { return m_folder; }
+    // The problems of the last read, worded; any thread.
+    std::vector<std::string> Problems() const;
+
   private:
     void Run();
 
     std::wstring m_folder;
     std::function<void(const std::string&, const std::string&)> m_say;
     std::function<void()> m_changed;
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_problems;
     mirelo::UniqueHandle m_stop;
     std::thread m_thread;
 };

@@ -18,9 +18,12 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "code_pages.h"
+#include "dictionary_watch.h"
 #include "event_log.h"
 #include "messages.h"
 #include "mirelo_version.h"
+#include "module_path.h"
 #include "text_plan.h"
 
 namespace server {
@@ -808,6 +811,13 @@ class Session : public std::enable_shared_from_this<Session> {
             for (const LoggedEvent& e : m_config.events->Recent())
                 events.push_back({{"time", e.time}, {"kind", e.kind}, {"text", e.text}});
         j["events"] = std::move(events);
+        // Which server this is and which dictionary its plug-in reads, for a client that
+        // found a server it did not start.
+        j["folder"] = mirelo::WideToUtf8(mirelo::ModuleFolder(nullptr));
+        if (const DictionaryWatch* d = m_config.dictionary) {
+            j["dictionary"] = mirelo::WideToUtf8(d->Folder());
+            j["dictionary_problems"] = d->Problems();
+        }
         Reply r;
         r.type = kJson;
         r.body = Dump(j);

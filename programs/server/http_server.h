@@ -13,6 +13,7 @@
 namespace server {
 
 class EventLog;
+class DictionaryWatch;
 
 // What a client can make the server hold. Past any of these it gets an answer and its
 // connection is closed; the server goes on.
@@ -30,6 +31,7 @@ struct HttpConfig {
     std::chrono::seconds lineTimeout{60};  // a request's lines must start within this
     std::chrono::seconds readTimeout{20};  // to read one whole request, or to wait idle
     EventLog* events = nullptr;            // failures go there, and /status shows its recent events
+    const DictionaryWatch* dictionary = nullptr;  // /status shows its folder and problems
 };
 
 // A text/plain batch's failed lines go in headers of at most this many bytes each; past it,

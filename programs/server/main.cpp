@@ -225,8 +225,10 @@ int RunFileJob(const ServerArgs& args, EventLog& log) {
 // Serves HTTP until Ctrl+C, or until the workers cannot start at all.
 int RunServer(const ServerArgs& args, EventLog& log) {
     Translator translator(PoolConfig(args, log));
+    const DictionaryWatch dictionary =
+        WatchDictionary(host::PluginPath(args.plugin), translator, log);
     HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds),
-                                 std::chrono::seconds(20), &log});
+                                 std::chrono::seconds(20), &log, &dictionary});
     HttpServer::ListenFailure failure;
     if (!http.Listen(args.host, args.port, failure)) {
         const std::string problem = ListenProblem(args, failure);
@@ -245,8 +247,6 @@ int RunServer(const ServerArgs& args, EventLog& log) {
     int exitCode = kExitOk;
     {
         const DialogWatch watch(translator);
-        const DictionaryWatch dictionary =
-            WatchDictionary(host::PluginPath(args.plugin), translator, log);
         translator.Start([&](Translator::State state, StartKind kind, const std::string& message) {
             if (state == Translator::State::kReady)
                 return Out().Write(Text(Msg::kServerReady) + std::string("\n"));

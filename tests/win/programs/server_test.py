@@ -306,6 +306,18 @@ class Translate(unittest.TestCase):
                 logged = f.read()
             self.assertIn("[dictionary] dictionary reloaded", logged)
             self.assertIn("bad.txt:1", logged)
+            # /status names the folder a client's own MireloDict is compared with, and what
+            # is wrong in it now.
+            status = json.loads(server.get("/status")[2])
+            self.assertTrue(status["dictionary"].lower().endswith(
+                os.path.basename(plugin_dir).lower() + "\\mirelodict"), status["dictionary"])
+            self.assertEqual(len(status["dictionary_problems"]), 1, status)
+            self.assertIn("bad.txt:1", status["dictionary_problems"][0])
+            os.remove(os.path.join(dict_dir, "bad.txt"))
+            deadline = time.monotonic() + 10
+            while json.loads(server.get("/status")[2])["dictionary_problems"]:
+                self.assertLess(time.monotonic(), deadline, "the problem outlived its file")
+                time.sleep(0.1)
         finally:
             server.stop()
 
