@@ -15,6 +15,7 @@
 #include "code_pages.h"
 #include "dialog_watch.h"
 #include "diagnose.h"
+#include "engine_question.h"
 #include "dictionary_folder_win.h"
 #include "dictionary_watch.h"
 #include "event_log.h"
@@ -187,12 +188,18 @@ DictionaryWatch WatchDictionary(const std::wstring& plugin, Translator& translat
         [&translator] { translator.DictionaryChanged(); });
 }
 
+// Before the first worker's plug-in may ask for the engine's folder: which folder it means.
+void ExplainEngineQuestion(const ServerArgs& args) {
+    if (host::PluginWillAsk(host::PluginPath(args.plugin))) Say(Text(Msg::kEngineQuestionAhead));
+}
+
 int RunFileJob(const ServerArgs& args, EventLog& log) {
     Translator translator(PoolConfig(args, log));
     std::promise<std::tuple<Translator::State, StartKind, std::string>> started;
     auto result = started.get_future();
     std::atomic<bool> told{false};
     std::atomic<StartKind> lastKind{StartKind::kInitFailed};
+    ExplainEngineQuestion(args);
     translator.Start([&](Translator::State state, StartKind kind, const std::string& message) {
         if (kind != StartKind::kNone) lastKind = kind;
         // A file job does not wait for the user to put the engine in place.
@@ -205,6 +212,7 @@ int RunFileJob(const ServerArgs& args, EventLog& log) {
     }
     const auto& [state, kind, message] = got;
     if (state != Translator::State::kReady) return StartFailure(kind, message);
+    if (!message.empty()) Say(Format(Msg::kRecordLater, {message}));
     const DictionaryWatch dictionary =
         WatchDictionary(host::PluginPath(args.plugin), translator, log);
     FileJob job;
@@ -246,10 +254,15 @@ int RunServer(const ServerArgs& args, EventLog& log) {
     const ServerForConsole console(http);
     int exitCode = kExitOk;
     {
+        ExplainEngineQuestion(args);
         const DialogWatch watch(translator);
         translator.Start([&](Translator::State state, StartKind kind, const std::string& message) {
-            if (state == Translator::State::kReady)
-                return Out().Write(Text(Msg::kServerReady) + std::string("\n"));
+            if (state == Translator::State::kReady) {
+                Out().Write(Text(Msg::kServerReady) + std::string("\n"));
+                // The engine came from a folder picked at the question: say how to keep it.
+                if (!message.empty()) Say(Format(Msg::kRecordLater, {message}));
+                return;
+            }
             // Tried again now and then; requests are answered 503 with the reason meanwhile.
             if (state == Translator::State::kRetrying) return Complain(message);
             exitCode = StartFailure(kind, message);

@@ -121,8 +121,7 @@ void Supervisor::Publish() {
     for (const auto& w : m_workers) {
         live += w->state == Worker::State::kIdle || w->state == Worker::State::kBusy;
         if (w->state == Worker::State::kStarting) starting = w->pid;
-        workers.push_back({w->pid,
-                           w->retrying ? "restarting" : kStates[static_cast<int>(w->state)],
+        workers.push_back({w->pid, w->retrying ? "restarting" : kStates[static_cast<int>(w->state)],
                            w->lines, w->restarts, w->lastFault});
     }
     bool serving = true;
@@ -203,13 +202,12 @@ void Supervisor::Launch(Worker& w) {
         Run([&] {
             if (w.generation != generation || w.state != Worker::State::kStarting) return;
             // Only the first start may wait on the user, for as long as the user takes.
-            if (!first) return StartFailed(w, "did not start within 20 s", StartKind::kInitFailed,
-                                           true);
+            if (!first)
+                return StartFailed(w, "did not start within 20 s", StartKind::kInitFailed, true);
             if (m_toldSlow) return;
             m_toldSlow = true;
             Event(Kind::kStartSlow, w, {},
-                  host::Format(host::Msg::kEngineStartSlow,
-                               {std::to_string(kStartLimit.count())}),
+                  host::Format(host::Msg::kEngineStartSlow, {std::to_string(kStartLimit.count())}),
                   static_cast<unsigned>(kStartLimit.count()));
         });
     });
@@ -277,7 +275,9 @@ void Supervisor::OnStarted(Worker& w) {
     m_problem.clear();
     if (m_state != Translator::State::kReady) {
         m_state = Translator::State::kReady;
-        m_startedNote.emplace(m_state, StartKind::kNone, std::string());
+        // A ready worker's word is the engine's folder when the user picked it at the
+        // question, so that the program can offer to record it.
+        m_startedNote.emplace(m_state, StartKind::kNone, started->message);
     }
     Read(w);
     StartNext();
@@ -302,8 +302,8 @@ void Supervisor::Dispatch() {
             away += w->state != Worker::State::kBusy && w->state != Worker::State::kIdle;
         }
         const bool storm = m_lastHang && now - *m_lastHang < kHangStorm;
-        const std::size_t unknownCap = storm ? std::max<std::size_t>(1, m_workers.size() - 1)
-                                             : m_workers.size();
+        const std::size_t unknownCap =
+            storm ? std::max<std::size_t>(1, m_workers.size() - 1) : m_workers.size();
         for (auto& w : m_workers) {
             if (w->state != Worker::State::kIdle) continue;
             std::shared_ptr<Task> task = m_shared.scheduler.Next(

@@ -11,6 +11,7 @@
 
 #include "code_pages.h"
 #include "dialog_watch.h"
+#include "engine_question.h"
 #include "filter_chain.h"
 #include "frames.h"
 #include "messages.h"
@@ -253,12 +254,19 @@ int RunWorker(HANDLE fromParent, HANDLE toParent, const std::wstring& plugin,
     host::HostWindow window;  // outlives the plug-in, which holds on to its handle
     host::PluginHost host;
     std::string failure;
+    const bool willAsk = !unattended && host::PluginWillAsk(plugin);
+    if (willAsk) host::ForgetPickedFolder();
     const StartResult result = StartPlugin(window, host, plugin, options, unattended, failure);
+    const std::wstring picked = willAsk ? host::PickedFolder() : std::wstring();
     if (result != StartResult::kReady) {
+        if (!picked.empty() && host::IsMireloFolder(picked))
+            failure = host::Format(host::Msg::kPickedMireloFolder, {mirelo::WideToUtf8(picked)}) +
+                      " (" + failure + ")";
         WriteFrame(toParent, EncodeStarted(result, failure));
         return result == StartResult::kInitFailed ? kExitInit : kExitLoad;
     }
-    if (!WriteFrame(toParent, EncodeStarted(StartResult::kReady, {}))) {
+    const std::wstring engine = picked.empty() ? std::wstring() : host::LoadedEngineFolder();
+    if (!WriteFrame(toParent, EncodeStarted(StartResult::kReady, mirelo::WideToUtf8(engine)))) {
         host.Close();
         return kExitOk;
     }

@@ -693,6 +693,9 @@ class Startup(unittest.TestCase):
             while waiting not in server.output() and time.monotonic() < deadline:
                 time.sleep(0.2)
             self.assertIn(waiting, server.output())
+            # Which folder the question means is said before the question shows.
+            ahead = server.output().find("it means the translation engine's folder")
+            self.assertTrue(0 <= ahead < server.output().find(waiting), server.output())
             status, r, text = server.get("/translate?text=%E5%8B%87%E8%80%85")
             self.assertEqual((status, text, r.getheader("Retry-After")),
                              (503, "the plug-in is not ready\n", "1"))
