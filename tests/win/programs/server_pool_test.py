@@ -106,6 +106,12 @@ class HangingLines(unittest.TestCase):
         self.assertEqual(got, [504] * 12)
         self.server.wait_for_workers(2)
         self.assertEqual(restarts(self.server), 1)
+        # The hang is logged once, with its line, in /status and on the console.
+        events = json.loads(self.server.get("/status")[2])["events"]
+        hangs = [e["text"] for e in events if e["kind"] == "hang"]
+        self.assertEqual(len(hangs), 1, events)
+        self.assertIn(HANGING[40], hangs[0])
+        self.assertIn(HANGING[40], self.server.output())
 
 
 class StoppedAndKilledWorkers(unittest.TestCase):
@@ -126,6 +132,9 @@ class StoppedAndKilledWorkers(unittest.TestCase):
             server.wait_for_workers(1, limit_s=15)
             workers = json.loads(server.get("/status")[2])["workers"]
             self.assertIn("past 6 s", workers[0]["last_fault"])
+            events = json.loads(server.get("/status")[2])["events"]
+            self.assertTrue(any(e["kind"] == "deadline" and SLOW[0][0] in e["text"]
+                                for e in events), events)
             self.assertEqual(ask(server, GOOD[0][0])[:2], (200, GOOD[0][1]))
         finally:
             for pid in stopped:
