@@ -143,6 +143,11 @@ class MixedFaults(unittest.TestCase):
             print(f"CPU while the engine is missing: {share:.1%} of a core ({used} ticks, "
                   f"{len(seen)} processes)", file=sys.stderr)
             self.assertLess(share, 0.05)
+            # The pauses double: 1, 2, 4 s ... for each worker, as the event log says.
+            events = json.loads(server.get("/status")[2])["events"]
+            waits = [e["text"] for e in events if e["kind"] == "backoff" and "worker 1:" in e["text"]]
+            self.assertEqual(waits[:3], [f"worker 1: next start in {n} s" for n in (1, 2, 4)],
+                             events)
         finally:
             if server:
                 server.kill()

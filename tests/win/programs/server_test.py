@@ -686,7 +686,7 @@ class Startup(unittest.TestCase):
         wine("reg", "delete", KEY, "/v", "FilePath", "/f")
         server = None
         try:
-            server = Server(FOLDER, ready=False)
+            server = Server(FOLDER, "--workers", "2", ready=False)
             waiting = ('mirelo-server: the plug-in is waiting for an answer in its window '
                        '"Mirelo Plugin"')
             deadline = time.monotonic() + 30
@@ -699,7 +699,11 @@ class Startup(unittest.TestCase):
             status, r, text = server.get("/translate?text=%E5%8B%87%E8%80%85")
             self.assertEqual((status, text, r.getheader("Retry-After")),
                              (503, "the plug-in is not ready\n", "1"))
-            self.assertEqual(json.loads(server.get("/status")[2])["plugin"], "starting")
+            status = json.loads(server.get("/status")[2])
+            self.assertEqual(status["plugin"], "starting")
+            # Only the first worker may ask: the others wait for its start to end.
+            self.assertEqual([w["state"] for w in status["workers"]].count("starting"), 1,
+                             status["workers"])
         finally:
             if server:
                 server.kill()
