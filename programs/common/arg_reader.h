@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "program_text.h"
+
 namespace host {
 
 class ArgReader {
@@ -41,7 +43,6 @@ class ArgReader {
 // ASCII text as is; anything else as '?', for messages and option strings.
 std::string AsciiOf(const std::wstring& w);
 
-// A decimal number in [min, max], digits only.
-bool ParseNumber(const std::wstring& s, unsigned long min, unsigned long max, unsigned long& out);
+using programs::ParseNumber;
 
 }  // namespace host

@@ -19,6 +19,7 @@
 #include "text_codec.h"
 #include "text_output.h"
 #include "text_plan.h"
+#include "utf8.h"
 
 namespace server {
 namespace {
@@ -61,7 +62,7 @@ int ReadInput(const std::wstring& path, std::string& text) {
     const std::string line = std::to_string(verdict.line);
     switch (verdict.kind) {
         case host::InputVerdict::kUtf8:
-            host::StripUtf8Bom(text);
+            mirelo::text::StripUtf8Bom(text);
             return kExitOk;
         case host::InputVerdict::kShiftJis:
             text = mirelo::WideToUtf8(mirelo::CodePageToWide(mirelo::kShiftJisCodePage, text));
@@ -320,8 +321,8 @@ class FileRun {
         m_done = chunk.first + batch.TextCount();
         if (!m_console) return;
         std::string progress(1, '\r');
-        progress += Format(Msg::kFileProgress,
-                           {std::to_string(m_done), std::to_string(m_lines.size())});
+        progress +=
+            Format(Msg::kFileProgress, {std::to_string(m_done), std::to_string(m_lines.size())});
         Err().Write(progress);
     }
 

@@ -25,6 +25,7 @@
 #include "mirelo_version.h"
 #include "module_path.h"
 #include "text_plan.h"
+#include "utf8.h"
 
 namespace server {
 namespace {
@@ -633,7 +634,7 @@ class Session : public std::enable_shared_from_this<Session> {
             p.refusal = Error(http::status::bad_request, "the body is not valid UTF-8");
             return p;
         }
-        if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
+        mirelo::text::StripUtf8Bom(body);
         p.lines = SplitLines(body);
         std::vector<std::string> texts;
         texts.reserve(p.lines.size());

@@ -84,10 +84,6 @@ class ServerForConsole {
     ServerForConsole& operator=(const ServerForConsole&) = delete;
 };
 
-bool IsLoopback(const std::string& host) {
-    return host.rfind("127.", 0) == 0 || host == "::1";
-}
-
 std::string ListenProblem(const ServerArgs& args, const HttpServer::ListenFailure& failure) {
     const std::string port = std::to_string(args.port);
     const std::string other = std::to_string(args.port < 65535 ? args.port + 1 : args.port - 1);
@@ -236,7 +232,7 @@ int RunServer(const ServerArgs& args, EventLog& log) {
         log.Add("port", problem, false);
         return kExitListen;
     }
-    if (args.listenGiven && !IsLoopback(args.host))
+    if (args.listenGiven && !programs::IsLoopback(args.host))
         Complain(Format(Msg::kServerOpenWarning, {args.host}));
     const std::string url =
         "http://" + (args.host.find(':') != std::string::npos ? "[" + args.host + "]" : args.host) +

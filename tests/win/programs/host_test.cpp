@@ -125,6 +125,7 @@ TEST(HostCodec, LineReaderGivesOneLinePerInputLine) {
         {"a\r\nb\n\nc", {"a", "b", "", "c"}},
         {"\r\n", {""}},
         {"x\ry\r\r\n", {"x\ry\r"}},  // only the one CR before the line feed goes
+        {"a\r", {"a"}},              // a last CR alone is an end, and comes back
         {std::string("n\0ul\n", 5), {std::string("n\0ul", 4)}},  // NUL bytes are kept
     };
     TempDir dir;
@@ -145,7 +146,7 @@ TEST(HostCodec, LineReaderGivesOneLinePerInputLine) {
 
         std::vector<std::string> split;
         rebuilt.clear();
-        for (const auto& l : host::SplitInputLinesWithEnds(c.text)) {
+        for (const auto& l : programs::SplitLines(c.text)) {
             split.emplace_back(l.text);
             rebuilt += std::string(l.text) + std::string(l.end);
         }

@@ -94,6 +94,28 @@ TEST(ServerText, LongShiftJisLinesAreCutAtSentenceEndsOrCharacters) {
     EXPECT_TRUE(server::SplitShiftJis("", 4096).empty());
 }
 
+// The server's lines and blanks follow the extension's and the host's rules: a last CR alone
+// is an end (it used to reach the engine), and a line of ideographic spaces is blank.
+TEST(ServerText, LinesAndBlanksFollowTheProgramsOneRule) {
+    const struct {
+        std::string_view text;
+        std::vector<std::pair<std::string_view, std::string_view>> lines;
+    } cases[] = {
+        {"a\r", {{"a", "\r"}}},
+        {"a\r\nb", {{"a", "\r\n"}, {"b", ""}}},
+        {"x\ry\r\r\n", {{"x\ry\r", "\r\n"}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::pair<std::string_view, std::string_view>> got;
+        for (const server::Line& l : server::SplitLines(c.text)) got.emplace_back(l.text, l.end);
+        EXPECT_EQ(got, c.lines) << c.text;
+    }
+    EXPECT_TRUE(programs::IsBlank(std::string_view("\xE3\x80\x80 \t\r")));
+    EXPECT_TRUE(programs::IsBlank(std::wstring_view(L"\x3000 \t\r\n")));
+    EXPECT_FALSE(programs::IsBlank(std::string_view("\xE3\x80\x81")));  // 、 is text
+    EXPECT_FALSE(programs::IsBlank(std::string_view("\xE3\x80")));      // a cut-off mark
+}
+
 TEST(ServerText, WhatShiftJisCannotCarryIsKeptInPlace) {
     // "café 😀 勇者", a NUL, then 勇: é would become 'e' by best fit, the emoji '?'.
     const std::string text = std::string("caf\xC3\xA9 \xF0\x9F\x98\x80 \xE5\x8B\x87\xE8\x80\x85") +
