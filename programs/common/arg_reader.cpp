@@ -2,7 +2,7 @@
 
 #include "messages.h"
 
-namespace host {
+namespace programs {
 
 bool ArgReader::Next() {
     if (Failed() || m_index >= m_argv.size()) return false;
@@ -41,4 +41,4 @@ std::string AsciiOf(const std::wstring& w) {
     return s;
 }
 
-}  // namespace host
+}  // namespace programs

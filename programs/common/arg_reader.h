@@ -9,7 +9,7 @@
 
 #include "program_text.h"
 
-namespace host {
+namespace programs {
 
 class ArgReader {
   public:
@@ -43,6 +43,4 @@ class ArgReader {
 // ASCII text as is; anything else as '?', for messages and option strings.
 std::string AsciiOf(const std::wstring& w);
 
-using programs::ParseNumber;
-
-}  // namespace host
+}  // namespace programs

@@ -5,7 +5,7 @@
 #include "code_pages.h"
 #include "program_text.h"
 
-namespace host {
+namespace programs {
 namespace {
 
 Language g_language = Language::kEnglish;
@@ -84,4 +84,4 @@ std::string SystemMessage(DWORD code) {
     return mirelo::WideToUtf8(s);
 }
 
-}  // namespace host
+}  // namespace programs

@@ -7,7 +7,7 @@
 #include "encoding_guess.h"
 #include "utf8.h"
 
-namespace host {
+namespace programs {
 
 using mirelo::kCp949CodePage;
 using mirelo::kShiftJisCodePage;
@@ -96,4 +96,4 @@ InputVerdict DecideInputEncoding(std::string_view whole) {
     return {InputVerdict::kShiftJis};
 }
 
-}  // namespace host
+}  // namespace programs

@@ -8,7 +8,7 @@
 
 #include "program_text.h"
 
-namespace host {
+namespace programs {
 
 // Characters the target code page lacks become '?'; *lossy tells whether any did.
 std::string Utf8ToShiftJis(const std::string& utf8, bool* lossy = nullptr);
@@ -61,4 +61,4 @@ struct InputVerdict {
 };
 InputVerdict DecideInputEncoding(std::string_view whole);
 
-}  // namespace host
+}  // namespace programs

@@ -25,6 +25,7 @@
 #include "utf8.h"
 
 using namespace host;
+using namespace programs;
 
 namespace {
 

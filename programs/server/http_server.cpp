@@ -351,7 +351,8 @@ struct Shared {
     // A failure inside the server, with what was thrown, for the log.
     void Failed(const std::string& what) const noexcept {
         if (config.events)
-            config.events->Add("request", host::Format(host::Msg::kEventRequestFailed, {what}));
+            config.events->Add("request",
+                               programs::Format(programs::Msg::kEventRequestFailed, {what}));
         else
             std::fprintf(stderr, "mirelo-server: %s\n", what.c_str());
     }

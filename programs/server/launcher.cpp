@@ -70,12 +70,13 @@ std::optional<LaunchedWorker> Launcher::Launch(bool unattended) {
     STARTUPINFOEXW si = {};
     si.StartupInfo.cb = sizeof si;
     si.lpAttributeList = listed ? list : nullptr;
-    std::wstring cmd = Quote(m_program) + L" --worker " +
-                       std::to_wstring(reinterpret_cast<UINT_PTR>(childIn.get())) + L" " +
-                       std::to_wstring(reinterpret_cast<UINT_PTR>(childOut.get())) +
-                       (unattended ? L" --unattended" : L"") + L" --lang " +
-                       (host::CurrentLanguage() == host::Language::kKorean ? L"ko" : L"en") +
-                       L" --plugin " + Quote(m_plugin);
+    std::wstring cmd =
+        Quote(m_program) + L" --worker " +
+        std::to_wstring(reinterpret_cast<UINT_PTR>(childIn.get())) + L" " +
+        std::to_wstring(reinterpret_cast<UINT_PTR>(childOut.get())) +
+        (unattended ? L" --unattended" : L"") + L" --lang " +
+        (programs::CurrentLanguage() == programs::Language::kKorean ? L"ko" : L"en") +
+        L" --plugin " + Quote(m_plugin);
     if (!m_options.empty()) cmd += L" --options " + Quote(mirelo::Utf8ToWide(m_options));
     PROCESS_INFORMATION pi = {};
     const BOOL created =

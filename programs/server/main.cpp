@@ -30,11 +30,11 @@
 #include "worker.h"
 
 using namespace server;
-using host::Err;
-using host::Format;
-using host::Msg;
-using host::Out;
-using host::Text;
+using programs::Err;
+using programs::Format;
+using programs::Msg;
+using programs::Out;
+using programs::Text;
 
 namespace {
 
@@ -98,7 +98,7 @@ std::string ListenProblem(const ServerArgs& args, const HttpServer::ListenFailur
             break;
     }
     return Format(Msg::kListenFailed,
-                  {args.host, port, host::SystemMessage(static_cast<DWORD>(failure.code)),
+                  {args.host, port, programs::SystemMessage(static_cast<DWORD>(failure.code)),
                    std::to_string(failure.code)});
 }
 
@@ -111,7 +111,7 @@ class DialogWatch {
               std::wstring shown;
               while (!m_stop && translator.GetState() == Translator::State::kStarting) {
                   const unsigned long worker = translator.StartingProcess();
-                  const std::wstring title = worker ? host::VisibleDialogTitle(worker) : L"";
+                  const std::wstring title = worker ? programs::VisibleDialogTitle(worker) : L"";
                   if (!title.empty() && title != shown)
                       Say(Format(Msg::kServerWaitsForUser, {mirelo::WideToUtf8(title)}));
                   shown = title;
@@ -156,7 +156,7 @@ unsigned DefaultWorkers() {
 // Says why the workers could not start; the exit code for it.
 int StartFailure(StartKind kind, const std::string& message) {
     Complain(message);
-    const host::Diagnosis d = host::Diagnose();
+    const programs::Diagnosis d = programs::Diagnose();
     if (!d.ready) Err().Write(d.report);
     return kind == StartKind::kInitFailed ? kExitInit : kExitLoad;
 }
@@ -167,7 +167,7 @@ std::wstring LogFolder(const ServerArgs& args) {
 
 Translator::Config PoolConfig(const ServerArgs& args, EventLog& log) {
     return {mirelo::ModulePath(nullptr),
-            host::PluginPath(args.plugin),
+            programs::PluginPath(args.plugin),
             args.options,
             args.queue,
             args.workers ? args.workers : DefaultWorkers(),
@@ -202,7 +202,7 @@ int RunFileJob(const ServerArgs& args, EventLog& log) {
     const auto& [state, kind, message] = got;
     if (state != Translator::State::kReady) return StartFailure(kind, message);
     const DictionaryWatch dictionary =
-        WatchDictionary(host::PluginPath(args.plugin), translator, log);
+        WatchDictionary(programs::PluginPath(args.plugin), translator, log);
     FileJob job;
     job.in = args.translateFile;
     job.out = args.outFile;
@@ -222,7 +222,7 @@ int RunFileJob(const ServerArgs& args, EventLog& log) {
 int RunServer(const ServerArgs& args, EventLog& log) {
     Translator translator(PoolConfig(args, log));
     const DictionaryWatch dictionary =
-        WatchDictionary(host::PluginPath(args.plugin), translator, log);
+        WatchDictionary(programs::PluginPath(args.plugin), translator, log);
     HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds),
                                  std::chrono::seconds(20), &log, &dictionary});
     HttpServer::ListenFailure failure;
@@ -269,7 +269,7 @@ std::optional<int> RunInformation(const ServerArgs& args) {
         return kExitOk;
     }
     if (args.diagnose) {
-        const host::Diagnosis d = host::Diagnose();
+        const programs::Diagnosis d = programs::Diagnose();
         Out().Write(d.report);
         return d.ready ? kExitOk : kExitInit;
     }
@@ -280,11 +280,11 @@ std::optional<int> RunInformation(const ServerArgs& args) {
 
 int wmain(int argc, wchar_t** argv) {
     const std::vector<std::wstring> list(argv + 1, argv + argc);
-    host::Language language = host::Language::kEnglish;
-    const bool languageGood = host::ChooseLanguage(list, language);
-    host::SetLanguage(language);
+    programs::Language language = programs::Language::kEnglish;
+    const bool languageGood = programs::ChooseLanguage(list, language);
+    programs::SetLanguage(language);
     if (const std::optional<int> code = RunAsWorker(list)) return *code;
-    host::ConfigureStandardStreams(host::ByteEncoding::kUtf8);
+    programs::ConfigureStandardStreams(programs::ByteEncoding::kUtf8);
     ParsedServerArgs parsed = ParseServerArgs(list);
     if (!languageGood && parsed.error.empty()) parsed.error = Text(Msg::kArgLang);
     if (!parsed.error.empty()) {

@@ -48,8 +48,8 @@ std::string Utf8(const std::string& sjis) {
 
 std::string SystemFailure() {
     const DWORD code = GetLastError();
-    return host::Format(host::Msg::kWorkerNoStart,
-                        {host::SystemMessage(code), std::to_string(code)});
+    return programs::Format(programs::Msg::kWorkerNoStart,
+                            {programs::SystemMessage(code), std::to_string(code)});
 }
 
 StartKind KindOf(StartResult result) {
@@ -121,8 +121,7 @@ void Supervisor::Publish() {
     for (const auto& w : m_workers) {
         live += w->state == Worker::State::kIdle || w->state == Worker::State::kBusy;
         if (w->state == Worker::State::kStarting) starting = w->pid;
-        workers.push_back({w->pid,
-                           w->retrying ? "restarting" : kStates[static_cast<int>(w->state)],
+        workers.push_back({w->pid, w->retrying ? "restarting" : kStates[static_cast<int>(w->state)],
                            w->lines, w->restarts, w->lastFault});
     }
     bool serving = true;
@@ -140,8 +139,8 @@ void Supervisor::Publish() {
         const auto empty = now - *m_emptySince;
         serving = m_problem.empty() && empty < kEmptyGrace;
         if (!serving && problem.empty())
-            problem = host::Format(
-                host::Msg::kWorkersUnavailable,
+            problem = programs::Format(
+                programs::Msg::kWorkersUnavailable,
                 {std::to_string(std::chrono::duration_cast<std::chrono::seconds>(empty).count())});
     }
     std::vector<Translator::HandBack> done;
@@ -203,13 +202,13 @@ void Supervisor::Launch(Worker& w) {
         Run([&] {
             if (w.generation != generation || w.state != Worker::State::kStarting) return;
             // Only the first start may wait on the user, for as long as the user takes.
-            if (!first) return StartFailed(w, "did not start within 20 s", StartKind::kInitFailed,
-                                           true);
+            if (!first)
+                return StartFailed(w, "did not start within 20 s", StartKind::kInitFailed, true);
             if (m_toldSlow) return;
             m_toldSlow = true;
             Event(Kind::kStartSlow, w, {},
-                  host::Format(host::Msg::kEngineStartSlow,
-                               {std::to_string(kStartLimit.count())}),
+                  programs::Format(programs::Msg::kEngineStartSlow,
+                                   {std::to_string(kStartLimit.count())}),
                   static_cast<unsigned>(kStartLimit.count()));
         });
     });
@@ -302,8 +301,8 @@ void Supervisor::Dispatch() {
             away += w->state != Worker::State::kBusy && w->state != Worker::State::kIdle;
         }
         const bool storm = m_lastHang && now - *m_lastHang < kHangStorm;
-        const std::size_t unknownCap = storm ? std::max<std::size_t>(1, m_workers.size() - 1)
-                                             : m_workers.size();
+        const std::size_t unknownCap =
+            storm ? std::max<std::size_t>(1, m_workers.size() - 1) : m_workers.size();
         for (auto& w : m_workers) {
             if (w->state != Worker::State::kIdle) continue;
             std::shared_ptr<Task> task = m_shared.scheduler.Next(
@@ -349,7 +348,8 @@ void Supervisor::Send(Worker& w, std::shared_ptr<Task> task) {
 // whether the line in hand ended it.
 void Supervisor::Lost(Worker& w) {
     if (w.state == Worker::State::kStarting)
-        return StartFailed(w, host::Text(host::Msg::kWorkerLost), StartKind::kLoadFailed, false);
+        return StartFailed(w, programs::Text(programs::Msg::kWorkerLost), StartKind::kLoadFailed,
+                           false);
     ++w.generation;
     boost::system::error_code ignored;
     w.toWorker.close(ignored);
@@ -381,7 +381,7 @@ void Supervisor::AwaitExit(Worker& w, std::shared_ptr<Task> task, unsigned polls
 // from outside (exit code 0 under the system's own kill) says nothing about the line.
 void Supervisor::Died(Worker& w, std::shared_ptr<Task> task, std::optional<DWORD> code) {
     const bool fromOutside = code && *code == 0;
-    std::string detail = host::Text(host::Msg::kEndedFromOutside);
+    std::string detail = programs::Text(programs::Msg::kEndedFromOutside);
     if (!code) {
         detail = "broke its pipe without ending";
     } else if (!fromOutside) {

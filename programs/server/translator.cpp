@@ -32,7 +32,7 @@ Batch::Batch(const std::vector<std::string>& texts) {
         Text text{source, {}};
         for (const Line& line : SplitLines(source)) {
             ++m_lines;
-            for (host::TextRun& run : host::SplitByShiftJis(std::string(line.text))) {
+            for (programs::TextRun& run : programs::SplitByShiftJis(std::string(line.text))) {
                 if (run.keep || programs::IsBlank(run.text)) {
                     // Kept as the client sent it: Shift-JIS blanks are ASCII, as in UTF-8.
                     text.parts.push_back({kKept, std::move(run.text)});
