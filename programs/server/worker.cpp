@@ -11,7 +11,6 @@
 
 #include "code_pages.h"
 #include "dialog_watch.h"
-#include "filter_chain.h"
 #include "frames.h"
 #include "messages.h"
 #include "plugin_host.h"
@@ -118,7 +117,7 @@ class Caller {
     explicit Caller(programs::PluginHost& plugin)
         : m_plugin(plugin), m_dest(kDestSize, kUntouched) {}
 
-    LineReply Translate(const std::string& sjis) {
+    LineReply AnswerLine(const std::string& sjis) {
         // The plug-in's cache is not visible from outside; a record of the same size and rule
         // (least recently used, filed only when answered) tells which lines it holds.
         const uint32_t key = mirelo::HashText(sjis.c_str());
@@ -269,7 +268,7 @@ int RunWorker(HANDLE fromParent, HANDLE toParent, const std::wstring& plugin,
         Inbox inbox(fromParent);
         while (std::optional<std::string> line = inbox.Next([&] { window.Pump(); })) {
             // A parent that has gone takes its end of both pipes along: the inbox ends too.
-            if (!WriteFrame(toParent, EncodeReply(caller.Translate(*line)))) break;
+            if (!WriteFrame(toParent, EncodeReply(caller.AnswerLine(*line)))) break;
         }
     }
     host.Close();

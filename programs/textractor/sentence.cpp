@@ -200,7 +200,7 @@ wchar_t* HandleSentence(wchar_t* sentence, const InfoForExtension* info) {
         return sentence;
     }
 
-    Translation t = Link().Translate(settings, text);
+    Translation t = Link().AskServer(settings, text);
     Show(info, Link().TakeMessages());
     // Nothing in it the engine could take (emoji only, say): showing it twice helps nobody.
     if (t.outcome != Outcome::kTranslated || t.text == text) return sentence;

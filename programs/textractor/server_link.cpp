@@ -226,7 +226,7 @@ HINTERNET ServerLink::WaitUsable(const Settings& s, ULONGLONG waitEnd) {
     }
 }
 
-Translation ServerLink::Translate(const Settings& settings, std::wstring_view text) {
+Translation ServerLink::AskServer(const Settings& settings, std::wstring_view text) {
     const ULONGLONG arrival = ::GetTickCount64();
     const ULONGLONG waitEnd = arrival + kServerWaitMs;
     Translation t;
