@@ -203,7 +203,9 @@ void Supervisor::Launch(Worker& w) {
             if (w.generation != generation || w.state != Worker::State::kStarting) return;
             // Only the first start may wait on the user, for as long as the user takes.
             if (!first)
-                return StartFailed(w, "did not start within 20 s", StartKind::kInitFailed, true);
+                return StartFailed(
+                    w, "did not start within " + std::to_string(kStartLimit.count()) + " s",
+                    StartKind::kInitFailed, true);
             if (m_toldSlow) return;
             m_toldSlow = true;
             Event(Kind::kStartSlow, w, {},
