@@ -46,6 +46,13 @@ std::string Utf8(const std::string& sjis) {
     return mirelo::WideToUtf8(mirelo::CodePageToWide(mirelo::kShiftJisCodePage, sjis));
 }
 
+// 2500000 as "2.5": the reasons name the very bound the supervisor used.
+std::string SecondsText(std::uint32_t micros) {
+    std::string s = std::to_string(micros / 1000000);
+    if (const std::uint32_t tenths = micros / 100000 % 10) s += "." + std::to_string(tenths);
+    return s;
+}
+
 std::string SystemFailure() {
     const DWORD code = GetLastError();
     return programs::Format(programs::Msg::kWorkerNoStart,
@@ -258,7 +265,7 @@ void Supervisor::OnFrame(Worker& w) {
     if (hung) {
         m_lastHang = Clock::now();
         Event(Kind::kHang, w, Utf8(task->sjis));
-        return Replace(w, "gave up on a line after 3 s");
+        return Replace(w, "gave up on a line after " + SecondsText(kStuckMicros) + " s or more");
     }
     w.state = Worker::State::kIdle;
     Read(w);
