@@ -127,7 +127,7 @@ bool Reader::ReadFile(const SourceFile& file) {
     if (KeepOrigins()) written_.reserve(written_.size() + file.bytes.size());
 
     std::string_view rest = file.bytes;
-    if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
+    text::StripUtf8Bom(rest);
     int line = 0;
     while (!rest.empty()) {
         if (++line % kLinesPerStopCheck == 0 && Stopped()) return false;
@@ -151,7 +151,7 @@ bool Reader::CheckEncoding(const std::string& name, std::string_view bytes) {
     }
     // A mark says UTF-8, and so does a file that mostly is: a few damaged lines are then
     // reported one by one. A tie is not "mostly": some CP949 Hangul is valid UTF-8 too.
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF" || text::IsUtf8(bytes)) return true;
+    if (text::HasUtf8Bom(bytes) || text::IsUtf8(bytes)) return true;
     size_t valid = 0, invalid = 0;
     for (std::string_view rest = bytes; !rest.empty();) {
         const size_t eol = rest.find_first_of("\r\n");

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace mirelo::text {
@@ -14,6 +15,17 @@ bool IsUtf8(std::string_view s);
 // that cannot start a sequence, so that a walk always moves on).
 inline size_t Utf8SequenceLength(uint8_t lead) {
     return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+}
+
+// The UTF-8 byte order mark, which Notepad writes.
+inline bool HasUtf8Bom(std::string_view s) {
+    return s.substr(0, 3) == "\xEF\xBB\xBF";
+}
+inline void StripUtf8Bom(std::string_view& s) {
+    if (HasUtf8Bom(s)) s.remove_prefix(3);
+}
+inline void StripUtf8Bom(std::string& s) {
+    if (HasUtf8Bom(s)) s.erase(0, 3);
 }
 
 }  // namespace mirelo::text

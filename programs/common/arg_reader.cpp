@@ -2,7 +2,7 @@
 
 #include "messages.h"
 
-namespace host {
+namespace programs {
 
 bool ArgReader::Next() {
     if (Failed() || m_index >= m_argv.size()) return false;
@@ -41,11 +41,4 @@ std::string AsciiOf(const std::wstring& w) {
     return s;
 }
 
-bool ParseNumber(const std::wstring& s, unsigned long min, unsigned long max, unsigned long& out) {
-    if (s.empty() || s.size() > 9 || s.find_first_not_of(L"0123456789") != std::wstring::npos)
-        return false;
-    out = std::stoul(s);
-    return out >= min && out <= max;
-}
-
-}  // namespace host
+}  // namespace programs

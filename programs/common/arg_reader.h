@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace host {
+#include "program_text.h"
+
+namespace programs {
 
 class ArgReader {
   public:
@@ -41,7 +43,4 @@ class ArgReader {
 // ASCII text as is; anything else as '?', for messages and option strings.
 std::string AsciiOf(const std::wstring& w);
 
-// A decimal number in [min, max], digits only.
-bool ParseNumber(const std::wstring& s, unsigned long min, unsigned long max, unsigned long& out);
-
-}  // namespace host
+}  // namespace programs

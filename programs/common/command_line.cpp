@@ -1,6 +1,6 @@
 #include "command_line.h"
 
-namespace host {
+namespace programs {
 
 std::vector<std::wstring> RepairStrayQuotes(const std::vector<std::wstring>& argv) {
     std::vector<std::wstring> out;
@@ -30,4 +30,4 @@ std::vector<std::wstring> RepairStrayQuotes(const std::vector<std::wstring>& arg
     return out;
 }
 
-}  // namespace host
+}  // namespace programs

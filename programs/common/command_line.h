@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace host {
+namespace programs {
 
 // cmd hands "C:\Games\Engine\" on as C:\Games\Engine" : the backslash before the closing
 // quote escapes it, and whatever the user typed after it joins the same argument. No Windows
@@ -12,4 +12,4 @@ namespace host {
 // lost), and what follows the first one is split at blanks into the arguments meant.
 std::vector<std::wstring> RepairStrayQuotes(const std::vector<std::wstring>& argv);
 
-}  // namespace host
+}  // namespace programs

@@ -12,7 +12,7 @@
 #include "messages.h"
 #include "pe_exports.h"
 
-namespace host {
+namespace programs {
 namespace {
 
 constexpr const char* kEngineFunctions[] = {"J2K_InitializeEx", "J2K_TranslateMMNT", "J2K_FreeMem",
@@ -307,4 +307,4 @@ Recording SetEngineFolder(const std::wstring& given) {
     return {out.text(), true};
 }
 
-}  // namespace host
+}  // namespace programs

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace host {
+namespace programs {
 
 struct Diagnosis {
     std::string report;  // UTF-8 lines: what was found, then the verdict and what to do
@@ -27,4 +27,4 @@ Recording SetEngineFolder(const std::wstring& folder);
 // Columns a UTF-8 text takes on a console: East Asian wide characters take two.
 std::size_t DisplayWidth(const std::string& utf8);
 
-}  // namespace host
+}  // namespace programs

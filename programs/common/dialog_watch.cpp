@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-namespace host {
+namespace programs {
 namespace {
 
 // The class every dialog box, message boxes and the folder browser included, is made from.
@@ -42,4 +42,4 @@ std::wstring VisibleDialogTitle(unsigned long process) {
     return search.title;
 }
 
-}  // namespace host
+}  // namespace programs

@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace host {
+namespace programs {
 
 // Whether `window` is a visible dialog box (message box, folder browser) of the process with
 // this id.
@@ -19,4 +19,4 @@ std::wstring VisibleDialogTitle();
 // The same for the process with this id.
 std::wstring VisibleDialogTitle(unsigned long process);
 
-}  // namespace host
+}  // namespace programs

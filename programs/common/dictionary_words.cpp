@@ -2,7 +2,7 @@
 
 #include "messages.h"
 
-namespace host {
+namespace programs {
 namespace {
 
 using mirelo::dict::Problem;
@@ -70,4 +70,4 @@ std::string DescribeProblem(const Problem& p) {
     return Format(Msg::kDictProblem, {p.file, std::to_string(p.line), DescribeReason(p)});
 }
 
-}  // namespace host
+}  // namespace programs

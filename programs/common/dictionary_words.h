@@ -6,10 +6,10 @@
 
 #include "dictionary.h"
 
-namespace host {
+namespace programs {
 
 // A problem's reason, and the problem as FILE:LINE: reason (FILE: reason for a whole file).
 std::string DescribeReason(const mirelo::dict::Problem& problem);
 std::string DescribeProblem(const mirelo::dict::Problem& problem);
 
-}  // namespace host
+}  // namespace programs

@@ -5,7 +5,7 @@
 #include "engine_locator.h"
 #include "module_path.h"
 
-namespace host {
+namespace programs {
 namespace {
 
 bool Exists(const std::wstring& path) {
@@ -54,4 +54,4 @@ bool IsMireloFolder(const std::wstring& folder) {
     return false;
 }
 
-}  // namespace host
+}  // namespace programs

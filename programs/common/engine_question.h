@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace host {
+namespace programs {
 
 // Whether the plug-in at `pluginPath` will ask: it is Mirelo.dll and no folder is recorded.
 bool PluginWillAsk(const std::wstring& pluginPath);
@@ -21,4 +21,4 @@ std::wstring LoadedEngineFolder();
 // J2KEngine.dll: a folder picked by mistake.
 bool IsMireloFolder(const std::wstring& folder);
 
-}  // namespace host
+}  // namespace programs

@@ -3,8 +3,9 @@
 #include <cwctype>
 
 #include "code_pages.h"
+#include "program_text.h"
 
-namespace host {
+namespace programs {
 namespace {
 
 Language g_language = Language::kEnglish;
@@ -62,21 +63,7 @@ const char* Text(Msg id) {
 }
 
 std::string FormatText(std::string_view text, std::initializer_list<std::string_view> args) {
-    std::string out;
-    out.reserve(text.size() + 32);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '{' && i + 2 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9' &&
-            text[i + 2] == '}') {
-            const auto n = static_cast<std::size_t>(text[i + 1] - '0');
-            if (n < args.size()) {
-                out += *(args.begin() + n);
-                i += 2;
-                continue;
-            }
-        }
-        out += text[i];
-    }
-    return out;
+    return programs::FillPlaces(text, args);
 }
 
 std::string FormatIn(Language language, Msg id, std::initializer_list<std::string_view> args) {
@@ -97,4 +84,4 @@ std::string SystemMessage(DWORD code) {
     return mirelo::WideToUtf8(s);
 }
 
-}  // namespace host
+}  // namespace programs

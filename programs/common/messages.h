@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace host {
+namespace programs {
 
 enum class Msg : int {
     // Both programs
@@ -190,29 +190,29 @@ enum class Msg : int {
     kServerArgLog,
     kFileOutIsInput,
     kFileWaitingForPlugin,  // {0}: seconds
-    kFileNotReady,  // {0}: seconds, {1}: why
-    kFileStopped,  // {0}: lines done, {1}: all lines
-    kFileOutputKept,  // {0}: path
-    kCannotReplaceOutput,  // {0}: path, {1}: the system's reason
+    kFileNotReady,          // {0}: seconds, {1}: why
+    kFileStopped,           // {0}: lines done, {1}: all lines
+    kFileOutputKept,        // {0}: path
+    kCannotReplaceOutput,   // {0}: path, {1}: the system's reason
     kReasonUntranslated,
     kReasonQuarantined,
     kReasonHung,
     kReasonTimedOut,
-    kEventHang,  // {0}: worker, {1}: line
-    kEventDeath,  // {0}: worker, {1}: how it ended
-    kEventDeathLine,  // {0}: worker, {1}: how it ended, {2}: line
-    kEventQuarantine,  // {0}: line, {1}: why
-    kEventStartFailed,  // {0}: worker, {1}: why
-    kEventBackoff,  // {0}: worker, {1}: seconds
-    kEventStartSlow,  // {0}: seconds
-    kEventDeadline,  // {0}: worker, {1}: line
-    kEventRecovered,  // {0}: worker
-    kEventDictRead,  // {0}: the folder's summary
-    kEventDictReloaded,  // {0}: the folder's summary
-    kEventDictProblem,  // {0}: the problem
+    kEventHang,           // {0}: worker, {1}: line
+    kEventDeath,          // {0}: worker, {1}: how it ended
+    kEventDeathLine,      // {0}: worker, {1}: how it ended, {2}: line
+    kEventQuarantine,     // {0}: line, {1}: why
+    kEventStartFailed,    // {0}: worker, {1}: why
+    kEventBackoff,        // {0}: worker, {1}: seconds
+    kEventStartSlow,      // {0}: seconds
+    kEventDeadline,       // {0}: worker, {1}: line
+    kEventRecovered,      // {0}: worker
+    kEventDictRead,       // {0}: the folder's summary
+    kEventDictReloaded,   // {0}: the folder's summary
+    kEventDictProblem,    // {0}: the problem
     kEventRequestFailed,  // {0}: what went wrong
     kEventLogUnwritable,  // {0}: path, {1}: the system's reason
-    kEventsNotShown,  // {0}: how many
+    kEventsNotShown,      // {0}: how many
 
     kCount
 };
@@ -262,4 +262,4 @@ std::string FormatText(std::string_view text, std::initializer_list<std::string_
 // The system's description of an error code, in the user's interface language, as UTF-8.
 std::string SystemMessage(DWORD code);
 
-}  // namespace host
+}  // namespace programs

@@ -2,7 +2,7 @@
 // own English ones.
 #include "messages.h"
 
-namespace host {
+namespace programs {
 namespace {
 
 using enum Msg;
@@ -352,7 +352,8 @@ constexpr MessageEntry kEnglish[] = {
     {kFileNotReady, "the plug-in was not ready within {0} s: {1}"},
     {kFileStopped, "stopped by Ctrl+C after {0} of {1} lines"},
     {kFileOutputKept, "{0} is left as it was"},
-    {kCannotReplaceOutput, "cannot put the translation in place of {0}: {1}; the old file is left as it was"},
+    {kCannotReplaceOutput,
+     "cannot put the translation in place of {0}: {1}; the old file is left as it was"},
     {kReasonUntranslated, "the engine gave none"},
     {kReasonQuarantined, "ended the engine twice, not tried again for now"},
     {kReasonHung, "the engine hung on it"},
@@ -364,7 +365,8 @@ constexpr MessageEntry kEnglish[] = {
     {kEventStartFailed, "worker {0} could not start: {1}"},
     {kEventBackoff, "worker {0}: next start in {1} s"},
     {kEventStartSlow, "the engine's start has taken {0} s; if a question box is open, answer it"},
-    {kEventDeadline, "worker {0} held \"{1}\" past the server's deadline; it was ended and is replaced"},
+    {kEventDeadline,
+     "worker {0} held \"{1}\" past the server's deadline; it was ended and is replaced"},
     {kEventRecovered, "worker {0} is ready again"},
     {kEventDictRead, "dictionary read: {0}"},
     {kEventDictReloaded, "dictionary reloaded: {0}"},
@@ -382,4 +384,4 @@ const MessageEntry* EnglishMessages() {
     return kEnglish;
 }
 
-}  // namespace host
+}  // namespace programs

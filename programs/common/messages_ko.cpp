@@ -2,7 +2,7 @@
 // names and the plug-in's function names stay as they are typed.
 #include "messages.h"
 
-namespace host {
+namespace programs {
 namespace {
 
 using enum Msg;
@@ -260,7 +260,8 @@ constexpr MessageEntry kKorean[] = {
     {kFileProgress, "{0}/{1}줄"},
     {kFileFailedLines, "번역하지 못한 줄 {0}개(원문 그대로 둠): {1}"},
     {kWorkerLost, "작업 프로세스가 플러그인을 시작하기 전에 끝났습니다"},
-    {kWorkersUnavailable, "{0}초 동안 줄을 맡을 작업 프로세스가 없습니다. 엔진을 다시 시작하는 중입니다"},
+    {kWorkersUnavailable,
+     "{0}초 동안 줄을 맡을 작업 프로세스가 없습니다. 엔진을 다시 시작하는 중입니다"},
     {kEngineStartSlow, "엔진 시작이 {0}초째 걸리고 있습니다. 질문 창이 열려 있으면 답해 주세요"},
     {kEndedFromOutside, "외부에서 종료됨"},
     {kServerArgUnknown, "알 수 없는 인수 {0}"},
@@ -346,19 +347,23 @@ constexpr MessageEntry kKorean[] = {
     {kFileNotReady, "플러그인이 {0}초 안에 준비되지 않았습니다: {1}"},
     {kFileStopped, "Ctrl+C로 멈췄습니다 ({1}줄 중 {0}줄을 번역함)"},
     {kFileOutputKept, "{0}은(는) 그대로 두었습니다"},
-    {kCannotReplaceOutput, "번역을 {0} 자리에 놓을 수 없습니다: {1}. 원래 파일은 그대로 두었습니다"},
+    {kCannotReplaceOutput,
+     "번역을 {0} 자리에 놓을 수 없습니다: {1}. 원래 파일은 그대로 두었습니다"},
     {kReasonUntranslated, "엔진이 번역하지 않음"},
     {kReasonQuarantined, "엔진을 두 번 끝내 당분간 보내지 않음"},
     {kReasonHung, "엔진이 멈춤"},
     {kReasonTimedOut, "제시간에 답이 없음"},
     {kEventHang, "작업 프로세스 {0}: 엔진이 \"{1}\"에서 멈춰, 프로세스를 끝내고 새로 띄웁니다"},
     {kEventDeath, "작업 프로세스 {0}: 프로세스가 끝났습니다 ({1}). 새로 띄웁니다"},
-    {kEventDeathLine, "작업 프로세스 {0}: \"{2}\"을(를) 번역하다 프로세스가 끝났습니다 ({1}). 새로 띄웁니다"},
+    {kEventDeathLine,
+     "작업 프로세스 {0}: \"{2}\"을(를) 번역하다 프로세스가 끝났습니다 ({1}). 새로 띄웁니다"},
     {kEventQuarantine, "\"{0}\"은(는) 당분간 엔진에 보내지 않습니다: {1}"},
     {kEventStartFailed, "작업 프로세스 {0}이(가) 시작하지 못했습니다: {1}"},
     {kEventBackoff, "작업 프로세스 {0}: {1}초 뒤에 다시 시작합니다"},
     {kEventStartSlow, "엔진 시작이 {0}초째입니다. 질문 창이 열려 있으면 답하십시오"},
-    {kEventDeadline, "작업 프로세스 {0}이(가) \"{1}\"을(를) 서버의 제한 시간을 넘겨 붙들고 있어, 끝내고 새로 띄웁니다"},
+    {kEventDeadline,
+     "작업 프로세스 {0}이(가) \"{1}\"을(를) 서버의 제한 시간을 넘겨 붙들고 있어, 끝내고 새로 "
+     "띄웁니다"},
     {kEventRecovered, "작업 프로세스 {0}이(가) 다시 준비되었습니다"},
     {kEventDictRead, "사전을 읽었습니다: {0}"},
     {kEventDictReloaded, "사전을 다시 읽었습니다: {0}"},
@@ -376,4 +381,4 @@ const MessageEntry* KoreanMessages() {
     return kKorean;
 }
 
-}  // namespace host
+}  // namespace programs

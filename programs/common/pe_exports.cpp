@@ -1,6 +1,6 @@
 #include "pe_exports.h"
 
-namespace host {
+namespace programs {
 namespace {
 
 constexpr uint16_t kPe32Magic = 0x10B;
@@ -123,4 +123,4 @@ PeImage ReadPeImage(std::string_view file) {
     return image;
 }
 
-}  // namespace host
+}  // namespace programs

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace host {
+namespace programs {
 
 enum class PeKind { kNotPe, k32Bit, k64Bit };
 
@@ -36,4 +36,4 @@ struct PeImage {
 // empty export list with `problem` set, never a read outside `file`.
 PeImage ReadPeImage(std::string_view file);
 
-}  // namespace host
+}  // namespace programs

@@ -4,7 +4,7 @@
 #include "messages.h"
 #include "module_path.h"
 
-namespace host {
+namespace programs {
 namespace {
 
 template <class F>
@@ -95,4 +95,4 @@ void HostWindow::Pump() {
     }
 }
 
-}  // namespace host
+}  // namespace programs

@@ -8,7 +8,7 @@
 
 #include "handles.h"
 
-namespace host {
+namespace programs {
 
 // `given` as a full path (a bare name would otherwise be looked for along the DLL search path,
 // not where the user is), or Mirelo.dll beside the program when it is empty.
@@ -68,4 +68,4 @@ class HostWindow {
     HWND m_wnd = nullptr;
 };
 
-}  // namespace host
+}  // namespace programs

@@ -7,7 +7,7 @@
 #include "encoding_guess.h"
 #include "utf8.h"
 
-namespace host {
+namespace programs {
 
 using mirelo::kCp949CodePage;
 using mirelo::kShiftJisCodePage;
@@ -60,36 +60,11 @@ bool LineReader::Next(std::string& line, std::string* end) {
         line.push_back(static_cast<char>(c));
     }
     if (!any) return false;
-    const bool cr = feed && !line.empty() && line.back() == '\r';
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (end && feed) *end = cr ? "\r\n" : "\n";
+    // The same ends as programs::SplitLines: a last "\r" alone is kept as the end.
+    const bool cr = !line.empty() && line.back() == '\r';
+    if (cr) line.pop_back();
+    if (end) *end = std::string(cr ? "\r" : "") + (feed ? "\n" : "");
     return true;
-}
-
-void StripUtf8Bom(std::string& s) {
-    if (s.rfind("\xEF\xBB\xBF", 0) == 0) s.erase(0, 3);
-}
-
-std::vector<InputLine> SplitInputLinesWithEnds(std::string_view whole) {
-    std::vector<InputLine> lines;
-    while (!whole.empty()) {
-        const size_t eol = whole.find('\n');
-        std::string_view line = whole.substr(0, eol);
-        size_t endLength = eol == std::string_view::npos ? 0 : 1;
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-            if (endLength) ++endLength;
-        }
-        lines.push_back({line, whole.substr(line.size(), endLength)});
-        whole.remove_prefix(eol == std::string_view::npos ? whole.size() : eol + 1);
-    }
-    return lines;
-}
-
-std::vector<std::string_view> SplitInputLines(std::string_view whole) {
-    std::vector<std::string_view> lines;
-    for (const InputLine& line : SplitInputLinesWithEnds(whole)) lines.push_back(line.text);
-    return lines;
 }
 
 bool IsShiftJis(std::string_view bytes) {
@@ -101,24 +76,24 @@ bool IsShiftJis(std::string_view bytes) {
 InputVerdict DecideInputEncoding(std::string_view whole) {
     using mirelo::text::IsUtf8;
     if (mirelo::text::LooksLikeUtf16(whole)) return {InputVerdict::kUtf16};
-    const bool mark = whole.substr(0, 3) == "\xEF\xBB\xBF";
-    if (mark) whole.remove_prefix(3);
+    const bool mark = mirelo::text::HasUtf8Bom(whole);
+    mirelo::text::StripUtf8Bom(whole);
     if (IsUtf8(whole)) return {InputVerdict::kUtf8};
-    const std::vector<std::string_view> lines = SplitInputLines(whole);
+    const std::vector<InputLine> lines = programs::SplitLines(whole);
     unsigned long firstNeither = 0, firstSjisOnly = 0;
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (IsUtf8(lines[i])) continue;
+        if (IsUtf8(lines[i].text)) continue;
         if (mark) return {InputVerdict::kMarkNotUtf8, static_cast<unsigned long>(i + 1)};
-        if (!IsShiftJis(lines[i])) {
+        if (!IsShiftJis(lines[i].text)) {
             firstNeither = static_cast<unsigned long>(i + 1);
             break;
         }
         if (firstSjisOnly == 0) firstSjisOnly = static_cast<unsigned long>(i + 1);
     }
     if (firstNeither != 0) return {InputVerdict::kNeither, firstNeither};
-    for (std::string_view line : lines)
-        if (!IsShiftJis(line)) return {InputVerdict::kMixed, firstSjisOnly};
+    for (const InputLine& line : lines)
+        if (!IsShiftJis(line.text)) return {InputVerdict::kMixed, firstSjisOnly};
     return {InputVerdict::kShiftJis};
 }
 
-}  // namespace host
+}  // namespace programs

@@ -6,7 +6,9 @@
 #include <string_view>
 #include <vector>
 
-namespace host {
+#include "program_text.h"
+
+namespace programs {
 
 // Characters the target code page lacks become '?'; *lossy tells whether any did.
 std::string Utf8ToShiftJis(const std::string& utf8, bool* lossy = nullptr);
@@ -37,17 +39,8 @@ class LineReader {
     std::FILE* m_file;
 };
 
-// Drops a UTF-8 byte order mark at the start of the text.
-void StripUtf8Bom(std::string& s);
-
-// A line and what ended it, as LineReader gives them.
-struct InputLine {
-    std::string_view text;
-    std::string_view end;
-};
-std::vector<InputLine> SplitInputLinesWithEnds(std::string_view whole);
-// The lines LineReader would give for `whole`.
-std::vector<std::string_view> SplitInputLines(std::string_view whole);
+// A line and what ended it, as LineReader and programs::SplitLines give them.
+using InputLine = programs::TextLine<char>;
 
 // Well-formed Shift-JIS whose every character code page 932 holds.
 bool IsShiftJis(std::string_view bytes);
@@ -68,4 +61,4 @@ struct InputVerdict {
 };
 InputVerdict DecideInputEncoding(std::string_view whole);
 
-}  // namespace host
+}  // namespace programs

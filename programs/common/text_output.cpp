@@ -5,7 +5,7 @@
 
 #include "code_pages.h"
 
-namespace host {
+namespace programs {
 namespace {
 
 // Older consoles refuse a single write much over 64 KiB.
@@ -108,4 +108,4 @@ bool ReadConsoleLine(std::string& line) {
     return !wide.empty();
 }
 
-}  // namespace host
+}  // namespace programs

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace host {
+namespace programs {
 
 enum class ByteEncoding { kUtf8, kCp949 };
 
@@ -51,4 +51,4 @@ TextStream& Err();
 bool StandardInputIsConsole();
 bool ReadConsoleLine(std::string& line);
 
-}  // namespace host
+}  // namespace programs

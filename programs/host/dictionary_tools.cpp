@@ -10,6 +10,7 @@
 #include "text_output.h"
 
 namespace host {
+using namespace programs;
 namespace {
 
 using mirelo::dict::Dictionary;

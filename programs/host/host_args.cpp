@@ -5,6 +5,7 @@
 #include "messages.h"
 
 namespace host {
+using namespace programs;
 namespace {
 
 bool IsAscii(const std::wstring& w) {

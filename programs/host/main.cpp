@@ -25,6 +25,7 @@
 #include "utf8.h"
 
 using namespace host;
+using namespace programs;
 
 namespace {
 
@@ -101,7 +102,7 @@ int DecideInput(std::FILE* in, Input& input, std::shared_ptr<std::string> all) {
             Say(Format(Msg::kInputMixed, {line}));
             return kExitInputEncoding;
     }
-    auto lines = std::make_shared<std::vector<InputLine>>(SplitInputLinesWithEnds(*all));
+    auto lines = std::make_shared<std::vector<InputLine>>(programs::SplitLines(*all));
     auto at = std::make_shared<std::size_t>(0);
     input.next = [all, lines, at](std::string& out, std::string& end) {
         if (*at >= lines->size()) return false;
@@ -221,7 +222,7 @@ int Run(const HostArgs& args) {
         while (input.next(line, end)) {
             ++stats.lines;
             if (input.encoding == InputEncoding::Utf8) {
-                if (stats.lines == 1) StripUtf8Bom(line);
+                if (stats.lines == 1) mirelo::text::StripUtf8Bom(line);
                 bool lossy = false;
                 req->source = Utf8ToShiftJis(line, &lossy);
                 if (!mirelo::text::IsUtf8(line))

@@ -10,9 +10,9 @@
 namespace server {
 namespace {
 
-using host::Format;
-using host::Msg;
 using mirelo::dict::Kind;
+using programs::Format;
+using programs::Msg;
 
 std::string Summary(const std::wstring& folder, const mirelo::dict::FolderDictionary& loaded) {
     const mirelo::dict::Dictionary* d = loaded.dictionary.get();
@@ -54,7 +54,7 @@ void DictionaryWatch::Run() {
             const mirelo::dict::FolderDictionary loaded = watch.Load();
             std::vector<std::string> problems;
             for (const mirelo::dict::Problem& p : loaded.problems)
-                problems.push_back(host::DescribeProblem(p));
+                problems.push_back(programs::DescribeProblem(p));
             {
                 std::lock_guard lock(m_mutex);
                 m_problems = problems;

@@ -11,8 +11,8 @@
 namespace server {
 namespace {
 
-using host::Format;
-using host::Msg;
+using programs::Format;
+using programs::Msg;
 
 std::string LocalTime() {
     SYSTEMTIME t;
@@ -76,7 +76,7 @@ EventLog::EventLog(const std::wstring& folder, std::function<void(const std::str
     : m_console(std::move(console)), m_file(nullptr, &std::fclose) {
     if (!m_console)
         m_console = [](const std::string& line) {
-            host::Err().Write("mirelo-server: " + line + "\n");
+            programs::Err().Write("mirelo-server: " + line + "\n");
         };
     if (folder.empty()) return;
     std::error_code ec;
@@ -88,7 +88,7 @@ EventLog::EventLog(const std::wstring& folder, std::function<void(const std::str
     if (!m_file) {
         m_fileFailed = true;
         m_console(Format(Msg::kEventLogUnwritable,
-                         {mirelo::WideToUtf8(m_path), host::SystemMessage(_doserrno)}));
+                         {mirelo::WideToUtf8(m_path), programs::SystemMessage(_doserrno)}));
         return;
     }
     m_size = std::filesystem::file_size(m_path, ec);
@@ -145,7 +145,7 @@ void EventLog::WriteFile(const std::string& line) {
     if (!m_fileFailed) {
         m_fileFailed = true;
         ToConsole(Format(Msg::kEventLogUnwritable,
-                         {mirelo::WideToUtf8(m_path), host::SystemMessage(_doserrno)}),
+                         {mirelo::WideToUtf8(m_path), programs::SystemMessage(_doserrno)}),
                   GetTickCount64());
     }
 }

@@ -19,13 +19,14 @@
 #include "text_codec.h"
 #include "text_output.h"
 #include "text_plan.h"
+#include "utf8.h"
 
 namespace server {
 namespace {
 
-using host::Err;
-using host::Format;
-using host::Msg;
+using programs::Err;
+using programs::Format;
+using programs::Msg;
 
 // Lines per request to the pool: small enough for steady progress, large enough that the
 // hand-backs cost nothing next to the lines.
@@ -40,7 +41,7 @@ void Say(const std::string& s) {
 }
 
 std::string LastError() {
-    return host::SystemMessage(static_cast<DWORD>(_doserrno));
+    return programs::SystemMessage(static_cast<DWORD>(_doserrno));
 }
 
 // The whole input as UTF-8, or the exit code with the reason said.
@@ -54,28 +55,28 @@ int ReadInput(const std::wstring& path, std::string& text) {
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, n);
     if (std::ferror(file.get())) {
-        Say(host::Text(Msg::kReadError));
+        Say(programs::Text(Msg::kReadError));
         return kExitInput;
     }
-    const host::InputVerdict verdict = host::DecideInputEncoding(text);
+    const programs::InputVerdict verdict = programs::DecideInputEncoding(text);
     const std::string line = std::to_string(verdict.line);
     switch (verdict.kind) {
-        case host::InputVerdict::kUtf8:
-            host::StripUtf8Bom(text);
+        case programs::InputVerdict::kUtf8:
+            mirelo::text::StripUtf8Bom(text);
             return kExitOk;
-        case host::InputVerdict::kShiftJis:
+        case programs::InputVerdict::kShiftJis:
             text = mirelo::WideToUtf8(mirelo::CodePageToWide(mirelo::kShiftJisCodePage, text));
             return kExitOk;
-        case host::InputVerdict::kUtf16:
-            Say(host::Text(Msg::kInputUtf16));
+        case programs::InputVerdict::kUtf16:
+            Say(programs::Text(Msg::kInputUtf16));
             break;
-        case host::InputVerdict::kMarkNotUtf8:
+        case programs::InputVerdict::kMarkNotUtf8:
             Say(Format(Msg::kInputMarkNotUtf8, {line}));
             break;
-        case host::InputVerdict::kNeither:
+        case programs::InputVerdict::kNeither:
             Say(Format(Msg::kFileNeither, {line}));
             break;
-        case host::InputVerdict::kMixed:
+        case programs::InputVerdict::kMixed:
             Say(Format(Msg::kInputMixed, {line}));
             break;
     }
@@ -110,13 +111,13 @@ bool SameFile(const std::wstring& in, const std::wstring& out) {
 const char* ReasonWords(Outcome outcome) {
     switch (outcome) {
         case Outcome::kQuarantined:
-            return host::Text(Msg::kReasonQuarantined);
+            return programs::Text(Msg::kReasonQuarantined);
         case Outcome::kHung:
-            return host::Text(Msg::kReasonHung);
+            return programs::Text(Msg::kReasonHung);
         case Outcome::kTimedOut:
-            return host::Text(Msg::kReasonTimedOut);
+            return programs::Text(Msg::kReasonTimedOut);
         default:
-            return host::Text(Msg::kReasonUntranslated);
+            return programs::Text(Msg::kReasonUntranslated);
     }
 }
 
@@ -152,7 +153,7 @@ class Output {
         return m_file != nullptr;
     }
     void Write(std::string_view bytes) {
-        if (!m_file) return host::Out().Write(bytes);
+        if (!m_file) return programs::Out().Write(bytes);
         if (std::fwrite(bytes.data(), 1, bytes.size(), m_file.get()) != bytes.size())
             m_good = false;
     }
@@ -167,7 +168,7 @@ class Output {
         if (!MoveFileExW(m_temp.c_str(), m_out.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             Say(Format(Msg::kCannotReplaceOutput,
-                       {mirelo::WideToUtf8(m_out), host::SystemMessage(GetLastError())}));
+                       {mirelo::WideToUtf8(m_out), programs::SystemMessage(GetLastError())}));
             return kExitInput;
         }
         m_committed = true;
@@ -320,8 +321,8 @@ class FileRun {
         m_done = chunk.first + batch.TextCount();
         if (!m_console) return;
         std::string progress(1, '\r');
-        progress += Format(Msg::kFileProgress,
-                           {std::to_string(m_done), std::to_string(m_lines.size())});
+        progress +=
+            Format(Msg::kFileProgress, {std::to_string(m_done), std::to_string(m_lines.size())});
         Err().Write(progress);
     }
 
@@ -343,7 +344,7 @@ class FileRun {
 
 int TranslateFile(Translator& translator, const FileJob& job) {
     if (!job.out.empty() && SameFile(job.in, job.out)) {
-        Say(host::Text(Msg::kFileOutIsInput));
+        Say(programs::Text(Msg::kFileOutIsInput));
         return kExitInput;
     }
     std::string text;

@@ -25,6 +25,7 @@
 #include "mirelo_version.h"
 #include "module_path.h"
 #include "text_plan.h"
+#include "utf8.h"
 
 namespace server {
 namespace {
@@ -350,7 +351,8 @@ struct Shared {
     // A failure inside the server, with what was thrown, for the log.
     void Failed(const std::string& what) const noexcept {
         if (config.events)
-            config.events->Add("request", host::Format(host::Msg::kEventRequestFailed, {what}));
+            config.events->Add("request",
+                               programs::Format(programs::Msg::kEventRequestFailed, {what}));
         else
             std::fprintf(stderr, "mirelo-server: %s\n", what.c_str());
     }
@@ -633,7 +635,7 @@ class Session : public std::enable_shared_from_this<Session> {
             p.refusal = Error(http::status::bad_request, "the body is not valid UTF-8");
             return p;
         }
-        if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
+        mirelo::text::StripUtf8Bom(body);
         p.lines = SplitLines(body);
         std::vector<std::string> texts;
         texts.reserve(p.lines.size());

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "code_pages.h"
+#include "job_object.h"
 #include "messages.h"
 
 namespace server {
@@ -27,24 +28,13 @@ std::wstring Quote(const std::wstring& arg) {
     return out + L"\"";
 }
 
-mirelo::UniqueHandle MakeKillJob() {
-    mirelo::UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
-    if (!job) return job;
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
-                                 sizeof limits))
-        job.reset();
-    return job;
-}
-
 }  // namespace
 
 Launcher::Launcher(std::wstring program, std::wstring plugin, std::string options)
     : m_program(std::move(program)),
       m_plugin(std::move(plugin)),
       m_options(std::move(options)),
-      m_job(MakeKillJob()) {}
+      m_job(mirelo::MakeKillOnCloseJob()) {}
 
 std::optional<LaunchedWorker> Launcher::Launch(bool unattended) {
     const std::wstring base = L"\\\\.\\pipe\\mirelo-server-" +
@@ -80,12 +70,13 @@ std::optional<LaunchedWorker> Launcher::Launch(bool unattended) {
     STARTUPINFOEXW si = {};
     si.StartupInfo.cb = sizeof si;
     si.lpAttributeList = listed ? list : nullptr;
-    std::wstring cmd = Quote(m_program) + L" --worker " +
-                       std::to_wstring(reinterpret_cast<UINT_PTR>(childIn.get())) + L" " +
-                       std::to_wstring(reinterpret_cast<UINT_PTR>(childOut.get())) +
-                       (unattended ? L" --unattended" : L"") + L" --lang " +
-                       (host::CurrentLanguage() == host::Language::kKorean ? L"ko" : L"en") +
-                       L" --plugin " + Quote(m_plugin);
+    std::wstring cmd =
+        Quote(m_program) + L" --worker " +
+        std::to_wstring(reinterpret_cast<UINT_PTR>(childIn.get())) + L" " +
+        std::to_wstring(reinterpret_cast<UINT_PTR>(childOut.get())) +
+        (unattended ? L" --unattended" : L"") + L" --lang " +
+        (programs::CurrentLanguage() == programs::Language::kKorean ? L"ko" : L"en") +
+        L" --plugin " + Quote(m_plugin);
     if (!m_options.empty()) cmd += L" --options " + Quote(mirelo::Utf8ToWide(m_options));
     PROCESS_INFORMATION pi = {};
     const BOOL created =

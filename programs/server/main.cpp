@@ -31,11 +31,11 @@
 #include "worker.h"
 
 using namespace server;
-using host::Err;
-using host::Format;
-using host::Msg;
-using host::Out;
-using host::Text;
+using programs::Err;
+using programs::Format;
+using programs::Msg;
+using programs::Out;
+using programs::Text;
 
 namespace {
 
@@ -85,10 +85,6 @@ class ServerForConsole {
     ServerForConsole& operator=(const ServerForConsole&) = delete;
 };
 
-bool IsLoopback(const std::string& host) {
-    return host.rfind("127.", 0) == 0 || host == "::1";
-}
-
 std::string ListenProblem(const ServerArgs& args, const HttpServer::ListenFailure& failure) {
     const std::string port = std::to_string(args.port);
     const std::string other = std::to_string(args.port < 65535 ? args.port + 1 : args.port - 1);
@@ -103,7 +99,7 @@ std::string ListenProblem(const ServerArgs& args, const HttpServer::ListenFailur
             break;
     }
     return Format(Msg::kListenFailed,
-                  {args.host, port, host::SystemMessage(static_cast<DWORD>(failure.code)),
+                  {args.host, port, programs::SystemMessage(static_cast<DWORD>(failure.code)),
                    std::to_string(failure.code)});
 }
 
@@ -116,7 +112,7 @@ class DialogWatch {
               std::wstring shown;
               while (!m_stop && translator.GetState() == Translator::State::kStarting) {
                   const unsigned long worker = translator.StartingProcess();
-                  const std::wstring title = worker ? host::VisibleDialogTitle(worker) : L"";
+                  const std::wstring title = worker ? programs::VisibleDialogTitle(worker) : L"";
                   if (!title.empty() && title != shown)
                       Say(Format(Msg::kServerWaitsForUser, {mirelo::WideToUtf8(title)}));
                   shown = title;
@@ -161,7 +157,7 @@ unsigned DefaultWorkers() {
 // Says why the workers could not start; the exit code for it.
 int StartFailure(StartKind kind, const std::string& message) {
     Complain(message);
-    const host::Diagnosis d = host::Diagnose();
+    const programs::Diagnosis d = programs::Diagnose();
     if (!d.ready) Err().Write(d.report);
     return kind == StartKind::kInitFailed ? kExitInit : kExitLoad;
 }
@@ -172,7 +168,7 @@ std::wstring LogFolder(const ServerArgs& args) {
 
 Translator::Config PoolConfig(const ServerArgs& args, EventLog& log) {
     return {mirelo::ModulePath(nullptr),
-            host::PluginPath(args.plugin),
+            programs::PluginPath(args.plugin),
             args.options,
             args.queue,
             args.workers ? args.workers : DefaultWorkers(),
@@ -190,7 +186,8 @@ DictionaryWatch WatchDictionary(const std::wstring& plugin, Translator& translat
 
 // Before the first worker's plug-in may ask for the engine's folder: which folder it means.
 void ExplainEngineQuestion(const ServerArgs& args) {
-    if (host::PluginWillAsk(host::PluginPath(args.plugin))) Say(Text(Msg::kEngineQuestionAhead));
+    if (programs::PluginWillAsk(programs::PluginPath(args.plugin)))
+        Say(Text(Msg::kEngineQuestionAhead));
 }
 
 int RunFileJob(const ServerArgs& args, EventLog& log) {
@@ -214,7 +211,7 @@ int RunFileJob(const ServerArgs& args, EventLog& log) {
     if (state != Translator::State::kReady) return StartFailure(kind, message);
     if (!message.empty()) Say(Format(Msg::kRecordLater, {message}));
     const DictionaryWatch dictionary =
-        WatchDictionary(host::PluginPath(args.plugin), translator, log);
+        WatchDictionary(programs::PluginPath(args.plugin), translator, log);
     FileJob job;
     job.in = args.translateFile;
     job.out = args.outFile;
@@ -234,7 +231,7 @@ int RunFileJob(const ServerArgs& args, EventLog& log) {
 int RunServer(const ServerArgs& args, EventLog& log) {
     Translator translator(PoolConfig(args, log));
     const DictionaryWatch dictionary =
-        WatchDictionary(host::PluginPath(args.plugin), translator, log);
+        WatchDictionary(programs::PluginPath(args.plugin), translator, log);
     HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds),
                                  std::chrono::seconds(20), &log, &dictionary});
     HttpServer::ListenFailure failure;
@@ -244,7 +241,7 @@ int RunServer(const ServerArgs& args, EventLog& log) {
         log.Add("port", problem, false);
         return kExitListen;
     }
-    if (args.listenGiven && !IsLoopback(args.host))
+    if (args.listenGiven && !programs::IsLoopback(args.host))
         Complain(Format(Msg::kServerOpenWarning, {args.host}));
     const std::string url =
         "http://" + (args.host.find(':') != std::string::npos ? "[" + args.host + "]" : args.host) +
@@ -286,7 +283,7 @@ std::optional<int> RunInformation(const ServerArgs& args) {
         return kExitOk;
     }
     if (args.diagnose) {
-        const host::Diagnosis d = host::Diagnose();
+        const programs::Diagnosis d = programs::Diagnose();
         Out().Write(d.report);
         return d.ready ? kExitOk : kExitInit;
     }
@@ -297,11 +294,11 @@ std::optional<int> RunInformation(const ServerArgs& args) {
 
 int wmain(int argc, wchar_t** argv) {
     const std::vector<std::wstring> list(argv + 1, argv + argc);
-    host::Language language = host::Language::kEnglish;
-    const bool languageGood = host::ChooseLanguage(list, language);
-    host::SetLanguage(language);
+    programs::Language language = programs::Language::kEnglish;
+    const bool languageGood = programs::ChooseLanguage(list, language);
+    programs::SetLanguage(language);
     if (const std::optional<int> code = RunAsWorker(list)) return *code;
-    host::ConfigureStandardStreams(host::ByteEncoding::kUtf8);
+    programs::ConfigureStandardStreams(programs::ByteEncoding::kUtf8);
     ParsedServerArgs parsed = ParseServerArgs(list);
     if (!languageGood && parsed.error.empty()) parsed.error = Text(Msg::kArgLang);
     if (!parsed.error.empty()) {

@@ -7,16 +7,16 @@
 #include "arg_reader.h"
 #include "messages.h"
 
-using host::Format;
-using host::Msg;
-using host::Text;
+using programs::Format;
+using programs::Msg;
+using programs::Text;
 
 namespace server {
 namespace {
 
-using host::ArgReader;
-using host::AsciiOf;
-using host::ParseNumber;
+using programs::ArgReader;
+using programs::AsciiOf;
+using programs::ParseNumber;
 
 void TakeListen(const std::wstring& value, ServerArgs& a, ArgReader& in) {
     const std::string v = AsciiOf(value);

@@ -4,10 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "server_address.h"
+
 namespace server {
 
-// Not 14366, the default of another local translation server that players run.
-inline constexpr unsigned short kDefaultPort = 18460;
+using programs::kDefaultPort;
 inline constexpr unsigned kMaxWorkers = 8;
 
 enum ExitCode {

@@ -23,8 +23,9 @@ constexpr auto kFirstRetry = std::chrono::seconds(1);
 constexpr auto kLongestRetry = std::chrono::seconds(30);
 // Requests whose time is up are answered even while no worker is free to notice.
 constexpr auto kSweepInterval = std::chrono::milliseconds(250);
-// A Translate that returned 0 after this long gave up waiting for its engine (after its
-// 3 s, less the coarse timers' slack), which is then still busy with the line.
+// The plug-in's own limit for one line. A Translate that returned 0 after that, less the
+// coarse timers' slack, gave up waiting for its engine, which is then still busy with the line.
+constexpr auto kPluginGivesUp = std::chrono::seconds(3);
 constexpr std::uint32_t kStuckMicros = 2500000;
 // A worker started unattended asks the user nothing, so a start that takes longer than this
 // has an engine stuck in its start-up; it is ended and tried again like a failed start. The
@@ -48,8 +49,8 @@ std::string Utf8(const std::string& sjis) {
 
 std::string SystemFailure() {
     const DWORD code = GetLastError();
-    return host::Format(host::Msg::kWorkerNoStart,
-                        {host::SystemMessage(code), std::to_string(code)});
+    return programs::Format(programs::Msg::kWorkerNoStart,
+                            {programs::SystemMessage(code), std::to_string(code)});
 }
 
 StartKind KindOf(StartResult result) {
@@ -139,8 +140,8 @@ void Supervisor::Publish() {
         const auto empty = now - *m_emptySince;
         serving = m_problem.empty() && empty < kEmptyGrace;
         if (!serving && problem.empty())
-            problem = host::Format(
-                host::Msg::kWorkersUnavailable,
+            problem = programs::Format(
+                programs::Msg::kWorkersUnavailable,
                 {std::to_string(std::chrono::duration_cast<std::chrono::seconds>(empty).count())});
     }
     std::vector<Translator::HandBack> done;
@@ -203,11 +204,14 @@ void Supervisor::Launch(Worker& w) {
             if (w.generation != generation || w.state != Worker::State::kStarting) return;
             // Only the first start may wait on the user, for as long as the user takes.
             if (!first)
-                return StartFailed(w, "did not start within 20 s", StartKind::kInitFailed, true);
+                return StartFailed(
+                    w, "did not start within " + std::to_string(kStartLimit.count()) + " s",
+                    StartKind::kInitFailed, true);
             if (m_toldSlow) return;
             m_toldSlow = true;
             Event(Kind::kStartSlow, w, {},
-                  host::Format(host::Msg::kEngineStartSlow, {std::to_string(kStartLimit.count())}),
+                  programs::Format(programs::Msg::kEngineStartSlow,
+                                   {std::to_string(kStartLimit.count())}),
                   static_cast<unsigned>(kStartLimit.count()));
         });
     });
@@ -255,7 +259,8 @@ void Supervisor::OnFrame(Worker& w) {
     if (hung) {
         m_lastHang = Clock::now();
         Event(Kind::kHang, w, Utf8(task->sjis));
-        return Replace(w, "gave up on a line after 3 s");
+        return Replace(w,
+                       "gave up on a line after " + std::to_string(kPluginGivesUp.count()) + " s");
     }
     w.state = Worker::State::kIdle;
     Read(w);
@@ -349,7 +354,8 @@ void Supervisor::Send(Worker& w, std::shared_ptr<Task> task) {
 // whether the line in hand ended it.
 void Supervisor::Lost(Worker& w) {
     if (w.state == Worker::State::kStarting)
-        return StartFailed(w, host::Text(host::Msg::kWorkerLost), StartKind::kLoadFailed, false);
+        return StartFailed(w, programs::Text(programs::Msg::kWorkerLost), StartKind::kLoadFailed,
+                           false);
     ++w.generation;
     boost::system::error_code ignored;
     w.toWorker.close(ignored);
@@ -381,7 +387,7 @@ void Supervisor::AwaitExit(Worker& w, std::shared_ptr<Task> task, unsigned polls
 // from outside (exit code 0 under the system's own kill) says nothing about the line.
 void Supervisor::Died(Worker& w, std::shared_ptr<Task> task, std::optional<DWORD> code) {
     const bool fromOutside = code && *code == 0;
-    std::string detail = host::Text(host::Msg::kEndedFromOutside);
+    std::string detail = programs::Text(programs::Msg::kEndedFromOutside);
     if (!code) {
         detail = "broke its pipe without ending";
     } else if (!fromOutside) {

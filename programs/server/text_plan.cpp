@@ -55,21 +55,6 @@ std::optional<std::string> QueryValue(std::string_view query, std::string_view n
     return std::nullopt;
 }
 
-std::vector<Line> SplitLines(std::string_view text) {
-    std::vector<Line> lines;
-    while (!text.empty()) {
-        const std::size_t nl = text.find('\n');
-        if (nl == std::string_view::npos) {
-            lines.push_back({text, {}});
-            break;
-        }
-        const std::size_t cr = nl > 0 && text[nl - 1] == '\r' ? 1 : 0;
-        lines.push_back({text.substr(0, nl - cr), text.substr(nl - cr, cr + 1)});
-        text.remove_prefix(nl + 1);
-    }
-    return lines;
-}
-
 std::vector<std::string_view> SplitShiftJis(std::string_view sjis, std::size_t limit) {
     std::vector<std::string_view> pieces;
     while (sjis.size() > limit) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "program_text.h"
 #include "utf8.h"
 
 namespace server {
@@ -21,13 +22,8 @@ inline bool IsValidUtf8(std::string_view s) {
 // nullopt when absent; `bad` is set when it holds a broken %-escape.
 std::optional<std::string> QueryValue(std::string_view query, std::string_view name, bool& bad);
 
-// A line and what ended it: "\n", "\r\n", or nothing for the last line.
-struct Line {
-    std::string_view text;
-    std::string_view end;
-};
-// "a\nb" and "a\nb\n" both have two lines; "" has none.
-std::vector<Line> SplitLines(std::string_view text);
+using Line = programs::TextLine<char>;
+using programs::SplitLines;
 
 // Cuts Shift-JIS text into pieces of at most `limit` bytes (limit >= 2): after the last
 // sentence end (。！？!? and the closing brackets right after it) that leaves a piece within

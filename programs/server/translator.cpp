@@ -25,10 +25,6 @@ namespace {
 // How long a stopping server waits for its workers to close their plug-ins.
 constexpr DWORD kStopWaitMillis = 4000;
 
-bool IsBlank(const std::string& s) {
-    return s.find_first_not_of(" \t") == std::string::npos;
-}
-
 }  // namespace
 
 Batch::Batch(const std::vector<std::string>& texts) {
@@ -36,8 +32,8 @@ Batch::Batch(const std::vector<std::string>& texts) {
         Text text{source, {}};
         for (const Line& line : SplitLines(source)) {
             ++m_lines;
-            for (host::TextRun& run : host::SplitByShiftJis(std::string(line.text))) {
-                if (run.keep || IsBlank(run.text)) {
+            for (programs::TextRun& run : programs::SplitByShiftJis(std::string(line.text))) {
+                if (run.keep || programs::IsBlank(run.text)) {
                     // Kept as the client sent it: Shift-JIS blanks are ASCII, as in UTF-8.
                     text.parts.push_back({kKept, std::move(run.text)});
                     continue;

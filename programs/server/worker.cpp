@@ -12,7 +12,6 @@
 #include "code_pages.h"
 #include "dialog_watch.h"
 #include "engine_question.h"
-#include "filter_chain.h"
 #include "frames.h"
 #include "messages.h"
 #include "plugin_host.h"
@@ -116,9 +115,10 @@ class Inbox {
 // Calls Translate for one line and tells what became of it.
 class Caller {
   public:
-    explicit Caller(host::PluginHost& plugin) : m_plugin(plugin), m_dest(kDestSize, kUntouched) {}
+    explicit Caller(programs::PluginHost& plugin)
+        : m_plugin(plugin), m_dest(kDestSize, kUntouched) {}
 
-    LineReply Translate(const std::string& sjis) {
+    LineReply AnswerLine(const std::string& sjis) {
         // The plug-in's cache is not visible from outside; a record of the same size and rule
         // (least recently used, filed only when answered) tells which lines it holds.
         const uint32_t key = mirelo::HashText(sjis.c_str());
@@ -145,14 +145,14 @@ class Caller {
         const std::size_t n =
             static_cast<std::size_t>(static_cast<const char*>(nul) - m_dest.data());
         r.reply = Reply::kTranslated;
-        r.text = host::Cp949ToUtf8(std::string(m_dest.data(), n));
+        r.text = programs::Cp949ToUtf8(std::string(m_dest.data(), n));
         std::memset(m_dest.data(), kUntouched, n + 1);
         if (!r.cacheHit) m_record.AddEntry(key, sjis, {});
         return r;
     }
 
   private:
-    host::PluginHost& m_plugin;
+    programs::PluginHost& m_plugin;
     std::vector<char> m_dest;
     mirelo::TranslationCache m_record;
 };
@@ -197,7 +197,7 @@ class BoxAnswerer {
 
     static BOOL CALLBACK Answer(HWND window, LPARAM self) {
         auto& me = *reinterpret_cast<BoxAnswerer*>(self);
-        if (!host::IsVisibleDialogOf(window, GetCurrentProcessId())) return TRUE;
+        if (!programs::IsVisibleDialogOf(window, GetCurrentProcessId())) return TRUE;
         wchar_t text[1024] = {};
         // A message box's text is the static control 0xFFFF.
         const int n = GetDlgItemTextW(window, 0xFFFF, text, 1024);
@@ -223,14 +223,15 @@ class BoxAnswerer {
 };
 
 // kReady when the plug-in is ready, else why it is not (it is closed again then).
-StartResult StartPlugin(host::HostWindow& window, host::PluginHost& plugin,
+StartResult StartPlugin(programs::HostWindow& window, programs::PluginHost& plugin,
                         const std::wstring& path, const std::string& options, bool unattended,
                         std::string& message) {
     if (!window.get()) {
-        message = host::Format(host::Msg::kNoWindow, {std::to_string(GetLastError())});
+        message = programs::Format(programs::Msg::kNoWindow, {std::to_string(GetLastError())});
         return StartResult::kLoadFailed;
     }
-    if (plugin.Load(path, message) != host::LoadResult::kLoaded) return StartResult::kLoadFailed;
+    if (plugin.Load(path, message) != programs::LoadResult::kLoaded)
+        return StartResult::kLoadFailed;
     char given[16] = {};
     std::memcpy(given, options.data(), std::min<std::size_t>(options.size(), 15));
     std::wstring error;
@@ -242,7 +243,7 @@ StartResult StartPlugin(host::HostWindow& window, host::PluginHost& plugin,
     }
     if (started) return StartResult::kReady;
     plugin.Close();  // its worker runs on after a failed start and must be stopped
-    message = host::Text(host::Msg::kPluginDidNotStart);
+    message = programs::Text(programs::Msg::kPluginDidNotStart);
     if (!error.empty()) message += " (" + mirelo::WideToUtf8(error) + ")";
     return StartResult::kInitFailed;
 }
@@ -251,21 +252,22 @@ StartResult StartPlugin(host::HostWindow& window, host::PluginHost& plugin,
 
 int RunWorker(HANDLE fromParent, HANDLE toParent, const std::wstring& plugin,
               const std::string& options, bool unattended) {
-    host::HostWindow window;  // outlives the plug-in, which holds on to its handle
-    host::PluginHost host;
+    programs::HostWindow window;  // outlives the plug-in, which holds on to its handle
+    programs::PluginHost host;
     std::string failure;
-    const bool willAsk = !unattended && host::PluginWillAsk(plugin);
-    if (willAsk) host::ForgetPickedFolder();
+    const bool willAsk = !unattended && programs::PluginWillAsk(plugin);
+    if (willAsk) programs::ForgetPickedFolder();
     const StartResult result = StartPlugin(window, host, plugin, options, unattended, failure);
-    const std::wstring picked = willAsk ? host::PickedFolder() : std::wstring();
+    const std::wstring picked = willAsk ? programs::PickedFolder() : std::wstring();
     if (result != StartResult::kReady) {
-        if (!picked.empty() && host::IsMireloFolder(picked))
-            failure = host::Format(host::Msg::kPickedMireloFolder, {mirelo::WideToUtf8(picked)}) +
-                      " (" + failure + ")";
+        if (!picked.empty() && programs::IsMireloFolder(picked))
+            failure =
+                programs::Format(programs::Msg::kPickedMireloFolder, {mirelo::WideToUtf8(picked)}) +
+                " (" + failure + ")";
         WriteFrame(toParent, EncodeStarted(result, failure));
         return result == StartResult::kInitFailed ? kExitInit : kExitLoad;
     }
-    const std::wstring engine = picked.empty() ? std::wstring() : host::LoadedEngineFolder();
+    const std::wstring engine = picked.empty() ? std::wstring() : programs::LoadedEngineFolder();
     if (!WriteFrame(toParent, EncodeStarted(StartResult::kReady, mirelo::WideToUtf8(engine)))) {
         host.Close();
         return kExitOk;
@@ -275,7 +277,7 @@ int RunWorker(HANDLE fromParent, HANDLE toParent, const std::wstring& plugin,
         Inbox inbox(fromParent);
         while (std::optional<std::string> line = inbox.Next([&] { window.Pump(); })) {
             // A parent that has gone takes its end of both pipes along: the inbox ends too.
-            if (!WriteFrame(toParent, EncodeReply(caller.Translate(*line)))) break;
+            if (!WriteFrame(toParent, EncodeReply(caller.AnswerLine(*line)))) break;
         }
     }
     host.Close();

@@ -1,5 +1,7 @@
 #include "ext_messages.h"
 
+#include "program_text.h"
+
 namespace textractor {
 namespace {
 
@@ -84,20 +86,7 @@ static_assert(InOrder(), "the message table must list every identifier once, in 
 }  // namespace
 
 std::wstring Words(Say what, const std::vector<std::wstring>& details) {
-    const std::wstring text = kTable[static_cast<size_t>(what)].text;
-    std::wstring out;
-    out.reserve(text.size() + 64);
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L'{' && i + 2 < text.size() && text[i + 2] == L'}' && text[i + 1] >= L'0' &&
-            text[i + 1] <= L'9') {
-            const size_t n = text[i + 1] - L'0';
-            if (n < details.size()) out += details[n];
-            i += 2;
-            continue;
-        }
-        out += text[i];
-    }
-    return out;
+    return programs::FillPlaces(std::wstring_view(kTable[static_cast<size_t>(what)].text), details);
 }
 
 }  // namespace textractor

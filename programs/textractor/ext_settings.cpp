@@ -2,6 +2,7 @@
 
 #include "code_pages.h"
 #include "ext_messages.h"
+#include "program_text.h"
 #include "utf8.h"
 
 #include <algorithm>
@@ -45,7 +46,7 @@ bool DecodeSettingsFile(std::string_view bytes, std::wstring& text) {
                                            static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
         return true;
     }
-    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    mirelo::text::StripUtf8Bom(bytes);
     if (!mirelo::text::IsUtf8(bytes)) return false;
     text = mirelo::Utf8ToWide(bytes);
     return true;
@@ -75,10 +76,7 @@ void SetHost(Settings& s, const Entry& e, Problems& out) {
 
 void SetPort(Settings& s, const Entry& e, Problems& out) {
     unsigned long port = 0;
-    bool digits = !e.value.empty() && e.value.size() <= 5;
-    for (wchar_t c : e.value) digits = digits && c >= L'0' && c <= L'9';
-    if (digits) port = std::stoul(std::wstring(e.value));
-    if (digits && port >= 1 && port <= 65535) {
+    if (programs::ParseNumber(e.value, 1, 65535, port)) {
         s.port = static_cast<unsigned short>(port);
     } else {
         s.port = Settings().port;

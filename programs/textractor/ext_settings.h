@@ -8,10 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "server_address.h"
+
 namespace textractor {
 
-// Not 14366, which another local translation server uses by default.
-inline constexpr unsigned short kDefaultPort = 18460;
+using programs::kDefaultPort;
 
 struct Settings {
     std::wstring host = L"127.0.0.1";  // the only address the server answers on

@@ -6,6 +6,7 @@
 #include "module_path.h"
 #include "locks.h"
 #include "mirelo_version.h"
+#include "program_text.h"
 #include "server_link.h"
 
 #include <cstring>
@@ -134,12 +135,6 @@ wchar_t* Store(wchar_t* sentence, size_t oldLength, const std::wstring& text) {
     return sentence;
 }
 
-bool Blank(std::wstring_view s) {
-    for (wchar_t c : s)
-        if (c != L' ' && c != L'\t' && c != L'\r' && c != L'\n' && c != L'\x3000') return false;
-    return true;
-}
-
 // Finds or starts the server as soon as the extension is loaded, not at the first sentence.
 DWORD WINAPI BeginMain(void* module) {
     try {
@@ -198,14 +193,14 @@ wchar_t* HandleSentence(wchar_t* sentence, const InfoForExtension* info) {
 
     const size_t length = std::wcslen(sentence);
     const std::wstring_view text(sentence, length);
-    if (Blank(text)) return sentence;
+    if (programs::IsBlank(text)) return sentence;
     if (length > kMaxSentence) {
         if (Link().FirstTime(static_cast<int>(Say::kTooLong)))
             Show(info, {Words(Say::kTooLong, {std::to_wstring(kMaxSentence)})});
         return sentence;
     }
 
-    Translation t = Link().Translate(settings, text);
+    Translation t = Link().AskServer(settings, text);
     Show(info, Link().TakeMessages());
     // Nothing in it the engine could take (emoji only, say): showing it twice helps nobody.
     if (t.outcome != Outcome::kTranslated || t.text == text) return sentence;

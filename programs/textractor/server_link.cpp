@@ -2,8 +2,10 @@
 
 #include "code_pages.h"
 #include "ext_messages.h"
+#include "job_object.h"
 #include "locks.h"
 #include "mirelo_version.h"
+#include "program_text.h"
 #include "module_path.h"
 
 #include <algorithm>
@@ -105,12 +107,6 @@ bool EngineFolderRecorded() {
     return ::RegGetValueW(HKEY_CURRENT_USER, kEngineKey, kEngineValue, RRF_RT_REG_SZ, nullptr,
                           value, &bytes) == ERROR_SUCCESS &&
            value[0] != L'\0';
-}
-
-bool Blank(std::wstring_view s) {
-    for (wchar_t c : s)
-        if (c != L' ' && c != L'\t' && c != L'\x3000') return false;
-    return true;
 }
 
 // For a query value: unreserved characters as they are, every other byte as %XX.
@@ -230,7 +226,7 @@ HINTERNET ServerLink::WaitUsable(const Settings& s, ULONGLONG waitEnd) {
     }
 }
 
-Translation ServerLink::Translate(const Settings& settings, std::wstring_view text) {
+Translation ServerLink::AskServer(const Settings& settings, std::wstring_view text) {
     const ULONGLONG arrival = ::GetTickCount64();
     const ULONGLONG waitEnd = arrival + kServerWaitMs;
     Translation t;
@@ -251,18 +247,10 @@ ServerLink::Sent ServerLink::SendLines(HINTERNET connection, const Settings& s,
     // which waits on the server's delayed acknowledgement (40 ms a request under Wine).
     bool translated = false, timedOut = false, failed = false, reached = false;
     t.outcome = Outcome::kFailed;
-    while (!text.empty()) {
-        size_t end = text.find(L'\n');
-        end = end == std::wstring_view::npos ? text.size() : end + 1;
-        std::wstring_view line = text.substr(0, end);
-        text.remove_prefix(end);
-        std::wstring_view ending;
-        while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r')) {
-            ending = std::wstring_view(line.data() + line.size() - 1, ending.size() + 1);
-            line.remove_suffix(1);
-        }
-        if (Blank(line) || ::GetTickCount64() >= deadline) {
-            timedOut = timedOut || !Blank(line);
+    for (const programs::TextLine<wchar_t>& part : programs::SplitLines(text)) {
+        const std::wstring_view line = part.text, ending = part.end;
+        if (programs::IsBlank(line) || ::GetTickCount64() >= deadline) {
+            timedOut = timedOut || !programs::IsBlank(line);
             t.text.append(line).append(ending);
             continue;
         }
@@ -275,7 +263,8 @@ ServerLink::Sent ServerLink::SendLines(HINTERNET connection, const Settings& s,
             Lost(s, gone);
             if (gone) return Sent::kLost;
             timedOut = true;
-            t.text.append(line).append(ending).append(text);
+            // This line and all after it stay as they are.
+            t.text.append(text.substr(line.data() - text.data()));
             break;
         }
         reached = true;
@@ -425,14 +414,7 @@ bool ServerLink::StartServer(const Settings& s, std::wstring& problem) {
     {
         mirelo::ExclusiveLock::Guard guard(lock_);
         // The server ends with Textractor however Textractor ends: its job's last handle is ours.
-        if (!job_) {
-            job_.reset(::CreateJobObjectW(nullptr, nullptr));
-            JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-            limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-            if (job_ && !::SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation,
-                                                   &limits, sizeof(limits)))
-                job_.reset();
-        }
+        if (!job_) job_ = mirelo::MakeKillOnCloseJob();
         serverInJob_ = job_ && ::AssignProcessToJobObject(job_.get(), process.get());
         server_ = std::move(process);
         ++starts_;

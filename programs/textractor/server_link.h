@@ -47,7 +47,7 @@ class ServerLink {
     void Attach(HMODULE module);
     // At load, in the background: finds or starts the server for `settings`.
     void Begin(const Settings& settings);
-    Translation Translate(const Settings& settings, std::wstring_view text);
+    Translation AskServer(const Settings& settings, std::wstring_view text);
     // Console lines waiting to be shown (the background check cannot call into Textractor).
     std::vector<std::wstring> TakeMessages();
     void Say(const std::wstring& line);

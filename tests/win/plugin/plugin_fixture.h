@@ -15,7 +15,7 @@
 namespace mirelo::test {
 
 // The host's main window, as the programs make it.
-using HostWindow = host::HostWindow;
+using HostWindow = programs::HostWindow;
 
 // Mirelo.dll from BinDir() (or another path), with its four exports resolved.
 class Plugin {

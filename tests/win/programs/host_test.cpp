@@ -91,27 +91,27 @@ TEST(HostArgs, BadCommandLinesAreRefused) {
 
 TEST(HostCodec, ConvertsBetweenUtf8AndTheCodePages) {
     bool lossy = true;
-    EXPECT_EQ(host::Utf8ToShiftJis("\xE6\x97\xA5\xE6\x9C\xAC"
-                                   "abc",
-                                   &lossy),
+    EXPECT_EQ(programs::Utf8ToShiftJis("\xE6\x97\xA5\xE6\x9C\xAC"
+                                       "abc",
+                                       &lossy),
               "\x93\xFA\x96\x7B"
               "abc");  // 日本abc
     EXPECT_FALSE(lossy);
-    EXPECT_EQ(host::Utf8ToShiftJis("\xED\x95\x9C"
-                                   "a",
-                                   &lossy),
+    EXPECT_EQ(programs::Utf8ToShiftJis("\xED\x95\x9C"
+                                       "a",
+                                       &lossy),
               "?a");  // 한 has no Shift-JIS form
     EXPECT_TRUE(lossy);
     // é has none either; a look-alike 'e' would change the text without a warning.
-    EXPECT_EQ(host::Utf8ToShiftJis("caf\xC3\xA9", &lossy), "caf?");
+    EXPECT_EQ(programs::Utf8ToShiftJis("caf\xC3\xA9", &lossy), "caf?");
     EXPECT_TRUE(lossy);
-    EXPECT_EQ(host::Utf8ToShiftJis("\xE3\x80\x9C", &lossy), "\x81\x60");  // 〜, a true form
+    EXPECT_EQ(programs::Utf8ToShiftJis("\xE3\x80\x9C", &lossy), "\x81\x60");  // 〜, a true form
     EXPECT_FALSE(lossy);
-    EXPECT_EQ(host::Utf8ToShiftJis("", &lossy), "");
+    EXPECT_EQ(programs::Utf8ToShiftJis("", &lossy), "");
     EXPECT_FALSE(lossy);
 
-    EXPECT_EQ(host::Cp949ToUtf8("\xC7\xD1\xB1\xB9 ok"), "\xED\x95\x9C\xEA\xB5\xAD ok");  // 한국
-    EXPECT_EQ(host::Cp949ToUtf8(""), "");
+    EXPECT_EQ(programs::Cp949ToUtf8("\xC7\xD1\xB1\xB9 ok"), "\xED\x95\x9C\xEA\xB5\xAD ok");  // 한국
+    EXPECT_EQ(programs::Cp949ToUtf8(""), "");
 }
 
 TEST(HostCodec, LineReaderGivesOneLinePerInputLine) {
@@ -125,6 +125,7 @@ TEST(HostCodec, LineReaderGivesOneLinePerInputLine) {
         {"a\r\nb\n\nc", {"a", "b", "", "c"}},
         {"\r\n", {""}},
         {"x\ry\r\r\n", {"x\ry\r"}},  // only the one CR before the line feed goes
+        {"a\r", {"a"}},              // a last CR alone is an end, and comes back
         {std::string("n\0ul\n", 5), {std::string("n\0ul", 4)}},  // NUL bytes are kept
     };
     TempDir dir;
@@ -132,7 +133,7 @@ TEST(HostCodec, LineReaderGivesOneLinePerInputLine) {
         WriteBytes(dir / L"in.txt", c.text);
         std::FILE* f = _wfopen((dir / L"in.txt").c_str(), L"rb");
         ASSERT_NE(f, nullptr);
-        host::LineReader reader(f);
+        programs::LineReader reader(f);
         std::vector<std::string> got;
         std::string line, end, rebuilt;
         while (reader.Next(line, &end)) {
@@ -145,7 +146,7 @@ TEST(HostCodec, LineReaderGivesOneLinePerInputLine) {
 
         std::vector<std::string> split;
         rebuilt.clear();
-        for (const auto& l : host::SplitInputLinesWithEnds(c.text)) {
+        for (const auto& l : programs::SplitLines(c.text)) {
             split.emplace_back(l.text);
             rebuilt += std::string(l.text) + std::string(l.end);
         }

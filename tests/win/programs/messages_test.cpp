@@ -18,6 +18,7 @@
 
 using namespace mirelo::test;
 using namespace host;
+using namespace programs;
 
 namespace {
 

@@ -94,11 +94,33 @@ TEST(ServerText, LongShiftJisLinesAreCutAtSentenceEndsOrCharacters) {
     EXPECT_TRUE(server::SplitShiftJis("", 4096).empty());
 }
 
+// The server's lines and blanks follow the extension's and the host's rules: a last CR alone
+// is an end (it used to reach the engine), and a line of ideographic spaces is blank.
+TEST(ServerText, LinesAndBlanksFollowTheProgramsOneRule) {
+    const struct {
+        std::string_view text;
+        std::vector<std::pair<std::string_view, std::string_view>> lines;
+    } cases[] = {
+        {"a\r", {{"a", "\r"}}},
+        {"a\r\nb", {{"a", "\r\n"}, {"b", ""}}},
+        {"x\ry\r\r\n", {{"x\ry\r", "\r\n"}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::pair<std::string_view, std::string_view>> got;
+        for (const server::Line& l : server::SplitLines(c.text)) got.emplace_back(l.text, l.end);
+        EXPECT_EQ(got, c.lines) << c.text;
+    }
+    EXPECT_TRUE(programs::IsBlank(std::string_view("\xE3\x80\x80 \t\r")));
+    EXPECT_TRUE(programs::IsBlank(std::wstring_view(L"\x3000 \t\r\n")));
+    EXPECT_FALSE(programs::IsBlank(std::string_view("\xE3\x80\x81")));  // 、 is text
+    EXPECT_FALSE(programs::IsBlank(std::string_view("\xE3\x80")));      // a cut-off mark
+}
+
 TEST(ServerText, WhatShiftJisCannotCarryIsKeptInPlace) {
     // "café 😀 勇者", a NUL, then 勇: é would become 'e' by best fit, the emoji '?'.
     const std::string text = std::string("caf\xC3\xA9 \xF0\x9F\x98\x80 \xE5\x8B\x87\xE8\x80\x85") +
                              '\0' + "\xE5\x8B\x87";
-    const auto runs = host::SplitByShiftJis(text);
+    const auto runs = programs::SplitByShiftJis(text);
     ASSERT_EQ(runs.size(), 7u);
     const std::pair<bool, std::string> expected[] = {{false, "caf"},
                                                      {true, "\xC3\xA9"},
@@ -112,7 +134,7 @@ TEST(ServerText, WhatShiftJisCannotCarryIsKeptInPlace) {
         EXPECT_EQ(runs[i].text, expected[i].second) << i;
     }
     // 〜 (U+301C) has a Shift-JIS form, under its full-width twin's code.
-    const auto dash = host::SplitByShiftJis("\xE5\x8B\x87\xE3\x80\x9C");
+    const auto dash = programs::SplitByShiftJis("\xE5\x8B\x87\xE3\x80\x9C");
     ASSERT_EQ(dash.size(), 1u);
     EXPECT_EQ(dash[0].text, "\x97\x45\x81\x60");
 }
@@ -120,20 +142,20 @@ TEST(ServerText, WhatShiftJisCannotCarryIsKeptInPlace) {
 TEST(ServerText, DamagedLibraryFilesAreReadSafely) {
     const std::string dll = ReadBytes(BinDir() + L"\\J2KEngine.dll");
     ASSERT_GT(dll.size(), 1024u);
-    const host::PeImage whole = host::ReadPeImage(dll);
-    EXPECT_EQ(whole.kind, host::PeKind::k32Bit);
+    const programs::PeImage whole = programs::ReadPeImage(dll);
+    EXPECT_EQ(whole.kind, programs::PeKind::k32Bit);
     EXPECT_EQ(whole.names.size(), 5u);
     // Every cut of the file, and the file with its export directory pointed far away.
     for (std::size_t n = 0; n < dll.size(); n += 97) {
-        const host::PeImage cut = host::ReadPeImage(std::string_view(dll).substr(0, n));
-        EXPECT_TRUE(cut.kind == host::PeKind::kNotPe || cut.names.size() <= 5u);
+        const programs::PeImage cut = programs::ReadPeImage(std::string_view(dll).substr(0, n));
+        EXPECT_TRUE(cut.kind == programs::PeKind::kNotPe || cut.names.size() <= 5u);
     }
     std::string broken = dll;
     const uint32_t pe =
         static_cast<unsigned char>(dll[0x3C]) | static_cast<unsigned char>(dll[0x3D]) << 8;
     for (int i = 0; i < 4; ++i) broken[pe + 24 + 96 + i] = '\x7F';  // export table address
-    const host::PeImage moved = host::ReadPeImage(broken);
-    EXPECT_EQ(moved.kind, host::PeKind::k32Bit);
+    const programs::PeImage moved = programs::ReadPeImage(broken);
+    EXPECT_EQ(moved.kind, programs::PeKind::k32Bit);
     EXPECT_TRUE(moved.names.empty());
     EXPECT_FALSE(moved.problem.empty());
 }

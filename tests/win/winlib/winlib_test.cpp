@@ -68,11 +68,11 @@ TEST(ShiftJis, DictionaryHostAndServerShareOneRule) {
         }
 
         bool lossy = false;
-        EXPECT_EQ(host::Utf8ToShiftJis(c.utf8, &lossy), has ? expected : std::string("?"))
+        EXPECT_EQ(programs::Utf8ToShiftJis(c.utf8, &lossy), has ? expected : std::string("?"))
             << c.what;
         EXPECT_EQ(lossy, !has) << c.what;
 
-        const auto runs = host::SplitByShiftJis(c.utf8);
+        const auto runs = programs::SplitByShiftJis(c.utf8);
         ASSERT_EQ(runs.size(), 1u) << c.what;
         EXPECT_EQ(runs[0].keep, !has) << c.what;
         EXPECT_EQ(runs[0].text, has ? expected : std::string(c.utf8)) << c.what;
@@ -82,12 +82,12 @@ TEST(ShiftJis, DictionaryHostAndServerShareOneRule) {
 TEST(ShiftJis, OnlyCharactersWithoutAFormBecomeQuestionMarks) {
     bool lossy = false;
     // 勇é〜: the kanji and the wave dash survive around the look-alike.
-    EXPECT_EQ(host::Utf8ToShiftJis("\xE5\x8B\x87\xC3\xA9\xE3\x80\x9C", &lossy),
+    EXPECT_EQ(programs::Utf8ToShiftJis("\xE5\x8B\x87\xC3\xA9\xE3\x80\x9C", &lossy),
               "\x97\x45?\x81\x60");
     EXPECT_TRUE(lossy);
-    EXPECT_EQ(host::Utf8ToShiftJis("a\xFF"
-                                   "b",
-                                   &lossy),
+    EXPECT_EQ(programs::Utf8ToShiftJis("a\xFF"
+                                       "b",
+                                       &lossy),
               "a?b");  // not UTF-8
     EXPECT_TRUE(lossy);
     EXPECT_EQ(WideToUtf8(Utf8ToWide("\xEB\xAF\xB8 ok")), "\xEB\xAF\xB8 ok");
