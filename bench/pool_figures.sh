@@ -182,6 +182,7 @@ earlier = None
 if EARLIER:
     earlier = Server("--options", "11", "--plugin", os.path.join(BIN, "Mirelo.dll"),
                      exe=os.path.abspath(EARLIER))
+    earlier.wait_workers(len(earlier.status()["workers"]))  # else its first answers are 503
     earlier.get(query)
     assert post(earlier.port, rotating) == 200
 try:
