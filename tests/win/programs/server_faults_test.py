@@ -38,9 +38,6 @@ def cpu_ticks(pid):
 
 def setUpModule():
     global FOLDER
-    FOLDER = tempfile.mkdtemp(prefix="mirelo-server-faults-")
-    os.makedirs(os.path.join(FOLDER, "Dat"))
-    shutil.copy(os.path.join(st.BIN, "J2KEngine.dll"), FOLDER)
     rules = ["mode scripted", "otherwise null"]
     for i in range(LINES):
         ja, ko = line(i)
@@ -48,14 +45,11 @@ def setUpModule():
             rules.append(f"fault translate {st.sjis(ja)} {FAULTS[i]}")
         else:
             rules.append(f"map {st.sjis(ja)} {ko.encode('cp949').hex()}")
-    with open(os.path.join(FOLDER, "Dat", "standin.txt"), "w") as f:
-        f.write("\n".join(rules) + "\n")
-    st.set_install_path(FOLDER)
+    FOLDER = st.engine_folder("mirelo-server-faults-", rules)
 
 
 def tearDownModule():
-    st.wine("reg", "delete", st.KEY, "/v", "FilePath", "/f")
-    shutil.rmtree(FOLDER, ignore_errors=True)
+    st.forget_engine_folder(FOLDER)
 
 
 class MixedFaults(unittest.TestCase):

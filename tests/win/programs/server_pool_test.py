@@ -9,11 +9,9 @@ import concurrent.futures
 import json
 import os
 import random
-import shutil
 import signal
 import socket
 import sys
-import tempfile
 import threading
 import time
 import unittest
@@ -28,21 +26,15 @@ SLOW = [(f"低速{i}", f"저속{i}") for i in range(40)]  # answered after 300 m
 
 def setUpModule():
     global FOLDER
-    FOLDER = tempfile.mkdtemp(prefix="mirelo-server-pool-")
-    os.makedirs(os.path.join(FOLDER, "Dat"))
-    shutil.copy(os.path.join(st.BIN, "J2KEngine.dll"), FOLDER)
-    rules = ["mode demo", *(f"fault translate {st.sjis(h)} hang" for h in HANGING),
-             f"fault translate {st.sjis(st.CRASH)} exit",
-             *(f"delay {st.sjis(ja)} 300" for ja, _ in SLOW),
-             *(f"map {st.sjis(ja)} {ko.encode('cp949').hex()}" for ja, ko in GOOD + SLOW)]
-    with open(os.path.join(FOLDER, "Dat", "standin.txt"), "w") as f:
-        f.write("\n".join(rules) + "\n")
-    st.set_install_path(FOLDER)
+    FOLDER = st.engine_folder("mirelo-server-pool-", [
+        "mode demo", *(f"fault translate {st.sjis(h)} hang" for h in HANGING),
+        f"fault translate {st.sjis(st.CRASH)} exit",
+        *(f"delay {st.sjis(ja)} 300" for ja, _ in SLOW),
+        *(f"map {st.sjis(ja)} {ko.encode('cp949').hex()}" for ja, ko in GOOD + SLOW)])
 
 
 def tearDownModule():
-    st.wine("reg", "delete", st.KEY, "/v", "FilePath", "/f")
-    shutil.rmtree(FOLDER, ignore_errors=True)
+    st.forget_engine_folder(FOLDER)
 
 
 def ask(server, line, timeout=60):

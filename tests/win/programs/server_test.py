@@ -63,6 +63,22 @@ def set_install_path(folder):
     assert wine("reg", "add", KEY, "/v", "FilePath", "/d", windows_path, "/f").returncode == 0
 
 
+def engine_folder(prefix, rules):
+    """A folder with the stand-in engine and its rules, recorded as the engine's folder."""
+    folder = tempfile.mkdtemp(prefix=prefix)
+    os.makedirs(os.path.join(folder, "Dat"))
+    shutil.copy(os.path.join(BIN, "J2KEngine.dll"), folder)
+    with open(os.path.join(folder, "Dat", "standin.txt"), "w") as f:
+        f.write("\n".join(rules) + "\n")
+    set_install_path(folder)
+    return folder
+
+
+def forget_engine_folder(folder):
+    wine("reg", "delete", KEY, "/v", "FilePath", "/f")
+    shutil.rmtree(folder, ignore_errors=True)
+
+
 def windows(path):
     return "Z:" + path.replace("/", "\\")
 
