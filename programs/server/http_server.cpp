@@ -18,6 +18,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "answer_feed.h"
 #include "code_pages.h"
 #include "dictionary_watch.h"
 #include "event_log.h"
@@ -554,6 +555,8 @@ class Session : public std::enable_shared_from_this<Session> {
         m_version = req.version();
         m_head = req.method() == http::verb::head;
         const std::string target = RouteOf(req.target());
+        const beast::string_view agent = req[http::field::user_agent];
+        m_client = ClientKind(std::string_view(agent.data(), agent.size()));
         const bool get = req.method() == http::verb::get || m_head;
         const std::size_t q = target.find('?');
         const std::string_view path = std::string_view(target).substr(0, q);
@@ -749,6 +752,8 @@ class Session : public std::enable_shared_from_this<Session> {
         }
         m_probed = false;
         m_shared.translator.CountServed(batch.LineCount());
+        if (m_config.feed && m_config.feed->HasListeners())
+            m_config.feed->Publish(AnsweredLines(batch, m_client));
         Reply r = Answer(batch, shape, m_lines);
         m_lines.clear();
         m_body.clear();
@@ -901,10 +906,11 @@ class Session : public std::enable_shared_from_this<Session> {
     unsigned m_version = 11;
     bool m_keepAlive = true;
     bool m_preflight = false;
-    bool m_head = false;      // the request in hand is HEAD
-    bool m_watching = false;  // for the client hanging up while its lines wait
-    bool m_probed = false;    // a half-close was probed for the request in hand
-    CountedString m_body;     // the plain-text body that m_lines point into
+    bool m_head = false;            // the request in hand is HEAD
+    bool m_watching = false;        // for the client hanging up while its lines wait
+    bool m_probed = false;          // a half-close was probed for the request in hand
+    std::string m_client = "http";  // the kind of client the request in hand came from
+    CountedString m_body;           // the plain-text body that m_lines point into
     std::vector<Line> m_lines;
     std::vector<char> m_drain;
 };

@@ -12,6 +12,7 @@
 
 namespace server {
 
+class AnswerFeed;
 class EventLog;
 class DictionaryWatch;
 
@@ -32,6 +33,7 @@ struct HttpConfig {
     std::chrono::seconds readTimeout{20};  // to read one whole request, or to wait idle
     EventLog* events = nullptr;            // failures go there, and /status shows its recent events
     const DictionaryWatch* dictionary = nullptr;  // /status shows its folder and problems
+    const AnswerFeed* feed = nullptr;             // each answered request's lines go there
 };
 
 // A text/plain batch's failed lines go in headers of at most this many bytes each; past it,

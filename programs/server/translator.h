@@ -69,6 +69,11 @@ class Batch {
     std::size_t LineCount() const { return m_lines; }
     std::size_t PieceCount() const { return m_pieces.size(); }
     Result Get(std::size_t text) const;
+    const std::string& Source(std::size_t text) const { return m_texts[text].source; }
+    // The game whose own entries apply, checked and folded; empty: the common entries only.
+    // Set before the batch is submitted.
+    void SetGame(std::string game) { m_game = std::move(game); }
+    const std::string& Game() const { return m_game; }
     // The client has gone: lines not yet sent are not sent any more. Any thread.
     void Cancel() { m_cancelled = true; }
     bool Cancelled() const { return m_cancelled; }
@@ -92,6 +97,7 @@ class Batch {
     std::vector<Piece> m_pieces;
     std::vector<Text> m_texts;
     std::size_t m_lines = 0;
+    std::string m_game;
     std::atomic<bool> m_cancelled{false};
 };
 
@@ -143,7 +149,6 @@ class Translator {
         unsigned workers = 1;
         std::function<void(const PoolEvent&)> onEvent;  // may be empty
     };
-
 
     explicit Translator(Config config);
     ~Translator();

@@ -1,0 +1,20 @@
+#pragma once
+// A game's name as clients send it, and the folder of its own entries that it selects. One
+// rule for the server's routes, the file job, the data folder and the extension alike.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace programs {
+
+// Longer names are refused: a folder name, not a sentence.
+inline constexpr std::size_t kGameNameMaxBytes = 64;
+
+// The name as a folder under the dictionary and data folders: case folded as Windows
+// compares file names (ASCII letters; other characters as they are). nullopt when the name
+// could leave that folder or could not be a Windows file name; `why` then says which rule it
+// broke, in English, for a 400 answer.
+std::optional<std::string> CheckGameName(std::string_view utf8, std::string* why = nullptr);
+
+}  // namespace programs
