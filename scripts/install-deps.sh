@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
   libbenchmark-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth
-  fonts-nanum imagemagick python3 libboost1.74-dev nlohmann-json3-dev curl wrk
-  python3-markdown chromium)
+  fonts-nanum imagemagick python3 libboost1.81-dev nlohmann-json3-dev curl wrk
+  python3-markdown chromium chromium-driver python3-selenium)
 
 missing=()
 for p in "${packages[@]}"; do
