@@ -22,6 +22,8 @@ import server_test as st
 HANGING = [f"停止{i}" for i in range(41)]  # each hangs the engine
 GOOD = [(f"良好{i}", f"양호{i}") for i in range(60)]
 SLOW = [(f"低速{i}", f"저속{i}") for i in range(40)]  # answered after 300 ms
+HELD = [(f"保留{i}", f"보류{i}") for i in range(2)]  # answered after 2 s, holding the worker
+ENDS_OLD = "旧終了"  # ends the workers started while its rule is there
 
 
 def setUpModule():
@@ -30,7 +32,8 @@ def setUpModule():
         "mode demo", *(f"fault translate {st.sjis(h)} hang" for h in HANGING),
         f"fault translate {st.sjis(st.CRASH)} exit",
         *(f"delay {st.sjis(ja)} 300" for ja, _ in SLOW),
-        *(f"map {st.sjis(ja)} {ko.encode('cp949').hex()}" for ja, ko in GOOD + SLOW)])
+        *(f"delay {st.sjis(ja)} 2000" for ja, _ in HELD),
+        *(f"map {st.sjis(ja)} {ko.encode('cp949').hex()}" for ja, ko in GOOD + SLOW + HELD)])
 
 
 def tearDownModule():
@@ -176,6 +179,35 @@ class StoppedAndKilledWorkers(unittest.TestCase):
             server.kill()
 
 
+    def test_a_line_that_ended_its_worker_is_retried_on_a_fresh_worker_only(self):
+        script = os.path.join(FOLDER, "Dat", "standin.txt")
+        with open(script) as f:
+            rules = f.read()
+        with open(script, "w") as f:
+            f.write(rules + f"fault translate {st.sjis(ENDS_OLD)} exit\n")
+        server = st.Server(FOLDER, "--options", "11", "--workers", "2", "--timeout", "60")
+        try:
+            server.wait_for_workers(2)
+            # Engines started from now on (each start reads the rules) answer the line.
+            with open(script, "w") as f:
+                f.write(rules)
+            part = SLOW[:4]
+            self.assertEqual(st.post_lines(server, [ja for ja, _ in part]),
+                             (200, [ko for _, ko in part], None))
+            workers = json.loads(server.get("/status")[2])["workers"]
+            self.assertTrue(all(w["lines"] > 0 for w in workers), workers)
+            # The other worker has answered lines, so it is not fresh: it must not be tried.
+            status, text, _ = ask(server, ENDS_OLD)
+            self.assertEqual(status, 200, text)
+            status = json.loads(server.get("/status")[2])
+            self.assertEqual(status["quarantined"], [], status)
+            self.assertEqual(sum(w["restarts"] for w in status["workers"]), 1, status)
+        finally:
+            with open(script, "w") as f:
+                f.write(rules)
+            server.kill()
+
+
 class NoWorker(unittest.TestCase):
     def test_while_no_worker_can_start_requests_get_503_with_the_reason(self):
         script = os.path.join(FOLDER, "Dat", "standin.txt")
@@ -228,6 +260,29 @@ class LargeBatch(unittest.TestCase):
             print(f"one-line requests beside a 100,000-line batch: worst {worst:.2f} s",
                   file=sys.stderr)
             self.assertLess(worst, 2.0)
+        finally:
+            server.kill()
+
+    def test_a_batch_over_half_the_queue_counts_as_half_beside_other_work(self):
+        # A queue of 16 lines, one worker held on a line while the requests come.
+        server = st.Server(FOLDER, "--options", "11", "--workers", "1", "--queue", "16",
+                           "--timeout", "60")
+
+        def statuses(held, first, then):
+            with concurrent.futures.ThreadPoolExecutor(2) as pool:
+                holding = pool.submit(ask, server, held[0])
+                time.sleep(0.3)
+                waiting = pool.submit(st.post_lines, server, [ja for ja, _ in first])
+                time.sleep(0.3)
+                last = st.post_lines(server, [ja for ja, _ in then])
+                return [holding.result()[0], waiting.result()[0], last[0]]
+
+        try:
+            server.wait_for_workers(1)
+            # 1 held and 5 waiting, then 12 lines counted as 8: 14 of 16.
+            self.assertEqual(statuses(HELD[0], GOOD[:5], GOOD[5:17]), [200] * 3)
+            # 1 held and 12 lines counted as 8, then 6: 15 of 16.
+            self.assertEqual(statuses(HELD[1], GOOD[20:32], GOOD[32:38]), [200] * 3)
         finally:
             server.kill()
 
