@@ -166,6 +166,113 @@ void OfferToRecord() {
     Say(Format(Msg::kRecordLater, {shown}));
 }
 
+// Loads and starts the plug-in; kExitOk or the exit code.
+int StartPlugin(const HostArgs& args, HWND window, PluginHost& plugin,
+                char (&options)[kOptionBufferSize]) {
+    std::string message;
+    const std::wstring path = PluginPath(args.plugin);
+    if (LoadResult loaded = plugin.Load(path, message); loaded != LoadResult::kLoaded) {
+        Say(message);
+        return loaded == LoadResult::kMissingExport ? kExitExport : kExitLoad;
+    }
+
+    std::memcpy(options, args.options.data(), args.options.size());
+    const bool willAsk = PluginWillAsk(path);
+    if (willAsk) {
+        ForgetPickedFolder();
+        Say(Text(Msg::kEngineQuestionAhead));
+    }
+    if (!plugin.Init(window, options)) {
+        plugin.Close();  // its worker runs on after a failed start and must be stopped
+        if (willAsk && IsMireloFolder(PickedFolder()))
+            Say(Format(Msg::kPickedMireloFolder, {mirelo::WideToUtf8(PickedFolder())}));
+        Say(Text(Msg::kHostDidNotStart));
+        return kExitInit;
+    }
+    if (willAsk && !PickedFolder().empty()) OfferToRecord();
+    return kExitOk;
+}
+
+// Fills the request for the plug-in, warning of what the conversion to its code page lost.
+// The first line loses its byte-order mark here, also for what is echoed when it fails.
+void PrepareRequest(std::string& line, InputEncoding encoding, unsigned long number, int destSize,
+                    Request& req) {
+    if (encoding == InputEncoding::Utf8) {
+        if (number == 1) mirelo::text::StripUtf8Bom(line);
+        bool lossy = false;
+        req.source = Utf8ToShiftJis(line, &lossy);
+        if (!mirelo::text::IsUtf8(line))
+            Warn(number, Msg::kLineNotUtf8);
+        else if (lossy)
+            Warn(number, Msg::kLineLossy);
+    } else {
+        req.source = line;
+    }
+    if (req.source.find('\0') != std::string::npos) Warn(number, Msg::kLineNul);
+    req.dest.assign(static_cast<std::size_t>(destSize) + kGuardSize, static_cast<char>(kGuardByte));
+    req.dest[0] = '\0';
+}
+
+// What the plug-in wrote, up to its terminator, warning when it left none or wrote past the end.
+std::string TakeAnswer(const Request& req, unsigned long number, int destSize) {
+    const char* d = req.dest.data();
+    const void* nul = std::memchr(d, '\0', static_cast<std::size_t>(destSize));
+    std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - d)
+                        : static_cast<std::size_t>(destSize);
+    if (!nul) Warn(number, Msg::kLineNoTerminator);
+    for (int g = 0; g < kGuardSize; ++g) {
+        if (static_cast<unsigned char>(d[destSize + g]) != kGuardByte) {
+            Warn(number, Msg::kLineOverrun);
+            break;
+        }
+    }
+    return std::string(d, n);
+}
+
+// Every input line through the plug-in and out. A failed request's buffers go to abandoned,
+// which the caller keeps until the plug-in is closed.
+void TranslateLines(const HostArgs& args, Input& input, PluginHost& plugin, HostWindow& window,
+                    DictionaryTrace* trace, std::vector<std::unique_ptr<Request>>& abandoned,
+                    Stats& stats) {
+    LARGE_INTEGER freq, t0, t1;
+    QueryPerformanceFrequency(&freq);
+    std::string line, end;
+    auto req = std::make_unique<Request>();
+    while (input.next(line, end)) {
+        ++stats.lines;
+        PrepareRequest(line, input.encoding, stats.lines, args.destSize, *req);
+        QueryPerformanceCounter(&t0);
+        int ok = plugin.Translate(req->source.c_str(), req->dest.data(), args.destSize);
+        QueryPerformanceCounter(&t1);
+        stats.totalMicros += 1e6 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
+                             static_cast<double>(freq.QuadPart);
+
+        if (!ok) {
+            ++stats.failures;
+            Warn(stats.lines, Msg::kLineFailed);
+            abandoned.push_back(std::move(req));
+            req = std::make_unique<Request>();
+            // The line stays readable, in its place, rather than going blank.
+            Out().Write((input.encoding == InputEncoding::Utf8 ? line : ShiftJisToUtf8(line)) +
+                        end);
+        } else {
+            const std::string out = TakeAnswer(*req, stats.lines, args.destSize);
+            if (trace) trace->Line(stats.lines, req->source, out);
+            Out().WriteCp949(out + end);
+        }
+        window.Pump();
+    }
+}
+
+void ReportStats(const Stats& stats) {
+    const double mean = stats.lines ? stats.totalMicros / stats.lines : 0.0;
+    char total[32], average[32];
+    std::snprintf(total, sizeof total, "%.0f", stats.totalMicros);
+    std::snprintf(average, sizeof average, "%.1f", mean);
+    Say(Format(Msg::kStats,
+               {std::to_string(stats.lines), std::to_string(stats.failures), total, average}));
+}
+
 int Run(const HostArgs& args) {
     const bool translate = !args.dialog || args.inputGiven;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);
@@ -181,28 +288,9 @@ int Run(const HostArgs& args) {
 
     std::vector<std::unique_ptr<Request>> abandoned;
     PluginHost plugin;
-    std::string message;
-    const std::wstring path = PluginPath(args.plugin);
-    if (LoadResult loaded = plugin.Load(path, message); loaded != LoadResult::kLoaded) {
-        Say(message);
-        return loaded == LoadResult::kMissingExport ? kExitExport : kExitLoad;
-    }
-
     char options[kOptionBufferSize] = {};
-    std::memcpy(options, args.options.data(), args.options.size());
-    const bool willAsk = PluginWillAsk(path);
-    if (willAsk) {
-        ForgetPickedFolder();
-        Say(Text(Msg::kEngineQuestionAhead));
-    }
-    if (!plugin.Init(window.get(), options)) {
-        plugin.Close();  // its worker runs on after a failed start and must be stopped
-        if (willAsk && IsMireloFolder(PickedFolder()))
-            Say(Format(Msg::kPickedMireloFolder, {mirelo::WideToUtf8(PickedFolder())}));
-        Say(Text(Msg::kHostDidNotStart));
-        return kExitInit;
-    }
-    if (willAsk && !PickedFolder().empty()) OfferToRecord();
+    if (const int code = StartPlugin(args, window.get(), plugin, options); code != kExitOk)
+        return code;
 
     if (args.dialog) {
         plugin.Option();
@@ -215,61 +303,7 @@ int Run(const HostArgs& args) {
 
     Stats stats;
     if (translate) {
-        LARGE_INTEGER freq, t0, t1;
-        QueryPerformanceFrequency(&freq);
-        std::string line, end;
-        auto req = std::make_unique<Request>();
-        while (input.next(line, end)) {
-            ++stats.lines;
-            if (input.encoding == InputEncoding::Utf8) {
-                if (stats.lines == 1) mirelo::text::StripUtf8Bom(line);
-                bool lossy = false;
-                req->source = Utf8ToShiftJis(line, &lossy);
-                if (!mirelo::text::IsUtf8(line))
-                    Warn(stats.lines, Msg::kLineNotUtf8);
-                else if (lossy)
-                    Warn(stats.lines, Msg::kLineLossy);
-            } else {
-                req->source = line;
-            }
-            if (req->source.find('\0') != std::string::npos) Warn(stats.lines, Msg::kLineNul);
-            req->dest.assign(static_cast<std::size_t>(args.destSize) + kGuardSize,
-                             static_cast<char>(kGuardByte));
-            req->dest[0] = '\0';
-
-            QueryPerformanceCounter(&t0);
-            int ok = plugin.Translate(req->source.c_str(), req->dest.data(), args.destSize);
-            QueryPerformanceCounter(&t1);
-            stats.totalMicros += 1e6 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
-                                 static_cast<double>(freq.QuadPart);
-
-            if (!ok) {
-                ++stats.failures;
-                Warn(stats.lines, Msg::kLineFailed);
-                abandoned.push_back(std::move(req));
-                req = std::make_unique<Request>();
-                // The line stays readable, in its place, rather than going blank.
-                Out().Write((input.encoding == InputEncoding::Utf8 ? line : ShiftJisToUtf8(line)) +
-                            end);
-                window.Pump();
-                continue;
-            }
-            const char* d = req->dest.data();
-            const void* nul = std::memchr(d, '\0', static_cast<std::size_t>(args.destSize));
-            std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - d)
-                                : static_cast<std::size_t>(args.destSize);
-            if (!nul) Warn(stats.lines, Msg::kLineNoTerminator);
-            for (int g = 0; g < kGuardSize; ++g) {
-                if (static_cast<unsigned char>(d[args.destSize + g]) != kGuardByte) {
-                    Warn(stats.lines, Msg::kLineOverrun);
-                    break;
-                }
-            }
-            const std::string out(d, n);
-            if (trace) trace->Line(stats.lines, req->source, out);
-            Out().WriteCp949(out + end);
-            window.Pump();
-        }
+        TranslateLines(args, input, plugin, window, trace.get(), abandoned, stats);
         if (input.file && std::ferror(input.file)) {
             plugin.Close();
             Say(Text(Msg::kReadError));
@@ -278,14 +312,7 @@ int Run(const HostArgs& args) {
     }
 
     plugin.Close();
-    if (args.stats) {
-        const double mean = stats.lines ? stats.totalMicros / stats.lines : 0.0;
-        char total[32], average[32];
-        std::snprintf(total, sizeof total, "%.0f", stats.totalMicros);
-        std::snprintf(average, sizeof average, "%.1f", mean);
-        Say(Format(Msg::kStats,
-                   {std::to_string(stats.lines), std::to_string(stats.failures), total, average}));
-    }
+    if (args.stats) ReportStats(stats);
     return stats.failures ? kExitLineFailed : kExitOk;
 }
 

@@ -28,18 +28,9 @@ std::wstring Quote(const std::wstring& arg) {
     return out + L"\"";
 }
 
-}  // namespace
-
-Launcher::Launcher(std::wstring program, std::wstring plugin, std::string options)
-    : m_program(std::move(program)),
-      m_plugin(std::move(plugin)),
-      m_options(std::move(options)),
-      m_job(mirelo::MakeKillOnCloseJob()) {}
-
-std::optional<LaunchedWorker> Launcher::Launch(bool unattended) {
-    const std::wstring base = L"\\\\.\\pipe\\mirelo-server-" +
-                              std::to_wstring(GetCurrentProcessId()) + L"-" +
-                              std::to_wstring(++m_pipes);
+// The server's two overlapped ends in `out`, and the two ends the child inherits.
+bool MakePipes(const std::wstring& base, LaunchedWorker& out, mirelo::UniqueFile& childIn,
+               mirelo::UniqueFile& childOut) {
     auto serverEnd = [](const std::wstring& name, DWORD access) {
         return mirelo::UniqueFile(CreateNamedPipeW(
             name.c_str(), access | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
@@ -50,13 +41,40 @@ std::optional<LaunchedWorker> Launcher::Launch(bool unattended) {
         return mirelo::UniqueFile(
             CreateFileW(name.c_str(), access, 0, &inherit, OPEN_EXISTING, 0, nullptr));
     };
-    LaunchedWorker out;
     out.toWorker = serverEnd(base + L"-in", PIPE_ACCESS_OUTBOUND);
     out.fromWorker = serverEnd(base + L"-out", PIPE_ACCESS_INBOUND);
-    if (!out.toWorker || !out.fromWorker) return std::nullopt;
-    mirelo::UniqueFile childIn = childEnd(base + L"-in", GENERIC_READ);
-    mirelo::UniqueFile childOut = childEnd(base + L"-out", GENERIC_WRITE);
-    if (!childIn || !childOut) return std::nullopt;
+    if (!out.toWorker || !out.fromWorker) return false;
+    childIn = childEnd(base + L"-in", GENERIC_READ);
+    childOut = childEnd(base + L"-out", GENERIC_WRITE);
+    return childIn && childOut;
+}
+
+}  // namespace
+
+Launcher::Launcher(std::wstring program, std::wstring plugin, std::string options)
+    : m_program(std::move(program)),
+      m_plugin(std::move(plugin)),
+      m_options(std::move(options)),
+      m_job(mirelo::MakeKillOnCloseJob()) {}
+
+std::wstring Launcher::CommandLine(HANDLE childIn, HANDLE childOut, bool unattended) const {
+    std::wstring cmd =
+        Quote(m_program) + L" --worker " + std::to_wstring(reinterpret_cast<UINT_PTR>(childIn)) +
+        L" " + std::to_wstring(reinterpret_cast<UINT_PTR>(childOut)) +
+        (unattended ? L" --unattended" : L"") + L" --lang " +
+        (programs::CurrentLanguage() == programs::Language::kKorean ? L"ko" : L"en") +
+        L" --plugin " + Quote(m_plugin);
+    if (!m_options.empty()) cmd += L" --options " + Quote(mirelo::Utf8ToWide(m_options));
+    return cmd;
+}
+
+std::optional<LaunchedWorker> Launcher::Launch(bool unattended) {
+    const std::wstring base = L"\\\\.\\pipe\\mirelo-server-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(++m_pipes);
+    LaunchedWorker out;
+    mirelo::UniqueFile childIn, childOut;
+    if (!MakePipes(base, out, childIn, childOut)) return std::nullopt;
 
     // The child inherits its two pipe ends and nothing else, sockets included.
     SIZE_T size = 0;
@@ -70,14 +88,7 @@ std::optional<LaunchedWorker> Launcher::Launch(bool unattended) {
     STARTUPINFOEXW si = {};
     si.StartupInfo.cb = sizeof si;
     si.lpAttributeList = listed ? list : nullptr;
-    std::wstring cmd =
-        Quote(m_program) + L" --worker " +
-        std::to_wstring(reinterpret_cast<UINT_PTR>(childIn.get())) + L" " +
-        std::to_wstring(reinterpret_cast<UINT_PTR>(childOut.get())) +
-        (unattended ? L" --unattended" : L"") + L" --lang " +
-        (programs::CurrentLanguage() == programs::Language::kKorean ? L"ko" : L"en") +
-        L" --plugin " + Quote(m_plugin);
-    if (!m_options.empty()) cmd += L" --options " + Quote(mirelo::Utf8ToWide(m_options));
+    std::wstring cmd = CommandLine(childIn.get(), childOut.get(), unattended);
     PROCESS_INFORMATION pi = {};
     const BOOL created =
         CreateProcessW(m_program.c_str(), cmd.data(), nullptr, nullptr, TRUE,

@@ -28,6 +28,8 @@ class Launcher {
     std::optional<LaunchedWorker> Launch(bool unattended);
 
   private:
+    std::wstring CommandLine(HANDLE childIn, HANDLE childOut, bool unattended) const;
+
     const std::wstring m_program;
     const std::wstring m_plugin;
     const std::string m_options;

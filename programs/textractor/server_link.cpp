@@ -473,6 +473,26 @@ ServerLink::Look ServerLink::Probe(const Settings& s, HINTERNET connection, ULON
     return Look::kDone;
 }
 
+// The server this extension started has not answered yet: true, once said, when it has exited
+// or taken too long, and the next start is put off.
+bool ServerLink::StartGaveUp(const Settings& s, ULONGLONG begin, ULONGLONG now) {
+    DWORD code = STILL_ACTIVE;
+    {
+        mirelo::ExclusiveLock::Guard guard(lock_);
+        if (server_) ::GetExitCodeProcess(server_.get(), &code);
+    }
+    const bool exited = code != STILL_ACTIVE;
+    if (!exited && now - begin <= kStartWaitMs) return false;
+    {
+        mirelo::ExclusiveLock::Guard guard(lock_);
+        noStartBefore_ = now + kStartPauseMs;
+    }
+    Finish(s, false,
+           exited ? Words(Say::kServerExited, {std::to_wstring(code), std::to_wstring(s.port)})
+                  : Words(Say::kServerSlow, {std::to_wstring(kStartWaitMs / 1000)}));
+    return true;
+}
+
 void ServerLink::Check() {
     Settings s;
     HINTERNET connection = nullptr;
@@ -502,23 +522,7 @@ void ServerLink::Check() {
         if (look == Look::kStarting) continue;
         const ULONGLONG now = ::GetTickCount64();
         if (started) {
-            DWORD code = STILL_ACTIVE;
-            {
-                mirelo::ExclusiveLock::Guard guard(lock_);
-                if (server_) ::GetExitCodeProcess(server_.get(), &code);
-            }
-            const bool exited = code != STILL_ACTIVE;
-            if (exited || now - begin > kStartWaitMs) {
-                {
-                    mirelo::ExclusiveLock::Guard guard(lock_);
-                    noStartBefore_ = now + kStartPauseMs;
-                }
-                return Finish(
-                    s, false,
-                    exited ? Words(Say::kServerExited,
-                                   {std::to_wstring(code), std::to_wstring(s.port)})
-                           : Words(Say::kServerSlow, {std::to_wstring(kStartWaitMs / 1000)}));
-            }
+            if (StartGaveUp(s, begin, now)) return;
             ::Sleep(kPollUnansweredMs);
             continue;
         }

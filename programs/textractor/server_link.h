@@ -75,6 +75,7 @@ class ServerLink {
     Look Probe(const Settings& s, HINTERNET connection, ULONGLONG begin, bool started,
                bool& saidWaiting);
     bool StartServer(const Settings& s, std::wstring& problem);
+    bool StartGaveUp(const Settings& s, ULONGLONG begin, ULONGLONG now);
     void Finish(const Settings& s, bool usable, const std::wstring& message,
                 const Status* status = nullptr);
     void AnnounceLocked(const Status& st);
