@@ -66,10 +66,6 @@ std::string FormatText(std::string_view text, std::initializer_list<std::string_
     return programs::FillPlaces(text, args);
 }
 
-std::string FormatIn(Language language, Msg id, std::initializer_list<std::string_view> args) {
-    return FormatText(TextIn(language, id), args);
-}
-
 std::string Format(Msg id, std::initializer_list<std::string_view> args) {
     return FormatText(Text(id), args);
 }

@@ -256,7 +256,6 @@ const char* Text(Msg id);
 const char* TextIn(Language language, Msg id);
 // The text with {0}, {1}, ... replaced by `args`; a placeholder without an argument stays.
 std::string Format(Msg id, std::initializer_list<std::string_view> args = {});
-std::string FormatIn(Language language, Msg id, std::initializer_list<std::string_view> args);
 std::string FormatText(std::string_view text, std::initializer_list<std::string_view> args);
 
 // The system's description of an error code, in the user's interface language, as UTF-8.

@@ -93,12 +93,16 @@ TEST(Messages, DetailsFillTheirPlacesInEitherLanguage) {
     EXPECT_EQ(FormatText("{1} and {0}, {2}", {"a", "b"}), "b and a, {2}");
     // Braces that are not a place stay, as in the help text's JSON.
     EXPECT_EQ(FormatText("{\"text\": {0}}", {"1"}), "{\"text\": 1}");
-    EXPECT_EQ(FormatIn(Language::kEnglish, Msg::kLineWarning, {"3", "x"}), "warning: line 3: x");
-    EXPECT_EQ(FormatIn(Language::kKorean, Msg::kLineWarning, {"3", "x"}), "경고: 3번째 줄: x");
-    EXPECT_EQ(FormatIn(Language::kEnglish, Msg::kListenInUse, {"127.0.0.1", "80", "81"}),
-              "cannot listen on 127.0.0.1:80: another program (another mirelo-server, perhaps) "
-              "has taken this port; pick another one with --port, e.g. mirelo-server --port 81");
+    {
+        const InLanguage english(Language::kEnglish);
+        EXPECT_EQ(Format(Msg::kLineWarning, {"3", "x"}), "warning: line 3: x");
+        EXPECT_EQ(Format(Msg::kListenInUse, {"127.0.0.1", "80", "81"}),
+                  "cannot listen on 127.0.0.1:80: another program (another mirelo-server, "
+                  "perhaps) has taken this port; pick another one with --port, e.g. "
+                  "mirelo-server --port 81");
+    }
     const InLanguage korean(Language::kKorean);
+    EXPECT_EQ(Format(Msg::kLineWarning, {"3", "x"}), "경고: 3번째 줄: x");
     EXPECT_EQ(ParseArgs({L"--dest-size", L"0"}).error,
               "--dest-size는 1부터 16777216까지의 정수입니다");
 }
