@@ -15,31 +15,19 @@
 # Usage: bench/pool_figures.sh [SECONDS_PER_WRK_TURN [EARLIER_SERVER_EXE]]
 #        (after a win32 build; needs wrk, curl)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-bin=$root/build/win32/bin
+. "$(dirname "$0")/stand_in_folder.sh"
 secs=${1:-5}
-export WINEPREFIX=$root/build/win32/wineprefix WINEARCH=win32 WINEDEBUG=-all
-export BIN=$bin SECS=$secs EARLIER=${2:-}
-tmp=$(mktemp -d)
-export TMPDIR_FIGURES=$tmp
-reset() {
-    "$root/cmake/wine-run.sh" "$WINEPREFIX" reg add 'HKCU\Software\Kestrow\Mirelo' /v FilePath \
-        /d "Z:$(echo "$root/build/win32/engine" | tr / '\\')" /f >/dev/null
-    rm -rf "$tmp"
-}
-trap reset EXIT
-cp "$bin/J2KEngine.dll" "$tmp/"
-mkdir -p "$tmp/Dat"
-"$root/cmake/wine-run.sh" "$WINEPREFIX" reg add 'HKCU\Software\Kestrow\Mirelo' /v FilePath \
-    /d "Z:$(echo "$tmp" | tr / '\\')" /f >/dev/null
+export SECS=$secs EARLIER=${2:-}
 
 python3 - <<'EOF'
-import concurrent.futures, http.client, json, os, re, signal, socket, subprocess, time
+import concurrent.futures, http.client, json, os, re, subprocess, time
 import urllib.parse
+
+import wine_server
+from wine_server import ENV, free_port
 
 BIN, SECS, TMP = os.environ["BIN"], os.environ["SECS"], os.environ["TMPDIR_FIGURES"]
 EARLIER = os.environ["EARLIER"]
-ENV = dict(os.environ, WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d")
 HERO = "勇者は魔王を倒した。"
 
 
@@ -52,22 +40,13 @@ def script(*rules):
         f.write("\n".join(rules) + "\n")
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 class Server:
     def __init__(self, *args, exe="mirelo-server.exe", ready="/status"):
         self.port = free_port()
         server = exe.endswith("mirelo-server.exe")
-        self.proc = subprocess.Popen(["wine", os.path.join(BIN, exe), *args] +
-                                     (["--port", str(self.port)] if server
-                                      else [str(self.port), HERO]),
-                                     env=ENV, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                     start_new_session=True)
+        self.proc = wine_server.start(os.path.join(BIN, exe), *args,
+                                      *(["--port", str(self.port)] if server
+                                        else [str(self.port), HERO]))
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline:
             try:
@@ -109,14 +88,7 @@ class Server:
         return out
 
     def stop(self):
-        try:
-            os.killpg(self.proc.pid, signal.SIGINT)
-            self.proc.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.proc.pid, signal.SIGKILL)
-            self.proc.wait()
-        except ProcessLookupError:
-            pass
+        wine_server.stop(self.proc)
 
 
 def rss_kib(pid):

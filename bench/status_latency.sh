@@ -14,30 +14,18 @@
 # Usage: bench/status_latency.sh [REQUESTS [OTHER_BUILD_DIR [ROUNDS]]]
 #        (after a win32 build)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-bin=$root/build/win32/bin
-export WINEPREFIX=$root/build/win32/wineprefix WINEARCH=win32 WINEDEBUG=-all
-export BIN=$bin REQUESTS=${1:-200} OTHER=${2:-} ROUNDS=${3:-2}
-tmp=$(mktemp -d)
-export TMPDIR_FIGURES=$tmp
-reset() {
-    "$root/cmake/wine-run.sh" "$WINEPREFIX" reg add 'HKCU\Software\Kestrow\Mirelo' /v FilePath \
-        /d "Z:$(echo "$root/build/win32/engine" | tr / '\\')" /f >/dev/null
-    rm -rf "$tmp"
-}
-trap reset EXIT
-cp "$bin/J2KEngine.dll" "$tmp/"
-mkdir -p "$tmp/Dat"
-"$root/cmake/wine-run.sh" "$WINEPREFIX" reg add 'HKCU\Software\Kestrow\Mirelo' /v FilePath \
-    /d "Z:$(echo "$tmp" | tr / '\\')" /f >/dev/null
+. "$(dirname "$0")/stand_in_folder.sh"
+export REQUESTS=${1:-200} OTHER=${2:-} ROUNDS=${3:-2}
 
 python3 - <<'EOF'
-import http.client, itertools, json, os, signal, socket, statistics, subprocess, threading, time
+import http.client, itertools, json, os, statistics, threading, time
 import urllib.parse
+
+import wine_server
+from wine_server import free_port
 
 BIN, TMP, OTHER = os.environ["BIN"], os.environ["TMPDIR_FIGURES"], os.environ["OTHER"]
 REQUESTS, ROUNDS = int(os.environ["REQUESTS"]), int(os.environ["ROUNDS"])
-ENV = dict(os.environ, WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d")
 BODY_LIMIT = 1 << 20
 
 # Enough process-ending lines that no client ever runs out, each a new line to the server.
@@ -55,21 +43,12 @@ BODY, BODY_LINES = bytes(body), body.count(b"\n")
 WARM = "".join(f"勇者{i}の村\n" for i in range(100)).encode()
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 class Server:
     def __init__(self, exe):
         self.port = free_port()
-        self.proc = subprocess.Popen(["wine", exe, "--port", str(self.port), "--workers", "2",
+        self.proc = wine_server.start(exe, "--port", str(self.port), "--workers", "2",
                                       "--options", "11", "--plugin",
-                                      os.path.join(BIN, "Mirelo.dll")],
-                                     env=ENV, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                     start_new_session=True)
+                                      os.path.join(BIN, "Mirelo.dll"))
         deadline = time.monotonic() + 60
         while True:
             try:
@@ -97,14 +76,7 @@ class Server:
         return sum(w["restarts"] for w in self.status()["workers"])
 
     def stop(self):
-        try:
-            os.killpg(self.proc.pid, signal.SIGINT)
-            self.proc.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.proc.pid, signal.SIGKILL)
-            self.proc.wait()
-        except ProcessLookupError:
-            pass
+        wine_server.stop(self.proc)
 
 
 def sample(server):
