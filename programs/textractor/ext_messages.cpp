@@ -39,7 +39,7 @@ constexpr Entry kTable[] = {
      L"mirelo-server와 연결이 끊겼습니다. 다시 연결할 때까지 문장은 번역하지 않습니다"},
     {Say::kServerBack, L"mirelo-server에 다시 연결했습니다. 번역을 이어 갑니다"},
     {Say::kLineTimedOut,
-     L"제시간(3초)에 번역되지 않은 문장은 원문 그대로 둡니다(이 안내는 한 번만 나옵니다)"},
+     L"제시간({0}초)에 번역되지 않은 문장은 원문 그대로 둡니다(이 안내는 한 번만 나옵니다)"},
     {Say::kLineFailed, L"엔진이 번역하지 못한 줄은 원문 그대로 둡니다(이 안내는 한 번만 나옵니다)"},
     {Say::kTooLong, L"{0}자가 넘는 문장은 번역하지 않습니다(이 안내는 한 번만 나옵니다)"},
     {Say::kSettingBad,

@@ -291,7 +291,7 @@ ServerLink::Sent ServerLink::SendLines(HINTERNET connection, const Settings& s,
     }
     if (reached) Reached();
     if (timedOut && FirstTime(static_cast<int>(Say::kLineTimedOut)))
-        this->Say(Words(Say::kLineTimedOut));
+        this->Say(Words(Say::kLineTimedOut, {std::to_wstring(kPluginLineMs / 1000)}));
     if (failed && FirstTime(static_cast<int>(Say::kLineFailed))) this->Say(Words(Say::kLineFailed));
     if (translated) t.outcome = Outcome::kTranslated;
     return Sent::kDone;

@@ -19,9 +19,11 @@
 
 namespace textractor {
 
-// The plug-in gives up on a line after 3 s; the server answers such a line as failed soon
-// after. This much more covers the hop, never the line after it.
-inline constexpr DWORD kCallBudgetMs = 3400;
+// The plug-in gives up on a line after this long; the server answers such a line as failed
+// soon after.
+inline constexpr DWORD kPluginLineMs = 3000;
+// This much more covers the hop, never the line after it.
+inline constexpr DWORD kCallBudgetMs = kPluginLineMs + 400;
 // How long sentences wait for a server this extension has just started (under Wine the
 // server and its first worker are ready in 2-4 s).
 inline constexpr ULONGLONG kServerWaitMs = 8000;
