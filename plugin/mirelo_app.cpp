@@ -6,7 +6,7 @@
 
 #include "option_dialog.h"
 #include "option_string.h"
-#include "worker.h"
+#include "worker_thread.h"
 
 namespace mirelo {
 
@@ -62,7 +62,7 @@ int CMireloApp::OnPluginInit(HWND hostWnd, char* optionString) {
     m_lastGeneration.store(generation);
     m_runningGeneration.store(generation);
     auto thread = reinterpret_cast<HANDLE>(
-        ::_beginthreadex(nullptr, 0, TranslationWorker, start.get(), 0, nullptr));
+        ::_beginthreadex(nullptr, 0, WorkerThreadMain, start.get(), 0, nullptr));
     if (thread == nullptr) {
         m_runningGeneration.store(0);
         return FailInit(kMsgCannotStartThread);

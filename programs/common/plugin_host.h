@@ -31,7 +31,8 @@ class PluginHost {
     // Anything but kLoaded comes with a one-line message.
     LoadResult Load(const std::wstring& path, std::string& message);
 
-    // After this, even when it fails, the plug-in's worker may run: Close must follow.
+    // After this, even when it fails, the plug-in's worker thread may run: Close must
+    // follow.
     int Init(HWND wnd, char* options) {
         m_open = true;
         return m_init(wnd, options);

@@ -183,7 +183,7 @@ int StartPlugin(const HostArgs& args, HWND window, PluginHost& plugin,
         Say(Text(Msg::kEngineQuestionAhead));
     }
     if (!plugin.Init(window, options)) {
-        plugin.Close();  // its worker runs on after a failed start and must be stopped
+        plugin.Close();  // its worker thread runs on after a failed start and must be stopped
         if (willAsk && IsMireloFolder(PickedFolder()))
             Say(Format(Msg::kPickedMireloFolder, {mirelo::WideToUtf8(PickedFolder())}));
         Say(Text(Msg::kHostDidNotStart));

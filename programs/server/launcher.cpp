@@ -29,7 +29,7 @@ std::wstring Quote(const std::wstring& arg) {
 }
 
 // The server's two overlapped ends in `out`, and the two ends the child inherits.
-bool MakePipes(const std::wstring& base, LaunchedWorker& out, mirelo::UniqueFile& childIn,
+bool MakePipes(const std::wstring& base, WorkerProcess& out, mirelo::UniqueFile& childIn,
                mirelo::UniqueFile& childOut) {
     auto serverEnd = [](const std::wstring& name, DWORD access) {
         return mirelo::UniqueFile(CreateNamedPipeW(
@@ -68,11 +68,11 @@ std::wstring Launcher::CommandLine(HANDLE childIn, HANDLE childOut, bool unatten
     return cmd;
 }
 
-std::optional<LaunchedWorker> Launcher::Launch(bool unattended) {
+std::optional<WorkerProcess> Launcher::Launch(bool unattended) {
     const std::wstring base = L"\\\\.\\pipe\\mirelo-server-" +
                               std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring(++m_pipes);
-    LaunchedWorker out;
+    WorkerProcess out;
     mirelo::UniqueFile childIn, childOut;
     if (!MakePipes(base, out, childIn, childOut)) return std::nullopt;
 

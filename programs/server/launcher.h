@@ -12,7 +12,7 @@
 
 namespace server {
 
-struct LaunchedWorker {
+struct WorkerProcess {
     mirelo::UniqueHandle process;
     unsigned long pid = 0;
     mirelo::UniqueFile toWorker;    // overlapped, for the pool's loop
@@ -25,7 +25,7 @@ class Launcher {
 
     // `unattended`: the plug-in may not ask the user anything (only the first start may).
     // nullopt with the system's error code in GetLastError.
-    std::optional<LaunchedWorker> Launch(bool unattended);
+    std::optional<WorkerProcess> Launch(bool unattended);
 
   private:
     std::wstring CommandLine(HANDLE childIn, HANDLE childOut, bool unattended) const;

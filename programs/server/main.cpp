@@ -28,7 +28,7 @@
 #include "text_output.h"
 #include "file_job.h"
 #include "translator.h"
-#include "worker.h"
+#include "worker_process.h"
 
 using namespace server;
 using programs::Err;
@@ -144,8 +144,9 @@ std::optional<int> RunAsWorker(const std::vector<std::wstring>& list) {
         ParseServerArgs(std::vector<std::wstring>(list.begin() + (unattended ? 4 : 3), list.end()));
     if (!parsed.error.empty()) return kExitUsage;
     // The server passes on its options whenever they are not empty: none given means none.
-    return RunWorker(handle(list[1]), handle(list[2]), parsed.args.plugin,
-                     parsed.args.optionsGiven ? parsed.args.options : std::string(), unattended);
+    return RunWorkerProcess(handle(list[1]), handle(list[2]), parsed.args.plugin,
+                            parsed.args.optionsGiven ? parsed.args.options : std::string(),
+                            unattended);
 }
 
 unsigned DefaultWorkers() {

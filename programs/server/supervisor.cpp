@@ -187,7 +187,7 @@ void Supervisor::StartNext() {
 void Supervisor::Launch(Worker& w) {
     ++w.generation;
     const bool first = m_launches++ == 0;
-    std::optional<LaunchedWorker> launched = m_launcher.Launch(!first);
+    std::optional<WorkerProcess> launched = m_launcher.Launch(!first);
     if (!launched) return StartFailed(w, SystemFailure(), StartKind::kSystem, false);
     w.process = std::move(launched->process);
     w.pid = launched->pid;

@@ -1,4 +1,4 @@
-// The worker side of mirelo-server: a child process that hosts the plug-in as a host
+// A worker process of mirelo-server: a child process that hosts the plug-in as a host
 // application does and translates the lines its parent sends, one at a time.
 #pragma once
 
@@ -12,7 +12,7 @@ namespace server {
 // read from `fromParent` until that pipe ends; closes the plug-in before it returns. The
 // plug-in's error boxes are closed, and when `unattended` its questions answered No, while it
 // starts. Returns the process's exit code.
-int RunWorker(HANDLE fromParent, HANDLE toParent, const std::wstring& plugin,
-              const std::string& options, bool unattended);
+int RunWorkerProcess(HANDLE fromParent, HANDLE toParent, const std::wstring& plugin,
+                     const std::string& options, bool unattended);
 
 }  // namespace server

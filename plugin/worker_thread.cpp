@@ -1,4 +1,4 @@
-#include "worker.h"
+#include "worker_thread.h"
 
 #include <cstring>
 #include <new>
@@ -213,14 +213,14 @@ std::unique_ptr<WorkerStart> WorkerStart::Create(CMireloApp& app, uint32_t gener
     start->doneEvent = DuplicateForThisProcess(app.m_hDoneEvent.get());
     HMODULE self = nullptr;
     if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                             reinterpret_cast<LPCWSTR>(&TranslationWorker), &self)) {
+                             reinterpret_cast<LPCWSTR>(&WorkerThreadMain), &self)) {
         start->module.reset(self);
     }
     if (!start->requestEvent || !start->doneEvent || !start->module) return nullptr;
     return start;
 }
 
-unsigned __stdcall TranslationWorker(void* arg) {
+unsigned __stdcall WorkerThreadMain(void* arg) {
     std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(arg));
     HMODULE module = start->module.release();
     {

@@ -1,6 +1,6 @@
 #pragma once
-// The translation worker: the one thread that owns the engine, the cache and the
-// filter buffers.
+// The worker thread: the one thread that owns the engine, the cache and the filter
+// buffers.
 
 #include <windows.h>
 
@@ -29,6 +29,6 @@ struct WorkerStart {
 
 // Thread start routine; takes ownership of a WorkerStart. Leaves through
 // FreeLibraryAndExitThread, never by returning.
-unsigned __stdcall TranslationWorker(void* start);
+unsigned __stdcall WorkerThreadMain(void* start);
 
 }  // namespace mirelo

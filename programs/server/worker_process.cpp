@@ -1,4 +1,4 @@
-#include "worker.h"
+#include "worker_process.h"
 
 #include <algorithm>
 #include <chrono>
@@ -250,8 +250,8 @@ StartResult StartPlugin(programs::HostWindow& window, programs::PluginHost& plug
 
 }  // namespace
 
-int RunWorker(HANDLE fromParent, HANDLE toParent, const std::wstring& plugin,
-              const std::string& options, bool unattended) {
+int RunWorkerProcess(HANDLE fromParent, HANDLE toParent, const std::wstring& plugin,
+                     const std::string& options, bool unattended) {
     programs::HostWindow window;  // outlives the plug-in, which holds on to its handle
     programs::PluginHost host;
     std::string failure;
