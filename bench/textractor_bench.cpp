@@ -110,23 +110,11 @@ int wmain(int argc, wchar_t** argv) {
     const unsigned short port = FreePort();
 
     // The server first, so that the extension finds it rather than starting its own.
-    const std::wstring exe = serverDir + L"\\mirelo-server.exe";
-    std::wstring command = L"\"" + exe + L"\" --port " + std::to_wstring(port) + L" --options 11";
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-    if (!::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE,
-                          CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, serverDir.c_str(), &si,
-                          &pi)) {
-        std::fprintf(stderr, "cannot start %ls\n", exe.c_str());
+    HANDLE job = textractor_side::StartServerInJob(serverDir, port, L"--options 11");
+    if (!job) {
+        std::fprintf(stderr, "cannot start %ls\\mirelo-server.exe\n", serverDir.c_str());
         return 1;
     }
-    ::AssignProcessToJobObject(job, pi.hProcess);
-    ::ResumeThread(pi.hThread);
 
     HINTERNET session = ::WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                       WINHTTP_NO_PROXY_BYPASS, 0);

@@ -28,6 +28,7 @@ namespace {
 using textractor_side::FreePort;
 using textractor_side::InfoForExtension;
 using textractor_side::OnNewSentenceFn;
+using textractor_side::StartServerInJob;
 using textractor_side::WindowsPath;
 
 const std::wstring kSeparator = L"\x200b \n";
@@ -878,23 +879,8 @@ void Child(const Setup& s) {
 void Reload(const Setup& s) {
     WriteIni(s, L"");
     // A server of this test's own, which every load finds and none owns.
-    const std::wstring exe = s.serverDir + L"\\mirelo-server.exe";
-    std::wstring command =
-        L"\"" + exe + L"\" --port " + std::to_wstring(s.port) + L" --options 11 --workers 1";
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-    CHECK(::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE,
-                           CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, s.serverDir.c_str(), &si,
-                           &pi),
-          "cannot start the server");
-    ::AssignProcessToJobObject(job, pi.hProcess);
-    ::ResumeThread(pi.hThread);
-    ::CloseHandle(pi.hThread);
+    HANDLE job = StartServerInJob(s.serverDir, s.port, L"--options 11 --workers 1");
+    CHECK(job, "cannot start the server");
     // Loaded before it listens, the extension would start a server of its own.
     CHECK(WaitListening(s.port, 30000), "the test's own server never listened");
 
@@ -940,8 +926,7 @@ void Reload(const Setup& s) {
     std::printf(
         "reload: handles %zu -> %zu, threads %zu -> %zu, heap %+lld bytes over %d reloads\n",
         warm.handles, last.handles, warm.threads, last.threads, grown, kCycles - kWarmUp);
-    ::CloseHandle(job);  // ends the server
-    ::CloseHandle(pi.hProcess);
+    if (job) ::CloseHandle(job);  // ends the server
 }
 
 void Bad(const Setup& s) {
