@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dictionary_folder_win.h"
+#include "win_bench.h"
 
 namespace {
 
@@ -26,10 +27,7 @@ void Write(const std::wstring& path, const char* text) {
 }  // namespace
 
 int main() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring dir =
-        std::wstring(temp) + L"mirelo-folder-bench-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring dir = mirelo::bench::TempPath(L"mirelo-folder-bench-");
     CreateDirectoryW(dir.c_str(), nullptr);
     const wchar_t* names[] = {L"10-names.txt", L"20-pre.txt", L"30-post.txt", L"old.off"};
     for (const wchar_t* name : names) Write(dir + L"\\" + name, "pre\tA\tB\n");

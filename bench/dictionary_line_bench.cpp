@@ -94,10 +94,7 @@ double NanosecondsPerCall(Call call) {
 }  // namespace
 
 int main() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring root =
-        std::wstring(temp) + L"mirelo-line-bench-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring root = mirelo::bench::TempPath(L"mirelo-line-bench-");
     const std::wstring lineDir = root + L"-line", preDir = root + L"-pre";
     CreateDirectoryW(lineDir.c_str(), nullptr);
     CreateDirectoryW(preDir.c_str(), nullptr);

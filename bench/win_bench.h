@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace mirelo::bench {
@@ -22,6 +23,14 @@ inline double NowSeconds() {
 inline double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+// A path in the temporary folder that no other run of a benchmark uses: `name` and this
+// process's id.
+inline std::wstring TempPath(const wchar_t* name) {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + name + std::to_wstring(::GetCurrentProcessId());
 }
 
 }  // namespace mirelo::bench
