@@ -1,21 +1,5 @@
 # MinGW-w64 x86_64 cross toolchain for the 64-bit Textractor extension and its test host,
 # statically linked so modules import only system DLLs. The win32 build drives it with
 # MIRELO_THREAD_MODEL=win32 (see programs/textractor/CMakeLists.txt).
-if(NOT MIRELO_THREAD_MODEL)
-  set(MIRELO_THREAD_MODEL posix)
-endif()
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MIRELO_THREAD_MODEL)
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-${MIRELO_THREAD_MODEL})
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-${MIRELO_THREAD_MODEL})
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_AR x86_64-w64-mingw32-gcc-ar-${MIRELO_THREAD_MODEL})
-set(CMAKE_RANLIB x86_64-w64-mingw32-gcc-ranlib-${MIRELO_THREAD_MODEL})
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(mirelo_mingw_arch x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

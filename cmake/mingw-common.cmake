@@ -1,0 +1,23 @@
+# What the two MinGW-w64 toolchains share; the one that includes this sets mirelo_mingw_arch.
+# MIRELO_THREAD_MODEL picks the compilers: posix (the default) carries std::thread and
+# std::mutex; win32's runtime leaves nothing behind when a host unloads a DLL.
+if(NOT MIRELO_THREAD_MODEL)
+  set(MIRELO_THREAD_MODEL posix)
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MIRELO_THREAD_MODEL)
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${mirelo_mingw_arch})
+set(triple ${mirelo_mingw_arch}-w64-mingw32)
+set(CMAKE_C_COMPILER ${triple}-gcc-${MIRELO_THREAD_MODEL})
+set(CMAKE_CXX_COMPILER ${triple}-g++-${MIRELO_THREAD_MODEL})
+set(CMAKE_RC_COMPILER ${triple}-windres)
+set(CMAKE_AR ${triple}-gcc-ar-${MIRELO_THREAD_MODEL})
+set(CMAKE_RANLIB ${triple}-gcc-ranlib-${MIRELO_THREAD_MODEL})
+set(CMAKE_FIND_ROOT_PATH /usr/${triple})
+unset(triple)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
