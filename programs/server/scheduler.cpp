@@ -61,10 +61,6 @@ bool Scheduler::AnswerAtOnce(Batch& batch, Clock::time_point now) {
     return true;
 }
 
-bool Scheduler::HasSuspect() const {
-    return std::any_of(m_retry.begin(), m_retry.end(), [](const auto& t) { return t->suspect; });
-}
-
 std::shared_ptr<Task> Scheduler::Next(bool fresh, bool preferKnown, bool allowUnknown,
                                       Clock::time_point now) {
     // A line whose worker ended goes before any other, a suspect one only to a fresh worker.

@@ -55,7 +55,6 @@ class Scheduler {
     // is on a line never answered, which may hang, or away); `allowUnknown`: other lines may go.
     std::shared_ptr<Task> Next(bool fresh, bool preferKnown, bool allowUnknown,
                                Clock::time_point now);
-    bool HasSuspect() const;
 
     void Answered(Task& task, const LineReply& reply, bool hung, Clock::time_point now);
     // The worker holding it ended by itself: tried once more on a fresh worker, then

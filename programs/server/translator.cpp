@@ -216,10 +216,6 @@ Translator::State Translator::GetState() const {
     return m_pool->GetState();
 }
 
-TranslatorStats Translator::GetStats() const {
-    return m_pool->Snapshot().stats;
-}
-
 void Translator::CountServed(std::size_t lines) {
     m_pool->CountServed(lines);
 }
@@ -230,14 +226,6 @@ unsigned long Translator::StartingProcess() const {
 
 std::string Translator::Problem() const {
     return m_pool->Problem();
-}
-
-std::vector<WorkerStatus> Translator::GetWorkers() const {
-    return m_pool->Snapshot().workers;
-}
-
-std::vector<std::string> Translator::GetQuarantined() const {
-    return m_pool->Snapshot().quarantined;
 }
 
 }  // namespace server

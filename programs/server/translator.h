@@ -188,11 +188,7 @@ class Translator {
     State GetState() const;
     // Why the workers cannot start just now (empty when nothing is known to be wrong).
     std::string Problem() const;
-    TranslatorStats GetStats() const;
     void CountServed(std::size_t lines);
-    std::vector<WorkerStatus> GetWorkers() const;
-    // Lines (UTF-8) that ended a worker and then a fresh one: answered failed at once.
-    std::vector<std::string> GetQuarantined() const;
     // The worker being started now (whose plug-in may be asking the user something), or 0.
     unsigned long StartingProcess() const;
 
@@ -205,7 +201,7 @@ struct PoolSnapshot {
     std::string problem;
     TranslatorStats stats;
     std::vector<WorkerStatus> workers;
-    std::vector<std::string> quarantined;  // UTF-8
+    std::vector<std::string> quarantined;  // UTF-8: each ended a worker, then a fresh one
 };
 
 }  // namespace server
