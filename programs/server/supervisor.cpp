@@ -296,9 +296,11 @@ void Supervisor::Wake() {
 // Gives each idle worker a line.
 void Supervisor::Dispatch() {
     std::vector<std::pair<Worker*, std::shared_ptr<Task>>> sends;
+    bool screening = false;
     {
         std::lock_guard lock(m_shared.mutex);
         const auto now = Clock::now();
+        screening = m_shared.scheduler.Screen(now);
         // Lines never answered may hang. While a worker is on one, or away, lines known to be
         // answered go first; and for a while after a hang such lines may not hold every worker.
         std::size_t onUnknown = 0, away = 0;
@@ -320,6 +322,12 @@ void Supervisor::Dispatch() {
         }
     }
     for (auto& [w, task] : sends) Send(*w, std::move(task));
+    // The next step of a large batch's check comes after what else waits on this thread.
+    if (screening && !std::exchange(m_screenPosted, true))
+        asio::post(m_io, [this] {
+            m_screenPosted = false;
+            Wake();
+        });
 }
 
 void Supervisor::Send(Worker& w, std::shared_ptr<Task> task) {

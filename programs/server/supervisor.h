@@ -99,6 +99,7 @@ class Supervisor {
     std::optional<Translator::Clock::time_point> m_lastHang;
     unsigned m_launches = 0;
     bool m_toldSlow = false;
+    bool m_screenPosted = false;
     std::optional<std::tuple<Translator::State, StartKind, std::string>> m_startedNote;
     std::vector<PoolEvent> m_events;
 };
