@@ -62,13 +62,13 @@ StartKind KindOf(StartResult result) {
 struct Supervisor::Worker {
     enum class State { kDown, kStarting, kIdle, kBusy, kEnding };
     Worker(asio::io_context& io, unsigned index)
-        : index(index), toWorker(io), fromWorker(io), timer(io), deadline(io) {}
+        : index(index), toWorker(io), fromWorker(io), timer(io) {}
     const unsigned index;
     State state = State::kDown;
     asio::windows::stream_handle toWorker;
     asio::windows::stream_handle fromWorker;
-    asio::steady_timer timer;     // start limit, back-off, waiting for the process to end
-    asio::steady_timer deadline;  // the line in hand
+    asio::steady_timer timer;  // start limit, back-off, waiting for the process to end
+    Clock::time_point sentAt;  // of the line in hand
     bool retrying = false;
     std::chrono::seconds backoff{0};
     unsigned failures = 0;  // starts failed since it was last ready
@@ -244,7 +244,6 @@ void Supervisor::OnFrame(Worker& w) {
     if (w.state == Worker::State::kStarting) return OnStarted(w);
     const std::optional<LineReply> reply = DecodeReply(w.payload);
     if (w.state != Worker::State::kBusy || !reply) return Lost(w);
-    w.deadline.cancel();
     ++w.lines;
     ++w.processLines;
     std::shared_ptr<Task> task = std::move(w.task);
@@ -342,20 +341,20 @@ void Supervisor::Send(Worker& w, std::shared_ptr<Task> task) {
                               if (w.generation == generation) Lost(w);
                           });
                       });
-    w.deadline.expires_after(kLineDeadline);
-    w.deadline.async_wait([this, &w, generation, task](boost::system::error_code ec) {
-        if (ec) return;
-        Run([&] {
-            if (w.generation != generation || w.task != task) return;
-            m_lastHang = Clock::now();
-            Event(Kind::kDeadline, w, Utf8(task->sjis));
-            {
-                std::lock_guard lock(m_shared.mutex);
-                m_shared.scheduler.TimedOut(*task);
-            }
-            Replace(w, "held a line past 6 s");
-        });
-    });
+    // No timer per line: setting and cancelling one costs more than a line the plug-in has
+    // cached. The sweep looks at the time instead.
+    w.sentAt = Clock::now();
+}
+
+void Supervisor::PastDeadline(Worker& w) {
+    const std::shared_ptr<Task> task = w.task;
+    m_lastHang = Clock::now();
+    Event(Kind::kDeadline, w, Utf8(task->sjis));
+    {
+        std::lock_guard lock(m_shared.mutex);
+        m_shared.scheduler.TimedOut(*task);
+    }
+    Replace(w, "held a line past " + std::to_string(kLineDeadline.count()) + " s");
 }
 
 // The worker's pipe broke or it broke the protocol. Its exit code, once it has one, tells
@@ -368,7 +367,6 @@ void Supervisor::Lost(Worker& w) {
     boost::system::error_code ignored;
     w.toWorker.close(ignored);
     w.fromWorker.close(ignored);
-    w.deadline.cancel();
     w.state = Worker::State::kEnding;
     AwaitExit(w, std::move(w.task), 0);
 }
@@ -471,7 +469,6 @@ void Supervisor::End(Worker& w) {
     w.toWorker.close(ignored);
     w.fromWorker.close(ignored);
     w.timer.cancel();
-    w.deadline.cancel();
     if (w.process) TerminateProcess(w.process.get(), 1);
     w.process.reset();
     w.pid = 0;
@@ -485,8 +482,14 @@ void Supervisor::Sweep() {
     m_sweep.async_wait([this](boost::system::error_code ec) {
         if (ec) return;
         Run([this] {
-            std::lock_guard lock(m_shared.mutex);
-            m_shared.scheduler.Sweep(Clock::now());
+            const auto now = Clock::now();
+            {
+                std::lock_guard lock(m_shared.mutex);
+                m_shared.scheduler.Sweep(now);
+            }
+            for (auto& w : m_workers)
+                if (w->state == Worker::State::kBusy && w->task && now - w->sentAt >= kLineDeadline)
+                    PastDeadline(*w);
         });
         Sweep();
     });
@@ -501,7 +504,6 @@ std::vector<HANDLE> Supervisor::Close() {
         boost::system::error_code ignored;
         w->toWorker.close(ignored);
         w->timer.cancel();
-        w->deadline.cancel();
         if (w->process) processes.push_back(w->process.get());
     }
     return processes;

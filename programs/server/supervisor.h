@@ -69,6 +69,7 @@ class Supervisor {
     void OnFrame(Worker& w);
     void OnStarted(Worker& w);
     void Send(Worker& w, std::shared_ptr<Task> task);
+    void PastDeadline(Worker& w);
     void Lost(Worker& w);
     void AwaitExit(Worker& w, std::shared_ptr<Task> task, unsigned polls);
     void Died(Worker& w, std::shared_ptr<Task> task, std::optional<DWORD> code);
