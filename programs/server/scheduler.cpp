@@ -142,8 +142,8 @@ std::shared_ptr<Task> Scheduler::Next(bool fresh, bool preferKnown, bool allowUn
             --visits;
         }
         if (!ready) continue;
-        const bool known = m_record.Find(job->batch->m_pieces[job->next].sjis, now) ==
-                           LineRecord::Verdict::kGood;
+        const bool known =
+            m_record.Find(job->batch->m_pieces[job->next].sjis, now) == LineRecord::Verdict::kGood;
         if (known || (!preferKnown && allowUnknown)) return Take(job, known);
         if (!fallback) fallback = job;
     }
@@ -209,8 +209,7 @@ void Scheduler::Answered(Task& task, const LineReply& reply, bool hung, Clock::t
         }
         m_stats.timedOut += task.waiters.size();
     } else {
-        outcome =
-            reply.reply == Reply::kTranslated ? Outcome::kTranslated : Outcome::kUntranslated;
+        outcome = reply.reply == Reply::kTranslated ? Outcome::kTranslated : Outcome::kUntranslated;
         m_record.Good(task.sjis);
         if (outcome == Outcome::kTranslated) m_recent.Remember(task.sjis, reply.text, now);
         ++m_stats.pluginCalls;

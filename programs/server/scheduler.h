@@ -115,12 +115,12 @@ class Scheduler {
     // A batch over this many pieces counts as this many: room stays for the requests after it.
     const std::size_t m_large;
     std::deque<std::shared_ptr<PoolJob>> m_jobs;
-    std::size_t m_turn = 0;       // index in m_jobs of the request whose turn is next
-    std::size_t m_open = 0;       // pieces admitted and not yet answered
-    std::size_t m_unsent = 0;     // of those, not yet taken for a worker
+    std::size_t m_turn = 0;           // index in m_jobs of the request whose turn is next
+    std::size_t m_open = 0;           // pieces admitted and not yet answered
+    std::size_t m_unsent = 0;         // of those, not yet taken for a worker
     std::weak_ptr<PoolJob> m_bigJob;  // the batch over m_large pieces in the queue, if any
     std::deque<std::shared_ptr<PoolJob>> m_screening;  // in the order they came
-    std::deque<std::shared_ptr<Task>> m_retry;  // lines whose worker ended: first to go
+    std::deque<std::shared_ptr<Task>> m_retry;         // lines whose worker ended: first to go
     std::unordered_map<std::string, std::shared_ptr<Task>> m_inFlight;  // by Shift-JIS text
     LineRecord m_record;
     RecentAnswers m_recent;

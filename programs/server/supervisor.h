@@ -27,10 +27,10 @@ namespace server {
 // What the server's threads may read of the workers. Guarded by PoolShared::mutex.
 struct PoolBoard {
     Translator::State state = Translator::State::kStarting;
-    std::string problem;   // why no worker can take a line, or why the last start failed
-    bool serving = true;   // a worker can take a line, or could a moment ago
+    std::string problem;  // why no worker can take a line, or why the last start failed
+    bool serving = true;  // a worker can take a line, or could a moment ago
     bool stopping = false;
-    std::size_t live = 0;  // workers whose plug-in is ready
+    std::size_t live = 0;        // workers whose plug-in is ready
     unsigned long starting = 0;  // the process being started now, or 0
     std::vector<WorkerStatus> workers;
 };
