@@ -137,7 +137,9 @@ class Translator {
     // user can put right (no engine where it looked), and it is tried again now and then.
     enum class State { kStarting, kReady, kFailed, kRetrying };
     // kAnswered: every piece was answered at once, from answers given a moment ago or as a
-    // line known to fail; nothing is handed back.
+    // line known to fail; nothing is handed back. A large batch is checked for that on the
+    // pool's thread instead, so that Submit takes a moment whatever its size: queued, it may
+    // then be handed back without a worker.
     enum class Admit { kQueued, kAnswered, kNotReady, kFull };
     using Clock = std::chrono::steady_clock;
 
