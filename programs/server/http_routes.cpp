@@ -96,6 +96,11 @@ Translator::HandBack Session::HandBack(std::shared_ptr<Batch> batch, Shape shape
 
 void Session::Finish(std::shared_ptr<Batch> batch, Shape shape) {
     StopWatching();
+    if (batch->Refused()) {
+        Release(std::move(batch));
+        return Send(Busy(Translator::Admit::kFull,
+                         shape == Shape::kJsonText || shape == Shape::kJsonTexts, {}));
+    }
     m_shared.translator.CountServed(batch->LineCount());
     const bool feed = m_config.feed && m_config.feed->HasListeners();
     if (batch->LineCount() >= kAnswerElsewhereLines && m_shared.builder)

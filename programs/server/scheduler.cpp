@@ -15,11 +15,8 @@ Translator::Admit Scheduler::Submit(std::shared_ptr<Batch> batch, Clock::time_po
     const bool screenLater = pieces > kScreenAtOnce;
     if (pieces == 0 || (!screenLater && AnswerAtOnce(*batch, Clock::now())))
         return Translator::Admit::kAnswered;
-    const std::shared_ptr<PoolJob> big = m_bigJob.lock();
-    const std::size_t excess = big && big->open > m_large ? big->open - m_large : 0;
-    const bool large = pieces > m_large;
-    if (m_open > 0 &&
-        (m_open - excess + std::min(pieces, m_large) > m_capacity || (large && big))) {
+    const bool fits = Fits(pieces);
+    if (!fits && !screenLater) {
         ++m_stats.rejectedBusy;
         return Translator::Admit::kFull;
     }
@@ -28,15 +25,38 @@ Translator::Admit Scheduler::Submit(std::shared_ptr<Batch> batch, Clock::time_po
     job->deadline = deadline;
     job->handBack = std::move(handBack);
     job->open = pieces;
-    m_open += pieces;
-    m_unsent += pieces;
-    if (large) m_bigJob = job;
     if (screenLater) {
         job->screen.emplace();
         m_screening.push_back(job);
     }
-    m_jobs.push_back(std::move(job));
+    // No room: it may still be answered whole without a worker, and is refused only if not.
+    if (fits) Queue(std::move(job));
     return Translator::Admit::kQueued;
+}
+
+bool Scheduler::Fits(std::size_t pieces) const {
+    const std::shared_ptr<PoolJob> big = m_bigJob.lock();
+    const std::size_t excess = big && big->open > m_large ? big->open - m_large : 0;
+    return m_open == 0 || (m_open - excess + std::min(pieces, m_large) <= m_capacity &&
+                           !(pieces > m_large && big));
+}
+
+void Scheduler::Queue(std::shared_ptr<PoolJob> job) {
+    job->queued = true;
+    m_open += job->open;
+    m_unsent += job->Unsent();
+    if (job->batch->PieceCount() > m_large) m_bigJob = job;
+    m_jobs.push_back(std::move(job));
+}
+
+// Its screen found a piece that needs a worker.
+void Scheduler::ScreenFailed(const std::shared_ptr<PoolJob>& job) {
+    StopScreening(*job);
+    if (job->queued) return;  // it goes the usual way, to the workers
+    if (Fits(job->batch->PieceCount())) return Queue(job);
+    ++m_stats.rejectedBusy;
+    job->batch->Refuse();
+    m_done.push_back(std::move(job->handBack));
 }
 
 bool Scheduler::AnswerOf(const Batch::Piece& piece, Clock::time_point now, Outcome& outcome,
@@ -81,7 +101,7 @@ bool Scheduler::Screen(Clock::time_point now) {
             Outcome outcome;
             const std::string* answer;
             if (!AnswerOf(pieces[s.next], now, outcome, answer)) {
-                StopScreening(*job);  // it goes the usual way, to the workers
+                ScreenFailed(job);
                 break;
             }
             pieces[s.next].outcome = outcome;
@@ -95,12 +115,16 @@ bool Scheduler::Screen(Clock::time_point now) {
         m_stats.quarantined += s.quarantined;
         m_stats.hungAnswers += s.hung;
         job->screen.reset();
-        const std::size_t unsent = job->Unsent();
+        if (job->queued) {
+            m_unsent -= job->Unsent();
+            m_open -= job->open;
+        }
         job->next = pieces.size();
-        m_unsent -= unsent;
-        m_open -= job->open;
         job->open = 0;
-        FinishIfDone(job);
+        if (job->queued)
+            FinishIfDone(job);
+        else
+            m_done.push_back(std::move(job->handBack));
     }
     return !m_screening.empty();
 }

@@ -34,6 +34,7 @@ struct PoolJob {
         std::size_t recent = 0, quarantined = 0, hung = 0;
     };
     std::optional<Screen> screen;
+    bool queued = false;  // counted in the queue; a screened batch may wait for room outside
 
     std::size_t Unsent() const { return batch->PieceCount() - next; }
 };
@@ -106,6 +107,9 @@ class Scheduler {
     bool AnswerOf(const Batch::Piece& piece, Clock::time_point now, Outcome& outcome,
                   const std::string*& answer);
     void StopScreening(PoolJob& job);
+    void ScreenFailed(const std::shared_ptr<PoolJob>& job);
+    bool Fits(std::size_t pieces) const;
+    void Queue(std::shared_ptr<PoolJob> job);
     // Settles the job's next pieces that need no worker; true when its next piece needs one.
     bool Ready(const std::shared_ptr<PoolJob>& job, Clock::time_point now);
     std::shared_ptr<Task> Take(const std::shared_ptr<PoolJob>& job, bool known);
