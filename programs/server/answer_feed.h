@@ -22,8 +22,9 @@ struct AnsweredLine {
 
 class AnswerFeed {
   public:
-    // Listeners are called on the publishing thread (the HTTP I/O thread, or the file job's)
-    // with each request's lines together: they must not block, and must not throw.
+    // Listeners are called on the publishing thread (the HTTP I/O thread, its builder thread
+    // for a large batch, or the file job's) with each request's lines together: they must not
+    // block, and must not throw.
     using Listener = std::function<void(const std::vector<AnsweredLine>&)>;
     // Before the server starts serving; listeners stay for the server's life.
     void Listen(Listener listener) { m_listeners.push_back(std::move(listener)); }

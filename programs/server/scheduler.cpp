@@ -12,12 +12,11 @@ Scheduler::Scheduler(std::size_t capacity)
 Translator::Admit Scheduler::Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline,
                                     Translator::HandBack handBack) {
     const std::size_t pieces = batch->PieceCount();
-    if (pieces == 0 || AnswerAtOnce(*batch, Clock::now())) return Translator::Admit::kAnswered;
-    const std::shared_ptr<PoolJob> big = m_bigJob.lock();
-    const std::size_t excess = big && big->open > m_large ? big->open - m_large : 0;
-    const bool large = pieces > m_large;
-    if (m_open > 0 &&
-        (m_open - excess + std::min(pieces, m_large) > m_capacity || (large && big))) {
+    const bool screenLater = pieces > kScreenAtOnce;
+    if (pieces == 0 || (!screenLater && AnswerAtOnce(*batch, Clock::now())))
+        return Translator::Admit::kAnswered;
+    const bool fits = Fits(pieces);
+    if (!fits && !screenLater) {
         ++m_stats.rejectedBusy;
         return Translator::Admit::kFull;
     }
@@ -26,30 +25,58 @@ Translator::Admit Scheduler::Submit(std::shared_ptr<Batch> batch, Clock::time_po
     job->deadline = deadline;
     job->handBack = std::move(handBack);
     job->open = pieces;
-    m_open += pieces;
-    m_unsent += pieces;
-    if (large) m_bigJob = job;
-    m_jobs.push_back(std::move(job));
+    if (screenLater) {
+        job->screen.emplace();
+        m_screening.push_back(job);
+    }
+    // No room: it may still be answered whole without a worker, and is refused only if not.
+    if (fits) Queue(std::move(job));
     return Translator::Admit::kQueued;
+}
+
+bool Scheduler::Fits(std::size_t pieces) const {
+    const std::shared_ptr<PoolJob> big = m_bigJob.lock();
+    const std::size_t excess = big && big->open > m_large ? big->open - m_large : 0;
+    return m_open == 0 || (m_open - excess + std::min(pieces, m_large) <= m_capacity &&
+                           !(pieces > m_large && big));
+}
+
+void Scheduler::Queue(std::shared_ptr<PoolJob> job) {
+    job->queued = true;
+    m_open += job->open;
+    m_unsent += job->Unsent();
+    if (job->batch->PieceCount() > m_large) m_bigJob = job;
+    m_jobs.push_back(std::move(job));
+}
+
+// Its screen found a piece that needs a worker.
+void Scheduler::ScreenFailed(const std::shared_ptr<PoolJob>& job) {
+    StopScreening(*job);
+    if (job->queued) return;  // it goes the usual way, to the workers
+    if (Fits(job->batch->PieceCount())) return Queue(job);
+    ++m_stats.rejectedBusy;
+    job->batch->Refuse();
+    m_done.push_back(std::move(job->handBack));
+}
+
+bool Scheduler::AnswerOf(const Batch::Piece& piece, Clock::time_point now, Outcome& outcome,
+                         const std::string*& answer) {
+    answer = m_recent.Find(piece.sjis, now);
+    if (answer) {
+        outcome = Outcome::kTranslated;
+        return true;
+    }
+    const LineRecord::Verdict verdict = m_record.Find(piece.sjis, now);
+    outcome = verdict == LineRecord::Verdict::kHung ? Outcome::kHung : Outcome::kQuarantined;
+    return verdict == LineRecord::Verdict::kQuarantined || verdict == LineRecord::Verdict::kHung;
 }
 
 // Every piece of the batch answered a moment ago or known to fail, or none of it: a one-line
 // request asked again, or a whole batch repeated, never waits behind a worker.
 bool Scheduler::AnswerAtOnce(Batch& batch, Clock::time_point now) {
-    std::vector<std::pair<Outcome, const std::string*>> answers;
-    for (const Batch::Piece& piece : batch.m_pieces) {
-        if (const std::string* answer = m_recent.Find(piece.sjis, now)) {
-            answers.emplace_back(Outcome::kTranslated, answer);
-            continue;
-        }
-        const LineRecord::Verdict verdict = m_record.Find(piece.sjis, now);
-        if (verdict == LineRecord::Verdict::kQuarantined)
-            answers.emplace_back(Outcome::kQuarantined, nullptr);
-        else if (verdict == LineRecord::Verdict::kHung)
-            answers.emplace_back(Outcome::kHung, nullptr);
-        else
-            return false;
-    }
+    std::vector<std::pair<Outcome, const std::string*>> answers(batch.m_pieces.size());
+    for (std::size_t i = 0; i < answers.size(); ++i)
+        if (!AnswerOf(batch.m_pieces[i], now, answers[i].first, answers[i].second)) return false;
     for (std::size_t i = 0; i < answers.size(); ++i) {
         Batch::Piece& piece = batch.m_pieces[i];
         piece.outcome = answers[i].first;
@@ -59,6 +86,58 @@ bool Scheduler::AnswerAtOnce(Batch& batch, Clock::time_point now) {
                                                     : m_stats.hungAnswers);
     }
     return true;
+}
+
+bool Scheduler::Screen(Clock::time_point now) {
+    for (std::size_t budget = kScreenStep; budget > 0 && !m_screening.empty();) {
+        const std::shared_ptr<PoolJob> job = m_screening.front();
+        if (!job->screen) {
+            m_screening.pop_front();
+            continue;
+        }
+        PoolJob::Screen& s = *job->screen;
+        std::vector<Batch::Piece>& pieces = job->batch->m_pieces;
+        for (; budget > 0 && s.next < pieces.size(); --budget, ++s.next) {
+            Outcome outcome;
+            const std::string* answer;
+            if (!AnswerOf(pieces[s.next], now, outcome, answer)) {
+                ScreenFailed(job);
+                break;
+            }
+            pieces[s.next].outcome = outcome;
+            if (answer) pieces[s.next].answer = *answer;
+            ++(outcome == Outcome::kTranslated    ? s.recent
+               : outcome == Outcome::kQuarantined ? s.quarantined
+                                                  : s.hung);
+        }
+        if (!job->screen || s.next < pieces.size()) continue;
+        m_stats.recentHits += s.recent;
+        m_stats.quarantined += s.quarantined;
+        m_stats.hungAnswers += s.hung;
+        job->screen.reset();
+        if (job->queued) {
+            m_unsent -= job->Unsent();
+            m_open -= job->open;
+        }
+        job->next = pieces.size();
+        job->open = 0;
+        if (job->queued)
+            FinishIfDone(job);
+        else
+            m_done.push_back(std::move(job->handBack));
+    }
+    return !m_screening.empty();
+}
+
+// Answers found for some pieces are not kept: the others send the batch to the workers, or
+// it ends unsent, and none may pass as translated before a worker has answered it.
+void Scheduler::StopScreening(PoolJob& job) {
+    if (!job.screen) return;
+    for (std::size_t i = 0; i < job.screen->next; ++i) {
+        job.batch->m_pieces[i].outcome = Outcome::kTimedOut;
+        job.batch->m_pieces[i].answer.clear();
+    }
+    job.screen.reset();
 }
 
 std::shared_ptr<Task> Scheduler::Next(bool fresh, bool preferKnown, bool allowUnknown,
@@ -83,8 +162,8 @@ std::shared_ptr<Task> Scheduler::Next(bool fresh, bool preferKnown, bool allowUn
             --visits;
         }
         if (!ready) continue;
-        const bool known = m_record.Find(job->batch->m_pieces[job->next].sjis, now) ==
-                           LineRecord::Verdict::kGood;
+        const bool known =
+            m_record.Find(job->batch->m_pieces[job->next].sjis, now) == LineRecord::Verdict::kGood;
         if (known || (!preferKnown && allowUnknown)) return Take(job, known);
         if (!fallback) fallback = job;
     }
@@ -96,6 +175,7 @@ std::shared_ptr<Task> Scheduler::Next(bool fresh, bool preferKnown, bool allowUn
 }
 
 bool Scheduler::Ready(const std::shared_ptr<PoolJob>& job, Clock::time_point now) {
+    if (job->screen) return false;
     while (job->Unsent() > 0) {
         if (job->batch->Cancelled() || now > job->deadline) {
             Expire(job);
@@ -149,8 +229,7 @@ void Scheduler::Answered(Task& task, const LineReply& reply, bool hung, Clock::t
         }
         m_stats.timedOut += task.waiters.size();
     } else {
-        outcome =
-            reply.reply == Reply::kTranslated ? Outcome::kTranslated : Outcome::kUntranslated;
+        outcome = reply.reply == Reply::kTranslated ? Outcome::kTranslated : Outcome::kUntranslated;
         m_record.Good(task.sjis);
         if (outcome == Outcome::kTranslated) m_recent.Remember(task.sjis, reply.text, now);
         ++m_stats.pluginCalls;
@@ -205,6 +284,7 @@ void Scheduler::Settle(PoolJob& job, std::size_t piece, Outcome outcome,
 // Lines not sent by the deadline are not answered in time; those of a client that has gone
 // are not sent at all.
 void Scheduler::Expire(const std::shared_ptr<PoolJob>& job) {
+    StopScreening(*job);
     const std::size_t unsent = job->Unsent();
     job->next = job->batch->PieceCount();
     job->open -= unsent;
@@ -253,10 +333,17 @@ void Scheduler::FinishIfDone(const std::shared_ptr<PoolJob>& job) {
 void Scheduler::Forget() {
     m_record.Forget();
     m_recent.Clear();
+    // Answers found before the change may be stale: the check starts over.
+    for (const auto& job : m_screening)
+        if (job->screen) {
+            StopScreening(*job);
+            job->screen.emplace();
+        }
 }
 
 void Scheduler::Clear() {
     m_jobs.clear();
+    m_screening.clear();
     m_retry.clear();
     m_inFlight.clear();
     m_open = m_unsent = 0;

@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -26,6 +27,14 @@ struct PoolJob {
     Translator::HandBack handBack;
     std::size_t next = 0;  // the first piece not yet taken
     std::size_t open = 0;  // pieces without an outcome
+    // A large batch is checked for answers that need no worker a step at a time; meanwhile
+    // none of its pieces goes to a worker. Pieces before `next` hold the answers found.
+    struct Screen {
+        std::size_t next = 0;
+        std::size_t recent = 0, quarantined = 0, hung = 0;
+    };
+    std::optional<Screen> screen;
+    bool queued = false;  // counted in the queue; a screened batch may wait for room outside
 
     std::size_t Unsent() const { return batch->PieceCount() - next; }
 };
@@ -44,9 +53,15 @@ class Scheduler {
   public:
     using Clock = Translator::Clock;
 
+    // A batch of up to this many pieces is checked whole for answers that need no worker as
+    // it comes in; a larger one in steps of kScreenStep, so that the lock is held for moments.
+    static constexpr std::size_t kScreenAtOnce = 256;
+    static constexpr std::size_t kScreenStep = 1024;
+
     explicit Scheduler(std::size_t capacity);
 
-    // kAnswered, kQueued or kFull; the caller has settled kNotReady.
+    // kAnswered, kQueued or kFull; the caller has settled kNotReady. Takes time in proportion
+    // to the batch only up to kScreenAtOnce pieces.
     Translator::Admit Submit(std::shared_ptr<Batch> batch, Clock::time_point deadline,
                              Translator::HandBack handBack);
 
@@ -55,6 +70,9 @@ class Scheduler {
     // is on a line never answered, which may hang, or away); `allowUnknown`: other lines may go.
     std::shared_ptr<Task> Next(bool fresh, bool preferKnown, bool allowUnknown,
                                Clock::time_point now);
+    // One step of checking large batches for answers that need no worker; a batch answered
+    // whole is done. True while more steps remain.
+    bool Screen(Clock::time_point now);
 
     void Answered(Task& task, const LineReply& reply, bool hung, Clock::time_point now);
     // The worker holding it ended by itself: tried once more on a fresh worker, then
@@ -84,6 +102,13 @@ class Scheduler {
     void FinishIfDone(const std::shared_ptr<PoolJob>& job);
     void Expire(const std::shared_ptr<PoolJob>& job);
     bool AnswerAtOnce(Batch& batch, Clock::time_point now);
+    // The outcome of a piece that needs no worker: false when it needs one.
+    bool AnswerOf(const Batch::Piece& piece, Clock::time_point now, Outcome& outcome,
+                  const std::string*& answer);
+    void StopScreening(PoolJob& job);
+    void ScreenFailed(const std::shared_ptr<PoolJob>& job);
+    bool Fits(std::size_t pieces) const;
+    void Queue(std::shared_ptr<PoolJob> job);
     // Settles the job's next pieces that need no worker; true when its next piece needs one.
     bool Ready(const std::shared_ptr<PoolJob>& job, Clock::time_point now);
     std::shared_ptr<Task> Take(const std::shared_ptr<PoolJob>& job, bool known);
@@ -93,11 +118,12 @@ class Scheduler {
     // A batch over this many pieces counts as this many: room stays for the requests after it.
     const std::size_t m_large;
     std::deque<std::shared_ptr<PoolJob>> m_jobs;
-    std::size_t m_turn = 0;       // index in m_jobs of the request whose turn is next
-    std::size_t m_open = 0;       // pieces admitted and not yet answered
-    std::size_t m_unsent = 0;     // of those, not yet taken for a worker
+    std::size_t m_turn = 0;           // index in m_jobs of the request whose turn is next
+    std::size_t m_open = 0;           // pieces admitted and not yet answered
+    std::size_t m_unsent = 0;         // of those, not yet taken for a worker
     std::weak_ptr<PoolJob> m_bigJob;  // the batch over m_large pieces in the queue, if any
-    std::deque<std::shared_ptr<Task>> m_retry;  // lines whose worker ended: first to go
+    std::deque<std::shared_ptr<PoolJob>> m_screening;  // in the order they came
+    std::deque<std::shared_ptr<Task>> m_retry;         // lines whose worker ended: first to go
     std::unordered_map<std::string, std::shared_ptr<Task>> m_inFlight;  // by Shift-JIS text
     LineRecord m_record;
     RecentAnswers m_recent;

@@ -62,13 +62,13 @@ StartKind KindOf(StartResult result) {
 struct Supervisor::Worker {
     enum class State { kDown, kStarting, kIdle, kBusy, kEnding };
     Worker(asio::io_context& io, unsigned index)
-        : index(index), toWorker(io), fromWorker(io), timer(io), deadline(io) {}
+        : index(index), toWorker(io), fromWorker(io), timer(io) {}
     const unsigned index;
     State state = State::kDown;
     asio::windows::stream_handle toWorker;
     asio::windows::stream_handle fromWorker;
-    asio::steady_timer timer;     // start limit, back-off, waiting for the process to end
-    asio::steady_timer deadline;  // the line in hand
+    asio::steady_timer timer;  // start limit, back-off, waiting for the process to end
+    Clock::time_point sentAt;  // of the line in hand
     bool retrying = false;
     std::chrono::seconds backoff{0};
     unsigned failures = 0;  // starts failed since it was last ready
@@ -244,7 +244,6 @@ void Supervisor::OnFrame(Worker& w) {
     if (w.state == Worker::State::kStarting) return OnStarted(w);
     const std::optional<LineReply> reply = DecodeReply(w.payload);
     if (w.state != Worker::State::kBusy || !reply) return Lost(w);
-    w.deadline.cancel();
     ++w.lines;
     ++w.processLines;
     std::shared_ptr<Task> task = std::move(w.task);
@@ -296,9 +295,11 @@ void Supervisor::Wake() {
 // Gives each idle worker a line.
 void Supervisor::Dispatch() {
     std::vector<std::pair<Worker*, std::shared_ptr<Task>>> sends;
+    bool screening = false;
     {
         std::lock_guard lock(m_shared.mutex);
         const auto now = Clock::now();
+        screening = m_shared.scheduler.Screen(now);
         // Lines never answered may hang. While a worker is on one, or away, lines known to be
         // answered go first; and for a while after a hang such lines may not hold every worker.
         std::size_t onUnknown = 0, away = 0;
@@ -320,6 +321,12 @@ void Supervisor::Dispatch() {
         }
     }
     for (auto& [w, task] : sends) Send(*w, std::move(task));
+    // The next step of a large batch's check comes after what else waits on this thread.
+    if (screening && !std::exchange(m_screenPosted, true))
+        asio::post(m_io, [this] {
+            m_screenPosted = false;
+            Wake();
+        });
 }
 
 void Supervisor::Send(Worker& w, std::shared_ptr<Task> task) {
@@ -334,20 +341,20 @@ void Supervisor::Send(Worker& w, std::shared_ptr<Task> task) {
                               if (w.generation == generation) Lost(w);
                           });
                       });
-    w.deadline.expires_after(kLineDeadline);
-    w.deadline.async_wait([this, &w, generation, task](boost::system::error_code ec) {
-        if (ec) return;
-        Run([&] {
-            if (w.generation != generation || w.task != task) return;
-            m_lastHang = Clock::now();
-            Event(Kind::kDeadline, w, Utf8(task->sjis));
-            {
-                std::lock_guard lock(m_shared.mutex);
-                m_shared.scheduler.TimedOut(*task);
-            }
-            Replace(w, "held a line past 6 s");
-        });
-    });
+    // No timer per line: setting and cancelling one costs more than a line the plug-in has
+    // cached. The sweep looks at the time instead.
+    w.sentAt = Clock::now();
+}
+
+void Supervisor::PastDeadline(Worker& w) {
+    const std::shared_ptr<Task> task = w.task;
+    m_lastHang = Clock::now();
+    Event(Kind::kDeadline, w, Utf8(task->sjis));
+    {
+        std::lock_guard lock(m_shared.mutex);
+        m_shared.scheduler.TimedOut(*task);
+    }
+    Replace(w, "held a line past " + std::to_string(kLineDeadline.count()) + " s");
 }
 
 // The worker's pipe broke or it broke the protocol. Its exit code, once it has one, tells
@@ -360,7 +367,6 @@ void Supervisor::Lost(Worker& w) {
     boost::system::error_code ignored;
     w.toWorker.close(ignored);
     w.fromWorker.close(ignored);
-    w.deadline.cancel();
     w.state = Worker::State::kEnding;
     AwaitExit(w, std::move(w.task), 0);
 }
@@ -463,7 +469,6 @@ void Supervisor::End(Worker& w) {
     w.toWorker.close(ignored);
     w.fromWorker.close(ignored);
     w.timer.cancel();
-    w.deadline.cancel();
     if (w.process) TerminateProcess(w.process.get(), 1);
     w.process.reset();
     w.pid = 0;
@@ -477,8 +482,14 @@ void Supervisor::Sweep() {
     m_sweep.async_wait([this](boost::system::error_code ec) {
         if (ec) return;
         Run([this] {
-            std::lock_guard lock(m_shared.mutex);
-            m_shared.scheduler.Sweep(Clock::now());
+            const auto now = Clock::now();
+            {
+                std::lock_guard lock(m_shared.mutex);
+                m_shared.scheduler.Sweep(now);
+            }
+            for (auto& w : m_workers)
+                if (w->state == Worker::State::kBusy && w->task && now - w->sentAt >= kLineDeadline)
+                    PastDeadline(*w);
         });
         Sweep();
     });
@@ -493,7 +504,6 @@ std::vector<HANDLE> Supervisor::Close() {
         boost::system::error_code ignored;
         w->toWorker.close(ignored);
         w->timer.cancel();
-        w->deadline.cancel();
         if (w->process) processes.push_back(w->process.get());
     }
     return processes;

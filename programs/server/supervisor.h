@@ -27,10 +27,10 @@ namespace server {
 // What the server's threads may read of the workers. Guarded by PoolShared::mutex.
 struct PoolBoard {
     Translator::State state = Translator::State::kStarting;
-    std::string problem;   // why no worker can take a line, or why the last start failed
-    bool serving = true;   // a worker can take a line, or could a moment ago
+    std::string problem;  // why no worker can take a line, or why the last start failed
+    bool serving = true;  // a worker can take a line, or could a moment ago
     bool stopping = false;
-    std::size_t live = 0;  // workers whose plug-in is ready
+    std::size_t live = 0;        // workers whose plug-in is ready
     unsigned long starting = 0;  // the process being started now, or 0
     std::vector<WorkerStatus> workers;
 };
@@ -69,6 +69,7 @@ class Supervisor {
     void OnFrame(Worker& w);
     void OnStarted(Worker& w);
     void Send(Worker& w, std::shared_ptr<Task> task);
+    void PastDeadline(Worker& w);
     void Lost(Worker& w);
     void AwaitExit(Worker& w, std::shared_ptr<Task> task, unsigned polls);
     void Died(Worker& w, std::shared_ptr<Task> task, std::optional<DWORD> code);
@@ -99,6 +100,7 @@ class Supervisor {
     std::optional<Translator::Clock::time_point> m_lastHang;
     unsigned m_launches = 0;
     bool m_toldSlow = false;
+    bool m_screenPosted = false;
     std::optional<std::tuple<Translator::State, StartKind, std::string>> m_startedNote;
     std::vector<PoolEvent> m_events;
 };

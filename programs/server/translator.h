@@ -77,9 +77,12 @@ class Batch {
     // The client has gone: lines not yet sent are not sent any more. Any thread.
     void Cancel() { m_cancelled = true; }
     bool Cancelled() const { return m_cancelled; }
+    // Handed back without room in the queue: answer as for kFull. Set before the hand-back.
+    bool Refused() const { return m_refused; }
 
   private:
     friend class Scheduler;
+    void Refuse() { m_refused = true; }
     struct Piece {
         std::string sjis;
         std::string answer;  // UTF-8
@@ -99,6 +102,7 @@ class Batch {
     std::size_t m_lines = 0;
     std::string m_game;
     std::atomic<bool> m_cancelled{false};
+    bool m_refused = false;
 };
 
 struct TranslatorStats {
@@ -137,7 +141,9 @@ class Translator {
     // user can put right (no engine where it looked), and it is tried again now and then.
     enum class State { kStarting, kReady, kFailed, kRetrying };
     // kAnswered: every piece was answered at once, from answers given a moment ago or as a
-    // line known to fail; nothing is handed back.
+    // line known to fail; nothing is handed back. A large batch is checked for that on the
+    // pool's thread instead, so that Submit takes a moment whatever its size: queued, it may
+    // then be handed back without a worker, or, when there was no room for it, Refused().
     enum class Admit { kQueued, kAnswered, kNotReady, kFull };
     using Clock = std::chrono::steady_clock;
 

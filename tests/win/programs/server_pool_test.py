@@ -257,6 +257,15 @@ class LargeBatch(unittest.TestCase):
                 # Counted as they go, not at the batch's end.
                 self.assertLess(status["queued"], 100000 - 20, status)
                 self.assertGreater(status["plugin_calls"], 20, status)
+                # Another batch over half the queue waits for room, unless it was all answered
+                # a moment ago.
+                post = lambda lines: server.request("POST", "/translate", "\n".join(lines)
+                                                    .encode(), {"Content-Type": "text/plain"})
+                self.assertEqual(post([f"新{i}" for i in range(12000)])[::2],
+                                 (503, "too many lines waiting; try again\n"))
+                self.assertEqual(ask(server, GOOD[0][0])[:2], (200, GOOD[0][1]))
+                self.assertEqual(post([GOOD[0][0]] * 12000)[::2],
+                                 (200, "\n".join([GOOD[0][1]] * 12000)))
             print(f"one-line requests beside a 100,000-line batch: worst {worst:.2f} s",
                   file=sys.stderr)
             self.assertLess(worst, 2.0)

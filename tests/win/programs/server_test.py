@@ -252,6 +252,23 @@ class Translate(unittest.TestCase):
         self.assertEqual((status, json.loads(text)), (200, {"text": "용사"}))
         self.assertEqual(SERVER.get("/translate?text=" + urllib.parse.quote(REFUSED))[0], 422)
 
+    def test_a_large_batch_asked_again_at_once_skips_the_workers_unless_one_line_is_new(self):
+        # Past the few hundred lines checked as a request comes in, the pool checks the rest.
+        lines = [load_line(0, j % 3) for j in range(600)]
+        post = lambda ls: SERVER.request("POST", "/translate", "\n".join(ja for ja, _ in ls)
+                                         .encode(), {"Content-Type": "text/plain"})
+        want = lambda ls: (200, "\n".join(ko for _, ko in ls))
+        counts = lambda s: (s["recent_hits"], sum(w["lines"] for w in s["workers"]))
+        self.assertEqual(post(lines)[::2], want(lines))
+        before = counts(json.loads(SERVER.get("/status")[2]))
+        self.assertEqual(post(lines)[::2], want(lines))
+        after = counts(json.loads(SERVER.get("/status")[2]))
+        self.assertEqual((after[0] - before[0], after[1] - before[1]), (600, 0))
+        # One line never asked: the whole batch goes to the workers, every answer its own.
+        mixed = lines[:400] + [load_line(0, 3)] + lines[400:]
+        self.assertEqual(post(mixed)[::2], want(mixed))
+        self.assertEqual(counts(json.loads(SERVER.get("/status")[2]))[0], after[0])
+
     def test_long_lines_are_cut_and_joined(self):
         cases = [(HERO * 250, lambda out: out.count(HERO_KO) == 250),  # 5000 bytes, at 。
                  ("あいう" * 1000, lambda out: out == "아이우" * 1000)]  # 6000 bytes, no end
