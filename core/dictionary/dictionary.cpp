@@ -300,7 +300,7 @@ void Reader::ReadPattern(Kind kind, uint32_t file, const std::string& name, int 
                       ProblemKind::kNoConversion, {"FROM", codePage});
     }
     rx::PatternFault why{};
-    auto compiled = rx::Pattern::Compile(pattern, replacement, encoder, why);
+    auto compiled = rx::Pattern::Compile(pattern, replacement, encoder, decoder, why);
     if (!compiled) {
         const std::string number = std::to_string(why.number);
         switch (why.what) {
@@ -320,8 +320,11 @@ void Reader::ReadPattern(Kind kind, uint32_t file, const std::string& name, int 
                               ProblemKind::kPatternGroup, {why.text, number});
             case rx::PatternFault::kNoForm: {
                 const std::string character = DescribeCharacter(why.text);
-                return Report(name, line, "TO: " + character + " has no " + codePage + " form",
-                              ProblemKind::kNoForm, {"TO", character, codePage});
+                const char* side = why.number == 0 ? "FROM" : "TO";
+                return Report(
+                    name, line,
+                    std::string(side) + ": " + character + " has no " + codePage + " form",
+                    ProblemKind::kNoForm, {side, character, codePage});
             }
             case rx::PatternFault::kReplacementTooLong:
                 return Report(name, line,

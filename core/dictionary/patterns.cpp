@@ -217,6 +217,21 @@ std::u32string DecodeUtf8(std::string_view s) {
     return out;
 }
 
+// `c` as a line of the code page holds it once written there: 〜 (U+301C) is written 0x8160
+// in Shift-JIS, which reads back as ～ (U+FF5E). False when it has no form there.
+bool AsWritten(char32_t c, const Encoder& encode, const Decoder& decode, std::string& bytes,
+               char32_t& read) {
+    bytes.clear();
+    std::string back;
+    if (!encode(Utf8Of(std::u32string_view(&c, 1)), bytes) || bytes.empty() ||
+        bytes.find('\0') != std::string::npos || !decode(bytes, back) || !text::IsUtf8(back) ||
+        back.empty())
+        return false;
+    size_t i = 0;
+    read = NextUtf8(back, i);
+    return i == back.size();
+}
+
 // What replaces a match: characters of its own, and groups of the match.
 struct Piece {
     int group;  // -1: characters [from, to) of the literals; 0: the whole match
@@ -331,11 +346,20 @@ std::string Utf8Of(std::u32string_view chars) {
 }
 
 std::unique_ptr<Pattern> Pattern::Compile(std::string_view pattern, std::string_view replacement,
-                                          const Encoder& encode, PatternFault& why) {
-    const std::u32string written = DecodeUtf8(pattern);
+                                          const Encoder& encode, const Decoder& decode,
+                                          PatternFault& why) {
+    std::u32string written = DecodeUtf8(pattern);
     if (written.size() > kMaxPatternChars) {
         why = {PatternFault::kTooLong, written.size(), {}};
         return nullptr;
+    }
+    std::string bytes;
+    for (char32_t& c : written) {
+        if (c < 0x80) continue;
+        if (!AsWritten(c, encode, decode, bytes, c)) {
+            why = {PatternFault::kNoForm, 0, Utf8Of(std::u32string_view(&c, 1))};
+            return nullptr;
+        }
     }
     Regex regex;
     try {
@@ -350,17 +374,18 @@ std::unique_ptr<Pattern> Pattern::Compile(std::string_view pattern, std::string_
     // $1 to $9 and $& are the match's, $$ is a dollar sign; any other $ is itself.
     std::vector<Piece> pieces;
     CharLine literals;
-    std::string one;
     const size_t groups = regex.mark_count();  // $0 not counted
-    const auto literal = [&](char32_t c, std::string_view utf8) {
-        one.clear();
-        if (!encode || !encode(utf8, one) || one.empty() || one.find('\0') != std::string::npos) {
-            why = {PatternFault::kNoForm, 0, std::string(utf8)};
+    const auto literal = [&](char32_t c) {
+        char32_t read = c;
+        if (c < 0x80) {
+            bytes.assign(1, static_cast<char>(c));
+        } else if (!AsWritten(c, encode, decode, bytes, read)) {
+            why = {PatternFault::kNoForm, 1, Utf8Of(std::u32string_view(&c, 1))};
             return false;
         }
         if (pieces.empty() || pieces.back().group >= 0)
             pieces.push_back({-1, static_cast<uint32_t>(literals.chars.size()), 0});
-        literals.Append(c, one);
+        literals.Append(read, bytes);
         pieces.back().to = static_cast<uint32_t>(literals.chars.size());
         return true;
     };
@@ -386,7 +411,7 @@ std::unique_ptr<Pattern> Pattern::Compile(std::string_view pattern, std::string_
             }
             if (next == '$') ++i;
         }
-        if (!literal(c, replacement.substr(at, c == '$' ? 1 : i - at))) return nullptr;
+        if (!literal(c)) return nullptr;
     }
     if (literals.bytes.size() > kMaxSideBytes) {
         why = {PatternFault::kReplacementTooLong, literals.bytes.size(), {}};

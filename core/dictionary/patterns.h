@@ -49,7 +49,7 @@ struct PatternFault {
         kTooLong,             // number: its characters
         kSyntax,              // number: the character where it fails, from 1; text: why
         kGroup,               // number: the groups there are; text: the group as written
-        kNoForm,              // text: the replacement's character without a form
+        kNoForm,              // text: the character without a form; number: 0 FROM, 1 TO
         kReplacementTooLong,  // number: its encoded bytes
     } what;
     size_t number = 0;
@@ -60,11 +60,13 @@ enum class PatternResult : uint8_t { kNoMatch, kReplaced, kOverBudget, kTooLong 
 
 class Pattern {
   public:
-    // Compiles `pattern` and `replacement` (UTF-8); the replacement's own characters are
-    // encoded with `encode` once, here. Null with `why` filled when either is unusable.
-    // Throws std::bad_alloc.
+    // Compiles `pattern` and `replacement` (UTF-8) for lines of the code page of `encode`
+    // and `decode`: each character is taken as that code page writes and reads it back, and
+    // the replacement's own characters are encoded once, here. Null with `why` filled when
+    // either is unusable. Throws std::bad_alloc.
     static std::unique_ptr<Pattern> Compile(std::string_view pattern, std::string_view replacement,
-                                            const Encoder& encode, PatternFault& why);
+                                            const Encoder& encode, const Decoder& decode,
+                                            PatternFault& why);
     virtual ~Pattern() = default;
 
     // Replaces every match in `line`, left to right, into `out`; `out` is untouched unless

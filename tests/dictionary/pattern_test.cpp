@@ -127,6 +127,10 @@ TEST(DictionaryPattern, MatchesCharactersAndKeepsUntouchedBytes) {
     const std::string because = "x\x87\x9A\x81\xE6 a";
     EXPECT_EQ(Hex(Passed(*d, &Dictionary::ApplyPreRe, because)), Hex("X\x87\x9A\x81\xE6_a"));
 
+    // 〜 is written 0x8160, which reads back as ～: a pattern means what the game writes.
+    const auto wave = CompileText("pre-re\t〜+\t〜\npre-re\t～\t~\n");
+    EXPECT_EQ(Hex(Pre(*wave, "あ〜〜")), Hex(Sjis("あ") + "~"));
+
     const auto k = CompileText("post-re\t^..\t$&$&\n");
     EXPECT_EQ(Hex(Passed(*k, &Dictionary::ApplyPostRe, Cp949("가나다"))), Hex(Cp949("가나가나다")));
 }
@@ -161,7 +165,8 @@ TEST(DictionaryPattern, UnusableEntriesAreNamedAndSkipped) {
          ProblemKind::kPatternGroup,
          {"$3", "2"}},
         {"post-re\ta\t😀", "TO: U+1F600 (😀) has no CP949 form", ProblemKind::kNoForm, {}},
-        {"pre-re\ta\t♥", "has no Shift-JIS form", ProblemKind::kNoForm, {}},
+        {"pre-re\ta\t♥", "TO: U+2665 (♥) has no Shift-JIS form", ProblemKind::kNoForm, {}},
+        {"pre-re\t♥+\tx", "FROM: U+2665 (♥) has no Shift-JIS form", ProblemKind::kNoForm, {}},
         {"pre-re\t\tx", "FROM is empty", ProblemKind::kEmptyFrom, {}},
         {"pre-rx\ta\tx", "pre-re or post-re", ProblemKind::kUnknownKind, {"pre-rx"}},
     };
