@@ -1,4 +1,7 @@
 // The only user of Boost.Regex: its limits are set here, before it is included.
+// Without the rest of Boost, whose configuration of MinGW's win32 thread model (no
+// std::mutex) would fall back to the old version that needs a compiled library.
+#define BOOST_REGEX_STANDALONE
 // A search gives up after this many steps whatever the line and the pattern (see Cursor).
 #define BOOST_REGEX_MAX_STATE_COUNT 1000000
 // No process-wide cache of matching memory, which a DLL would keep until it is unloaded.
