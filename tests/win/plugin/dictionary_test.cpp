@@ -261,13 +261,11 @@ TEST(Dictionary, RunawayAndBrokenPatternsLeaveTheLineTranslated) {
     DictionaryPlugin run("");
     run.Write(L"patterns.txt", "pre-re\t(a+)+$\tX\npre-re\t(abc\tY\npre-re\t!\t?\n");
     ASSERT_EQ(1, run.Start());
-    const std::string as(10000, 'a');
-    std::vector<char> answer(20000);
+    // The longest line the plug-in takes is 4096 bytes.
+    const std::string as(4000, 'a');
     const ULONGLONG start = ::GetTickCount64();
-    ASSERT_EQ(1, run.plugin->translate((as + "!").c_str(), answer.data(),
-                                       static_cast<int>(answer.size())));
+    EXPECT_EQ(as + "?", run.Translate(as + "!"));
     EXPECT_LT(::GetTickCount64() - start, 5000u);
-    EXPECT_EQ(as + "?", answer.data());
     EXPECT_EQ("X", run.Translate("aaa"));
     EXPECT_EQ("(abc?", run.Translate("(abc!"));
 }
