@@ -5,7 +5,7 @@
 // A search gives up after this many steps whatever the line and the pattern (see Cursor).
 #define BOOST_REGEX_MAX_STATE_COUNT 1000000
 // No process-wide cache of matching memory, which a DLL would keep until it is unloaded.
-#define BOOST_REGEX_MAX_CACHE_BLOCKS 0
+#define BOOST_REGEX_MAX_CACHE_BLOCKS 4
 // At most this many 4 KiB blocks of backtracking memory per search.
 #define BOOST_REGEX_MAX_BLOCKS 256
 
@@ -241,10 +241,70 @@ struct Piece {
     uint32_t from, to;
 };
 
+// A character every match holds, when the pattern says so plainly: a literal outside any
+// group or class, neither optional nor repeated from zero, in a pattern with no alternative
+// and no flags or look-arounds. 0 when there is none. Boost tries every Japanese or Korean
+// character as a start, so a line without this character is passed over without a search.
+char32_t RequiredCharacter(std::u32string_view p) {
+    if (p.find(U'|') != std::u32string_view::npos || p.find(U"(?") != std::u32string_view::npos)
+        return 0;
+    const auto alnum = [](char32_t c) {
+        return (c >= U'0' && c <= U'9') || (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z');
+    };
+    int depth = 0;
+    for (size_t i = 0; i < p.size();) {
+        char32_t c = p[i++];
+        bool literal = false;
+        if (c == U'\\') {
+            if (i >= p.size()) return 0;
+            c = p[i++];
+            literal = !alnum(c);
+            if (c == U'Q') return 0;
+            // What an escape takes along: {…}, <…>, a character, or digits.
+            if (!literal && i < p.size()) {
+                const char32_t close = p[i] == U'{' ? U'}' : p[i] == U'<' ? U'>' : 0;
+                if (close != 0) {
+                    while (i < p.size() && p[i] != close) ++i;
+                    ++i;
+                } else if (c == U'c') {
+                    ++i;
+                } else {
+                    while (i < p.size() && alnum(p[i]) && (c == U'x' || (c >= U'0' && c <= U'9')))
+                        ++i;
+                }
+                continue;
+            }
+        } else if (c == U'[') {
+            // To the closing bracket; one right after [ or [^ belongs to the class.
+            if (i < p.size() && p[i] == U'^') ++i;
+            if (i < p.size() && p[i] == U']') ++i;
+            while (i < p.size() && p[i] != U']') i += p[i] == U'\\' ? 2 : 1;
+            ++i;
+        } else if (c == U'{') {
+            // A repeat's bounds.
+            while (i < p.size() && p[i] != U'}') ++i;
+            ++i;
+        } else if (c == U'(') {
+            ++depth;
+        } else if (c == U')') {
+            --depth;
+        } else {
+            literal = std::u32string_view(U"^$.?*+{}").find(c) == std::u32string_view::npos;
+        }
+        const bool optional =
+            i < p.size() && std::u32string_view(U"?*{").find(p[i]) != std::u32string_view::npos;
+        if (literal && depth == 0 && !optional) return c;
+    }
+    return 0;
+}
+
 class CompiledPattern final : public Pattern {
   public:
-    CompiledPattern(Regex regex, std::vector<Piece> pieces, CharLine literals)
-        : regex_(std::move(regex)), pieces_(std::move(pieces)), literals_(std::move(literals)) {}
+    CompiledPattern(Regex regex, std::vector<Piece> pieces, CharLine literals, char32_t required)
+        : regex_(std::move(regex)),
+          pieces_(std::move(pieces)),
+          literals_(std::move(literals)),
+          required_(required) {}
 
     PatternResult Apply(const CharLine& line, CharLine& out, size_t maxChars,
                         std::vector<std::string>* trace) const override;
@@ -253,10 +313,13 @@ class CompiledPattern final : public Pattern {
     Regex regex_;
     std::vector<Piece> pieces_;
     CharLine literals_;
+    char32_t required_;
 };
 
 PatternResult CompiledPattern::Apply(const CharLine& line, CharLine& out, size_t maxChars,
                                      std::vector<std::string>* trace) const {
+    if (required_ != 0 && line.chars.find(required_) == std::u32string::npos)
+        return PatternResult::kNoMatch;
     const char32_t* base = line.chars.data();
     const Cursor first(base), last(base + line.chars.size());
     size_t copied = 0;
@@ -421,7 +484,7 @@ std::unique_ptr<Pattern> Pattern::Compile(std::string_view pattern, std::string_
         return nullptr;
     }
     return std::make_unique<CompiledPattern>(std::move(regex), std::move(pieces),
-                                             std::move(literals));
+                                             std::move(literals), RequiredCharacter(written));
 }
 
 }  // namespace mirelo::dict::rx

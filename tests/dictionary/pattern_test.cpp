@@ -123,6 +123,12 @@ TEST(DictionaryPattern, MatchesCharactersAndKeepsUntouchedBytes) {
     EXPECT_EQ(Hex(Pre(*d, "x表\\")), Hex("X" + Sjis("表") + "/"));
     EXPECT_EQ(Hex(Pre(*d, "xAB ａｂ Ａｂ")), Hex("Xc_d_d"));
     EXPECT_EQ(Hex(Pre(*d, "x12１２3　4")), Hex("XN_N"));
+    // Escapes that name a character by its number.
+    const auto named = CompileText(
+        "pre-re\t\\x{3042}2\tA\npre-re\t\\x41B\tC\npre-re\t\\x{30a4}+\tE\n"
+        "pre-re\t\\d{2}x\tF\npre-re\t(\\w)\\1\\1z\tG\n");
+    ASSERT_EQ(named->Count(Kind::PreRe), 5u);
+    EXPECT_EQ(Pre(*named, "あ2 AB イイ 12x うううz"), "A C E F G");
     // ∵ twice: NEC's 0x879A and JIS's 0x81E6 both decode to U+2235.
     const std::string because = "x\x87\x9A\x81\xE6 a";
     EXPECT_EQ(Hex(Passed(*d, &Dictionary::ApplyPreRe, because)), Hex("X\x87\x9A\x81\xE6_a"));
@@ -243,7 +249,7 @@ TEST(DictionaryPattern, RunawayPatternsStopWithinTheBudget) {
         {"(a|aa)+$", as + "!", "aaa"},
         {"(a|a)*b", as, "aab"},
         {"(.*a){12}", std::string(10000, 'x') + "aaaaaaaaaaa", "aaaaaaaaaaaa"},
-        {"(x+x+)+y", std::string(10000, 'x'), "xxy"},
+        {"(x+x+)+y", "y" + std::string(10000, 'x'), "xxy"},
         {"(\\w+\\s?)+$", as + "!", "ab cd"},
         {"^(([a-z])+.)+[A-Z]([a-z])+$", as + "!", "ab.Cd"},
     };
@@ -266,6 +272,11 @@ TEST(DictionaryPattern, RunawayPatternsStopWithinTheBudget) {
         // A short line is matched as usual.
         EXPECT_EQ(Pre(*d, c.matched), "X") << c.pattern;
     }
+    // A line without a character the pattern cannot do without is not searched at all.
+    const auto d = CompileText("pre-re\t(x+x+)+y\tX\n");
+    std::vector<Firing> fired;
+    EXPECT_EQ(Pre(*d, std::string(10000, 'x'), &fired), std::string(10000, 'x'));
+    EXPECT_TRUE(fired.empty());
 }
 
 // A trace learns each match and what replaced it, and where the entry was read.
