@@ -154,7 +154,8 @@ BENCHMARK_CAPTURE(Runaway, doubled_plus, "(x+x+)+y", "y" + std::string(10000, 'x
 BENCHMARK_CAPTURE(Runaway, words_and_spaces, "(\\w+\\s?)+$", kAs + "!")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Runaway, kanji_ruby, "(.+《.*)+》$",
-                  std::string(3333, 'a') + test::Sjis("《") + std::string(3333, 'b'))
+                  std::string(3333, 'a') + test::Sjis("《") + std::string(3333, 'b') +
+                      test::Sjis("》x"))
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

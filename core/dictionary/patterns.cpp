@@ -241,25 +241,29 @@ struct Piece {
     uint32_t from, to;
 };
 
-// A character every match holds, when the pattern says so plainly: a literal outside any
-// group or class, neither optional nor repeated from zero, in a pattern with no alternative
-// and no flags or look-arounds. 0 when there is none. Boost tries every Japanese or Korean
-// character as a start, so a line without this character is passed over without a search.
-char32_t RequiredCharacter(std::u32string_view p) {
-    if (p.find(U'|') != std::u32string_view::npos || p.find(U"(?") != std::u32string_view::npos)
-        return 0;
+// Text every match holds, when the pattern says so plainly: the longest run of literals
+// outside any group or class, none optional, in a pattern with no alternative and no flags
+// or look-arounds. Empty when there is none. Boost tries every Japanese or Korean character
+// as a start, so a line without this text is passed over without a search.
+std::u32string RequiredText(std::u32string_view p) {
+    if (p.find(U"(?") != std::u32string_view::npos) return {};
     const auto alnum = [](char32_t c) {
         return (c >= U'0' && c <= U'9') || (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z');
+    };
+    std::u32string best, run;
+    const auto endRun = [&] {
+        if (run.size() > best.size()) best = run;
+        run.clear();
     };
     int depth = 0;
     for (size_t i = 0; i < p.size();) {
         char32_t c = p[i++];
         bool literal = false;
         if (c == U'\\') {
-            if (i >= p.size()) return 0;
+            if (i >= p.size()) return {};
             c = p[i++];
             literal = !alnum(c);
-            if (c == U'Q') return 0;
+            if (c == U'Q') return {};
             // What an escape takes along: {…}, <…>, a character, or digits.
             if (!literal && i < p.size()) {
                 const char32_t close = p[i] == U'{' ? U'}' : p[i] == U'<' ? U'>' : 0;
@@ -272,8 +276,9 @@ char32_t RequiredCharacter(std::u32string_view p) {
                     while (i < p.size() && alnum(p[i]) && (c == U'x' || (c >= U'0' && c <= U'9')))
                         ++i;
                 }
-                continue;
             }
+        } else if (c == U'|') {
+            return {};
         } else if (c == U'[') {
             // To the closing bracket; one right after [ or [^ belongs to the class.
             if (i < p.size() && p[i] == U'^') ++i;
@@ -289,22 +294,44 @@ char32_t RequiredCharacter(std::u32string_view p) {
         } else if (c == U')') {
             --depth;
         } else {
-            literal = std::u32string_view(U"^$.?*+{}").find(c) == std::u32string_view::npos;
+            literal = std::u32string_view(U"^$.?*+}").find(c) == std::u32string_view::npos;
         }
-        const bool optional =
-            i < p.size() && std::u32string_view(U"?*{").find(p[i]) != std::u32string_view::npos;
-        if (literal && depth == 0 && !optional) return c;
+        if (!literal || depth != 0) {
+            endRun();
+            continue;
+        }
+        // At least once, or perhaps not at all; repeated, it ends the run.
+        size_t least = 1;
+        bool repeated = false;
+        if (i < p.size() && (p[i] == U'?' || p[i] == U'*')) {
+            least = 0;
+        } else if (i < p.size() && p[i] == U'+') {
+            repeated = true;
+        } else if (i < p.size() && p[i] == U'{') {
+            repeated = true;
+            least = 0;
+            for (size_t k = i + 1; k < p.size() && p[k] >= U'0' && p[k] <= U'9'; ++k)
+                least = std::min<size_t>(least * 10 + (p[k] - U'0'), 1000);
+        }
+        if (least == 0) {
+            endRun();
+            continue;
+        }
+        run.push_back(c);
+        if (repeated) endRun();
     }
-    return 0;
+    endRun();
+    return best;
 }
 
 class CompiledPattern final : public Pattern {
   public:
-    CompiledPattern(Regex regex, std::vector<Piece> pieces, CharLine literals, char32_t required)
+    CompiledPattern(Regex regex, std::vector<Piece> pieces, CharLine literals,
+                    std::u32string required)
         : regex_(std::move(regex)),
           pieces_(std::move(pieces)),
           literals_(std::move(literals)),
-          required_(required) {}
+          required_(std::move(required)) {}
 
     PatternResult Apply(const CharLine& line, CharLine& out, size_t maxChars,
                         std::vector<std::string>* trace) const override;
@@ -313,12 +340,12 @@ class CompiledPattern final : public Pattern {
     Regex regex_;
     std::vector<Piece> pieces_;
     CharLine literals_;
-    char32_t required_;
+    std::u32string required_;
 };
 
 PatternResult CompiledPattern::Apply(const CharLine& line, CharLine& out, size_t maxChars,
                                      std::vector<std::string>* trace) const {
-    if (required_ != 0 && line.chars.find(required_) == std::u32string::npos)
+    if (!required_.empty() && line.chars.find(required_) == std::u32string::npos)
         return PatternResult::kNoMatch;
     const char32_t* base = line.chars.data();
     const Cursor first(base), last(base + line.chars.size());
@@ -484,7 +511,7 @@ std::unique_ptr<Pattern> Pattern::Compile(std::string_view pattern, std::string_
         return nullptr;
     }
     return std::make_unique<CompiledPattern>(std::move(regex), std::move(pieces),
-                                             std::move(literals), RequiredCharacter(written));
+                                             std::move(literals), RequiredText(written));
 }
 
 }  // namespace mirelo::dict::rx

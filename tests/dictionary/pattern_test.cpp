@@ -129,6 +129,11 @@ TEST(DictionaryPattern, MatchesCharactersAndKeepsUntouchedBytes) {
         "pre-re\t\\d{2}x\tF\npre-re\t(\\w)\\1\\1z\tG\n");
     ASSERT_EQ(named->Count(Kind::PreRe), 5u);
     EXPECT_EQ(Pre(*named, "あ2 AB イイ 12x うううz"), "A C E F G");
+    // Repeats and escapes around the text every match must hold.
+    const auto runs = CompileText(
+        "pre-re\tab+c\t1\npre-re\txy?z\t2\npre-re\tq{2}r\t3\npre-re\t\\.\\*\t4\n"
+        "pre-re\tm\\|n\t5\npre-re\tk(?:j)?l\t6\n");
+    EXPECT_EQ(Pre(*runs, "abbbc xz qqr .* m|n kl kjl"), "1 2 3 4 5 6 6");
     // ∵ twice: NEC's 0x879A and JIS's 0x81E6 both decode to U+2235.
     const std::string because = "x\x87\x9A\x81\xE6 a";
     EXPECT_EQ(Hex(Passed(*d, &Dictionary::ApplyPreRe, because)), Hex("X\x87\x9A\x81\xE6_a"));
