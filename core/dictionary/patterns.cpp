@@ -193,7 +193,6 @@ class Cursor {
 
 using Regex = boost::basic_regex<char32_t, CharTraits>;
 using Matches = boost::match_results<Cursor>;
-using MatchIterator = boost::regex_iterator<Cursor, char32_t, CharTraits>;
 
 // Perl's defaults: ^ and $ at the ends of the text, . not across a line break.
 constexpr auto kSyntax = boost::regex_constants::perl | boost::regex_constants::no_mod_m |
@@ -352,8 +351,14 @@ PatternResult CompiledPattern::Apply(const CharLine& line, CharLine& out, size_t
     size_t copied = 0;
     bool any = false;
     try {
-        for (MatchIterator it(first, last, regex_), end; it != end; ++it) {
-            const Matches& m = *it;
+        // As boost::regex_iterator steps, without its allocations: after an empty match the
+        // next may not be empty where it starts.
+        Matches m;
+        auto flags = boost::regex_constants::match_default;
+        for (Cursor start = first; boost::regex_search(start, last, m, regex_, flags, first);) {
+            start = m[0].second;
+            flags = m[0].first == m[0].second ? boost::regex_constants::match_not_initial_null
+                                              : boost::regex_constants::match_default;
             if (!any) out.Clear();
             any = true;
             const auto at = static_cast<size_t>(m[0].first.get() - base);
