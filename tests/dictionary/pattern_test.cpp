@@ -156,6 +156,21 @@ TEST(DictionaryPattern, UndecodableLineIsLeftAlone) {
     EXPECT_EQ(Passed(*d, &Dictionary::ApplyPreRe, ""), "");
 }
 
+// A decoder that does not give one character for each character of the code page, as the
+// lead bytes split it, leaves the line alone rather than pair bytes with the wrong character.
+TEST(DictionaryPattern, LineIsLeftAloneUnlessEachCharacterDecodesToOne) {
+    TextEncoders encoders = test::Encoders();
+    encoders.fromShiftJis = [](std::string_view bytes, std::string& utf8) {
+        utf8.assign(bytes.size() / 2, 'x');  // one ASCII letter for each two bytes
+        return true;
+    };
+    const SourceFile file{"t.txt", "pre-re\tx\ty\n"};
+    const auto d = Dictionary::Compile(std::span(&file, 1), encoders);
+    ASSERT_EQ(d->Count(Kind::PreRe), 1u);
+    EXPECT_EQ(Hex(Passed(*d, &Dictionary::ApplyPreRe, Sjis("ああ"))), Hex(Sjis("ああ")));
+    EXPECT_EQ(Passed(*d, &Dictionary::ApplyPreRe, "xxxx"), "xxxx");
+}
+
 // Each unusable entry is named and skipped; the others still apply.
 TEST(DictionaryPattern, UnusableEntriesAreNamedAndSkipped) {
     const std::string tooLong(kMaxPatternChars + 1, 'a');
