@@ -241,15 +241,15 @@ TEST(DictionaryPattern, EntriesPastTheLimitAreNamed) {
 TEST(DictionaryPattern, GrowthPastTheLimitLeavesTheEntryOut) {
     const auto d = CompileText("pre-re\ta\t$&$&$&$&\npre-re\tb\tc\n");
     std::vector<Firing> fired;
-    // 129 characters in: 4 * 128 + 1 = 513 fits in 2 * 129 + 256 = 514.
-    const std::string fits(128, 'a');
-    EXPECT_EQ(Pre(*d, fits + "b", &fired), std::string(512, 'a') + "c");
+    // 131 characters in: 4 * 129 + 2 = 518 is just within 2 * 131 + 256 = 518.
+    const std::string fits(129, 'a');
+    EXPECT_EQ(Pre(*d, fits + "bz", &fired), std::string(516, 'a') + "cz");
     ASSERT_EQ(fired.size(), 2u);
     EXPECT_EQ(fired[0].what, FiringKind::kApplied);
-    // 130 in: 517 is past 516.
-    const std::string over(129, 'a');
+    // 132 in: 522 is past 520.
+    const std::string over(130, 'a');
     fired.clear();
-    EXPECT_EQ(Pre(*d, over + "b", &fired), over + "c");
+    EXPECT_EQ(Pre(*d, over + "bz", &fired), over + "cz");
     ASSERT_EQ(fired.size(), 2u);
     EXPECT_EQ(fired[0].what, FiringKind::kTooLong);
     EXPECT_EQ(fired[0].entry, 0u);
