@@ -5,7 +5,7 @@
 // A search gives up after this many steps whatever the line and the pattern (see Cursor).
 #define BOOST_REGEX_MAX_STATE_COUNT 1000000
 // No process-wide cache of matching memory, which a DLL would keep until it is unloaded.
-#define BOOST_REGEX_MAX_CACHE_BLOCKS 4
+#define BOOST_REGEX_MAX_CACHE_BLOCKS 0
 // At most this many 4 KiB blocks of backtracking memory per search.
 #define BOOST_REGEX_MAX_BLOCKS 256
 
