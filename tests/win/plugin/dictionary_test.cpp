@@ -224,7 +224,7 @@ TEST(Dictionary, ACorrectionWrittenWhileRunningBeatsTheCachedAnswerWithinASecond
 
 // Pattern entries as the guide shows them, through the DLL: the engine echoes what it was
 // sent, so the answer is the line as the pre-re entries made it; post-re entries then
-// rewrite the engine's answer.
+// rewrite the engine's answer. Literal entries see what pre-re made, post-re what post made.
 TEST(Dictionary, PatternEntriesOfTheGuide) {
     DictionaryPlugin run(
         Scripted("map " + Hex("X") + " " + Hex(mirelo::EncodeLossy(949, "미레이：가자 !")) + "\n"));
@@ -236,13 +236,16 @@ TEST(Dictionary, PatternEntriesOfTheGuide) {
               "pre-re\t\\{i\\}\t\n"
               "pre-re\t(.)\\1\t$1\n"
               "post-re\t\\s+([.,!?])\t$1\n"
-              "post-re\t^(.+?)：\t[$1] \n");
+              "post-re\t^(.+?)：\t[$1] \n"
+              "pre\t勇者が\t勇者は\n"
+              "post\t가자\t갑시다\n"
+              "post-re\t갑시다\t가십시다\n");
     ASSERT_EQ(1, run.Start());
     const struct {
         const char* source;
         const char* sent;
     } cases[] = {
-        {"勇者《ゆうしゃ》が現れた", "勇者が現れた"},
+        {"勇者《ゆうしゃ》が現れた", "勇者は現れた"},
         {"【ミレイ】「行くよ」", "ミレイ：「行くよ」"},
         {"\\n[1]は#c(赤)危険{i}だ", "ミレイは危険だ"},
         {"ここんんににちちはは", "こんにちは"},
@@ -252,7 +255,7 @@ TEST(Dictionary, PatternEntriesOfTheGuide) {
                   Hex(run.Translate(mirelo::EncodeLossy(932, c.source))))
             << c.source;
     }
-    EXPECT_EQ(Hex(mirelo::EncodeLossy(949, "[미레이] 가자!")), Hex(run.Translate("X")));
+    EXPECT_EQ(Hex(mirelo::EncodeLossy(949, "[미레이] 가십시다!")), Hex(run.Translate("X")));
 }
 
 // A pattern that would run away on a long line is left out for that line; the line is
