@@ -299,15 +299,11 @@ std::u32string RequiredText(std::u32string_view p) {
             endRun();
             continue;
         }
-        // At least once, or perhaps not at all; repeated, it ends the run.
+        // At least once, or perhaps not at all; a repeat's sign that follows ends the run.
         size_t least = 1;
-        bool repeated = false;
         if (i < p.size() && (p[i] == U'?' || p[i] == U'*')) {
             least = 0;
-        } else if (i < p.size() && p[i] == U'+') {
-            repeated = true;
         } else if (i < p.size() && p[i] == U'{') {
-            repeated = true;
             least = 0;
             for (size_t k = i + 1; k < p.size() && p[k] >= U'0' && p[k] <= U'9'; ++k)
                 least = std::min<size_t>(least * 10 + (p[k] - U'0'), 1000);
@@ -317,7 +313,6 @@ std::u32string RequiredText(std::u32string_view p) {
             continue;
         }
         run.push_back(c);
-        if (repeated) endRun();
     }
     endRun();
     return best;

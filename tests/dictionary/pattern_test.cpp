@@ -132,8 +132,9 @@ TEST(DictionaryPattern, MatchesCharactersAndKeepsUntouchedBytes) {
     // Repeats and escapes around the text every match must hold.
     const auto runs = CompileText(
         "pre-re\tab+c\t1\npre-re\txy?z\t2\npre-re\tq{2}r\t3\npre-re\t\\.\\*\t4\n"
-        "pre-re\tm\\|n\t5\npre-re\tk(?:j)?l\t6\n");
-    EXPECT_EQ(Pre(*runs, "abbbc xz qqr .* m|n kl kjl"), "1 2 3 4 5 6 6");
+        "pre-re\tm\\|n\t5\npre-re\tk(?:j)?l\t6\npre-re\tde{0,2}f\t7\n");
+    EXPECT_EQ(Pre(*runs, "abbbc xz qqr .* m|n kl kjl df deef"), "1 2 3 4 5 6 6 7 7");
+    EXPECT_EQ(Pre(*runs, "df"), "7");
     // ∵ twice: NEC's 0x879A and JIS's 0x81E6 both decode to U+2235.
     const std::string because = "x\x87\x9A\x81\xE6 a";
     EXPECT_EQ(Hex(Passed(*d, &Dictionary::ApplyPreRe, because)), Hex("X\x87\x9A\x81\xE6_a"));
@@ -301,8 +302,8 @@ TEST(DictionaryPattern, RunawayPatternsStopWithinTheBudget) {
 
 // A trace learns each match and what replaced it, and where the entry was read.
 TEST(DictionaryPattern, FiringsTellWhatWasReplaced) {
-    const auto d =
-        CompileText("# ruby\npre-re\t《([^》]*)》\t($1)\npre-re\tz\ty\n", nullptr, "ruby.txt");
+    const auto d = CompileText("# ruby\npre-re\t《([^》]*)》\t($1)\npre-re\tz\ty\npre\tz\ty\n",
+                               nullptr, "ruby.txt");
     std::vector<Firing> fired;
     EXPECT_EQ(Pre(*d, "勇者《ゆうしゃ》と魔王《まおう》", &fired),
               Sjis("勇者(ゆうしゃ)と魔王(まおう)"));
