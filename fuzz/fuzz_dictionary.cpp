@@ -11,15 +11,19 @@ namespace {
 
 using Pass = size_t (Dictionary::*)(const char*, char*, size_t, std::vector<Firing>*) const;
 
-std::string Check(const Dictionary& d, Pass pass, const std::string& text, uint8_t control) {
+std::string Check(const Dictionary& d, Pass pass, const std::string& text, uint8_t control,
+                  Kind kind) {
     const auto src = Exact(text);
     std::vector<Firing> fired;
     const size_t length = (d.*pass)(src.get(), nullptr, 0, &fired);
     std::unique_ptr<char[]> full(new char[length + 1]);
     FUZZ_CHECK((d.*pass)(src.get(), full.get(), length + 1, nullptr) == length);
     FUZZ_CHECK(full[length] == '\0');
-    for (const Firing& f : fired)
-        FUZZ_CHECK(f.entry < d.Count(Kind::Pre) + d.Count(Kind::Name) + d.Count(Kind::Post));
+    for (const Firing& f : fired) {
+        size_t entries = 0;
+        for (Kind k : kKinds) entries += d.Count(k);
+        FUZZ_CHECK(f.entry < entries && d.Info(f.entry).kind == kind);
+    }
 
     const size_t cap = 1 + control % (length + 2);
     std::unique_ptr<char[]> cut(new char[cap]);
@@ -56,16 +60,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // The order the plug-in runs them in, the engine answering with its input.
-    const std::string pre = Check(*d, &Dictionary::ApplyPre, line, control);
-    const std::string marked = Check(*d, &Dictionary::ProtectNames, pre, control);
-    const std::string restored = Check(*d, &Dictionary::RestoreNames, marked, control);
-    Check(*d, &Dictionary::ApplyPost, restored, control);
+    const std::string patterned = Check(*d, &Dictionary::ApplyPreRe, line, control, Kind::PreRe);
+    const std::string pre = Check(*d, &Dictionary::ApplyPre, patterned, control, Kind::Pre);
+    const std::string marked = Check(*d, &Dictionary::ProtectNames, pre, control, Kind::Name);
+    const std::string restored = Check(*d, &Dictionary::RestoreNames, marked, control, Kind::Name);
+    const std::string post = Check(*d, &Dictionary::ApplyPost, restored, control, Kind::Post);
+    Check(*d, &Dictionary::ApplyPostRe, post, control, Kind::PostRe);
 
-    if (d->Count(Kind::Pre) == 0) FUZZ_CHECK(pre == line);
+    if (d->Count(Kind::PreRe) == 0) FUZZ_CHECK(patterned == line);
+    if (d->Count(Kind::Pre) == 0) FUZZ_CHECK(pre == patterned);
     // Markers only come from names, so without any a text with no name marker comes back.
     if (d->Count(Kind::Name) == 0) FUZZ_CHECK(restored == marked);
     if (line.find('_') == std::string::npos && d->Count(Kind::Pre) == 0)
-        FUZZ_CHECK(Check(*d, &Dictionary::RestoreNames, line, control) == line);
+        FUZZ_CHECK(Check(*d, &Dictionary::RestoreNames, line, control, Kind::Name) == line);
 
     // A line entry answers with the TO of an entry of its own kind, and the same whatever
     // line ending the host adds.

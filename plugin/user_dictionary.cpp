@@ -151,20 +151,29 @@ bool UserDictionary::AnswerLine(std::string_view source, std::string_view& answe
     return true;
 }
 
+const char* UserDictionary::RunAll(std::initializer_list<Step> steps, const char* text) noexcept {
+    for (const Step& step : steps) {
+        if (text == nullptr) return nullptr;
+        // Each pass writes into the buffer its input is not in.
+        text = Run(step.pass, step.kind, text, text == m_passA.data() ? m_passB : m_passA);
+    }
+    return text;
+}
+
 const char* UserDictionary::BeforeEngine(const char* source) {
     if (!m_dictionary) return source;
-    const char* text = Run(&dict::Dictionary::ApplyPre, dict::Kind::Pre, source, m_passA);
-    if (text == nullptr) return nullptr;
-    return Run(&dict::Dictionary::ProtectNames, dict::Kind::Name, text,
-               text == m_passA.data() ? m_passB : m_passA);
+    return RunAll({{&dict::Dictionary::ApplyPreRe, dict::Kind::PreRe},
+                   {&dict::Dictionary::ApplyPre, dict::Kind::Pre},
+                   {&dict::Dictionary::ProtectNames, dict::Kind::Name}},
+                  source);
 }
 
 const char* UserDictionary::AfterEngine(const char* translation) {
     if (!m_dictionary) return translation;
-    const char* text = Run(&dict::Dictionary::RestoreNames, dict::Kind::Name, translation, m_passA);
-    if (text == nullptr) return nullptr;
-    return Run(&dict::Dictionary::ApplyPost, dict::Kind::Post, text,
-               text == m_passA.data() ? m_passB : m_passA);
+    return RunAll({{&dict::Dictionary::RestoreNames, dict::Kind::Name},
+                   {&dict::Dictionary::ApplyPost, dict::Kind::Post},
+                   {&dict::Dictionary::ApplyPostRe, dict::Kind::PostRe}},
+                  translation);
 }
 
 void UserDictionary::Trim() {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -36,10 +37,10 @@ class UserDictionary {
     // followed by the source's own line ending, valid until the next call.
     bool AnswerLine(std::string_view source, std::string_view& answer) noexcept;
 
-    // The source with `pre` replacements and names protected; the source itself without a
-    // dictionary, null when memory ran out.
+    // The source with `pre-re` and `pre` replacements and names protected; the source itself
+    // without a dictionary, null when memory ran out.
     const char* BeforeEngine(const char* source);
-    // The finished translation with names, particles and `post` replacements; the text
+    // The finished translation with names, particles, `post` and `post-re` replacements; the text
     // itself without a dictionary, null when memory ran out.
     const char* AfterEngine(const char* translation);
 
@@ -58,6 +59,12 @@ class UserDictionary {
 
     const char* Run(dict::Pass pass, dict::Kind kind, const char* text,
                     std::string& buffer) noexcept;
+    struct Step {
+        dict::Pass pass;
+        dict::Kind kind;
+    };
+    // The passes in turn, null as soon as one is.
+    const char* RunAll(std::initializer_list<Step> steps, const char* text) noexcept;
 
     dict::FolderWatch m_watch;  // the builder's once it runs
     uint64_t m_nextLook = 0;    // for RefreshHere

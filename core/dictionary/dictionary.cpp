@@ -10,6 +10,7 @@
 #include "encoding_guess.h"
 #include "korean.h"
 #include "marker_format.h"
+#include "patterns.h"
 #include "utf8.h"
 
 namespace mirelo::dict {
@@ -60,6 +61,15 @@ struct Candidate {
     uint16_t fromTextLength, toTextLength;
 };
 
+// A pattern entry read, compiled already: a later one has a greater index.
+struct PatternCandidate {
+    Kind kind;
+    uint32_t file;
+    int32_t line;
+    std::string pattern, replacement;  // as written
+    std::unique_ptr<rx::Pattern> compiled;
+};
+
 // Reads files one at a time into candidates; a file's bytes are not needed once read.
 class Reader {
   public:
@@ -81,11 +91,15 @@ class Reader {
     bool KeepOrigins() const { return options_.keepOrigins; }
 
     std::vector<Candidate>& Candidates() { return candidates_; }
+    std::vector<PatternCandidate>& Patterns() { return patterns_; }
+    const TextEncoders& Encoders() const { return encoders_; }
     std::vector<std::string> TakeFileNames() { return std::move(fileNames_); }
     std::string TakeWritten() { return std::move(written_); }
 
   private:
     void ReadLine(uint32_t file, const std::string& name, int line, std::string_view text);
+    void ReadPattern(Kind kind, uint32_t file, const std::string& name, int line,
+                     std::string_view pattern, std::string_view replacement);
     // Encodes one side into the arena; on failure fills `why`.
     bool Encode(const Encoder& encoder, const char* codePage, const char* side,
                 std::string_view utf8, uint32_t& offset, uint16_t& length, Problem& why);
@@ -101,6 +115,7 @@ class Reader {
     std::vector<Problem>* problems_;
     const CompileOptions options_;
     std::vector<Candidate> candidates_;
+    std::vector<PatternCandidate> patterns_;
     std::vector<std::string> fileNames_;
     std::string arena_;    // encoded FROM and TO of every candidate
     std::string written_;  // and as written, when origins are kept
@@ -215,9 +230,14 @@ void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::str
         kind = Kind::Post;
     } else if (kindText == "line") {
         kind = Kind::Line;
+    } else if (kindText == "pre-re") {
+        kind = Kind::PreRe;
+    } else if (kindText == "post-re") {
+        kind = Kind::PostRe;
     } else {
         return Report(name, line,
-                      "unknown kind \"" + std::string(kindText) + "\" (name, pre, post or line)",
+                      "unknown kind \"" + std::string(kindText) +
+                          "\" (name, pre, post, line, pre-re or post-re)",
                       ProblemKind::kUnknownKind, {std::string(kindText)});
     }
     if (kind == Kind::Line) {
@@ -235,6 +255,8 @@ void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::str
         }
     }
     if (col[1].empty()) return Report(name, line, "FROM is empty", ProblemKind::kEmptyFrom);
+    if (kind == Kind::PreRe || kind == Kind::PostRe)
+        return ReadPattern(kind, file, name, line, col[1], col[2]);
     if (kind == Kind::Name && col[2].empty())
         return Report(name, line, "TO of a name is empty", ProblemKind::kEmptyNameTo);
 
@@ -265,6 +287,54 @@ void Reader::ReadLine(uint32_t file, const std::string& name, int line, std::str
         written_ += col[2];
     }
     candidates_.push_back(c);
+}
+
+void Reader::ReadPattern(Kind kind, uint32_t file, const std::string& name, int line,
+                         std::string_view pattern, std::string_view replacement) {
+    const bool sjis = kind == Kind::PreRe;
+    const char* codePage = sjis ? "Shift-JIS" : "CP949";
+    const Encoder& encoder = sjis ? encoders_.toShiftJis : encoders_.toCp949;
+    const Decoder& decoder = sjis ? encoders_.fromShiftJis : encoders_.fromCp949;
+    if (!encoder || !decoder) {
+        return Report(name, line, std::string("FROM: no ") + codePage + " conversion available",
+                      ProblemKind::kNoConversion, {"FROM", codePage});
+    }
+    rx::PatternFault why{};
+    auto compiled = rx::Pattern::Compile(pattern, replacement, encoder, decoder, why);
+    if (!compiled) {
+        const std::string number = std::to_string(why.number);
+        switch (why.what) {
+            case rx::PatternFault::kTooLong:
+                return Report(name, line,
+                              "the pattern is " + number + " characters, more than " +
+                                  std::to_string(kMaxPatternChars),
+                              ProblemKind::kPatternTooLong, {number});
+            case rx::PatternFault::kSyntax:
+                return Report(name, line,
+                              "the pattern fails at character " + number + ": " + why.text,
+                              ProblemKind::kPatternSyntax, {number, why.text});
+            case rx::PatternFault::kGroup:
+                return Report(name, line,
+                              "TO uses " + why.text + ", but the pattern has " + number +
+                                  (why.number == 1 ? " group" : " groups"),
+                              ProblemKind::kPatternGroup, {why.text, number});
+            case rx::PatternFault::kNoForm: {
+                const std::string character = DescribeCharacter(why.text);
+                const char* side = why.number == 0 ? "FROM" : "TO";
+                return Report(
+                    name, line,
+                    std::string(side) + ": " + character + " has no " + codePage + " form",
+                    ProblemKind::kNoForm, {side, character, codePage});
+            }
+            case rx::PatternFault::kReplacementTooLong:
+                return Report(name, line,
+                              "TO is " + number + " bytes in " + codePage + ", more than 1024",
+                              ProblemKind::kTooLong, {"TO", number, codePage});
+        }
+        return;
+    }
+    patterns_.push_back(
+        {kind, file, line, std::string(pattern), std::string(replacement), std::move(compiled)});
 }
 
 bool Reader::Encode(const Encoder& encoder, const char* codePage, const char* side,
@@ -397,6 +467,14 @@ class Compiled final : public Dictionary {
                      std::vector<Firing>* fired) const override {
         return Substitute(tries_[Kind::Post], Cp949Units(), src, dst, cap, fired);
     }
+    size_t ApplyPreRe(const char* src, char* dst, size_t cap,
+                      std::vector<Firing>* fired) const override {
+        return ApplyPatterns(Kind::PreRe, src, dst, cap, fired);
+    }
+    size_t ApplyPostRe(const char* src, char* dst, size_t cap,
+                       std::vector<Firing>* fired) const override {
+        return ApplyPatterns(Kind::PostRe, src, dst, cap, fired);
+    }
     bool FindLine(std::string_view source, std::string_view& to,
                   std::vector<Firing>* fired) const override;
 
@@ -413,6 +491,10 @@ class Compiled final : public Dictionary {
                                                       const std::vector<uint32_t>& used) const;
     void BuildTries(const ByKind<std::vector<std::string_view>>& froms);
     void BuildLineTable(const std::vector<std::string_view>& froms);
+    void TakePatterns(Reader& reader, std::vector<Problem>* problems);
+
+    size_t ApplyPatterns(Kind kind, const char* src, char* dst, size_t cap,
+                         std::vector<Firing>* fired) const;
 
     template <class Unit, class Emit>
     size_t Replace(const ByteTrie& trie, Unit unit, const char* src, char* dst, size_t cap,
@@ -451,6 +533,9 @@ class Compiled final : public Dictionary {
     std::string lineFroms_;
     std::vector<uint32_t> lineStarts_;
     std::vector<uint32_t> lineSlots_;
+    // `pre-re` entries, then `post-re`, by entry number less First(Kind::PreRe).
+    std::vector<PatternCandidate> patterns_;
+    Decoder fromShiftJis_, fromCp949_;
 };
 
 bool Compiled::Build(Reader& reader, std::vector<Problem>* problems) {
@@ -466,7 +551,91 @@ bool Compiled::Build(Reader& reader, std::vector<Problem>* problems) {
     std::vector<uint32_t>().swap(used);
     if (reader.Stopped()) return false;
     BuildTries(froms);
+    TakePatterns(reader, problems);
     return true;
+}
+
+// Of the same pattern twice in a kind, the one read last; past kMaxPatterns, the ones read
+// last go, so that earlier files keep working.
+void Compiled::TakePatterns(Reader& reader, std::vector<Problem>* problems) {
+    std::vector<PatternCandidate>& all = reader.Patterns();
+    if (all.empty()) return;
+    std::vector<uint32_t> order(all.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        if (all[a].kind != all[b].kind) return all[a].kind < all[b].kind;
+        if (const int c = all[a].pattern.compare(all[b].pattern); c != 0) return c < 0;
+        return a < b;
+    });
+    std::vector<bool> used(all.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        const bool shadowed = i + 1 < order.size() &&
+                              all[order[i + 1]].kind == all[order[i]].kind &&
+                              all[order[i + 1]].pattern == all[order[i]].pattern;
+        used[order[i]] = !shadowed;
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (!used[i] || ++kept <= kMaxPatterns) continue;
+        used[i] = false;
+        if (problems != nullptr)
+            problems->push_back({fileNames_[all[i].file],
+                                 all[i].line,
+                                 "more than " + std::to_string(kMaxPatterns) + " pattern entries",
+                                 ProblemKind::kTooManyPatterns,
+                                 {}});
+    }
+    for (Kind kind : {Kind::PreRe, Kind::PostRe}) {
+        for (size_t i = 0; i < all.size(); ++i) {
+            if (!used[i] || all[i].kind != kind) continue;
+            ++count_[kind];
+            patterns_.push_back(std::move(all[i]));
+        }
+    }
+    if (!patterns_.empty()) {
+        fromShiftJis_ = reader.Encoders().fromShiftJis;
+        fromCp949_ = reader.Encoders().fromCp949;
+    }
+}
+
+size_t Compiled::ApplyPatterns(Kind kind, const char* src, char* dst, size_t cap,
+                               std::vector<Firing>* fired) const {
+    const std::string_view text = src == nullptr ? std::string_view() : std::string_view(src);
+    if (count_[kind] != 0) {
+        try {
+            rx::CharLine a, b;
+            const bool sjis = kind == Kind::PreRe;
+            if (rx::SplitLine(src, sjis, sjis ? fromShiftJis_ : fromCp949_, a)) {
+                rx::CharLine* line = &a;
+                rx::CharLine* next = &b;
+                const size_t maxChars = 2 * a.chars.size() + kPatternGrowthChars;
+                const uint32_t first = First(kind);
+                const size_t offset = kind == Kind::PreRe ? 0 : count_[Kind::PreRe];
+                std::vector<std::string> replaced;
+                for (uint32_t k = 0; k < count_[kind]; ++k) {
+                    replaced.clear();
+                    const rx::PatternResult r = patterns_[offset + k].compiled->Apply(
+                        *line, *next, maxChars, fired != nullptr ? &replaced : nullptr);
+                    if (r == rx::PatternResult::kNoMatch) continue;
+                    FiringKind what = FiringKind::kApplied;
+                    if (r == rx::PatternResult::kReplaced)
+                        std::swap(line, next);
+                    else
+                        what = r == rx::PatternResult::kOverBudget ? FiringKind::kOverBudget
+                                                                   : FiringKind::kTooLong;
+                    if (fired != nullptr) fired->push_back({first + k, what, std::move(replaced)});
+                }
+                Out out(dst, cap);
+                out.Copy(line->bytes);
+                return out.Finish();
+            }
+        } catch (...) {
+            // Out of memory: the text goes on as it came.
+        }
+    }
+    Out out(dst, cap);
+    out.Copy(text);
+    return out.Finish();
 }
 
 // Candidates grouped by kind, then by encoded FROM: of each run of the same FROM, the one
@@ -627,6 +796,10 @@ bool Compiled::FindLine(std::string_view source, std::string_view& to,
 }
 
 EntryInfo Compiled::Info(uint32_t entry) const {
+    if (entry >= First(Kind::PreRe) && entry - First(Kind::PreRe) < patterns_.size()) {
+        const PatternCandidate& p = patterns_[entry - First(Kind::PreRe)];
+        return {p.kind, fileNames_[p.file], p.line, p.pattern, p.replacement};
+    }
     if (entry >= targets_.size()) return {Kind::Pre, {}, 0, {}, {}};
     Kind kind = Kind::Line;
     for (Kind k : kKinds) {
@@ -724,6 +897,10 @@ const char* KindName(Kind kind) {
             return "post";
         case Kind::Line:
             return "line";
+        case Kind::PreRe:
+            return "pre-re";
+        case Kind::PostRe:
+            return "post-re";
     }
     return "?";
 }

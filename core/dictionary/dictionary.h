@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <span>
 #include <string>
@@ -15,8 +16,11 @@
 
 namespace mirelo::dict {
 
-enum class Kind : uint8_t { Pre, Name, Post, Line };
-inline constexpr Kind kKinds[] = {Kind::Pre, Kind::Name, Kind::Post, Kind::Line};
+// PreRe and PostRe are pattern entries: a regular expression over characters and its
+// replacement, where the others match bytes literally.
+enum class Kind : uint8_t { Pre, Name, Post, Line, PreRe, PostRe };
+inline constexpr Kind kKinds[] = {Kind::Pre,  Kind::Name,  Kind::Post,
+                                  Kind::Line, Kind::PreRe, Kind::PostRe};
 
 // One value per kind, reached by the kind itself.
 template <class T>
@@ -26,15 +30,21 @@ class ByKind {
     const T& operator[](Kind kind) const { return slots_[static_cast<size_t>(kind)]; }
 
   private:
-    T slots_[4] = {};
+    T slots_[std::size(kKinds)] = {};
 };
 
 // Converts UTF-8 to a code page's bytes; false when some character has no form there.
 using Encoder = std::function<bool(std::string_view utf8, std::string& out)>;
 
+// Converts a code page's bytes to UTF-8; false when some bytes are no character there.
+using Decoder = std::function<bool(std::string_view bytes, std::string& utf8)>;
+
+// Pattern entries need the decoders as well: a dictionary holds on to a copy of them.
 struct TextEncoders {
     Encoder toShiftJis;  // code page 932
     Encoder toCp949;     // code page 949
+    Decoder fromShiftJis = {};
+    Decoder fromCp949 = {};
 };
 
 // One dictionary file: its name (as problems and traces show it) and its whole contents.
@@ -46,26 +56,30 @@ struct SourceFile {
 // What a problem is, so that a program can word it in its user's language; `args` of the
 // Problem fill in the details, in the order given here. `reason` is always the English text.
 enum class ProblemKind : uint8_t {
-    kOther,         // only `reason`
-    kColumns,       // {0}: the number of columns found
-    kUnknownKind,   // {0}: the kind as written
-    kEmptyFrom,     //
-    kEmptyNameTo,   //
-    kNoConversion,  // {0}: FROM or TO, {1}: the code page
-    kNoForm,        // {0}: FROM or TO, {1}: "U+2665 (♥)", {2}: the code page
-    kNotWritable,   // {0}: FROM or TO, {1}: the code page
-    kTooLong,       // {0}: FROM or TO, {1}: bytes, {2}: the code page
-    kNotUtf8,       //
-    kNul,           //
-    kTooManyNames,  //
-    kLineEscape,    // {0}: the escape as written, \n or \r
-    kLineRepeated,  // {0}: the file, {1}: the line of the entry used instead
-    kFileTooLarge,  // file-level
-    kFileUtf16,     // file-level: saved as UTF-16
-    kFileCp949,     // file-level: saved in CP949
-    kFileShiftJis,  // file-level: saved in Shift-JIS
-    kCannotOpen,    // file-level; {0}: the system's error code
-    kCannotRead,    // file-level; {0}: the system's error code
+    kOther,            // only `reason`
+    kColumns,          // {0}: the number of columns found
+    kUnknownKind,      // {0}: the kind as written
+    kEmptyFrom,        //
+    kEmptyNameTo,      //
+    kNoConversion,     // {0}: FROM or TO, {1}: the code page
+    kNoForm,           // {0}: FROM or TO, {1}: "U+2665 (♥)", {2}: the code page
+    kNotWritable,      // {0}: FROM or TO, {1}: the code page
+    kTooLong,          // {0}: FROM or TO, {1}: bytes, {2}: the code page
+    kNotUtf8,          //
+    kNul,              //
+    kTooManyNames,     //
+    kLineEscape,       // {0}: the escape as written, \n or \r
+    kLineRepeated,     // {0}: the file, {1}: the line of the entry used instead
+    kFileTooLarge,     // file-level
+    kFileUtf16,        // file-level: saved as UTF-16
+    kFileCp949,        // file-level: saved in CP949
+    kFileShiftJis,     // file-level: saved in Shift-JIS
+    kCannotOpen,       // file-level; {0}: the system's error code
+    kCannotRead,       // file-level; {0}: the system's error code
+    kPatternSyntax,    // {0}: the character where the pattern fails, from 1, {1}: why (English)
+    kPatternTooLong,   // {0}: its characters
+    kPatternGroup,     // {0}: the group as written ($3), {1}: the groups the pattern has
+    kTooManyPatterns,  //
 };
 
 // A line that was skipped, or a file skipped whole (line 0).
@@ -86,15 +100,35 @@ struct EntryInfo {
     std::string to;    // UTF-8, as written
 };
 
-// An entry that took effect in a pass: an index for Dictionary::Info.
+enum class FiringKind : uint8_t {
+    kApplied,
+    // A pattern entry left out for this line: its matching ran past the budget, or its
+    // replacements would have made the line longer than allowed.
+    kOverBudget,
+    kTooLong,
+};
+
+// An entry that took effect in a pass, or a pattern entry left out: an index for
+// Dictionary::Info.
 struct Firing {
     uint32_t entry;
+    FiringKind what = FiringKind::kApplied;
+    // A pattern entry's matches and what replaced each, UTF-8, in pairs (the first few).
+    std::vector<std::string> replaced = {};
 };
 
 inline constexpr size_t kMaxFileBytes = size_t{16} << 20;
 inline constexpr size_t kMaxSideBytes = 1024;
 // Name markers hold five digits, so at most this many names are in use.
 inline constexpr size_t kMaxNames = 100000;
+// Pattern entries: characters of a pattern, and entries of both kinds together.
+inline constexpr size_t kMaxPatternChars = 1024;
+inline constexpr size_t kMaxPatterns = 1000;
+// The steps one search of a pattern may take before it is given up for the line.
+inline constexpr size_t kPatternStepBudget = 1000000;
+// A pattern entry may make a line at most twice as long as the pass got it, plus this many
+// characters.
+inline constexpr size_t kPatternGrowthChars = 256;
 
 struct CompileOptions {
     // Keep each entry's file, line and texts as written, for Dictionary::Info; a dictionary
@@ -105,7 +139,7 @@ struct CompileOptions {
     const std::atomic<bool>* stop = nullptr;
 };
 
-// "pre", "name", "post" or "line", as written in the files.
+// "pre", "name", "post", "line", "pre-re" or "post-re", as written in the files.
 const char* KindName(Kind kind);
 
 // A compiled dictionary; immutable once built, so one thread may apply it while another
@@ -123,11 +157,14 @@ class Dictionary {
 
     virtual size_t Count(Kind kind) const = 0;
     bool Empty() const {
-        return Count(Kind::Pre) + Count(Kind::Name) + Count(Kind::Post) + Count(Kind::Line) == 0;
+        size_t all = 0;
+        for (Kind kind : kKinds) all += Count(kind);
+        return all == 0;
     }
-    // Entries in use are numbered from 0 to the sum of the four counts, less one: `pre`
+    // Entries in use are numbered from 0 to the sum of the counts, less one: `pre`
     // entries, then names, then `post`, then `line`, each kind in the byte order of its
-    // encoded FROM.
+    // encoded FROM; then `pre-re` and `post-re`, each in reading order. Of the same pattern
+    // given twice in a kind, the one read last is used, in its own place.
     // Made on request (traces are rare); an unknown number gives an empty `pre`, and a
     // dictionary compiled without origins answers only the kind.
     virtual EntryInfo Info(uint32_t entry) const = 0;
@@ -157,6 +194,21 @@ class Dictionary {
     // CP949 translation: `post` replacements.
     virtual size_t ApplyPost(const char* src, char* dst, size_t cap,
                              std::vector<Firing>* fired = nullptr) const = 0;
+
+    // Pattern passes, on the characters of the text's code page: each entry in turn, each
+    // over the whole text once, replacing its matches left to right. Text that no match
+    // covers keeps its bytes. A text that does not decode as one character per byte
+    // sequence is left as it is. An entry whose search runs past kPatternStepBudget steps,
+    // or whose result would be too long, is left out for this text and recorded in `fired`
+    // as such. Unlike the literal passes these allocate; they never throw, and when memory
+    // runs out the text is left as it is.
+
+    // Shift-JIS source: `pre-re` replacements, before the `pre` ones.
+    virtual size_t ApplyPreRe(const char* src, char* dst, size_t cap,
+                              std::vector<Firing>* fired = nullptr) const = 0;
+    // CP949 translation: `post-re` replacements, after the `post` ones.
+    virtual size_t ApplyPostRe(const char* src, char* dst, size_t cap,
+                               std::vector<Firing>* fired = nullptr) const = 0;
 
     // Shift-JIS source: true when a `line` entry answers it whole, with `to` its CP949 TO
     // (valid while the dictionary lives). Both the source and the entry's FROM are taken
@@ -190,7 +242,7 @@ class Compiler {
     std::unique_ptr<State> state_;
 };
 
-// One of the four passes, for callers that run them in turn.
+// One of the passes, for callers that run them in turn.
 using Pass = size_t (Dictionary::*)(const char*, char*, size_t, std::vector<Firing>*) const;
 
 // Runs `pass` on `text` into `buffer`, grown to fit the whole result, and returns the

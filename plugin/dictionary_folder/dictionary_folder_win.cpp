@@ -128,12 +128,25 @@ uint64_t FolderSignature(const std::wstring& folder) {
     return sum;
 }
 
+// Bytes that are no character of the code page fail, rather than reading as U+30FB.
+bool DecodeExactly(UINT codePage, std::string_view bytes, std::string& utf8) {
+    if (!IsValidInCodePage(codePage, bytes)) return false;
+    utf8 = WideToUtf8(CodePageToWide(codePage, bytes));
+    return true;
+}
+
 const TextEncoders& SystemEncoders() {
     static const TextEncoders encoders{[](std::string_view utf8, std::string& out) {
                                            return EncodeExactly(kShiftJisCodePage, utf8, out);
                                        },
                                        [](std::string_view utf8, std::string& out) {
                                            return EncodeExactly(kCp949CodePage, utf8, out);
+                                       },
+                                       [](std::string_view bytes, std::string& utf8) {
+                                           return DecodeExactly(kShiftJisCodePage, bytes, utf8);
+                                       },
+                                       [](std::string_view bytes, std::string& utf8) {
+                                           return DecodeExactly(kCp949CodePage, bytes, utf8);
                                        }};
     return encoders;
 }

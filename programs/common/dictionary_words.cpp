@@ -48,6 +48,14 @@ Msg ReasonText(const Problem& p) {
             return Msg::kDictCannotOpen;
         case ProblemKind::kCannotRead:
             return Msg::kDictCannotRead;
+        case ProblemKind::kPatternSyntax:
+            return Msg::kDictPatternSyntax;
+        case ProblemKind::kPatternTooLong:
+            return Msg::kDictPatternTooLong;
+        case ProblemKind::kPatternGroup:
+            return Msg::kDictPatternGroup;
+        case ProblemKind::kTooManyPatterns:
+            return Msg::kDictTooManyPatterns;
         case ProblemKind::kOther:
             break;
     }

@@ -89,6 +89,16 @@ enum class Msg : int {
     kTraceNameLost,     // {0}: the entry
     kTraceMaybe,        // {0}: the entry
 
+    // mirelo-host: pattern entries
+    kDictPatternCounts,    // {0}, {1}: pre-re and post-re entries; after a summary, when any
+    kDictPatternSyntax,    // {0}: the character, {1}: why (English)
+    kDictPatternTooLong,   // {0}: characters
+    kDictPatternGroup,     // {0}: the group as written, {1}: the groups there are
+    kDictTooManyPatterns,  //
+    kTraceReplaced,        // {0}: the entry, {1}: what it replaced
+    kTraceOverBudget,      // {0}: the entry
+    kTraceTooLong,         // {0}: the entry
+
     // --diagnose and --set-engine-folder
     kDiagRegistry,
     kDiagDataFolder,

@@ -27,15 +27,40 @@ struct EntryCounts {
         : name(std::to_string(d ? d->Count(Kind::Name) : 0)),
           pre(std::to_string(d ? d->Count(Kind::Pre) : 0)),
           post(std::to_string(d ? d->Count(Kind::Post) : 0)),
-          line(std::to_string(d ? d->Count(Kind::Line) : 0)) {}
-    // Line entries are told only when there are any: a folder without them reads as before.
+          line(std::to_string(d ? d->Count(Kind::Line) : 0)),
+          preRe(std::to_string(d ? d->Count(Kind::PreRe) : 0)),
+          postRe(std::to_string(d ? d->Count(Kind::PostRe) : 0)) {}
+    // Line and pattern entries are told only when there are any: a folder without them
+    // reads as before.
     bool lines() const { return line != "0"; }
-    std::string name, pre, post, line;
+    std::string patterns() const {
+        return preRe == "0" && postRe == "0" ? std::string()
+                                             : Format(Msg::kDictPatternCounts, {preRe, postRe});
+    }
+    std::string name, pre, post, line, preRe, postRe;
 };
 
 std::string Describe(const EntryInfo& e) {
     return std::string(mirelo::dict::KindName(e.kind)) + " " + e.file + ":" +
            std::to_string(e.line) + ": " + e.from + " \xE2\x86\x92 " + e.to;
+}
+
+// A pattern entry's firing: what it replaced, or why it was left out for the line.
+std::string DescribePattern(const EntryInfo& e, const Firing& f) {
+    switch (f.what) {
+        case mirelo::dict::FiringKind::kOverBudget:
+            return Format(Msg::kTraceOverBudget, {Describe(e)});
+        case mirelo::dict::FiringKind::kTooLong:
+            return Format(Msg::kTraceTooLong, {Describe(e)});
+        case mirelo::dict::FiringKind::kApplied:
+            break;
+    }
+    std::string replaced;
+    for (size_t k = 0; k + 1 < f.replaced.size(); k += 2) {
+        if (k > 0) replaced += ", ";
+        replaced += "\"" + f.replaced[k] + "\" \xE2\x86\x92 \"" + f.replaced[k + 1] + "\"";
+    }
+    return Format(Msg::kTraceReplaced, {Describe(e), replaced});
 }
 
 // One pass, its result as a string of its own.
@@ -63,7 +88,7 @@ int CheckDictionary(const std::wstring& folder) {
         (n.lines()
              ? Format(Msg::kDictSummaryLines, {folderName, files, n.name, n.pre, n.post, n.line})
              : Format(Msg::kDictSummary, {folderName, files, n.name, n.pre, n.post})) +
-        "\n");
+        n.patterns() + "\n");
     if (loaded.files > 0 && d == nullptr) {
         Out().Write(std::string(Text(Msg::kDictOutOfMemory)) + "\n");
         return kExitDictionary;
@@ -82,7 +107,7 @@ DictionaryTrace::DictionaryTrace(const std::wstring& folder) {
                 (n.lines()
                      ? Format(Msg::kTraceCountsLines, {folderName, n.name, n.pre, n.post, n.line})
                      : Format(Msg::kTraceCounts, {folderName, n.name, n.pre, n.post})) +
-                "\n");
+                n.patterns() + "\n");
 }
 
 void DictionaryTrace::Line(unsigned long number, const std::string& sjisSource,
@@ -98,22 +123,33 @@ void DictionaryTrace::Line(unsigned long number, const std::string& sjisSource,
                         "\n");
         return;
     }
-    const std::string pre = RunPass(d, &Dictionary::ApplyPre, sjisSource, fired);
+    const std::string patterned = RunPass(d, &Dictionary::ApplyPreRe, sjisSource, fired);
+    const std::string pre = RunPass(d, &Dictionary::ApplyPre, patterned, fired);
     RunPass(d, &Dictionary::ProtectNames, pre, fired);
 
     const std::string result = Cp949ToUtf8(cp949Result);
     for (const Firing& f : fired) {
         const EntryInfo& e = d.Info(f.entry);
         const bool lost = e.kind == Kind::Name && result.find(e.to) == std::string::npos;
-        const std::string entry = lost ? Format(Msg::kTraceNameLost, {Describe(e)}) : Describe(e);
+        const std::string entry = e.kind == Kind::PreRe ? DescribePattern(e, f)
+                                  : lost                ? Format(Msg::kTraceNameLost, {Describe(e)})
+                                                        : Describe(e);
         Err().Write(kPrefix + Format(Msg::kTraceLine, {line, entry}) + "\n");
     }
     // What the post pass saw never leaves the plug-in: name the entries whose TO the result
     // holds. Deletions cannot be seen this way.
+    // A post-re TO that takes groups of the match cannot be looked for.
     const size_t firstPost = d.Count(Kind::Pre) + d.Count(Kind::Name);
-    for (size_t id = firstPost; id < firstPost + d.Count(Kind::Post); ++id) {
+    const size_t firstPostRe =
+        firstPost + d.Count(Kind::Post) + d.Count(Kind::Line) + d.Count(Kind::PreRe);
+    std::vector<size_t> posts;
+    for (size_t id = firstPost; id < firstPost + d.Count(Kind::Post); ++id) posts.push_back(id);
+    for (size_t id = firstPostRe; id < firstPostRe + d.Count(Kind::PostRe); ++id)
+        posts.push_back(id);
+    for (const size_t id : posts) {
         const EntryInfo& e = d.Info(static_cast<uint32_t>(id));
         if (e.to.empty() || result.find(e.to) == std::string::npos) continue;
+        if (e.kind == Kind::PostRe && e.to.find('$') != std::string::npos) continue;
         Err().Write(kPrefix +
                     Format(Msg::kTraceLine, {line, Format(Msg::kTraceMaybe, {Describe(e)})}) +
                     "\n");

@@ -98,7 +98,8 @@ TEST(DictionaryApply, EntryReadLastWins) {
 
 // Only within a kind does a later entry hide an earlier one with the same FROM.
 TEST(DictionaryApply, TheSameFromInEachKindIsAnEntryOfEach) {
-    const auto d = CompileText("post\tX\tZ\nname\tX\t미\npre\tX\tY\nline\tX\tW\n");
+    const auto d = CompileText(
+        "post\tX\tZ\nname\tX\t미\npre\tX\tY\nline\tX\tW\npre-re\tX\tV\npost-re\tX\tU\n");
     for (Kind kind : kKinds) EXPECT_EQ(d->Count(kind), 1u) << KindName(kind);
     std::string_view line;
     EXPECT_TRUE(d->FindLine("X", line));
@@ -107,6 +108,8 @@ TEST(DictionaryApply, TheSameFromInEachKindIsAnEntryOfEach) {
     EXPECT_EQ(Apply(*d, &Dictionary::ProtectNames, "X"), "_&00000&_");
     EXPECT_EQ(Apply(*d, &Dictionary::RestoreNames, "_&00000&_"), Cp949("미"));
     EXPECT_EQ(Apply(*d, &Dictionary::ApplyPost, "X"), "Z");
+    EXPECT_EQ(Apply(*d, &Dictionary::ApplyPreRe, "X"), "V");
+    EXPECT_EQ(Apply(*d, &Dictionary::ApplyPostRe, "X"), "U");
 }
 
 TEST(DictionaryApply, NamesTravelAsMarkersAndComeBackWhole) {

@@ -15,7 +15,7 @@ namespace mirelo::dict::test {
 
 class IconvEncoder {
   public:
-    explicit IconvEncoder(const char* codePage) : cd_(iconv_open(codePage, "UTF-8")) {}
+    explicit IconvEncoder(const char* to, const char* from = "UTF-8") : cd_(iconv_open(to, from)) {}
     ~IconvEncoder() {
         if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
     }
@@ -47,9 +47,13 @@ class IconvEncoder {
 inline const TextEncoders& Encoders() {
     static IconvEncoder sjis("CP932");
     static IconvEncoder cp949("CP949");
+    static IconvEncoder fromSjis("UTF-8", "CP932");
+    static IconvEncoder fromCp949("UTF-8", "CP949");
     static const TextEncoders encoders{
         [](std::string_view u, std::string& o) { return sjis(u, o); },
-        [](std::string_view u, std::string& o) { return cp949(u, o); }};
+        [](std::string_view u, std::string& o) { return cp949(u, o); },
+        [](std::string_view b, std::string& o) { return fromSjis(b, o); },
+        [](std::string_view b, std::string& o) { return fromCp949(b, o); }};
     return encoders;
 }
 

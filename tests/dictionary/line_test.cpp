@@ -42,7 +42,7 @@ TEST(DictionaryLine, EachLineIsAcceptedOrSkippedWithItsReason) {
         {"line\t\t안녕", false, "FROM is empty"},
         {"line\t \t \t안녕", false, "FROM is empty"},  // nothing but what is not compared
         {"line\tこんにちは", false, "found 2 columns"},
-        {"Line\tこんにちは\t안녕", false, "(name, pre, post or line)"},
+        {"Line\tこんにちは\t안녕", false, "(name, pre, post, line, pre-re or post-re)"},
         {"line\t一行目\\n二行目\t안녕", false, "FROM holds \\n"},
         {"line\t一行目\\r\t안녕", false, "FROM holds \\r"},
         {"line\t♥\t안녕", false, "FROM: U+2665 (♥) has no Shift-JIS form"},

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "code_pages.h"
 #include "plugin_fixture.h"
 
 using namespace mirelo::test;
@@ -220,3 +221,54 @@ TEST(Dictionary, ACorrectionWrittenWhileRunningBeatsTheCachedAnswerWithinASecond
 }
 
 }  // namespace
+
+// Pattern entries as the guide shows them, through the DLL: the engine echoes what it was
+// sent, so the answer is the line as the pre-re entries made it; post-re entries then
+// rewrite the engine's answer. Literal entries see what pre-re made, post-re what post made.
+TEST(Dictionary, PatternEntriesOfTheGuide) {
+    DictionaryPlugin run(
+        Scripted("map " + Hex("X") + " " + Hex(mirelo::EncodeLossy(949, "미레이：가자 !")) + "\n"));
+    run.Write(L"patterns.txt",
+              "pre-re\t《[^》]*》\t\n"
+              "pre-re\t^【([^】]+)】\t$1：\n"
+              "pre-re\t\\\\[nN]\\[1\\]\tミレイ\n"
+              "pre-re\t#c\\([^)]*\\)\t\n"
+              "pre-re\t\\{i\\}\t\n"
+              "pre-re\t(.)\\1\t$1\n"
+              "post-re\t\\s+([.,!?])\t$1\n"
+              "post-re\t^(.+?)：\t[$1] \n"
+              "pre\t勇者が\t勇者は\n"
+              "post\t가자\t갑시다\n"
+              "post-re\t갑시다\t가십시다\n");
+    ASSERT_EQ(1, run.Start());
+    const struct {
+        const char* source;
+        const char* sent;
+    } cases[] = {
+        {"勇者《ゆうしゃ》が現れた", "勇者は現れた"},
+        {"【ミレイ】「行くよ」", "ミレイ：「行くよ」"},
+        {"\\n[1]は#c(赤)危険{i}だ", "ミレイは危険だ"},
+        {"ここんんににちちはは", "こんにちは"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Hex(mirelo::EncodeLossy(932, c.sent)),
+                  Hex(run.Translate(mirelo::EncodeLossy(932, c.source))))
+            << c.source;
+    }
+    EXPECT_EQ(Hex(mirelo::EncodeLossy(949, "[미레이] 가십시다!")), Hex(run.Translate("X")));
+}
+
+// A pattern that would run away on a long line is left out for that line; the line is
+// translated with the other entries, and a pattern that does not compile changes nothing.
+TEST(Dictionary, RunawayAndBrokenPatternsLeaveTheLineTranslated) {
+    DictionaryPlugin run("");
+    run.Write(L"patterns.txt", "pre-re\t(a+)+$\tX\npre-re\t(abc\tY\npre-re\t!\t?\n");
+    ASSERT_EQ(1, run.Start());
+    // The longest line the plug-in takes is 4096 bytes.
+    const std::string as(4000, 'a');
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_EQ(as + "?", run.Translate(as + "!"));
+    EXPECT_LT(::GetTickCount64() - start, 5000u);
+    EXPECT_EQ("X", run.Translate("aaa"));
+    EXPECT_EQ("(abc?", run.Translate("(abc!"));
+}

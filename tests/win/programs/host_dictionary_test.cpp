@@ -96,6 +96,45 @@ TEST(HostDictionary, LineEntriesAreCheckedCountedAndTraced) {
     EXPECT_NE(r.err.find("line 2: pre d.txt:3: こ \xE2\x86\x92 か\n"), std::string::npos) << r.err;
 }
 
+// Pattern entries: one that does not compile is named with its file, line and character,
+// the kinds are counted, and a trace shows what each replaced or that it was left out.
+TEST(HostDictionary, PatternEntriesAreCheckedCountedAndTraced) {
+    TempDir dir;
+    ASSERT_TRUE(
+        CopyFileW((BinDir() + L"\\fake_plugin.dll").c_str(), (dir / L"plugin.dll").c_str(), FALSE));
+    CreateDirectoryW((dir / L"MireloDict").c_str(), nullptr);
+    ASSERT_TRUE(WriteBytes(dir / L"MireloDict\\d.txt",
+                           "pre-re\t《[^》]*》\t\n"
+                           "pre-re\t《(abc\tx\n"
+                           "post-re\t!\t.\n"
+                           "pre-re\t(a+)+$\tX\n"));
+    auto r = RunProcess(HostExe(), {L"--check-dict", dir / L"MireloDict"}, "");
+    EXPECT_EQ(r.exitCode, static_cast<DWORD>(host::kExitDictionary));
+    EXPECT_EQ(r.out.rfind("d.txt:2: the pattern fails at character 6: ", 0), 0u) << r.out;
+    const std::string summary = Narrow(dir / L"MireloDict") +
+                                ": 1 file(s); entries in use: name 0, pre 0, post 0, pre-re 2, "
+                                "post-re 1\n";
+    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), summary) << r.out;
+    r = RunProcess(HostExe(), {L"--lang", L"ko", L"--check-dict", dir / L"MireloDict"}, "");
+    EXPECT_EQ(r.out.rfind("d.txt:2: 패턴의 6번째 글자에서 문법이 틀렸습니다: ", 0), 0u) << r.out;
+
+    std::string input = "勇者《ゆうしゃ》と《まおう》\n";
+    input.append(10000, 'a');
+    input += "!\n";
+    r = RunProcess(HostExe(), {L"--plugin", dir / L"plugin.dll", L"--trace"}, input);
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_NE(r.err.find("pre-re 2, post-re 1\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("line 1: pre-re d.txt:1: 《[^》]*》 \xE2\x86\x92  (replaced "
+                         "\"《ゆうしゃ》\" \xE2\x86\x92 \"\", \"《まおう》\" \xE2\x86\x92 \"\")\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("line 2: pre-re d.txt:4: (a+)+$ \xE2\x86\x92 X (left out for this line: "
+                         "its search took too many steps)\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("line 1: pre-re d.txt:4"), std::string::npos) << r.err;
+}
+
 // A dictionary file saved by Notepad as "Unicode" (UTF-16) or "ANSI" (CP949 on Korean
 // Windows): one reason for the file, not one for each line or a line it does not have.
 TEST(HostDictionary, AFileInAnotherEncodingGetsOneReason) {

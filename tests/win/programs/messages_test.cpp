@@ -45,7 +45,8 @@ bool HasHangul(std::string_view utf8) {
 
 TEST(Messages, BothTablesHoldEveryMessageWithTheSameDetails) {
     // Texts that are only a layout of their details, the same in every language.
-    const std::set<Msg> layouts = {Msg::kDictProblem, Msg::kDictFileProblem, Msg::kDiagValue};
+    const std::set<Msg> layouts = {Msg::kDictProblem, Msg::kDictFileProblem, Msg::kDiagValue,
+                                   Msg::kDictPatternCounts};
     for (std::size_t i = 0; i < kMessageCount; ++i) {
         const auto id = static_cast<Msg>(i);
         const std::string en = TextIn(Language::kEnglish, id);
