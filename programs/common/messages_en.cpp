@@ -374,6 +374,7 @@ constexpr MessageEntry kEnglish[] = {
     {kEventRequestFailed, "a request failed inside the server: {0}"},
     {kEventLogUnwritable, "cannot write the log file {0}: {1}; events are shown here only"},
     {kEventsNotShown, "{0} more events not shown here; see the log file"},
+    {kArgGame, "--game needs a game's name: {0}"},
 };
 
 static_assert(IsComplete(kEnglish), "every message needs its English text, in enum order");

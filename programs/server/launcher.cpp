@@ -36,7 +36,7 @@ Launcher::Launcher(std::wstring program, std::wstring plugin, std::string option
       m_options(std::move(options)),
       m_job(mirelo::MakeKillOnCloseJob()) {}
 
-std::optional<LaunchedWorker> Launcher::Launch(bool unattended) {
+std::optional<LaunchedWorker> Launcher::Launch(bool unattended, const std::string& game) {
     const std::wstring base = L"\\\\.\\pipe\\mirelo-server-" +
                               std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring(++m_pipes);
@@ -78,6 +78,7 @@ std::optional<LaunchedWorker> Launcher::Launch(bool unattended) {
         (programs::CurrentLanguage() == programs::Language::kKorean ? L"ko" : L"en") +
         L" --plugin " + Quote(m_plugin);
     if (!m_options.empty()) cmd += L" --options " + Quote(mirelo::Utf8ToWide(m_options));
+    if (!game.empty()) cmd += L" --game " + Quote(mirelo::Utf8ToWide(game));
     PROCESS_INFORMATION pi = {};
     const BOOL created =
         CreateProcessW(m_program.c_str(), cmd.data(), nullptr, nullptr, TRUE,

@@ -24,8 +24,9 @@ class Launcher {
     Launcher(std::wstring program, std::wstring plugin, std::string options);
 
     // `unattended`: the plug-in may not ask the user anything (only the first start may).
+    // `game` (folded; empty: none): whose own dictionary entries the worker's plug-in applies.
     // nullopt with the system's error code in GetLastError.
-    std::optional<LaunchedWorker> Launch(bool unattended);
+    std::optional<LaunchedWorker> Launch(bool unattended, const std::string& game = {});
 
   private:
     const std::wstring m_program;

@@ -145,7 +145,8 @@ std::optional<int> RunAsWorker(const std::vector<std::wstring>& list) {
     if (!parsed.error.empty()) return kExitUsage;
     // The server passes on its options whenever they are not empty: none given means none.
     return RunWorker(handle(list[1]), handle(list[2]), parsed.args.plugin,
-                     parsed.args.optionsGiven ? parsed.args.options : std::string(), unattended);
+                     parsed.args.optionsGiven ? parsed.args.options : std::string(), unattended,
+                     parsed.args.game);
 }
 
 unsigned DefaultWorkers() {
