@@ -22,6 +22,7 @@
 #include "code_pages.h"
 #include "dictionary_watch.h"
 #include "event_log.h"
+#include "game_route.h"
 #include "messages.h"
 #include "mirelo_version.h"
 #include "module_path.h"
@@ -559,9 +560,12 @@ class Session : public std::enable_shared_from_this<Session> {
         m_client = ClientKind(std::string_view(agent.data(), agent.size()));
         const bool get = req.method() == http::verb::get || m_head;
         const std::size_t q = target.find('?');
-        const std::string_view path = std::string_view(target).substr(0, q);
         const std::string_view query =
             q == std::string::npos ? std::string_view() : std::string_view(target).substr(q + 1);
+        GameRoute route = RouteGame(std::string_view(target).substr(0, q), query);
+        if (!route.error.empty()) return Send(Error(http::status::bad_request, route.error));
+        const std::string_view path = route.path;
+        m_game = std::move(route.game);
 
         if (path == "/status") return Send(get ? Status() : NotAllowed("GET, HEAD"));
         if (path != "/translate")
@@ -688,6 +692,7 @@ class Session : public std::enable_shared_from_this<Session> {
         if (batch->PieceCount() == 0) return Finish(*batch, shape);
         const bool json = shape == Shape::kJsonText || shape == Shape::kJsonTexts;
         m_deadline = Clock::time_point::max();  // the translator's own deadline holds now
+        batch->SetGame(m_game);
         const Translator::Admit admit = m_shared.translator.Submit(
             batch, Translator::Clock::now() + m_config.lineTimeout, HandBack(batch, shape));
         if (admit == Translator::Admit::kAnswered) return Finish(*batch, shape);
@@ -910,6 +915,7 @@ class Session : public std::enable_shared_from_this<Session> {
     bool m_watching = false;        // for the client hanging up while its lines wait
     bool m_probed = false;          // a half-close was probed for the request in hand
     std::string m_client = "http";  // the kind of client the request in hand came from
+    std::string m_game;              // the game the request in hand names (folded), or empty
     CountedString m_body;           // the plain-text body that m_lines point into
     std::vector<Line> m_lines;
     std::vector<char> m_drain;

@@ -94,15 +94,17 @@ struct Supervisor::Worker {
 };
 
 Supervisor::Supervisor(asio::io_context& io, PoolShared& shared, Launcher& launcher,
-                       unsigned workers, OnEvent onEvent)
+                       unsigned workers, OnEvent onEvent, const std::string& game)
     : m_io(io),
       m_shared(shared),
       m_launcher(launcher),
       m_onEvent(std::move(onEvent)),
       m_sweep(io),
       m_emptyCheck(io) {
-    for (unsigned i = 0; i < std::max(1u, workers); ++i)
+    for (unsigned i = 0; i < std::max(1u, workers); ++i) {
         m_workers.push_back(std::make_unique<Worker>(io, i));
+        m_workers.back()->game = game;
+    }
 }
 
 Supervisor::~Supervisor() = default;

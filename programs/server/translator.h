@@ -148,6 +148,8 @@ class Translator {
         std::size_t queueCapacity = 20000;
         unsigned workers = 1;
         std::function<void(const PoolEvent&)> onEvent;  // may be empty
+        // The game the workers start for (folded); they go over to others as requests ask.
+        std::string game;
     };
 
     explicit Translator(Config config);
