@@ -44,8 +44,10 @@ constexpr auto kHangStorm = std::chrono::seconds(10);
 constexpr auto kEmptyGrace = std::chrono::seconds(5);
 // A game whose lines have waited this long with no worker of its own takes a worker from
 // another game even while that game has lines waiting, so that no game waits for another to
-// fall silent.
+// fall silent; but only a worker that has served its own game this long, or a start would
+// be all the workers ever did.
 constexpr auto kGameWaitLimit = std::chrono::seconds(1);
+constexpr auto kGameTurn = std::chrono::seconds(2);
 
 std::string Utf8(const std::string& sjis) {
     return mirelo::WideToUtf8(mirelo::CodePageToWide(mirelo::kShiftJisCodePage, sjis));
@@ -91,6 +93,7 @@ struct Supervisor::Worker {
     // Whose own dictionary entries its plug-in applies (folded; empty: the common ones alone).
     // Set before a launch; a worker of another game is ended and started again for it.
     std::string game;
+    Translator::Clock::time_point readyAt;  // when its process became ready
 };
 
 Supervisor::Supervisor(asio::io_context& io, PoolShared& shared, Launcher& launcher,
@@ -283,6 +286,7 @@ void Supervisor::OnStarted(Worker& w) {
         return StartFailed(w, started->message, KindOf(started->result),
                            started->result == StartResult::kInitFailed);
     w.state = Worker::State::kIdle;
+    w.readyAt = Clock::now();
     w.timer.cancel();
     w.backoff = std::chrono::seconds(0);
     if (std::exchange(w.failures, 0) > 0) Event(Kind::kRecovered, w, {});
@@ -335,7 +339,7 @@ void Supervisor::Dispatch() {
         for (const auto& [game, since] : waiting) {
             if (now - since < kGameWaitLimit || has(game, any)) continue;
             for (auto& w : m_workers) {
-                if (!idle(*w)) continue;
+                if (!idle(*w) || now - w->readyAt < kGameTurn) continue;
                 moves.emplace_back(w.get(), game);
                 break;
             }
@@ -544,8 +548,12 @@ void Supervisor::Sweep() {
     m_sweep.async_wait([this](boost::system::error_code ec) {
         if (ec) return;
         Run([this] {
-            std::lock_guard lock(m_shared.mutex);
-            m_shared.scheduler.Sweep(Clock::now());
+            {
+                std::lock_guard lock(m_shared.mutex);
+                m_shared.scheduler.Sweep(Clock::now());
+            }
+            // A game's turn may have come by the clock alone.
+            Dispatch();
         });
         Sweep();
     });
