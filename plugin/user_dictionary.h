@@ -22,8 +22,8 @@ namespace mirelo {
 
 class UserDictionary {
   public:
-    // The folder beside `module` (and the game's, read at start), read at once if it holds dictionary files; then the
-    // builder starts. Never throws except std::bad_alloc.
+    // The folder beside `module` (and the game's, read at start), read at once if it holds
+    // dictionary files; then the builder starts. Never throws except std::bad_alloc.
     explicit UserDictionary(HMODULE module);
     // Stops the builder, ending a build in progress early, and waits for it.
     ~UserDictionary();

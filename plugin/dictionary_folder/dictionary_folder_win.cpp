@@ -145,9 +145,9 @@ uint64_t FolderSignature(const std::wstring& folder, const std::wstring& game) {
     for (const auto& [dir, prefix] : FoldersOf(folder, game)) {
         ForEachFile(dir, [&](const WIN32_FIND_DATAW& fd) {
             const std::wstring name = prefix + fd.cFileName;
-            sum += FileHash(name.c_str(), name.size(), Join(fd.nFileSizeHigh, fd.nFileSizeLow),
-                            Join(fd.ftLastWriteTime.dwHighDateTime,
-                                 fd.ftLastWriteTime.dwLowDateTime));
+            sum +=
+                FileHash(name.c_str(), name.size(), Join(fd.nFileSizeHigh, fd.nFileSizeLow),
+                         Join(fd.ftLastWriteTime.dwHighDateTime, fd.ftLastWriteTime.dwLowDateTime));
         });
     }
     return sum;

@@ -42,8 +42,8 @@ GameRoute RouteGame(std::string_view path, std::string_view query) {
     std::optional<std::string> named;
     if (path.size() > kPrefix.size() + kTranslate.size() && path.starts_with(kPrefix) &&
         path.ends_with(kTranslate)) {
-        const std::string_view raw = path.substr(
-            kPrefix.size(), path.size() - kPrefix.size() - kTranslate.size());
+        const std::string_view raw =
+            path.substr(kPrefix.size(), path.size() - kPrefix.size() - kTranslate.size());
         named = DecodePathSegment(raw);
         if (!named) {
             r.error = "the game name in the path holds a broken %-escape";

@@ -1,5 +1,5 @@
-// What the pool has learnt about single lines (by LineKey): those that ended or hung workers, answered
-// failed at once for a while, and those the engine has answered, which go first while
+// What the pool has learnt about single lines (by LineKey): those that ended or hung workers,
+// answered failed at once for a while, and those the engine has answered, which go first while
 // another worker is on a line never seen. Guarded by the pool's lock (see supervisor.h).
 #pragma once
 

@@ -38,9 +38,9 @@ void TakeListen(const std::wstring& value, ServerArgs& a, ArgReader& in) {
 bool TakeValueOption(ArgReader& in, ServerArgs& a) {
     const std::wstring& name = in.Name();
     static const wchar_t* const kTakeValue[] = {
-        L"--lang",  L"--port",    L"--listen",         L"--cors", L"--plugin",  L"--options",
-        L"--queue", L"--timeout", L"--translate-file", L"--out",  L"--workers", L"--log",
-        L"--game"};
+        L"--lang",    L"--port",  L"--listen",  L"--cors",           L"--plugin",
+        L"--options", L"--queue", L"--timeout", L"--translate-file", L"--out",
+        L"--workers", L"--log",   L"--game"};
     if (std::find(std::begin(kTakeValue), std::end(kTakeValue), name) == std::end(kTakeValue))
         return false;
     const std::optional<std::wstring> v = in.Value();

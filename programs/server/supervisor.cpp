@@ -357,9 +357,8 @@ void Supervisor::Dispatch() {
             storm ? std::max<std::size_t>(1, m_workers.size() - 1) : m_workers.size();
         for (auto& w : m_workers) {
             if (!idle(*w)) continue;
-            std::shared_ptr<Task> task =
-                m_shared.scheduler.Next(w->processLines == 0, onUnknown + away > 0,
-                                        onUnknown < unknownCap, now, w->game);
+            std::shared_ptr<Task> task = m_shared.scheduler.Next(
+                w->processLines == 0, onUnknown + away > 0, onUnknown < unknownCap, now, w->game);
             if (!task) continue;
             onUnknown += !task->knownGood;
             w->state = Worker::State::kBusy;  // taken now; its pipe is written below

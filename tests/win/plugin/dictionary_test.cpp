@@ -236,11 +236,9 @@ TEST(Dictionary, AGamesFolderIsReadOnlyWhereTheProcessNamesThatGame) {
         const wchar_t* game;  // null: the classic host, which sets nothing
         const std::string hello;
     } cases[] = {
-        {nullptr, kAnnyeong},
-        {L"ALPHA", "ALPHA"},   // folded as Windows compares folder names
-        {L"Beta", kAnnyeong},  // a game without a folder of its own
-        {L"..\\Alpha", kAnnyeong},
-        {L"Alpha\\..", kAnnyeong},
+        {nullptr, kAnnyeong},      {L"ALPHA", "ALPHA"},  // folded as Windows compares folder names
+        {L"Beta", kAnnyeong},                            // a game without a folder of its own
+        {L"..\\Alpha", kAnnyeong}, {L"Alpha\\..", kAnnyeong},
     };
     for (const auto& c : cases) {
         ::SetEnvironmentVariableW(L"MIRELO_GAME", c.game);

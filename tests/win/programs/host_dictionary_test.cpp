@@ -111,9 +111,11 @@ TEST(HostDictionary, AGamesViewMergesItsFolderOverTheCommonOne) {
 
     auto r = RunProcess(HostExe(), {L"--check-dict", dir / L"MireloDict", L"--game", L"ALPHA"}, "");
     EXPECT_EQ(r.exitCode, static_cast<DWORD>(host::kExitOk)) << r.out;
-    EXPECT_EQ(r.out, "pre d.txt:2: こ \xE2\x86\x92 か\n"
-                     "line alpha\\d.txt:1: こんにちは \xE2\x86\x92 알파\n" +
-                         folder + " + alpha\\: 2 file(s); entries in use: name 0, pre 1, post 0, line 1\n");
+    EXPECT_EQ(r.out,
+              "pre d.txt:2: こ \xE2\x86\x92 か\n"
+              "line alpha\\d.txt:1: こんにちは \xE2\x86\x92 알파\n" +
+                  folder +
+                  " + alpha\\: 2 file(s); entries in use: name 0, pre 1, post 0, line 1\n");
     r = RunProcess(HostExe(), {L"--check-dict", dir / L"MireloDict"}, "");
     EXPECT_EQ(r.out, folder + ": 1 file(s); entries in use: name 0, pre 1, post 0, line 1\n");
 

@@ -344,7 +344,7 @@ struct FakeServer {
     Mode mode = kOther;
     volatile LONG requests = 0;
     volatile LONG translations = 0;
-    volatile LONG named = 0;  // of those, naming this host's executable as the game
+    volatile LONG named = 0;     // of those, naming this host's executable as the game
     volatile LONG problems = 0;  // /status lists a dictionary problem
     volatile LONG stopping = 0;
     volatile LONG open = 0;
@@ -1115,8 +1115,8 @@ void Strange(const Setup& s) {
     }
     CHECK(moved.translations >= 3, "only %ld lines asked of the redirecting server",
           moved.translations);
-    CHECK(moved.named == moved.translations, "%ld of %ld lines named the game",
-          moved.named, moved.translations);
+    CHECK(moved.named == moved.translations, "%ld of %ld lines named the game", moved.named,
+          moved.translations);
     moved.Stop();
 
     // Connections reset on every line, and a dictionary problem reported by /status.
