@@ -1050,6 +1050,22 @@ class Games(unittest.TestCase):
         self.assertEqual(self.ask(f"/translate?text={hero}&game="), (200, HERO_KO))
         self.assertEqual(self.ask(f"/translate?text={hero}"), (200, HERO_KO))
 
+    def test_a_games_folder_made_and_changed_while_serving_is_read_again(self):
+        hero = urllib.parse.quote(HERO)
+        self.assertEqual(self.ask(f"/translate?game=gamma&text={hero}"), (200, HERO_KO))
+        folder = os.path.join(self.plugin_dir, "MireloDict", "Gamma")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "corrections.txt"), "w", encoding="utf-8") as f:
+            f.write(f"line\t{HERO}\t감마의 교정\n")
+        # The plug-in reads a folder once it has held still for 0.4 s; the server's own
+        # answers live 1 s longer at most.
+        t0 = time.monotonic()
+        while self.ask(f"/translate?game=gamma&text={hero}")[1] == HERO_KO:
+            self.assertLess(time.monotonic() - t0, 3.0)
+            time.sleep(0.05)
+        self.assertEqual(self.ask(f"/translate?game=gamma&text={hero}"), (200, "감마의 교정"))
+        self.assertEqual(self.ask(f"/translate?text={hero}"), (200, HERO_KO))
+
     def test_bad_game_names_get_400_with_the_reason(self):
         cases = [
             ("/translate?game=..%2Fx&text=a", "character"),
