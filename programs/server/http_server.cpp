@@ -816,7 +816,8 @@ class Session : public std::enable_shared_from_this<Session> {
                                {"state", w.state},
                                {"lines", w.lines},
                                {"restarts", w.restarts},
-                               {"last_fault", w.lastFault}});
+                               {"last_fault", w.lastFault},
+                               {"game", w.game}});
         j["workers"] = std::move(workers);
         Json events = Json::array();
         if (m_config.events)

@@ -135,7 +135,7 @@ void Supervisor::Publish() {
         live += w->state == Worker::State::kIdle || w->state == Worker::State::kBusy;
         if (w->state == Worker::State::kStarting) starting = w->pid;
         workers.push_back({w->pid, w->retrying ? "restarting" : kStates[static_cast<int>(w->state)],
-                           w->lines, w->restarts, w->lastFault});
+                           w->lines, w->restarts, w->lastFault, w->game});
     }
     bool serving = true;
     std::string problem = m_problem;

@@ -126,6 +126,7 @@ struct WorkerStatus {
     uint64_t lines = 0;     // lines it answered, over all its processes
     unsigned restarts = 0;  // processes ended and replaced
     std::string lastFault;  // why its last process ended or could not start; empty if never
+    std::string game;       // whose own entries it applies (folded); empty: the common ones
 };
 
 class WorkerPool;

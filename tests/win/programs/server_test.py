@@ -1053,6 +1053,8 @@ class Games(unittest.TestCase):
     def test_a_games_folder_made_and_changed_while_serving_is_read_again(self):
         hero = urllib.parse.quote(HERO)
         self.assertEqual(self.ask(f"/translate?game=gamma&text={hero}"), (200, HERO_KO))
+        workers = json.loads(self.server.get("/status")[2])["workers"]
+        self.assertIn("gamma", [w["game"] for w in workers], workers)
         folder = os.path.join(self.plugin_dir, "MireloDict", "Gamma")
         os.makedirs(folder)
         with open(os.path.join(folder, "corrections.txt"), "w", encoding="utf-8") as f:
