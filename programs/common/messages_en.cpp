@@ -53,6 +53,8 @@ constexpr MessageEntry kEnglish[] = {
      "  --check-dict [FOLDER]     check a dictionary folder (default: MireloDict beside\n"
      "                            the plug-in) and print each problem as FILE:LINE:\n"
      "                            reason, then the entries of each kind in use\n"
+     "  --game NAME               read MireloDict\\NAME on top of the common files\n"
+     "                            (--check-dict then lists each entry and its file)\n"
      "  --diagnose                check where the plug-in will look for the engine and\n"
      "                            what it will find there, without loading anything;\n"
      "                            exit code 0 when it looks ready, 5 otherwise\n"
@@ -301,6 +303,7 @@ constexpr MessageEntry kEnglish[] = {
      "                        line in, line ends kept; exit 7 when a line failed\n"
      "  --out OUT             write that translation to OUT (default: standard output);\n"
      "                        OUT is replaced only once the whole file is translated\n"
+     "  --game NAME           with --translate-file: apply MireloDict\\NAME on top\n"
      "  --log FOLDER          where mirelo-server.log goes (default: the logs folder\n"
      "                        beside this program)\n"
      "  --diagnose            check where the plug-in will look for the engine and what\n"
@@ -315,6 +318,7 @@ constexpr MessageEntry kEnglish[] = {
      "  POST /translate  text/plain     one answer line per line\n"
      "  POST /translate  application/json  {\"text\": ...} or {\"texts\": [...]}\n"
      "  GET  /status                    counters as JSON\n"
+     "  game=NAME on /translate, or /game/NAME/translate: MireloDict\\NAME on top\n"
      "Until the plug-in is ready, translations are answered 503 \"the plug-in is not ready\".\n"
      "\n"
      "Exit codes: 0 stopped cleanly, 1 bad command line, 2 cannot listen,\n"
@@ -382,6 +386,7 @@ constexpr MessageEntry kEnglish[] = {
     {kEventRequestFailed, "a request failed inside the server: {0}"},
     {kEventLogUnwritable, "cannot write the log file {0}: {1}; events are shown here only"},
     {kEventsNotShown, "{0} more events not shown here; see the log file"},
+    {kArgGame, "--game needs a game's name: {0}"},
 };
 
 static_assert(IsComplete(kEnglish), "every message needs its English text, in enum order");

@@ -50,6 +50,8 @@ constexpr MessageEntry kKorean[] = {
      "  --check-dict [폴더]       사전 폴더(기본: 플러그인 옆의 MireloDict)를 검사해\n"
      "                            문제마다 파일:줄: 이유를 쓰고, 종류별로 쓰이는\n"
      "                            항목 수를 씁니다\n"
+     "  --game 이름               공통 파일 위에 MireloDict\\이름 폴더도 읽습니다\n"
+     "                            (--check-dict는 항목마다 파일과 함께 보여 줍니다)\n"
      "  --diagnose                플러그인이 엔진을 어디서 찾을지, 거기에 무엇이\n"
      "                            있는지 아무것도 불러오지 않고 검사합니다. 준비가\n"
      "                            되었으면 종료 코드 0, 아니면 5\n"
@@ -297,6 +299,7 @@ constexpr MessageEntry kKorean[] = {
      "                        번역하지 못한 줄이 있으면 종료 코드 7\n"
      "  --out 출력            그 번역을 출력 파일에 씁니다 (기본: 표준 출력). 파일\n"
      "                        전체를 번역한 뒤에야 출력 파일을 바꿉니다\n"
+     "  --game 이름           --translate-file과 함께: MireloDict\\이름도 적용합니다\n"
      "  --log 폴더            mirelo-server.log를 둘 폴더 (기본: 이 프로그램 옆의\n"
      "                        logs 폴더)\n"
      "  --diagnose            플러그인이 엔진을 어디서 찾을지, 거기에 무엇이 있는지\n"
@@ -310,6 +313,7 @@ constexpr MessageEntry kKorean[] = {
      "  POST /translate  text/plain     한 줄마다 한 줄로\n"
      "  POST /translate  application/json  {\"text\": ...} 또는 {\"texts\": [...]}\n"
      "  GET  /status                    카운터를 JSON으로\n"
+     "  /translate에 game=이름, 또는 /game/이름/translate: MireloDict\\이름도 적용\n"
      "플러그인이 준비되기 전에는 번역 요청에 503 \"the plug-in is not ready\"로 답합니다.\n"
      "\n"
      "종료 코드: 0 정상 종료, 1 명령줄 오류, 2 포트를 열 수 없음,\n"
@@ -380,6 +384,7 @@ constexpr MessageEntry kKorean[] = {
     {kEventRequestFailed, "서버 안에서 요청 하나가 실패했습니다: {0}"},
     {kEventLogUnwritable, "로그 파일 {0}에 쓸 수 없습니다: {1}. 이벤트는 이 창에만 보입니다"},
     {kEventsNotShown, "이벤트 {0}개를 여기에 보이지 않았습니다. 로그 파일을 보십시오"},
+    {kArgGame, "--game에 게임 이름으로 쓸 수 없는 값이 있습니다: {0}"},
 };
 
 static_assert(IsComplete(kKorean), "every message needs its Korean text, in enum order");

@@ -250,6 +250,7 @@ class FileRun {
             for (; m_next < m_lines.size() && texts.size() < kChunkLines; ++m_next)
                 texts.emplace_back(m_lines[m_next].text);
             chunk->batch = std::make_shared<Batch>(texts);
+            chunk->batch->SetGame(m_job.game);
             m_waiting.push_back(std::move(chunk));
         }
     }

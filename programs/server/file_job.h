@@ -18,6 +18,7 @@ struct FileJob {
     std::wstring out;  // empty: standard output
     std::chrono::seconds lineTimeout{60};
     unsigned workers = 1;
+    std::string game;  // folded; empty: the common dictionary alone
     std::chrono::milliseconds readyWait = kFileReadyWait;
     const std::atomic<bool>* stop = nullptr;  // set by Ctrl+C
     // The workers stayed unable to take a line for readyWait: says why (given the pool's

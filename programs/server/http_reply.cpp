@@ -229,7 +229,8 @@ Reply Status(const PoolSnapshot& p, const HttpConfig& config) {
                            {"state", w.state},
                            {"lines", w.lines},
                            {"restarts", w.restarts},
-                           {"last_fault", w.lastFault}});
+                           {"last_fault", w.lastFault},
+                           {"game", w.game}});
     j["workers"] = std::move(workers);
     Json events = Json::array();
     if (config.events)

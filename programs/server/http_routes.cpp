@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "answer_feed.h"
+#include "game_route.h"
 #include "http_session.h"
 
 namespace server::web {
@@ -16,11 +17,15 @@ void Session::Handle(Request req) {
     const beast::string_view agent = req[http::field::user_agent];
     m_client = ClientKind(std::string_view(agent.data(), agent.size()));
     const bool get = req.method() == http::verb::get || m_head;
+    GameRoute route = RouteGame(target.path, target.query);
+    if (!route.error.empty()) return Send(Error(http::status::bad_request, route.error));
+    m_game = std::move(route.game);
+    const std::string_view path = route.path;
 
-    if (target.path == "/status")
+    if (path == "/status")
         return Send(get ? Status(m_shared.translator.Snapshot(), m_config)
                         : NotAllowed("GET, HEAD"));
-    if (target.path != "/translate")
+    if (path != "/translate")
         return Send(Error(http::status::not_found, "no such path; use /translate or /status"));
     if (req.method() == http::verb::options && !m_config.cors.empty()) {
         Reply r;
@@ -74,6 +79,7 @@ void Session::Submit(Prepared p) {
     if (batch->PieceCount() == 0) return Finish(std::move(batch), shape);
     const bool json = shape == Shape::kJsonText || shape == Shape::kJsonTexts;
     m_deadline = Clock::time_point::max();  // the translator's own deadline holds now
+    batch->SetGame(m_game);
     const Translator::Admit admit = m_shared.translator.Submit(
         batch, Translator::Clock::now() + m_config.lineTimeout, HandBack(batch, shape));
     if (admit == Translator::Admit::kAnswered) return Finish(std::move(batch), shape);

@@ -137,6 +137,7 @@ class Session : public std::enable_shared_from_this<Session> {
     bool m_watching = false;        // for the client hanging up while its lines wait
     bool m_probed = false;          // a half-close was probed for the request in hand
     std::string m_client = "http";  // the kind of client the request in hand came from
+    std::string m_game;             // the game the request in hand names (folded), or empty
     CountedString m_body;           // the plain-text body that m_lines point into
     std::vector<Line> m_lines;
     std::vector<char> m_drain;

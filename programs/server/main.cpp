@@ -146,7 +146,7 @@ std::optional<int> RunAsWorker(const std::vector<std::wstring>& list) {
     // The server passes on its options whenever they are not empty: none given means none.
     return RunWorkerProcess(handle(list[1]), handle(list[2]), parsed.args.plugin,
                             parsed.args.optionsGiven ? parsed.args.options : std::string(),
-                            unattended);
+                            unattended, parsed.args.game);
 }
 
 unsigned DefaultWorkers() {
@@ -173,7 +173,8 @@ Translator::Config PoolConfig(const ServerArgs& args, EventLog& log) {
             args.options,
             args.queue,
             args.workers ? args.workers : DefaultWorkers(),
-            [&log](const PoolEvent& event) { log.Add(event); }};
+            [&log](const PoolEvent& event) { log.Add(event); },
+            args.game};
 }
 
 // Reloads of the dictionary the workers' plug-in reads go into the log and reset the pool's
@@ -218,6 +219,7 @@ int RunFileJob(const ServerArgs& args, EventLog& log) {
     job.out = args.outFile;
     job.lineTimeout = std::chrono::seconds(args.timeoutSeconds);
     job.workers = args.workers ? args.workers : DefaultWorkers();
+    job.game = args.game;
     job.stop = &g_stopRequested;
     job.notReady = [&](const std::string& problem) {
         return StartFailure(lastKind,

@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "arg_reader.h"
+#include "code_pages.h"
+#include "game_name.h"
 #include "messages.h"
 
 using programs::Format;
@@ -36,8 +38,9 @@ void TakeListen(const std::wstring& value, ServerArgs& a, ArgReader& in) {
 bool TakeValueOption(ArgReader& in, ServerArgs& a) {
     const std::wstring& name = in.Name();
     static const wchar_t* const kTakeValue[] = {
-        L"--lang",  L"--port",    L"--listen",         L"--cors", L"--plugin",  L"--options",
-        L"--queue", L"--timeout", L"--translate-file", L"--out",  L"--workers", L"--log"};
+        L"--lang",    L"--port",  L"--listen",  L"--cors",           L"--plugin",
+        L"--options", L"--queue", L"--timeout", L"--translate-file", L"--out",
+        L"--workers", L"--log",   L"--game"};
     if (std::find(std::begin(kTakeValue), std::end(kTakeValue), name) == std::end(kTakeValue))
         return false;
     const std::optional<std::wstring> v = in.Value();
@@ -73,6 +76,12 @@ bool TakeValueOption(ArgReader& in, ServerArgs& a) {
     } else if (name == L"--workers") {
         if (!ParseNumber(value, 1, kMaxWorkers, n)) in.Fail(Text(Msg::kServerArgWorkers));
         a.workers = static_cast<unsigned>(n);
+    } else if (name == L"--game") {
+        std::string why;
+        const std::optional<std::string> game =
+            programs::CheckGameName(mirelo::WideToUtf8(value), &why);
+        if (!game) in.Fail(Format(Msg::kArgGame, {why}));
+        a.game = game.value_or(std::string());
     } else if (name == L"--log") {
         a.logFolder = value;
         if (value.empty()) in.Fail(Text(Msg::kServerArgLog));

@@ -37,6 +37,7 @@ struct ServerArgs {
     std::wstring translateFile;  // non-empty: translate this file instead of serving
     std::wstring outFile;        // empty: standard output
     std::wstring logFolder;      // empty: "logs" beside the program
+    std::string game;            // folded; empty: the common dictionary alone
     unsigned workers = 0;        // 0: one per logical processor, at most kMaxWorkers
     bool diagnose = false;
     bool help = false;

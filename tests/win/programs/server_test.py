@@ -981,6 +981,156 @@ class Workers(unittest.TestCase):
 
 
 
+class Games(unittest.TestCase):
+    """Each game's own folder under MireloDict, on top of the common one."""
+
+    GAMES = {"alpha": "알파", "beta": "베타", "게임": "게임"}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.plugin_dir = tempfile.mkdtemp(prefix="games-", dir=FOLDER)
+        shutil.copy(os.path.join(BIN, "Mirelo.dll"), cls.plugin_dir)
+        dict_dir = os.path.join(cls.plugin_dir, "MireloDict")
+        os.makedirs(dict_dir)
+        # Every folder replaces the same source: a line answered with another game's entries,
+        # or the common ones, shows.
+        with open(os.path.join(dict_dir, "post.txt"), "w", encoding="utf-8") as f:
+            f.write("post\t시험\t공통\n")
+        for game, word in cls.GAMES.items():
+            folder = os.path.join(dict_dir, game.capitalize())
+            os.makedirs(folder)
+            with open(os.path.join(folder, "post.txt"), "w", encoding="utf-8") as f:
+                f.write(f"post\t시험\t{word}\n")
+        with open(os.path.join(dict_dir, "Alpha", "corrections.txt"), "w", encoding="utf-8") as f:
+            f.write(f"line\t{HERO}\t알파의 교정\n")
+        cls.plugin = os.path.join(cls.plugin_dir, "Mirelo.dll")
+        cls.server = Server(FOLDER, "--options", "11", "--workers", "2", "--plugin",
+                            windows(cls.plugin))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def ask(self, path):
+        status, _, text = self.server.get(path)
+        return status, text
+
+    def test_clashing_entries_in_parallel_each_line_gets_its_own_games_answer(self):
+        lines = [load_line(0, j) for j in range(24)]
+        games = ["alpha", "beta", "", "게임"]
+
+        def client(k):
+            game = games[k % len(games)]
+            quoted = urllib.parse.quote(game)
+            wrong = []
+            # The same lines for every game at once: joined or remembered across games, one
+            # would get another's answer.
+            for n, (ja, ko) in enumerate(lines[k:] + lines[:k]):
+                text = "text=" + urllib.parse.quote(ja)
+                if not game:
+                    path = "/translate?" + text
+                elif n % 2:
+                    path = f"/game/{quoted}/translate?" + text
+                else:
+                    path = f"/translate?game={quoted}&" + text
+                status, got = self.ask(path)
+                want = ko.replace("시험", self.GAMES.get(game, "공통"))
+                if (status, got) != (200, want):
+                    wrong.append((game, path, status, got, want))
+            conn = self.server.connection(60)
+            try:
+                status, _, text = self.server.request(
+                    "POST", "/translate" + (f"?game={quoted}" if game else ""),
+                    "\n".join(ja for ja, _ in lines).encode(),
+                    {"Content-Type": "text/plain"}, conn=conn)
+            finally:
+                conn.close()
+            want = "\n".join(ko.replace("시험", self.GAMES.get(game, "공통")) for _, ko in lines)
+            if (status, text) != (200, want):
+                wrong.append((game, "POST", status, text, want))
+            return wrong
+
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            wrong = [w for ws in pool.map(client, range(8)) for w in ws]
+        self.assertEqual(wrong, [], self.server.output()[-3000:])
+
+    def test_path_form_and_game_parameter_agree_and_a_line_entry_is_the_games_own(self):
+        hero = urllib.parse.quote(HERO)
+        answers = {path: self.ask(path) for path in [
+            f"/translate?game=alpha&text={hero}",
+            f"/translate?text={hero}&game=ALPHA",
+            f"/game/Alpha/translate?text={hero}",
+            f"/game/alpha/translate?text={hero}&game=alpha",
+        ]}
+        self.assertEqual(set(answers.values()), {(200, "알파의 교정")}, answers)
+        self.assertEqual(self.ask(f"/game/beta/translate?text={hero}"), (200, HERO_KO))
+        self.assertEqual(self.ask(f"/translate?text={hero}&game="), (200, HERO_KO))
+        self.assertEqual(self.ask(f"/translate?text={hero}"), (200, HERO_KO))
+
+    def test_a_games_folder_made_and_changed_while_serving_is_read_again(self):
+        hero = urllib.parse.quote(HERO)
+        self.assertEqual(self.ask(f"/translate?game=gamma&text={hero}"), (200, HERO_KO))
+        workers = json.loads(self.server.get("/status")[2])["workers"]
+        self.assertIn("gamma", [w["game"] for w in workers], workers)
+        folder = os.path.join(self.plugin_dir, "MireloDict", "Gamma")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "corrections.txt"), "w", encoding="utf-8") as f:
+            f.write(f"line\t{HERO}\t감마의 교정\n")
+        # The plug-in reads a folder once it has held still for 0.4 s; the server's own
+        # answers live 1 s longer at most.
+        t0 = time.monotonic()
+        while self.ask(f"/translate?game=gamma&text={hero}")[1] == HERO_KO:
+            self.assertLess(time.monotonic() - t0, 3.0)
+            time.sleep(0.05)
+        self.assertEqual(self.ask(f"/translate?game=gamma&text={hero}"), (200, "감마의 교정"))
+        self.assertEqual(self.ask(f"/translate?text={hero}"), (200, HERO_KO))
+
+    def test_bad_game_names_get_400_with_the_reason(self):
+        cases = [
+            ("/translate?game=..%2Fx&text=a", "character"),
+            ("/translate?game=a%2Fb&text=a", "character"),
+            ("/translate?game=a%5Cb&text=a", "character"),
+            ("/translate?game=" + "x" * 65 + "&text=a", "64"),
+            ("/translate?game=con&text=a", "device"),
+            ("/translate?game=%zz&text=a", "%-escape"),
+            ("/game/CON/translate?text=a", "device"),
+            ("/game/..%2Fx/translate?text=a", "character"),
+            ("/game/a%2Fb/translate?text=a", "character"),
+            ("/game/../translate?text=a", ". or .."),
+            ("/game//translate?text=a", "empty"),
+            ("/game/%E3%81/translate?text=a", "UTF-8"),
+            ("/game/alpha/translate?game=beta&text=a", "two different games"),
+        ]
+        for path, reason in cases:
+            with self.subTest(path=path):
+                status, text = self.ask(path)
+                self.assertEqual(status, 400, text)
+                self.assertIn(reason, text)
+        status, _, text = self.server.request("POST", "/translate?game=nul", b"a",
+                                              {"Content-Type": "text/plain"})
+        self.assertEqual((status, "device" in text), (400, True), text)
+        # Only /translate names a game.
+        self.assertEqual(self.server.get("/game/alpha/status")[0], 404)
+
+    def test_a_file_job_for_a_game(self):
+        path = os.path.join(FOLDER, "game-in.txt")
+        lines = [load_line(1, j) for j in range(5)]
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("\n".join([HERO, *(ja for ja, _ in lines)]))
+        for game, hero, word in [("Alpha", "알파의 교정", "알파"), (None, HERO_KO, "공통")]:
+            with self.subTest(game=game):
+                r = wine(os.path.join(BIN, "mirelo-server.exe"), "--translate-file",
+                         windows(path), "--options", "11", "--workers", "1", "--plugin",
+                         windows(self.plugin), *(["--game", game] if game else []))
+                self.assertEqual(r.returncode, 0, r.stderr.decode("utf-8"))
+                self.assertEqual(r.stdout.decode("utf-8"),
+                                 "\n".join([hero, *(ko.replace("시험", word) for _, ko in lines)]))
+        r = wine(os.path.join(BIN, "mirelo-server.exe"), "--translate-file", windows(path),
+                 "--game", "a/b")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("--game", r.stderr.decode("utf-8"))
+
+
 class TranslateFile(unittest.TestCase):
     def run_file(self, data, *args):
         path = os.path.join(FOLDER, "input.txt")
