@@ -19,6 +19,7 @@
 #include <stdexcept>
 
 #include "answer_feed.h"
+#include "history_routes.h"
 #include "code_pages.h"
 #include "dictionary_watch.h"
 #include "event_log.h"
@@ -564,6 +565,7 @@ class Session : public std::enable_shared_from_this<Session> {
             q == std::string::npos ? std::string_view() : std::string_view(target).substr(q + 1);
 
         if (path == "/status") return Send(get ? Status() : NotAllowed("GET, HEAD"));
+        if (m_config.history && path.rfind("/api/", 0) == 0) return HistoryApi(req, path, query);
         if (path != "/translate")
             return Send(Error(http::status::not_found, "no such path; use /translate or /status"));
         if (req.method() == http::verb::options && !m_config.cors.empty()) {
@@ -575,6 +577,21 @@ class Session : public std::enable_shared_from_this<Session> {
         if (get) return HandleGet(query);
         if (req.method() != http::verb::post) return Send(NotAllowed("GET, HEAD, POST"));
         HandlePost(req);
+    }
+
+    // Until the workbench's router takes these over.
+    void HistoryApi(Request& req, std::string_view path, std::string_view query) {
+        const beast::string_view method = req.method_string();
+        const beast::string_view type = req[http::field::content_type];
+        std::optional<JsonAnswer> a =
+            HistoryRoute(*m_config.history, std::string_view(method.data(), method.size()), path,
+                         query, req.body(), std::string_view(type.data(), type.size()));
+        if (!a) return Send(Error(http::status::not_found, "no such path"));
+        Reply r;
+        r.status = static_cast<http::status>(a->status);
+        r.type = path == "/api/export" ? kPlain : kJson;
+        r.body = std::move(a->body);
+        Send(std::move(r));
     }
 
     void HandleGet(std::string_view query) {
