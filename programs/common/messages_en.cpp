@@ -295,6 +295,15 @@ constexpr MessageEntry kEnglish[] = {
      "                        OUT is replaced only once the whole file is translated\n"
      "  --log FOLDER          where mirelo-server.log goes (default: the logs folder\n"
      "                        beside this program)\n"
+     "  --data FOLDER         where the history (history.sqlite3) is kept (default: this\n"
+     "                        program's folder)\n"
+     "  --history-rows N      lines the history keeps, the oldest going first (default:\n"
+     "                        1000000)\n"
+     "  --no-history          keep no history of the lines translated\n"
+     "  --export GAME FILE    write GAME's corrections, then the other lines of its history,\n"
+     "                        to FILE (.txt source=translation, .tsv or .json), then exit\n"
+     "  --import GAME FILE    make the lines of FILE (.txt, .tsv or .json) corrections of\n"
+     "                        GAME, in MireloDict\\GAME\\corrections.txt, then exit\n"
      "  --diagnose            check where the plug-in will look for the engine and what\n"
      "                        it will find there, then exit (0 when it looks ready, 5 not)\n"
      "  --lang ko|en          language of the messages (default: the language of\n"
@@ -312,7 +321,8 @@ constexpr MessageEntry kEnglish[] = {
      "Exit codes: 0 stopped cleanly, 1 bad command line, 2 cannot listen,\n"
      "3 plug-in cannot be loaded, 5 the plug-in did not start; with --translate-file\n"
      "also 6 the input or output file, 7 a line was not translated, 8 stopped by\n"
-     "Ctrl+C, 9 the input's encoding cannot be told.\n"},
+     "Ctrl+C, 9 the input's encoding cannot be told; with --export or --import\n"
+     "10 the file to read or write cannot be used.\n"},
     {kServerStarting,
      "mirelo-server {0}: listening on {1}\n"
      "\n"

@@ -290,6 +290,15 @@ constexpr MessageEntry kKorean[] = {
      "                        전체를 번역한 뒤에야 출력 파일을 바꿉니다\n"
      "  --log 폴더            mirelo-server.log를 둘 폴더 (기본: 이 프로그램 옆의\n"
      "                        logs 폴더)\n"
+     "  --data 폴더           번역 기록(history.sqlite3)을 둘 폴더 (기본: 이 프로그램의\n"
+     "                        폴더)\n"
+     "  --history-rows N      기록에 남길 줄 수. 넘치면 오래된 줄부터 지웁니다\n"
+     "                        (기본: 1000000)\n"
+     "  --no-history          번역한 줄을 기록하지 않습니다\n"
+     "  --export 게임 파일    게임의 고친 번역과 기록의 나머지 줄을 파일(.txt 원문=번역,\n"
+     "                        .tsv, .json)에 쓰고 끝냅니다\n"
+     "  --import 게임 파일    파일(.txt, .tsv, .json)의 줄을 게임의 고친 번역\n"
+     "                        (MireloDict\\게임\\corrections.txt)으로 넣고 끝냅니다\n"
      "  --diagnose            플러그인이 엔진을 어디서 찾을지, 거기에 무엇이 있는지\n"
      "                        검사하고 끝냅니다 (준비되었으면 0, 아니면 5)\n"
      "  --lang ko|en          메시지 언어 (기본: Windows 표시 언어)\n"
@@ -306,7 +315,8 @@ constexpr MessageEntry kKorean[] = {
      "종료 코드: 0 정상 종료, 1 명령줄 오류, 2 포트를 열 수 없음,\n"
      "3 플러그인을 불러올 수 없음, 5 플러그인이 시작하지 못함. --translate-file에서는\n"
      "6 입력 또는 출력 파일 문제, 7 번역하지 못한 줄이 있음, 8 Ctrl+C로 멈춤,\n"
-     "9 입력의 인코딩을 알 수 없음도 있습니다.\n"},
+     "9 입력의 인코딩을 알 수 없음도 있습니다. --export, --import에서는 10 읽거나 쓸\n"
+     "파일을 쓸 수 없음도 있습니다.\n"},
     {kServerStarting,
      "mirelo-server {0}: {1}에서 요청을 받습니다\n"
      "\n"
