@@ -261,7 +261,6 @@ void History::Run() {
         const std::size_t n = lines.size();
         if (Write(lines)) {
             m_written += n;
-            Trim();
         } else {
             m_dropped += n;
         }
@@ -305,12 +304,16 @@ bool History::Write(std::vector<AnsweredLine>& lines) {
             return false;
         }
     }
+    const int64_t rows = m_rows;
+    m_rows += static_cast<int64_t>(lines.size());
+    // In the same transaction, so that no reader ever sees more rows than the cap.
+    Trim();
     if (!Exec(m_writer, "COMMIT", &why)) {
         Exec(m_writer, "ROLLBACK", nullptr);
+        m_rows = rows;
         if (m_say) m_say(Format(Msg::kHistoryWriteFailed, {why}));
         return false;
     }
-    m_rows += static_cast<int64_t>(lines.size());
     return true;
 }
 
