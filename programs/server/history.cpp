@@ -144,15 +144,6 @@ std::size_t Characters(const std::string& s) {
         std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
-std::string LikePattern(const std::string& text) {
-    std::string p = "%";
-    for (char c : text) {
-        if (c == '%' || c == '_' || c == '\\') p += '\\';
-        p += c;
-    }
-    return p + "%";
-}
-
 }  // namespace
 
 const char* OutcomeWord(Outcome outcome) {
@@ -381,7 +372,7 @@ std::vector<HistoryRow> History::Search(const std::string& text, const std::stri
         phrase += '"';
         const std::string sql =
             "SELECT l.id, l.time, l.game, l.client, l.source, l.translation, "
-            "l.outcome FROM lines_text JOIN lines l ON l.id = lines_text.rowid "
+            "l.outcome FROM lines_text CROSS JOIN lines l ON l.id = lines_text.rowid "
             "WHERE lines_text MATCH ?1 AND lines_text.rowid < ?2 " +
             std::string(game ? "AND l.game = ?4 " : "") + "ORDER BY lines_text.rowid DESC LIMIT ?3";
         return Rows(sql.c_str(), [&](Statement& s) {
@@ -394,10 +385,10 @@ std::vector<HistoryRow> History::Search(const std::string& text, const std::stri
     // Under three characters there is no trigram to look up: the newest rows are scanned.
     const std::string sql = std::string("SELECT ") + kColumns + " FROM (SELECT " + kColumns +
                             " FROM lines WHERE " + onGame +
-                            "id < ?2 ORDER BY id DESC LIMIT ?5) WHERE source LIKE ?1 ESCAPE '\\' "
-                            "OR translation LIKE ?1 ESCAPE '\\' ORDER BY id DESC LIMIT ?3";
+                            "id < ?2 ORDER BY id DESC LIMIT ?5) WHERE instr(source, ?1) OR "
+                            "instr(translation, ?1) ORDER BY id DESC LIMIT ?3";
     return Rows(sql.c_str(), [&](Statement& s) {
-        s.Bind(1, LikePattern(text));
+        s.Bind(1, text);
         s.Bind(2, below);
         s.Bind(3, n);
         if (game) s.Bind(4, *game);
