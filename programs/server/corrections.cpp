@@ -112,20 +112,37 @@ std::filesystem::path CorrectionsFile(const std::filesystem::path& dictionaryFol
     return folder / kCorrectionsFileName;
 }
 
-std::string CorrectionProblem(std::string_view source, std::string_view translation) {
-    if (!mirelo::text::IsUtf8(source) || !mirelo::text::IsUtf8(translation))
-        return Format(Msg::kShareNotText, {"-"});
-    if (source.find_first_of(std::string_view("\t\r\n", 3)) != std::string_view::npos ||
-        translation.find_first_of(std::string_view("\t\r\n", 3)) != std::string_view::npos)
-        return Text(Msg::kShareLineBreak);
-    // Everything else the dictionary itself says, in its own words.
-    const std::string entry =
-        std::string(kLineKind) + std::string(source) + "\t" + std::string(translation) + "\n";
-    std::vector<mirelo::dict::Problem> problems;
-    const mirelo::dict::SourceFile file{"corrections.txt", entry};
-    mirelo::dict::Dictionary::Compile({&file, 1}, mirelo::dict::SystemEncoders(), &problems,
+std::vector<std::string> CorrectionProblems(
+    const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::vector<std::string> problems(entries.size());
+    // One dictionary file of all of them, entry i on line i + 1, so that a large import is
+    // checked in one pass; what cannot even be a line of it is named first.
+    std::string file;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto& [source, translation] = entries[i];
+        if (!mirelo::text::IsUtf8(source) || !mirelo::text::IsUtf8(translation)) {
+            problems[i] = Format(Msg::kShareNotText, {"-"});
+        } else if (source.find_first_of(std::string_view("\t\r\n\0", 4)) != std::string::npos ||
+                   translation.find_first_of(std::string_view("\t\r\n\0", 4)) !=
+                       std::string::npos) {
+            problems[i] = Text(Msg::kShareLineBreak);
+        }
+        file += problems[i].empty() ? std::string(kLineKind) + source + "\t" + translation : "#";
+        file += '\n';
+    }
+    std::vector<mirelo::dict::Problem> found;
+    const mirelo::dict::SourceFile source{"corrections.txt", file};
+    mirelo::dict::Dictionary::Compile({&source, 1}, mirelo::dict::SystemEncoders(), &found,
                                       {false, nullptr});
-    return problems.empty() ? std::string() : programs::DescribeReason(problems.front());
+    for (const mirelo::dict::Problem& p : found) {
+        // A line given twice is no fault here: the later one is kept.
+        if (p.kind == mirelo::dict::ProblemKind::kLineRepeated || p.line < 1 ||
+            static_cast<std::size_t>(p.line) > entries.size())
+            continue;
+        std::string& slot = problems[static_cast<std::size_t>(p.line) - 1];
+        if (slot.empty()) slot = programs::DescribeReason(p);
+    }
+    return problems;
 }
 
 std::vector<std::pair<std::string, std::string>> ReadCorrections(
@@ -157,8 +174,7 @@ bool SaveCorrections(const std::filesystem::path& dictionaryFolder, const std::s
             return false;
         }
     }
-    for (const auto& [source, translation] : sourceToTranslation) {
-        const std::string problem = CorrectionProblem(source, translation);
+    for (const std::string& problem : CorrectionProblems(sourceToTranslation)) {
         if (!problem.empty()) {
             if (why) *why = problem;
             return false;

@@ -20,9 +20,10 @@ bool SaveCorrections(const std::filesystem::path& dictionaryFolder, const std::s
                      const std::vector<std::pair<std::string, std::string>>& sourceToTranslation,
                      std::string* why);
 
-// Why `source` and `translation` cannot make a `line` entry, in the messages' language (as the
-// dictionary's own checks word it); empty when they can.
-std::string CorrectionProblem(std::string_view source, std::string_view translation);
+// For each entry, why it cannot be a `line` entry, in the messages' language (as the
+// dictionary's own checks word it); empty where it can.
+std::vector<std::string> CorrectionProblems(
+    const std::vector<std::pair<std::string, std::string>>& entries);
 
 // The `line` entries of the game's corrections.txt in file order; none when it is absent.
 std::vector<std::pair<std::string, std::string>> ReadCorrections(

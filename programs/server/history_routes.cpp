@@ -192,7 +192,6 @@ JsonAnswer Export(History& history, std::string_view query) {
     } else if (format && *format != "xunity") {
         return Refuse(400, "format is xunity, tsv or json");
     }
-    history.Flush();
     return {200, ShareText(f, ExportEntries(history.DictionaryFolder(), *game, &history, nullptr))};
 }
 

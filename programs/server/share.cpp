@@ -108,10 +108,24 @@ std::string Quoted(std::string_view s) {
     return "\"" + cut + (cut.size() < s.size() ? "...\"" : "\"");
 }
 
-void Take(SharedEntries& r, const std::string& where, std::string source, std::string to) {
-    const std::string problem = CorrectionProblem(source, to);
-    if (!problem.empty()) return r.skipped.push_back(where + ": " + problem);
+// Entries are checked all together once the file is read (Checked).
+void Take(SharedEntries& r, std::vector<std::string>& places, std::string where, std::string source,
+          std::string to) {
     r.entries.emplace_back(std::move(source), std::move(to));
+    places.push_back(std::move(where));
+}
+
+SharedEntries Checked(SharedEntries r, const std::vector<std::string>& where) {
+    const std::vector<std::string> problems = CorrectionProblems(r.entries);
+    Pairs kept;
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+        if (problems[i].empty())
+            kept.push_back(std::move(r.entries[i]));
+        else
+            r.skipped.push_back(where[i] + ": " + problems[i]);
+    }
+    r.entries = std::move(kept);
+    return r;
 }
 
 bool ReadFileBytes(const std::filesystem::path& file, std::string& bytes, std::string& why) {
@@ -252,6 +266,7 @@ std::string ShareText(ShareFormat format, const Pairs& entries) {
 
 SharedEntries ReadShared(ShareFormat format, std::string_view bytes) {
     SharedEntries r;
+    std::vector<std::string> places;  // where each entry was read
     mirelo::text::StripUtf8Bom(bytes);
     if (!mirelo::text::IsUtf8(bytes) || bytes.find('\0') != std::string_view::npos) {
         r.readable = false;
@@ -268,9 +283,9 @@ SharedEntries ReadShared(ShareFormat format, std::string_view bytes) {
                 r.skipped.push_back(Quoted(source) + ": " + Text(Msg::kShareNotString));
                 continue;
             }
-            Take(r, Quoted(source), source, to.get<std::string>());
+            Take(r, places, Quoted(source), source, to.get<std::string>());
         }
-        return r;
+        return Checked(std::move(r), places);
     }
     int number = 0;
     for (const programs::TextLine<char>& line : programs::SplitLines(bytes)) {
@@ -285,7 +300,7 @@ SharedEntries ReadShared(ShareFormat format, std::string_view bytes) {
                 r.skipped.push_back(where + ": " + Text(Msg::kShareLineBreak));
                 continue;
             }
-            Take(r, where, Unescape(text.substr(0, tab)), Unescape(text.substr(tab + 1)));
+            Take(r, places, where, Unescape(text.substr(0, tab)), Unescape(text.substr(tab + 1)));
             continue;
         }
         // Comments, blank lines, and the regular expressions and splitters the translator
@@ -295,9 +310,9 @@ SharedEntries ReadShared(ShareFormat format, std::string_view bytes) {
             continue;
         const std::size_t eq = Separator(text);
         if (eq == std::string_view::npos) continue;
-        Take(r, where, Unescape(text.substr(0, eq)), Unescape(text.substr(eq + 1)));
+        Take(r, places, where, Unescape(text.substr(0, eq)), Unescape(text.substr(eq + 1)));
     }
-    return r;
+    return Checked(std::move(r), places);
 }
 
 Pairs ExportEntries(const std::filesystem::path& dictionaryFolder, const std::string& game,

@@ -1206,7 +1206,9 @@ class History(unittest.TestCase):
             self.assertIn("a=b\\\\c\tx=y\n", text)
             # The history's lines follow the corrections, a corrected line only once.
             server.get("/translate?text=" + urllib.parse.quote("魔王"))
-            status, _, text = server.request("GET", "/api/export?game=&format=tsv")
+            deadline = time.monotonic() + 10
+            while "魔王\t" not in text and time.monotonic() < deadline:
+                status, _, text = server.request("GET", "/api/export?game=&format=tsv")
             self.assertEqual(text.split("\n"), [f"{HERO}\t고친 줄", "魔王\t마왕", ""])
         finally:
             server.stop()
