@@ -247,11 +247,14 @@ void History::Run() {
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [&] { return m_stop || !m_queue.empty(); });
+            // Lines gathered for a moment cost far less than one small transaction each:
+            // every commit is a new segment of the index of trigrams, to be merged later.
+            m_wake.wait_for(lock, kHistoryGather,
+                            [&] { return m_stop || m_queue.size() >= kHistoryGatherLines; });
             if (m_queue.empty()) break;
             lines.swap(m_queue);
             m_queueBytes = 0;
         }
-        // Whatever came in while the last batch was written goes in one transaction.
         const std::size_t n = lines.size();
         if (Write(lines)) {
             m_written += n;

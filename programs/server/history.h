@@ -31,6 +31,10 @@ inline constexpr std::size_t kDefaultHistoryRows = 1000000;
 // Past either, lines still waiting to be written are dropped (and counted) instead of held.
 inline constexpr std::size_t kHistoryQueueLines = 50000;
 inline constexpr std::size_t kHistoryQueueBytes = 64 << 20;
+// Lines are written together once this long has passed since the first of them, or once so
+// many wait: a killed server loses at most the lines answered in that last moment.
+inline constexpr std::chrono::milliseconds kHistoryGather{200};
+inline constexpr std::size_t kHistoryGatherLines = 10000;
 // A search shorter than a trigram looks at this many of the newest rows at most (of the
 // game, when it names one): under 200 ms under Wine at a million rows, even from a cold cache.
 inline constexpr std::size_t kShortSearchRows = 20000;

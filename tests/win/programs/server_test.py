@@ -1108,14 +1108,15 @@ class History(unittest.TestCase):
             for f in futures:
                 f.result()
         before = sum(1 for t in answered if t <= killed)
-        settled = sum(1 for t in answered if t <= killed - 0.25)
+        # Lines are written within 200 ms of their answer, and the writing takes a moment.
+        settled = sum(1 for t in answered if t <= killed - 0.5)
         self.assertGreater(settled, 100)
 
         server = Server(FOLDER, "--workers", "1", "--data", windows(data))
         try:
             games = self.api(server, "/api/games")["games"]
             rows = games[0]["lines"]
-            # Lines answered more than 250 ms before the kill are all there.
+            # Lines answered more than 500 ms before the kill are all there.
             self.assertEqual(games[0]["game"], "")
             self.assertGreaterEqual(rows, settled)
             self.assertLessEqual(rows, len(answered))
