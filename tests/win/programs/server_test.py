@@ -1202,6 +1202,12 @@ class History(unittest.TestCase):
                         got = dict(line.split("\t")[1:] for line in f.read().splitlines())
                     self.assertEqual(got, shared)
                     os.remove(os.path.join(dict_dir, "other", "corrections.txt"))
+            # A form another site posts changes nothing.
+            status, _, _ = server.request("POST", "/api/import?game=x", "勇者=偽\n".encode(),
+                                          {"Content-Type": "text/plain",
+                                           "Origin": "http://example.com"})
+            self.assertEqual(status, 403)
+            self.assertFalse(os.path.exists(os.path.join(dict_dir, "x")))
             status, _, text = server.request("GET", "/api/export?game=mygame&format=tsv")
             self.assertEqual(status, 200)
             self.assertIn("a=b\\\\c\tx=y\n", text)
