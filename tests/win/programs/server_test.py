@@ -1169,13 +1169,22 @@ class History(unittest.TestCase):
         path = os.path.join(data, "in.json")
         with open(path, "w", encoding="utf-8") as f:
             json.dump({**shared, "二行\n目": "x", "数": 1}, f, ensure_ascii=False)
+        # The player's own lines stay; a line corrected again is replaced where it stood,
+        # and its repeat (the same line but for a trailing space) goes.
+        os.makedirs(os.path.join(dict_dir, "mygame"))
+        with open(os.path.join(dict_dir, "mygame", "corrections.txt"), "wb") as f:
+            f.write("\ufeff# mine\r\npre\t姫\t공주\r\nline\t勇者\t옛것\r\nline\t勇者 \t또\r\n"
+                    .encode())
         r = self.share("--import", "MyGame", path, "--plugin", windows(plugin))
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         self.assertIn("skipped", r.stderr.decode())
         with open(os.path.join(dict_dir, "mygame", "corrections.txt"), encoding="utf-8",
                   newline="") as f:
             written = f.read()
-        self.assertIn("line\t勇者\t영웅\r\n", written)
+        self.assertTrue(written.startswith("\ufeff# mine\r\npre\t姫\t공주\r\nline\t勇者\t영웅\r\n"),
+                        written)
+        self.assertNotIn("또", written)
+        self.assertEqual(written.count("\n"), 6)
 
         server = Server(FOLDER, "--workers", "1", "--plugin", windows(plugin),
                         "--data", windows(data))
