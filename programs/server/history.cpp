@@ -238,6 +238,8 @@ void History::Add(const std::vector<AnsweredLine>& lines) {
 void History::Flush() {
     std::unique_lock lock(m_mutex);
     const uint64_t target = m_added;
+    m_hurry = true;
+    m_wake.notify_all();
     m_caughtUp.wait(lock, [&] { return m_done >= target; });
 }
 
@@ -249,11 +251,13 @@ void History::Run() {
             m_wake.wait(lock, [&] { return m_stop || !m_queue.empty(); });
             // Lines gathered for a moment cost far less than one small transaction each:
             // every commit is a new segment of the index of trigrams, to be merged later.
-            m_wake.wait_for(lock, kHistoryGather,
-                            [&] { return m_stop || m_queue.size() >= kHistoryGatherLines; });
+            m_wake.wait_for(lock, kHistoryGather, [&] {
+                return m_stop || m_hurry || m_queue.size() >= kHistoryGatherLines;
+            });
             if (m_queue.empty()) break;
             lines.swap(m_queue);
             m_queueBytes = 0;
+            m_hurry = false;
         }
         const std::size_t n = lines.size();
         if (Write(lines)) {

@@ -125,6 +125,7 @@ class History {
     uint64_t m_added = 0;  // lines taken or dropped, under m_mutex
     uint64_t m_done = 0;   // of those, written or dropped, under m_mutex
     bool m_stop = false;
+    bool m_hurry = false;  // someone waits in Flush: no gathering
     std::atomic<uint64_t> m_written{0};
     std::atomic<uint64_t> m_dropped{0};
     uint64_t m_droppedSaid = 0;
