@@ -98,8 +98,8 @@ int wmain(int argc, wchar_t** argv) {
         }
         std::sort(times.begin(), times.end());
         worst = std::max(worst, times.back());
-        std::printf("search %-38s median %7.1f ms, slowest %7.1f ms, %zu found\n", q.what,
-                    times[3], times.back(), found);
+        std::printf("search %-38s median %7.1f ms, slowest %7.1f ms, %zu found\n", q.what, times[3],
+                    times.back(), found);
     }
     const auto t0 = Clock::now();
     const std::size_t page = history->Page(&games[3], 0, 100).size();
