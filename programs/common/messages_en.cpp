@@ -306,6 +306,15 @@ constexpr MessageEntry kEnglish[] = {
      "  --game NAME           with --translate-file: apply MireloDict\\NAME on top\n"
      "  --log FOLDER          where mirelo-server.log goes (default: the logs folder\n"
      "                        beside this program)\n"
+     "  --data FOLDER         where the history (history.sqlite3) is kept (default: this\n"
+     "                        program's folder)\n"
+     "  --history-rows N      lines the history keeps, the oldest going first (default:\n"
+     "                        1000000)\n"
+     "  --no-history          keep no history of the lines translated\n"
+     "  --export GAME FILE    write GAME's corrections, then the other lines of its history,\n"
+     "                        to FILE (.txt source=translation, .tsv or .json), then exit\n"
+     "  --import GAME FILE    make the lines of FILE (.txt, .tsv or .json) corrections of\n"
+     "                        GAME, in MireloDict\\GAME\\corrections.txt, then exit\n"
      "  --diagnose            check where the plug-in will look for the engine and what\n"
      "                        it will find there, then exit (0 when it looks ready, 5 not)\n"
      "  --lang ko|en          language of the messages (default: the language of\n"
@@ -324,7 +333,8 @@ constexpr MessageEntry kEnglish[] = {
      "Exit codes: 0 stopped cleanly, 1 bad command line, 2 cannot listen,\n"
      "3 plug-in cannot be loaded, 5 the plug-in did not start; with --translate-file\n"
      "also 6 the input or output file, 7 a line was not translated, 8 stopped by\n"
-     "Ctrl+C, 9 the input's encoding cannot be told.\n"},
+     "Ctrl+C, 9 the input's encoding cannot be told; with --export or --import\n"
+     "10 the file to read or write cannot be used.\n"},
     {kServerStarting,
      "mirelo-server {0}: listening on {1}\n"
      "\n"
@@ -387,6 +397,32 @@ constexpr MessageEntry kEnglish[] = {
     {kEventLogUnwritable, "cannot write the log file {0}: {1}; events are shown here only"},
     {kEventsNotShown, "{0} more events not shown here; see the log file"},
     {kArgGame, "--game needs a game's name: {0}"},
+    {kServerArgData, "--data needs a folder"},
+    {kServerArgHistoryRows, "--history-rows needs a number from 1 to 100000000"},
+    {kServerArgShare, "{0} needs a game and a file: {0} GAME FILE"},
+    {kServerArgShareGame, "the game name \"{0}\" cannot be used: {1}"},
+    {kServerArgShareFormat,
+     "{0}: the extension names the format: .txt (a translation file of the Unity game translator: "
+     "source=translation), .tsv or .json"},
+    {kShareCannotRead, "cannot read {0}: {1}"},
+    {kShareCannotWrite, "cannot write {0}: {1}"},
+    {kShareTooLarge, "{0} is larger than {1} MB; split it"},
+    {kShareNotText, "{0} is not UTF-8 text"},
+    {kShareNotJson, "{0} is not a JSON object of \"source\": \"translation\""},
+    {kShareSkipped, "{0}: skipped: {1}"},
+    {kShareSkippedMore, "{0} more skipped"},
+    {kShareLineBreak,
+     "a line entry holds one line: the source or translation holds a line break or a tab"},
+    {kShareNotString, "the translation is not a string"},
+    {kShareImported, "{0} corrections imported into {1}"},
+    {kShareNothing, "no entry of {0} could be imported"},
+    {kShareExported, "{0} corrections and {1} lines of the history written to {2}"},
+    {kShareNoHistory, "the history in {0} cannot be read ({1}): only the corrections are exported"},
+    {kCorrectionsTooLarge, "{0} would grow past the dictionary's file limit; nothing was changed"},
+    {kHistoryUnavailable,
+     "the history cannot be kept in {0}: {1}. Lines are answered but not recorded"},
+    {kHistoryWriteFailed, "the history could not be written: {0}"},
+    {kHistoryDropped, "{0} lines were not recorded in the history: the disk is behind"},
 };
 
 static_assert(IsComplete(kEnglish), "every message needs its English text, in enum order");

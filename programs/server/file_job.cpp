@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "answer_feed.h"
 #include "code_pages.h"
 #include "handles.h"
 #include "messages.h"
@@ -319,6 +320,8 @@ class FileRun {
             m_output.Write(m_lines[chunk.first + i].end);
         }
         m_translator.CountServed(batch.LineCount());
+        if (m_job.feed && m_job.feed->HasListeners())
+            m_job.feed->Publish(AnsweredLines(batch, "file"));
         m_done = chunk.first + batch.TextCount();
         if (!m_console) return;
         std::string progress(1, '\r');

@@ -10,6 +10,8 @@
 
 namespace server {
 
+class AnswerFeed;
+
 // How long a file job waits for the workers when none can take a line, before it gives up.
 inline constexpr std::chrono::seconds kFileReadyWait{30};
 
@@ -24,6 +26,7 @@ struct FileJob {
     // The workers stayed unable to take a line for readyWait: says why (given the pool's
     // problem) and gives the exit code.
     std::function<int(const std::string& problem)> notReady;
+    const AnswerFeed* feed = nullptr;  // each chunk's lines go there, as client "file"
 };
 
 // Translates the file `job.in` (UTF-8 or Shift-JIS, told apart as mirelo-host does) line by

@@ -113,6 +113,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
     // The routes: http_routes.cpp.
     void Handle(Request req);
+    void HistoryApi(Request& req, std::string_view path, std::string_view query);
     void HandleGet(std::string_view query);
     void HandlePost(Request& req);
     void Submit(Prepared p);

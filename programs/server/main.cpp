@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <memory>
 #include <cwchar>
 #include <future>
 #include <optional>
@@ -19,12 +21,14 @@
 #include "dictionary_folder_win.h"
 #include "dictionary_watch.h"
 #include "event_log.h"
+#include "history.h"
 #include "http_server.h"
 #include "messages.h"
 #include "module_path.h"
 #include "mirelo_version.h"
 #include "plugin_host.h"
 #include "server_args.h"
+#include "share.h"
 #include "text_output.h"
 #include "file_job.h"
 #include "translator.h"
@@ -167,6 +171,39 @@ std::wstring LogFolder(const ServerArgs& args) {
     return args.logFolder.empty() ? mirelo::ModuleFolder(nullptr) + L"\\logs" : args.logFolder;
 }
 
+std::wstring DataFolder(const ServerArgs& args) {
+    return args.dataFolder.empty() ? mirelo::ModuleFolder(nullptr) : args.dataFolder;
+}
+
+std::wstring DictionaryFolder(const ServerArgs& args) {
+    return mirelo::dict::FolderBeside(programs::PluginPath(args.plugin));
+}
+
+// The history listens to the feed; without it (--no-history, or a database that cannot be
+// opened) lines are answered all the same.
+std::unique_ptr<History> KeepHistory(const ServerArgs& args, EventLog& log, AnswerFeed& feed) {
+    if (args.noHistory) return nullptr;
+    const std::filesystem::path folder(DataFolder(args));
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    std::string why;
+    std::unique_ptr<History> history =
+        History::Open(folder / kHistoryFileName,
+                      {args.historyRows, DictionaryFolder(args),
+                       [&log](const std::string& text) { log.Add("history", text); }},
+                      &why);
+    if (!history) {
+        const std::string problem =
+            Format(Msg::kHistoryUnavailable,
+                   {mirelo::WideToUtf8((folder / kHistoryFileName).wstring()), why});
+        Complain(problem);
+        log.Add("history", problem, false);
+        return nullptr;
+    }
+    feed.Listen([h = history.get()](const std::vector<AnsweredLine>& lines) { h->Add(lines); });
+    return history;
+}
+
 Translator::Config PoolConfig(const ServerArgs& args, EventLog& log) {
     return {mirelo::ModulePath(nullptr),
             programs::PluginPath(args.plugin),
@@ -193,6 +230,8 @@ void ExplainEngineQuestion(const ServerArgs& args) {
 }
 
 int RunFileJob(const ServerArgs& args, EventLog& log) {
+    AnswerFeed feed;
+    const std::unique_ptr<History> history = KeepHistory(args, log, feed);
     Translator translator(PoolConfig(args, log));
     std::promise<std::tuple<Translator::State, StartKind, std::string>> started;
     auto result = started.get_future();
@@ -221,6 +260,7 @@ int RunFileJob(const ServerArgs& args, EventLog& log) {
     job.workers = args.workers ? args.workers : DefaultWorkers();
     job.game = args.game;
     job.stop = &g_stopRequested;
+    job.feed = &feed;
     job.notReady = [&](const std::string& problem) {
         return StartFailure(lastKind,
                             Format(Msg::kFileNotReady,
@@ -232,11 +272,14 @@ int RunFileJob(const ServerArgs& args, EventLog& log) {
 
 // Serves HTTP until Ctrl+C, or until the workers cannot start at all.
 int RunServer(const ServerArgs& args, EventLog& log) {
+    AnswerFeed feed;
+    const std::unique_ptr<History> history = KeepHistory(args, log, feed);
     Translator translator(PoolConfig(args, log));
     const DictionaryWatch dictionary =
         WatchDictionary(programs::PluginPath(args.plugin), translator, log);
-    HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds),
-                                 std::chrono::seconds(20), &log, &dictionary});
+    HttpServer http(translator,
+                    {args.cors, std::chrono::seconds(args.timeoutSeconds), std::chrono::seconds(20),
+                     &log, &dictionary, &feed, history.get()});
     HttpServer::ListenFailure failure;
     if (!http.Listen(args.host, args.port, failure)) {
         const std::string problem = ListenProblem(args, failure);
@@ -310,6 +353,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     const ServerArgs& args = parsed.args;
     if (const std::optional<int> code = RunInformation(args)) return *code;
+    if (args.share) return RunShare(args, DictionaryFolder(args), DataFolder(args));
 
     g_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);

@@ -94,6 +94,9 @@ class Server:
 
     def __init__(self, folder, *args, ready=True, env=None):
         self.port = free_port()
+        # Each test folder keeps its own history, not the one beside the program.
+        if "--data" not in args and "--no-history" not in args:
+            args = (*args, "--data", windows(folder))
         self.out = open(os.path.join(folder, f"server-{self.port}.out"), "w+b")
         # Started without the runner so that its output can be read while it runs; the
         # runner has made the prefix and started a detached wineserver.
@@ -1222,6 +1225,205 @@ class TranslateFile(unittest.TestCase):
                 self.assertIn("--out names the input file itself", r.stderr.decode("utf-8"))
                 with open(path, encoding="utf-8") as f:
                     self.assertEqual(f.read(), source)
+
+class History(unittest.TestCase):
+    """Lines kept in the data folder across restarts, searched, and shared as corrections."""
+
+    def plugin_copy(self):
+        plugin_dir = tempfile.mkdtemp(prefix="plugin-", dir=FOLDER)
+        shutil.copy(os.path.join(BIN, "Mirelo.dll"), plugin_dir)
+        os.makedirs(os.path.join(plugin_dir, "MireloDict"))
+        return plugin_dir, os.path.join(plugin_dir, "Mirelo.dll")
+
+    def api(self, server, path, limit_s=10, until=lambda j: True):
+        deadline = time.monotonic() + limit_s
+        while True:
+            status, _, text = server.get(path)
+            self.assertEqual(status, 200, text)
+            j = json.loads(text)
+            if until(j) or time.monotonic() > deadline:
+                return j
+            time.sleep(0.05)
+
+    def share(self, option, game, path, *args):
+        return wine(os.path.join(BIN, "mirelo-server.exe"), option, game, windows(path),
+                    "--lang=en", *args)
+
+    def test_rows_after_kill_9_under_load_and_search_in_japanese_and_korean(self):
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        server = Server(FOLDER, "--workers", "2", "--data", windows(data))
+        answered = []  # the time each line's answer came back
+
+        def client(i):
+            c = server.connection()
+            for j in range(0, 5000, 10):  # more than 2.5 s of load
+                lines = [load_line(i, j + k)[0] for k in range(10)]
+                try:
+                    c.request("POST", "/translate", "\n".join(lines).encode(),
+                              {"Content-Type": "text/plain"})
+                    c.getresponse().read()
+                except (OSError, http.client.HTTPException):
+                    break
+                answered.extend([time.monotonic()] * len(lines))
+            c.close()
+
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            futures = [pool.submit(client, i) for i in range(4)]
+            time.sleep(2.5)
+            killed = time.monotonic()
+            server.kill()
+            for f in futures:
+                f.result()
+        before = sum(1 for t in answered if t <= killed)
+        # Lines are written within 200 ms of their answer, and the writing takes a moment.
+        settled = sum(1 for t in answered if t <= killed - 0.5)
+        self.assertGreater(settled, 100)
+
+        server = Server(FOLDER, "--workers", "1", "--data", windows(data))
+        try:
+            games = self.api(server, "/api/games")["games"]
+            rows = games[0]["lines"]
+            # Lines answered more than 500 ms before the kill are all there.
+            self.assertEqual(games[0]["game"], "")
+            self.assertGreaterEqual(rows, settled)
+            self.assertLessEqual(rows, len(answered))
+            print(f"\n  kill -9: {before} lines answered, {rows} recorded, "
+                  f"{before - rows} lost", file=sys.stderr)
+
+            for text in (HERO, "魔王が来た"):
+                server.get("/translate?text=" + urllib.parse.quote(text))
+            for query, want in (("魔王を倒", HERO), ("魔王", "魔王が来た"), ("마왕을", HERO),
+                                ("용사", HERO), ("러뜨렸", HERO), ("試験3の1", None)):
+                with self.subTest(query=query):
+                    q = "/api/search?limit=5&q=" + urllib.parse.quote(query)
+                    found = self.api(server, q, until=lambda j: j["lines"])["lines"]
+                    if want:
+                        self.assertEqual(found[0]["source"], want)
+                    self.assertTrue(all(query in r["source"] or query in r["translation"]
+                                        for r in found), found)
+                    ids = [r["id"] for r in found]
+                    self.assertEqual(ids, sorted(ids, reverse=True))
+            page = self.api(server, "/api/history?game=&limit=2")["lines"]
+            self.assertEqual([r["source"] for r in page], ["魔王が来た", HERO])
+            self.assertEqual((page[0]["outcome"], page[0]["client"]), ("translated", "http"))
+            self.assertEqual(server.get("/api/search?q=%E9%AD%94&game=..%2Fx")[0], 400)
+            self.assertEqual(server.get("/api/search?q=")[0], 400)
+        finally:
+            server.stop()
+
+    def test_the_oldest_rows_go_past_the_cap(self):
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        server = Server(FOLDER, "--workers", "1", "--data", windows(data), "--history-rows", "50")
+        try:
+            lines = [load_line(5, j)[0] for j in range(200)]
+            for k in range(0, 200, 20):
+                server.request("POST", "/translate", "\n".join(lines[k:k + 20]).encode(),
+                               {"Content-Type": "text/plain"})
+            newest = lambda j: j["lines"] and j["lines"][0]["source"] == lines[-1]
+            page = self.api(server, "/api/history?limit=100", until=newest)["lines"]
+            self.assertEqual(page[0]["source"], lines[-1])
+            # Taken out in chunks of a twentieth: between 48 and 50 rows stay.
+            self.assertTrue(48 <= len(page) <= 50, len(page))
+            self.assertEqual([r["source"] for r in reversed(page)], lines[-len(page):])
+        finally:
+            server.stop()
+
+    def test_export_then_import_gives_the_same_corrections_and_they_answer(self):
+        plugin_dir, plugin = self.plugin_copy()
+        dict_dir = os.path.join(plugin_dir, "MireloDict")
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        shared = {"勇者": "영웅", "a=b\\c": "x=y", "魔王が来た": "마왕이 왔다", "//注": "주"}
+        path = os.path.join(data, "in.json")
+        with open(path, "w", encoding="utf-8") as f:
+            json.dump({**shared, "二行\n目": "x", "数": 1}, f, ensure_ascii=False)
+        # The player's own lines stay; a line corrected again is replaced where it stood,
+        # and its repeat (the same line but for a trailing space) goes.
+        os.makedirs(os.path.join(dict_dir, "mygame"))
+        with open(os.path.join(dict_dir, "mygame", "corrections.txt"), "wb") as f:
+            f.write("\ufeff# mine\r\npre\t姫\t공주\r\nline\t勇者\t옛것\r\nline\t勇者 \t또\r\n"
+                    .encode())
+        r = self.share("--import", "MyGame", path, "--plugin", windows(plugin))
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertIn("skipped", r.stderr.decode())
+        with open(os.path.join(dict_dir, "mygame", "corrections.txt"), encoding="utf-8",
+                  newline="") as f:
+            written = f.read()
+        self.assertTrue(written.startswith("\ufeff# mine\r\npre\t姫\t공주\r\nline\t勇者\t영웅\r\n"),
+                        written)
+        self.assertNotIn("또", written)
+        self.assertEqual(written.count("\n"), 6)
+
+        server = Server(FOLDER, "--workers", "1", "--plugin", windows(plugin),
+                        "--data", windows(data))
+        try:
+            status, _, text = server.request(
+                "POST", "/api/import?game=", "勇者は魔王を倒した。=고친 줄\n".encode(),
+                {"Content-Type": "text/plain; charset=utf-8"})
+            self.assertEqual((status, json.loads(text)["imported"]), (200, 1), text)
+            # The common folder's correction answers that line from now on, engine or not.
+            deadline = time.monotonic() + 10
+            while server.get("/translate?text=" + urllib.parse.quote(HERO))[2] != "고친 줄":
+                self.assertLess(time.monotonic(), deadline, "the correction was not used")
+                time.sleep(0.1)
+            for ext in ("txt", "tsv", "json"):
+                with self.subTest(ext=ext):
+                    out = os.path.join(data, "out." + ext)
+                    r = self.share("--export", "mygame", out, "--plugin", windows(plugin),
+                                   "--data", windows(data))
+                    self.assertEqual(r.returncode, 0, r.stderr.decode())
+                    r = self.share("--import", "Other", out, "--plugin", windows(plugin))
+                    self.assertEqual(r.returncode, 0, r.stderr.decode())
+                    with open(os.path.join(dict_dir, "other", "corrections.txt"),
+                              encoding="utf-8") as f:
+                        got = dict(line.split("\t")[1:] for line in f.read().splitlines())
+                    self.assertEqual(got, shared)
+                    os.remove(os.path.join(dict_dir, "other", "corrections.txt"))
+            # A form another site posts changes nothing.
+            status, _, _ = server.request("POST", "/api/import?game=x", "勇者=偽\n".encode(),
+                                          {"Content-Type": "text/plain",
+                                           "Origin": "http://example.com"})
+            self.assertEqual(status, 403)
+            self.assertFalse(os.path.exists(os.path.join(dict_dir, "x")))
+            status, _, text = server.request("GET", "/api/export?game=mygame&format=tsv")
+            self.assertEqual(status, 200)
+            self.assertIn("a=b\\\\c\tx=y\n", text)
+            # The history's lines follow the corrections, a corrected line only once.
+            server.get("/translate?text=" + urllib.parse.quote("魔王"))
+            deadline = time.monotonic() + 10
+            while "魔王\t" not in text and time.monotonic() < deadline:
+                status, _, text = server.request("GET", "/api/export?game=&format=tsv")
+            self.assertEqual(text.split("\n"), [f"{HERO}\t고친 줄", "魔王\t마왕", ""])
+        finally:
+            server.stop()
+
+    def test_bad_names_and_files_are_refused(self):
+        plugin_dir, plugin = self.plugin_copy()
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        good = os.path.join(data, "good.txt")
+        with open(good, "w", encoding="utf-8") as f:
+            f.write("勇者=영웅\n")
+        big = os.path.join(data, "big.txt")
+        with open(big, "wb") as f:
+            f.write(b"a=b\n" * (4 * MIB + 1))  # one byte over 16 MiB
+        latin = os.path.join(data, "latin.tsv")
+        with open(latin, "wb") as f:
+            f.write("caf\u00e9\tx\n".encode("latin-1"))
+        cases = [("--import", "..", good, 1, "cannot be used"),
+                 ("--import", "a\\b", good, 1, "cannot be used"),
+                 ("--export", "x/../..", good, 1, "cannot be used"),
+                 ("--import", "game", os.path.join(data, "good.csv"), 1, ".txt"),
+                 ("--import", "game", big, 10, "16 MB"),
+                 ("--import", "game", latin, 10, "not UTF-8"),
+                 ("--import", "game", os.path.join(data, "none.txt"), 10, "cannot read")]
+        for option, game, path, code, said in cases:
+            with self.subTest(option=option, game=game, path=os.path.basename(path)):
+                r = self.share(option, game, path, "--plugin", windows(plugin))
+                self.assertEqual(r.returncode, code, r.stderr.decode())
+                self.assertIn(said, r.stderr.decode())
+        self.assertEqual(os.listdir(os.path.join(plugin_dir, "MireloDict")), [])
+        helps = wine(os.path.join(BIN, "mirelo-server.exe"), "--help", "--lang=en").stdout
+        self.assertIn("10 the file to", helps.decode("utf-8").replace("\n", " "))
+
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)
