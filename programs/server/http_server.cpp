@@ -27,6 +27,7 @@
 #include "module_path.h"
 #include "text_plan.h"
 #include "utf8.h"
+#include "workbench.h"
 
 namespace server {
 namespace {
@@ -53,13 +54,15 @@ constexpr char kJson[] = "application/json; charset=utf-8";
 struct Reply {
     http::status status = http::status::ok;
     std::string body;
-    const char* type = kPlain;
+    std::string type = kPlain;
     const char* allow = nullptr;  // for 405
     bool retry = false;           // Retry-After: 1
     std::string failed;           // X-Mirelo-Failed: indexes of lines kept as sent
     std::size_t failedCount = 0;  // X-Mirelo-Failed-Count
     std::string failedReasons;    // X-Mirelo-Failed-Reasons
     bool close = false;           // the connection cannot go on
+    bool workbench = false;       // the page or its /api: never cross-origin, never cached
+    bool page = false;            // the page's own files
 };
 
 Reply Error(http::status status, const std::string& reason, bool json = false) {
@@ -99,7 +102,18 @@ std::string Serialize(Reply reply, unsigned version, bool keepAlive, const std::
         res.set("X-Mirelo-Failed-Count", std::to_string(reply.failedCount));
         res.set("X-Mirelo-Failed-Reasons", reply.failedReasons);
     }
-    if (!cors.empty()) {
+    if (reply.workbench) {
+        res.set(http::field::cache_control, "no-store");
+        res.set("X-Content-Type-Options", "nosniff");
+        res.set("Referrer-Policy", "no-referrer");
+    }
+    if (reply.page) {
+        res.set("Content-Security-Policy",
+                "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
+                "img-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
+        res.set("X-Frame-Options", "DENY");
+    }
+    if (!cors.empty() && !reply.workbench) {
         res.set(http::field::access_control_allow_origin, cors);
         res.set(http::field::vary, "Origin");
         if (preflight) {
@@ -563,6 +577,12 @@ class Session : public std::enable_shared_from_this<Session> {
         const std::string_view query =
             q == std::string::npos ? std::string_view() : std::string_view(target).substr(q + 1);
 
+        if (m_config.workbench) {
+            const WebRequest w = Web(req, path, query);
+            if (const std::optional<Refusal> no = m_config.workbench->CheckHost(w))
+                return Send(Error(static_cast<http::status>(no->status), no->reason));
+            if (Workbench::Owns(path)) return HandleWorkbench(w);
+        }
         if (path == "/status") return Send(get ? Status() : NotAllowed("GET, HEAD"));
         if (path != "/translate")
             return Send(Error(http::status::not_found, "no such path; use /translate or /status"));
@@ -575,6 +595,54 @@ class Session : public std::enable_shared_from_this<Session> {
         if (get) return HandleGet(query);
         if (req.method() != http::verb::post) return Send(NotAllowed("GET, HEAD, POST"));
         HandlePost(req);
+    }
+
+    static WebRequest Web(const Request& req, std::string_view path, std::string_view query) {
+        auto field = [&req](auto name, bool* given = nullptr) {
+            const auto it = req.find(name);
+            if (given) *given = it != req.end();
+            if (it == req.end()) return std::string_view();
+            return std::string_view(it->value().data(), it->value().size());
+        };
+        WebRequest w;
+        const beast::string_view method = req.method_string();
+        w.method = std::string_view(method.data(), method.size());
+        w.path = path;
+        w.query = query;
+        w.host = field(http::field::host, &w.hostGiven);
+        w.origin = field(http::field::origin, &w.originGiven);
+        w.token = field("X-Mirelo-Token");
+        w.contentType = field(http::field::content_type);
+        w.body = std::string_view(req.body().data(), req.body().size());
+        w.version = req.version();
+        return w;
+    }
+
+    static Reply FromWeb(WebAnswer a) {
+        Reply r;
+        r.status = static_cast<http::status>(a.status);
+        r.type = std::move(a.type);
+        r.body = std::move(a.body);
+        r.workbench = true;
+        r.page = a.page;
+        return r;
+    }
+
+    // The workbench answers at once, or later from its own thread (a page waiting for new
+    // lines, a correction being checked): that answer is posted back here.
+    void HandleWorkbench(const WebRequest& w) {
+        std::optional<WebAnswer> a = m_config.workbench->Handle(
+            w, [self = shared_from_this(), executor = m_stream.get_executor()](WebAnswer a) {
+                try {
+                    asio::post(executor, [self, a = std::move(a)]() mutable {
+                        self->Guarded([&] { self->Send(FromWeb(std::move(a))); });
+                    });
+                } catch (...) {
+                    // Nothing could be posted: the connection is dropped, which closes it.
+                }
+            });
+        if (a) return Send(FromWeb(std::move(*a)));
+        m_deadline = Clock::time_point::max();
     }
 
     void HandleGet(std::string_view query) {

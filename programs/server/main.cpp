@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cwchar>
+#include <filesystem>
 #include <future>
 #include <optional>
 #include <mutex>
@@ -27,6 +28,8 @@
 #include "server_args.h"
 #include "text_output.h"
 #include "file_job.h"
+#include "answer_feed.h"
+#include "workbench.h"
 #include "translator.h"
 #include "worker.h"
 
@@ -232,8 +235,18 @@ int RunServer(const ServerArgs& args, EventLog& log) {
     Translator translator(PoolConfig(args, log));
     const DictionaryWatch dictionary =
         WatchDictionary(programs::PluginPath(args.plugin), translator, log);
-    HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds),
-                                 std::chrono::seconds(20), &log, &dictionary});
+    AnswerFeed feed;
+    Workbench::Config bench;
+    bench.host = {args.port, !programs::IsLoopback(args.host)};
+    bench.dictionaryFolder = std::filesystem::path(dictionary.Folder());
+    bench.translator = &translator;
+    bench.korean = programs::CurrentLanguage() == programs::Language::kKorean;
+    Workbench workbench(std::move(bench), feed);
+    HttpConfig config{args.cors, std::chrono::seconds(args.timeoutSeconds),
+                      std::chrono::seconds(20), &log, &dictionary};
+    config.feed = &feed;
+    config.workbench = &workbench;
+    HttpServer http(translator, std::move(config));
     HttpServer::ListenFailure failure;
     if (!http.Listen(args.host, args.port, failure)) {
         const std::string problem = ListenProblem(args, failure);
@@ -247,6 +260,7 @@ int RunServer(const ServerArgs& args, EventLog& log) {
         "http://" + (args.host.find(':') != std::string::npos ? "[" + args.host + "]" : args.host) +
         ":" + std::to_string(args.port);
     Out().Write(Format(Msg::kServerStarting, {MIRELO_VERSION, url}));
+    Say(Format(Msg::kServerWorkbench, {url + "/"}));
 
     const ServerForConsole console(http);
     int exitCode = kExitOk;
@@ -267,6 +281,7 @@ int RunServer(const ServerArgs& args, EventLog& log) {
         });
         http.Run();
     }
+    workbench.Stop();
     translator.Stop();
     Say(Text(Msg::kServerClosed));
     return exitCode;
