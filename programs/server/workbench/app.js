@@ -72,13 +72,17 @@ let game = null;  // null until the server names the most recent game
 let lastId = 0;
 let liveRun = 0;
 
+function clock(d) {
+  return [d.getHours(), d.getMinutes(), d.getSeconds()].map((n) => String(n).padStart(2, "0")).join(":");
+}
+
 function lineItem(line) {
   const li = el("li");
   li.dataset.id = line.id;
   li.dataset.source = line.source;
   li.append(el("div", "src", line.source), el("div", "tr", line.translation));
   const meta = el("div", "meta");
-  const when = line.time ? new Date(line.time).toLocaleTimeString() : "";
+  const when = line.time ? clock(new Date(line.time)) : "";
   meta.append(el("div", "", [when, line.client].filter(Boolean).join(" · ")));
   if (line.outcome && line.outcome !== "translated") {
     meta.append(el("div", "", t("outcome_" + line.outcome)));
@@ -103,6 +107,7 @@ function startEdit(li, line) {
   form.append(box, save, cancel, note);
   tr.hidden = true;
   tr.after(form);
+  form.scrollIntoView({ block: "nearest" });
   box.focus();
   cancel.addEventListener("click", () => { form.remove(); tr.hidden = false; });
   save.addEventListener("click", async () => {
