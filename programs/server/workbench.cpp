@@ -32,6 +32,8 @@ constexpr std::size_t kLiveDefault = 200;
 // How long a saved correction is checked for, until the workers' plug-ins have read it.
 constexpr auto kCorrectionCheck = std::chrono::seconds(4);
 constexpr auto kProbeGap = std::chrono::milliseconds(100);
+constexpr auto kFirstLook =
+    std::chrono::milliseconds(mirelo::dict::kQuietMs + mirelo::dict::kLookIntervalMs + 100);
 
 std::string Dump(const Json& j) {
     return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
@@ -360,11 +362,21 @@ void Workbench::Apply(Job& job) {
     }
     // The workers' plug-ins read the folder once it has held still; until each has, a line
     // may still get its old answer, which the server would then repeat for a second. So the
-    // answer waits until the line is seen answered with the correction.
+    // answer waits until the line is seen answered with the correction. The first look comes
+    // once the plug-ins should have read it: a look before would send the line to the engine,
+    // and a line that ends the engine's process is the very kind a player corrects.
     const auto start = SteadyClock::now();
-    bool inUse = false;
     Translator* t = m_config.translator;
-    while (t && !inUse && SteadyClock::now() - start < kCorrectionCheck) {
+    const std::vector<std::string> failing = t ? t->GetQuarantined() : std::vector<std::string>();
+    const bool look = t && std::none_of(failing.begin(), failing.end(), [&](const std::string& l) {
+                          return TrimEnd(l) == job.source;
+                      });
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_wake.wait_for(lock, kFirstLook, [this] { return m_stopping; })) return;
+    }
+    bool inUse = false;
+    while (look && !inUse && SteadyClock::now() - start < kCorrectionCheck) {
         {
             std::unique_lock lock(m_mutex);
             if (m_stopping) return;

@@ -26,7 +26,8 @@ LIVE = [(f"{i}番目", f"{i}번째") for i in range(3)] + [(f"{i}回目", f"{i}�
 
 def setUpModule():
     global FOLDER, PLUGIN_DIR, DICT, SERVER, TOKEN
-    FOLDER = st.engine_folder("mirelo-workbench-", ["mode demo", *(
+    FOLDER = st.engine_folder("mirelo-workbench-", [
+        "mode demo", f"fault translate {st.sjis(st.CRASH)} exit", *(
         f"map {st.sjis(ja)} {ko.encode('cp949').hex()}" for ja, ko in LIVE)])
     PLUGIN_DIR = tempfile.mkdtemp(prefix="plugin-", dir=FOLDER)
     shutil.copy(os.path.join(st.BIN, "Mirelo.dll"), PLUGIN_DIR)
@@ -269,6 +270,17 @@ class Api(unittest.TestCase):
         self.assertEqual(status, 200, text)
         with open(os.path.join(DICT, "mygame", "corrections.txt"), encoding="utf-8") as f:
             self.assertEqual(f.read(), f"line\t{line}\t{fixed}\n")
+
+    def test_correcting_a_quarantined_line_never_sends_it_to_the_engine_again(self):
+        restarts = lambda: sum(w["restarts"] for w in json.loads(SERVER.get("/status")[2])["workers"])
+        before = restarts()
+        self.assertEqual(translate(SERVER, st.CRASH)[0], 422)
+        self.assertEqual(restarts(), before + 2)
+        fixed = "붕괴"
+        status, _, text = change(SERVER, "/api/correct", {"source": st.CRASH, "translation": fixed})
+        self.assertEqual(status, 200, text)
+        self.assertEqual(translate(SERVER, st.CRASH), (200, fixed))
+        self.assertEqual(restarts(), before + 2)
 
     def test_dictionary_entries_problems_and_a_name_with_its_particles(self):
         got = json.loads(SERVER.get("/api/dictionary")[2])
