@@ -1,13 +1,10 @@
 #include "corrections.h"
 
-#include <windows.h>
-
 #include <fstream>
 #include <map>
-#include <sstream>
 
+#include "atomic_file.h"
 #include "game_name.h"
-#include "handles.h"
 
 namespace server {
 namespace {
@@ -25,30 +22,6 @@ std::string Trimmed(std::string s) {
 }
 
 }  // namespace
-
-bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes,
-                         std::string* why) {
-    const std::wstring temp = path.wstring() + L".saving";
-    {
-        mirelo::UniqueFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return Fail(why, "cannot write " + path.filename().string() + ".saving");
-        DWORD written = 0;
-        if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                       nullptr) ||
-            written != bytes.size() || !FlushFileBuffers(file.get())) {
-            file.reset();
-            DeleteFileW(temp.c_str());
-            return Fail(why, "cannot write " + path.filename().string() + ".saving");
-        }
-    }
-    if (!MoveFileExW(temp.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temp.c_str());
-        return Fail(why, "cannot replace " + path.filename().string());
-    }
-    return true;
-}
 
 bool SaveCorrections(const std::filesystem::path& dictionaryFolder, const std::string& game,
                      const std::vector<std::pair<std::string, std::string>>& sourceToTranslation,

@@ -15,9 +15,4 @@ bool SaveCorrections(const std::filesystem::path& dictionaryFolder, const std::s
                      const std::vector<std::pair<std::string, std::string>>& sourceToTranslation,
                      std::string* why);
 
-// Replaces `path` by `bytes` so that a reader sees the old file or the new one, never part:
-// a temporary file beside it, flushed, then moved over it.
-bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes,
-                         std::string* why);
-
 }  // namespace server

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <future>
 
+#include "atomic_file.h"
 #include "code_pages.h"
 #include "corrections.h"
 #include "diagnose.h"

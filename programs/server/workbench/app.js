@@ -309,8 +309,7 @@ async function share() {
   const g = encodeURIComponent(game ?? "");
   $("export-xunity").href = `/api/export?game=${g}&format=xunity`;
   $("export-tsv").href = `/api/export?game=${g}&format=tsv`;
-  const r = await fetch(`/api/export?game=${g}&format=tsv`, { method: "HEAD" });
-  unavailable("share", r.status === 404);
+  unavailable("share", (await getJson("/api/games")).status === 404);
 }
 $("import-form").addEventListener("submit", async (e) => {
   e.preventDefault();

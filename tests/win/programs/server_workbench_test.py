@@ -21,7 +21,8 @@ import urllib.parse
 import server_test as st
 
 NAME_JA, NAME_KO = "美玲", "미령"
-LIVE = [(f"{i}番目", f"{i}번째") for i in range(3)] + [(f"{i}回目", f"{i}회째") for i in range(20)]
+LIVE = ([(f"{i}番目", f"{i}번째") for i in range(3)] +
+        [(f"{i}回目", f"{i}회째") for i in range(20)])
 
 
 def setUpModule():
@@ -272,7 +273,8 @@ class Api(unittest.TestCase):
             self.assertEqual(f.read(), f"line\t{line}\t{fixed}\n")
 
     def test_correcting_a_quarantined_line_never_sends_it_to_the_engine_again(self):
-        restarts = lambda: sum(w["restarts"] for w in json.loads(SERVER.get("/status")[2])["workers"])
+        def restarts():
+            return sum(w["restarts"] for w in json.loads(SERVER.get("/status")[2])["workers"])
         before = restarts()
         self.assertEqual(translate(SERVER, st.CRASH)[0], 422)
         self.assertEqual(restarts(), before + 2)

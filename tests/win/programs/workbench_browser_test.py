@@ -96,7 +96,8 @@ class Live(unittest.TestCase):
         wait(lambda: len(live_sources()) >= 50)
         self.assertEqual(live_sources()[-50:], [ja for ja, _ in EARLIER[-50:]])
         tab = BROWSER.find_element(By.ID, "live")
-        at_bottom = "const t = arguments[0]; return t.scrollHeight - t.scrollTop - t.clientHeight < 2"
+        at_bottom = ("const t = arguments[0]; "
+                     "return t.scrollHeight - t.scrollTop - t.clientHeight < 2")
         self.assertTrue(BROWSER.execute_script(at_bottom, tab))
 
         # When each line reaches the page's DOM, against when its answer reached the client.
