@@ -152,6 +152,15 @@ std::string PreviewParticles(std::string_view sample, const std::string& name) {
     }
 }
 
+// At most `limit` bytes of `text`, cut between two characters.
+bool Cut(std::string& text, std::size_t limit) {
+    if (text.size() <= limit) return false;
+    std::size_t at = limit;
+    while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
+    text.resize(at);
+    return true;
+}
+
 const EmbeddedFile* FileAt(std::string_view path) {
     if (path == "/") path = "/index.html";
     for (std::size_t i = 0; i < kWorkbenchFileCount; ++i)
@@ -247,16 +256,31 @@ void Workbench::Take(const std::vector<AnsweredLine>& lines) {
     std::vector<Later> ready;
     {
         std::lock_guard lock(m_mutex);
+        auto size = [](const Line& l) { return l.line.source.size() + l.line.translation.size(); };
         for (const AnsweredLine& l : lines) {
             auto& ring = m_lines[l.game];
-            ring.push_back({++m_lastId, l});
-            if (ring.size() > kLinesPerGame) ring.pop_front();
-            std::erase(m_recentGames, l.game);
-            m_recentGames.insert(m_recentGames.begin(), l.game);
+            Line kept{++m_lastId, l};
+            kept.cut = Cut(kept.line.source, kLineBytes) | Cut(kept.line.translation, kLineBytes);
+            m_bytes += size(kept);
+            ring.push_back(std::move(kept));
+            if (ring.size() > kLinesPerGame) {
+                m_bytes -= size(ring.front());
+                ring.pop_front();
+            }
+            if (m_recentGames.empty() || m_recentGames.front() != l.game) {
+                std::erase(m_recentGames, l.game);
+                m_recentGames.insert(m_recentGames.begin(), l.game);
+            }
         }
-        while (m_recentGames.size() > kGames) {
+        // Over the bounds, the games translated least recently give up their lines first.
+        while (m_recentGames.size() > kGames || (m_bytes > kBytes && m_recentGames.size() > 1)) {
+            for (const Line& l : m_lines[m_recentGames.back()]) m_bytes -= size(l);
             m_lines.erase(m_recentGames.back());
             m_recentGames.pop_back();
+        }
+        for (auto& ring = m_lines[m_recentGames.front()]; m_bytes > kBytes && ring.size() > 1;) {
+            m_bytes -= size(ring.front());
+            ring.pop_front();
         }
         std::vector<std::pair<std::string, uint64_t>> answered;
         std::erase_if(m_waiters, [&](Waiter& w) {
@@ -295,7 +319,8 @@ std::string Workbench::LiveBody(const std::string& game, uint64_t after, std::si
                              {"client", l->line.client},
                              {"source", l->line.source},
                              {"translation", l->line.translation},
-                             {"outcome", OutcomeWord(l->line.outcome)}});
+                             {"outcome", OutcomeWord(l->line.outcome)},
+                             {"cut", l->cut}});
     }
     return Dump({{"game", game}, {"games", m_recentGames}, {"last", m_lastId}, {"lines", lines}});
 }
@@ -342,6 +367,18 @@ std::optional<WebAnswer> Workbench::Correct(const WebRequest& r, Later& later) {
         return Problem(400, "the source holds a line break: a correction answers one line");
     if ((source + translation).find_first_of("\t\r\n") != std::string::npos)
         return Problem(400, "a correction cannot hold a tab or a line break");
+    // What the plug-in would skip when it reads the entry is refused now, with the reason.
+    const mirelo::dict::TextEncoders& enc = mirelo::dict::SystemEncoders();
+    std::string bytes;
+    if (!enc.toShiftJis(source, bytes))
+        return Problem(400,
+                       "the source cannot be written in Shift-JIS, so no line entry can match it");
+    if (bytes.size() > mirelo::dict::kMaxSideBytes)
+        return Problem(400, "the source is over 1024 bytes in Shift-JIS");
+    if (!enc.toCp949(translation, bytes))
+        return Problem(400, "the translation cannot be written in CP949");
+    if (bytes.size() > mirelo::dict::kMaxSideBytes)
+        return Problem(400, "the translation is over 1024 bytes in CP949");
     std::lock_guard lock(m_mutex);
     if (m_stopping) return Problem(503, "the server is stopping");
     m_jobs.push_back({*game, source, translation, std::move(later)});
@@ -359,7 +396,10 @@ void Workbench::Apply(Job& job) {
         const auto it = m_lines.find(job.game);
         if (it != m_lines.end())
             for (Line& l : it->second)
-                if (TrimEnd(l.line.source) == job.source) l.line.translation = job.translation;
+                if (TrimEnd(l.line.source) == job.source) {
+                    m_bytes = m_bytes - l.line.translation.size() + job.translation.size();
+                    l.line.translation = job.translation;
+                }
     }
     // The workers' plug-ins read the folder once it has held still; until each has, a line
     // may still get its old answer, which the server would then repeat for a second. So the

@@ -54,6 +54,9 @@ class Workbench {
     // Recent lines kept per game, and games kept.
     static constexpr std::size_t kLinesPerGame = 500;
     static constexpr std::size_t kGames = 64;
+    // All the lines kept, in bytes; a text longer than kLineBytes is kept cut (and marked so).
+    static constexpr std::size_t kBytes = 16 << 20;
+    static constexpr std::size_t kLineBytes = 4096;
     // A page asking for new lines is answered empty after this, and asks again.
     static constexpr auto kWait = std::chrono::seconds(25);
 
@@ -89,6 +92,7 @@ class Workbench {
     struct Line {
         uint64_t id;
         AnsweredLine line;
+        bool cut = false;
     };
     struct Waiter {
         std::string game;
@@ -119,6 +123,7 @@ class Workbench {
     std::condition_variable m_wake;
     bool m_stopping = false;
     uint64_t m_lastId = 0;
+    std::size_t m_bytes = 0;
     std::map<std::string, std::deque<Line>> m_lines;  // by game
     std::vector<std::string> m_recentGames;           // most recent first
     std::vector<Waiter> m_waiters;

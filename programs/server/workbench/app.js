@@ -89,6 +89,7 @@ function lineItem(line) {
     li.classList.add(line.outcome === "corrected" ? "corrected" : "failed");
   }
   const edit = el("button", "edit", t("edit"));
+  edit.disabled = !!line.cut;  // kept cut: too long for a correction anyway
   edit.addEventListener("click", () => startEdit(li, line));
   meta.append(edit);
   li.append(meta);

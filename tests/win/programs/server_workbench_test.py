@@ -233,6 +233,16 @@ class Api(unittest.TestCase):
         print(f"live wait answered {median:.1f} ms (median) after the answer", file=sys.stderr)
         self.assertLess(median, 200)
 
+        # A long text is kept cut, and said to be.
+        long_line = st.HERO * 250
+        SERVER.request("POST", "/translate", json.dumps({"text": long_line}),
+                       {"Content-Type": "application/json"})
+        kept = json.loads(SERVER.get("/api/live")[2])["lines"][-1]
+        self.assertTrue(kept["cut"])
+        self.assertTrue(long_line.startswith(kept["source"]))
+        self.assertLessEqual(len(kept["source"].encode()), 4096)
+        self.assertGreater(len(kept["source"].encode()), 4090)
+
     def test_a_correction_is_what_the_next_request_gets_at_once(self):
         line, fixed = "勇者が来た", "용사가 왔다!"
         self.assertNotEqual(translate(SERVER, line)[1], fixed)
@@ -240,7 +250,11 @@ class Api(unittest.TestCase):
                     ({"source": line, "translation": "a\tb"}, 400),
                     ({"source": "", "translation": fixed}, 400),
                     ({"game": "../up", "source": line, "translation": fixed}, 400),
-                    ({"game": "a\\b", "source": line, "translation": fixed}, 400)]
+                    ({"game": "a\\b", "source": line, "translation": fixed}, 400),
+                    # Entries the plug-in would skip: no Shift-JIS form, over 1024 bytes.
+                    ({"source": "😀" + line, "translation": fixed}, 400),
+                    ({"source": "あ" * 513, "translation": fixed}, 400),
+                    ({"source": line, "translation": "가" * 513}, 400)]
         for body, expected in refusals:
             with self.subTest(body=body):
                 self.assertEqual(change(SERVER, "/api/correct", body)[0], expected)
