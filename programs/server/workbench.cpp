@@ -231,7 +231,14 @@ std::optional<WebAnswer> Workbench::Handle(const WebRequest& r, Later later) {
             return Problem(no->status, no->reason);
     }
     if (path == "/api/live") return get ? Live(r.query, later) : Problem(405, "use GET");
-    if (path == "/api/dictionary") return get ? Dictionary(r.query) : Problem(405, "use GET");
+    if (path == "/api/dictionary") {
+        if (!get) return Problem(405, "use GET");
+        return Queue(
+            [this, query = std::string(r.query)]() -> std::optional<WebAnswer> {
+                return Dictionary(query);
+            },
+            later);
+    }
     if (path == "/api/preview") {
         if (!get) return Problem(405, "use GET");
         return JsonAnswer(
@@ -379,26 +386,34 @@ std::optional<WebAnswer> Workbench::Correct(const WebRequest& r, Later& later) {
         return Problem(400, "the translation cannot be written in CP949");
     if (bytes.size() > mirelo::dict::kMaxSideBytes)
         return Problem(400, "the translation is over 1024 bytes in CP949");
+    return Queue([this, game = *game, source,
+                  translation] { return ApplyCorrection(game, source, translation); },
+                 later);
+}
+
+std::optional<WebAnswer> Workbench::Queue(std::function<std::optional<WebAnswer>()> work,
+                                          Later& later) {
     std::lock_guard lock(m_mutex);
     if (m_stopping) return Problem(503, "the server is stopping");
-    m_jobs.push_back({*game, source, translation, std::move(later)});
+    m_jobs.push_back({std::move(work), std::move(later)});
     m_wake.notify_all();
     return std::nullopt;
 }
 
-void Workbench::Apply(Job& job) {
+std::optional<WebAnswer> Workbench::ApplyCorrection(const std::string& game,
+                                                    const std::string& source,
+                                                    const std::string& translation) {
     std::string why;
-    if (!SaveCorrections(m_config.dictionaryFolder, job.game, {{job.source, job.translation}},
-                         &why))
-        return job.later(Problem(500, why));
+    if (!SaveCorrections(m_config.dictionaryFolder, game, {{source, translation}}, &why))
+        return Problem(500, why);
     {
         std::lock_guard lock(m_mutex);
-        const auto it = m_lines.find(job.game);
+        const auto it = m_lines.find(game);
         if (it != m_lines.end())
             for (Line& l : it->second)
-                if (TrimEnd(l.line.source) == job.source) {
-                    m_bytes = m_bytes - l.line.translation.size() + job.translation.size();
-                    l.line.translation = job.translation;
+                if (TrimEnd(l.line.source) == source) {
+                    m_bytes = m_bytes - l.line.translation.size() + translation.size();
+                    l.line.translation = translation;
                 }
     }
     // The workers' plug-ins read the folder once it has held still; until each has, a line
@@ -409,22 +424,21 @@ void Workbench::Apply(Job& job) {
     const auto start = SteadyClock::now();
     Translator* t = m_config.translator;
     const std::vector<std::string> failing = t ? t->GetQuarantined() : std::vector<std::string>();
-    const bool look = t && std::none_of(failing.begin(), failing.end(), [&](const std::string& l) {
-                          return TrimEnd(l) == job.source;
-                      });
+    const bool look = t && std::none_of(failing.begin(), failing.end(),
+                                        [&](const std::string& l) { return TrimEnd(l) == source; });
     {
         std::unique_lock lock(m_mutex);
-        if (m_wake.wait_for(lock, kFirstLook, [this] { return m_stopping; })) return;
+        if (m_wake.wait_for(lock, kFirstLook, [this] { return m_stopping; })) return std::nullopt;
     }
     bool inUse = false;
     while (look && !inUse && SteadyClock::now() - start < kCorrectionCheck) {
         {
             std::unique_lock lock(m_mutex);
-            if (m_stopping) return;
+            if (m_stopping) return std::nullopt;
         }
         t->DictionaryChanged();
-        auto batch = std::make_shared<Batch>(std::vector<std::string>{job.source});
-        batch->SetGame(job.game);
+        auto batch = std::make_shared<Batch>(std::vector<std::string>{source});
+        batch->SetGame(game);
         auto done = std::make_shared<std::promise<void>>();
         std::future<void> answered = done->get_future();
         const Translator::Admit admit =
@@ -434,19 +448,18 @@ void Workbench::Apply(Job& job) {
             answered.wait_for(std::chrono::seconds(4)) != std::future_status::ready)
             break;
         if (admit == Translator::Admit::kNotReady || admit == Translator::Admit::kFull) break;
-        inUse = TrimEnd(batch->Get(0).text) == job.translation;
+        inUse = TrimEnd(batch->Get(0).text) == translation;
         if (!inUse) std::this_thread::sleep_for(kProbeGap);
     }
     // Answers given meanwhile by the plug-ins not yet reloaded are forgotten too.
     if (t) t->DictionaryChanged();
     const auto waited =
         std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start);
-    job.later(
-        JsonAnswer({{"saved", true},
-                    {"in_use", inUse},
-                    {"waited_ms", waited.count()},
-                    {"game", job.game},
-                    {"file", (job.game.empty() ? "" : job.game + "\\") + "corrections.txt"}}));
+    return JsonAnswer({{"saved", true},
+                       {"in_use", inUse},
+                       {"waited_ms", waited.count()},
+                       {"game", game},
+                       {"file", (game.empty() ? "" : game + "\\") + "corrections.txt"}});
 }
 
 void Workbench::Run() {
@@ -456,7 +469,7 @@ void Workbench::Run() {
             Job job = std::move(m_jobs.front());
             m_jobs.pop_front();
             lock.unlock();
-            Apply(job);
+            if (std::optional<WebAnswer> answer = job.work()) job.later(std::move(*answer));
             lock.lock();
             continue;
         }

@@ -100,8 +100,10 @@ class Workbench {
         std::chrono::steady_clock::time_point until;
         Later later;
     };
+    // Work that may take a while (reading a folder, a correction checked in use): done on the
+    // workbench's thread, not the connections'. nullopt from `work`: the server is stopping.
     struct Job {
-        std::string game, source, translation;
+        std::function<std::optional<WebAnswer>()> work;
         Later later;
     };
 
@@ -113,7 +115,9 @@ class Workbench {
     WebAnswer AddName(const WebRequest& request);
     WebAnswer EngineFolder(const WebRequest& request);
     void Run();
-    void Apply(Job& job);
+    std::optional<WebAnswer> Queue(std::function<std::optional<WebAnswer>()> work, Later& later);
+    std::optional<WebAnswer> ApplyCorrection(const std::string& game, const std::string& source,
+                                             const std::string& translation);
 
     Config m_config;
     std::string m_token;
