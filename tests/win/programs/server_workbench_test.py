@@ -197,6 +197,8 @@ class Security(unittest.TestCase):
             self.assertNotRegex(text, r"https?://(?!127\.0\.0\.1)")
         self.assertNotRegex(page, r"(src|href)=\"https?:")
         self.assertEqual(SERVER.get("/nothing-here")[0], 404)
+        # The console names the page.
+        self.assertIn(f" http://127.0.0.1:{SERVER.port}/ ", SERVER.output())
 
 
 class Api(unittest.TestCase):
