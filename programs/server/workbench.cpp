@@ -180,7 +180,13 @@ Workbench::Workbench(Config config, AnswerFeed& feed)
                 m_page.replace(at, mark.size(), value);
         }
     }
-    feed.Listen([this](const std::vector<AnsweredLine>& lines) { Take(lines); });
+    feed.Listen([this](const std::vector<AnsweredLine>& lines) noexcept {
+        try {
+            Take(lines);
+        } catch (...) {
+            // Out of memory: these lines are missing from the live view, nothing else.
+        }
+    });
     m_thread = std::thread([this] { Run(); });
 }
 
@@ -469,7 +475,19 @@ void Workbench::Run() {
             Job job = std::move(m_jobs.front());
             m_jobs.pop_front();
             lock.unlock();
-            if (std::optional<WebAnswer> answer = job.work()) job.later(std::move(*answer));
+            // Nothing may leave this thread: a failure fails that one request.
+            try {
+                std::optional<WebAnswer> answer;
+                try {
+                    answer = job.work();
+                } catch (const std::exception& e) {
+                    answer =
+                        Problem(500, std::string("the server failed on this request: ") + e.what());
+                }
+                if (answer) job.later(std::move(*answer));
+            } catch (...) {
+                // Not even that could be answered: the connection goes with the job.
+            }
             lock.lock();
             continue;
         }
@@ -482,11 +500,21 @@ void Workbench::Run() {
         });
         if (!due.empty()) {
             std::vector<std::pair<Later, std::string>> answers;
-            for (Waiter& w : due)
-                answers.emplace_back(std::move(w.later), LiveBody(w.game, w.after, 0));
+            try {
+                for (Waiter& w : due)
+                    answers.emplace_back(std::move(w.later), LiveBody(w.game, w.after, 0));
+            } catch (...) {
+                // Out of memory: the waiting pages left without an answer are closed, and ask
+                // again.
+            }
             lock.unlock();
-            for (auto& [later, body] : answers)
-                later({200, "application/json; charset=utf-8", std::move(body)});
+            try {
+                for (auto& [later, body] : answers)
+                    later({200, "application/json; charset=utf-8", std::move(body)});
+            } catch (...) {
+            }
+            due.clear();
+            answers.clear();
             lock.lock();
             continue;
         }
