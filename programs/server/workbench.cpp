@@ -360,6 +360,12 @@ std::optional<WebAnswer> Workbench::Live(std::string_view query, Later& later) {
     if (!afterGiven || newer || m_stopping)
         return WebAnswer{200, "application/json; charset=utf-8",
                          LiveBody(game, after, afterGiven ? kLinesPerGame : kLiveDefault)};
+    if (m_waiters.size() >= kWaiters) {
+        const auto now = SteadyClock::now();
+        const auto oldest = std::find_if(m_waiters.begin(), m_waiters.end(),
+                                         [now](const Waiter& w) { return w.until > now; });
+        if (oldest != m_waiters.end()) oldest->until = now;
+    }
     m_waiters.push_back({game, after, SteadyClock::now() + kWait, std::move(later)});
     m_wake.notify_all();
     return std::nullopt;

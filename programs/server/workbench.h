@@ -59,6 +59,9 @@ class Workbench {
     static constexpr std::size_t kLineBytes = 4096;
     // A page asking for new lines is answered empty after this, and asks again.
     static constexpr auto kWait = std::chrono::seconds(25);
+    // Pages waiting at once; past it the one waiting longest is answered at once. A page
+    // closed while it waits is not noticed until then, and each holds a connection.
+    static constexpr std::size_t kWaiters = 32;
 
     struct Config {
         HostRule host;

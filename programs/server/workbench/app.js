@@ -54,8 +54,8 @@ function el(tag, cls, text) {
 }
 const $ = (id) => document.getElementById(id);
 
-async function getJson(url) {
-  const r = await fetch(url, { cache: "no-store" });
+async function getJson(url, signal) {
+  const r = await fetch(url, { cache: "no-store", signal });
   const body = await r.json().catch(() => ({}));
   return { status: r.status, body };
 }
@@ -172,8 +172,12 @@ function showGames(games) {
   if (game !== null) select.value = game;
 }
 
+let liveAbort = null;
 async function live() {
   const run = ++liveRun;
+  // The request of the game shown before is not left waiting on the server.
+  if (liveAbort) liveAbort.abort();
+  const abort = liveAbort = new AbortController();
   liveList.replaceChildren();
   const first = await getJson("/api/live" + (game === null ? "" : "?game=" + encodeURIComponent(game)));
   if (run !== liveRun) return;
@@ -183,7 +187,7 @@ async function live() {
   addLive(first.body.lines || []);
   while (run === liveRun) {
     try {
-      const r = await getJson(`/api/live?after=${lastId}&game=${encodeURIComponent(game)}`);
+      const r = await getJson(`/api/live?after=${lastId}&game=${encodeURIComponent(game)}`, abort.signal);
       if (run !== liveRun) return;
       if (r.status !== 200) throw new Error(String(r.status));
       lastId = Math.max(lastId, r.body.last || 0);

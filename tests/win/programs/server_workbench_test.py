@@ -245,6 +245,26 @@ class Api(unittest.TestCase):
         self.assertLessEqual(len(kept["source"].encode()), 4096)
         self.assertGreater(len(kept["source"].encode()), 4090)
 
+    def test_pages_left_waiting_hold_at_most_32_connections(self):
+        last = json.loads(SERVER.get("/api/live?game=")[2])["last"]
+        conns = [SERVER.connection() for _ in range(40)]
+        try:
+            for c in conns:
+                c.request("GET", f"/api/live?after={last}&game=")
+                time.sleep(0.02)
+            # Those waiting longest were answered, empty, to make room.
+            for c in conns[:8]:
+                r = c.getresponse()
+                self.assertEqual((r.status, json.loads(r.read())["lines"]), (200, []))
+            ja, ko = LIVE[0]
+            self.assertEqual(translate(SERVER, ja), (200, ko))
+            for c in conns[8:]:
+                r = c.getresponse()
+                self.assertEqual([l["source"] for l in json.loads(r.read())["lines"]], [ja])
+        finally:
+            for c in conns:
+                c.close()
+
     def test_a_correction_is_what_the_next_request_gets_at_once(self):
         line, fixed = "勇者が来た", "용사가 왔다!"
         self.assertNotEqual(translate(SERVER, line)[1], fixed)
