@@ -188,6 +188,7 @@ enum class Msg : int {
     kServerArgUnknown,    // {0}: the argument
     kServerHelp,          // {0}: the default port
     kServerStarting,      // {0}: version, {1}: address
+    kServerWorkbench,     // {0}: the workbench page's address
     kServerReady,
     kServerStopping,
     kServerClosed,

@@ -350,6 +350,7 @@ constexpr MessageEntry kEnglish[] = {
      "  curl {1}/status\n"
      "\n"
      "Starting the plug-in... (Ctrl+C or closing this window stops the server)\n"},
+    {kServerWorkbench, "workbench (lines, corrections, dictionary, status): open {0} in a browser"},
     {kServerReady, "Plug-in ready."},
     {kServerStopping, "stopping"},
     {kServerClosed, "plug-in closed"},

@@ -345,6 +345,7 @@ constexpr MessageEntry kKorean[] = {
      "  curl {1}/status\n"
      "\n"
      "플러그인을 시작합니다... (Ctrl+C를 누르거나 이 창을 닫으면 서버가 끝납니다)\n"},
+    {kServerWorkbench, "작업대(번역 기록, 고치기, 사전, 상태): 브라우저에서 {0} 을 여십시오"},
     {kServerReady, "플러그인이 준비되었습니다."},
     {kServerStopping, "끝내는 중"},
     {kServerClosed, "플러그인을 닫았습니다"},

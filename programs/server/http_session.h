@@ -22,6 +22,7 @@
 
 #include "http_budget.h"
 #include "http_reply.h"
+#include "workbench.h"
 #include "http_request.h"
 #include "http_server.h"
 
@@ -113,7 +114,9 @@ class Session : public std::enable_shared_from_this<Session> {
 
     // The routes: http_routes.cpp.
     void Handle(Request req);
-    void HistoryApi(Request& req, std::string_view path, std::string_view query);
+    static WebRequest Web(const Request& req, std::string_view path, std::string_view query);
+    static Reply FromWeb(WebAnswer a);
+    void HandleWorkbench(const WebRequest& w);
     void HandleGet(std::string_view query);
     void HandlePost(Request& req);
     void Submit(Prepared p);

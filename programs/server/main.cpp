@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <cwchar>
+#include <filesystem>
 #include <future>
 #include <optional>
 #include <mutex>
@@ -22,6 +23,7 @@
 #include "dictionary_watch.h"
 #include "event_log.h"
 #include "history.h"
+#include "history_routes.h"
 #include "http_server.h"
 #include "messages.h"
 #include "module_path.h"
@@ -31,6 +33,8 @@
 #include "share.h"
 #include "text_output.h"
 #include "file_job.h"
+#include "answer_feed.h"
+#include "workbench.h"
 #include "translator.h"
 #include "worker_process.h"
 
@@ -277,9 +281,29 @@ int RunServer(const ServerArgs& args, EventLog& log) {
     Translator translator(PoolConfig(args, log));
     const DictionaryWatch dictionary =
         WatchDictionary(programs::PluginPath(args.plugin), translator, log);
-    HttpServer http(translator,
-                    {args.cors, std::chrono::seconds(args.timeoutSeconds), std::chrono::seconds(20),
-                     &log, &dictionary, &feed, history.get()});
+    Workbench::Config bench;
+    bench.host = {args.port, !programs::IsLoopback(args.host)};
+    bench.dictionaryFolder = std::filesystem::path(dictionary.Folder());
+    bench.translator = &translator;
+    bench.korean = programs::CurrentLanguage() == programs::Language::kKorean;
+    if (history)
+        bench.history = [h = history.get()](std::string_view method, std::string_view path,
+                                            std::string_view query, std::string_view body,
+                                            std::string_view type) -> std::optional<WebAnswer> {
+            std::optional<JsonAnswer> a = HistoryRoute(*h, method, path, query, body, type);
+            if (!a) return std::nullopt;
+            WebAnswer w;
+            w.status = a->status;
+            if (path == "/api/export") w.type = "text/plain; charset=utf-8";
+            w.body = std::move(a->body);
+            return w;
+        };
+    Workbench workbench(std::move(bench), feed);
+    HttpConfig config{args.cors, std::chrono::seconds(args.timeoutSeconds),
+                      std::chrono::seconds(20), &log, &dictionary};
+    config.feed = &feed;
+    config.workbench = &workbench;
+    HttpServer http(translator, std::move(config));
     HttpServer::ListenFailure failure;
     if (!http.Listen(args.host, args.port, failure)) {
         const std::string problem = ListenProblem(args, failure);
@@ -293,6 +317,7 @@ int RunServer(const ServerArgs& args, EventLog& log) {
         "http://" + (args.host.find(':') != std::string::npos ? "[" + args.host + "]" : args.host) +
         ":" + std::to_string(args.port);
     Out().Write(Format(Msg::kServerStarting, {MIRELO_VERSION, url}));
+    Say(Format(Msg::kServerWorkbench, {url + "/"}));
 
     const ServerForConsole console(http);
     int exitCode = kExitOk;
@@ -313,6 +338,7 @@ int RunServer(const ServerArgs& args, EventLog& log) {
         });
         http.Run();
     }
+    workbench.Stop();
     translator.Stop();
     Say(Text(Msg::kServerClosed));
     return exitCode;

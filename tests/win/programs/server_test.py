@@ -505,8 +505,9 @@ class Abuse(unittest.TestCase):
             self.assertLess(self.server.memory_kib(field) - self.base_kib, MEMORY_BOUND_KIB, field)
 
     def test_oversized_heads_end_their_own_connection_only(self):
-        get = b"GET /status HTTP/1.1\r\nHost: x\r\n"
-        chunked = (b"POST /translate HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+        host = b"Host: 127.0.0.1:%d\r\n" % self.server.port
+        get = b"GET /status HTTP/1.1\r\n" + host
+        chunked = (b"POST /translate HTTP/1.1\r\n" + host + b"Content-Type: text/plain\r\n"
                    b"Transfer-Encoding: chunked\r\n\r\n6\r\n" + "勇者".encode() + b"\r\n0\r\n")
         close = b"Connection: close\r\n"
         many = b"".join(b"X-Field-%d: %s\r\n" % (i, b"v" * 1000) for i in range(1000))
@@ -516,9 +517,9 @@ class Abuse(unittest.TestCase):
             (get + b"X-Long: " + b"v" * MIB + b"\r\n\r\n", 431, b"the request head"),
             (get + b"X" * 65536 + b": v\r\n\r\n", 431, b"a header field"),
             (chunked + b"X-Trailer: " + b"v" * 65536 + b"\r\n\r\n", 431, b"a header field"),
-            (b"GET /" + b"a" * 100_000 + b" HTTP/1.1\r\nHost: x\r\n" + close + b"\r\n", 404,
+            (b"GET /" + b"a" * 100_000 + b" HTTP/1.1\r\n" + host + close + b"\r\n", 404,
              b"no such path"),
-            (b"GET /translate?text=%E9%AD%94%E7%8E%8B HTTP/1.1\r\nHost: x\r\n" + close + many +
+            (b"GET /translate?text=%E9%AD%94%E7%8E%8B HTTP/1.1\r\n" + host + close + many +
              b"\r\n", 200, "마왕".encode()),
         ]
         for data, status, says in cases:
@@ -642,7 +643,7 @@ class OwnServer(unittest.TestCase):
         try:
             body = "\n".join(ja for ja, _ in QUICK).encode()  # 3 s of work in all
             with socket.create_connection(("127.0.0.1", server.port), timeout=30) as s:
-                s.sendall(b"POST /translate HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+                s.sendall(b"POST /translate HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nContent-Type: text/plain\r\n" % server.port
                           + f"Content-Length: {len(body)}\r\n\r\n".encode() + body)
                 s.shutdown(socket.SHUT_WR)
                 received = b""
@@ -686,15 +687,18 @@ class Http(unittest.TestCase):
         base = f"http://127.0.0.1:{SERVER.port}"
         cases = [(base + "/translate?text=%E5%8B%87%E8%80%85", 200, "용사"),
                  (base.upper() + "/status", 200, None),  # the scheme in any case
-                 (base + "?text=x", 404, None)]  # no path: "/", which is no route
+                 (base + "?text=x", 200, None),  # no path: "/", the workbench page
+                 (base + "/nothing?text=x", 404, None)]
         for target, expected, answer in cases:
             with self.subTest(target=target):
                 status, _, text = SERVER.get(target)
                 self.assertEqual(status, expected, text)
                 if answer:
                     self.assertEqual(text, answer)
-                elif expected == 200:
+                elif "/status" in target:
                     self.assertIn("engine_ready", json.loads(text))
+                elif expected == 200:
+                    self.assertIn('name="mirelo-token"', text)
 
 
 class Startup(unittest.TestCase):
@@ -846,7 +850,7 @@ class Workers(unittest.TestCase):
         try:
             body = "\n".join(ja for ja, _ in QUICK).encode()  # 3 s of work in all
             with socket.create_connection(("127.0.0.1", server.port), timeout=10) as s:
-                s.sendall(b"POST /translate HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+                s.sendall(b"POST /translate HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nContent-Type: text/plain\r\n" % server.port
                           + f"Content-Length: {len(body)}\r\n\r\n".encode() + body)
                 time.sleep(0.6)
             t0 = time.monotonic()

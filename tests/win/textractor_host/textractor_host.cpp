@@ -487,6 +487,8 @@ void Contract(const Setup& s) {
     CHECK(ConsoleCount(L"Mirelo") >= 1 && ConsoleCount(L"" MIRELO_VERSION L" " + bits) == 1 &&
               ConsoleCount(std::to_wstring(s.port)) >= 1,
           "no first console line with the version, bitness and port");
+    CHECK(ConsoleCount(L"http://127.0.0.1:" + std::to_wstring(s.port) + L"/") == 1,
+          "the first console line does not name the workbench's address");
     CHECK(WaitFor(fn, kHero, kHero + kSeparator + kHeroKo, 60000),
           "never translated after the extension started the server");
     CHECK(ConsoleCount(L"mirelo-server를 시작했습니다") == 1,
