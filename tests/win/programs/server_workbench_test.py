@@ -347,12 +347,17 @@ class Api(unittest.TestCase):
         self.assertEqual([f["scope"] for f in got["folders"]], ["", "namegame"])
         self.assertEqual(got["folders"][1]["entries"][0]["to"], "용사")
 
-    def test_history_routes_say_unavailable_and_the_diagnosis_is_there(self):
-        for path in ("/api/history?game=", "/api/search?q=%E5%8B%87", "/api/games"):
+    def test_history_routes_go_through_the_page_and_the_diagnosis_is_there(self):
+        for path, key in (("/api/history?game=", "lines"), ("/api/search?q=%E5%8B%87", "lines"),
+                          ("/api/games", "games")):
             with self.subTest(path=path):
-                status, _, text = SERVER.get(path)
-                self.assertEqual(status, 404)
-                self.assertIn("error", json.loads(text))
+                status, head, text = SERVER.get(path)
+                self.assertEqual(status, 200, text)
+                self.assertIsInstance(json.loads(text)[key], list)
+        # Through the page's router: a rebinding Host is refused there too.
+        status, _, text = SERVER.request("GET", "/api/games",
+                                         headers={"Host": f"evil.example:{SERVER.port}"})
+        self.assertEqual(status, 421, text)
         got = json.loads(SERVER.get("/api/status")[2])
         self.assertTrue(got["ready"], got)
         self.assertIn(st.windows(FOLDER), got["report"])
