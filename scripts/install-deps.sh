@@ -12,11 +12,11 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
 install_packages() {
   [ ${#missing[@]} -eq 0 ] && return 0
 
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   echo "Installing: ${missing[*]}" >&2
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
@@ -44,6 +44,6 @@ if [ ! -f "$sqlite_dir/sqlite3.c" ] || [ ! -f "$sqlite_dir/sqlite3.h" ]; then
     exit 1
   fi
   tar -xzf "$tarball" -C "$work" package/deps/sqlite3/sqlite3.c package/deps/sqlite3/sqlite3.h
-  mkdir -p "$sqlite_dir"
-  cp "$work/package/deps/sqlite3/sqlite3.c" "$work/package/deps/sqlite3/sqlite3.h" "$sqlite_dir/"
+  $SUDO mkdir -p "$sqlite_dir"
+  $SUDO cp "$work/package/deps/sqlite3/sqlite3.c" "$work/package/deps/sqlite3/sqlite3.h" "$sqlite_dir/"
 fi
