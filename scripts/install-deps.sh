@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
   libbenchmark-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth
   fonts-nanum imagemagick python3 libboost1.81-dev nlohmann-json3-dev curl wrk
-  python3-markdown chromium chromium-driver python3-selenium npm)
+  python3-markdown chromium chromium-driver python3-selenium)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -34,6 +34,8 @@ sqlite_dir=${MIRELO_SQLITE_DIR:-/opt/mirelo-deps/sqlite-3.50.4}
 sqlite_pack=better-sqlite3@12.4.1
 sqlite_sha256=14398acbf00d1e8fe0a2753df7d4f15c13138e4b874f4e6e96791f65b4536d0d
 if [ ! -f "$sqlite_dir/sqlite3.c" ] || [ ! -f "$sqlite_dir/sqlite3.h" ]; then
+  # npm comes with the machine's Node.js; Debian's own npm package would fight it.
+  command -v npm >/dev/null || { echo "install-deps: npm is needed to fetch SQLite" >&2; exit 1; }
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   (cd "$work" && npm pack --silent "$sqlite_pack" >/dev/null 2>&1) || {
