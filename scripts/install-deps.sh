@@ -34,8 +34,11 @@ sqlite_dir=${MIRELO_SQLITE_DIR:-/opt/mirelo-deps/sqlite-3.50.4}
 sqlite_pack=better-sqlite3@12.4.1
 sqlite_sha256=14398acbf00d1e8fe0a2753df7d4f15c13138e4b874f4e6e96791f65b4536d0d
 if [ ! -f "$sqlite_dir/sqlite3.c" ] || [ ! -f "$sqlite_dir/sqlite3.h" ]; then
-  # npm comes with the machine's Node.js; Debian's own npm package would fight it.
-  command -v npm >/dev/null || { echo "install-deps: npm is needed to fetch SQLite" >&2; exit 1; }
+  # npm normally comes with the machine's own Node.js, which Debian's npm package would fight.
+  if ! command -v npm >/dev/null; then
+    missing=(nodejs npm)
+    install_packages
+  fi
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   (cd "$work" && npm pack --silent "$sqlite_pack" >/dev/null 2>&1) || {
