@@ -9,6 +9,7 @@ import concurrent.futures
 import http.client
 import json
 import os
+import re
 import selectors
 import shutil
 import signal
@@ -1360,9 +1361,13 @@ class History(unittest.TestCase):
         server = Server(FOLDER, "--workers", "1", "--plugin", windows(plugin),
                         "--data", windows(data))
         try:
+            # As the workbench page sends it: its token and its own origin.
+            page = server.get("/")[2]
+            token = re.search(r'name="mirelo-token" content="([0-9a-f]+)"', page).group(1)
             status, _, text = server.request(
                 "POST", "/api/import?game=", "勇者は魔王を倒した。=고친 줄\n".encode(),
-                {"Content-Type": "text/plain; charset=utf-8"})
+                {"Content-Type": "text/plain; charset=utf-8", "X-Mirelo-Token": token,
+                 "Origin": f"http://127.0.0.1:{server.port}"})
             self.assertEqual((status, json.loads(text)["imported"]), (200, 1), text)
             # The common folder's correction answers that line from now on, engine or not.
             deadline = time.monotonic() + 10
