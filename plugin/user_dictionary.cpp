@@ -13,7 +13,9 @@ constexpr size_t kKeptBufferBytes = 64 * 1024;
 
 }  // namespace
 
-UserDictionary::UserDictionary(HMODULE module) : m_watch(dict::FolderBesideModule(module)) {
+UserDictionary::UserDictionary(HMODULE module)
+    : m_watch(dict::FolderBesideModule(module), dict::kQuietMs, dict::kLookIntervalMs,
+              dict::GameFromEnvironment()) {
     if (m_watch.folder().empty()) return;
     // Nothing is in use yet, so the first read is taken even if a save was under way: the
     // watch then sees the folder move and reads it again once it has settled.

@@ -1,5 +1,6 @@
 #pragma once
-// The user's dictionary as the worker applies it: the MireloDict folder beside the DLL.
+// The user's dictionary as the worker applies it: the MireloDict folder beside the DLL, with
+// the subfolder of the game that the process's environment names (the server's workers).
 // A thread of its own watches the folder and builds a changed dictionary once the folder
 // has held still (see dict::FolderWatch); the worker keeps translating with the dictionary
 // it has and only takes the new one, a pointer swap, between two lines.
@@ -22,8 +23,8 @@ namespace mirelo {
 
 class UserDictionary {
   public:
-    // The folder beside `module`, read at once if it holds dictionary files; then the
-    // builder starts. Never throws except std::bad_alloc.
+    // The folder beside `module` (and the game's, read at start), read at once if it holds
+    // dictionary files; then the builder starts. Never throws except std::bad_alloc.
     explicit UserDictionary(HMODULE module);
     // Stops the builder, ending a build in progress early, and waits for it.
     ~UserDictionary();

@@ -12,14 +12,43 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-echo "Installing: ${missing[*]}" >&2
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
+install_packages() {
+  [ ${#missing[@]} -eq 0 ] && return 0
+
+  echo "Installing: ${missing[*]}" >&2
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq >/dev/null
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+install_packages
+
+# SQLite for the 32-bit Windows build: Debian has no MinGW build of it, so its amalgamation is
+# taken from one pinned npm package that carries it, outside the tree (the build's
+# MIRELO_SQLITE_DIR points there).
+sqlite_dir=${MIRELO_SQLITE_DIR:-/opt/mirelo-deps/sqlite-3.50.4}
+sqlite_pack=better-sqlite3@12.4.1
+sqlite_sha256=14398acbf00d1e8fe0a2753df7d4f15c13138e4b874f4e6e96791f65b4536d0d
+if [ ! -f "$sqlite_dir/sqlite3.c" ] || [ ! -f "$sqlite_dir/sqlite3.h" ]; then
+  # npm normally comes with the machine's own Node.js, which Debian's npm package would fight.
+  if ! command -v npm >/dev/null; then
+    missing=(nodejs npm)
+    install_packages
+  fi
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  (cd "$work" && npm pack --silent "$sqlite_pack" >/dev/null 2>&1) || {
+    echo "install-deps: npm pack $sqlite_pack failed" >&2; exit 1; }
+  tarball=$(ls "$work"/*.tgz)
+  if ! echo "$sqlite_sha256  $tarball" | sha256sum -c --quiet - >/dev/null 2>&1; then
+    echo "install-deps: $sqlite_pack does not have the pinned SHA-256; not used" >&2
+    exit 1
+  fi
+  tar -xzf "$tarball" -C "$work" package/deps/sqlite3/sqlite3.c package/deps/sqlite3/sqlite3.h
+  $SUDO mkdir -p "$sqlite_dir"
+  $SUDO cp "$work/package/deps/sqlite3/sqlite3.c" "$work/package/deps/sqlite3/sqlite3.h" "$sqlite_dir/"
 fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq >/dev/null
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -42,6 +42,8 @@ def release_files(source, build):
         # The page shows these beside it.
         (source / "docs/option-dialog.png", "option-dialog.png", BINARY, True),
         (source / "docs/engine-question.png", "engine-question.png", BINARY, True),
+        (source / "docs/workbench-live.png", "workbench-live.png", BINARY, True),
+        (source / "docs/workbench-correct.png", "workbench-correct.png", BINARY, True),
         # Beside each extension, so that a bitness's folder copied whole is ready to use.
         (source / "docs/samples/Mirelo Translate.ini", "x86/Mirelo Translate.ini", TEXT, True),
         (source / "docs/samples/Mirelo Translate.ini", "x64/Mirelo Translate.ini", TEXT, True),

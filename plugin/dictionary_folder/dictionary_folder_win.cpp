@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <optional>
 
 #include "code_pages.h"
+#include "game_name.h"
 #include "handles.h"
 #include "module_path.h"
 
@@ -20,6 +22,14 @@ bool IsDictionaryName(const wchar_t* name) {
 
 uint64_t Join(uint32_t high, uint32_t low) {
     return static_cast<uint64_t>(high) << 32 | low;
+}
+
+// The folders read for a game, each with the prefix its files' names get.
+std::vector<std::pair<std::wstring, std::wstring>> FoldersOf(const std::wstring& folder,
+                                                             const std::wstring& game) {
+    std::vector<std::pair<std::wstring, std::wstring>> out{{folder, {}}};
+    if (!game.empty()) out.emplace_back(folder + L"\\" + game, game + L"\\");
+    return out;
 }
 
 // Calls `each(findData)` for every dictionary file; false when the folder cannot be listed.
@@ -93,6 +103,15 @@ bool ReadWhole(const FolderFile& listed, std::string& bytes, Problem& why, bool&
 
 }  // namespace
 
+std::wstring GameFromEnvironment() {
+    wchar_t value[256];
+    const DWORD n = GetEnvironmentVariableW(kGameVariable, value, 256);
+    if (n == 0 || n >= 256) return {};
+    const std::optional<std::string> folded =
+        programs::CheckGameName(WideToUtf8(std::wstring_view(value, n)));
+    return folded ? Utf8ToWide(*folded) : std::wstring();
+}
+
 std::wstring FolderBeside(const std::wstring& modulePath) {
     const size_t slash = modulePath.find_last_of(L"\\/");
     const std::wstring dir = slash == std::wstring::npos ? L"." : modulePath.substr(0, slash);
@@ -104,27 +123,33 @@ std::wstring FolderBesideModule(HMODULE module) {
     return path.empty() ? std::wstring() : FolderBeside(path);
 }
 
-std::vector<FolderFile> ListFolder(const std::wstring& folder) {
+std::vector<FolderFile> ListFolder(const std::wstring& folder, const std::wstring& game) {
     std::vector<FolderFile> files;
-    ForEachFile(folder, [&](const WIN32_FIND_DATAW& fd) {
-        files.push_back(
-            {folder + L"\\" + fd.cFileName, WideToUtf8(fd.cFileName),
-             Join(fd.nFileSizeHigh, fd.nFileSizeLow),
-             Join(fd.ftLastWriteTime.dwHighDateTime, fd.ftLastWriteTime.dwLowDateTime)});
-    });
-    std::sort(files.begin(), files.end(),
-              [](const FolderFile& a, const FolderFile& b) { return a.name < b.name; });
+    for (const auto& [dir, prefix] : FoldersOf(folder, game)) {
+        const size_t first = files.size();
+        ForEachFile(dir, [&](const WIN32_FIND_DATAW& fd) {
+            files.push_back(
+                {dir + L"\\" + fd.cFileName, WideToUtf8(prefix + fd.cFileName),
+                 Join(fd.nFileSizeHigh, fd.nFileSizeLow),
+                 Join(fd.ftLastWriteTime.dwHighDateTime, fd.ftLastWriteTime.dwLowDateTime)});
+        });
+        std::sort(files.begin() + static_cast<std::ptrdiff_t>(first), files.end(),
+                  [](const FolderFile& a, const FolderFile& b) { return a.name < b.name; });
+    }
     return files;
 }
 
-uint64_t FolderSignature(const std::wstring& folder) {
+uint64_t FolderSignature(const std::wstring& folder, const std::wstring& game) {
     // Order-independent, so the listing need not be sorted: a sum of per-file hashes.
     uint64_t sum = 0;
-    ForEachFile(folder, [&](const WIN32_FIND_DATAW& fd) {
-        sum += FileHash(fd.cFileName, std::wcslen(fd.cFileName),
-                        Join(fd.nFileSizeHigh, fd.nFileSizeLow),
-                        Join(fd.ftLastWriteTime.dwHighDateTime, fd.ftLastWriteTime.dwLowDateTime));
-    });
+    for (const auto& [dir, prefix] : FoldersOf(folder, game)) {
+        ForEachFile(dir, [&](const WIN32_FIND_DATAW& fd) {
+            const std::wstring name = prefix + fd.cFileName;
+            sum +=
+                FileHash(name.c_str(), name.size(), Join(fd.nFileSizeHigh, fd.nFileSizeLow),
+                         Join(fd.ftLastWriteTime.dwHighDateTime, fd.ftLastWriteTime.dwLowDateTime));
+        });
+    }
     return sum;
 }
 
@@ -151,10 +176,11 @@ const TextEncoders& SystemEncoders() {
     return encoders;
 }
 
-FolderDictionary LoadFolder(const std::wstring& folder, const CompileOptions& options) {
+FolderDictionary LoadFolder(const std::wstring& folder, const CompileOptions& options,
+                            const std::wstring& game) {
     FolderDictionary result;
     try {
-        const std::vector<FolderFile> listed = ListFolder(folder);
+        const std::vector<FolderFile> listed = ListFolder(folder, game);
         result.files = listed.size();
         // All files are read before any is compiled, so that the time a save could slip in
         // between is short; then each goes as soon as the compiler has taken its lines.
@@ -181,9 +207,24 @@ FolderDictionary LoadFolder(const std::wstring& folder, const CompileOptions& op
             std::string().swap(contents[k]);
         }
         result.dictionary = compiler.Finish();
-        // Files that could not be read were reported before the others' lines.
+        if (!game.empty()) {
+            const std::string inGame = WideToUtf8(game + L"\\");
+            const auto isGames = [&](const std::string& file) {
+                return file.compare(0, inGame.size(), inGame) == 0;
+            };
+            std::erase_if(result.problems, [&](const Problem& p) {
+                return p.kind == ProblemKind::kLineRepeated && !p.args.empty() &&
+                       !isGames(p.file) && isGames(p.args[0]);
+            });
+        }
+        // Files that could not be read were reported before the others' lines; the common
+        // folder's problems come before the game's.
         std::stable_sort(result.problems.begin(), result.problems.end(),
-                         [](const Problem& a, const Problem& b) { return a.file < b.file; });
+                         [](const Problem& a, const Problem& b) {
+                             const bool aGame = a.file.find('\\') != std::string::npos;
+                             const bool bGame = b.file.find('\\') != std::string::npos;
+                             return aGame != bGame ? bGame : a.file < b.file;
+                         });
     } catch (...) {
         result.dictionary.reset();
     }
@@ -194,7 +235,7 @@ bool FolderWatch::Due(uint64_t nowMs) {
     if (!loaded_) return true;
     uint64_t signature;
     try {
-        signature = FolderSignature(folder_);
+        signature = FolderSignature(folder_, game_);
     } catch (...) {
         return false;  // no memory for the folder's pattern: look again later
     }
@@ -219,7 +260,7 @@ uint32_t FolderWatch::WaitMs(uint64_t nowMs) const {
 
 FolderDictionary FolderWatch::Load(const CompileOptions& options) {
     const bool heldStill = changing_;
-    FolderDictionary loaded = LoadFolder(folder_, options);
+    FolderDictionary loaded = LoadFolder(folder_, options, game_);
     // Moved between the look that found it still and the listing: maybe mid-save.
     if (heldStill && loaded.signature != changedTo_) loaded.settled = false;
     loaded_ = true;

@@ -15,6 +15,17 @@
 
 namespace mirelo::dict {
 
+// A game's own entries live in a subfolder of the dictionary folder named after the game (as
+// CheckGameName folds it). Its files are read after the common ones and named "<game>\\file",
+// so that its entries win and every trace and problem says which folder an entry came from.
+// An empty game is the common folder alone.
+
+// The game a worker process of the server translates for, set before the plug-in starts. The
+// classic host never sets it, so the plug-in there reads the common folder alone.
+inline constexpr wchar_t kGameVariable[] = L"MIRELO_GAME";
+// The game named by kGameVariable, folded as its folder; empty when unset or not a valid name.
+std::wstring GameFromEnvironment();
+
 // The folder `MireloDict` beside the module at `modulePath` (a DLL or a program).
 std::wstring FolderBeside(const std::wstring& modulePath);
 // The same for a loaded module; empty if its path cannot be had.
@@ -28,12 +39,13 @@ struct FolderFile {
 };
 
 // The folder's files whose name ends in ".txt" in any case, sorted by the bytes of their
-// UTF-8 names. Empty when there is no such folder.
-std::vector<FolderFile> ListFolder(const std::wstring& folder);
+// UTF-8 names, then the game's, sorted alike. Empty when there is no such folder.
+std::vector<FolderFile> ListFolder(const std::wstring& folder, const std::wstring& game = {});
 
 // A hash of the names, sizes and last-write times of ListFolder's files: one directory
-// listing, no file opened. No folder and a folder without dictionary files both give 0.
-uint64_t FolderSignature(const std::wstring& folder);
+// listing per folder, no file opened. No folder and a folder without dictionary files both
+// give 0.
+uint64_t FolderSignature(const std::wstring& folder, const std::wstring& game = {});
 
 // UTF-8 to code page 932 and 949 through the system: invalid UTF-8, and characters that
 // have no form of their own there (no best-fit substitute, no default character), fail.
@@ -59,8 +71,11 @@ struct FolderDictionary {
     bool settled = true;
 };
 
-// Reads every dictionary file of `folder` and compiles them with `options`. Never throws.
-FolderDictionary LoadFolder(const std::wstring& folder, const CompileOptions& options = {});
+// Reads every dictionary file of `folder` (and of its `game` subfolder) and compiles them with
+// `options`. A game's `line` entry that replaces a common one is not named as repeated: that
+// is what the game's folder is for. Never throws.
+FolderDictionary LoadFolder(const std::wstring& folder, const CompileOptions& options = {},
+                            const std::wstring& game = {});
 
 // Tells when to load a folder again: only once a change has held still for the quiet
 // period, judged by two looks that far apart seeing the same signature. Times are
@@ -68,10 +83,14 @@ FolderDictionary LoadFolder(const std::wstring& folder, const CompileOptions& op
 class FolderWatch {
   public:
     explicit FolderWatch(std::wstring folder, uint32_t quietMs = kQuietMs,
-                         uint32_t intervalMs = kLookIntervalMs)
-        : folder_(std::move(folder)), quietMs_(quietMs), intervalMs_(intervalMs) {}
+                         uint32_t intervalMs = kLookIntervalMs, std::wstring game = {})
+        : folder_(std::move(folder)),
+          game_(std::move(game)),
+          quietMs_(quietMs),
+          intervalMs_(intervalMs) {}
 
     const std::wstring& folder() const { return folder_; }
+    const std::wstring& game() const { return game_; }
 
     // Looks at the folder once. True when nothing was loaded yet, or when the folder
     // differs from what the last Load read and has looked the same for `quietMs`.
@@ -87,6 +106,7 @@ class FolderWatch {
 
   private:
     std::wstring folder_;
+    std::wstring game_;
     uint32_t quietMs_;
     uint32_t intervalMs_;
     bool loaded_ = false;

@@ -57,4 +57,16 @@ std::optional<std::string> CheckGameName(std::string_view utf8, std::string* why
     return folded;
 }
 
+std::optional<std::string> GameOfExecutable(std::string_view utf8Path) {
+    const std::size_t slash = utf8Path.find_last_of("\\/");
+    std::string_view name = slash == std::string_view::npos ? utf8Path : utf8Path.substr(slash + 1);
+    if (name.size() > 4) {
+        const std::string_view ext = name.substr(name.size() - 4);
+        if (ext[0] == '.' && (ext[1] | 0x20) == 'e' && (ext[2] | 0x20) == 'x' &&
+            (ext[3] | 0x20) == 'e')
+            name.remove_suffix(4);
+    }
+    return CheckGameName(name);
+}
+
 }  // namespace programs

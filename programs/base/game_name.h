@@ -17,4 +17,8 @@ inline constexpr std::size_t kGameNameMaxBytes = 64;
 // broke, in English, for a 400 answer.
 std::optional<std::string> CheckGameName(std::string_view utf8, std::string* why = nullptr);
 
+// The game an executable runs, named as the extension names it: the file's name (after the last
+// \ or /) without a final ".exe" in any case, then checked and folded as above.
+std::optional<std::string> GameOfExecutable(std::string_view utf8Path);
+
 }  // namespace programs

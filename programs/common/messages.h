@@ -188,6 +188,7 @@ enum class Msg : int {
     kServerArgUnknown,    // {0}: the argument
     kServerHelp,          // {0}: the default port
     kServerStarting,      // {0}: version, {1}: address
+    kServerWorkbench,     // {0}: the workbench page's address
     kServerReady,
     kServerStopping,
     kServerClosed,
@@ -223,6 +224,30 @@ enum class Msg : int {
     kEventRequestFailed,  // {0}: what went wrong
     kEventLogUnwritable,  // {0}: path, {1}: the system's reason
     kEventsNotShown,      // {0}: how many
+    kArgGame,             // {0}: why the name cannot be a game's
+    // History, corrections and sharing (mirelo-server --data, --export, --import)
+    kServerArgData,
+    kServerArgHistoryRows,
+    kServerArgShare,        // {0}: the option
+    kServerArgShareGame,    // {0}: the name, {1}: why (English)
+    kServerArgShareFormat,  // {0}: the file
+    kShareCannotRead,       // {0}: path, {1}: the system's reason
+    kShareCannotWrite,      // {0}: path, {1}: the reason
+    kShareTooLarge,         // {0}: path, {1}: the limit in MB
+    kShareNotText,          // {0}: path
+    kShareNotJson,          // {0}: path
+    kShareSkipped,          // {0}: where, {1}: why
+    kShareSkippedMore,      // {0}: how many more
+    kShareLineBreak,
+    kShareNotString,
+    kShareImported,        // {0}: entries, {1}: the corrections file
+    kShareNothing,         // {0}: path
+    kShareExported,        // {0}: corrections, {1}: history lines, {2}: path
+    kShareNoHistory,       // {0}: path, {1}: why
+    kCorrectionsTooLarge,  // {0}: path
+    kHistoryUnavailable,   // {0}: path, {1}: the reason
+    kHistoryWriteFailed,   // {0}: SQLite's reason
+    kHistoryDropped,       // {0}: how many
 
     kCount
 };

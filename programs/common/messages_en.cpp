@@ -53,6 +53,8 @@ constexpr MessageEntry kEnglish[] = {
      "  --check-dict [FOLDER]     check a dictionary folder (default: MireloDict beside\n"
      "                            the plug-in) and print each problem as FILE:LINE:\n"
      "                            reason, then the entries of each kind in use\n"
+     "  --game NAME               read MireloDict\\NAME on top of the common files\n"
+     "                            (--check-dict then lists each entry and its file)\n"
      "  --diagnose                check where the plug-in will look for the engine and\n"
      "                            what it will find there, without loading anything;\n"
      "                            exit code 0 when it looks ready, 5 otherwise\n"
@@ -301,8 +303,18 @@ constexpr MessageEntry kEnglish[] = {
      "                        line in, line ends kept; exit 7 when a line failed\n"
      "  --out OUT             write that translation to OUT (default: standard output);\n"
      "                        OUT is replaced only once the whole file is translated\n"
+     "  --game NAME           with --translate-file: apply MireloDict\\NAME on top\n"
      "  --log FOLDER          where mirelo-server.log goes (default: the logs folder\n"
      "                        beside this program)\n"
+     "  --data FOLDER         where the history (history.sqlite3) is kept (default: this\n"
+     "                        program's folder)\n"
+     "  --history-rows N      lines the history keeps, the oldest going first (default:\n"
+     "                        1000000)\n"
+     "  --no-history          keep no history of the lines translated\n"
+     "  --export GAME FILE    write GAME's corrections, then the other lines of its history,\n"
+     "                        to FILE (.txt source=translation, .tsv or .json), then exit\n"
+     "  --import GAME FILE    make the lines of FILE (.txt, .tsv or .json) corrections of\n"
+     "                        GAME, in MireloDict\\GAME\\corrections.txt, then exit\n"
      "  --diagnose            check where the plug-in will look for the engine and what\n"
      "                        it will find there, then exit (0 when it looks ready, 5 not)\n"
      "  --lang ko|en          language of the messages (default: the language of\n"
@@ -315,12 +327,14 @@ constexpr MessageEntry kEnglish[] = {
      "  POST /translate  text/plain     one answer line per line\n"
      "  POST /translate  application/json  {\"text\": ...} or {\"texts\": [...]}\n"
      "  GET  /status                    counters as JSON\n"
+     "  game=NAME on /translate, or /game/NAME/translate: MireloDict\\NAME on top\n"
      "Until the plug-in is ready, translations are answered 503 \"the plug-in is not ready\".\n"
      "\n"
      "Exit codes: 0 stopped cleanly, 1 bad command line, 2 cannot listen,\n"
      "3 plug-in cannot be loaded, 5 the plug-in did not start; with --translate-file\n"
      "also 6 the input or output file, 7 a line was not translated, 8 stopped by\n"
-     "Ctrl+C, 9 the input's encoding cannot be told.\n"},
+     "Ctrl+C, 9 the input's encoding cannot be told; with --export or --import\n"
+     "10 the file to read or write cannot be used.\n"},
     {kServerStarting,
      "mirelo-server {0}: listening on {1}\n"
      "\n"
@@ -336,6 +350,7 @@ constexpr MessageEntry kEnglish[] = {
      "  curl {1}/status\n"
      "\n"
      "Starting the plug-in... (Ctrl+C or closing this window stops the server)\n"},
+    {kServerWorkbench, "workbench (lines, corrections, dictionary, status): open {0} in a browser"},
     {kServerReady, "Plug-in ready."},
     {kServerStopping, "stopping"},
     {kServerClosed, "plug-in closed"},
@@ -382,6 +397,33 @@ constexpr MessageEntry kEnglish[] = {
     {kEventRequestFailed, "a request failed inside the server: {0}"},
     {kEventLogUnwritable, "cannot write the log file {0}: {1}; events are shown here only"},
     {kEventsNotShown, "{0} more events not shown here; see the log file"},
+    {kArgGame, "--game needs a game's name: {0}"},
+    {kServerArgData, "--data needs a folder"},
+    {kServerArgHistoryRows, "--history-rows needs a number from 1 to 100000000"},
+    {kServerArgShare, "{0} needs a game and a file: {0} GAME FILE"},
+    {kServerArgShareGame, "the game name \"{0}\" cannot be used: {1}"},
+    {kServerArgShareFormat,
+     "{0}: the extension names the format: .txt (a translation file of the Unity game translator: "
+     "source=translation), .tsv or .json"},
+    {kShareCannotRead, "cannot read {0}: {1}"},
+    {kShareCannotWrite, "cannot write {0}: {1}"},
+    {kShareTooLarge, "{0} is larger than {1} MB; split it"},
+    {kShareNotText, "{0} is not UTF-8 text"},
+    {kShareNotJson, "{0} is not a JSON object of \"source\": \"translation\""},
+    {kShareSkipped, "{0}: skipped: {1}"},
+    {kShareSkippedMore, "{0} more skipped"},
+    {kShareLineBreak,
+     "a line entry holds one line: the source or translation holds a line break or a tab"},
+    {kShareNotString, "the translation is not a string"},
+    {kShareImported, "{0} corrections imported into {1}"},
+    {kShareNothing, "no entry of {0} could be imported"},
+    {kShareExported, "{0} corrections and {1} lines of the history written to {2}"},
+    {kShareNoHistory, "the history in {0} cannot be read ({1}): only the corrections are exported"},
+    {kCorrectionsTooLarge, "{0} would grow past the dictionary's file limit; nothing was changed"},
+    {kHistoryUnavailable,
+     "the history cannot be kept in {0}: {1}. Lines are answered but not recorded"},
+    {kHistoryWriteFailed, "the history could not be written: {0}"},
+    {kHistoryDropped, "{0} lines were not recorded in the history: the disk is behind"},
 };
 
 static_assert(IsComplete(kEnglish), "every message needs its English text, in enum order");

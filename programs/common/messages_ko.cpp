@@ -50,6 +50,8 @@ constexpr MessageEntry kKorean[] = {
      "  --check-dict [폴더]       사전 폴더(기본: 플러그인 옆의 MireloDict)를 검사해\n"
      "                            문제마다 파일:줄: 이유를 쓰고, 종류별로 쓰이는\n"
      "                            항목 수를 씁니다\n"
+     "  --game 이름               공통 파일 위에 MireloDict\\이름 폴더도 읽습니다\n"
+     "                            (--check-dict는 항목마다 파일과 함께 보여 줍니다)\n"
      "  --diagnose                플러그인이 엔진을 어디서 찾을지, 거기에 무엇이\n"
      "                            있는지 아무것도 불러오지 않고 검사합니다. 준비가\n"
      "                            되었으면 종료 코드 0, 아니면 5\n"
@@ -297,8 +299,18 @@ constexpr MessageEntry kKorean[] = {
      "                        번역하지 못한 줄이 있으면 종료 코드 7\n"
      "  --out 출력            그 번역을 출력 파일에 씁니다 (기본: 표준 출력). 파일\n"
      "                        전체를 번역한 뒤에야 출력 파일을 바꿉니다\n"
+     "  --game 이름           --translate-file과 함께: MireloDict\\이름도 적용합니다\n"
      "  --log 폴더            mirelo-server.log를 둘 폴더 (기본: 이 프로그램 옆의\n"
      "                        logs 폴더)\n"
+     "  --data 폴더           번역 기록(history.sqlite3)을 둘 폴더 (기본: 이 프로그램의\n"
+     "                        폴더)\n"
+     "  --history-rows N      기록에 남길 줄 수. 넘치면 오래된 줄부터 지웁니다\n"
+     "                        (기본: 1000000)\n"
+     "  --no-history          번역한 줄을 기록하지 않습니다\n"
+     "  --export 게임 파일    게임의 고친 번역과 기록의 나머지 줄을 파일(.txt 원문=번역,\n"
+     "                        .tsv, .json)에 쓰고 끝냅니다\n"
+     "  --import 게임 파일    파일(.txt, .tsv, .json)의 줄을 게임의 고친 번역\n"
+     "                        (MireloDict\\게임\\corrections.txt)으로 넣고 끝냅니다\n"
      "  --diagnose            플러그인이 엔진을 어디서 찾을지, 거기에 무엇이 있는지\n"
      "                        검사하고 끝냅니다 (준비되었으면 0, 아니면 5)\n"
      "  --lang ko|en          메시지 언어 (기본: Windows 표시 언어)\n"
@@ -310,12 +322,14 @@ constexpr MessageEntry kKorean[] = {
      "  POST /translate  text/plain     한 줄마다 한 줄로\n"
      "  POST /translate  application/json  {\"text\": ...} 또는 {\"texts\": [...]}\n"
      "  GET  /status                    카운터를 JSON으로\n"
+     "  /translate에 game=이름, 또는 /game/이름/translate: MireloDict\\이름도 적용\n"
      "플러그인이 준비되기 전에는 번역 요청에 503 \"the plug-in is not ready\"로 답합니다.\n"
      "\n"
      "종료 코드: 0 정상 종료, 1 명령줄 오류, 2 포트를 열 수 없음,\n"
      "3 플러그인을 불러올 수 없음, 5 플러그인이 시작하지 못함. --translate-file에서는\n"
      "6 입력 또는 출력 파일 문제, 7 번역하지 못한 줄이 있음, 8 Ctrl+C로 멈춤,\n"
-     "9 입력의 인코딩을 알 수 없음도 있습니다.\n"},
+     "9 입력의 인코딩을 알 수 없음도 있습니다. --export, --import에서는 10 읽거나 쓸\n"
+     "파일을 쓸 수 없음도 있습니다.\n"},
     {kServerStarting,
      "mirelo-server {0}: {1}에서 요청을 받습니다\n"
      "\n"
@@ -331,6 +345,7 @@ constexpr MessageEntry kKorean[] = {
      "  curl {1}/status\n"
      "\n"
      "플러그인을 시작합니다... (Ctrl+C를 누르거나 이 창을 닫으면 서버가 끝납니다)\n"},
+    {kServerWorkbench, "작업대(번역 기록, 고치기, 사전, 상태): 브라우저에서 {0} 을 여십시오"},
     {kServerReady, "플러그인이 준비되었습니다."},
     {kServerStopping, "끝내는 중"},
     {kServerClosed, "플러그인을 닫았습니다"},
@@ -380,6 +395,31 @@ constexpr MessageEntry kKorean[] = {
     {kEventRequestFailed, "서버 안에서 요청 하나가 실패했습니다: {0}"},
     {kEventLogUnwritable, "로그 파일 {0}에 쓸 수 없습니다: {1}. 이벤트는 이 창에만 보입니다"},
     {kEventsNotShown, "이벤트 {0}개를 여기에 보이지 않았습니다. 로그 파일을 보십시오"},
+    {kArgGame, "--game에 게임 이름으로 쓸 수 없는 값이 있습니다: {0}"},
+    {kServerArgData, "--data에는 폴더가 필요합니다"},
+    {kServerArgHistoryRows, "--history-rows에는 1부터 100000000까지의 수가 필요합니다"},
+    {kServerArgShare, "{0}에는 게임과 파일이 필요합니다: {0} 게임 파일"},
+    {kServerArgShareGame, "게임 이름 \"{0}\"은(는) 쓸 수 없습니다: {1}"},
+    {kServerArgShareFormat,
+     "{0}: 형식은 확장자로 정합니다: .txt(유니티 게임 번역기의 번역 파일: 원문=번역), .tsv, .json"},
+    {kShareCannotRead, "{0}을(를) 읽을 수 없습니다: {1}"},
+    {kShareCannotWrite, "{0}에 쓸 수 없습니다: {1}"},
+    {kShareTooLarge, "{0}이(가) {1} MB보다 큽니다. 나누어 가져오십시오"},
+    {kShareNotText, "{0}은(는) UTF-8 텍스트가 아닙니다"},
+    {kShareNotJson, "{0}은(는) \"원문\": \"번역\" 꼴의 JSON 객체가 아닙니다"},
+    {kShareSkipped, "{0}: 건너뜀: {1}"},
+    {kShareSkippedMore, "그 밖에 {0}개를 건너뛰었습니다"},
+    {kShareLineBreak, "line 항목은 한 줄입니다: 원문이나 번역에 줄바꿈이나 탭이 있습니다"},
+    {kShareNotString, "번역이 문자열이 아닙니다"},
+    {kShareImported, "고친 번역 {0}개를 {1}에 넣었습니다"},
+    {kShareNothing, "{0}에서 가져올 수 있는 항목이 없습니다"},
+    {kShareExported, "고친 번역 {0}개와 기록의 {1}줄을 {2}에 썼습니다"},
+    {kShareNoHistory, "{0}의 기록을 읽을 수 없어({1}) 고친 번역만 내보냅니다"},
+    {kCorrectionsTooLarge,
+     "{0}이(가) 사전 파일의 크기 한도를 넘게 되어 아무것도 바꾸지 않았습니다"},
+    {kHistoryUnavailable, "{0}에 기록을 남길 수 없습니다: {1}. 번역은 하지만 기록하지 않습니다"},
+    {kHistoryWriteFailed, "기록을 쓰지 못했습니다: {0}"},
+    {kHistoryDropped, "디스크가 따라오지 못해 {0}줄을 기록하지 못했습니다"},
 };
 
 static_assert(IsComplete(kKorean), "every message needs its Korean text, in enum order");

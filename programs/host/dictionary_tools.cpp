@@ -40,6 +40,12 @@ struct EntryCounts {
     std::string name, pre, post, line, preRe, postRe;
 };
 
+// The folder as summaries name it: with a game, its subfolder read on top.
+std::string FolderName(const std::wstring& folder, const std::string& game) {
+    const std::string name = mirelo::WideToUtf8(folder);
+    return game.empty() ? name : name + " + " + game + "\\";
+}
+
 std::string Describe(const EntryInfo& e) {
     return std::string(mirelo::dict::KindName(e.kind)) + " " + e.file + ":" +
            std::to_string(e.line) + ": " + e.from + " \xE2\x86\x92 " + e.to;
@@ -72,16 +78,22 @@ std::string RunPass(const Dictionary& d, mirelo::dict::Pass pass, const std::str
 
 }  // namespace
 
-int CheckDictionary(const std::wstring& folder) {
+int CheckDictionary(const std::wstring& folder, const std::string& game) {
     const DWORD attributes = GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         Out().Write(Format(Msg::kDictNoFolder, {mirelo::WideToUtf8(folder)}) + "\n");
         return kExitDictionary;
     }
-    const auto loaded = mirelo::dict::LoadFolder(folder);
+    const auto loaded = mirelo::dict::LoadFolder(folder, {}, mirelo::Utf8ToWide(game));
     for (const Problem& p : loaded.problems) Out().Write(DescribeProblem(p) + "\n");
     const Dictionary* d = loaded.dictionary.get();
-    const std::string folderName = mirelo::WideToUtf8(folder);
+    const std::string folderName = FolderName(folder, game);
+    // A game's view lists what is in use, so that the player sees which entry won.
+    if (!game.empty() && d != nullptr) {
+        uint32_t count = 0;
+        for (Kind kind : mirelo::dict::kKinds) count += static_cast<uint32_t>(d->Count(kind));
+        for (uint32_t i = 0; i < count; ++i) Out().Write(Describe(d->Info(i)) + "\n");
+    }
     const std::string files = std::to_string(loaded.files);
     const EntryCounts n(d);
     Out().Write(
@@ -96,12 +108,12 @@ int CheckDictionary(const std::wstring& folder) {
     return loaded.problems.empty() ? kExitOk : kExitDictionary;
 }
 
-DictionaryTrace::DictionaryTrace(const std::wstring& folder) {
-    auto loaded = mirelo::dict::LoadFolder(folder);
+DictionaryTrace::DictionaryTrace(const std::wstring& folder, const std::string& game) {
+    auto loaded = mirelo::dict::LoadFolder(folder, {}, mirelo::Utf8ToWide(game));
     for (const Problem& p : loaded.problems)
         Err().Write(kPrefix + Format(Msg::kTraceProblem, {DescribeProblem(p)}) + "\n");
     m_dictionary = std::move(loaded.dictionary);
-    const std::string folderName = mirelo::WideToUtf8(folder);
+    const std::string folderName = FolderName(folder, game);
     const EntryCounts n(m_dictionary.get());
     Err().Write(kPrefix +
                 (n.lines()

@@ -10,14 +10,16 @@
 
 namespace host {
 
-// Prints every problem of `folder` as DescribeProblem words it on standard output, then the
-// number of entries of each kind in use. Returns kExitOk only when there is no problem.
-int CheckDictionary(const std::wstring& folder);
+// Prints every problem of `folder` (and of its `game` subfolder, read on top) as
+// DescribeProblem words it on standard output, then the number of entries of each kind in use
+// and, for a game, each entry with the file it came from ("game\file" for the game's own).
+// Returns kExitOk only when there is no problem.
+int CheckDictionary(const std::wstring& folder, const std::string& game = {});
 
 class DictionaryTrace {
   public:
     // Reads `folder` once; its problems go to standard error.
-    explicit DictionaryTrace(const std::wstring& folder);
+    explicit DictionaryTrace(const std::wstring& folder, const std::string& game = {});
 
     // Writes to standard error the entries that fired for one line: the line entry that
     // answered `sjisSource` whole, or else pre and name entries as the plug-in applies them; post

@@ -1,7 +1,9 @@
 #include "host_args.h"
 
 #include "arg_reader.h"
+#include "code_pages.h"
 #include "command_line.h"
+#include "game_name.h"
 #include "messages.h"
 
 namespace host {
@@ -32,7 +34,7 @@ bool TakeValueOption(ArgReader& in, HostArgs& a) {
     const std::wstring& name = in.Name();
     if (name != L"--set-engine-folder" && name != L"--lang" && name != L"--plugin" &&
         name != L"--options" && name != L"--dest-size" && name != L"--input-encoding" &&
-        name != L"--output-encoding")
+        name != L"--output-encoding" && name != L"--game")
         return false;
     const std::optional<std::wstring> v = in.Value();
     if (!v) return true;
@@ -44,6 +46,11 @@ bool TakeValueOption(ArgReader& in, HostArgs& a) {
         a.engineFolder = value;
     } else if (name == L"--lang") {
         if (value != L"ko" && value != L"en") in.Fail(Text(Msg::kArgLang));
+    } else if (name == L"--game") {
+        std::string why;
+        const std::optional<std::string> game = CheckGameName(mirelo::WideToUtf8(value), &why);
+        if (!game) in.Fail(Format(Msg::kArgGame, {why}));
+        a.game = game.value_or(std::string());
     } else if (name == L"--plugin") {
         if (value.empty()) in.Fail(Text(Msg::kArgPluginPath));
         a.plugin = value;

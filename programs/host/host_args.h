@@ -44,6 +44,7 @@ struct HostArgs {
     bool checkDict = false;        // check a dictionary folder instead of translating
     bool trace = false;            // dictionary entries that fire, on stderr
     std::wstring dictFolder;       // empty: MireloDict beside the plug-in
+    std::string game;              // folded; its subfolder applies on top of the common files
     bool setEngineFolder = false;  // record engineFolder where the plug-in looks
     std::wstring engineFolder;
 };

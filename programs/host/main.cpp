@@ -286,6 +286,9 @@ int Run(const HostArgs& args) {
         return kExitWindow;
     }
 
+    // The plug-in applies the game's own entries as a server worker for that game does.
+    if (!args.game.empty())
+        SetEnvironmentVariableW(mirelo::dict::kGameVariable, mirelo::Utf8ToWide(args.game).c_str());
     std::vector<std::unique_ptr<Request>> abandoned;
     PluginHost plugin;
     char options[kOptionBufferSize] = {};
@@ -299,7 +302,7 @@ int Run(const HostArgs& args) {
     }
 
     std::unique_ptr<DictionaryTrace> trace;
-    if (args.trace) trace = std::make_unique<DictionaryTrace>(DictionaryFolder(args));
+    if (args.trace) trace = std::make_unique<DictionaryTrace>(DictionaryFolder(args), args.game);
 
     Stats stats;
     if (translate) {
@@ -346,7 +349,7 @@ int wmain(int argc, wchar_t** argv) {
         Out().Write(r.report);
         return r.recorded ? kExitOk : kExitEngineFolder;
     }
-    if (args.checkDict) return CheckDictionary(DictionaryFolder(args));
+    if (args.checkDict) return CheckDictionary(DictionaryFolder(args), args.game);
     if (args.diagnose) {
         const Diagnosis d = Diagnose();
         Out().Write(d.report);

@@ -2,9 +2,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cwchar>
+
 #include "code_pages.h"
 #include "dictionary_folder_win.h"
 #include "dictionary_words.h"
+#include "handles.h"
 #include "messages.h"
 
 namespace server {
@@ -20,6 +24,25 @@ std::string Summary(const std::wstring& folder, const mirelo::dict::FolderDictio
                                       std::to_string(d ? d->Count(Kind::Name) : 0),
                                       std::to_string(d ? d->Count(Kind::Pre) : 0),
                                       std::to_string(d ? d->Count(Kind::Post) : 0)});
+}
+
+// The games' subfolders and their files, as one hash: a change to any game's entries makes
+// what the pool remembers of lines start afresh, as a change to the common files does.
+uint64_t GamesSignature(const std::wstring& folder) {
+    uint64_t sum = 0;
+    WIN32_FIND_DATAW fd;
+    const mirelo::UniqueFind find(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &fd,
+                                                   FindExSearchLimitToDirectories, nullptr, 0));
+    if (!find) return 0;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
+            continue;
+        uint64_t h = 0xCBF29CE484222325ull;
+        for (const wchar_t* c = fd.cFileName; *c; ++c) h = (h ^ *c) * 0x100000001B3ull;
+        sum += h ^ mirelo::dict::FolderSignature(folder + L"\\" + fd.cFileName);
+    } while (FindNextFileW(find.get(), &fd));
+    return sum;
 }
 
 }  // namespace
@@ -48,8 +71,21 @@ std::vector<std::string> DictionaryWatch::Problems() const {
 void DictionaryWatch::Run() {
     mirelo::dict::FolderWatch watch(m_folder);
     bool first = true;
+    uint64_t games = GamesSignature(m_folder);
+    uint64_t gamesSeen = games;
+    uint64_t gamesSeenAt = 0;
     for (;;) {
         const uint64_t now = GetTickCount64();
+        // The workers' plug-ins read their game's folder themselves once it has held still.
+        if (const uint64_t g = GamesSignature(m_folder); g != games) {
+            if (g != gamesSeen) {
+                gamesSeen = g;
+                gamesSeenAt = now;
+            } else if (now - gamesSeenAt >= mirelo::dict::kQuietMs) {
+                games = g;
+                m_changed();
+            }
+        }
         if (watch.Due(now)) {
             const mirelo::dict::FolderDictionary loaded = watch.Load();
             std::vector<std::string> problems;
@@ -69,8 +105,9 @@ void DictionaryWatch::Run() {
             if (!first) m_changed();
             first = false;
         }
-        if (WaitForSingleObject(m_stop.get(), watch.WaitMs(GetTickCount64())) != WAIT_TIMEOUT)
-            return;
+        const uint32_t wait =
+            std::min(watch.WaitMs(GetTickCount64()), mirelo::dict::kLookIntervalMs);
+        if (WaitForSingleObject(m_stop.get(), wait) != WAIT_TIMEOUT) return;
     }
 }
 

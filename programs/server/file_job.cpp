@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "answer_feed.h"
 #include "code_pages.h"
 #include "handles.h"
 #include "messages.h"
@@ -250,6 +251,7 @@ class FileRun {
             for (; m_next < m_lines.size() && texts.size() < kChunkLines; ++m_next)
                 texts.emplace_back(m_lines[m_next].text);
             chunk->batch = std::make_shared<Batch>(texts);
+            chunk->batch->SetGame(m_job.game);
             m_waiting.push_back(std::move(chunk));
         }
     }
@@ -318,6 +320,8 @@ class FileRun {
             m_output.Write(m_lines[chunk.first + i].end);
         }
         m_translator.CountServed(batch.LineCount());
+        if (m_job.feed && m_job.feed->HasListeners())
+            m_job.feed->Publish(AnsweredLines(batch, "file"));
         m_done = chunk.first + batch.TextCount();
         if (!m_console) return;
         std::string progress(1, '\r');

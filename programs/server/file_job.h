@@ -10,6 +10,8 @@
 
 namespace server {
 
+class AnswerFeed;
+
 // How long a file job waits for the workers when none can take a line, before it gives up.
 inline constexpr std::chrono::seconds kFileReadyWait{30};
 
@@ -18,11 +20,13 @@ struct FileJob {
     std::wstring out;  // empty: standard output
     std::chrono::seconds lineTimeout{60};
     unsigned workers = 1;
+    std::string game;  // folded; empty: the common dictionary alone
     std::chrono::milliseconds readyWait = kFileReadyWait;
     const std::atomic<bool>* stop = nullptr;  // set by Ctrl+C
     // The workers stayed unable to take a line for readyWait: says why (given the pool's
     // problem) and gives the exit code.
     std::function<int(const std::string& problem)> notReady;
+    const AnswerFeed* feed = nullptr;  // each chunk's lines go there, as client "file"
 };
 
 // Translates the file `job.in` (UTF-8 or Shift-JIS, told apart as mirelo-host does) line by

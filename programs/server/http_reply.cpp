@@ -229,7 +229,8 @@ Reply Status(const PoolSnapshot& p, const HttpConfig& config) {
                            {"state", w.state},
                            {"lines", w.lines},
                            {"restarts", w.restarts},
-                           {"last_fault", w.lastFault}});
+                           {"last_fault", w.lastFault},
+                           {"game", w.game}});
     j["workers"] = std::move(workers);
     Json events = Json::array();
     if (config.events)
@@ -260,7 +261,18 @@ std::string Serialize(Reply reply, const Framing& framing, const std::string& co
         res.set("X-Mirelo-Failed-Count", std::to_string(reply.failedCount));
         res.set("X-Mirelo-Failed-Reasons", reply.failedReasons);
     }
-    if (!cors.empty()) {
+    if (reply.workbench) {
+        res.set(http::field::cache_control, "no-store");
+        res.set("X-Content-Type-Options", "nosniff");
+        res.set("Referrer-Policy", "no-referrer");
+    }
+    if (reply.page) {
+        res.set("Content-Security-Policy",
+                "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
+                "img-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
+        res.set("X-Frame-Options", "DENY");
+    }
+    if (!cors.empty() && !reply.workbench) {
         res.set(http::field::access_control_allow_origin, cors);
         res.set(http::field::vary, "Origin");
         if (framing.preflight) {

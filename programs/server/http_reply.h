@@ -25,13 +25,15 @@ inline constexpr char kJson[] = "application/json; charset=utf-8";
 struct Reply {
     http::status status = http::status::ok;
     std::string body;
-    const char* type = kPlain;
+    std::string type = kPlain;
     const char* allow = nullptr;  // for 405
     bool retry = false;           // Retry-After: 1
     std::string failed;           // X-Mirelo-Failed: indexes of lines kept as sent
     std::size_t failedCount = 0;  // X-Mirelo-Failed-Count
     std::string failedReasons;    // X-Mirelo-Failed-Reasons
     bool close = false;           // the connection cannot go on
+    bool workbench = false;       // the page or its /api: never cross-origin, never cached
+    bool page = false;            // the page's own files
 };
 
 // How a request asked, and so how its answer is shaped.

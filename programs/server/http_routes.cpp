@@ -3,6 +3,8 @@
 #include <stdexcept>
 
 #include "answer_feed.h"
+#include "game_route.h"
+#include "workbench.h"
 #include "http_session.h"
 
 namespace server::web {
@@ -16,11 +18,21 @@ void Session::Handle(Request req) {
     const beast::string_view agent = req[http::field::user_agent];
     m_client = ClientKind(std::string_view(agent.data(), agent.size()));
     const bool get = req.method() == http::verb::get || m_head;
+    GameRoute route = RouteGame(target.path, target.query);
+    if (!route.error.empty()) return Send(Error(http::status::bad_request, route.error));
+    m_game = std::move(route.game);
+    const std::string_view path = route.path;
+    if (m_config.workbench) {
+        const WebRequest w = Web(req, path, target.query);
+        if (const std::optional<Refusal> no = m_config.workbench->CheckHost(w))
+            return Send(Error(static_cast<http::status>(no->status), no->reason));
+        if (Workbench::Owns(path)) return HandleWorkbench(w);
+    }
 
-    if (target.path == "/status")
+    if (path == "/status")
         return Send(get ? Status(m_shared.translator.Snapshot(), m_config)
                         : NotAllowed("GET, HEAD"));
-    if (target.path != "/translate")
+    if (path != "/translate")
         return Send(Error(http::status::not_found, "no such path; use /translate or /status"));
     if (req.method() == http::verb::options && !m_config.cors.empty()) {
         Reply r;
@@ -31,6 +43,54 @@ void Session::Handle(Request req) {
     if (get) return HandleGet(target.query);
     if (req.method() != http::verb::post) return Send(NotAllowed("GET, HEAD, POST"));
     HandlePost(req);
+}
+
+WebRequest Session::Web(const Request& req, std::string_view path, std::string_view query) {
+    auto field = [&req](auto name, bool* given = nullptr) {
+        const auto it = req.find(name);
+        if (given) *given = it != req.end();
+        if (it == req.end()) return std::string_view();
+        return std::string_view(it->value().data(), it->value().size());
+    };
+    WebRequest w;
+    const beast::string_view method = req.method_string();
+    w.method = std::string_view(method.data(), method.size());
+    w.path = path;
+    w.query = query;
+    w.host = field(http::field::host, &w.hostGiven);
+    w.origin = field(http::field::origin, &w.originGiven);
+    w.token = field("X-Mirelo-Token");
+    w.contentType = field(http::field::content_type);
+    w.body = std::string_view(req.body().data(), req.body().size());
+    w.version = req.version();
+    return w;
+}
+
+Reply Session::FromWeb(WebAnswer a) {
+    Reply r;
+    r.status = static_cast<http::status>(a.status);
+    r.type = std::move(a.type);
+    r.body = std::move(a.body);
+    r.workbench = true;
+    r.page = a.page;
+    return r;
+}
+
+// The workbench answers at once, or later from its own thread (a page waiting for new lines,
+// a correction being checked): that answer is posted back here.
+void Session::HandleWorkbench(const WebRequest& w) {
+    std::optional<WebAnswer> a = m_config.workbench->Handle(
+        w, [self = shared_from_this(), executor = m_stream.get_executor()](WebAnswer a) {
+            try {
+                asio::post(executor, [self, a = std::move(a)]() mutable {
+                    self->Guarded([&] { self->Send(FromWeb(std::move(a))); });
+                });
+            } catch (...) {
+                // Nothing could be posted: the connection is dropped, which closes it.
+            }
+        });
+    if (a) return Send(FromWeb(std::move(*a)));
+    m_deadline = Clock::time_point::max();
 }
 
 void Session::HandleGet(std::string_view query) {
@@ -74,6 +134,7 @@ void Session::Submit(Prepared p) {
     if (batch->PieceCount() == 0) return Finish(std::move(batch), shape);
     const bool json = shape == Shape::kJsonText || shape == Shape::kJsonTexts;
     m_deadline = Clock::time_point::max();  // the translator's own deadline holds now
+    batch->SetGame(m_game);
     const Translator::Admit admit = m_shared.translator.Submit(
         batch, Translator::Clock::now() + m_config.lineTimeout, HandBack(batch, shape));
     if (admit == Translator::Admit::kAnswered) return Finish(std::move(batch), shape);

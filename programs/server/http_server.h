@@ -15,6 +15,7 @@ namespace server {
 class AnswerFeed;
 class EventLog;
 class DictionaryWatch;
+class Workbench;
 
 // What a client can make the server hold. Past any of these it gets an answer and its
 // connection is closed; the server goes on.
@@ -34,6 +35,7 @@ struct HttpConfig {
     EventLog* events = nullptr;            // failures go there, and /status shows its recent events
     const DictionaryWatch* dictionary = nullptr;  // /status shows its folder and problems
     const AnswerFeed* feed = nullptr;             // each answered request's lines go there
+    Workbench* workbench = nullptr;  // "/" and /api/..., and the Host check for every request
 };
 
 // A text/plain batch's failed lines go in headers of at most this many bytes each; past it,

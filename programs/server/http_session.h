@@ -22,6 +22,7 @@
 
 #include "http_budget.h"
 #include "http_reply.h"
+#include "workbench.h"
 #include "http_request.h"
 #include "http_server.h"
 
@@ -113,6 +114,9 @@ class Session : public std::enable_shared_from_this<Session> {
 
     // The routes: http_routes.cpp.
     void Handle(Request req);
+    static WebRequest Web(const Request& req, std::string_view path, std::string_view query);
+    static Reply FromWeb(WebAnswer a);
+    void HandleWorkbench(const WebRequest& w);
     void HandleGet(std::string_view query);
     void HandlePost(Request& req);
     void Submit(Prepared p);
@@ -137,6 +141,7 @@ class Session : public std::enable_shared_from_this<Session> {
     bool m_watching = false;        // for the client hanging up while its lines wait
     bool m_probed = false;          // a half-close was probed for the request in hand
     std::string m_client = "http";  // the kind of client the request in hand came from
+    std::string m_game;             // the game the request in hand names (folded), or empty
     CountedString m_body;           // the plain-text body that m_lines point into
     std::vector<Line> m_lines;
     std::vector<char> m_drain;

@@ -57,7 +57,8 @@ Launcher::Launcher(std::wstring program, std::wstring plugin, std::string option
       m_options(std::move(options)),
       m_job(mirelo::MakeKillOnCloseJob()) {}
 
-std::wstring Launcher::CommandLine(HANDLE childIn, HANDLE childOut, bool unattended) const {
+std::wstring Launcher::CommandLine(HANDLE childIn, HANDLE childOut, bool unattended,
+                                   const std::string& game) const {
     std::wstring cmd =
         Quote(m_program) + L" --worker " + std::to_wstring(reinterpret_cast<UINT_PTR>(childIn)) +
         L" " + std::to_wstring(reinterpret_cast<UINT_PTR>(childOut)) +
@@ -65,10 +66,11 @@ std::wstring Launcher::CommandLine(HANDLE childIn, HANDLE childOut, bool unatten
         (programs::CurrentLanguage() == programs::Language::kKorean ? L"ko" : L"en") +
         L" --plugin " + Quote(m_plugin);
     if (!m_options.empty()) cmd += L" --options " + Quote(mirelo::Utf8ToWide(m_options));
+    if (!game.empty()) cmd += L" --game " + Quote(mirelo::Utf8ToWide(game));
     return cmd;
 }
 
-std::optional<WorkerProcess> Launcher::Launch(bool unattended) {
+std::optional<WorkerProcess> Launcher::Launch(bool unattended, const std::string& game) {
     const std::wstring base = L"\\\\.\\pipe\\mirelo-server-" +
                               std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring(++m_pipes);
@@ -88,7 +90,7 @@ std::optional<WorkerProcess> Launcher::Launch(bool unattended) {
     STARTUPINFOEXW si = {};
     si.StartupInfo.cb = sizeof si;
     si.lpAttributeList = listed ? list : nullptr;
-    std::wstring cmd = CommandLine(childIn.get(), childOut.get(), unattended);
+    std::wstring cmd = CommandLine(childIn.get(), childOut.get(), unattended, game);
     PROCESS_INFORMATION pi = {};
     const BOOL created =
         CreateProcessW(m_program.c_str(), cmd.data(), nullptr, nullptr, TRUE,

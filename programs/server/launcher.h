@@ -24,11 +24,13 @@ class Launcher {
     Launcher(std::wstring program, std::wstring plugin, std::string options);
 
     // `unattended`: the plug-in may not ask the user anything (only the first start may).
+    // `game` (folded; empty: none): whose own dictionary entries the worker's plug-in applies.
     // nullopt with the system's error code in GetLastError.
-    std::optional<WorkerProcess> Launch(bool unattended);
+    std::optional<WorkerProcess> Launch(bool unattended, const std::string& game = {});
 
   private:
-    std::wstring CommandLine(HANDLE childIn, HANDLE childOut, bool unattended) const;
+    std::wstring CommandLine(HANDLE childIn, HANDLE childOut, bool unattended,
+                             const std::string& game) const;
 
     const std::wstring m_program;
     const std::wstring m_plugin;

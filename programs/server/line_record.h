@@ -1,5 +1,5 @@
-// What the pool has learnt about single lines: those that ended or hung workers, answered
-// failed at once for a while, and those the engine has answered, which go first while
+// What the pool has learnt about single lines (by LineKey): those that ended or hung workers,
+// answered failed at once for a while, and those the engine has answered, which go first while
 // another worker is on a line never seen. Guarded by the pool's lock (see supervisor.h).
 #pragma once
 
@@ -7,10 +7,26 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
 namespace server {
+
+// A line as the pool remembers and joins it: the same text asked for two games is two lines,
+// since each game's own entries may translate it otherwise. The common entries' key is the
+// line itself; Shift-JIS lines hold no NUL.
+inline std::string LineKey(const std::string& game, const std::string& sjis) {
+    if (game.empty()) return sjis;
+    std::string key = game;
+    key += '\0';
+    key += sjis;
+    return key;
+}
+inline std::string_view LineOfKey(std::string_view key) {
+    const std::size_t nul = key.find('\0');
+    return nul == std::string_view::npos ? key : key.substr(nul + 1);
+}
 
 class LineRecord {
   public:
@@ -47,8 +63,8 @@ class LineRecord {
 
     std::vector<std::string> Quarantined(Clock::time_point now) const {
         std::vector<std::string> out;
-        for (const auto& [sjis, bad] : m_bad)
-            if (!bad.hung && now < bad.until) out.push_back(sjis);
+        for (const auto& [key, bad] : m_bad)
+            if (!bad.hung && now < bad.until) out.emplace_back(LineOfKey(key));
         return out;
     }
 

@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <memory>
 #include <cwchar>
+#include <filesystem>
 #include <future>
 #include <optional>
 #include <mutex>
@@ -19,14 +22,19 @@
 #include "dictionary_folder_win.h"
 #include "dictionary_watch.h"
 #include "event_log.h"
+#include "history.h"
+#include "history_routes.h"
 #include "http_server.h"
 #include "messages.h"
 #include "module_path.h"
 #include "mirelo_version.h"
 #include "plugin_host.h"
 #include "server_args.h"
+#include "share.h"
 #include "text_output.h"
 #include "file_job.h"
+#include "answer_feed.h"
+#include "workbench.h"
 #include "translator.h"
 #include "worker_process.h"
 
@@ -146,7 +154,7 @@ std::optional<int> RunAsWorker(const std::vector<std::wstring>& list) {
     // The server passes on its options whenever they are not empty: none given means none.
     return RunWorkerProcess(handle(list[1]), handle(list[2]), parsed.args.plugin,
                             parsed.args.optionsGiven ? parsed.args.options : std::string(),
-                            unattended);
+                            unattended, parsed.args.game);
 }
 
 unsigned DefaultWorkers() {
@@ -167,13 +175,47 @@ std::wstring LogFolder(const ServerArgs& args) {
     return args.logFolder.empty() ? mirelo::ModuleFolder(nullptr) + L"\\logs" : args.logFolder;
 }
 
+std::wstring DataFolder(const ServerArgs& args) {
+    return args.dataFolder.empty() ? mirelo::ModuleFolder(nullptr) : args.dataFolder;
+}
+
+std::wstring DictionaryFolder(const ServerArgs& args) {
+    return mirelo::dict::FolderBeside(programs::PluginPath(args.plugin));
+}
+
+// The history listens to the feed; without it (--no-history, or a database that cannot be
+// opened) lines are answered all the same.
+std::unique_ptr<History> KeepHistory(const ServerArgs& args, EventLog& log, AnswerFeed& feed) {
+    if (args.noHistory) return nullptr;
+    const std::filesystem::path folder(DataFolder(args));
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    std::string why;
+    std::unique_ptr<History> history =
+        History::Open(folder / kHistoryFileName,
+                      {args.historyRows, DictionaryFolder(args),
+                       [&log](const std::string& text) { log.Add("history", text); }},
+                      &why);
+    if (!history) {
+        const std::string problem =
+            Format(Msg::kHistoryUnavailable,
+                   {mirelo::WideToUtf8((folder / kHistoryFileName).wstring()), why});
+        Complain(problem);
+        log.Add("history", problem, false);
+        return nullptr;
+    }
+    feed.Listen([h = history.get()](const std::vector<AnsweredLine>& lines) { h->Add(lines); });
+    return history;
+}
+
 Translator::Config PoolConfig(const ServerArgs& args, EventLog& log) {
     return {mirelo::ModulePath(nullptr),
             programs::PluginPath(args.plugin),
             args.options,
             args.queue,
             args.workers ? args.workers : DefaultWorkers(),
-            [&log](const PoolEvent& event) { log.Add(event); }};
+            [&log](const PoolEvent& event) { log.Add(event); },
+            args.game};
 }
 
 // Reloads of the dictionary the workers' plug-in reads go into the log and reset the pool's
@@ -192,6 +234,8 @@ void ExplainEngineQuestion(const ServerArgs& args) {
 }
 
 int RunFileJob(const ServerArgs& args, EventLog& log) {
+    AnswerFeed feed;
+    const std::unique_ptr<History> history = KeepHistory(args, log, feed);
     Translator translator(PoolConfig(args, log));
     std::promise<std::tuple<Translator::State, StartKind, std::string>> started;
     auto result = started.get_future();
@@ -218,7 +262,9 @@ int RunFileJob(const ServerArgs& args, EventLog& log) {
     job.out = args.outFile;
     job.lineTimeout = std::chrono::seconds(args.timeoutSeconds);
     job.workers = args.workers ? args.workers : DefaultWorkers();
+    job.game = args.game;
     job.stop = &g_stopRequested;
+    job.feed = &feed;
     job.notReady = [&](const std::string& problem) {
         return StartFailure(lastKind,
                             Format(Msg::kFileNotReady,
@@ -230,11 +276,34 @@ int RunFileJob(const ServerArgs& args, EventLog& log) {
 
 // Serves HTTP until Ctrl+C, or until the workers cannot start at all.
 int RunServer(const ServerArgs& args, EventLog& log) {
+    AnswerFeed feed;
+    const std::unique_ptr<History> history = KeepHistory(args, log, feed);
     Translator translator(PoolConfig(args, log));
     const DictionaryWatch dictionary =
         WatchDictionary(programs::PluginPath(args.plugin), translator, log);
-    HttpServer http(translator, {args.cors, std::chrono::seconds(args.timeoutSeconds),
-                                 std::chrono::seconds(20), &log, &dictionary});
+    Workbench::Config bench;
+    bench.host = {args.port, !programs::IsLoopback(args.host)};
+    bench.dictionaryFolder = std::filesystem::path(dictionary.Folder());
+    bench.translator = &translator;
+    bench.korean = programs::CurrentLanguage() == programs::Language::kKorean;
+    if (history)
+        bench.history = [h = history.get()](std::string_view method, std::string_view path,
+                                            std::string_view query, std::string_view body,
+                                            std::string_view type) -> std::optional<WebAnswer> {
+            std::optional<JsonAnswer> a = HistoryRoute(*h, method, path, query, body, type);
+            if (!a) return std::nullopt;
+            WebAnswer w;
+            w.status = a->status;
+            if (path == "/api/export") w.type = "text/plain; charset=utf-8";
+            w.body = std::move(a->body);
+            return w;
+        };
+    Workbench workbench(std::move(bench), feed);
+    HttpConfig config{args.cors, std::chrono::seconds(args.timeoutSeconds),
+                      std::chrono::seconds(20), &log, &dictionary};
+    config.feed = &feed;
+    config.workbench = &workbench;
+    HttpServer http(translator, std::move(config));
     HttpServer::ListenFailure failure;
     if (!http.Listen(args.host, args.port, failure)) {
         const std::string problem = ListenProblem(args, failure);
@@ -248,6 +317,7 @@ int RunServer(const ServerArgs& args, EventLog& log) {
         "http://" + (args.host.find(':') != std::string::npos ? "[" + args.host + "]" : args.host) +
         ":" + std::to_string(args.port);
     Out().Write(Format(Msg::kServerStarting, {MIRELO_VERSION, url}));
+    Say(Format(Msg::kServerWorkbench, {url + "/"}));
 
     const ServerForConsole console(http);
     int exitCode = kExitOk;
@@ -268,6 +338,7 @@ int RunServer(const ServerArgs& args, EventLog& log) {
         });
         http.Run();
     }
+    workbench.Stop();
     translator.Stop();
     Say(Text(Msg::kServerClosed));
     return exitCode;
@@ -308,6 +379,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     const ServerArgs& args = parsed.args;
     if (const std::optional<int> code = RunInformation(args)) return *code;
+    if (args.share) return RunShare(args, DictionaryFolder(args), DataFolder(args));
 
     g_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);

@@ -16,7 +16,7 @@ class RecentAnswers {
     static constexpr auto kFor = std::chrono::seconds(1);
     static constexpr std::size_t kBytes = 4 << 20;
 
-    // The answer to a Shift-JIS line given within kFor, or null.
+    // The answer to a Shift-JIS line (by LineKey, so per game) given within kFor, or null.
     const std::string* Find(const std::string& sjis, Clock::time_point now) const;
     void Remember(const std::string& sjis, const std::string& answer, Clock::time_point now);
     void Clear();

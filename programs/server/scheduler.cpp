@@ -24,6 +24,7 @@ Translator::Admit Scheduler::Submit(std::shared_ptr<Batch> batch, Clock::time_po
     job->batch = std::move(batch);
     job->deadline = deadline;
     job->handBack = std::move(handBack);
+    job->since = Clock::now();
     job->open = pieces;
     if (screenLater) {
         job->screen.emplace();
@@ -59,14 +60,14 @@ void Scheduler::ScreenFailed(const std::shared_ptr<PoolJob>& job) {
     m_done.push_back(std::move(job->handBack));
 }
 
-bool Scheduler::AnswerOf(const Batch::Piece& piece, Clock::time_point now, Outcome& outcome,
+bool Scheduler::AnswerOf(const std::string& key, Clock::time_point now, Outcome& outcome,
                          const std::string*& answer) {
-    answer = m_recent.Find(piece.sjis, now);
+    answer = m_recent.Find(key, now);
     if (answer) {
         outcome = Outcome::kTranslated;
         return true;
     }
-    const LineRecord::Verdict verdict = m_record.Find(piece.sjis, now);
+    const LineRecord::Verdict verdict = m_record.Find(key, now);
     outcome = verdict == LineRecord::Verdict::kHung ? Outcome::kHung : Outcome::kQuarantined;
     return verdict == LineRecord::Verdict::kQuarantined || verdict == LineRecord::Verdict::kHung;
 }
@@ -76,7 +77,9 @@ bool Scheduler::AnswerOf(const Batch::Piece& piece, Clock::time_point now, Outco
 bool Scheduler::AnswerAtOnce(Batch& batch, Clock::time_point now) {
     std::vector<std::pair<Outcome, const std::string*>> answers(batch.m_pieces.size());
     for (std::size_t i = 0; i < answers.size(); ++i)
-        if (!AnswerOf(batch.m_pieces[i], now, answers[i].first, answers[i].second)) return false;
+        if (!AnswerOf(LineKey(batch.Game(), batch.m_pieces[i].sjis), now, answers[i].first,
+                      answers[i].second))
+            return false;
     for (std::size_t i = 0; i < answers.size(); ++i) {
         Batch::Piece& piece = batch.m_pieces[i];
         piece.outcome = answers[i].first;
@@ -100,7 +103,7 @@ bool Scheduler::Screen(Clock::time_point now) {
         for (; budget > 0 && s.next < pieces.size(); --budget, ++s.next) {
             Outcome outcome;
             const std::string* answer;
-            if (!AnswerOf(pieces[s.next], now, outcome, answer)) {
+            if (!AnswerOf(KeyOf(*job, s.next), now, outcome, answer)) {
                 ScreenFailed(job);
                 break;
             }
@@ -140,11 +143,25 @@ void Scheduler::StopScreening(PoolJob& job) {
     job.screen.reset();
 }
 
+std::vector<std::pair<std::string, Scheduler::Clock::time_point>> Scheduler::Waiting() const {
+    std::vector<std::pair<std::string, Clock::time_point>> out;
+    auto note = [&out](const std::string& game, Clock::time_point since) {
+        for (auto& [g, s] : out)
+            if (g == game) return void(s = std::min(s, since));
+        out.emplace_back(game, since);
+    };
+    for (const auto& task : m_retry)
+        if (!task->waiters.empty()) note(task->game, task->waiters.front().first->since);
+    for (const auto& job : m_jobs)
+        if (job->Unsent() > 0) note(job->batch->Game(), job->since);
+    return out;
+}
+
 std::shared_ptr<Task> Scheduler::Next(bool fresh, bool preferKnown, bool allowUnknown,
-                                      Clock::time_point now) {
+                                      Clock::time_point now, const std::string& game) {
     // A line whose worker ended goes before any other, a suspect one only to a fresh worker.
     for (auto it = m_retry.begin(); it != m_retry.end(); ++it) {
-        if ((*it)->suspect && !fresh) continue;
+        if ((*it)->game != game || ((*it)->suspect && !fresh)) continue;
         std::shared_ptr<Task> task = std::move(*it);
         m_retry.erase(it);
         return task;
@@ -156,14 +173,18 @@ std::shared_ptr<Task> Scheduler::Next(bool fresh, bool preferKnown, bool allowUn
     for (std::size_t visits = m_jobs.size(); visits > 0 && !m_jobs.empty();) {
         if (m_turn >= m_jobs.size()) m_turn = 0;
         const std::shared_ptr<PoolJob> job = m_jobs[m_turn];
+        if (job->batch->Game() != game) {
+            ++m_turn;
+            --visits;
+            continue;
+        }
         const bool ready = Ready(job, now);
         if (m_turn < m_jobs.size() && m_jobs[m_turn] == job) {
             ++m_turn;
             --visits;
         }
         if (!ready) continue;
-        const bool known =
-            m_record.Find(job->batch->m_pieces[job->next].sjis, now) == LineRecord::Verdict::kGood;
+        const bool known = m_record.Find(KeyOf(*job, job->next), now) == LineRecord::Verdict::kGood;
         if (known || (!preferKnown && allowUnknown)) return Take(job, known);
         if (!fallback) fallback = job;
     }
@@ -181,9 +202,9 @@ bool Scheduler::Ready(const std::shared_ptr<PoolJob>& job, Clock::time_point now
             Expire(job);
             return false;
         }
-        Batch::Piece& piece = job->batch->m_pieces[job->next];
-        const LineRecord::Verdict verdict = m_record.Find(piece.sjis, now);
-        const auto flying = m_inFlight.find(piece.sjis);
+        const std::string key = KeyOf(*job, job->next);
+        const LineRecord::Verdict verdict = m_record.Find(key, now);
+        const auto flying = m_inFlight.find(key);
         if (verdict != LineRecord::Verdict::kQuarantined && verdict != LineRecord::Verdict::kHung &&
             flying == m_inFlight.end())
             return true;
@@ -208,14 +229,16 @@ std::shared_ptr<Task> Scheduler::Take(const std::shared_ptr<PoolJob>& job, bool 
     --m_unsent;
     auto task = std::make_shared<Task>();
     task->sjis = job->batch->m_pieces[index].sjis;
+    task->game = job->batch->Game();
+    task->key = LineKey(task->game, task->sjis);
     task->waiters.emplace_back(job, index);
     task->knownGood = known;
-    m_inFlight[task->sjis] = task;
+    m_inFlight[task->key] = task;
     return task;
 }
 
 void Scheduler::Done(Task& task) {
-    const auto it = m_inFlight.find(task.sjis);
+    const auto it = m_inFlight.find(task.key);
     if (it != m_inFlight.end() && it->second.get() == &task) m_inFlight.erase(it);
 }
 
@@ -225,13 +248,13 @@ void Scheduler::Answered(Task& task, const LineReply& reply, bool hung, Clock::t
     if (reply.reply == Reply::kGaveUp) {
         if (hung) {
             outcome = Outcome::kHung;
-            m_record.Hung(task.sjis, now);
+            m_record.Hung(task.key, now);
         }
         m_stats.timedOut += task.waiters.size();
     } else {
         outcome = reply.reply == Reply::kTranslated ? Outcome::kTranslated : Outcome::kUntranslated;
-        m_record.Good(task.sjis);
-        if (outcome == Outcome::kTranslated) m_recent.Remember(task.sjis, reply.text, now);
+        m_record.Good(task.key);
+        if (outcome == Outcome::kTranslated) m_recent.Remember(task.key, reply.text, now);
         ++m_stats.pluginCalls;
         if (reply.cacheHit) {
             ++m_stats.cacheHits;
@@ -253,7 +276,7 @@ bool Scheduler::Ended(std::shared_ptr<Task> task, Clock::time_point now) {
         return false;
     }
     Done(*task);
-    m_record.Quarantine(task->sjis, now);
+    m_record.Quarantine(task->key, now);
     m_stats.quarantined += task->waiters.size();
     for (auto& [job, piece] : task->waiters) Settle(*job, piece, Outcome::kQuarantined, {});
     for (auto& [job, piece] : task->waiters) FinishIfDone(job);

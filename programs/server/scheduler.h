@@ -25,8 +25,9 @@ struct PoolJob {
     std::shared_ptr<Batch> batch;
     Translator::Clock::time_point deadline;
     Translator::HandBack handBack;
-    std::size_t next = 0;  // the first piece not yet taken
-    std::size_t open = 0;  // pieces without an outcome
+    Translator::Clock::time_point since;  // when it was queued
+    std::size_t next = 0;                 // the first piece not yet taken
+    std::size_t open = 0;                 // pieces without an outcome
     // A large batch is checked for answers that need no worker a step at a time; meanwhile
     // none of its pieces goes to a worker. Pieces before `next` hold the answers found.
     struct Screen {
@@ -42,6 +43,8 @@ struct PoolJob {
 // A line on its way to a worker, or in its hand: every piece with this text, of any request.
 struct Task {
     std::string sjis;
+    std::string game;  // whose workers may take it
+    std::string key;   // LineKey(game, sjis)
     std::vector<std::pair<std::shared_ptr<PoolJob>, std::size_t>> waiters;
     // It was in hand when a worker ended by itself: it goes to a fresh worker only, and is
     // quarantined if that one ends too.
@@ -68,11 +71,14 @@ class Scheduler {
     // The next line for a worker. `fresh`: its process has answered nothing yet, so it may
     // take a suspect line. `preferKnown`: lines known to be answered go first (another worker
     // is on a line never answered, which may hang, or away); `allowUnknown`: other lines may go.
+    // Only lines of `game` go: a worker's plug-in applies that game's entries alone.
     std::shared_ptr<Task> Next(bool fresh, bool preferKnown, bool allowUnknown,
-                               Clock::time_point now);
+                               Clock::time_point now, const std::string& game = {});
     // One step of checking large batches for answers that need no worker; a batch answered
     // whole is done. True while more steps remain.
     bool Screen(Clock::time_point now);
+    // Games with lines waiting to be sent, each with when its longest-waiting request came.
+    std::vector<std::pair<std::string, Clock::time_point>> Waiting() const;
 
     void Answered(Task& task, const LineReply& reply, bool hung, Clock::time_point now);
     // The worker holding it ended by itself: tried once more on a fresh worker, then
@@ -96,6 +102,10 @@ class Scheduler {
     std::vector<std::string> Quarantined(Clock::time_point now) const {
         return m_record.Quarantined(now);
     }
+    // Lines are joined and remembered per game.
+    static std::string KeyOf(const PoolJob& job, std::size_t piece) {
+        return LineKey(job.batch->Game(), job.batch->m_pieces[piece].sjis);
+    }
 
   private:
     void Settle(PoolJob& job, std::size_t piece, Outcome outcome, const std::string& answer);
@@ -103,7 +113,7 @@ class Scheduler {
     void Expire(const std::shared_ptr<PoolJob>& job);
     bool AnswerAtOnce(Batch& batch, Clock::time_point now);
     // The outcome of a piece that needs no worker: false when it needs one.
-    bool AnswerOf(const Batch::Piece& piece, Clock::time_point now, Outcome& outcome,
+    bool AnswerOf(const std::string& key, Clock::time_point now, Outcome& outcome,
                   const std::string*& answer);
     void StopScreening(PoolJob& job);
     void ScreenFailed(const std::shared_ptr<PoolJob>& job);
@@ -124,7 +134,7 @@ class Scheduler {
     std::weak_ptr<PoolJob> m_bigJob;  // the batch over m_large pieces in the queue, if any
     std::deque<std::shared_ptr<PoolJob>> m_screening;  // in the order they came
     std::deque<std::shared_ptr<Task>> m_retry;         // lines whose worker ended: first to go
-    std::unordered_map<std::string, std::shared_ptr<Task>> m_inFlight;  // by Shift-JIS text
+    std::unordered_map<std::string, std::shared_ptr<Task>> m_inFlight;  // by LineKey
     LineRecord m_record;
     RecentAnswers m_recent;
     TranslatorStats m_stats;

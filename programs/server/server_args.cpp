@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "arg_reader.h"
+#include "code_pages.h"
+#include "game_name.h"
 #include "messages.h"
 
 using programs::Format;
@@ -36,8 +38,9 @@ void TakeListen(const std::wstring& value, ServerArgs& a, ArgReader& in) {
 bool TakeValueOption(ArgReader& in, ServerArgs& a) {
     const std::wstring& name = in.Name();
     static const wchar_t* const kTakeValue[] = {
-        L"--lang",  L"--port",    L"--listen",         L"--cors", L"--plugin",  L"--options",
-        L"--queue", L"--timeout", L"--translate-file", L"--out",  L"--workers", L"--log"};
+        L"--lang",    L"--port",  L"--listen",  L"--cors",           L"--plugin",
+        L"--options", L"--queue", L"--timeout", L"--translate-file", L"--out",
+        L"--workers", L"--log",   L"--game",    L"--data",           L"--history-rows"};
     if (std::find(std::begin(kTakeValue), std::end(kTakeValue), name) == std::end(kTakeValue))
         return false;
     const std::optional<std::wstring> v = in.Value();
@@ -73,6 +76,18 @@ bool TakeValueOption(ArgReader& in, ServerArgs& a) {
     } else if (name == L"--workers") {
         if (!ParseNumber(value, 1, kMaxWorkers, n)) in.Fail(Text(Msg::kServerArgWorkers));
         a.workers = static_cast<unsigned>(n);
+    } else if (name == L"--game") {
+        std::string why;
+        const std::optional<std::string> game =
+            programs::CheckGameName(mirelo::WideToUtf8(value), &why);
+        if (!game) in.Fail(Format(Msg::kArgGame, {why}));
+        a.game = game.value_or(std::string());
+    } else if (name == L"--data") {
+        a.dataFolder = value;
+        if (value.empty()) in.Fail(Text(Msg::kServerArgData));
+    } else if (name == L"--history-rows") {
+        if (!ParseNumber(value, 1, 100000000, n)) in.Fail(Text(Msg::kServerArgHistoryRows));
+        a.historyRows = n;
     } else if (name == L"--log") {
         a.logFolder = value;
         if (value.empty()) in.Fail(Text(Msg::kServerArgLog));
@@ -81,6 +96,23 @@ bool TakeValueOption(ArgReader& in, ServerArgs& a) {
         if (value.empty()) in.Fail(Format(Msg::kArgNeedsValue, {AsciiOf(name)}));
     }
     return true;
+}
+
+// GAME FILE after --export or --import.
+void TakeShare(ArgReader& in, ServerArgs& a) {
+    const std::wstring option = in.Name();
+    a.share = true;
+    a.shareImport = option == L"--import";
+    const std::optional<std::wstring> game = in.Value();
+    if (!game) return;
+    if (!in.Next() || in.Raw().empty() || in.Raw().rfind(L"--", 0) == 0)
+        return in.Fail(Format(Msg::kServerArgShare, {AsciiOf(option)}));
+    a.shareFile = in.Raw();
+    const std::string name = mirelo::WideToUtf8(*game);
+    std::string why;
+    const std::optional<std::string> folded = programs::CheckGameName(name, &why);
+    if (!folded) return in.Fail(Format(Msg::kServerArgShareGame, {name, why}));
+    a.shareGame = *folded;
 }
 
 }  // namespace
@@ -97,6 +129,11 @@ ParsedServerArgs ParseServerArgs(const std::vector<std::wstring>& argv) {
             a.version = in.Flag();
         } else if (name == L"--diagnose") {
             a.diagnose = in.Flag();
+        } else if (name == L"--no-history") {
+            a.noHistory = in.Flag();
+        } else if (name == L"--export" || name == L"--import") {
+            if (a.share) in.Fail(Format(Msg::kServerArgShare, {AsciiOf(name)}));
+            TakeShare(in, a);
         } else if (!TakeValueOption(in, a)) {
             in.Fail(Format(Msg::kServerArgUnknown, {AsciiOf(in.Raw())}));
         }

@@ -21,6 +21,7 @@ enum ExitCode {
     kExitLineFailed = 7,     // --translate-file: some lines were not translated
     kExitStopped = 8,        // --translate-file: stopped by Ctrl+C; an --out file is untouched
     kExitInputEncoding = 9,  // --translate-file: the input's encoding cannot be told
+    kExitShare = 10,         // --export/--import: the file cannot be read, written or used
 };
 
 struct ServerArgs {
@@ -37,7 +38,16 @@ struct ServerArgs {
     std::wstring translateFile;  // non-empty: translate this file instead of serving
     std::wstring outFile;        // empty: standard output
     std::wstring logFolder;      // empty: "logs" beside the program
+    std::string game;            // folded; empty: the common dictionary alone
     unsigned workers = 0;        // 0: one per logical processor, at most kMaxWorkers
+    std::wstring dataFolder;     // empty: the program's own folder
+    std::size_t historyRows = 1000000;
+    bool noHistory = false;
+    // --export GAME FILE / --import GAME FILE
+    bool share = false;
+    bool shareImport = false;
+    std::string shareGame;  // checked and folded
+    std::wstring shareFile;
     bool diagnose = false;
     bool help = false;
     bool version = false;

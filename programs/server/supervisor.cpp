@@ -42,6 +42,12 @@ constexpr auto kHangStorm = std::chrono::seconds(10);
 // Workers being replaced are not a reason to turn requests away, unless none has been able
 // to take a line for this long.
 constexpr auto kEmptyGrace = std::chrono::seconds(5);
+// A game whose lines have waited this long with no worker of its own takes a worker from
+// another game even while that game has lines waiting, so that no game waits for another to
+// fall silent; but only a worker that has served its own game this long, or a start would
+// be all the workers ever did.
+constexpr auto kGameWaitLimit = std::chrono::seconds(1);
+constexpr auto kGameTurn = std::chrono::seconds(2);
 
 std::string Utf8(const std::string& sjis) {
     return mirelo::WideToUtf8(mirelo::CodePageToWide(mirelo::kShiftJisCodePage, sjis));
@@ -84,18 +90,24 @@ struct Supervisor::Worker {
     uint64_t lines = 0;
     unsigned restarts = 0;
     std::string lastFault;
+    // Whose own dictionary entries its plug-in applies (folded; empty: the common ones alone).
+    // Set before a launch; a worker of another game is ended and started again for it.
+    std::string game;
+    Translator::Clock::time_point readyAt;  // when its process became ready
 };
 
 Supervisor::Supervisor(asio::io_context& io, PoolShared& shared, Launcher& launcher,
-                       unsigned workers, OnEvent onEvent)
+                       unsigned workers, OnEvent onEvent, const std::string& game)
     : m_io(io),
       m_shared(shared),
       m_launcher(launcher),
       m_onEvent(std::move(onEvent)),
       m_sweep(io),
       m_emptyCheck(io) {
-    for (unsigned i = 0; i < std::max(1u, workers); ++i)
+    for (unsigned i = 0; i < std::max(1u, workers); ++i) {
         m_workers.push_back(std::make_unique<Worker>(io, i));
+        m_workers.back()->game = game;
+    }
 }
 
 Supervisor::~Supervisor() = default;
@@ -123,7 +135,7 @@ void Supervisor::Publish() {
         live += w->state == Worker::State::kIdle || w->state == Worker::State::kBusy;
         if (w->state == Worker::State::kStarting) starting = w->pid;
         workers.push_back({w->pid, w->retrying ? "restarting" : kStates[static_cast<int>(w->state)],
-                           w->lines, w->restarts, w->lastFault});
+                           w->lines, w->restarts, w->lastFault, w->game});
     }
     bool serving = true;
     std::string problem = m_problem;
@@ -187,7 +199,7 @@ void Supervisor::StartNext() {
 void Supervisor::Launch(Worker& w) {
     ++w.generation;
     const bool first = m_launches++ == 0;
-    std::optional<WorkerProcess> launched = m_launcher.Launch(!first);
+    std::optional<WorkerProcess> launched = m_launcher.Launch(!first, w.game);
     if (!launched) return StartFailed(w, SystemFailure(), StartKind::kSystem, false);
     w.process = std::move(launched->process);
     w.pid = launched->pid;
@@ -273,6 +285,7 @@ void Supervisor::OnStarted(Worker& w) {
         return StartFailed(w, started->message, KindOf(started->result),
                            started->result == StartResult::kInitFailed);
     w.state = Worker::State::kIdle;
+    w.readyAt = Clock::now();
     w.timer.cancel();
     w.backoff = std::chrono::seconds(0);
     if (std::exchange(w.failures, 0) > 0) Event(Kind::kRecovered, w, {});
@@ -292,14 +305,47 @@ void Supervisor::Wake() {
     Run([this] { Dispatch(); });
 }
 
-// Gives each idle worker a line.
+// Gives each idle worker a line of its game. A worker left idle goes over to a game whose
+// lines wait with no worker of its own free or on its way; one that is busy with its own game
+// does too once another game, with no worker at all, has waited kGameWaitLimit.
 void Supervisor::Dispatch() {
     std::vector<std::pair<Worker*, std::shared_ptr<Task>>> sends;
     bool screening = false;
+    std::vector<std::pair<Worker*, std::string>> moves;
     {
         std::lock_guard lock(m_shared.mutex);
         const auto now = Clock::now();
         screening = m_shared.scheduler.Screen(now);
+        auto waiting = m_shared.scheduler.Waiting();
+        std::sort(waiting.begin(), waiting.end(),
+                  [](const auto& a, const auto& b) { return a.second < b.second; });
+        const auto moving = [&](const Worker* w) {
+            return std::any_of(moves.begin(), moves.end(),
+                               [&](const auto& m) { return m.first == w; });
+        };
+        // A worker's game once the moves decided so far are made.
+        const auto gameOf = [&](const Worker& w) -> const std::string& {
+            for (const auto& m : moves)
+                if (m.first == &w) return m.second;
+            return w.game;
+        };
+        const auto has = [&](const std::string& game, auto test) {
+            return std::any_of(m_workers.begin(), m_workers.end(),
+                               [&](const auto& w) { return gameOf(*w) == game && test(*w); });
+        };
+        const auto any = [](const Worker&) { return true; };
+        const auto idle = [&](const Worker& w) {
+            return w.state == Worker::State::kIdle && !moving(&w);
+        };
+        for (const auto& [game, since] : waiting) {
+            if (now - since < kGameWaitLimit || has(game, any)) continue;
+            for (auto& w : m_workers) {
+                if (!idle(*w) || now - w->readyAt < kGameTurn) continue;
+                moves.emplace_back(w.get(), game);
+                break;
+            }
+        }
+
         // Lines never answered may hang. While a worker is on one, or away, lines known to be
         // answered go first; and for a while after a hang such lines may not hold every worker.
         std::size_t onUnknown = 0, away = 0;
@@ -311,13 +357,30 @@ void Supervisor::Dispatch() {
         const std::size_t unknownCap =
             storm ? std::max<std::size_t>(1, m_workers.size() - 1) : m_workers.size();
         for (auto& w : m_workers) {
-            if (w->state != Worker::State::kIdle) continue;
+            if (!idle(*w)) continue;
             std::shared_ptr<Task> task = m_shared.scheduler.Next(
-                w->processLines == 0, onUnknown + away > 0, onUnknown < unknownCap, now);
+                w->processLines == 0, onUnknown + away > 0, onUnknown < unknownCap, now, w->game);
             if (!task) continue;
             onUnknown += !task->knownGood;
             w->state = Worker::State::kBusy;  // taken now; its pipe is written below
             sends.emplace_back(w.get(), std::move(task));
+        }
+
+        const auto free = [&](const Worker& w) {
+            return w.state == Worker::State::kIdle || w.state == Worker::State::kStarting ||
+                   (w.state == Worker::State::kDown && !w.retrying) || moving(&w);
+        };
+        const auto waits = [&](const std::string& game) {
+            return std::any_of(waiting.begin(), waiting.end(),
+                               [&](const auto& g) { return g.first == game; });
+        };
+        for (const auto& [game, since] : waiting) {
+            if (has(game, free)) continue;
+            for (auto& w : m_workers) {
+                if (!idle(*w) || waits(w->game)) continue;
+                moves.emplace_back(w.get(), game);
+                break;
+            }
         }
     }
     for (auto& [w, task] : sends) Send(*w, std::move(task));
@@ -327,6 +390,13 @@ void Supervisor::Dispatch() {
             m_screenPosted = false;
             Wake();
         });
+    if (moves.empty()) return;
+    // An idle worker holds no line: ending it loses nothing, and it is not counted a restart.
+    for (auto& [w, game] : moves) {
+        End(*w);
+        w->game = std::move(game);
+    }
+    StartNext();
 }
 
 void Supervisor::Send(Worker& w, std::shared_ptr<Task> task) {
@@ -490,6 +560,8 @@ void Supervisor::Sweep() {
             for (auto& w : m_workers)
                 if (w->state == Worker::State::kBusy && w->task && now - w->sentAt >= kLineDeadline)
                     PastDeadline(*w);
+            // A game's turn may have come by the clock alone.
+            Dispatch();
         });
         Sweep();
     });

@@ -46,7 +46,7 @@ class Supervisor {
   public:
     using OnEvent = std::function<void(const PoolEvent&)>;
     Supervisor(boost::asio::io_context& io, PoolShared& shared, Launcher& launcher,
-               unsigned workers, OnEvent onEvent);
+               unsigned workers, OnEvent onEvent, const std::string& game = {});
     ~Supervisor();
     Supervisor(const Supervisor&) = delete;
     Supervisor& operator=(const Supervisor&) = delete;

@@ -73,7 +73,8 @@ class WorkerPool {
     explicit WorkerPool(Translator::Config config)
         : m_shared(config.queueCapacity),
           m_launcher(config.program, config.plugin, config.options),
-          m_supervisor(m_io, m_shared, m_launcher, config.workers, std::move(config.onEvent)) {}
+          m_supervisor(m_io, m_shared, m_launcher, config.workers, std::move(config.onEvent),
+                       config.game) {}
     ~WorkerPool() { Stop(); }
 
     void Start(Translator::Started started) {

@@ -130,6 +130,7 @@ struct WorkerStatus {
     uint64_t lines = 0;     // lines it answered, over all its processes
     unsigned restarts = 0;  // processes ended and replaced
     std::string lastFault;  // why its last process ended or could not start; empty if never
+    std::string game;       // whose own entries it applies (folded); empty: the common ones
 };
 
 class WorkerPool;
@@ -154,6 +155,8 @@ class Translator {
         std::size_t queueCapacity = 20000;
         unsigned workers = 1;
         std::function<void(const PoolEvent&)> onEvent;  // may be empty
+        // The game the workers start for (folded); they go over to others as requests ask.
+        std::string game;
     };
 
     explicit Translator(Config config);

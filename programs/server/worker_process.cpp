@@ -11,6 +11,7 @@
 
 #include "code_pages.h"
 #include "dialog_watch.h"
+#include "dictionary_folder_win.h"
 #include "engine_question.h"
 #include "frames.h"
 #include "messages.h"
@@ -251,7 +252,10 @@ StartResult StartPlugin(programs::HostWindow& window, programs::PluginHost& plug
 }  // namespace
 
 int RunWorkerProcess(HANDLE fromParent, HANDLE toParent, const std::wstring& plugin,
-                     const std::string& options, bool unattended) {
+                     const std::string& options, bool unattended, const std::string& game) {
+    // Read by the plug-in at OnPluginInit; set or cleared, never inherited from elsewhere.
+    SetEnvironmentVariableW(mirelo::dict::kGameVariable,
+                            game.empty() ? nullptr : mirelo::Utf8ToWide(game).c_str());
     programs::HostWindow window;  // outlives the plug-in, which holds on to its handle
     programs::PluginHost host;
     std::string failure;

@@ -11,8 +11,9 @@ namespace server {
 // Loads and starts the plug-in, says so (or why not) on `toParent`, then answers each line
 // read from `fromParent` until that pipe ends; closes the plug-in before it returns. The
 // plug-in's error boxes are closed, and when `unattended` its questions answered No, while it
-// starts. Returns the process's exit code.
+// starts. `game` (folded; empty: none) is handed to the plug-in through its environment, so
+// that it applies that game's own dictionary entries too. Returns the process's exit code.
 int RunWorkerProcess(HANDLE fromParent, HANDLE toParent, const std::wstring& plugin,
-                     const std::string& options, bool unattended);
+                     const std::string& options, bool unattended, const std::string& game = {});
 
 }  // namespace server

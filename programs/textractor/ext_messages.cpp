@@ -11,7 +11,9 @@ struct Entry {
 };
 
 constexpr Entry kTable[] = {
-    {Say::kHello, L"Mirelo 번역 확장 {0} ({1}비트): mirelo-server {2}에 번역을 맡깁니다"},
+    {Say::kHello,
+     L"Mirelo 번역 확장 {0} ({1}비트): mirelo-server {2}에 번역을 맡깁니다. "
+     L"작업대: http://{2}/"},
     {Say::kServerStarted,
      L"mirelo-server를 시작했습니다({0}, --options {1}). 준비될 때까지 문장은 {2}초까지 "
      L"기다리고, 그 뒤로는 번역하지 않고 그대로 둡니다"},

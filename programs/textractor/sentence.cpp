@@ -1,11 +1,13 @@
 #include "sentence.h"
 
+#include "code_pages.h"
 #include "ext_messages.h"
 #include "ext_settings.h"
 #include "handles.h"
 #include "module_path.h"
 #include "locks.h"
 #include "mirelo_version.h"
+#include "game_name.h"
 #include "program_text.h"
 #include "server_link.h"
 
@@ -123,6 +125,40 @@ void Show(const InfoForExtension* info, const std::vector<std::wstring>& lines) 
     for (const std::wstring& line : lines) add(0, line.c_str());
 }
 
+// How long a process's name is trusted: a process id may come back for another program.
+constexpr ULONGLONG kGameLookMs = 10000;
+
+// The game of the process a text thread hooks, as the server names it: asked of the system
+// once per process (and again now and then), not once per sentence.
+class GameOfProcess {
+  public:
+    std::string Get(int64_t pid) {
+        if (pid <= 0 || pid > 0xFFFFFFFF) return {};
+        mirelo::ExclusiveLock::Guard guard(lock_);
+        const ULONGLONG now = ::GetTickCount64();
+        if (pid == pid_ && now - lookedAt_ < kGameLookMs) return game_;
+        pid_ = pid;
+        lookedAt_ = now;
+        game_.clear();
+        const mirelo::UniqueHandle process(
+            ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid)));
+        if (!process) return game_;
+        wchar_t path[MAX_PATH * 2];
+        DWORD size = MAX_PATH * 2;
+        if (::QueryFullProcessImageNameW(process.get(), 0, path, &size))
+            game_ = programs::GameOfExecutable(mirelo::WideToUtf8({path, size})).value_or("");
+        return game_;
+    }
+
+  private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    int64_t pid_ = 0;
+    ULONGLONG lookedAt_ = 0;
+    std::string game_;
+};
+
+GameOfProcess g_games;
+
 // Puts `text` into the host's buffer, growing it on the process heap when it must.
 wchar_t* Store(wchar_t* sentence, size_t oldLength, const std::wstring& text) {
     if (text.size() > oldLength) {
@@ -200,7 +236,7 @@ wchar_t* HandleSentence(wchar_t* sentence, const InfoForExtension* info) {
         return sentence;
     }
 
-    Translation t = Link().AskServer(settings, text);
+    Translation t = Link().AskServer(settings, text, g_games.Get(InfoValue(info, "process id", 0)));
     Show(info, Link().TakeMessages());
     // Nothing in it the engine could take (emoji only, say): showing it twice helps nobody.
     if (t.outcome != Outcome::kTranslated || t.text == text) return sentence;

@@ -226,7 +226,8 @@ HINTERNET ServerLink::WaitUsable(const Settings& s, ULONGLONG waitEnd) {
     }
 }
 
-Translation ServerLink::AskServer(const Settings& settings, std::wstring_view text) {
+Translation ServerLink::AskServer(const Settings& settings, std::wstring_view text,
+                                  const std::string& game) {
     const ULONGLONG arrival = ::GetTickCount64();
     const ULONGLONG waitEnd = arrival + kServerWaitMs;
     Translation t;
@@ -236,13 +237,14 @@ Translation ServerLink::AskServer(const Settings& settings, std::wstring_view te
         if (!connection) return Translation{};
         t = Translation{};
         const ULONGLONG deadline = std::min(::GetTickCount64(), waitEnd) + kCallBudgetMs;
-        if (SendLines(connection, settings, text, deadline, t) == Sent::kDone) break;
+        if (SendLines(connection, settings, text, game, deadline, t) == Sent::kDone) break;
     }
     return t;
 }
 
 ServerLink::Sent ServerLink::SendLines(HINTERNET connection, const Settings& s,
-                                       std::wstring_view text, ULONGLONG deadline, Translation& t) {
+                                       std::wstring_view text, const std::string& game,
+                                       ULONGLONG deadline, Translation& t) {
     // One GET per line, each in one segment: a POST's body goes out as a second small write,
     // which waits on the server's delayed acknowledgement (40 ms a request under Wine).
     bool translated = false, timedOut = false, failed = false, reached = false;
@@ -255,7 +257,8 @@ ServerLink::Sent ServerLink::SendLines(HINTERNET connection, const Settings& s,
             continue;
         }
         Answer ex;
-        const std::wstring path = L"/translate?text=" + PercentEncode(mirelo::WideToUtf8(line));
+        std::wstring path = L"/translate?text=" + PercentEncode(mirelo::WideToUtf8(line));
+        if (!game.empty()) path += L"&game=" + PercentEncode(game);
         if (!Exchange(connection, path.c_str(), deadline, ex)) {
             // A server that does not answer in time is looked at again before the next line
             // waits on it: the check sees whether it still answers /status.

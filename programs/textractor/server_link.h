@@ -49,7 +49,9 @@ class ServerLink {
     void Attach(HMODULE module);
     // At load, in the background: finds or starts the server for `settings`.
     void Begin(const Settings& settings);
-    Translation AskServer(const Settings& settings, std::wstring_view text);
+    // `game` (folded; empty: none) is sent with each line so that its own entries apply.
+    Translation AskServer(const Settings& settings, std::wstring_view text,
+                          const std::string& game = {});
     // Console lines waiting to be shown (the background check cannot call into Textractor).
     std::vector<std::wstring> TakeMessages();
     void Say(const std::wstring& line);
@@ -69,7 +71,7 @@ class ServerLink {
     HINTERNET ConnectionLocked(const Settings& s);
     HINTERNET WaitUsable(const Settings& s, ULONGLONG waitEnd);
     Sent SendLines(HINTERNET connection, const Settings& s, std::wstring_view text,
-                   ULONGLONG deadline, Translation& t);
+                   const std::string& game, ULONGLONG deadline, Translation& t);
     void MaybeCheckLocked(ULONGLONG now);
     void Lost(const Settings& s, bool connectionFailed);
     void Reached();

@@ -220,6 +220,38 @@ TEST(Dictionary, ACorrectionWrittenWhileRunningBeatsTheCachedAnswerWithinASecond
     EXPECT_LE(restored, 1000);
 }
 
+// A game's subfolder: the classic host never reads it, while a plug-in whose process names the
+// game (a server worker for it) has the game's entries win over the common ones with the same
+// source and keeps the common entries the game does not replace.
+TEST(Dictionary, AGamesFolderIsReadOnlyWhereTheProcessNamesThatGame) {
+    struct GameVariable {
+        ~GameVariable() { ::SetEnvironmentVariableW(L"MIRELO_GAME", nullptr); }
+    } restore;
+    DictionaryPlugin run(HelloScript());
+    run.Write(L"corrections.txt", "line\tこんにちは\t안녕하세요\nline\tこんにちはさん\tCOMMON\n");
+    ASSERT_TRUE(::CreateDirectoryW((run.dir / L"MireloDict\\Alpha").c_str(), nullptr));
+    run.Write(L"Alpha\\corrections.txt", "line\tこんにちは\tALPHA\n");
+    const std::string kHelloSan = kHello + "\x82\xB3\x82\xF1";
+
+    const struct {
+        const wchar_t* game;  // null: the classic host, which sets nothing
+        const std::string hello;
+    } cases[] = {
+        {nullptr, kAnnyeong},      {L"ALPHA", "ALPHA"},  // folded as Windows compares folder names
+        {L"Beta", kAnnyeong},                            // a game without a folder of its own
+        {L"..\\Alpha", kAnnyeong}, {L"Alpha\\..", kAnnyeong},
+    };
+    for (const auto& c : cases) {
+        ::SetEnvironmentVariableW(L"MIRELO_GAME", c.game);
+        ASSERT_EQ(1, run.Start());
+        EXPECT_EQ(Hex(c.hello), Hex(run.Translate(kHello))) << (c.game ? "game" : "classic");
+        EXPECT_EQ("COMMON", run.Translate(kHelloSan));
+        run.plugin->close();
+        run.plugin.reset();
+    }
+    EXPECT_EQ(0u, run.engine.LogLines("translate ").size());
+}
+
 }  // namespace
 
 // Pattern entries as the guide shows them, through the DLL: the engine echoes what it was

@@ -135,6 +135,43 @@ TEST(HostDictionary, PatternEntriesAreCheckedCountedAndTraced) {
     EXPECT_EQ(r.err.find("line 1: pre-re d.txt:4"), std::string::npos) << r.err;
 }
 
+// A game's view: its subfolder read on top of the common files, every entry in use listed
+// with the file, and so the folder, it came from. A game's line replacing a common one is what
+// the folder is for, not a problem; the common view stays as it was.
+TEST(HostDictionary, AGamesViewMergesItsFolderOverTheCommonOne) {
+    TempDir dir;
+    ASSERT_TRUE(
+        CopyFileW((BinDir() + L"\\fake_plugin.dll").c_str(), (dir / L"plugin.dll").c_str(), FALSE));
+    CreateDirectoryW((dir / L"MireloDict").c_str(), nullptr);
+    CreateDirectoryW((dir / L"MireloDict\\Alpha").c_str(), nullptr);
+    ASSERT_TRUE(WriteBytes(dir / L"MireloDict\\d.txt", "line\tこんにちは\t안녕\npre\tこ\tか\n"));
+    ASSERT_TRUE(WriteBytes(dir / L"MireloDict\\Alpha\\d.txt", "line\tこんにちは\t알파\n"));
+    const std::string folder = Narrow(dir / L"MireloDict");
+
+    auto r = RunProcess(HostExe(), {L"--check-dict", dir / L"MireloDict", L"--game", L"ALPHA"}, "");
+    EXPECT_EQ(r.exitCode, static_cast<DWORD>(host::kExitOk)) << r.out;
+    EXPECT_EQ(r.out,
+              "pre d.txt:2: こ \xE2\x86\x92 か\n"
+              "line alpha\\d.txt:1: こんにちは \xE2\x86\x92 알파\n" +
+                  folder +
+                  " + alpha\\: 2 file(s); entries in use: name 0, pre 1, post 0, line 1\n");
+    r = RunProcess(HostExe(), {L"--check-dict", dir / L"MireloDict"}, "");
+    EXPECT_EQ(r.out, folder + ": 1 file(s); entries in use: name 0, pre 1, post 0, line 1\n");
+
+    r = RunProcess(HostExe(), {L"--plugin", dir / L"plugin.dll", L"--trace", L"--game=alpha"},
+                   "こんにちは\n");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_NE(r.err.find("line 1: line alpha\\d.txt:1: こんにちは \xE2\x86\x92 알파\n"),
+              std::string::npos)
+        << r.err;
+
+    for (const wchar_t* bad : {L"../x", L"a/b", L"con"}) {
+        r = RunProcess(HostExe(), {L"--check-dict", dir / L"MireloDict", L"--game", bad}, "");
+        EXPECT_EQ(r.exitCode, static_cast<DWORD>(host::kExitUsage)) << Narrow(bad);
+        EXPECT_NE(r.err.find("--game"), std::string::npos) << r.err;
+    }
+}
+
 // A dictionary file saved by Notepad as "Unicode" (UTF-16) or "ANSI" (CP949 on Korean
 // Windows): one reason for the file, not one for each line or a line it does not have.
 TEST(HostDictionary, AFileInAnotherEncodingGetsOneReason) {

@@ -244,7 +244,7 @@ class LargeBatch(unittest.TestCase):
             body = "\n".join(f"語{i}" for i in range(100000)).encode()
             self.assertLess(len(body), st.MIB)
             with socket.create_connection(("127.0.0.1", server.port), timeout=30) as big:
-                big.sendall(b"POST /translate HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+                big.sendall(b"POST /translate HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nContent-Type: text/plain\r\n" % server.port
                             + f"Content-Length: {len(body)}\r\n\r\n".encode() + body)
                 time.sleep(1.0)
                 worst = 0.0

@@ -9,6 +9,7 @@ import concurrent.futures
 import http.client
 import json
 import os
+import re
 import selectors
 import shutil
 import signal
@@ -94,6 +95,9 @@ class Server:
 
     def __init__(self, folder, *args, ready=True, env=None):
         self.port = free_port()
+        # Each test folder keeps its own history, not the one beside the program.
+        if "--data" not in args and "--no-history" not in args:
+            args = (*args, "--data", windows(folder))
         self.out = open(os.path.join(folder, f"server-{self.port}.out"), "w+b")
         # Started without the runner so that its output can be read while it runs; the
         # runner has made the prefix and started a detached wineserver.
@@ -502,8 +506,9 @@ class Abuse(unittest.TestCase):
             self.assertLess(self.server.memory_kib(field) - self.base_kib, MEMORY_BOUND_KIB, field)
 
     def test_oversized_heads_end_their_own_connection_only(self):
-        get = b"GET /status HTTP/1.1\r\nHost: x\r\n"
-        chunked = (b"POST /translate HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+        host = b"Host: 127.0.0.1:%d\r\n" % self.server.port
+        get = b"GET /status HTTP/1.1\r\n" + host
+        chunked = (b"POST /translate HTTP/1.1\r\n" + host + b"Content-Type: text/plain\r\n"
                    b"Transfer-Encoding: chunked\r\n\r\n6\r\n" + "勇者".encode() + b"\r\n0\r\n")
         close = b"Connection: close\r\n"
         many = b"".join(b"X-Field-%d: %s\r\n" % (i, b"v" * 1000) for i in range(1000))
@@ -513,9 +518,9 @@ class Abuse(unittest.TestCase):
             (get + b"X-Long: " + b"v" * MIB + b"\r\n\r\n", 431, b"the request head"),
             (get + b"X" * 65536 + b": v\r\n\r\n", 431, b"a header field"),
             (chunked + b"X-Trailer: " + b"v" * 65536 + b"\r\n\r\n", 431, b"a header field"),
-            (b"GET /" + b"a" * 100_000 + b" HTTP/1.1\r\nHost: x\r\n" + close + b"\r\n", 404,
+            (b"GET /" + b"a" * 100_000 + b" HTTP/1.1\r\n" + host + close + b"\r\n", 404,
              b"no such path"),
-            (b"GET /translate?text=%E9%AD%94%E7%8E%8B HTTP/1.1\r\nHost: x\r\n" + close + many +
+            (b"GET /translate?text=%E9%AD%94%E7%8E%8B HTTP/1.1\r\n" + host + close + many +
              b"\r\n", 200, "마왕".encode()),
         ]
         for data, status, says in cases:
@@ -639,7 +644,7 @@ class OwnServer(unittest.TestCase):
         try:
             body = "\n".join(ja for ja, _ in QUICK).encode()  # 3 s of work in all
             with socket.create_connection(("127.0.0.1", server.port), timeout=30) as s:
-                s.sendall(b"POST /translate HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+                s.sendall(b"POST /translate HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nContent-Type: text/plain\r\n" % server.port
                           + f"Content-Length: {len(body)}\r\n\r\n".encode() + body)
                 s.shutdown(socket.SHUT_WR)
                 received = b""
@@ -683,15 +688,18 @@ class Http(unittest.TestCase):
         base = f"http://127.0.0.1:{SERVER.port}"
         cases = [(base + "/translate?text=%E5%8B%87%E8%80%85", 200, "용사"),
                  (base.upper() + "/status", 200, None),  # the scheme in any case
-                 (base + "?text=x", 404, None)]  # no path: "/", which is no route
+                 (base + "?text=x", 200, None),  # no path: "/", the workbench page
+                 (base + "/nothing?text=x", 404, None)]
         for target, expected, answer in cases:
             with self.subTest(target=target):
                 status, _, text = SERVER.get(target)
                 self.assertEqual(status, expected, text)
                 if answer:
                     self.assertEqual(text, answer)
-                elif expected == 200:
+                elif "/status" in target:
                     self.assertIn("engine_ready", json.loads(text))
+                elif expected == 200:
+                    self.assertIn('name="mirelo-token"', text)
 
 
 class Startup(unittest.TestCase):
@@ -843,7 +851,7 @@ class Workers(unittest.TestCase):
         try:
             body = "\n".join(ja for ja, _ in QUICK).encode()  # 3 s of work in all
             with socket.create_connection(("127.0.0.1", server.port), timeout=10) as s:
-                s.sendall(b"POST /translate HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+                s.sendall(b"POST /translate HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nContent-Type: text/plain\r\n" % server.port
                           + f"Content-Length: {len(body)}\r\n\r\n".encode() + body)
                 time.sleep(0.6)
             t0 = time.monotonic()
@@ -981,6 +989,156 @@ class Workers(unittest.TestCase):
 
 
 
+class Games(unittest.TestCase):
+    """Each game's own folder under MireloDict, on top of the common one."""
+
+    GAMES = {"alpha": "알파", "beta": "베타", "게임": "게임"}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.plugin_dir = tempfile.mkdtemp(prefix="games-", dir=FOLDER)
+        shutil.copy(os.path.join(BIN, "Mirelo.dll"), cls.plugin_dir)
+        dict_dir = os.path.join(cls.plugin_dir, "MireloDict")
+        os.makedirs(dict_dir)
+        # Every folder replaces the same source: a line answered with another game's entries,
+        # or the common ones, shows.
+        with open(os.path.join(dict_dir, "post.txt"), "w", encoding="utf-8") as f:
+            f.write("post\t시험\t공통\n")
+        for game, word in cls.GAMES.items():
+            folder = os.path.join(dict_dir, game.capitalize())
+            os.makedirs(folder)
+            with open(os.path.join(folder, "post.txt"), "w", encoding="utf-8") as f:
+                f.write(f"post\t시험\t{word}\n")
+        with open(os.path.join(dict_dir, "Alpha", "corrections.txt"), "w", encoding="utf-8") as f:
+            f.write(f"line\t{HERO}\t알파의 교정\n")
+        cls.plugin = os.path.join(cls.plugin_dir, "Mirelo.dll")
+        cls.server = Server(FOLDER, "--options", "11", "--workers", "2", "--plugin",
+                            windows(cls.plugin))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def ask(self, path):
+        status, _, text = self.server.get(path)
+        return status, text
+
+    def test_clashing_entries_in_parallel_each_line_gets_its_own_games_answer(self):
+        lines = [load_line(0, j) for j in range(24)]
+        games = ["alpha", "beta", "", "게임"]
+
+        def client(k):
+            game = games[k % len(games)]
+            quoted = urllib.parse.quote(game)
+            wrong = []
+            # The same lines for every game at once: joined or remembered across games, one
+            # would get another's answer.
+            for n, (ja, ko) in enumerate(lines[k:] + lines[:k]):
+                text = "text=" + urllib.parse.quote(ja)
+                if not game:
+                    path = "/translate?" + text
+                elif n % 2:
+                    path = f"/game/{quoted}/translate?" + text
+                else:
+                    path = f"/translate?game={quoted}&" + text
+                status, got = self.ask(path)
+                want = ko.replace("시험", self.GAMES.get(game, "공통"))
+                if (status, got) != (200, want):
+                    wrong.append((game, path, status, got, want))
+            conn = self.server.connection(60)
+            try:
+                status, _, text = self.server.request(
+                    "POST", "/translate" + (f"?game={quoted}" if game else ""),
+                    "\n".join(ja for ja, _ in lines).encode(),
+                    {"Content-Type": "text/plain"}, conn=conn)
+            finally:
+                conn.close()
+            want = "\n".join(ko.replace("시험", self.GAMES.get(game, "공통")) for _, ko in lines)
+            if (status, text) != (200, want):
+                wrong.append((game, "POST", status, text, want))
+            return wrong
+
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            wrong = [w for ws in pool.map(client, range(8)) for w in ws]
+        self.assertEqual(wrong, [], self.server.output()[-3000:])
+
+    def test_path_form_and_game_parameter_agree_and_a_line_entry_is_the_games_own(self):
+        hero = urllib.parse.quote(HERO)
+        answers = {path: self.ask(path) for path in [
+            f"/translate?game=alpha&text={hero}",
+            f"/translate?text={hero}&game=ALPHA",
+            f"/game/Alpha/translate?text={hero}",
+            f"/game/alpha/translate?text={hero}&game=alpha",
+        ]}
+        self.assertEqual(set(answers.values()), {(200, "알파의 교정")}, answers)
+        self.assertEqual(self.ask(f"/game/beta/translate?text={hero}"), (200, HERO_KO))
+        self.assertEqual(self.ask(f"/translate?text={hero}&game="), (200, HERO_KO))
+        self.assertEqual(self.ask(f"/translate?text={hero}"), (200, HERO_KO))
+
+    def test_a_games_folder_made_and_changed_while_serving_is_read_again(self):
+        hero = urllib.parse.quote(HERO)
+        self.assertEqual(self.ask(f"/translate?game=gamma&text={hero}"), (200, HERO_KO))
+        workers = json.loads(self.server.get("/status")[2])["workers"]
+        self.assertIn("gamma", [w["game"] for w in workers], workers)
+        folder = os.path.join(self.plugin_dir, "MireloDict", "Gamma")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "corrections.txt"), "w", encoding="utf-8") as f:
+            f.write(f"line\t{HERO}\t감마의 교정\n")
+        # The plug-in reads a folder once it has held still for 0.4 s; the server's own
+        # answers live 1 s longer at most.
+        t0 = time.monotonic()
+        while self.ask(f"/translate?game=gamma&text={hero}")[1] == HERO_KO:
+            self.assertLess(time.monotonic() - t0, 3.0)
+            time.sleep(0.05)
+        self.assertEqual(self.ask(f"/translate?game=gamma&text={hero}"), (200, "감마의 교정"))
+        self.assertEqual(self.ask(f"/translate?text={hero}"), (200, HERO_KO))
+
+    def test_bad_game_names_get_400_with_the_reason(self):
+        cases = [
+            ("/translate?game=..%2Fx&text=a", "character"),
+            ("/translate?game=a%2Fb&text=a", "character"),
+            ("/translate?game=a%5Cb&text=a", "character"),
+            ("/translate?game=" + "x" * 65 + "&text=a", "64"),
+            ("/translate?game=con&text=a", "device"),
+            ("/translate?game=%zz&text=a", "%-escape"),
+            ("/game/CON/translate?text=a", "device"),
+            ("/game/..%2Fx/translate?text=a", "character"),
+            ("/game/a%2Fb/translate?text=a", "character"),
+            ("/game/../translate?text=a", ". or .."),
+            ("/game//translate?text=a", "empty"),
+            ("/game/%E3%81/translate?text=a", "UTF-8"),
+            ("/game/alpha/translate?game=beta&text=a", "two different games"),
+        ]
+        for path, reason in cases:
+            with self.subTest(path=path):
+                status, text = self.ask(path)
+                self.assertEqual(status, 400, text)
+                self.assertIn(reason, text)
+        status, _, text = self.server.request("POST", "/translate?game=nul", b"a",
+                                              {"Content-Type": "text/plain"})
+        self.assertEqual((status, "device" in text), (400, True), text)
+        # Only /translate names a game.
+        self.assertEqual(self.server.get("/game/alpha/status")[0], 404)
+
+    def test_a_file_job_for_a_game(self):
+        path = os.path.join(FOLDER, "game-in.txt")
+        lines = [load_line(1, j) for j in range(5)]
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("\n".join([HERO, *(ja for ja, _ in lines)]))
+        for game, hero, word in [("Alpha", "알파의 교정", "알파"), (None, HERO_KO, "공통")]:
+            with self.subTest(game=game):
+                r = wine(os.path.join(BIN, "mirelo-server.exe"), "--translate-file",
+                         windows(path), "--options", "11", "--workers", "1", "--plugin",
+                         windows(self.plugin), *(["--game", game] if game else []))
+                self.assertEqual(r.returncode, 0, r.stderr.decode("utf-8"))
+                self.assertEqual(r.stdout.decode("utf-8"),
+                                 "\n".join([hero, *(ko.replace("시험", word) for _, ko in lines)]))
+        r = wine(os.path.join(BIN, "mirelo-server.exe"), "--translate-file", windows(path),
+                 "--game", "a/b")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("--game", r.stderr.decode("utf-8"))
+
+
 class TranslateFile(unittest.TestCase):
     def run_file(self, data, *args):
         path = os.path.join(FOLDER, "input.txt")
@@ -1072,6 +1230,209 @@ class TranslateFile(unittest.TestCase):
                 self.assertIn("--out names the input file itself", r.stderr.decode("utf-8"))
                 with open(path, encoding="utf-8") as f:
                     self.assertEqual(f.read(), source)
+
+class History(unittest.TestCase):
+    """Lines kept in the data folder across restarts, searched, and shared as corrections."""
+
+    def plugin_copy(self):
+        plugin_dir = tempfile.mkdtemp(prefix="plugin-", dir=FOLDER)
+        shutil.copy(os.path.join(BIN, "Mirelo.dll"), plugin_dir)
+        os.makedirs(os.path.join(plugin_dir, "MireloDict"))
+        return plugin_dir, os.path.join(plugin_dir, "Mirelo.dll")
+
+    def api(self, server, path, limit_s=10, until=lambda j: True):
+        deadline = time.monotonic() + limit_s
+        while True:
+            status, _, text = server.get(path)
+            self.assertEqual(status, 200, text)
+            j = json.loads(text)
+            if until(j) or time.monotonic() > deadline:
+                return j
+            time.sleep(0.05)
+
+    def share(self, option, game, path, *args):
+        return wine(os.path.join(BIN, "mirelo-server.exe"), option, game, windows(path),
+                    "--lang=en", *args)
+
+    def test_rows_after_kill_9_under_load_and_search_in_japanese_and_korean(self):
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        server = Server(FOLDER, "--workers", "2", "--data", windows(data))
+        answered = []  # the time each line's answer came back
+
+        def client(i):
+            c = server.connection()
+            for j in range(0, 5000, 10):  # more than 2.5 s of load
+                lines = [load_line(i, j + k)[0] for k in range(10)]
+                try:
+                    c.request("POST", "/translate", "\n".join(lines).encode(),
+                              {"Content-Type": "text/plain"})
+                    c.getresponse().read()
+                except (OSError, http.client.HTTPException):
+                    break
+                answered.extend([time.monotonic()] * len(lines))
+            c.close()
+
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            futures = [pool.submit(client, i) for i in range(4)]
+            time.sleep(2.5)
+            killed = time.monotonic()
+            server.kill()
+            for f in futures:
+                f.result()
+        before = sum(1 for t in answered if t <= killed)
+        # Lines are written within 200 ms of their answer, and the writing takes a moment.
+        settled = sum(1 for t in answered if t <= killed - 0.5)
+        self.assertGreater(settled, 100)
+
+        server = Server(FOLDER, "--workers", "1", "--data", windows(data))
+        try:
+            games = self.api(server, "/api/games")["games"]
+            rows = games[0]["lines"]
+            # Lines answered more than 500 ms before the kill are all there.
+            self.assertEqual(games[0]["game"], "")
+            self.assertGreaterEqual(rows, settled)
+            self.assertLessEqual(rows, len(answered))
+            print(f"\n  kill -9: {before} lines answered, {rows} recorded, "
+                  f"{before - rows} lost", file=sys.stderr)
+
+            for text in (HERO, "魔王が来た"):
+                server.get("/translate?text=" + urllib.parse.quote(text))
+            for query, want in (("魔王を倒", HERO), ("魔王", "魔王が来た"), ("마왕을", HERO),
+                                ("용사", HERO), ("러뜨렸", HERO), ("試験3の1", None)):
+                with self.subTest(query=query):
+                    q = "/api/search?limit=5&q=" + urllib.parse.quote(query)
+                    found = self.api(server, q, until=lambda j: j["lines"])["lines"]
+                    if want:
+                        self.assertEqual(found[0]["source"], want)
+                    self.assertTrue(all(query in r["source"] or query in r["translation"]
+                                        for r in found), found)
+                    ids = [r["id"] for r in found]
+                    self.assertEqual(ids, sorted(ids, reverse=True))
+            page = self.api(server, "/api/history?game=&limit=2")["lines"]
+            self.assertEqual([r["source"] for r in page], ["魔王が来た", HERO])
+            self.assertEqual((page[0]["outcome"], page[0]["client"]), ("translated", "http"))
+            self.assertEqual(server.get("/api/search?q=%E9%AD%94&game=..%2Fx")[0], 400)
+            self.assertEqual(server.get("/api/search?q=")[0], 400)
+        finally:
+            server.stop()
+
+    def test_the_oldest_rows_go_past_the_cap(self):
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        server = Server(FOLDER, "--workers", "1", "--data", windows(data), "--history-rows", "50")
+        try:
+            lines = [load_line(5, j)[0] for j in range(200)]
+            for k in range(0, 200, 20):
+                server.request("POST", "/translate", "\n".join(lines[k:k + 20]).encode(),
+                               {"Content-Type": "text/plain"})
+            newest = lambda j: j["lines"] and j["lines"][0]["source"] == lines[-1]
+            page = self.api(server, "/api/history?limit=100", until=newest)["lines"]
+            self.assertEqual(page[0]["source"], lines[-1])
+            # Taken out in chunks of a twentieth: between 48 and 50 rows stay.
+            self.assertTrue(48 <= len(page) <= 50, len(page))
+            self.assertEqual([r["source"] for r in reversed(page)], lines[-len(page):])
+        finally:
+            server.stop()
+
+    def test_export_then_import_gives_the_same_corrections_and_they_answer(self):
+        plugin_dir, plugin = self.plugin_copy()
+        dict_dir = os.path.join(plugin_dir, "MireloDict")
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        shared = {"勇者": "영웅", "a=b\\c": "x=y", "魔王が来た": "마왕이 왔다", "//注": "주"}
+        path = os.path.join(data, "in.json")
+        with open(path, "w", encoding="utf-8") as f:
+            json.dump({**shared, "二行\n目": "x", "数": 1}, f, ensure_ascii=False)
+        # The player's own lines stay; a line corrected again is replaced where it stood,
+        # and its repeat (the same line but for a trailing space) goes.
+        os.makedirs(os.path.join(dict_dir, "mygame"))
+        with open(os.path.join(dict_dir, "mygame", "corrections.txt"), "wb") as f:
+            f.write("\ufeff# mine\r\npre\t姫\t공주\r\nline\t勇者\t옛것\r\nline\t勇者 \t또\r\n"
+                    .encode())
+        r = self.share("--import", "MyGame", path, "--plugin", windows(plugin))
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertIn("skipped", r.stderr.decode())
+        with open(os.path.join(dict_dir, "mygame", "corrections.txt"), encoding="utf-8",
+                  newline="") as f:
+            written = f.read()
+        self.assertTrue(written.startswith("\ufeff# mine\r\npre\t姫\t공주\r\nline\t勇者\t영웅\r\n"),
+                        written)
+        self.assertNotIn("또", written)
+        self.assertEqual(written.count("\n"), 6)
+
+        server = Server(FOLDER, "--workers", "1", "--plugin", windows(plugin),
+                        "--data", windows(data))
+        try:
+            # As the workbench page sends it: its token and its own origin.
+            page = server.get("/")[2]
+            token = re.search(r'name="mirelo-token" content="([0-9a-f]+)"', page).group(1)
+            status, _, text = server.request(
+                "POST", "/api/import?game=", "勇者は魔王を倒した。=고친 줄\n".encode(),
+                {"Content-Type": "text/plain; charset=utf-8", "X-Mirelo-Token": token,
+                 "Origin": f"http://127.0.0.1:{server.port}"})
+            self.assertEqual((status, json.loads(text)["imported"]), (200, 1), text)
+            # The common folder's correction answers that line from now on, engine or not.
+            deadline = time.monotonic() + 10
+            while server.get("/translate?text=" + urllib.parse.quote(HERO))[2] != "고친 줄":
+                self.assertLess(time.monotonic(), deadline, "the correction was not used")
+                time.sleep(0.1)
+            for ext in ("txt", "tsv", "json"):
+                with self.subTest(ext=ext):
+                    out = os.path.join(data, "out." + ext)
+                    r = self.share("--export", "mygame", out, "--plugin", windows(plugin),
+                                   "--data", windows(data))
+                    self.assertEqual(r.returncode, 0, r.stderr.decode())
+                    r = self.share("--import", "Other", out, "--plugin", windows(plugin))
+                    self.assertEqual(r.returncode, 0, r.stderr.decode())
+                    with open(os.path.join(dict_dir, "other", "corrections.txt"),
+                              encoding="utf-8") as f:
+                        got = dict(line.split("\t")[1:] for line in f.read().splitlines())
+                    self.assertEqual(got, shared)
+                    os.remove(os.path.join(dict_dir, "other", "corrections.txt"))
+            # A form another site posts changes nothing.
+            status, _, _ = server.request("POST", "/api/import?game=x", "勇者=偽\n".encode(),
+                                          {"Content-Type": "text/plain",
+                                           "Origin": "http://example.com"})
+            self.assertEqual(status, 403)
+            self.assertFalse(os.path.exists(os.path.join(dict_dir, "x")))
+            status, _, text = server.request("GET", "/api/export?game=mygame&format=tsv")
+            self.assertEqual(status, 200)
+            self.assertIn("a=b\\\\c\tx=y\n", text)
+            # The history's lines follow the corrections, a corrected line only once.
+            server.get("/translate?text=" + urllib.parse.quote("魔王"))
+            deadline = time.monotonic() + 10
+            while "魔王\t" not in text and time.monotonic() < deadline:
+                status, _, text = server.request("GET", "/api/export?game=&format=tsv")
+            self.assertEqual(text.split("\n"), [f"{HERO}\t고친 줄", "魔王\t마왕", ""])
+        finally:
+            server.stop()
+
+    def test_bad_names_and_files_are_refused(self):
+        plugin_dir, plugin = self.plugin_copy()
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        good = os.path.join(data, "good.txt")
+        with open(good, "w", encoding="utf-8") as f:
+            f.write("勇者=영웅\n")
+        big = os.path.join(data, "big.txt")
+        with open(big, "wb") as f:
+            f.write(b"a=b\n" * (4 * MIB + 1))  # one byte over 16 MiB
+        latin = os.path.join(data, "latin.tsv")
+        with open(latin, "wb") as f:
+            f.write("caf\u00e9\tx\n".encode("latin-1"))
+        cases = [("--import", "..", good, 1, "cannot be used"),
+                 ("--import", "a\\b", good, 1, "cannot be used"),
+                 ("--export", "x/../..", good, 1, "cannot be used"),
+                 ("--import", "game", os.path.join(data, "good.csv"), 1, ".txt"),
+                 ("--import", "game", big, 10, "16 MB"),
+                 ("--import", "game", latin, 10, "not UTF-8"),
+                 ("--import", "game", os.path.join(data, "none.txt"), 10, "cannot read")]
+        for option, game, path, code, said in cases:
+            with self.subTest(option=option, game=game, path=os.path.basename(path)):
+                r = self.share(option, game, path, "--plugin", windows(plugin))
+                self.assertEqual(r.returncode, code, r.stderr.decode())
+                self.assertIn(said, r.stderr.decode())
+        self.assertEqual(os.listdir(os.path.join(plugin_dir, "MireloDict")), [])
+        helps = wine(os.path.join(BIN, "mirelo-server.exe"), "--help", "--lang=en").stdout
+        self.assertIn("10 the file to", helps.decode("utf-8").replace("\n", " "))
+
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)

@@ -46,6 +46,7 @@ ENV = dict(os.environ, WINEPREFIX=str(PREFIX), WINEARCH="win32", WINEDEBUG="-all
 # What a player gets, as the README and the guide describe it; nothing else may be in the zip.
 EXPECTED = {
     "README.txt", "사용설명서.html", "option-dialog.png", "engine-question.png",
+    "workbench-live.png", "workbench-correct.png",
     "x86/Mirelo.dll", "x86/mirelo-host.exe", "x86/mirelo-server.exe",
     "x64/Mirelo.dll", "x64/mirelo-server.exe",
     "x86/Mirelo Translate.dll", "x64/Mirelo Translate.dll",
@@ -411,7 +412,8 @@ class Guide(unittest.TestCase):
         self.assertEqual(anchors, page.contents)
         for target in page.links:
             self.assertIn(target, page.ids)
-        self.assertEqual({"option-dialog.png", "engine-question.png"},
+        self.assertEqual({"option-dialog.png", "engine-question.png", "workbench-live.png",
+                          "workbench-correct.png"},
                          {image["src"] for image in page.images})
         for image in page.images:
             self.assertEqual("true", image.get("data-loaded"), image["src"])

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mirelo_version.h"
@@ -344,6 +345,7 @@ struct FakeServer {
     Mode mode = kOther;
     volatile LONG requests = 0;
     volatile LONG translations = 0;
+    volatile LONG named = 0;     // of those, naming this host's executable as the game
     volatile LONG problems = 0;  // /status lists a dictionary problem
     volatile LONG stopping = 0;
     volatile LONG open = 0;
@@ -386,6 +388,10 @@ struct FakeServer {
         ::InterlockedIncrement(&requests);
         const bool translate = got > 14 && std::memcmp(request, "GET /translate", 14) == 0;
         if (translate) ::InterlockedIncrement(&translations);
+        std::string_view line(request, translate ? static_cast<size_t>(got) : 0);
+        line = line.substr(0, line.find('\r'));
+        if (line.find("&game=textractor_host ") != std::string_view::npos)
+            ::InterlockedIncrement(&named);
         const std::string close = "Connection: close\r\n";
         if (mode == kGarbage) {
             const std::string junk = "\x16\x03\x01\x02\x00 not a web server\r\n\r\n";
@@ -481,6 +487,8 @@ void Contract(const Setup& s) {
     CHECK(ConsoleCount(L"Mirelo") >= 1 && ConsoleCount(L"" MIRELO_VERSION L" " + bits) == 1 &&
               ConsoleCount(std::to_wstring(s.port)) >= 1,
           "no first console line with the version, bitness and port");
+    CHECK(ConsoleCount(L"http://127.0.0.1:" + std::to_wstring(s.port) + L"/") == 1,
+          "the first console line does not name the workbench's address");
     CHECK(WaitFor(fn, kHero, kHero + kSeparator + kHeroKo, 60000),
           "never translated after the extension started the server");
     CHECK(ConsoleCount(L"mirelo-server를 시작했습니다") == 1,
@@ -1093,6 +1101,8 @@ void Strange(const Setup& s) {
         ::Sleep(50);
     }
     CHECK(moved.translations >= 3, "only %ld lines asked of the redirecting server",
+          moved.translations);
+    CHECK(moved.named == moved.translations, "%ld of %ld lines named the game", moved.named,
           moved.translations);
     moved.Stop();
 

@@ -1,0 +1,90 @@
+#include "game_route.h"
+
+#include <optional>
+
+#include "game_name.h"
+#include "text_plan.h"
+
+namespace server {
+namespace {
+
+constexpr std::string_view kPrefix = "/game/";
+constexpr std::string_view kTranslate = "/translate";
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::optional<std::string> DecodePathSegment(std::string_view s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '%') {
+            out += s[i];
+            continue;
+        }
+        const int hi = i + 2 < s.size() ? HexDigit(s[i + 1]) : -1;
+        const int lo = hi >= 0 ? HexDigit(s[i + 2]) : -1;
+        if (lo < 0) return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+    }
+    return out;
+}
+
+}  // namespace
+
+GameRoute RouteGame(std::string_view path, std::string_view query) {
+    GameRoute r;
+    r.path = path;
+    std::optional<std::string> named;
+    if (path.size() > kPrefix.size() + kTranslate.size() && path.starts_with(kPrefix) &&
+        path.ends_with(kTranslate)) {
+        const std::string_view raw =
+            path.substr(kPrefix.size(), path.size() - kPrefix.size() - kTranslate.size());
+        named = DecodePathSegment(raw);
+        if (!named) {
+            r.error = "the game name in the path holds a broken %-escape";
+            return r;
+        }
+        r.path = kTranslate;
+    } else if (path == "/game//translate") {
+        r.error = "the game name is empty";
+        return r;
+    }
+    if (r.path != kTranslate) return r;
+
+    bool bad = false;
+    const std::optional<std::string> asked = QueryValue(query, "game", bad);
+    if (bad) {
+        r.error = "game holds a broken %-escape";
+        return r;
+    }
+    std::string why;
+    std::optional<std::string> game;
+    if (named) {
+        game = programs::CheckGameName(*named, &why);
+        if (!game) {
+            r.error = why;
+            return r;
+        }
+    }
+    if (asked && !asked->empty()) {
+        const std::optional<std::string> other = programs::CheckGameName(*asked, &why);
+        if (!other) {
+            r.error = why;
+            return r;
+        }
+        if (game && *game != *other) {
+            r.error = "the path and game= name two different games";
+            return r;
+        }
+        game = other;
+    }
+    r.game = game.value_or(std::string());
+    return r;
+}
+
+}  // namespace server

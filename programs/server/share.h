@@ -1,0 +1,48 @@
+// A game's translations as files players share: the Unity game translator's translation file
+// (source=translation, with its escapes), UTF-8 TSV, and a JSON object of source: translation.
+// Export takes the game's corrections, then its history; import makes corrections.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace server {
+
+class History;
+struct ServerArgs;
+
+enum class ShareFormat { kXUnity, kTsv, kJson };
+
+// As a dictionary file may be.
+inline constexpr std::size_t kMaxImportBytes = std::size_t{16} << 20;
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// From the file's extension (.txt, .tsv, .json, any case); nullopt for any other.
+std::optional<ShareFormat> FormatOfPath(const std::filesystem::path& file);
+
+// The file's bytes, UTF-8 without a byte order mark.
+std::string ShareText(ShareFormat format, const Pairs& entries);
+
+struct SharedEntries {
+    Pairs entries;
+    std::vector<std::string> skipped;  // "line N: why" or "\"source\": why", worded
+    bool readable = true;              // false: not text of the format at all
+};
+// Reads a shared file; entries that cannot be corrections are skipped and said why.
+SharedEntries ReadShared(ShareFormat format, std::string_view bytes);
+
+// The game's corrections, then for each other source its latest translation in the history
+// (`history` may be null). `corrections` gets how many of the first kind there are.
+Pairs ExportEntries(const std::filesystem::path& dictionaryFolder, const std::string& game,
+                    History* history, std::size_t* corrections);
+
+// mirelo-server --export GAME FILE / --import GAME FILE; the exit code.
+int RunShare(const ServerArgs& args, const std::filesystem::path& dictionaryFolder,
+             const std::filesystem::path& dataFolder);
+
+}  // namespace server

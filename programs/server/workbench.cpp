@@ -1,0 +1,626 @@
+#include "workbench.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <ctime>
+#include <future>
+
+#include "atomic_file.h"
+#include "code_pages.h"
+#include "corrections.h"
+#include "diagnose.h"
+#include "dictionary_folder_win.h"
+#include "dictionary_words.h"
+#include "game_name.h"
+#include "korean.h"
+#include "text_plan.h"
+#include "translator.h"
+#include "workbench_files.h"
+
+namespace server {
+namespace {
+
+using Json = nlohmann::json;
+using SteadyClock = std::chrono::steady_clock;
+
+// Entries listed per folder; a larger folder is summed up, not sent whole.
+constexpr std::size_t kListedEntries = 3000;
+constexpr std::size_t kLiveDefault = 200;
+// How long a saved correction is checked for, until the workers' plug-ins have read it.
+constexpr auto kCorrectionCheck = std::chrono::seconds(4);
+constexpr auto kProbeGap = std::chrono::milliseconds(100);
+constexpr auto kFirstLook =
+    std::chrono::milliseconds(mirelo::dict::kQuietMs + mirelo::dict::kLookIntervalMs + 100);
+
+std::string Dump(const Json& j) {
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+WebAnswer JsonAnswer(const Json& j, int status = 200) {
+    return {status, "application/json; charset=utf-8", Dump(j)};
+}
+
+WebAnswer Problem(int status, const std::string& reason) {
+    return JsonAnswer(Json{{"error", reason}}, status);
+}
+
+std::string NewToken() {
+    unsigned char bytes[32];
+    if (BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
+        return {};  // no token: every change is refused
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string token;
+    for (unsigned char b : bytes) {
+        token += kHex[b >> 4];
+        token += kHex[b & 15];
+    }
+    return token;
+}
+
+std::string IsoTime(std::chrono::system_clock::time_point t) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch());
+    const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
+    std::tm utc{};
+    gmtime_s(&utc, &seconds);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(ms.count() % 1000));
+    return text;
+}
+
+const char* OutcomeWord(Outcome o) {
+    switch (o) {
+        case Outcome::kTranslated:
+            return "translated";
+        case Outcome::kUntranslated:
+            return "refused";
+        case Outcome::kQuarantined:
+            return "quarantined";
+        case Outcome::kHung:
+            return "hung";
+        case Outcome::kTimedOut:
+            return "timed_out";
+    }
+    return "translated";
+}
+
+std::string Param(std::string_view query, std::string_view name, bool* given = nullptr) {
+    bool bad = false;
+    std::optional<std::string> v = QueryValue(query, name, bad);
+    if (given) *given = v.has_value() && !bad;
+    return v && !bad && IsValidUtf8(*v) ? *v : std::string();
+}
+
+std::string TrimEnd(std::string s) {
+    while (!s.empty() &&
+           (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+        s.pop_back();
+    return s;
+}
+
+// A game as a request names it: folded, "" for the common entries, nullopt (with `why`) when
+// refused.
+std::optional<std::string> GameOf(const std::string& raw, std::string* why) {
+    if (raw.empty()) return std::string();
+    return programs::CheckGameName(raw, why);
+}
+
+// The JSON object of a request that changes something; nullopt (with the answer) otherwise.
+std::optional<Json> JsonBody(const WebRequest& r, WebAnswer& refusal) {
+    const std::string_view media = r.contentType.substr(0, r.contentType.find(';'));
+    if (media != "application/json") {
+        refusal = Problem(415, "send application/json");
+        return std::nullopt;
+    }
+    Json j = Json::parse(r.body, nullptr, false);
+    if (j.is_discarded() || !j.is_object()) {
+        refusal = Problem(400, "the body is not a JSON object");
+        return std::nullopt;
+    }
+    return j;
+}
+
+std::string Text(const Json& j, const char* key) {
+    const auto it = j.find(key);
+    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// The sample line with each "{}" made the name, and the particle after it made to agree.
+std::string PreviewParticles(std::string_view sample, const std::string& name) {
+    const mirelo::dict::Final final = mirelo::dict::FinalOfUtf8(name);
+    std::string out;
+    for (;;) {
+        const std::size_t at = sample.find("{}");
+        out += sample.substr(0, at);
+        if (at == std::string_view::npos) return out;
+        out += name;
+        sample.remove_prefix(at + 2);
+        // Particles are Hangul: two bytes each in CP949, three in UTF-8.
+        const std::string rest =
+            mirelo::EncodeLossy(949, sample.substr(0, std::min<std::size_t>(sample.size(), 24)));
+        std::string_view agreeing;
+        const std::size_t n = mirelo::dict::MatchParticle(
+            reinterpret_cast<const mirelo::dict::Byte*>(rest.c_str()), final, agreeing);
+        if (n == 0) continue;
+        out += mirelo::WideToUtf8(mirelo::CodePageToWide(949, agreeing));
+        sample.remove_prefix(std::min(sample.size(), n / 2 * 3));
+    }
+}
+
+// At most `limit` bytes of `text`, cut between two characters.
+bool Cut(std::string& text, std::size_t limit) {
+    if (text.size() <= limit) return false;
+    std::size_t at = limit;
+    while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
+    text.resize(at);
+    return true;
+}
+
+const EmbeddedFile* FileAt(std::string_view path) {
+    if (path == "/") path = "/index.html";
+    for (std::size_t i = 0; i < kWorkbenchFileCount; ++i)
+        if (path == kWorkbenchFiles[i].path) return &kWorkbenchFiles[i];
+    return nullptr;
+}
+
+}  // namespace
+
+Workbench::Workbench(Config config, AnswerFeed& feed)
+    : m_config(std::move(config)), m_token(NewToken()) {
+    if (const EmbeddedFile* index = FileAt("/")) {
+        m_page.assign(index->data, index->size);
+        for (auto [mark, value] : {std::pair<std::string, std::string>{"@TOKEN@", m_token},
+                                   {"@LANG@", m_config.korean ? "ko" : "en"}}) {
+            for (std::size_t at; (at = m_page.find(mark)) != std::string::npos;)
+                m_page.replace(at, mark.size(), value);
+        }
+    }
+    feed.Listen([this](const std::vector<AnsweredLine>& lines) noexcept {
+        try {
+            Take(lines);
+        } catch (...) {
+            // Out of memory: these lines are missing from the live view, nothing else.
+        }
+    });
+    m_thread = std::thread([this] { Run(); });
+}
+
+Workbench::~Workbench() {
+    Stop();
+}
+
+void Workbench::Stop() {
+    std::vector<Waiter> waiters;
+    std::deque<Job> jobs;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        waiters.swap(m_waiters);
+        jobs.swap(m_jobs);
+    }
+    m_wake.notify_all();
+    // A correction being checked holds its connection too.
+    if (m_thread.joinable()) m_thread.join();
+}
+
+std::optional<Refusal> Workbench::CheckHost(const WebRequest& r) const {
+    return server::CheckHost(m_config.host, r.host, r.hostGiven, r.version);
+}
+
+bool Workbench::Owns(std::string_view path) {
+    return path == "/" || path.rfind("/api/", 0) == 0 || FileAt(path) != nullptr;
+}
+
+std::optional<WebAnswer> Workbench::Handle(const WebRequest& r, Later later) {
+    const bool get = r.method == "GET" || r.method == "HEAD";
+    const std::string_view path = r.path;
+    if (path.rfind("/api/", 0) != 0) {
+        if (!get) return Problem(405, "use GET");
+        const EmbeddedFile* file = FileAt(path);
+        if (!file) return Problem(404, "no such page");
+        WebAnswer a{
+            200, file->type,
+            path == "/" || path == "/index.html" ? m_page : std::string(file->data, file->size)};
+        a.page = true;
+        return a;
+    }
+    if (!get) {
+        // Asked before a cross-origin request: never granted, so the request is not sent.
+        if (r.method == "OPTIONS") return Problem(403, "cross-origin requests are not served");
+        if (r.method != "POST") return Problem(405, "use GET or POST");
+        if (auto no = CheckChange(r.host, r.origin, r.originGiven, r.token, m_token))
+            return Problem(no->status, no->reason);
+    }
+    if (path == "/api/live") return get ? Live(r.query, later) : Problem(405, "use GET");
+    if (path == "/api/dictionary") {
+        if (!get) return Problem(405, "use GET");
+        return Queue(
+            [this, query = std::string(r.query)]() -> std::optional<WebAnswer> {
+                return Dictionary(query);
+            },
+            later);
+    }
+    if (path == "/api/preview") {
+        if (!get) return Problem(405, "use GET");
+        return JsonAnswer(
+            {{"line", PreviewParticles(Param(r.query, "sample"), Param(r.query, "name"))}});
+    }
+    if (path == "/api/status") {
+        if (!get) return Problem(405, "use GET");
+        const programs::Diagnosis d = programs::Diagnose();
+        return JsonAnswer({{"ready", d.ready}, {"report", d.report}});
+    }
+    if (path == "/api/correct") return get ? Problem(405, "use POST") : Correct(r, later);
+    if (path == "/api/name") return get ? Problem(405, "use POST") : AddName(r);
+    if (path == "/api/engine-folder") return get ? Problem(405, "use POST") : EngineFolder(r);
+    if (m_config.history)
+        if (std::optional<WebAnswer> a =
+                m_config.history(r.method, path, r.query, r.body, r.contentType))
+            return a;
+    return Problem(404, "no such route, or the history is not available");
+}
+
+void Workbench::Take(const std::vector<AnsweredLine>& lines) {
+    std::vector<Later> ready;
+    {
+        std::lock_guard lock(m_mutex);
+        auto size = [](const Line& l) { return l.line.source.size() + l.line.translation.size(); };
+        for (const AnsweredLine& l : lines) {
+            auto& ring = m_lines[l.game];
+            Line kept{++m_lastId, l};
+            kept.cut = Cut(kept.line.source, kLineBytes) | Cut(kept.line.translation, kLineBytes);
+            m_bytes += size(kept);
+            ring.push_back(std::move(kept));
+            if (ring.size() > kLinesPerGame) {
+                m_bytes -= size(ring.front());
+                ring.pop_front();
+            }
+            if (m_recentGames.empty() || m_recentGames.front() != l.game) {
+                std::erase(m_recentGames, l.game);
+                m_recentGames.insert(m_recentGames.begin(), l.game);
+            }
+        }
+        // Over the bounds, the games translated least recently give up their lines first.
+        while (m_recentGames.size() > kGames || (m_bytes > kBytes && m_recentGames.size() > 1)) {
+            for (const Line& l : m_lines[m_recentGames.back()]) m_bytes -= size(l);
+            m_lines.erase(m_recentGames.back());
+            m_recentGames.pop_back();
+        }
+        for (auto& ring = m_lines[m_recentGames.front()]; m_bytes > kBytes && ring.size() > 1;) {
+            m_bytes -= size(ring.front());
+            ring.pop_front();
+        }
+        std::vector<std::pair<std::string, uint64_t>> answered;
+        std::erase_if(m_waiters, [&](Waiter& w) {
+            const auto it = m_lines.find(w.game);
+            if (it == m_lines.end() || it->second.empty() || it->second.back().id <= w.after)
+                return false;
+            ready.push_back(std::move(w.later));
+            answered.emplace_back(w.game, w.after);
+            return true;
+        });
+        // Made under the lock: the lines are read from the rings.
+        for (std::size_t i = 0; i < ready.size(); ++i) {
+            Later done = std::move(ready[i]);
+            WebAnswer a{200, "application/json; charset=utf-8",
+                        LiveBody(answered[i].first, answered[i].second, kLinesPerGame)};
+            ready[i] = [done = std::move(done), a = std::move(a)](WebAnswer) mutable {
+                done(std::move(a));
+            };
+        }
+    }
+    for (Later& l : ready) l({});
+}
+
+std::string Workbench::LiveBody(const std::string& game, uint64_t after, std::size_t limit) const {
+    Json lines = Json::array();
+    const auto it = m_lines.find(game);
+    if (it != m_lines.end()) {
+        const auto& ring = it->second;
+        auto first =
+            std::find_if(ring.begin(), ring.end(), [&](const Line& l) { return l.id > after; });
+        if (static_cast<std::size_t>(ring.end() - first) > limit) first = ring.end() - limit;
+        for (auto l = first; l != ring.end(); ++l)
+            lines.push_back({{"id", l->id},
+                             {"time", IsoTime(l->line.time)},
+                             {"game", l->line.game},
+                             {"client", l->line.client},
+                             {"source", l->line.source},
+                             {"translation", l->line.translation},
+                             {"outcome", OutcomeWord(l->line.outcome)},
+                             {"cut", l->cut}});
+    }
+    return Dump({{"game", game}, {"games", m_recentGames}, {"last", m_lastId}, {"lines", lines}});
+}
+
+std::optional<WebAnswer> Workbench::Live(std::string_view query, Later& later) {
+    bool gameGiven = false, afterGiven = false;
+    const std::string raw = Param(query, "game", &gameGiven);
+    const std::string afterText = Param(query, "after", &afterGiven);
+    std::string why;
+    const std::optional<std::string> asked = GameOf(raw, &why);
+    if (!asked) return Problem(400, why);
+    uint64_t after = 0;
+    if (afterGiven) {
+        if (afterText.empty() || afterText.size() > 19 ||
+            afterText.find_first_not_of("0123456789") != std::string::npos)
+            return Problem(400, "after must be a line number");
+        after = std::stoull(afterText);
+    }
+    std::lock_guard lock(m_mutex);
+    // No game named: the one translated most recently.
+    const std::string game = gameGiven || m_recentGames.empty() ? *asked : m_recentGames.front();
+    const auto it = m_lines.find(game);
+    const bool newer = it != m_lines.end() && !it->second.empty() && it->second.back().id > after;
+    if (!afterGiven || newer || m_stopping)
+        return WebAnswer{200, "application/json; charset=utf-8",
+                         LiveBody(game, after, afterGiven ? kLinesPerGame : kLiveDefault)};
+    if (m_waiters.size() >= kWaiters) {
+        const auto now = SteadyClock::now();
+        const auto oldest = std::find_if(m_waiters.begin(), m_waiters.end(),
+                                         [now](const Waiter& w) { return w.until > now; });
+        if (oldest != m_waiters.end()) oldest->until = now;
+    }
+    m_waiters.push_back({game, after, SteadyClock::now() + kWait, std::move(later)});
+    m_wake.notify_all();
+    return std::nullopt;
+}
+
+std::optional<WebAnswer> Workbench::Correct(const WebRequest& r, Later& later) {
+    WebAnswer refusal;
+    const std::optional<Json> j = JsonBody(r, refusal);
+    if (!j) return refusal;
+    std::string why;
+    const std::optional<std::string> game = GameOf(Text(*j, "game"), &why);
+    if (!game) return Problem(400, why);
+    const std::string source = TrimEnd(Text(*j, "source"));
+    const std::string translation = TrimEnd(Text(*j, "translation"));
+    if (source.empty()) return Problem(400, "give the line's source");
+    // A line entry answers one line; the file has no escapes for the rest.
+    if (source.find_first_of("\r\n") != std::string::npos)
+        return Problem(400, "the source holds a line break: a correction answers one line");
+    if ((source + translation).find_first_of("\t\r\n") != std::string::npos)
+        return Problem(400, "a correction cannot hold a tab or a line break");
+    // What the plug-in would skip when it reads the entry is refused now, with the reason.
+    const mirelo::dict::TextEncoders& enc = mirelo::dict::SystemEncoders();
+    std::string bytes;
+    if (!enc.toShiftJis(source, bytes))
+        return Problem(400,
+                       "the source cannot be written in Shift-JIS, so no line entry can match it");
+    if (bytes.size() > mirelo::dict::kMaxSideBytes)
+        return Problem(400, "the source is over 1024 bytes in Shift-JIS");
+    if (!enc.toCp949(translation, bytes))
+        return Problem(400, "the translation cannot be written in CP949");
+    if (bytes.size() > mirelo::dict::kMaxSideBytes)
+        return Problem(400, "the translation is over 1024 bytes in CP949");
+    return Queue([this, game = *game, source,
+                  translation] { return ApplyCorrection(game, source, translation); },
+                 later);
+}
+
+std::optional<WebAnswer> Workbench::Queue(std::function<std::optional<WebAnswer>()> work,
+                                          Later& later) {
+    std::lock_guard lock(m_mutex);
+    if (m_stopping) return Problem(503, "the server is stopping");
+    m_jobs.push_back({std::move(work), std::move(later)});
+    m_wake.notify_all();
+    return std::nullopt;
+}
+
+std::optional<WebAnswer> Workbench::ApplyCorrection(const std::string& game,
+                                                    const std::string& source,
+                                                    const std::string& translation) {
+    std::string why;
+    if (!SaveCorrections(m_config.dictionaryFolder, game, {{source, translation}}, &why))
+        return Problem(500, why);
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_lines.find(game);
+        if (it != m_lines.end())
+            for (Line& l : it->second)
+                if (TrimEnd(l.line.source) == source) {
+                    m_bytes = m_bytes - l.line.translation.size() + translation.size();
+                    l.line.translation = translation;
+                }
+    }
+    // The workers' plug-ins read the folder once it has held still; until each has, a line
+    // may still get its old answer, which the server would then repeat for a second. So the
+    // answer waits until the line is seen answered with the correction. The first look comes
+    // once the plug-ins should have read it: a look before would send the line to the engine,
+    // and a line that ends the engine's process is the very kind a player corrects.
+    const auto start = SteadyClock::now();
+    Translator* t = m_config.translator;
+    const std::vector<std::string> failing =
+        t ? t->Snapshot().quarantined : std::vector<std::string>();
+    const bool look = t && std::none_of(failing.begin(), failing.end(),
+                                        [&](const std::string& l) { return TrimEnd(l) == source; });
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_wake.wait_for(lock, kFirstLook, [this] { return m_stopping; })) return std::nullopt;
+    }
+    bool inUse = false;
+    while (look && !inUse && SteadyClock::now() - start < kCorrectionCheck) {
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_stopping) return std::nullopt;
+        }
+        t->DictionaryChanged();
+        auto batch = std::make_shared<Batch>(std::vector<std::string>{source});
+        batch->SetGame(game);
+        auto done = std::make_shared<std::promise<void>>();
+        std::future<void> answered = done->get_future();
+        const Translator::Admit admit =
+            t->Submit(batch, SteadyClock::now() + std::chrono::seconds(3),
+                      [done]() noexcept { done->set_value(); });
+        if (admit == Translator::Admit::kQueued &&
+            answered.wait_for(std::chrono::seconds(4)) != std::future_status::ready)
+            break;
+        if (admit == Translator::Admit::kNotReady || admit == Translator::Admit::kFull) break;
+        inUse = TrimEnd(batch->Get(0).text) == translation;
+        if (!inUse) std::this_thread::sleep_for(kProbeGap);
+    }
+    // Answers given meanwhile by the plug-ins not yet reloaded are forgotten too.
+    if (t) t->DictionaryChanged();
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start);
+    return JsonAnswer({{"saved", true},
+                       {"in_use", inUse},
+                       {"waited_ms", waited.count()},
+                       {"game", game},
+                       {"file", (game.empty() ? "" : game + "\\") + "corrections.txt"}});
+}
+
+void Workbench::Run() {
+    std::unique_lock lock(m_mutex);
+    while (!m_stopping) {
+        if (!m_jobs.empty()) {
+            Job job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            lock.unlock();
+            // Nothing may leave this thread: a failure fails that one request.
+            try {
+                std::optional<WebAnswer> answer;
+                try {
+                    answer = job.work();
+                } catch (const std::exception& e) {
+                    answer =
+                        Problem(500, std::string("the server failed on this request: ") + e.what());
+                }
+                if (answer) job.later(std::move(*answer));
+            } catch (...) {
+                // Not even that could be answered: the connection goes with the job.
+            }
+            lock.lock();
+            continue;
+        }
+        const auto now = SteadyClock::now();
+        std::vector<Waiter> due;
+        std::erase_if(m_waiters, [&](Waiter& w) {
+            if (w.until > now) return false;
+            due.push_back(std::move(w));
+            return true;
+        });
+        if (!due.empty()) {
+            std::vector<std::pair<Later, std::string>> answers;
+            try {
+                for (Waiter& w : due)
+                    answers.emplace_back(std::move(w.later), LiveBody(w.game, w.after, 0));
+            } catch (...) {
+                // Out of memory: the waiting pages left without an answer are closed, and ask
+                // again.
+            }
+            lock.unlock();
+            try {
+                for (auto& [later, body] : answers)
+                    later({200, "application/json; charset=utf-8", std::move(body)});
+            } catch (...) {
+            }
+            due.clear();
+            answers.clear();
+            lock.lock();
+            continue;
+        }
+        m_wake.wait_for(lock, std::chrono::milliseconds(500));
+    }
+}
+
+WebAnswer Workbench::Dictionary(std::string_view query) const {
+    std::string why;
+    const std::optional<std::string> game = GameOf(Param(query, "game"), &why);
+    if (!game) return Problem(400, why);
+    Json folders = Json::array(), problems = Json::array();
+    std::map<std::pair<int, std::string>, bool> ofGame;  // kind and FROM of the game's entries
+    std::vector<std::pair<std::string, std::filesystem::path>> scopes{
+        {"", m_config.dictionaryFolder}};
+    if (!game->empty())
+        scopes.emplace_back(*game, m_config.dictionaryFolder / std::filesystem::u8path(*game));
+    // The game's first, so that a common entry it overrides can be marked.
+    std::reverse(scopes.begin(), scopes.end());
+    for (const auto& [scope, folder] : scopes) {
+        const mirelo::dict::FolderDictionary loaded = mirelo::dict::LoadFolder(folder.wstring());
+        Json entries = Json::array();
+        std::size_t total = 0;
+        Json counts = Json::object();
+        if (const mirelo::dict::Dictionary* d = loaded.dictionary.get()) {
+            for (mirelo::dict::Kind k : mirelo::dict::kKinds) {
+                counts[mirelo::dict::KindName(k)] = d->Count(k);
+                total += d->Count(k);
+            }
+            for (uint32_t i = 0; i < total && i < kListedEntries; ++i) {
+                const mirelo::dict::EntryInfo e = d->Info(i);
+                const auto key = std::make_pair(static_cast<int>(e.kind), e.from);
+                const bool overridden = scope.empty() && ofGame.count(key);
+                if (!scope.empty()) ofGame[key] = true;
+                entries.push_back({{"kind", mirelo::dict::KindName(e.kind)},
+                                   {"from", e.from},
+                                   {"to", e.to},
+                                   {"file", e.file},
+                                   {"line", e.line},
+                                   {"overridden", overridden}});
+            }
+        }
+        for (const mirelo::dict::Problem& p : loaded.problems)
+            problems.push_back({{"scope", scope}, {"text", programs::DescribeProblem(p)}});
+        folders.push_back({{"scope", scope},
+                           {"folder", folder.u8string()},
+                           {"files", loaded.files},
+                           {"counts", counts},
+                           {"total", total},
+                           {"entries", entries}});
+    }
+    std::reverse(folders.begin(), folders.end());
+    return JsonAnswer({{"game", *game}, {"folders", folders}, {"problems", problems}});
+}
+
+WebAnswer Workbench::AddName(const WebRequest& r) {
+    WebAnswer refusal;
+    const std::optional<Json> j = JsonBody(r, refusal);
+    if (!j) return refusal;
+    std::string why;
+    const std::optional<std::string> game = GameOf(Text(*j, "game"), &why);
+    if (!game) return Problem(400, why);
+    const std::string from = Text(*j, "from"), to = Text(*j, "to");
+    if (from.empty() || to.empty()) return Problem(400, "give the name and its Korean form");
+    if ((from + to).find_first_of("\t\r\n") != std::string::npos)
+        return Problem(400, "a name cannot hold a tab or a line break");
+    const mirelo::dict::TextEncoders& enc = mirelo::dict::SystemEncoders();
+    std::string bytes;
+    if (!enc.toShiftJis(from, bytes))
+        return Problem(400, "the name cannot be written in Shift-JIS");
+    if (!enc.toCp949(to, bytes)) return Problem(400, "the Korean form cannot be written in CP949");
+    std::filesystem::path folder = m_config.dictionaryFolder;
+    if (!game->empty()) folder /= std::filesystem::u8path(*game);
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    const std::filesystem::path file = folder / "names.txt";
+    std::string text;
+    if (std::FILE* f = _wfopen(file.c_str(), L"rb")) {
+        char chunk[4096];
+        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
+        std::fclose(f);
+    }
+    if (text.size() > mirelo::dict::kMaxFileBytes) return Problem(400, "names.txt is full");
+    if (!text.empty() && text.back() != '\n') text += "\n";
+    text += "name\t" + from + "\t" + to + "\n";
+    if (!WriteFileAtomically(file, text, &why)) return Problem(500, why);
+    return JsonAnswer(
+        {{"saved", true}, {"file", (game->empty() ? "" : *game + "\\") + "names.txt"}});
+}
+
+WebAnswer Workbench::EngineFolder(const WebRequest& r) {
+    WebAnswer refusal;
+    const std::optional<Json> j = JsonBody(r, refusal);
+    if (!j) return refusal;
+    const std::string folder = Text(*j, "folder");
+    if (folder.empty()) return Problem(400, "give the engine's folder");
+    const programs::Recording rec = programs::SetEngineFolder(mirelo::Utf8ToWide(folder));
+    return JsonAnswer({{"recorded", rec.recorded}, {"report", rec.report}},
+                      rec.recorded ? 200 : 422);
+}
+
+}  // namespace server

@@ -1,0 +1,32 @@
+# Writes OUT, a C++ file holding the workbench page's FILES (a ;-list of paths) as byte arrays.
+# Run at build time by `cmake -P`, so that an edited page is built in again.
+set(entries "")
+set(arrays "")
+set(index 0)
+foreach(file IN LISTS FILES)
+  get_filename_component(name "${file}" NAME)
+  get_filename_component(ext "${file}" EXT)
+  if(ext STREQUAL ".html")
+    set(type "text/html; charset=utf-8")
+  elseif(ext STREQUAL ".js")
+    set(type "text/javascript; charset=utf-8")
+  elseif(ext STREQUAL ".css")
+    set(type "text/css; charset=utf-8")
+  elseif(ext STREQUAL ".svg")
+    set(type "image/svg+xml")
+  else()
+    message(FATAL_ERROR "no content type for ${name}")
+  endif()
+  file(READ "${file}" hex HEX)
+  string(LENGTH "${hex}" digits)
+  math(EXPR size "${digits} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND arrays "const unsigned char kFile${index}[] = {\n${bytes}0};\n")
+  string(APPEND entries "    {\"/${name}\", \"${type}\", reinterpret_cast<const char*>(kFile${index}), ${size}},\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+file(WRITE "${OUT}.new" "// Made by programs/server/workbench/embed.cmake from the page's files.\n"
+  "#include \"workbench_files.h\"\n\nnamespace server {\nnamespace {\n\n${arrays}\n}  // namespace\n\n"
+  "const EmbeddedFile kWorkbenchFiles[] = {\n${entries}};\n"
+  "const std::size_t kWorkbenchFileCount = ${index};\n\n}  // namespace server\n")
+file(COPY_FILE "${OUT}.new" "${OUT}" ONLY_IF_DIFFERENT)
