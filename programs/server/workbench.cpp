@@ -130,6 +130,23 @@ std::string Text(const Json& j, const char* key) {
     return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+// A change's JSON body and the game it names (checked and folded), or the answer refusing it.
+struct GameBody {
+    Json json;
+    std::string game;
+};
+std::optional<GameBody> JsonForGame(const WebRequest& r, WebAnswer& refusal) {
+    std::optional<Json> j = JsonBody(r, refusal);
+    if (!j) return std::nullopt;
+    std::string why;
+    std::optional<std::string> game = GameOf(Text(*j, "game"), &why);
+    if (!game) {
+        refusal = Problem(400, why);
+        return std::nullopt;
+    }
+    return GameBody{std::move(*j), std::move(*game)};
+}
+
 // The sample line with each "{}" made the name, and the particle after it made to agree.
 std::string PreviewParticles(std::string_view sample, const std::string& name) {
     const mirelo::dict::Final final = mirelo::dict::FinalOfUtf8(name);
@@ -373,11 +390,10 @@ std::optional<WebAnswer> Workbench::Live(std::string_view query, Later& later) {
 
 std::optional<WebAnswer> Workbench::Correct(const WebRequest& r, Later& later) {
     WebAnswer refusal;
-    const std::optional<Json> j = JsonBody(r, refusal);
-    if (!j) return refusal;
-    std::string why;
-    const std::optional<std::string> game = GameOf(Text(*j, "game"), &why);
-    if (!game) return Problem(400, why);
+    const std::optional<GameBody> asked = JsonForGame(r, refusal);
+    if (!asked) return refusal;
+    const Json* j = &asked->json;
+    const std::string* game = &asked->game;
     const std::string source = TrimEnd(Text(*j, "source"));
     const std::string translation = TrimEnd(Text(*j, "translation"));
     if (source.empty()) return Problem(400, "give the line's source");
@@ -579,11 +595,10 @@ WebAnswer Workbench::Dictionary(std::string_view query) const {
 
 WebAnswer Workbench::AddName(const WebRequest& r) {
     WebAnswer refusal;
-    const std::optional<Json> j = JsonBody(r, refusal);
-    if (!j) return refusal;
-    std::string why;
-    const std::optional<std::string> game = GameOf(Text(*j, "game"), &why);
-    if (!game) return Problem(400, why);
+    const std::optional<GameBody> asked = JsonForGame(r, refusal);
+    if (!asked) return refusal;
+    const Json* j = &asked->json;
+    const std::string* game = &asked->game;
     const std::string from = Text(*j, "from"), to = Text(*j, "to");
     if (from.empty() || to.empty()) return Problem(400, "give the name and its Korean form");
     if ((from + to).find_first_of("\t\r\n") != std::string::npos)
@@ -607,6 +622,7 @@ WebAnswer Workbench::AddName(const WebRequest& r) {
     if (text.size() > mirelo::dict::kMaxFileBytes) return Problem(400, "names.txt is full");
     if (!text.empty() && text.back() != '\n') text += "\n";
     text += "name\t" + from + "\t" + to + "\n";
+    std::string why;
     if (!WriteFileAtomically(file, text, &why)) return Problem(500, why);
     return JsonAnswer(
         {{"saved", true}, {"file", (game->empty() ? "" : *game + "\\") + "names.txt"}});
