@@ -4,7 +4,8 @@
 // process, interleaved, so the ratio holds on a busy machine. A third column runs the same
 // line through a copy of the DLL that has a dictionary folder beside it: the difference is
 // what the dictionary costs each request (a flag read; the folder is watched by a thread of
-// its own).
+// its own). A fourth runs a line that a `line` entry of that folder answers, against the
+// cache hit beside it (goal at most 1.2x).
 //
 // Run under Wine: cmake/wine-run.sh build/win32/wineprefix build/win32/bin/roundtrip_bench.exe
 
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "code_pages.h"
 #include "dictionary_folder_win.h"
 #include "plugin_fixture.h"
 #include "win_bench.h"
@@ -68,8 +70,22 @@ int main() {
     RunningPlugin run(Scripted());
     TempDir copy;
     ::CreateDirectoryW((copy / L"MireloDict").c_str(), nullptr);
+    // A 60-byte line in Shift-JIS, as the cached one below, corrected by a `line` entry.
+    const std::string corrected =
+        "\xE5\x8B\x87\xE8\x80\x85\xE3\x81\xAF\xE9\xAD\x94\xE7\x8E\x8B\xE3\x81\xAE"
+        "\xE5\x9F\x8E\xE3\x81\xB8\xE5\x90\x91\xE3\x81\x8B\xE3\x81\xA3\xE3\x81\x9F"
+        "\xE3\x80\x82\xE4\xBB\xB2\xE9\x96\x93\xE3\x81\x9F\xE3\x81\xA1\xE3\x81\xAF"
+        "\xE9\x9D\x99\xE3\x81\x8B\xE3\x81\xAB\xE9\xA0\xB7\xE3\x81\x84\xE3\x81\x9F"
+        "\xE3\x80\x82\xE5\xA4\x9C\xE3\x81\x8C\xE6\x98\x8E\xE3\x81\x91\xE3\x82\x8B";
     WriteBytes(copy / L"MireloDict\\names.txt",
-               "name\t\xE7\xBE\x8E\xE7\x8E\xB2\t\xEB\xAF\xBC\xEC\xA4\x80\n");
+               "name\t\xE7\xBE\x8E\xE7\x8E\xB2\t\xEB\xAF\xBC\xEC\xA4\x80\n"
+               "line\t" +
+                   corrected +
+                   "\t\xEC\x9A\xA9\xEC\x82\xAC\xEB\x8A\x94 \xEB\xA7\x88\xEC\x99\x95\xEC"
+                   "\x9D\x98 \xEC\x84\xB1\xEC\x9C\xBC\xEB\xA1\x9C \xED\x96\xA5\xED\x96\x88"
+                   "\xEB\x8B\xA4.\n");
+    std::string correctedSjis;
+    mirelo::EncodeExactly(932, corrected, correctedSjis);
     ::CopyFileW((BinDir() + L"\\Mirelo.dll").c_str(), (copy / L"Mirelo.dll").c_str(), FALSE);
     Plugin withDictionary(copy / L"Mirelo.dll");
     char options[16] = "";
@@ -84,17 +100,19 @@ int main() {
     while (line.size() < 60) line += "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd(abc) ";
     line.resize(60);
 
-    std::vector<double> bare, translate, dictionary;
+    std::vector<double> bare, translate, dictionary, lineEntry;
     for (int round = 0; round < kRounds; ++round) {
         bare.push_back(PingPong(kTripsPerRound));
         const double t = WarmTranslate(run.plugin, line, kTripsPerRound);
         const double d = WarmTranslate(withDictionary, line, kTripsPerRound);
-        if (t < 0 || d < 0) {
+        const double e = WarmTranslate(withDictionary, correctedSjis, kTripsPerRound);
+        if (t < 0 || d < 0 || e < 0) {
             std::fprintf(stderr, "roundtrip_bench: Translate failed\n");
             return 1;
         }
         translate.push_back(t);
         dictionary.push_back(d);
+        lineEntry.push_back(e);
     }
     withDictionary.close();
     const double b = Median(bare), t = Median(translate), d = Median(dictionary);
@@ -103,6 +121,11 @@ int main() {
     std::printf("warm Translate, 60 bytes   %8.2f us per call\n", t);
     std::printf("ratio Translate / ping-pong %7.2f\n", t / b);
     std::printf("warm Translate, dictionary %8.2f us per call (%+.2f us)\n", d, d - t);
+    const double e = Median(lineEntry);
+    std::printf(
+        "line entry hit, %zu bytes  %8.2f us per call, %.2fx the cache hit beside it "
+        "(goal at most 1.2x)\n",
+        correctedSjis.size(), e, e / d);
 
     // The builder thread's share: one folder listing every 250 ms.
     constexpr int kLooks = 200;
