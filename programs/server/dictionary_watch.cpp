@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <map>
 
 #include "code_pages.h"
 #include "dictionary_folder_win.h"
@@ -20,29 +21,29 @@ using programs::Msg;
 
 std::string Summary(const std::wstring& folder, const mirelo::dict::FolderDictionary& loaded) {
     const mirelo::dict::Dictionary* d = loaded.dictionary.get();
-    return Format(Msg::kDictSummary, {mirelo::WideToUtf8(folder), std::to_string(loaded.files),
-                                      std::to_string(d ? d->Count(Kind::Name) : 0),
-                                      std::to_string(d ? d->Count(Kind::Pre) : 0),
-                                      std::to_string(d ? d->Count(Kind::Post) : 0)});
+    const auto count = [d](Kind k) { return std::to_string(d ? d->Count(k) : 0); };
+    const std::size_t lines = d ? d->Count(Kind::Line) : 0;
+    return Format(lines ? Msg::kDictSummaryLines : Msg::kDictSummary,
+                  {mirelo::WideToUtf8(folder), std::to_string(loaded.files), count(Kind::Name),
+                   count(Kind::Pre), count(Kind::Post), std::to_string(lines)});
 }
 
-// The games' subfolders and their files, as one hash: a change to any game's entries makes
-// what the pool remembers of lines start afresh, as a change to the common files does.
-uint64_t GamesSignature(const std::wstring& folder) {
-    uint64_t sum = 0;
+// Each game's subfolder by name, with the signature of its files: a change to any game's
+// entries makes what the pool remembers of lines start afresh, as a change to the common files
+// does.
+std::map<std::wstring, uint64_t> GameSignatures(const std::wstring& folder) {
+    std::map<std::wstring, uint64_t> games;
     WIN32_FIND_DATAW fd;
     const mirelo::UniqueFind find(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &fd,
                                                    FindExSearchLimitToDirectories, nullptr, 0));
-    if (!find) return 0;
+    if (!find) return games;
     do {
         if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
             std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
             continue;
-        uint64_t h = 0xCBF29CE484222325ull;
-        for (const wchar_t* c = fd.cFileName; *c; ++c) h = (h ^ *c) * 0x100000001B3ull;
-        sum += h ^ mirelo::dict::FolderSignature(folder + L"\\" + fd.cFileName);
+        games[fd.cFileName] = mirelo::dict::FolderSignature(folder + L"\\" + fd.cFileName);
     } while (FindNextFileW(find.get(), &fd));
-    return sum;
+    return games;
 }
 
 }  // namespace
@@ -65,24 +66,55 @@ DictionaryWatch::~DictionaryWatch() {
 
 std::vector<std::string> DictionaryWatch::Problems() const {
     std::lock_guard lock(m_mutex);
-    return m_problems;
+    std::vector<std::string> all = m_problems;
+    for (const auto& [game, problems] : m_gameProblems)
+        all.insert(all.end(), problems.begin(), problems.end());
+    return all;
+}
+
+void DictionaryWatch::ReadGames(const std::map<std::wstring, uint64_t>& before,
+                                const std::map<std::wstring, uint64_t>& now, bool first) {
+    for (const auto& [game, signature] : now) {
+        const auto was = before.find(game);
+        if (!first && was != before.end() && was->second == signature) continue;
+        const std::wstring folder = m_folder + L"\\" + game;
+        const mirelo::dict::FolderDictionary loaded = mirelo::dict::LoadFolder(folder);
+        // Named as the plug-in names a game's files, so that the player finds the one meant.
+        std::vector<std::string> problems;
+        for (mirelo::dict::Problem p : loaded.problems) {
+            p.file = mirelo::WideToUtf8(game) + "\\" + p.file;
+            problems.push_back(programs::DescribeProblem(p));
+        }
+        if (!first || loaded.files > 0) {
+            m_say("dictionary", Format(first ? Msg::kEventDictRead : Msg::kEventDictReloaded,
+                                       {Summary(folder, loaded)}));
+            for (const std::string& problem : problems)
+                m_say("dictionary", Format(Msg::kEventDictProblem, {problem}));
+        }
+        std::lock_guard lock(m_mutex);
+        m_gameProblems[game] = std::move(problems);
+    }
+    std::lock_guard lock(m_mutex);
+    std::erase_if(m_gameProblems, [&](const auto& g) { return !now.contains(g.first); });
 }
 
 void DictionaryWatch::Run() {
     mirelo::dict::FolderWatch watch(m_folder);
     bool first = true;
-    uint64_t games = GamesSignature(m_folder);
-    uint64_t gamesSeen = games;
+    std::map<std::wstring, uint64_t> games = GameSignatures(m_folder);
+    ReadGames({}, games, true);
+    std::map<std::wstring, uint64_t> gamesSeen = games;
     uint64_t gamesSeenAt = 0;
     for (;;) {
         const uint64_t now = GetTickCount64();
         // The workers' plug-ins read their game's folder themselves once it has held still.
-        if (const uint64_t g = GamesSignature(m_folder); g != games) {
+        if (auto g = GameSignatures(m_folder); g != games) {
             if (g != gamesSeen) {
-                gamesSeen = g;
+                gamesSeen = std::move(g);
                 gamesSeenAt = now;
             } else if (now - gamesSeenAt >= mirelo::dict::kQuietMs) {
-                games = g;
+                ReadGames(games, g, false);
+                games = std::move(g);
                 m_changed();
             }
         }

@@ -3,7 +3,9 @@
 // pool remembers of lines starts afresh with the new dictionary.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,17 +27,22 @@ class DictionaryWatch {
     DictionaryWatch& operator=(const DictionaryWatch&) = delete;
 
     const std::wstring& Folder() const { return m_folder; }
-    // The problems of the last read, worded; any thread.
+    // The problems of the last read of the common folder and of each game's, worded; any
+    // thread.
     std::vector<std::string> Problems() const;
 
   private:
     void Run();
+    // Reads the games' folders that are new or changed, logging each with its problems.
+    void ReadGames(const std::map<std::wstring, uint64_t>& before,
+                   const std::map<std::wstring, uint64_t>& now, bool first);
 
     std::wstring m_folder;
     std::function<void(const std::string&, const std::string&)> m_say;
     std::function<void()> m_changed;
     mutable std::mutex m_mutex;
     std::vector<std::string> m_problems;
+    std::map<std::wstring, std::vector<std::string>> m_gameProblems;
     mirelo::UniqueHandle m_stop;
     std::thread m_thread;
 };
