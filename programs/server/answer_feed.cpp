@@ -20,7 +20,8 @@ std::vector<AnsweredLine> AnsweredLines(const Batch& batch, const std::string& c
     const auto now = std::chrono::system_clock::now();
     for (std::size_t i = 0; i < batch.TextCount(); ++i) {
         Batch::Result r = batch.Get(i);
-        lines.push_back({now, batch.Game(), client, batch.Source(i), std::move(r.text), r.outcome});
+        lines.push_back({now, batch.Game(), client, batch.Source(i), std::move(r.text), r.outcome,
+                         r.corrected});
     }
     return lines;
 }

@@ -18,6 +18,7 @@ struct AnsweredLine {
     std::string source;       // UTF-8, one text of the request as the client sent it
     std::string translation;  // UTF-8; the source itself when not translated
     Outcome outcome = Outcome::kTranslated;
+    bool corrected = false;  // kTranslated, by a `line` entry
 };
 
 class AnswerFeed {

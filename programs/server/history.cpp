@@ -24,10 +24,10 @@ enum StoredOutcome {
 const char* const kOutcomeWords[] = {"translated", "corrected",   "refused",
                                      "timed_out",  "quarantined", "hung"};
 
-int OutcomeCode(Outcome outcome) {
+int OutcomeCode(Outcome outcome, bool corrected = false) {
     switch (outcome) {
         case Outcome::kTranslated:
-            return kTranslatedCode;
+            return corrected ? kCorrectedCode : kTranslatedCode;
         case Outcome::kUntranslated:
             return kRefusedCode;
         case Outcome::kQuarantined:
@@ -146,8 +146,8 @@ std::size_t Characters(const std::string& s) {
 
 }  // namespace
 
-const char* OutcomeWord(Outcome outcome) {
-    return kOutcomeWords[OutcomeCode(outcome)];
+const char* OutcomeWord(Outcome outcome, bool corrected) {
+    return kOutcomeWords[OutcomeCode(outcome, corrected)];
 }
 
 std::unique_ptr<History> History::Open(const std::filesystem::path& file, Options options,
@@ -295,7 +295,7 @@ bool History::Write(std::vector<AnsweredLine>& lines) {
                           SQLITE_STATIC);
         sqlite3_bind_text(s, 5, line.translation.data(), static_cast<int>(line.translation.size()),
                           SQLITE_STATIC);
-        sqlite3_bind_int(s, 6, OutcomeCode(line.outcome));
+        sqlite3_bind_int(s, 6, OutcomeCode(line.outcome, line.corrected));
         const int rc = sqlite3_step(s);
         sqlite3_reset(s);
         if (rc != SQLITE_DONE) {

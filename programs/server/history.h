@@ -41,7 +41,7 @@ inline constexpr std::size_t kShortSearchRows = 20000;
 inline constexpr std::size_t kMaxPageLines = 500;
 
 // "translated", "corrected", "refused", "timed_out", "quarantined" or "hung".
-const char* OutcomeWord(Outcome outcome);
+const char* OutcomeWord(Outcome outcome, bool corrected = false);
 
 struct HistoryRow {
     int64_t id = 0;

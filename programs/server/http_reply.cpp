@@ -129,6 +129,7 @@ Json PoolFigures(const PoolSnapshot& p) {
             {"plugin_calls", s.pluginCalls},
             {"cache_hits", s.cacheHits},
             {"recent_hits", s.recentHits},
+            {"line_answers", s.lineAnswers},
             {"engine_lines", s.engineLines},
             {"engine_could_not_take", s.untranslated},
             {"mean_ms_per_engine_line", s.engineLines ? s.engineMillis / s.engineLines : 0.0},

@@ -24,6 +24,7 @@
 #include "event_log.h"
 #include "history.h"
 #include "history_routes.h"
+#include "line_answers.h"
 #include "http_server.h"
 #include "messages.h"
 #include "module_path.h"
@@ -208,23 +209,36 @@ std::unique_ptr<History> KeepHistory(const ServerArgs& args, EventLog& log, Answ
     return history;
 }
 
-Translator::Config PoolConfig(const ServerArgs& args, EventLog& log) {
+Translator::Config PoolConfig(const ServerArgs& args, EventLog& log, const LineAnswers& lines) {
     return {mirelo::ModulePath(nullptr),
             programs::PluginPath(args.plugin),
             args.options,
             args.queue,
             args.workers ? args.workers : DefaultWorkers(),
             [&log](const PoolEvent& event) { log.Add(event); },
-            args.game};
+            args.game,
+            &lines};
+}
+
+// The `line` entries of the folder the workers' plug-in reads, read now.
+std::unique_ptr<LineAnswers> ReadLineAnswers(const ServerArgs& args) {
+    auto lines = std::make_unique<LineAnswers>(
+        mirelo::dict::FolderBeside(programs::PluginPath(args.plugin)));
+    lines->ReloadAll();
+    return lines;
 }
 
 // Reloads of the dictionary the workers' plug-in reads go into the log and reset the pool's
 // memory of lines.
-DictionaryWatch WatchDictionary(const std::wstring& plugin, Translator& translator, EventLog& log) {
+DictionaryWatch WatchDictionary(const std::wstring& plugin, Translator& translator, EventLog& log,
+                                LineAnswers& lines) {
     return DictionaryWatch(
         mirelo::dict::FolderBeside(plugin),
         [&log](const std::string& kind, const std::string& text) { log.Add(kind, text); },
-        [&translator] { translator.DictionaryChanged(); });
+        [&translator, &lines] {
+            lines.ReloadAll();
+            translator.DictionaryChanged();
+        });
 }
 
 // Before the first worker's plug-in may ask for the engine's folder: which folder it means.
@@ -236,7 +250,8 @@ void ExplainEngineQuestion(const ServerArgs& args) {
 int RunFileJob(const ServerArgs& args, EventLog& log) {
     AnswerFeed feed;
     const std::unique_ptr<History> history = KeepHistory(args, log, feed);
-    Translator translator(PoolConfig(args, log));
+    const std::unique_ptr<LineAnswers> lines = ReadLineAnswers(args);
+    Translator translator(PoolConfig(args, log, *lines));
     std::promise<std::tuple<Translator::State, StartKind, std::string>> started;
     auto result = started.get_future();
     std::atomic<bool> told{false};
@@ -256,7 +271,7 @@ int RunFileJob(const ServerArgs& args, EventLog& log) {
     if (state != Translator::State::kReady) return StartFailure(kind, message);
     if (!message.empty()) Say(Format(Msg::kRecordLater, {message}));
     const DictionaryWatch dictionary =
-        WatchDictionary(programs::PluginPath(args.plugin), translator, log);
+        WatchDictionary(programs::PluginPath(args.plugin), translator, log, *lines);
     FileJob job;
     job.in = args.translateFile;
     job.out = args.outFile;
@@ -278,20 +293,28 @@ int RunFileJob(const ServerArgs& args, EventLog& log) {
 int RunServer(const ServerArgs& args, EventLog& log) {
     AnswerFeed feed;
     const std::unique_ptr<History> history = KeepHistory(args, log, feed);
-    Translator translator(PoolConfig(args, log));
+    const std::unique_ptr<LineAnswers> lines = ReadLineAnswers(args);
+    Translator translator(PoolConfig(args, log, *lines));
     const DictionaryWatch dictionary =
-        WatchDictionary(programs::PluginPath(args.plugin), translator, log);
+        WatchDictionary(programs::PluginPath(args.plugin), translator, log, *lines);
     Workbench::Config bench;
     bench.host = {args.port, !programs::IsLoopback(args.host)};
     bench.dictionaryFolder = std::filesystem::path(dictionary.Folder());
     bench.translator = &translator;
+    bench.lines = lines.get();
     bench.korean = programs::CurrentLanguage() == programs::Language::kKorean;
     if (history)
-        bench.history = [h = history.get()](std::string_view method, std::string_view path,
-                                            std::string_view query, std::string_view body,
-                                            std::string_view type) -> std::optional<WebAnswer> {
+        bench.history = [h = history.get(), l = lines.get(), &translator](
+                            std::string_view method, std::string_view path, std::string_view query,
+                            std::string_view body,
+                            std::string_view type) -> std::optional<WebAnswer> {
             std::optional<JsonAnswer> a = HistoryRoute(*h, method, path, query, body, type);
             if (!a) return std::nullopt;
+            // Imported corrections are answered at once, as one saved in the page is.
+            if (path == "/api/import" && a->status == 200) {
+                l->ReloadAll();
+                translator.DictionaryChanged();
+            }
             WebAnswer w;
             w.status = a->status;
             if (path == "/api/export") w.type = "text/plain; charset=utf-8";

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
+#include "line_answers.h"
+
 namespace server {
 
-Scheduler::Scheduler(std::size_t capacity)
-    : m_capacity(capacity), m_large(std::max<std::size_t>(1, capacity / 2)) {
+Scheduler::Scheduler(std::size_t capacity, const LineAnswers* lines)
+    : m_capacity(capacity), m_large(std::max<std::size_t>(1, capacity / 2)), m_lines(lines) {
     m_stats.capacity = capacity;
 }
 
@@ -60,31 +62,48 @@ void Scheduler::ScreenFailed(const std::shared_ptr<PoolJob>& job) {
     m_done.push_back(std::move(job->handBack));
 }
 
-bool Scheduler::AnswerOf(const std::string& key, Clock::time_point now, Outcome& outcome,
-                         const std::string*& answer) {
-    answer = m_recent.Find(key, now);
-    if (answer) {
-        outcome = Outcome::kTranslated;
+// A correction is the player's own word: as in the plug-in, it goes before everything else.
+bool Scheduler::Corrected(const std::string& game, const std::string& sjis, Batch::Piece& into) {
+    if (!m_lines || !m_lines->Find(game, sjis, into.answer)) return false;
+    into.outcome = Outcome::kTranslated;
+    into.corrected = true;
+    return true;
+}
+
+bool Scheduler::AnswerOf(const std::string& game, const std::string& sjis, Clock::time_point now,
+                         Batch::Piece& into) {
+    if (Corrected(game, sjis, into)) return true;
+    const std::string key = LineKey(game, sjis);
+    if (const std::string* answer = m_recent.Find(key, now)) {
+        into.outcome = Outcome::kTranslated;
+        into.answer = *answer;
         return true;
     }
-    const LineRecord::Verdict verdict = m_record.Find(key, now);
-    outcome = verdict == LineRecord::Verdict::kHung ? Outcome::kHung : Outcome::kQuarantined;
-    return verdict == LineRecord::Verdict::kQuarantined || verdict == LineRecord::Verdict::kHung;
+    switch (m_record.Find(key, now)) {
+        case LineRecord::Verdict::kHung:
+            into.outcome = Outcome::kHung;
+            return true;
+        case LineRecord::Verdict::kQuarantined:
+            into.outcome = Outcome::kQuarantined;
+            return true;
+        default:
+            return false;
+    }
 }
 
 // Every piece of the batch answered a moment ago or known to fail, or none of it: a one-line
 // request asked again, or a whole batch repeated, never waits behind a worker.
 bool Scheduler::AnswerAtOnce(Batch& batch, Clock::time_point now) {
-    std::vector<std::pair<Outcome, const std::string*>> answers(batch.m_pieces.size());
+    std::vector<Batch::Piece> answers(batch.m_pieces.size());
     for (std::size_t i = 0; i < answers.size(); ++i)
-        if (!AnswerOf(LineKey(batch.Game(), batch.m_pieces[i].sjis), now, answers[i].first,
-                      answers[i].second))
-            return false;
+        if (!AnswerOf(batch.Game(), batch.m_pieces[i].sjis, now, answers[i])) return false;
     for (std::size_t i = 0; i < answers.size(); ++i) {
         Batch::Piece& piece = batch.m_pieces[i];
-        piece.outcome = answers[i].first;
-        if (answers[i].second) piece.answer = *answers[i].second;
-        ++(piece.outcome == Outcome::kTranslated    ? m_stats.recentHits
+        piece.outcome = answers[i].outcome;
+        piece.answer = std::move(answers[i].answer);
+        piece.corrected = answers[i].corrected;
+        ++(piece.corrected                          ? m_stats.lineAnswers
+           : piece.outcome == Outcome::kTranslated  ? m_stats.recentHits
            : piece.outcome == Outcome::kQuarantined ? m_stats.quarantined
                                                     : m_stats.hungAnswers);
     }
@@ -101,19 +120,18 @@ bool Scheduler::Screen(Clock::time_point now) {
         PoolJob::Screen& s = *job->screen;
         std::vector<Batch::Piece>& pieces = job->batch->m_pieces;
         for (; budget > 0 && s.next < pieces.size(); --budget, ++s.next) {
-            Outcome outcome;
-            const std::string* answer;
-            if (!AnswerOf(KeyOf(*job, s.next), now, outcome, answer)) {
+            Batch::Piece& piece = pieces[s.next];
+            if (!AnswerOf(job->batch->Game(), piece.sjis, now, piece)) {
                 ScreenFailed(job);
                 break;
             }
-            pieces[s.next].outcome = outcome;
-            if (answer) pieces[s.next].answer = *answer;
-            ++(outcome == Outcome::kTranslated    ? s.recent
-               : outcome == Outcome::kQuarantined ? s.quarantined
-                                                  : s.hung);
+            ++(piece.corrected                          ? s.corrected
+               : piece.outcome == Outcome::kTranslated  ? s.recent
+               : piece.outcome == Outcome::kQuarantined ? s.quarantined
+                                                        : s.hung);
         }
         if (!job->screen || s.next < pieces.size()) continue;
+        m_stats.lineAnswers += s.corrected;
         m_stats.recentHits += s.recent;
         m_stats.quarantined += s.quarantined;
         m_stats.hungAnswers += s.hung;
@@ -139,6 +157,7 @@ void Scheduler::StopScreening(PoolJob& job) {
     for (std::size_t i = 0; i < job.screen->next; ++i) {
         job.batch->m_pieces[i].outcome = Outcome::kTimedOut;
         job.batch->m_pieces[i].answer.clear();
+        job.batch->m_pieces[i].corrected = false;
     }
     job.screen.reset();
 }
@@ -201,6 +220,16 @@ bool Scheduler::Ready(const std::shared_ptr<PoolJob>& job, Clock::time_point now
         if (job->batch->Cancelled() || now > job->deadline) {
             Expire(job);
             return false;
+        }
+        Batch::Piece& piece = job->batch->m_pieces[job->next];
+        // Saved since the batch came in, or one line of a batch that others sent to workers.
+        if (Corrected(job->batch->Game(), piece.sjis, piece)) {
+            ++job->next;
+            --m_unsent;
+            --job->open;
+            --m_open;
+            ++m_stats.lineAnswers;
+            continue;
         }
         const std::string key = KeyOf(*job, job->next);
         const LineRecord::Verdict verdict = m_record.Find(key, now);

@@ -20,6 +20,8 @@
 
 namespace server {
 
+class LineAnswers;
+
 // One request in the queue.
 struct PoolJob {
     std::shared_ptr<Batch> batch;
@@ -32,7 +34,7 @@ struct PoolJob {
     // none of its pieces goes to a worker. Pieces before `next` hold the answers found.
     struct Screen {
         std::size_t next = 0;
-        std::size_t recent = 0, quarantined = 0, hung = 0;
+        std::size_t recent = 0, quarantined = 0, hung = 0, corrected = 0;
     };
     std::optional<Screen> screen;
     bool queued = false;  // counted in the queue; a screened batch may wait for room outside
@@ -61,7 +63,9 @@ class Scheduler {
     static constexpr std::size_t kScreenAtOnce = 256;
     static constexpr std::size_t kScreenStep = 1024;
 
-    explicit Scheduler(std::size_t capacity);
+    // `lines`, when given, answers the lines its `line` entries hold before any worker would;
+    // it must outlive the scheduler.
+    explicit Scheduler(std::size_t capacity, const LineAnswers* lines = nullptr);
 
     // kAnswered, kQueued or kFull; the caller has settled kNotReady. Takes time in proportion
     // to the batch only up to kScreenAtOnce pieces.
@@ -112,9 +116,11 @@ class Scheduler {
     void FinishIfDone(const std::shared_ptr<PoolJob>& job);
     void Expire(const std::shared_ptr<PoolJob>& job);
     bool AnswerAtOnce(Batch& batch, Clock::time_point now);
-    // The outcome of a piece that needs no worker: false when it needs one.
-    bool AnswerOf(const std::string& key, Clock::time_point now, Outcome& outcome,
-                  const std::string*& answer);
+    // The outcome of a piece that needs no worker, set in `into`: false when it needs one.
+    bool AnswerOf(const std::string& game, const std::string& sjis, Clock::time_point now,
+                  Batch::Piece& into);
+    // A piece that a `line` entry answers, set in `into`.
+    bool Corrected(const std::string& game, const std::string& sjis, Batch::Piece& into);
     void StopScreening(PoolJob& job);
     void ScreenFailed(const std::shared_ptr<PoolJob>& job);
     bool Fits(std::size_t pieces) const;
@@ -135,6 +141,7 @@ class Scheduler {
     std::deque<std::shared_ptr<PoolJob>> m_screening;  // in the order they came
     std::deque<std::shared_ptr<Task>> m_retry;         // lines whose worker ended: first to go
     std::unordered_map<std::string, std::shared_ptr<Task>> m_inFlight;  // by LineKey
+    const LineAnswers* m_lines;
     LineRecord m_record;
     RecentAnswers m_recent;
     TranslatorStats m_stats;

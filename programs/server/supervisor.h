@@ -36,7 +36,7 @@ struct PoolBoard {
 };
 
 struct PoolShared {
-    explicit PoolShared(std::size_t capacity) : scheduler(capacity) {}
+    PoolShared(std::size_t capacity, const LineAnswers* lines) : scheduler(capacity, lines) {}
     mutable std::mutex mutex;
     Scheduler scheduler;
     PoolBoard board;

@@ -59,9 +59,13 @@ Batch::Result Batch::Get(std::size_t index) const {
         }
         const Piece& piece = m_pieces[p.piece];
         r.outcome = std::max(r.outcome, piece.outcome);
+        r.corrected = r.corrected || piece.corrected;
         r.text += piece.answer;
     }
-    if (r.outcome != Outcome::kTranslated) r.text = t.source;
+    if (r.outcome != Outcome::kTranslated) {
+        r.text = t.source;
+        r.corrected = false;
+    }
     return r;
 }
 
@@ -71,7 +75,7 @@ Batch::Result Batch::Get(std::size_t index) const {
 class WorkerPool {
   public:
     explicit WorkerPool(Translator::Config config)
-        : m_shared(config.queueCapacity),
+        : m_shared(config.queueCapacity, config.lines),
           m_launcher(config.program, config.plugin, config.options),
           m_supervisor(m_io, m_shared, m_launcher, config.workers, std::move(config.onEvent),
                        config.game) {}

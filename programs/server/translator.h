@@ -63,7 +63,8 @@ class Batch {
 
     struct Result {
         Outcome outcome;
-        std::string text;  // the translation; the source itself when not kTranslated
+        std::string text;        // the translation; the source itself when not kTranslated
+        bool corrected = false;  // kTranslated, a line of it at least by a `line` entry
     };
     std::size_t TextCount() const { return m_texts.size(); }
     std::size_t LineCount() const { return m_lines; }
@@ -87,6 +88,7 @@ class Batch {
         std::string sjis;
         std::string answer;  // UTF-8
         Outcome outcome = Outcome::kTimedOut;
+        bool corrected = false;  // answered by a `line` entry, by the server itself
     };
     struct Part {
         std::size_t piece;  // kKept: `kept` stands as it is
@@ -110,6 +112,7 @@ struct TranslatorStats {
     uint64_t pluginCalls = 0;   // Translate calls that returned 1
     uint64_t cacheHits = 0;     // of those, answered from the plug-in's cache (see README)
     uint64_t recentHits = 0;    // pieces answered by the server itself, asked again at once
+    uint64_t lineAnswers = 0;   // pieces answered by the server itself from a `line` entry
     uint64_t engineLines = 0;   // of those, passed on to the engine
     double engineMillis = 0;    // time in Translate for the engine lines
     uint64_t untranslated = 0;  // engine lines answered with the destination untouched
@@ -135,6 +138,7 @@ struct WorkerStatus {
 
 class WorkerPool;
 struct PoolSnapshot;
+class LineAnswers;
 
 class Translator {
   public:
@@ -157,6 +161,9 @@ class Translator {
         std::function<void(const PoolEvent&)> onEvent;  // may be empty
         // The game the workers start for (folded); they go over to others as requests ask.
         std::string game;
+        // Answers lines that `line` entries hold without a worker; may be null. Outlives the
+        // translator.
+        const LineAnswers* lines = nullptr;
     };
 
     explicit Translator(Config config);

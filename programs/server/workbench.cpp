@@ -16,6 +16,7 @@
 #include "dictionary_folder_win.h"
 #include "dictionary_words.h"
 #include "game_name.h"
+#include "history.h"
 #include "korean.h"
 #include "text_plan.h"
 #include "translator.h"
@@ -30,11 +31,6 @@ using SteadyClock = std::chrono::steady_clock;
 // Entries listed per folder; a larger folder is summed up, not sent whole.
 constexpr std::size_t kListedEntries = 3000;
 constexpr std::size_t kLiveDefault = 200;
-// How long a saved correction is checked for, until the workers' plug-ins have read it.
-constexpr auto kCorrectionCheck = std::chrono::seconds(4);
-constexpr auto kProbeGap = std::chrono::milliseconds(100);
-constexpr auto kFirstLook =
-    std::chrono::milliseconds(mirelo::dict::kQuietMs + mirelo::dict::kLookIntervalMs + 100);
 
 std::string Dump(const Json& j) {
     return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
@@ -71,22 +67,6 @@ std::string IsoTime(std::chrono::system_clock::time_point t) {
                   utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
                   static_cast<int>(ms.count() % 1000));
     return text;
-}
-
-const char* OutcomeWord(Outcome o) {
-    switch (o) {
-        case Outcome::kTranslated:
-            return "translated";
-        case Outcome::kUntranslated:
-            return "refused";
-        case Outcome::kQuarantined:
-            return "quarantined";
-        case Outcome::kHung:
-            return "hung";
-        case Outcome::kTimedOut:
-            return "timed_out";
-    }
-    return "translated";
 }
 
 std::string Param(std::string_view query, std::string_view name, bool* given = nullptr) {
@@ -349,7 +329,7 @@ std::string Workbench::LiveBody(const std::string& game, uint64_t after, std::si
                              {"client", l->line.client},
                              {"source", l->line.source},
                              {"translation", l->line.translation},
-                             {"outcome", OutcomeWord(l->line.outcome)},
+                             {"outcome", OutcomeWord(l->line.outcome, l->line.corrected)},
                              {"cut", l->cut}});
     }
     return Dump({{"game", game}, {"games", m_recentGames}, {"last", m_lastId}, {"lines", lines}});
@@ -442,46 +422,22 @@ std::optional<WebAnswer> Workbench::ApplyCorrection(const std::string& game,
                 if (TrimEnd(l.line.source) == source) {
                     m_bytes = m_bytes - l.line.translation.size() + translation.size();
                     l.line.translation = translation;
+                    l.line.outcome = Outcome::kTranslated;
+                    l.line.corrected = true;
                 }
     }
-    // The workers' plug-ins read the folder once it has held still; until each has, a line
-    // may still get its old answer, which the server would then repeat for a second. So the
-    // answer waits until the line is seen answered with the correction. The first look comes
-    // once the plug-ins should have read it: a look before would send the line to the engine,
-    // and a line that ends the engine's process is the very kind a player corrects.
+    // The server answers the line from the entry itself from now on, for every client; the
+    // workers' plug-ins read it on their own once the folder has held still.
     const auto start = SteadyClock::now();
-    Translator* t = m_config.translator;
-    const std::vector<std::string> failing =
-        t ? t->Snapshot().quarantined : std::vector<std::string>();
-    const bool look = t && std::none_of(failing.begin(), failing.end(),
-                                        [&](const std::string& l) { return TrimEnd(l) == source; });
-    {
-        std::unique_lock lock(m_mutex);
-        if (m_wake.wait_for(lock, kFirstLook, [this] { return m_stopping; })) return std::nullopt;
-    }
     bool inUse = false;
-    while (look && !inUse && SteadyClock::now() - start < kCorrectionCheck) {
-        {
-            std::unique_lock lock(m_mutex);
-            if (m_stopping) return std::nullopt;
-        }
-        t->DictionaryChanged();
-        auto batch = std::make_shared<Batch>(std::vector<std::string>{source});
-        batch->SetGame(game);
-        auto done = std::make_shared<std::promise<void>>();
-        std::future<void> answered = done->get_future();
-        const Translator::Admit admit =
-            t->Submit(batch, SteadyClock::now() + std::chrono::seconds(3),
-                      [done]() noexcept { done->set_value(); });
-        if (admit == Translator::Admit::kQueued &&
-            answered.wait_for(std::chrono::seconds(4)) != std::future_status::ready)
-            break;
-        if (admit == Translator::Admit::kNotReady || admit == Translator::Admit::kFull) break;
-        inUse = TrimEnd(batch->Get(0).text) == translation;
-        if (!inUse) std::this_thread::sleep_for(kProbeGap);
+    if (m_config.lines) {
+        m_config.lines->Reload(game);
+        std::string sjis, answer;
+        inUse = mirelo::EncodeExactly(932, source, sjis) &&
+                m_config.lines->Find(game, sjis, answer) && answer == translation;
     }
-    // Answers given meanwhile by the plug-ins not yet reloaded are forgotten too.
-    if (t) t->DictionaryChanged();
+    // Answers given a moment ago, before the correction, are forgotten.
+    if (Translator* t = m_config.translator) t->DictionaryChanged();
     const auto waited =
         std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start);
     return JsonAnswer({{"saved", true},

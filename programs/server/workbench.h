@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "answer_feed.h"
+#include "line_answers.h"
 #include "workbench_security.h"
 
 namespace server {
@@ -66,7 +67,8 @@ class Workbench {
     struct Config {
         HostRule host;
         std::filesystem::path dictionaryFolder;  // the MireloDict the workers' plug-in reads
-        Translator* translator = nullptr;        // for corrections to be checked in use
+        Translator* translator = nullptr;  // told of corrections, for its answers to start afresh
+        LineAnswers* lines = nullptr;      // answers a correction the moment it is saved
         bool korean = true;
         HistoryRoutes history;  // empty until the history is wired in
     };

@@ -1092,6 +1092,32 @@ class Games(unittest.TestCase):
             time.sleep(0.05)
         self.assertEqual(self.ask(f"/translate?game=gamma&text={hero}"), (200, "감마의 교정"))
         self.assertEqual(self.ask(f"/translate?text={hero}"), (200, HERO_KO))
+        # Beside lines that go to a worker, the corrected one is answered by the server.
+        before = json.loads(self.server.get("/status")[2])["line_answers"]
+        ja, ko = load_line(7, 1)
+        ko = ko.replace("시험", "공통")
+        status, _, text = self.server.request(
+            "POST", "/translate?game=gamma", f"{ja}\n{HERO}\n{ja}".encode(),
+            {"Content-Type": "text/plain"})
+        self.assertEqual((status, text), (200, f"{ko}\n감마의 교정\n{ko}"))
+        self.assertEqual(json.loads(self.server.get("/status")[2])["line_answers"], before + 1)
+        # A game's folder is checked as the common one is: its reload and problems are logged,
+        # named by the game's folder, and in /status while they last.
+        with open(os.path.join(folder, "bad.txt"), "w", encoding="utf-8") as f:
+            f.write("post\t용사\n")
+        deadline = time.monotonic() + 10
+        while not json.loads(self.server.get("/status")[2])["dictionary_problems"]:
+            self.assertLess(time.monotonic(), deadline, "the game's problem was not seen")
+            time.sleep(0.1)
+        status = json.loads(self.server.get("/status")[2])
+        self.assertEqual(len(status["dictionary_problems"]), 1, status)
+        self.assertIn("Gamma\\bad.txt:1", status["dictionary_problems"][0])
+        texts = [e["text"] for e in status["events"] if e["kind"] == "dictionary"]
+        self.assertTrue(any("dictionary reloaded" in t and "Gamma" in t for t in texts), texts)
+        os.remove(os.path.join(folder, "bad.txt"))
+        while json.loads(self.server.get("/status")[2])["dictionary_problems"]:
+            self.assertLess(time.monotonic(), deadline + 5, "the problem outlived its file")
+            time.sleep(0.1)
 
     def test_bad_game_names_get_400_with_the_reason(self):
         cases = [
@@ -1369,11 +1395,12 @@ class History(unittest.TestCase):
                 {"Content-Type": "text/plain; charset=utf-8", "X-Mirelo-Token": token,
                  "Origin": f"http://127.0.0.1:{server.port}"})
             self.assertEqual((status, json.loads(text)["imported"]), (200, 1), text)
-            # The common folder's correction answers that line from now on, engine or not.
-            deadline = time.monotonic() + 10
-            while server.get("/translate?text=" + urllib.parse.quote(HERO))[2] != "고친 줄":
-                self.assertLess(time.monotonic(), deadline, "the correction was not used")
-                time.sleep(0.1)
+            # The common folder's correction answers that line from the next request on,
+            # before the workers' plug-ins have read it, and the history says so.
+            self.assertEqual(server.get("/translate?text=" + urllib.parse.quote(HERO))[2],
+                             "고친 줄")
+            rows = self.api(server, "/api/history?game=", until=lambda j: j["lines"])["lines"]
+            self.assertEqual([(r["source"], r["outcome"]) for r in rows], [(HERO, "corrected")])
             for ext in ("txt", "tsv", "json"):
                 with self.subTest(ext=ext):
                     out = os.path.join(data, "out." + ext)
