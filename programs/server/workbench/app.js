@@ -296,7 +296,11 @@ async function status() {
     workers.append(row);
   }
   const q = $("quarantined");
-  q.replaceChildren(...(st.quarantined || []).map((line) => el("li", "", line)));
+  q.replaceChildren(...(d.body.quarantined || []).map((l) => {
+    const item = el("li", "", l.line);
+    item.append(el("span", "game-of", ` — ${t("game")}: ${l.game || t("common")}`));
+    return item;
+  }));
   if (!q.children.length) q.append(el("li", "note", t("none")));
   const events = (st.events || []).slice(-500).reverse();
   $("events").replaceChildren(...events.map((e) => el("li", "", `${e.time} [${e.kind}] ${e.text}`)));
