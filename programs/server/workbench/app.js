@@ -184,6 +184,10 @@ async function live() {
   game = first.body.game ?? "";
   lastId = first.body.last || 0;
   showGames(first.body.games || []);
+  // Games kept in the history from earlier runs can be read, searched and shared too.
+  const kept = await getJson("/api/games");
+  if (run !== liveRun) return;
+  if (kept.status === 200) showGames((kept.body.games || []).map((g) => g.game));
   addLive(first.body.lines || []);
   while (run === liveRun) {
     try {

@@ -196,6 +196,24 @@ class Search(unittest.TestCase):
             with self.subTest(query=query):
                 self.assertEqual(self.found(query), [])
 
+    def test_a_game_kept_in_the_history_from_an_earlier_run_can_be_chosen(self):
+        line = PLAYER[1][0]
+        self.assertEqual(SERVER.get("/game/Sagame/translate?text=" + urllib.parse.quote(line))[0],
+                         200)
+        wait(lambda: "sagame" in SERVER.get("/api/games")[2])
+        # A server started later on the same data folder has not translated it yet.
+        later = st.Server(FOLDER, "--workers", "1", "--lang", "ko", ready=False)
+        try:
+            BROWSER.get(f"http://127.0.0.1:{later.port}/")
+            options = "return [...document.querySelectorAll('#game option')].map(o => o.value)"
+            wait(lambda: "sagame" in BROWSER.execute_script(options))
+            BROWSER.find_element(By.CSS_SELECTOR, "#game option[value=sagame]").click()
+            BROWSER.find_element(By.CSS_SELECTOR, "#tabs button[data-tab=history]").click()
+            wait(lambda: line in [li.get_attribute("data-source") for li in
+                                  BROWSER.find_elements(By.CSS_SELECTOR, "#history-lines li")])
+        finally:
+            later.kill()
+
 
 class Status(unittest.TestCase):
     def test_the_quarantined_line_and_the_missing_engine_advice(self):
