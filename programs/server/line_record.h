@@ -27,6 +27,10 @@ inline std::string_view LineOfKey(std::string_view key) {
     const std::size_t nul = key.find('\0');
     return nul == std::string_view::npos ? key : key.substr(nul + 1);
 }
+inline std::string_view GameOfKey(std::string_view key) {
+    const std::size_t nul = key.find('\0');
+    return nul == std::string_view::npos ? std::string_view() : key.substr(0, nul);
+}
 
 class LineRecord {
   public:
@@ -61,10 +65,11 @@ class LineRecord {
     // The dictionary or the options changed: what failed may pass now.
     void Forget() { m_bad.clear(); }
 
+    // By LineKey: a player is shown the game as well as the line.
     std::vector<std::string> Quarantined(Clock::time_point now) const {
         std::vector<std::string> out;
         for (const auto& [key, bad] : m_bad)
-            if (!bad.hung && now < bad.until) out.emplace_back(LineOfKey(key));
+            if (!bad.hung && now < bad.until) out.push_back(key);
         return out;
     }
 

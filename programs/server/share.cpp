@@ -102,10 +102,21 @@ std::size_t Separator(std::string_view line) {
 }
 
 std::string Quoted(std::string_view s) {
-    std::string cut(s.substr(0, 40));
-    while (!cut.empty() && (static_cast<unsigned char>(cut.back()) & 0xC0) == 0x80) cut.pop_back();
-    if (!cut.empty() && static_cast<unsigned char>(cut.back()) >= 0xC0) cut.pop_back();
-    return "\"" + cut + (cut.size() < s.size() ? "...\"" : "\"");
+    // Cut between characters: a whole last character stays.
+    std::size_t n = std::min<std::size_t>(s.size(), 40);
+    while (n > 0 && n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+    const std::string_view cut = s.substr(0, n);
+    // A line break or tab of the source would split the one line that names it.
+    std::string shown;
+    for (char c : cut) {
+        if (c == '\n' || c == '\r' || c == '\t') {
+            shown += '\\';
+            shown += c == '\n' ? 'n' : c == '\r' ? 'r' : 't';
+        } else {
+            shown += c;
+        }
+    }
+    return "\"" + shown + (cut.size() < s.size() ? "...\"" : "\"");
 }
 
 // Entries are checked all together once the file is read (Checked).

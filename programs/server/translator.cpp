@@ -159,9 +159,12 @@ class WorkerPool {
             s.workers = b.workers;
             quarantined = m_shared.scheduler.Quarantined(Translator::Clock::now());
         }
-        for (const std::string& sjis : quarantined)
+        for (const std::string& key : quarantined) {
+            const std::string sjis(LineOfKey(key));
             s.quarantined.push_back(
                 mirelo::WideToUtf8(mirelo::CodePageToWide(mirelo::kShiftJisCodePage, sjis)));
+            s.quarantinedGames.emplace_back(GameOfKey(key));
+        }
         return s;
     }
 

@@ -217,7 +217,8 @@ struct PoolSnapshot {
     std::string problem;
     TranslatorStats stats;
     std::vector<WorkerStatus> workers;
-    std::vector<std::string> quarantined;  // UTF-8: each ended a worker, then a fresh one
+    std::vector<std::string> quarantined;       // UTF-8: each ended a worker, then a fresh one
+    std::vector<std::string> quarantinedGames;  // beside each, its game (UTF-8, folded)
 };
 
 }  // namespace server

@@ -250,7 +250,14 @@ std::optional<WebAnswer> Workbench::Handle(const WebRequest& r, Later later) {
     if (path == "/api/status") {
         if (!get) return Problem(405, "use GET");
         const programs::Diagnosis d = programs::Diagnose();
-        return JsonAnswer({{"ready", d.ready}, {"report", d.report}});
+        Json quarantined = Json::array();
+        if (m_config.translator) {
+            const PoolSnapshot p = m_config.translator->Snapshot();
+            for (std::size_t i = 0; i < p.quarantined.size(); ++i)
+                quarantined.push_back(
+                    {{"game", p.quarantinedGames[i]}, {"line", p.quarantined[i]}});
+        }
+        return JsonAnswer({{"ready", d.ready}, {"report", d.report}, {"quarantined", quarantined}});
     }
     if (path == "/api/correct") return get ? Problem(405, "use POST") : Correct(r, later);
     if (path == "/api/name") return get ? Problem(405, "use POST") : AddName(r);

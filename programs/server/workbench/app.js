@@ -184,6 +184,10 @@ async function live() {
   game = first.body.game ?? "";
   lastId = first.body.last || 0;
   showGames(first.body.games || []);
+  // Games kept in the history from earlier runs can be read, searched and shared too.
+  const kept = await getJson("/api/games");
+  if (run !== liveRun) return;
+  if (kept.status === 200) showGames((kept.body.games || []).map((g) => g.game));
   addLive(first.body.lines || []);
   while (run === liveRun) {
     try {
@@ -296,7 +300,11 @@ async function status() {
     workers.append(row);
   }
   const q = $("quarantined");
-  q.replaceChildren(...(st.quarantined || []).map((line) => el("li", "", line)));
+  q.replaceChildren(...(d.body.quarantined || []).map((l) => {
+    const item = el("li", "", l.line);
+    item.append(el("span", "game-of", ` — ${t("game")}: ${l.game || t("common")}`));
+    return item;
+  }));
   if (!q.children.length) q.append(el("li", "note", t("none")));
   const events = (st.events || []).slice(-500).reverse();
   $("events").replaceChildren(...events.map((e) => el("li", "", `${e.time} [${e.kind}] ${e.text}`)));

@@ -1376,6 +1376,9 @@ class History(unittest.TestCase):
         r = self.share("--import", "MyGame", path, "--plugin", windows(plugin))
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         self.assertIn("skipped", r.stderr.decode())
+        # Each named whole, on one line.
+        self.assertIn('"二行\\n目": ', r.stderr.decode())
+        self.assertIn('"数": ', r.stderr.decode())
         with open(os.path.join(dict_dir, "mygame", "corrections.txt"), encoding="utf-8",
                   newline="") as f:
             written = f.read()

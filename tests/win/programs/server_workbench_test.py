@@ -21,6 +21,7 @@ import urllib.parse
 import server_test as st
 
 NAME_JA, NAME_KO = "美玲", "미령"
+GAME_CRASH = "瓦解"  # ends the engine's process too; no test corrects it
 LIVE = ([(f"{i}番目", f"{i}번째") for i in range(3)] +
         [(f"{i}回目", f"{i}회째") for i in range(20)])
 
@@ -28,7 +29,8 @@ LIVE = ([(f"{i}番目", f"{i}번째") for i in range(3)] +
 def setUpModule():
     global FOLDER, PLUGIN_DIR, DICT, SERVER, TOKEN
     FOLDER = st.engine_folder("mirelo-workbench-", [
-        "mode demo", f"fault translate {st.sjis(st.CRASH)} exit", *(
+        "mode demo", f"fault translate {st.sjis(st.CRASH)} exit",
+        f"fault translate {st.sjis(GAME_CRASH)} exit", *(
         f"map {st.sjis(ja)} {ko.encode('cp949').hex()}" for ja, ko in LIVE)])
     PLUGIN_DIR = tempfile.mkdtemp(prefix="plugin-", dir=FOLDER)
     shutil.copy(os.path.join(st.BIN, "Mirelo.dll"), PLUGIN_DIR)
@@ -361,6 +363,15 @@ class Api(unittest.TestCase):
         got = json.loads(SERVER.get("/api/status")[2])
         self.assertTrue(got["ready"], got)
         self.assertIn(st.windows(FOLDER), got["report"])
+
+    def test_a_quarantined_line_of_a_game_is_shown_as_its_text_with_its_game(self):
+        path = "/game/" + urllib.parse.quote("미레이Game") + "/translate?text="
+        self.assertEqual(SERVER.get(path + urllib.parse.quote(GAME_CRASH))[0], 422)
+        got = json.loads(SERVER.get("/api/status")[2])
+        self.assertIn({"game": "미레이game", "line": GAME_CRASH}, got["quarantined"])
+        self.assertNotIn({"game": "", "line": GAME_CRASH}, got["quarantined"])
+        # /status keeps its list of lines, each the text alone.
+        self.assertIn(GAME_CRASH, json.loads(SERVER.get("/status")[2])["quarantined"])
 
 
 if __name__ == "__main__":

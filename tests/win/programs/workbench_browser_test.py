@@ -167,6 +167,54 @@ class Live(unittest.TestCase):
         wait(lambda: line in live_sources()[-1:])
 
 
+class Search(unittest.TestCase):
+    def found(self, query):
+        """The sources the page's search box lists for query, once its answer is in."""
+        BROWSER.execute_script("document.getElementById('search-lines').replaceChildren("
+                               "document.createElement('i'))")  # gone once the answer is in
+        box = BROWSER.find_element(By.ID, "search-q")
+        box.clear()
+        box.send_keys(query)
+        BROWSER.find_element(By.CSS_SELECTOR, "#search-form button").click()
+        wait(lambda: not BROWSER.find_elements(By.CSS_SELECTOR, "#search-lines i"))
+        return [li.get_attribute("data-source")
+                for li in BROWSER.find_elements(By.CSS_SELECTOR, "#search-lines li")]
+
+    def test_the_search_box_finds_a_line_by_japanese_korean_and_short_queries(self):
+        line, ko = PLAYER[2]
+        self.assertEqual(translate(SERVER, line), (200, ko))
+        # The history is written off the request path: the line is in before the page looks.
+        wait(lambda: line in SERVER.get("/api/search?q=" + urllib.parse.quote(line))[2])
+        BROWSER.get(f"http://127.0.0.1:{SERVER.port}/")
+        BROWSER.find_element(By.CSS_SELECTOR, "#tabs button[data-tab=search]").click()
+        for query in ("北の山", "북쪽 산", "魔王", "너머", "城"):
+            with self.subTest(query=query):
+                self.assertIn(line, self.found(query))
+        item = BROWSER.find_elements(By.CSS_SELECTOR, "#search-lines li")[0]
+        self.assertEqual(item.find_element(By.CLASS_NAME, "tr").text, ko)
+        for query in ("南の山", "남쪽", "南"):
+            with self.subTest(query=query):
+                self.assertEqual(self.found(query), [])
+
+    def test_a_game_kept_in_the_history_from_an_earlier_run_can_be_chosen(self):
+        line = PLAYER[1][0]
+        self.assertEqual(SERVER.get("/game/Sagame/translate?text=" + urllib.parse.quote(line))[0],
+                         200)
+        wait(lambda: "sagame" in SERVER.get("/api/games")[2])
+        # A server started later on the same data folder has not translated it yet.
+        later = st.Server(FOLDER, "--workers", "1", "--lang", "ko", ready=False)
+        try:
+            BROWSER.get(f"http://127.0.0.1:{later.port}/")
+            options = "return [...document.querySelectorAll('#game option')].map(o => o.value)"
+            wait(lambda: "sagame" in BROWSER.execute_script(options))
+            BROWSER.find_element(By.CSS_SELECTOR, "#game option[value=sagame]").click()
+            BROWSER.find_element(By.CSS_SELECTOR, "#tabs button[data-tab=history]").click()
+            wait(lambda: line in [li.get_attribute("data-source") for li in
+                                  BROWSER.find_elements(By.CSS_SELECTOR, "#history-lines li")])
+        finally:
+            later.kill()
+
+
 class Status(unittest.TestCase):
     def test_the_quarantined_line_and_the_missing_engine_advice(self):
         self.assertEqual(translate(SERVER, st.CRASH)[0], 422)
