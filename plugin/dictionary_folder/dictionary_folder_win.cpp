@@ -139,6 +139,20 @@ std::vector<FolderFile> ListFolder(const std::wstring& folder, const std::wstrin
     return files;
 }
 
+std::vector<std::wstring> GameFolders(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    const UniqueFind find(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &fd,
+                                           FindExSearchLimitToDirectories, nullptr, 0));
+    if (!find) return names;
+    do {
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && std::wcscmp(fd.cFileName, L".") &&
+            std::wcscmp(fd.cFileName, L".."))
+            names.emplace_back(fd.cFileName);
+    } while (FindNextFileW(find.get(), &fd));
+    return names;
+}
+
 uint64_t FolderSignature(const std::wstring& folder, const std::wstring& game) {
     // Order-independent, so the listing need not be sorted: a sum of per-file hashes.
     uint64_t sum = 0;

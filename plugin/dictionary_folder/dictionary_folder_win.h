@@ -42,6 +42,10 @@ struct FolderFile {
 // UTF-8 names, then the game's, sorted alike. Empty when there is no such folder.
 std::vector<FolderFile> ListFolder(const std::wstring& folder, const std::wstring& game = {});
 
+// The names of the folder's subfolders, each a game's own folder when its name is a game's:
+// "." and ".." left out, in the order the system lists them. Empty when there is no folder.
+std::vector<std::wstring> GameFolders(const std::wstring& folder);
+
 // A hash of the names, sizes and last-write times of ListFolder's files: one directory
 // listing per folder, no file opened. No folder and a folder without dictionary files both
 // give 0.

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cwchar>
 #include <map>
 
 #include "code_pages.h"
@@ -33,16 +32,8 @@ std::string Summary(const std::wstring& folder, const mirelo::dict::FolderDictio
 // does.
 std::map<std::wstring, uint64_t> GameSignatures(const std::wstring& folder) {
     std::map<std::wstring, uint64_t> games;
-    WIN32_FIND_DATAW fd;
-    const mirelo::UniqueFind find(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &fd,
-                                                   FindExSearchLimitToDirectories, nullptr, 0));
-    if (!find) return games;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
-            continue;
-        games[fd.cFileName] = mirelo::dict::FolderSignature(folder + L"\\" + fd.cFileName);
-    } while (FindNextFileW(find.get(), &fd));
+    for (const std::wstring& game : mirelo::dict::GameFolders(folder))
+        games[game] = mirelo::dict::FolderSignature(folder + L"\\" + game);
     return games;
 }
 

@@ -13,9 +13,8 @@ std::string RouteOf(std::string_view target) {
     if (boost::beast::iequals(raw.substr(0, 7), "http://") ||
         boost::beast::iequals(raw.substr(0, 8), "https://")) {
         const std::size_t rest = target.find_first_of("/?", target.find("//") + 2);
-        std::string route = rest == std::string_view::npos ? "/" : std::string(target.substr(rest));
-        if (route.front() == '?') route.insert(0, "/");
-        return route;
+        if (rest == std::string_view::npos) return "/";
+        return (target[rest] == '?' ? "/" : "") + std::string(target.substr(rest));
     }
     return std::string(target);
 }

@@ -1,14 +1,10 @@
 #include "line_answers.h"
 
-#include <windows.h>
-
-#include <cwchar>
 #include <vector>
 
 #include "code_pages.h"
 #include "dictionary_folder_win.h"
 #include "game_name.h"
-#include "handles.h"
 
 namespace server {
 namespace {
@@ -16,17 +12,11 @@ namespace {
 using mirelo::dict::Kind;
 
 // The games that have a folder, named as requests name them.
-std::vector<std::string> GameFolders(const std::wstring& folder) {
+std::vector<std::string> GameNames(const std::wstring& folder) {
     std::vector<std::string> games;
-    WIN32_FIND_DATAW fd;
-    const mirelo::UniqueFind find(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &fd,
-                                                   FindExSearchLimitToDirectories, nullptr, 0));
-    if (!find) return games;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        if (auto game = programs::CheckGameName(mirelo::WideToUtf8(fd.cFileName)))
+    for (const std::wstring& name : mirelo::dict::GameFolders(folder))
+        if (auto game = programs::CheckGameName(mirelo::WideToUtf8(name)))
             games.push_back(std::move(*game));
-    } while (FindNextFileW(find.get(), &fd));
     return games;
 }
 
@@ -56,7 +46,7 @@ void LineAnswers::Reload(const std::string& game) {
 void LineAnswers::ReloadAll() {
     Entries common = Read({});
     std::map<std::string, Entries> games;
-    for (const std::string& game : GameFolders(m_folder))
+    for (const std::string& game : GameNames(m_folder))
         if (Entries read = Read(game)) games.emplace(game, std::move(read));
     std::lock_guard lock(m_mutex);
     m_common = std::move(common);

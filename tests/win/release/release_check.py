@@ -407,7 +407,7 @@ class Guide(unittest.TestCase):
         chapters = page.chapters()
         self.assertEqual("h1", chapters[0][0])
         numbered = [text.split(" ")[0] for tag, _, text, _ in chapters if tag == "h2"]
-        self.assertEqual([f"{n}." for n in range(1, 9)], numbered)
+        self.assertEqual([f"{n}." for n in range(1, 10)], numbered)
         anchors = [anchor for tag, anchor, _, _ in chapters if tag in ("h2", "h3")]
         self.assertEqual(anchors, page.contents)
         for target in page.links:
