@@ -13,8 +13,9 @@ std::string RouteOf(std::string_view target) {
     if (boost::beast::iequals(raw.substr(0, 7), "http://") ||
         boost::beast::iequals(raw.substr(0, 8), "https://")) {
         const std::size_t rest = target.find_first_of("/?", target.find("//") + 2);
-        if (rest == std::string_view::npos) return "/";
-        return (target[rest] == '?' ? "/" : "") + std::string(target.substr(rest));
+        std::string route = rest == std::string_view::npos || target[rest] == '?' ? "/" : "";
+        if (rest != std::string_view::npos) route.append(target.substr(rest));
+        return route;
     }
     return std::string(target);
 }
