@@ -149,6 +149,49 @@ std::string PreviewParticles(std::string_view sample, const std::string& name) {
     }
 }
 
+// A pattern entry tried on a sample line before it is saved, as the plug-in would run it: the
+// line it gives and what it replaced, or why the plug-in would leave it out (its problems, or
+// for this line, a search past the step budget or a result too long).
+WebAnswer TryPattern(std::string_view query) {
+    using mirelo::dict::Dictionary;
+    const std::string kind = Param(query, "kind");
+    if (kind != "pre-re" && kind != "post-re") return Problem(400, "kind is pre-re or post-re");
+    const std::string from = Param(query, "from"), to = Param(query, "to");
+    const std::string sample = Param(query, "sample");
+    if ((from + to + sample).find_first_of("\t\r\n") != std::string::npos)
+        return Problem(400, "an entry and its sample line hold no tab or line break");
+    const std::string file = kind + "\t" + from + "\t" + to + "\n";
+    const mirelo::dict::SourceFile source{"", file};
+    std::vector<mirelo::dict::Problem> problems;
+    const auto d = Dictionary::Compile({&source, 1}, mirelo::dict::SystemEncoders(), &problems);
+    if (!d) return Problem(503, "out of memory");
+    Json words = Json::array();
+    for (const mirelo::dict::Problem& p : problems) words.push_back(programs::DescribeReason(p));
+    if (!problems.empty()) return JsonAnswer({{"problems", words}});
+    const bool pre = kind == "pre-re";
+    const UINT codePage = pre ? 932 : 949;
+    std::string text;
+    if (!mirelo::EncodeExactly(codePage, sample, text))
+        return Problem(400, pre ? "the sample cannot be written in Shift-JIS"
+                                : "the sample cannot be written in CP949");
+    std::string buffer;
+    std::vector<mirelo::dict::Firing> fired;
+    const char* out = mirelo::dict::RunPass(
+        *d, pre ? &Dictionary::ApplyPreRe : &Dictionary::ApplyPostRe, text.c_str(), buffer, &fired);
+    Json replaced = Json::array();
+    std::string skipped;
+    for (const mirelo::dict::Firing& f : fired) {
+        if (f.what == mirelo::dict::FiringKind::kOverBudget) skipped = "steps";
+        if (f.what == mirelo::dict::FiringKind::kTooLong) skipped = "too_long";
+        for (std::size_t i = 0; i + 1 < f.replaced.size(); i += 2)
+            replaced.push_back({f.replaced[i], f.replaced[i + 1]});
+    }
+    return JsonAnswer({{"line", mirelo::WideToUtf8(mirelo::CodePageToWide(codePage, out))},
+                       {"replaced", replaced},
+                       {"skipped", skipped},
+                       {"problems", words}});
+}
+
 // At most `limit` bytes of `text`, cut between two characters.
 bool Cut(std::string& text, std::size_t limit) {
     if (text.size() <= limit) return false;
@@ -241,6 +284,13 @@ std::optional<WebAnswer> Workbench::Handle(const WebRequest& r, Later later) {
                 return Dictionary(query);
             },
             later);
+    }
+    if (path == "/api/try-pattern") {
+        if (!get) return Problem(405, "use GET");
+        // A runaway pattern takes its whole step budget: not on the connections' thread.
+        return Queue([query = std::string(
+                          r.query)]() -> std::optional<WebAnswer> { return TryPattern(query); },
+                     later);
     }
     if (path == "/api/preview") {
         if (!get) return Problem(405, "use GET");

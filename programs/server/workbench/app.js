@@ -20,6 +20,10 @@ const WORDS = {
     to: "바꿀 말", file: "파일", defaultSample: "{}는 {}를 불렀다. {}와 함께 {}으로 갔다.",
     outcome_refused: "번역 안 됨", outcome_quarantined: "격리됨", outcome_hung: "엔진 멈춤",
     outcome_timed_out: "시간 초과", outcome_corrected: "고침", shown: "{0}개 중 {1}개",
+    tryPattern: "패턴 시험(저장하지 않습니다)", patternSample: "예문", tryGo: "시험",
+    patternNoMatch: "맞는 곳이 없어 그대로입니다.",
+    patternSteps: "이 줄에서는 건너뜁니다: 찾는 데 단계가 너무 많이 걸립니다.",
+    patternTooLong: "이 줄에서는 건너뜁니다: 바꾼 문장이 너무 깁니다.",
   },
   en: {
     game: "Game", live: "Live", history: "History", search: "Search", dict: "Dictionary",
@@ -39,6 +43,10 @@ const WORDS = {
     to: "To", file: "File", defaultSample: "{}는 {}를 불렀다. {}와 함께 {}으로 갔다.",
     outcome_refused: "not translated", outcome_quarantined: "quarantined", outcome_hung: "engine hung",
     outcome_timed_out: "timed out", outcome_corrected: "corrected", shown: "{1} of {0}",
+    tryPattern: "Try a pattern (nothing is saved)", patternSample: "Sample line", tryGo: "Try",
+    patternNoMatch: "No match: the line stays as it is.",
+    patternSteps: "Left out for this line: its search takes too many steps.",
+    patternTooLong: "Left out for this line: the result would be too long.",
   },
 };
 const LANG = document.documentElement.lang === "en" ? "en" : "ko";
@@ -278,6 +286,21 @@ $("name-form").addEventListener("submit", async (e) => {
   out.classList.toggle("bad", r.status !== 200);
   out.textContent = r.status === 200 ? r.body.file : (r.body.error || String(r.status));
   if (r.status === 200) setTimeout(dictionary, 1200);
+});
+
+// A pattern tried on a sample line as the plug-in would run it; nothing is saved.
+$("pattern-form").addEventListener("submit", async (e) => {
+  e.preventDefault();
+  const q = ["kind", "from", "to", "sample"]
+    .map((k) => `${k}=${encodeURIComponent($("pattern-" + k).value)}`).join("&");
+  const r = await getJson("/api/try-pattern?" + q);
+  const problems = r.body.problems || [];
+  const out = $("pattern-result");
+  out.classList.toggle("bad", r.status !== 200 || problems.length > 0 || !!r.body.skipped);
+  out.textContent = r.status !== 200 ? (r.body.error || String(r.status))
+    : problems.length ? problems.join(" / ")
+    : r.body.skipped ? t(r.body.skipped === "steps" ? "patternSteps" : "patternTooLong")
+    : r.body.replaced.length ? r.body.line : t("patternNoMatch");
 });
 
 // Status: the server's /status, and for an engine not found the same advice as --diagnose.

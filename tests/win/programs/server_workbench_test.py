@@ -349,6 +349,28 @@ class Api(unittest.TestCase):
         self.assertEqual([f["scope"] for f in got["folders"]], ["", "namegame"])
         self.assertEqual(got["folders"][1]["entries"][0]["to"], "용사")
 
+    def test_a_pattern_tried_on_a_sample_line_as_the_plugin_runs_it(self):
+        def tried(kind, pattern, to, sample):
+            q = urllib.parse.urlencode({"kind": kind, "from": pattern, "to": to, "sample": sample})
+            status, _, text = SERVER.get("/api/try-pattern?" + q)
+            return status, json.loads(text)
+
+        # Whole characters only: a match never takes half of a two-byte one.
+        status, got = tried("pre-re", "《[^》]*》", "", "勇者《ゆうしゃ》が魔王《まおう》を倒した")
+        self.assertEqual((status, got["line"], got["skipped"]), (200, "勇者が魔王を倒した", ""))
+        self.assertEqual(got["replaced"][:2], [["《ゆうしゃ》", ""], ["《まおう》", ""]])
+        self.assertEqual(tried("post-re", r"\s+([.,!?])", "$1", "가자 ! 어서 .")[1]["line"],
+                         "가자! 어서.")
+        # A runaway search is left out for that line, which stays as it was.
+        line = "a" * 5000 + "b"
+        status, got = tried("pre-re", "(a+)+$", "x", line)
+        self.assertEqual((status, got["skipped"], got["line"]), (200, "steps", line))
+        # A pattern the plug-in would skip says why; what cannot be tried is refused.
+        status, got = tried("pre-re", "(unclosed", "", "あ")
+        self.assertEqual((status, len(got["problems"])), (200, 1), got)
+        self.assertEqual(tried("pre-re", "a", "", "😀")[0], 400)
+        self.assertEqual(tried("pre", "a", "", "a")[0], 400)
+
     def test_history_routes_go_through_the_page_and_the_diagnosis_is_there(self):
         for path, key in (("/api/history?game=", "lines"), ("/api/search?q=%E5%8B%87", "lines"),
                           ("/api/games", "games")):

@@ -215,6 +215,19 @@ class Search(unittest.TestCase):
             later.kill()
 
 
+class Dictionary(unittest.TestCase):
+    def test_a_pattern_is_tried_on_a_sample_line_in_the_page(self):
+        BROWSER.get(f"http://127.0.0.1:{SERVER.port}/")
+        BROWSER.find_element(By.CSS_SELECTOR, "#tabs button[data-tab=dict]").click()
+        for field, text in (("from", "《[^》]*》"), ("sample", "勇者《ゆうしゃ》が来た")):
+            BROWSER.find_element(By.ID, "pattern-" + field).send_keys(text)
+        BROWSER.find_element(By.CSS_SELECTOR, "#pattern-form button").click()
+        result = BROWSER.find_element(By.ID, "pattern-result")
+        wait(lambda: result.text)
+        self.assertEqual(result.text, "勇者が来た")
+        self.assertNotIn("bad", result.get_attribute("class"))
+
+
 class Status(unittest.TestCase):
     def test_the_quarantined_line_and_the_missing_engine_advice(self):
         self.assertEqual(translate(SERVER, st.CRASH)[0], 422)
