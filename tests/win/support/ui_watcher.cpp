@@ -65,10 +65,16 @@ void UiWatcher::Run() {
             seen.text = text;
             seen.style = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE));
             seen.exStyle = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE));
+            // Recorded before it is answered: the answer may let the code under test go on,
+            // and the test look, before this thread runs again.
+            {
+                std::lock_guard lock(m_mutex);
+                m_seen.push_back(seen);
+            }
             if (m_handler) m_handler(seen);
             {
                 std::lock_guard lock(m_mutex);
-                m_seen.push_back(std::move(seen));
+                ++m_handled;
             }
             m_changed.notify_all();
         }
@@ -80,7 +86,7 @@ void UiWatcher::Run() {
 bool UiWatcher::WaitForCount(size_t count, DWORD timeoutMs) {
     std::unique_lock lock(m_mutex);
     return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [&] { return m_seen.size() >= count; });
+                              [&] { return m_handled >= count; });
 }
 
 std::vector<SeenWindow> UiWatcher::Seen() const {

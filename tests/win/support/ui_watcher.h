@@ -53,6 +53,7 @@ class UiWatcher {
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<SeenWindow> m_seen;
+    size_t m_handled = 0;  // of m_seen, those the handler has run for
     std::unordered_set<HWND> m_present;
     std::thread m_thread;
 };
