@@ -71,8 +71,9 @@ bool Scheduler::Corrected(const std::string& game, const std::string& sjis, Batc
 }
 
 bool Scheduler::AnswerOf(const std::string& game, const std::string& sjis, Clock::time_point now,
-                         Batch::Piece& into) {
+                         Batch::Piece& into, bool correctionsOnly) {
     if (Corrected(game, sjis, into)) return true;
+    if (correctionsOnly) return false;
     const std::string key = LineKey(game, sjis);
     if (const std::string* answer = m_recent.Find(key, now)) {
         into.outcome = Outcome::kTranslated;
@@ -93,10 +94,11 @@ bool Scheduler::AnswerOf(const std::string& game, const std::string& sjis, Clock
 
 // Every piece of the batch answered a moment ago or known to fail, or none of it: a one-line
 // request asked again, or a whole batch repeated, never waits behind a worker.
-bool Scheduler::AnswerAtOnce(Batch& batch, Clock::time_point now) {
+bool Scheduler::AnswerAtOnce(Batch& batch, Clock::time_point now, bool correctionsOnly) {
     std::vector<Batch::Piece> answers(batch.m_pieces.size());
     for (std::size_t i = 0; i < answers.size(); ++i)
-        if (!AnswerOf(batch.Game(), batch.m_pieces[i].sjis, now, answers[i])) return false;
+        if (!AnswerOf(batch.Game(), batch.m_pieces[i].sjis, now, answers[i], correctionsOnly))
+            return false;
     for (std::size_t i = 0; i < answers.size(); ++i) {
         Batch::Piece& piece = batch.m_pieces[i];
         piece.outcome = answers[i].outcome;
@@ -110,6 +112,11 @@ bool Scheduler::AnswerAtOnce(Batch& batch, Clock::time_point now) {
     return true;
 }
 
+bool Scheduler::AnswerCorrected(Batch& batch) {
+    const std::size_t pieces = batch.PieceCount();
+    return pieces > 0 && pieces <= kScreenAtOnce && AnswerAtOnce(batch, Clock::now(), true);
+}
+
 bool Scheduler::Screen(Clock::time_point now) {
     for (std::size_t budget = kScreenStep; budget > 0 && !m_screening.empty();) {
         const std::shared_ptr<PoolJob> job = m_screening.front();
@@ -121,7 +128,7 @@ bool Scheduler::Screen(Clock::time_point now) {
         std::vector<Batch::Piece>& pieces = job->batch->m_pieces;
         for (; budget > 0 && s.next < pieces.size(); --budget, ++s.next) {
             Batch::Piece& piece = pieces[s.next];
-            if (!AnswerOf(job->batch->Game(), piece.sjis, now, piece)) {
+            if (!AnswerOf(job->batch->Game(), piece.sjis, now, piece, false)) {
                 ScreenFailed(job);
                 break;
             }

@@ -78,6 +78,9 @@ class Scheduler {
     // Only lines of `game` go: a worker's plug-in applies that game's entries alone.
     std::shared_ptr<Task> Next(bool fresh, bool preferKnown, bool allowUnknown,
                                Clock::time_point now, const std::string& game = {});
+    // A batch of up to kScreenAtOnce pieces that `line` entries answer whole, answered: those
+    // need no engine, so they are answered while no worker can take a line too.
+    bool AnswerCorrected(Batch& batch);
     // One step of checking large batches for answers that need no worker; a batch answered
     // whole is done. True while more steps remain.
     bool Screen(Clock::time_point now);
@@ -115,10 +118,10 @@ class Scheduler {
     void Settle(PoolJob& job, std::size_t piece, Outcome outcome, const std::string& answer);
     void FinishIfDone(const std::shared_ptr<PoolJob>& job);
     void Expire(const std::shared_ptr<PoolJob>& job);
-    bool AnswerAtOnce(Batch& batch, Clock::time_point now);
+    bool AnswerAtOnce(Batch& batch, Clock::time_point now, bool correctionsOnly = false);
     // The outcome of a piece that needs no worker, set in `into`: false when it needs one.
     bool AnswerOf(const std::string& game, const std::string& sjis, Clock::time_point now,
-                  Batch::Piece& into);
+                  Batch::Piece& into, bool correctionsOnly);
     // A piece that a `line` entry answers, set in `into`.
     bool Corrected(const std::string& game, const std::string& sjis, Batch::Piece& into);
     void StopScreening(PoolJob& job);

@@ -94,7 +94,9 @@ class WorkerPool {
             std::lock_guard lock(m_shared.mutex);
             const PoolBoard& b = m_shared.board;
             if (b.state != Translator::State::kReady || b.stopping || !b.serving)
-                return Translator::Admit::kNotReady;
+                return !b.stopping && m_shared.scheduler.AnswerCorrected(*batch)
+                           ? Translator::Admit::kAnswered
+                           : Translator::Admit::kNotReady;
             const Translator::Admit admit =
                 m_shared.scheduler.Submit(std::move(batch), deadline, std::move(handBack));
             if (admit != Translator::Admit::kQueued) return admit;

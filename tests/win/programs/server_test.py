@@ -928,9 +928,16 @@ class Workers(unittest.TestCase):
         empty = tempfile.mkdtemp(dir=FOLDER)
         os.makedirs(os.path.join(empty, "Dat"))
         set_install_path(empty)
+        plugin_dir = tempfile.mkdtemp(dir=FOLDER)
+        shutil.copy(os.path.join(BIN, "Mirelo.dll"), plugin_dir)
+        os.makedirs(os.path.join(plugin_dir, "MireloDict"))
+        with open(os.path.join(plugin_dir, "MireloDict", "corrections.txt"), "w",
+                  encoding="utf-8") as f:
+            f.write("line\t魔王\t마왕님\n")
         server = None
         try:
-            server = Server(FOLDER, "--options", "11", "--workers", "2", ready=False)
+            server = Server(FOLDER, "--options", "11", "--workers", "2", "--plugin",
+                            windows(os.path.join(plugin_dir, "Mirelo.dll")), ready=False)
             url = "/translate?text=" + urllib.parse.quote(HERO)
             deadline = time.monotonic() + 30
             while time.monotonic() < deadline:
@@ -946,6 +953,9 @@ class Workers(unittest.TestCase):
             self.assertEqual(status["plugin_problem"], text[len("the plug-in is not ready: "):-1])
             # The plug-in's box was closed by the worker, not left waiting for someone.
             self.assertIn(status["plugin_problem"], server.output())
+            # A correction needs no engine: its line is answered meanwhile.
+            status, _, text = server.get("/translate?text=" + urllib.parse.quote("魔王"))
+            self.assertEqual((status, text), (200, "마왕님"))
 
             shutil.copy(os.path.join(BIN, "J2KEngine.dll"), empty)
             deadline = time.monotonic() + 30
