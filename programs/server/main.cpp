@@ -31,7 +31,7 @@
 #include "mirelo_version.h"
 #include "plugin_host.h"
 #include "server_args.h"
-#include "share.h"
+#include "share_job.h"
 #include "text_output.h"
 #include "file_job.h"
 #include "answer_feed.h"
@@ -402,7 +402,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     const ServerArgs& args = parsed.args;
     if (const std::optional<int> code = RunInformation(args)) return *code;
-    if (args.share) return RunShare(args, DictionaryFolder(args), DataFolder(args));
+    if (args.share)
+        return RunShare({args.shareImport, args.shareGame, args.shareFile}, DictionaryFolder(args),
+                        DataFolder(args));
 
     g_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);

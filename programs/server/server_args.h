@@ -4,25 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "exit_codes.h"
 #include "server_address.h"
 
 namespace server {
 
 using programs::kDefaultPort;
 inline constexpr unsigned kMaxWorkers = 8;
-
-enum ExitCode {
-    kExitOk = 0,
-    kExitUsage = 1,
-    kExitListen = 2,
-    kExitLoad = 3,
-    kExitInit = 5,
-    kExitInput = 6,          // --translate-file: the input or output file
-    kExitLineFailed = 7,     // --translate-file: some lines were not translated
-    kExitStopped = 8,        // --translate-file: stopped by Ctrl+C; an --out file is untouched
-    kExitInputEncoding = 9,  // --translate-file: the input's encoding cannot be told
-    kExitShare = 10,         // --export/--import: the file cannot be read, written or used
-};
 
 struct ServerArgs {
     std::string host = "127.0.0.1";

@@ -25,7 +25,7 @@ foreach(file IN LISTS FILES)
   string(APPEND entries "    {\"/${name}\", \"${type}\", reinterpret_cast<const char*>(kFile${index}), ${size}},\n")
   math(EXPR index "${index} + 1")
 endforeach()
-file(WRITE "${OUT}.new" "// Made by programs/server/workbench/embed.cmake from the page's files.\n"
+file(WRITE "${OUT}.new" "// Made by programs/server/workbench/page/embed.cmake from the page's files.\n"
   "#include \"workbench_files.h\"\n\nnamespace server {\nnamespace {\n\n${arrays}\n}  // namespace\n\n"
   "const EmbeddedFile kWorkbenchFiles[] = {\n${entries}};\n"
   "const std::size_t kWorkbenchFileCount = ${index};\n\n}  // namespace server\n")

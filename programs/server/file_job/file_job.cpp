@@ -16,7 +16,7 @@
 #include "code_pages.h"
 #include "handles.h"
 #include "messages.h"
-#include "server_args.h"
+#include "exit_codes.h"
 #include "text_codec.h"
 #include "text_output.h"
 #include "text_plan.h"

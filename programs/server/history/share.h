@@ -13,7 +13,6 @@
 namespace server {
 
 class History;
-struct ServerArgs;
 
 enum class ShareFormat { kXUnity, kTsv, kJson };
 
@@ -40,9 +39,5 @@ SharedEntries ReadShared(ShareFormat format, std::string_view bytes);
 // (`history` may be null). `corrections` gets how many of the first kind there are.
 Pairs ExportEntries(const std::filesystem::path& dictionaryFolder, const std::string& game,
                     History* history, std::size_t* corrections);
-
-// mirelo-server --export GAME FILE / --import GAME FILE; the exit code.
-int RunShare(const ServerArgs& args, const std::filesystem::path& dictionaryFolder,
-             const std::filesystem::path& dataFolder);
 
 }  // namespace server

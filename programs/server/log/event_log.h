@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "translator.h"
+#include "batch.h"
 
 namespace server {
 

@@ -16,7 +16,7 @@
 #include "frames.h"
 #include "messages.h"
 #include "plugin_host.h"
-#include "server_args.h"
+#include "exit_codes.h"
 #include "text_codec.h"
 #include "translation_cache.h"
 
