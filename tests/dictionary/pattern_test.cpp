@@ -135,6 +135,7 @@ TEST(DictionaryPattern, MatchesCharactersAndKeepsUntouchedBytes) {
         "pre-re\tm\\|n\t5\npre-re\tk(?:j)?l\t6\npre-re\tde{0,2}f\t7\npre-re\tgh*i\t8\n");
     EXPECT_EQ(Pre(*runs, "abbbc xz qqr .* m|n kl kjl df deef gi ghhi"), "1 2 3 4 5 6 6 7 7 8 8");
     EXPECT_EQ(Pre(*runs, "df"), "7");
+    EXPECT_EQ(Pre(*runs, "gi"), "8");
     // ∵ twice: NEC's 0x879A and JIS's 0x81E6 both decode to U+2235.
     const std::string because = "x\x87\x9A\x81\xE6 a";
     EXPECT_EQ(Hex(Passed(*d, &Dictionary::ApplyPreRe, because)), Hex("X\x87\x9A\x81\xE6_a"));
