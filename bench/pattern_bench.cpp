@@ -158,7 +158,6 @@ BENCHMARK_CAPTURE(Runaway, kanji_ruby, "(.+《.*)+》$",
                       test::Sjis("》x"))
     ->Unit(benchmark::kMillisecond);
 
-
 // Many short searches on one line: each search stays within any per-search limit, and only a
 // count across the line's searches stops the entry.
 void ManySearches(benchmark::State& state) {

@@ -87,10 +87,10 @@ class CharTraits {
             const char* name;
             uint32_t mask;
         } kLetters[] = {
-            {"d", kDigit}, {"D", kDigit}, {"w", kWord},     {"W", kWord},  {"s", kSpace},
-            {"S", kSpace}, {"h", kBlank}, {"H", kBlank},    {"v", kVertical}, {"V", kVertical},
-            {"l", kLower}, {"u", kUpper}, {"U", kUpper},    {"L", kLetter}, {"N", kDigit},
-            {"P", kPunct | kUnderscore},
+            {"d", kDigit},    {"D", kDigit},    {"w", kWord},  {"W", kWord},
+            {"s", kSpace},    {"S", kSpace},    {"h", kBlank}, {"H", kBlank},
+            {"v", kVertical}, {"V", kVertical}, {"l", kLower}, {"u", kUpper},
+            {"U", kUpper},    {"L", kLetter},   {"N", kDigit}, {"P", kPunct | kUnderscore},
         };
         static const struct {
             const char* name;

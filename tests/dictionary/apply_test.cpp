@@ -178,8 +178,9 @@ TEST(DictionaryApply, ParticleAgreesWithTheNamesLastSyllable) {
 // after it is found. A name is matched only where an entry ends, never where entries that go
 // further merely branch (ミレイ先 is no name of its own).
 TEST(DictionaryApply, NamesEndWhereAnEntryEnds) {
-    const auto d = CompileText("name\tミレイ\t미레이\nname\tミレイ先生\t미레이 선생님\n"
-                               "name\tミレイ先輩\t미레이 선배\n");
+    const auto d = CompileText(
+        "name\tミレイ\t미레이\nname\tミレイ先生\t미레이 선생님\n"
+        "name\tミレイ先輩\t미레이 선배\n");
     // Numbered in byte order: ミレイ 0, ミレイ先生 1, ミレイ先輩 2.
     struct {
         const char* in;

@@ -229,8 +229,8 @@ TEST(DictionaryPattern, UnusableEntriesAreNamedAndSkipped) {
     std::string kana;
     for (int k = 0; k < 512; ++k) kana += "あ";
     problems.clear();
-    const auto atLimit = CompileText("pre-re\tz\t" + kana + "\npre-re\ty\t" + kana + "あ\n",
-                                     &problems);
+    const auto atLimit =
+        CompileText("pre-re\tz\t" + kana + "\npre-re\ty\t" + kana + "あ\n", &problems);
     EXPECT_EQ(atLimit->Count(Kind::PreRe), 1u);
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_EQ(problems[0].line, 2);
@@ -372,8 +372,8 @@ TEST(DictionaryPattern, ClassesOnJapaneseAndKoreanText) {
 TEST(DictionaryPattern, TheEntriesOfALineShareItsBudget) {
     std::string text;
     for (int k = 0; k < 10000; ++k)
-        text += "pre-re\ta(?=(?:a|a){0," + std::to_string(k % 4) + "}c|)(?:x" +
-                std::to_string(k) + ")?\t$&\n";
+        text += "pre-re\ta(?=(?:a|a){0," + std::to_string(k % 4) + "}c|)(?:x" + std::to_string(k) +
+                ")?\t$&\n";
     const auto d = CompileText(text);
     ASSERT_EQ(d->Count(Kind::PreRe), 1000u);
     const std::string line(2000, 'a');

@@ -141,8 +141,8 @@ TEST(HostDictionary, TraceRunsPreOnWhatThePatternsMade) {
     ASSERT_TRUE(
         CopyFileW((BinDir() + L"\\fake_plugin.dll").c_str(), (dir / L"plugin.dll").c_str(), FALSE));
     CreateDirectoryW((dir / L"MireloDict").c_str(), nullptr);
-    ASSERT_TRUE(WriteBytes(dir / L"MireloDict\\d.txt",
-                           "pre-re\t《[^》]*》\t\npre\t者と\tX\npre\t《\tY\n"));
+    ASSERT_TRUE(
+        WriteBytes(dir / L"MireloDict\\d.txt", "pre-re\t《[^》]*》\t\npre\t者と\tX\npre\t《\tY\n"));
     const auto r = RunProcess(HostExe(), {L"--plugin", dir / L"plugin.dll", L"--trace"},
                               "勇者《ゆうしゃ》と\n");
     EXPECT_EQ(r.exitCode, 0u) << r.err;
