@@ -158,4 +158,38 @@ BENCHMARK_CAPTURE(Runaway, kanji_ruby, "(.+《.*)+》$",
                       test::Sjis("》x"))
     ->Unit(benchmark::kMillisecond);
 
+// Many short searches on one line: each search stays within any per-search limit, and only a
+// count across the line's searches stops the entry.
+void ManySearches(benchmark::State& state) {
+    const auto d = Compiled("pre-re\ta(?=(?:a|a){0,16}c|)\tb\n");
+    const std::string line(2000, 'a');
+    std::vector<Firing> fired;
+    std::string out;
+    for (auto _ : state) {
+        fired.clear();
+        RunPass(*d, &Dictionary::ApplyPreRe, line.c_str(), out, &fired);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(ManySearches)->Unit(benchmark::kMillisecond);
+
+// 10,000 entries (the first 1,000 in use), each matching a 2,000-character line with some
+// backtracking: the line's own total stops the pass.
+void ManyEntries(benchmark::State& state) {
+    std::string file;
+    for (int k = 0; k < 10000; ++k)
+        file += "pre-re\ta(?=(?:a|a){0," + std::to_string(8 + k % 8) + "}c|)\t$&\n";
+    const SourceFile source{"bench.txt", file};
+    const auto d = Dictionary::Compile(std::span(&source, 1), test::Encoders());
+    const std::string line(2000, 'a');
+    std::vector<Firing> fired;
+    std::string out;
+    for (auto _ : state) {
+        fired.clear();
+        RunPass(*d, &Dictionary::ApplyPreRe, line.c_str(), out, &fired);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(ManyEntries)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 }  // namespace

@@ -469,12 +469,16 @@ class Compiled final : public Dictionary {
     }
     size_t ApplyPreRe(const char* src, char* dst, size_t cap,
                       std::vector<Firing>* fired) const override {
-        return ApplyPatterns(Kind::PreRe, src, dst, cap, fired);
+        size_t steps = 0;
+        return ApplyPatterns(Kind::PreRe, src, dst, cap, fired, steps);
     }
     size_t ApplyPostRe(const char* src, char* dst, size_t cap,
                        std::vector<Firing>* fired) const override {
-        return ApplyPatterns(Kind::PostRe, src, dst, cap, fired);
+        size_t steps = 0;
+        return ApplyPatterns(Kind::PostRe, src, dst, cap, fired, steps);
     }
+    size_t ApplyPatterns(Kind kind, const char* src, char* dst, size_t cap,
+                         std::vector<Firing>* fired, size_t& steps) const override;
     bool FindLine(std::string_view source, std::string_view& to,
                   std::vector<Firing>* fired) const override;
 
@@ -492,9 +496,6 @@ class Compiled final : public Dictionary {
     void BuildTries(const ByKind<std::vector<std::string_view>>& froms);
     void BuildLineTable(const std::vector<std::string_view>& froms);
     void TakePatterns(Reader& reader, std::vector<Problem>* problems);
-
-    size_t ApplyPatterns(Kind kind, const char* src, char* dst, size_t cap,
-                         std::vector<Firing>* fired) const;
 
     template <class Unit, class Emit>
     size_t Replace(const ByteTrie& trie, Unit unit, const char* src, char* dst, size_t cap,
@@ -599,9 +600,9 @@ void Compiled::TakePatterns(Reader& reader, std::vector<Problem>* problems) {
 }
 
 size_t Compiled::ApplyPatterns(Kind kind, const char* src, char* dst, size_t cap,
-                               std::vector<Firing>* fired) const {
+                               std::vector<Firing>* fired, size_t& steps) const {
     const std::string_view text = src == nullptr ? std::string_view() : std::string_view(src);
-    if (count_[kind] != 0) {
+    if ((kind == Kind::PreRe || kind == Kind::PostRe) && count_[kind] != 0) {
         try {
             rx::CharLine a, b;
             const bool sjis = kind == Kind::PreRe;
@@ -611,18 +612,25 @@ size_t Compiled::ApplyPatterns(Kind kind, const char* src, char* dst, size_t cap
                 const size_t maxChars = 2 * a.chars.size() + kPatternGrowthChars;
                 const uint32_t first = First(kind);
                 const size_t offset = kind == Kind::PreRe ? 0 : count_[Kind::PreRe];
+                size_t lineLeft = kPatternLineSteps;
                 std::vector<std::string> replaced;
                 for (uint32_t k = 0; k < count_[kind]; ++k) {
                     replaced.clear();
+                    const size_t allowed = std::min(kPatternEntrySteps, lineLeft);
+                    size_t used = allowed;
                     const rx::PatternResult r = patterns_[offset + k].compiled->Apply(
-                        *line, *next, maxChars, fired != nullptr ? &replaced : nullptr);
+                        *line, *next, maxChars, fired != nullptr ? &replaced : nullptr, used);
+                    lineLeft -= used;
+                    steps += used;
                     if (r == rx::PatternResult::kNoMatch) continue;
                     FiringKind what = FiringKind::kApplied;
                     if (r == rx::PatternResult::kReplaced)
                         std::swap(line, next);
+                    else if (r == rx::PatternResult::kTooLong)
+                        what = FiringKind::kTooLong;
                     else
-                        what = r == rx::PatternResult::kOverBudget ? FiringKind::kOverBudget
-                                                                   : FiringKind::kTooLong;
+                        what = allowed < kPatternEntrySteps ? FiringKind::kLineOverBudget
+                                                            : FiringKind::kOverBudget;
                     if (fired != nullptr) fired->push_back({first + k, what, std::move(replaced)});
                 }
                 Out out(dst, cap);
@@ -961,6 +969,12 @@ std::string_view LineEnding(std::string_view source) {
 const char* RunPass(const Dictionary& dictionary, Pass pass, const char* text, std::string& buffer,
                     std::vector<Firing>* fired) {
     if (buffer.size() < 1) buffer.resize(1);
+    // A pattern pass is too costly to run twice: room for the longest result it may give,
+    // each character taking at most two bytes.
+    if (pass == &Dictionary::ApplyPreRe || pass == &Dictionary::ApplyPostRe) {
+        const size_t length = text == nullptr ? 0 : std::strlen(text);
+        buffer.resize(std::max(buffer.size(), 2 * (2 * length + kPatternGrowthChars) + 1));
+    }
     const size_t mark = fired ? fired->size() : 0;
     const size_t length = (dictionary.*pass)(text, buffer.data(), buffer.size(), fired);
     if (length >= buffer.size()) {

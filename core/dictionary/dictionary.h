@@ -102,10 +102,12 @@ struct EntryInfo {
 
 enum class FiringKind : uint8_t {
     kApplied,
-    // A pattern entry left out for this line: its matching ran past the budget, or its
-    // replacements would have made the line longer than allowed.
+    // A pattern entry left out for this line: its searches ran past its own budget, or its
+    // replacements would have made the line longer than allowed, or the entries before it
+    // had used up the line's budget.
     kOverBudget,
     kTooLong,
+    kLineOverBudget,
 };
 
 // An entry that took effect in a pass, or a pattern entry left out: an index for
@@ -124,8 +126,13 @@ inline constexpr size_t kMaxNames = 100000;
 // Pattern entries: characters of a pattern, and entries of both kinds together.
 inline constexpr size_t kMaxPatternChars = 1024;
 inline constexpr size_t kMaxPatterns = 1000;
-// The steps one search of a pattern may take before it is given up for the line.
-inline constexpr size_t kPatternStepBudget = 1000000;
+// Steps a pattern entry may take on one text, all its searches together, before it is left
+// out for that text; and steps all the entries of one pass may take on one text together,
+// past which the entries still to search are left out. A step is the matcher reading,
+// advancing or backing up by one character: a line costs at most the line's budget, tens of
+// milliseconds, whatever its entries and their patterns.
+inline constexpr size_t kPatternEntrySteps = 250000;
+inline constexpr size_t kPatternLineSteps = 1000000;
 // A pattern entry may make a line at most twice as long as the pass got it, plus this many
 // characters.
 inline constexpr size_t kPatternGrowthChars = 256;
@@ -198,10 +205,11 @@ class Dictionary {
     // Pattern passes, on the characters of the text's code page: each entry in turn, each
     // over the whole text once, replacing its matches left to right. Text that no match
     // covers keeps its bytes. A text that does not decode as one character per byte
-    // sequence is left as it is. An entry whose search runs past kPatternStepBudget steps,
-    // or whose result would be too long, is left out for this text and recorded in `fired`
-    // as such. Unlike the literal passes these allocate; they never throw, and when memory
-    // runs out the text is left as it is.
+    // sequence is left as it is. An entry whose searches on this text run past
+    // kPatternEntrySteps, that would run past what is left of kPatternLineSteps, or whose
+    // result would be too long, is left out for this text and recorded in `fired` as such.
+    // Unlike the literal passes these allocate; they never throw, and when memory runs out
+    // the text is left as it is.
 
     // Shift-JIS source: `pre-re` replacements, before the `pre` ones.
     virtual size_t ApplyPreRe(const char* src, char* dst, size_t cap,
@@ -209,6 +217,9 @@ class Dictionary {
     // CP949 translation: `post-re` replacements, after the `post` ones.
     virtual size_t ApplyPostRe(const char* src, char* dst, size_t cap,
                                std::vector<Firing>* fired = nullptr) const = 0;
+    // The pass of `kind` (PreRe or PostRe), adding the steps its searches took to `steps`.
+    virtual size_t ApplyPatterns(Kind kind, const char* src, char* dst, size_t cap,
+                                 std::vector<Firing>* fired, size_t& steps) const = 0;
 
     // Shift-JIS source: true when a `line` entry answers it whole, with `to` its CP949 TO
     // (valid while the dictionary lives). Both the source and the entry's FROM are taken

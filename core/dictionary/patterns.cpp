@@ -2,8 +2,9 @@
 // Without the rest of Boost, whose configuration of MinGW's win32 thread model (no
 // std::mutex) would fall back to the old version that needs a compiled library.
 #define BOOST_REGEX_STANDALONE
-// A search gives up after this many steps whatever the line and the pattern (see Cursor).
-#define BOOST_REGEX_MAX_STATE_COUNT 1000000
+// A search gives up after this many of the matcher's own states whatever the line and the
+// pattern (see Cursor): a backstop to the steps Cursor counts across searches.
+#define BOOST_REGEX_MAX_STATE_COUNT 250000
 // No process-wide cache of matching memory, which a DLL would keep until it is unloaded.
 #define BOOST_REGEX_MAX_CACHE_BLOCKS 0
 // At most this many 4 KiB blocks of backtracking memory per search.
@@ -12,6 +13,7 @@
 #include "patterns.h"
 
 #include <boost/regex.hpp>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -22,11 +24,13 @@
 namespace mirelo::dict::rx {
 namespace {
 
-static_assert(BOOST_REGEX_MAX_STATE_COUNT == kPatternStepBudget);
+static_assert(BOOST_REGEX_MAX_STATE_COUNT == kPatternEntrySteps);
+static_assert(kPatternEntrySteps <= kPatternLineSteps);
 
 // Character classes and case by fixed rules, with no locale behind them, so that a pattern
 // means the same on every system: \d and [[:digit:]] take full-width digits as well, \w
-// takes kana, kanji and Hangul, (?i) folds ASCII and full-width Latin letters.
+// takes kana, kanji and Hangul, \p{L} every letter, \p{Han} and the like one script,
+// (?i) folds ASCII and full-width Latin letters.
 class CharTraits {
   public:
     using char_type = char32_t;
@@ -39,7 +43,7 @@ class CharTraits {
         kDigit = 1,
         kLower = 2,
         kUpper = 4,
-        kLetter = 8,  // letters without case: kana, kanji, Hangul
+        kOtherLetter = 8,  // letters without case of no script below: Latin, Greek, Cyrillic
         kSpace = 16,
         kPunct = 32,
         kCntrl = 64,
@@ -47,6 +51,12 @@ class CharTraits {
         kBlank = 256,
         kUnderscore = 512,
         kVertical = 1024,
+        kHiragana = 2048,
+        kKatakana = 4096,
+        kHan = 8192,
+        kHangul = 16384,
+        kLetter = kLower | kUpper | kOtherLetter | kHiragana | kKatakana | kHan | kHangul,
+        kWord = kDigit | kLetter | kUnderscore,
     };
 
     static size_type length(const char_type* p) { return std::char_traits<char32_t>::length(p); }
@@ -62,40 +72,60 @@ class CharTraits {
         for (; first != last; ++first) s.push_back(Fold(*first));
         return s;
     }
+    // A name of one letter is an escape (\d, \D) or a property (\pL, \p{L}), and keeps its
+    // case: \p{L} is every letter where \l is a lower-case one. Longer names are POSIX
+    // classes ([[:digit:]]) or properties (\p{Han}), in any case.
     template <class It>
     char_class_type lookup_classname(It first, It last) const {
         std::string name;
         for (; first != last; ++first) {
             const char32_t c = *first;
             if (c >= 0x80) return 0;
-            name.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
+            name.push_back(static_cast<char>(c));
         }
         static const struct {
             const char* name;
             uint32_t mask;
-        } kClasses[] = {
-            {"alnum", kDigit | kLower | kUpper | kLetter},
-            {"alpha", kLower | kUpper | kLetter},
+        } kLetters[] = {
+            {"d", kDigit},    {"D", kDigit},    {"w", kWord},  {"W", kWord},
+            {"s", kSpace},    {"S", kSpace},    {"h", kBlank}, {"H", kBlank},
+            {"v", kVertical}, {"V", kVertical}, {"l", kLower}, {"u", kUpper},
+            {"U", kUpper},    {"L", kLetter},   {"N", kDigit}, {"P", kPunct | kUnderscore},
+        };
+        static const struct {
+            const char* name;
+            uint32_t mask;
+        } kNames[] = {
+            {"alnum", kDigit | kLetter},
+            {"alpha", kLetter},
             {"blank", kBlank},
             {"cntrl", kCntrl},
-            {"d", kDigit},
             {"digit", kDigit},
-            {"graph", kDigit | kLower | kUpper | kLetter | kPunct | kUnderscore},
-            {"h", kBlank},
-            {"l", kLower},
+            {"graph", kDigit | kLetter | kPunct | kUnderscore},
+            {"han", kHan},
+            {"hangul", kHangul},
+            {"hiragana", kHiragana},
+            {"katakana", kKatakana},
+            {"letter", kLetter},
+            {"ll", kLower},
             {"lower", kLower},
-            {"print", kDigit | kLower | kUpper | kLetter | kPunct | kUnderscore | kBlank},
+            {"lu", kUpper},
+            {"nd", kDigit},
+            {"print", kDigit | kLetter | kPunct | kUnderscore | kBlank},
             {"punct", kPunct | kUnderscore},
-            {"s", kSpace},
             {"space", kSpace},
-            {"u", kUpper},
             {"upper", kUpper},
-            {"v", kVertical},
-            {"w", kDigit | kLower | kUpper | kLetter | kUnderscore},
-            {"word", kDigit | kLower | kUpper | kLetter | kUnderscore},
+            {"word", kWord},
             {"xdigit", kXDigit},
         };
-        for (const auto& c : kClasses)
+        if (name.size() == 1) {
+            for (const auto& c : kLetters)
+                if (name == c.name) return c.mask;
+            return 0;
+        }
+        for (char& c : name)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        for (const auto& c : kNames)
             if (name == c.name) return c.mask;
         return 0;
     }
@@ -140,16 +170,20 @@ class CharTraits {
         if (c >= 0xFF10 && c <= 0xFF19) return kDigit;
         if (c >= 0xFF41 && c <= 0xFF5A) return kLower;
         if (c >= 0xFF21 && c <= 0xFF3A) return kUpper;
-        if ((c >= 0x3041 && c <= 0x3096) || (c >= 0x309D && c <= 0x309F) ||  // hiragana
-            (c >= 0x30A1 && c <= 0x30FA) || (c >= 0x30FC && c <= 0x30FF) ||  // katakana
-            (c >= 0x3005 && c <= 0x3007) ||                                  // 々 〆 〇
-            (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) ||  // kanji
-            (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF66 && c <= 0xFF9F) ||  // half-width kana
-            (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0x1100 && c <= 0x11FF) ||  // Hangul
-            (c >= 0x3131 && c <= 0x318E) || (c >= 0xFFA0 && c <= 0xFFDC) ||
-            (c >= 0x00C0 && c <= 0x024F && c != 0xD7 && c != 0xF7) ||      // Latin letters
+        if ((c >= 0x3041 && c <= 0x3096) || (c >= 0x309D && c <= 0x309F)) return kHiragana;
+        if ((c >= 0x30A1 && c <= 0x30FA) || (c >= 0x30FC && c <= 0x30FF) ||
+            (c >= 0x31F0 && c <= 0x31FF) || (c >= 0xFF66 && c <= 0xFF9F))  // half-width
+            return kKatakana;
+        if ((c >= 0x3005 && c <= 0x3007) ||                                  // 々 〆 〇
+            (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) ||  //
+            (c >= 0xF900 && c <= 0xFAFF))
+            return kHan;
+        if ((c >= 0xAC00 && c <= 0xD7A3) || (c >= 0x1100 && c <= 0x11FF) ||
+            (c >= 0x3131 && c <= 0x318E) || (c >= 0xFFA0 && c <= 0xFFDC))
+            return kHangul;
+        if ((c >= 0x00C0 && c <= 0x024F && c != 0xD7 && c != 0xF7) ||      // Latin letters
             (c >= 0x0391 && c <= 0x03C9) || (c >= 0x0401 && c <= 0x0451))  // Greek, Cyrillic
-            return kLetter;
+            return kOtherLetter;
         if ((c >= 0x3001 && c <= 0x303F) || (c >= 0xFF01 && c <= 0xFF65) ||
             (c >= 0x2010 && c <= 0x2027) || (c >= 0x2030 && c <= 0x205E) ||
             (c >= 0xA1 && c <= 0xBF) || c == 0x30FB)
@@ -159,9 +193,37 @@ class CharTraits {
     }
 };
 
-// A plain pointer that calls itself bidirectional, which makes the matcher give every search
-// the same step budget: for a random-access iterator it would scale the budget with the
-// line's length and the square of the pattern's size, seconds on a long line.
+// Steps left to an entry on a line. Past them the search in progress is abandoned by an
+// exception the matcher passes on, once: while it unwinds its own state, steps are free.
+class Meter {
+  public:
+    explicit Meter(size_t steps) : left_(steps) {}
+    void Step() {
+        if (left_-- == 0) Trip();
+    }
+    bool Tripped() const { return tripped_; }
+    // Steps taken, of `allowed`.
+    size_t Used(size_t allowed) const { return tripped_ ? allowed : allowed - left_; }
+
+  private:
+    [[noreturn]] void Trip();
+    size_t left_;
+    bool tripped_ = false;
+};
+
+struct OutOfSteps {};
+
+void Meter::Trip() {
+    tripped_ = true;
+    left_ = SIZE_MAX;
+    throw OutOfSteps();
+}
+
+// A pointer that counts each character it reads and each step it takes, so that the steps
+// of all the searches of an entry on a line add up. It calls itself bidirectional, which
+// makes the matcher give every search the same budget of its own states: for a
+// random-access iterator it would scale that with the line's length and the square of the
+// pattern's size.
 class Cursor {
   public:
     using iterator_category = std::bidirectional_iterator_tag;
@@ -171,24 +233,38 @@ class Cursor {
     using reference = const char32_t&;
 
     Cursor() = default;
-    explicit Cursor(const char32_t* p) : p_(p) {}
-    reference operator*() const { return *p_; }
-    pointer operator->() const { return p_; }
+    Cursor(const char32_t* p, Meter* meter) : p_(p), meter_(meter) {}
+    reference operator*() const {
+        meter_->Step();
+        return *p_;
+    }
+    pointer operator->() const { return &**this; }
     Cursor& operator++() {
+        meter_->Step();
         ++p_;
         return *this;
     }
-    Cursor operator++(int) { return Cursor(p_++); }
+    Cursor operator++(int) {
+        Cursor was = *this;
+        ++*this;
+        return was;
+    }
     Cursor& operator--() {
+        meter_->Step();
         --p_;
         return *this;
     }
-    Cursor operator--(int) { return Cursor(p_--); }
-    bool operator==(const Cursor&) const = default;
+    Cursor operator--(int) {
+        Cursor was = *this;
+        --*this;
+        return was;
+    }
+    bool operator==(const Cursor& other) const { return p_ == other.p_; }
     const char32_t* get() const { return p_; }
 
   private:
     const char32_t* p_ = nullptr;
+    Meter* meter_ = nullptr;
 };
 
 using Regex = boost::basic_regex<char32_t, CharTraits>;
@@ -269,8 +345,10 @@ std::u32string RequiredText(std::u32string_view p) {
                 if (close != 0) {
                     while (i < p.size() && p[i] != close) ++i;
                     ++i;
-                } else if (c == U'c') {
-                    ++i;
+                } else if (c == U'c' || c == U'p' || c == U'P') {
+                    ++i;  // \cX, \pL
+                } else if (c == U'g') {
+                    while (i < p.size() && (p[i] == U'-' || (p[i] >= U'0' && p[i] <= U'9'))) ++i;
                 } else {
                     while (i < p.size() && alnum(p[i]) && (c == U'x' || (c >= U'0' && c <= U'9')))
                         ++i;
@@ -279,10 +357,20 @@ std::u32string RequiredText(std::u32string_view p) {
         } else if (c == U'|') {
             return {};
         } else if (c == U'[') {
-            // To the closing bracket; one right after [ or [^ belongs to the class.
+            // To the closing bracket; one right after [ or [^ belongs to the class, and so
+            // do the brackets of [:digit:], [=a=] and [.a.] inside it.
             if (i < p.size() && p[i] == U'^') ++i;
             if (i < p.size() && p[i] == U']') ++i;
-            while (i < p.size() && p[i] != U']') i += p[i] == U'\\' ? 2 : 1;
+            while (i < p.size() && p[i] != U']') {
+                const char32_t mark = i + 1 < p.size() && p[i] == U'[' ? p[i + 1] : 0;
+                if (mark == U':' || mark == U'=' || mark == U'.') {
+                    const size_t close = p.find(std::u32string{mark, U']'}, i + 2);
+                    if (close == std::u32string_view::npos) return {};
+                    i = close + 2;
+                } else {
+                    i += p[i] == U'\\' ? 2 : 1;
+                }
+            }
             ++i;
         } else if (c == U'{') {
             // A repeat's bounds.
@@ -328,9 +416,12 @@ class CompiledPattern final : public Pattern {
           required_(std::move(required)) {}
 
     PatternResult Apply(const CharLine& line, CharLine& out, size_t maxChars,
-                        std::vector<std::string>* trace) const override;
+                        std::vector<std::string>* trace, size_t& steps) const override;
 
   private:
+    PatternResult Search(const CharLine& line, CharLine& out, size_t maxChars,
+                         std::vector<std::string>* trace, Meter& meter) const;
+
     Regex regex_;
     std::vector<Piece> pieces_;
     CharLine literals_;
@@ -338,11 +429,21 @@ class CompiledPattern final : public Pattern {
 };
 
 PatternResult CompiledPattern::Apply(const CharLine& line, CharLine& out, size_t maxChars,
-                                     std::vector<std::string>* trace) const {
+                                     std::vector<std::string>* trace, size_t& steps) const {
+    const size_t allowed = steps;
+    steps = 0;
     if (!required_.empty() && line.chars.find(required_) == std::u32string::npos)
         return PatternResult::kNoMatch;
+    Meter meter(allowed);
+    const PatternResult r = Search(line, out, maxChars, trace, meter);
+    steps = meter.Used(allowed);
+    return r;
+}
+
+PatternResult CompiledPattern::Search(const CharLine& line, CharLine& out, size_t maxChars,
+                                      std::vector<std::string>* trace, Meter& meter) const {
     const char32_t* base = line.chars.data();
-    const Cursor first(base), last(base + line.chars.size());
+    const Cursor first(base, &meter), last(base + line.chars.size(), &meter);
     size_t copied = 0;
     bool any = false;
     try {
@@ -376,8 +477,11 @@ PatternResult CompiledPattern::Apply(const CharLine& line, CharLine& out, size_t
             }
             copied = past;
         }
+    } catch (const OutOfSteps&) {
+        return PatternResult::kOverBudget;
     } catch (const std::runtime_error&) {
-        // Boost's regex_error: too many steps, or too much memory for backtracking.
+        // Boost's regex_error: too many states in one search, or too much memory for
+        // backtracking.
         return PatternResult::kOverBudget;
     }
     if (!any) return PatternResult::kNoMatch;

@@ -70,10 +70,13 @@ class Pattern {
     virtual ~Pattern() = default;
 
     // Replaces every match in `line`, left to right, into `out`; `out` is untouched unless
-    // kReplaced. The result may hold at most `maxChars` characters. With `trace`, each
-    // match and what replaced it go there as UTF-8 pairs. Throws std::bad_alloc.
+    // kReplaced. The result may hold at most `maxChars` characters. Its searches together
+    // may take `steps` steps (kOverBudget past that); `steps` learns how many they took. A
+    // line without the text every match must hold is passed over without a step. With
+    // `trace`, each match and what replaced it go there as UTF-8 pairs. Throws
+    // std::bad_alloc.
     virtual PatternResult Apply(const CharLine& line, CharLine& out, size_t maxChars,
-                                std::vector<std::string>* trace) const = 0;
+                                std::vector<std::string>* trace, size_t& steps) const = 0;
 };
 
 }  // namespace mirelo::dict::rx

@@ -98,6 +98,7 @@ enum class Msg : int {
     kTraceReplaced,        // {0}: the entry, {1}: what it replaced
     kTraceOverBudget,      // {0}: the entry
     kTraceTooLong,         // {0}: the entry
+    kTraceLineOverBudget,  // {0}: the entry
 
     // --diagnose and --set-engine-folder
     kDiagRegistry,

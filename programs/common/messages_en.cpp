@@ -164,6 +164,8 @@ constexpr MessageEntry kEnglish[] = {
     {kTraceReplaced, "{0} (replaced {1})"},
     {kTraceOverBudget, "{0} (left out for this line: its search took too many steps)"},
     {kTraceTooLong, "{0} (left out for this line: it would make the line too long)"},
+    {kTraceLineOverBudget,
+     "{0} (left out for this line: the entries before it used up the line's steps)"},
 
     {kDiagRegistry, "Registry value:"},
     {kDiagDataFolder, "Data folder:"},

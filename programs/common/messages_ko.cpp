@@ -163,6 +163,7 @@ constexpr MessageEntry kKorean[] = {
     {kTraceReplaced, "{0} (바꾼 곳: {1})"},
     {kTraceOverBudget, "{0} (이 줄에서는 건너뜀: 찾는 데 단계가 너무 많이 걸렸습니다)"},
     {kTraceTooLong, "{0} (이 줄에서는 건너뜀: 줄이 너무 길어집니다)"},
+    {kTraceLineOverBudget, "{0} (이 줄에서는 건너뜀: 앞 항목들이 이 줄의 단계를 다 썼습니다)"},
 
     {kDiagRegistry, "레지스트리 값:"},
     {kDiagDataFolder, "데이터 폴더:"},

@@ -62,6 +62,17 @@ void PluginHost::Close() {
     m_close();
 }
 
+Answer ReadAnswer(const char* dest, std::size_t size, std::size_t& length) {
+    if (const void* nul = std::memchr(dest, '\0', size)) {
+        length = static_cast<std::size_t>(static_cast<const char*>(nul) - dest);
+        return Answer::kText;
+    }
+    length = size;
+    for (std::size_t i = 0; i < size; ++i)
+        if (dest[i] != kUntouchedByte) return Answer::kNoTerminator;
+    return Answer::kUntouched;
+}
+
 HostWindow::HostWindow() {
     HINSTANCE inst = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc = {};

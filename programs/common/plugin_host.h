@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "handles.h"
@@ -51,6 +53,21 @@ class PluginHost {
     CloseFn m_close = nullptr;
     TranslateFn m_translate = nullptr;
 };
+
+// Translate's destination is filled with this byte before each call. No CP949 text holds it,
+// so a destination that holds nothing else after Translate returned 1 was left untouched:
+// what the plug-in does, as designed, when the engine gave no translation for the line.
+constexpr char kUntouchedByte = '\xFF';
+
+// What Translate, having returned 1, left in a destination marked with MarkUntouched.
+enum class Answer { kText, kUntouched, kNoTerminator };
+
+inline void MarkUntouched(char* dest, std::size_t size) {
+    std::memset(dest, kUntouchedByte, size);
+}
+
+// `length`: the text's bytes before its terminator (kText), or `size`.
+Answer ReadAnswer(const char* dest, std::size_t size, std::size_t& length);
 
 // A hidden top-level window of its own class, or a message-only window if that fails.
 class HostWindow {

@@ -58,6 +58,8 @@ std::string DescribePattern(const EntryInfo& e, const Firing& f) {
             return Format(Msg::kTraceOverBudget, {Describe(e)});
         case mirelo::dict::FiringKind::kTooLong:
             return Format(Msg::kTraceTooLong, {Describe(e)});
+        case mirelo::dict::FiringKind::kLineOverBudget:
+            return Format(Msg::kTraceLineOverBudget, {Describe(e)});
         case mirelo::dict::FiringKind::kApplied:
             break;
     }

@@ -210,23 +210,25 @@ void PrepareRequest(std::string& line, InputEncoding encoding, unsigned long num
     }
     if (req.source.find('\0') != std::string::npos) Warn(number, Msg::kLineNul);
     req.dest.assign(static_cast<std::size_t>(destSize) + kGuardSize, static_cast<char>(kGuardByte));
-    req.dest[0] = '\0';
+    programs::MarkUntouched(req.dest.data(), static_cast<std::size_t>(destSize));
 }
 
-// What the plug-in wrote, up to its terminator, warning when it left none or wrote past the end.
-std::string TakeAnswer(const Request& req, unsigned long number, int destSize) {
+// What the plug-in wrote, up to its terminator, warning when it left none or wrote past the
+// end; false when it left the destination untouched.
+bool TakeAnswer(const Request& req, unsigned long number, int destSize, std::string& answer) {
     const char* d = req.dest.data();
-    const void* nul = std::memchr(d, '\0', static_cast<std::size_t>(destSize));
-    std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - d)
-                        : static_cast<std::size_t>(destSize);
-    if (!nul) Warn(number, Msg::kLineNoTerminator);
+    std::size_t n = 0;
+    const programs::Answer what = programs::ReadAnswer(d, static_cast<std::size_t>(destSize), n);
+    if (what == programs::Answer::kNoTerminator) Warn(number, Msg::kLineNoTerminator);
     for (int g = 0; g < kGuardSize; ++g) {
         if (static_cast<unsigned char>(d[destSize + g]) != kGuardByte) {
             Warn(number, Msg::kLineOverrun);
             break;
         }
     }
-    return std::string(d, n);
+    if (what == programs::Answer::kUntouched) return false;
+    answer.assign(d, n);
+    return true;
 }
 
 // Every input line through the plug-in and out. A failed request's buffers go to abandoned,
@@ -247,16 +249,23 @@ void TranslateLines(const HostArgs& args, Input& input, PluginHost& plugin, Host
         stats.totalMicros += 1e6 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
                              static_cast<double>(freq.QuadPart);
 
+        // The line stays readable, in its place, rather than going blank.
+        const auto keepSource = [&] {
+            Out().Write((input.encoding == InputEncoding::Utf8 ? line : ShiftJisToUtf8(line)) +
+                        end);
+        };
+        std::string out;
         if (!ok) {
             ++stats.failures;
             Warn(stats.lines, Msg::kLineFailed);
             abandoned.push_back(std::move(req));
             req = std::make_unique<Request>();
-            // The line stays readable, in its place, rather than going blank.
-            Out().Write((input.encoding == InputEncoding::Utf8 ? line : ShiftJisToUtf8(line)) +
-                        end);
+            keepSource();
+        } else if (!TakeAnswer(*req, stats.lines, args.destSize, out)) {
+            // The engine had no translation for it.
+            if (trace) trace->Line(stats.lines, req->source, out);
+            keepSource();
         } else {
-            const std::string out = TakeAnswer(*req, stats.lines, args.destSize);
             if (trace) trace->Line(stats.lines, req->source, out);
             Out().WriteCp949(out + end);
         }

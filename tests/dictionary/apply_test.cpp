@@ -174,6 +174,29 @@ TEST(DictionaryApply, ParticleAgreesWithTheNamesLastSyllable) {
     }
 }
 
+// The name pass walks Shift-JIS characters: a half-width kana is one byte, so a name right
+// after it is found. A name is matched only where an entry ends, never where entries that go
+// further merely branch (ミレイ先 is no name of its own).
+TEST(DictionaryApply, NamesEndWhereAnEntryEnds) {
+    const auto d = CompileText(
+        "name\tミレイ\t미레이\nname\tミレイ先生\t미레이 선생님\n"
+        "name\tミレイ先輩\t미레이 선배\n");
+    // Numbered in byte order: ミレイ 0, ミレイ先生 1, ミレイ先輩 2.
+    struct {
+        const char* in;
+        std::string out;
+    } cases[] = {
+        {"ミレイ先に", "_&00000&_" + Sjis("先に")},
+        {"ミレイ先生と", "_&00001&_" + Sjis("と")},
+        {"ミレイ先輩", "_&00002&_"},
+        {"ミレイ先", "_&00000&_" + Sjis("先")},
+        {"ｱミレイ先に", Sjis("ｱ") + "_&00000&_" + Sjis("先に")},
+        {"ﾊﾟミレイ先輩ｶ", Sjis("ﾊﾟ") + "_&00002&_" + Sjis("ｶ")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Hex(Apply(*d, &Dictionary::ProtectNames, Sjis(c.in))), Hex(c.out)) << c.in;
+}
+
 // Entries are numbered pre, names, post; the markers count from the first name, so a pre
 // entry before it must not shift them, nor a post entry after it be taken for a name.
 TEST(DictionaryApply, NameMarkersCountFromTheFirstName) {

@@ -132,9 +132,10 @@ TEST(DictionaryPattern, MatchesCharactersAndKeepsUntouchedBytes) {
     // Repeats and escapes around the text every match must hold.
     const auto runs = CompileText(
         "pre-re\tab+c\t1\npre-re\txy?z\t2\npre-re\tq{2}r\t3\npre-re\t\\.\\*\t4\n"
-        "pre-re\tm\\|n\t5\npre-re\tk(?:j)?l\t6\npre-re\tde{0,2}f\t7\n");
-    EXPECT_EQ(Pre(*runs, "abbbc xz qqr .* m|n kl kjl df deef"), "1 2 3 4 5 6 6 7 7");
+        "pre-re\tm\\|n\t5\npre-re\tk(?:j)?l\t6\npre-re\tde{0,2}f\t7\npre-re\tgh*i\t8\n");
+    EXPECT_EQ(Pre(*runs, "abbbc xz qqr .* m|n kl kjl df deef gi ghhi"), "1 2 3 4 5 6 6 7 7 8 8");
     EXPECT_EQ(Pre(*runs, "df"), "7");
+    EXPECT_EQ(Pre(*runs, "gi"), "8");
     // ∵ twice: NEC's 0x879A and JIS's 0x81E6 both decode to U+2235.
     const std::string because = "x\x87\x9A\x81\xE6 a";
     EXPECT_EQ(Hex(Passed(*d, &Dictionary::ApplyPreRe, because)), Hex("X\x87\x9A\x81\xE6_a"));
@@ -216,11 +217,24 @@ TEST(DictionaryPattern, UnusableEntriesAreNamedAndSkipped) {
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_EQ(problems[0].args.at(0), "4");
 
-    // A pattern at the limit is fine; $$ and a $ before anything else are dollar signs.
-    const auto d =
-        CompileText("pre-re\t" + std::string(kMaxPatternChars, 'a') + "\tx\npre-re\tb\t$$1$x$\n");
-    EXPECT_EQ(d->Count(Kind::PreRe), 2u);
+    // A pattern at the limit is fine; $$ and a $ before anything else, $0 too, are dollar
+    // signs.
+    const auto d = CompileText("pre-re\t" + std::string(kMaxPatternChars, 'a') +
+                               "\tx\npre-re\tb\t$$1$x$\npre-re\tc\t$0\n");
+    EXPECT_EQ(d->Count(Kind::PreRe), 3u);
     EXPECT_EQ(Pre(*d, "b"), "$1$x$");
+    EXPECT_EQ(Pre(*d, "c"), "$0");
+
+    // A replacement's limit is 1024 bytes of the code page, not characters: あ takes two.
+    std::string kana;
+    for (int k = 0; k < 512; ++k) kana += "あ";
+    problems.clear();
+    const auto atLimit =
+        CompileText("pre-re\tz\t" + kana + "\npre-re\ty\t" + kana + "あ\n", &problems);
+    EXPECT_EQ(atLimit->Count(Kind::PreRe), 1u);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].line, 2);
+    EXPECT_EQ(problems[0].reason, "TO is 1026 bytes in Shift-JIS, more than 1024");
 }
 
 TEST(DictionaryPattern, EntriesPastTheLimitAreNamed) {
@@ -293,11 +307,97 @@ TEST(DictionaryPattern, RunawayPatternsStopWithinTheBudget) {
         // A short line is matched as usual.
         EXPECT_EQ(Pre(*d, c.matched), "X") << c.pattern;
     }
+    // Many searches, each short of any limit of one search, add up: the entry's steps on the
+    // line are 250,000 at most, all its searches together.
+    {
+        const auto many = CompileText("pre-re\ta(?=(?:a|a){0,16}c|)\tb\n");
+        const std::string line(2000, 'a');
+        std::vector<Firing> fired;
+        std::string out(10000, '\0');
+        size_t steps = 0;
+        many->ApplyPatterns(Kind::PreRe, line.c_str(), out.data(), out.size(), &fired, steps);
+        EXPECT_EQ(out.c_str(), line);
+        ASSERT_EQ(fired.size(), 1u);
+        EXPECT_EQ(fired[0].what, FiringKind::kOverBudget);
+        EXPECT_LE(steps, 250000u);
+    }
+
     // A line without a character the pattern cannot do without is not searched at all.
     const auto d = CompileText("pre-re\t(x+x+)+y\tX\n");
     std::vector<Firing> fired;
     EXPECT_EQ(Pre(*d, std::string(10000, 'x'), &fired), std::string(10000, 'x'));
     EXPECT_TRUE(fired.empty());
+}
+
+// The classes the guide names, on Japanese and Korean text: a class inside brackets or a
+// property is no text the line must hold, and \p{L} is every letter.
+TEST(DictionaryPattern, ClassesOnJapaneseAndKoreanText) {
+    struct {
+        const char* pattern;
+        const char* input;
+        const char* expected;
+    } cases[] = {
+        {"[[:digit:]]+", "第１2話", "第#話"},
+        {"[^[:digit:]]+", "第１2話", "#１2#"},
+        {"[[:alpha:]]+", "ミレイはAbcと3回", "#3#"},
+        {"[[:space:]]", "あ　い い", "あ#い#い"},
+        {"[[:punct:]]+", "「はい！」", "#はい#"},
+        {"\\p{L}+", "ミレイは3回、Ｂｏｂと言った", "#3#、#"},
+        {"\\pL+", "勇者ミレイ", "#"},
+        {"\\P{L}+", "ミレイは3回、言った", "ミレイは#回#言った"},
+        {"\\p{Han}+", "勇者ミレイは々", "#ミレイは#"},
+        {"\\p{Hiragana}+", "勇者ミレイはね", "勇者ミレイ#"},
+        {"\\p{Katakana}+", "勇者ミレイーはｱｲ", "勇者#は#"},
+        {"\\p{Lu}\\p{Ll}+", "Ｂｏｂ and Alice", "# and #"},
+        {"\\w+", "ミレイ_1は", "#"},
+        {"\\d+", "１２と34", "#と#"},
+        {"\\s+", "あ　\tい", "あ#い"},
+    };
+    for (const auto& c : cases) {
+        std::vector<Problem> problems;
+        const auto d = CompileText(std::string("pre-re\t") + c.pattern + "\t#\n", &problems);
+        ASSERT_TRUE(problems.empty()) << c.pattern << ": " << problems[0].reason;
+        EXPECT_EQ(Hex(Pre(*d, c.input)), Hex(Sjis(c.expected))) << c.pattern << " on " << c.input;
+    }
+    const auto k = CompileText(
+        "post-re\t\\p{Hangul}+\t가\npost-re\t[[:digit:]]+\t#\npost-re\t\\p{L}\\p{L}\tL\n");
+    EXPECT_EQ(Hex(Passed(*k, &Dictionary::ApplyPostRe, Cp949("미레이가 3번 ㅋㅋ 봤다 Ok"))),
+              Hex(Cp949("가 #가 가 가 L")));
+}
+
+// All the entries of a pass on a line take 1,000,000 steps at most: 10,000 entries (the
+// first 1,000 in use), each within its own budget on a line they all match, and those left
+// when the line's steps are spent are left out.
+TEST(DictionaryPattern, TheEntriesOfALineShareItsBudget) {
+    std::string text;
+    for (int k = 0; k < 10000; ++k)
+        text += "pre-re\ta(?=(?:a|a){0," + std::to_string(k % 4) + "}c|)(?:x" + std::to_string(k) +
+                ")?\t$&\n";
+    const auto d = CompileText(text);
+    ASSERT_EQ(d->Count(Kind::PreRe), 1000u);
+    const std::string line(2000, 'a');
+    std::vector<Firing> fired;
+    std::string out(10000, '\0');
+    size_t steps = 0;
+    d->ApplyPatterns(Kind::PreRe, line.c_str(), out.data(), out.size(), &fired, steps);
+    EXPECT_EQ(out.c_str(), line);
+    EXPECT_LE(steps, 1000000u);
+    ASSERT_EQ(fired.size(), 1000u);
+    EXPECT_EQ(fired[0].what, FiringKind::kApplied);
+    EXPECT_EQ(fired[999].what, FiringKind::kLineOverBudget);
+    size_t applied = 0;
+    for (const Firing& f : fired) {
+        EXPECT_NE(f.what, FiringKind::kOverBudget);
+        applied += f.what == FiringKind::kApplied;
+    }
+    EXPECT_GT(applied, 1u);
+    EXPECT_LT(applied, 1000u);
+    // The next line has the whole budget again.
+    fired.clear();
+    steps = 0;
+    d->ApplyPatterns(Kind::PreRe, "ac", out.data(), out.size(), &fired, steps);
+    EXPECT_EQ(fired.size(), 1000u);
+    EXPECT_EQ(fired[999].what, FiringKind::kApplied);
 }
 
 // A trace learns each match and what replaced it, and where the entry was read.

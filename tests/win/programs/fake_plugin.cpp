@@ -53,6 +53,7 @@ extern "C" int __stdcall OnPluginClose() {
 
 extern "C" int __stdcall Translate(const char* src, char* dst, int size) {
     if (std::strcmp(src, "FAIL") == 0) return 0;
+    if (std::strcmp(src, "NONE") == 0) return 1;  // no translation: the destination as it was
     if (std::strcmp(src, "OVERRUN") == 0) {
         std::memset(dst, 'O', static_cast<std::size_t>(size) + 1);
         dst[size - 1] = '\0';

@@ -135,6 +135,21 @@ TEST(HostDictionary, PatternEntriesAreCheckedCountedAndTraced) {
     EXPECT_EQ(r.err.find("line 1: pre-re d.txt:4"), std::string::npos) << r.err;
 }
 
+// The trace runs `pre` entries on the line the pattern entries made, as the plug-in does.
+TEST(HostDictionary, TraceRunsPreOnWhatThePatternsMade) {
+    TempDir dir;
+    ASSERT_TRUE(
+        CopyFileW((BinDir() + L"\\fake_plugin.dll").c_str(), (dir / L"plugin.dll").c_str(), FALSE));
+    CreateDirectoryW((dir / L"MireloDict").c_str(), nullptr);
+    ASSERT_TRUE(
+        WriteBytes(dir / L"MireloDict\\d.txt", "pre-re\t《[^》]*》\t\npre\t者と\tX\npre\t《\tY\n"));
+    const auto r = RunProcess(HostExe(), {L"--plugin", dir / L"plugin.dll", L"--trace"},
+                              "勇者《ゆうしゃ》と\n");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_NE(r.err.find("line 1: pre d.txt:2: 者と \xE2\x86\x92 X\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("line 1: pre d.txt:3"), std::string::npos) << r.err;
+}
+
 // A game's view: its subfolder read on top of the common files, every entry in use listed
 // with the file, and so the folder, it came from. A game's line replacing a common one is what
 // the folder is for, not a problem; the common view stays as it was.

@@ -53,7 +53,7 @@ TEST(MireloThroughHost, ScriptedEngineSeesTheContractKept) {
     // must travel as markers, and a line the engine cannot translate.
     auto r = RunHost({}, "hello\n\n\xE6\x97\xA5\xE6\x9C\xAC\r\na(b): c\nnothing\nhello\n");
     EXPECT_EQ(r.exitCode, 0u) << r.err;
-    EXPECT_EQ(r.out, "hello\n\n\xEC\x9D\xBC\xEB\xB3\xB8\r\na(b): c\n\nhello\n");
+    EXPECT_EQ(r.out, "hello\n\n\xEC\x9D\xBC\xEB\xB3\xB8\r\na(b): c\nnothing\nhello\n");
 
     auto log = ReadLines(engine.DataDir() + L"\\calls.log");
     ASSERT_FALSE(log.empty());

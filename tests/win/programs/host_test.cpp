@@ -221,6 +221,15 @@ TEST_F(FakeHost, EveryInputLineGivesExactlyOneOutputLine) {
     EXPECT_EQ(Calls(), (std::vector<std::string>{"init window=yes options=01", "close"}));
 }
 
+// A line the plug-in leaves the destination alone for (the engine had no translation) keeps
+// its source, its line end too, and is no failure.
+TEST_F(FakeHost, ALineWithoutATranslationKeepsItsSource) {
+    auto r = Run({}, "NONE\r\n\xE3\x81\x8B\nNONE");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(r.out, "NONE\r\n\xE3\x81\x8B\nNONE");
+    EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
 TEST_F(FakeHost, RawEncodingsPassBytesStraight) {
     auto r = Run({L"--input-encoding", L"sjis", L"--output-encoding", L"cp949"},
                  "\x93\xFA\x96\x7B\n\x82\xA9\x82\xC8\n");  // 日本, かな in Shift-JIS
