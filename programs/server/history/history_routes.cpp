@@ -107,7 +107,7 @@ std::optional<std::string> CheckedGame(std::string_view query, bool& bad, std::s
         return std::nullopt;
     }
     if (!game || game->empty()) return game;
-    const std::optional<std::string> folded = programs::CheckGameName(*game, &why);
+    const std::optional<std::string> folded = mirelo::games::CheckGameName(*game, &why);
     if (!folded) bad = true;
     return folded;
 }

@@ -65,14 +65,14 @@ GameRoute RouteGame(std::string_view path, std::string_view query) {
     std::string why;
     std::optional<std::string> game;
     if (named) {
-        game = programs::CheckGameName(*named, &why);
+        game = mirelo::games::CheckGameName(*named, &why);
         if (!game) {
             r.error = why;
             return r;
         }
     }
     if (asked && !asked->empty()) {
-        const std::optional<std::string> other = programs::CheckGameName(*asked, &why);
+        const std::optional<std::string> other = mirelo::games::CheckGameName(*asked, &why);
         if (!other) {
             r.error = why;
             return r;

@@ -87,7 +87,7 @@ std::string TrimEnd(std::string s) {
 // refused.
 std::optional<std::string> GameOf(const std::string& raw, std::string* why) {
     if (raw.empty()) return std::string();
-    return programs::CheckGameName(raw, why);
+    return mirelo::games::CheckGameName(raw, why);
 }
 
 // The JSON object of a request that changes something; nullopt (with the answer) otherwise.
