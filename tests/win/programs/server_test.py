@@ -1173,6 +1173,9 @@ class Games(unittest.TestCase):
             ("/game/../translate?text=a", ". or .."),
             ("/game//translate?text=a", "empty"),
             ("/game/%E3%81/translate?text=a", "UTF-8"),
+            ("/game/%ED%A0%80/translate?text=a", "UTF-8"),  # a surrogate
+            ("/translate?game=CONIN%24&text=a", "device"),
+            ("/translate?game=nul.tar.gz&text=a", "device"),
             ("/game/alpha/translate?game=beta&text=a", "two different games"),
         ]
         for path, reason in cases:
