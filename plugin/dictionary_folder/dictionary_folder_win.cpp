@@ -108,7 +108,7 @@ std::wstring GameFromEnvironment() {
     const DWORD n = GetEnvironmentVariableW(kGameVariable, value, 256);
     if (n == 0 || n >= 256) return {};
     const std::optional<std::string> folded =
-        programs::CheckGameName(WideToUtf8(std::wstring_view(value, n)));
+        mirelo::games::CheckGameName(WideToUtf8(std::wstring_view(value, n)));
     return folded ? Utf8ToWide(*folded) : std::wstring();
 }
 

@@ -194,6 +194,7 @@ enum class Msg : int {
     kServerStopping,
     kServerClosed,
     kServerOpenWarning,   // {0}: host
+    kServerNoToken,       // {0}: the system's reason
     kListenBadAddress,    // {0}: host
     kListenInUse,         // {0}: host, {1}: port, {2}: another port
     kListenDenied,        // {0}: host, {1}: port, {2}: another port

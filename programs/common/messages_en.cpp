@@ -359,6 +359,9 @@ constexpr MessageEntry kEnglish[] = {
     {kServerOpenWarning,
      "warning: listening on {0}: other machines that can reach this address can use the "
      "server; it has no access control"},
+    {kServerNoToken,
+     "the workbench could not make its token ({0}): every change from the page is refused "
+     "until the server is started again"},
     {kListenBadAddress, "not an IP address: {0}"},
     {kListenInUse,
      "cannot listen on {0}:{1}: another program (another mirelo-server, perhaps) has "

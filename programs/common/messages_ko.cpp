@@ -353,6 +353,9 @@ constexpr MessageEntry kKorean[] = {
     {kServerOpenWarning,
      "경고: {0}에서 요청을 받습니다. 이 주소에 닿는 다른 컴퓨터도 서버를 쓸 수 있습니다"
      "(접근 제한이 없습니다)"},
+    {kServerNoToken,
+     "작업대가 토큰을 만들지 못했습니다({0}). 서버를 다시 시작할 때까지 작업대에서 하는 "
+     "변경은 모두 거절됩니다"},
     {kListenBadAddress, "IP 주소가 아닙니다: {0}"},
     {kListenInUse,
      "{0}:{1}에서 요청을 받을 수 없습니다: 다른 프로그램(다른 mirelo-server일 수도 "

@@ -48,7 +48,8 @@ bool TakeValueOption(ArgReader& in, HostArgs& a) {
         if (value != L"ko" && value != L"en") in.Fail(Text(Msg::kArgLang));
     } else if (name == L"--game") {
         std::string why;
-        const std::optional<std::string> game = CheckGameName(mirelo::WideToUtf8(value), &why);
+        const std::optional<std::string> game =
+            mirelo::games::CheckGameName(mirelo::WideToUtf8(value), &why);
         if (!game) in.Fail(Format(Msg::kArgGame, {why}));
         a.game = game.value_or(std::string());
     } else if (name == L"--plugin") {

@@ -298,7 +298,7 @@ int RunServer(const ServerArgs& args, EventLog& log) {
     const DictionaryWatch dictionary =
         WatchDictionary(programs::PluginPath(args.plugin), translator, log, *lines);
     Workbench::Config bench;
-    bench.host = {args.port, !programs::IsLoopback(args.host)};
+    bench.host = {args.port, !programs::IsLoopback(args.host), args.cors};
     bench.dictionaryFolder = std::filesystem::path(dictionary.Folder());
     bench.translator = &translator;
     bench.lines = lines.get();
@@ -322,6 +322,11 @@ int RunServer(const ServerArgs& args, EventLog& log) {
             return w;
         };
     Workbench workbench(std::move(bench), feed);
+    if (!workbench.TokenProblem().empty()) {
+        const std::string problem = Format(Msg::kServerNoToken, {workbench.TokenProblem()});
+        Complain(problem);
+        log.Add("workbench", problem, false);
+    }
     HttpConfig config{args.cors, std::chrono::seconds(args.timeoutSeconds),
                       std::chrono::seconds(20), &log, &dictionary};
     config.feed = &feed;

@@ -79,7 +79,7 @@ bool TakeValueOption(ArgReader& in, ServerArgs& a) {
     } else if (name == L"--game") {
         std::string why;
         const std::optional<std::string> game =
-            programs::CheckGameName(mirelo::WideToUtf8(value), &why);
+            mirelo::games::CheckGameName(mirelo::WideToUtf8(value), &why);
         if (!game) in.Fail(Format(Msg::kArgGame, {why}));
         a.game = game.value_or(std::string());
     } else if (name == L"--data") {
@@ -110,7 +110,7 @@ void TakeShare(ArgReader& in, ServerArgs& a) {
     a.shareFile = in.Raw();
     const std::string name = mirelo::WideToUtf8(*game);
     std::string why;
-    const std::optional<std::string> folded = programs::CheckGameName(name, &why);
+    const std::optional<std::string> folded = mirelo::games::CheckGameName(name, &why);
     if (!folded) return in.Fail(Format(Msg::kServerArgShareGame, {name, why}));
     a.shareGame = *folded;
 }

@@ -146,7 +146,7 @@ class GameOfProcess {
         wchar_t path[MAX_PATH * 2];
         DWORD size = MAX_PATH * 2;
         if (::QueryFullProcessImageNameW(process.get(), 0, path, &size))
-            game_ = programs::GameOfExecutable(mirelo::WideToUtf8({path, size})).value_or("");
+            game_ = mirelo::games::GameOfExecutable(mirelo::WideToUtf8({path, size})).value_or("");
         return game_;
     }
 

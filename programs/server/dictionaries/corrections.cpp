@@ -167,7 +167,7 @@ bool SaveCorrections(const std::filesystem::path& dictionaryFolder, const std::s
     const std::lock_guard guard(lock);
     if (!game.empty()) {
         std::string reason;
-        const std::optional<std::string> folded = programs::CheckGameName(game, &reason);
+        const std::optional<std::string> folded = mirelo::games::CheckGameName(game, &reason);
         if (!folded || *folded != game) {
             if (why)
                 *why = Format(Msg::kServerArgShareGame, {game, folded ? "not folded" : reason});

@@ -15,7 +15,7 @@ using mirelo::dict::Kind;
 std::vector<std::string> GameNames(const std::wstring& folder) {
     std::vector<std::string> games;
     for (const std::wstring& name : mirelo::dict::GameFolders(folder))
-        if (auto game = programs::CheckGameName(mirelo::WideToUtf8(name)))
+        if (auto game = mirelo::games::CheckGameName(mirelo::WideToUtf8(name)))
             games.push_back(std::move(*game));
     return games;
 }

@@ -11,6 +11,7 @@
 #include "messages.h"
 #include "share.h"
 #include "utf8.h"
+#include "web_words.h"
 
 namespace server {
 namespace {
@@ -21,39 +22,9 @@ using programs::Msg;
 
 constexpr std::size_t kDefaultPageLines = 100;
 
-int Hex(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // The value of `name` in the query, %-escapes and '+' decoded; `bad` for a broken escape.
 std::optional<std::string> Param(std::string_view query, std::string_view name, bool& bad) {
-    while (!query.empty()) {
-        const std::size_t amp = query.find('&');
-        const std::string_view pair = query.substr(0, amp);
-        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-        const std::size_t eq = pair.find('=');
-        if (pair.substr(0, eq) != name) continue;
-        const std::string_view raw = eq == std::string_view::npos ? "" : pair.substr(eq + 1);
-        std::string value;
-        for (std::size_t i = 0; i < raw.size(); ++i) {
-            if (raw[i] == '+') {
-                value += ' ';
-            } else if (raw[i] != '%') {
-                value += raw[i];
-            } else if (i + 2 < raw.size() && Hex(raw[i + 1]) >= 0 && Hex(raw[i + 2]) >= 0) {
-                value += static_cast<char>(Hex(raw[i + 1]) * 16 + Hex(raw[i + 2]));
-                i += 2;
-            } else {
-                bad = true;
-                return std::nullopt;
-            }
-        }
-        return value;
-    }
-    return std::nullopt;
+    return QueryValue(query, name, bad);
 }
 
 JsonAnswer Dump(int status, const Json& j) {
@@ -61,22 +32,7 @@ JsonAnswer Dump(int status, const Json& j) {
 }
 
 JsonAnswer Refuse(int status, const std::string& reason) {
-    return Dump(status, Json{{"error", reason}});
-}
-
-std::string IsoTime(int64_t ms) {
-    using namespace std::chrono;
-    const sys_time<milliseconds> t{milliseconds(ms)};
-    const sys_days day = floor<days>(t);
-    const year_month_day ymd(day);
-    const hh_mm_ss<milliseconds> hms(t - day);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ",
-                  static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
-                  static_cast<unsigned>(ymd.day()), static_cast<int>(hms.hours().count()),
-                  static_cast<int>(hms.minutes().count()), static_cast<int>(hms.seconds().count()),
-                  static_cast<int>(hms.subseconds().count()));
-    return text;
+    return {status, ErrorJson(reason)};
 }
 
 JsonAnswer Lines(const std::vector<HistoryRow>& rows) {
@@ -107,7 +63,7 @@ std::optional<std::string> CheckedGame(std::string_view query, bool& bad, std::s
         return std::nullopt;
     }
     if (!game || game->empty()) return game;
-    const std::optional<std::string> folded = programs::CheckGameName(*game, &why);
+    const std::optional<std::string> folded = mirelo::games::CheckGameName(*game, &why);
     if (!folded) bad = true;
     return folded;
 }
@@ -146,9 +102,7 @@ JsonAnswer Import(History& history, std::string_view query, std::string_view bod
     const std::optional<std::string> game = CheckedGame(query, bad, why);
     if (bad) return Refuse(400, why);
     if (!game) return Refuse(400, "missing game parameter");
-    std::string media(contentType.substr(0, contentType.find(';')));
-    while (!media.empty() && media.back() == ' ') media.pop_back();
-    for (char& c : media) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string media = MediaType(contentType);
     ShareFormat format;
     if (media == "text/plain") {
         format = ShareFormat::kXUnity;

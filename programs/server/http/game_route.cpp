@@ -3,36 +3,13 @@
 #include <optional>
 
 #include "game_name.h"
-#include "text_plan.h"
+#include "web_words.h"
 
 namespace server {
 namespace {
 
 constexpr std::string_view kPrefix = "/game/";
 constexpr std::string_view kTranslate = "/translate";
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::optional<std::string> DecodePathSegment(std::string_view s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '%') {
-            out += s[i];
-            continue;
-        }
-        const int hi = i + 2 < s.size() ? HexDigit(s[i + 1]) : -1;
-        const int lo = hi >= 0 ? HexDigit(s[i + 2]) : -1;
-        if (lo < 0) return std::nullopt;
-        out += static_cast<char>(hi * 16 + lo);
-        i += 2;
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -44,7 +21,7 @@ GameRoute RouteGame(std::string_view path, std::string_view query) {
         path.ends_with(kTranslate)) {
         const std::string_view raw =
             path.substr(kPrefix.size(), path.size() - kPrefix.size() - kTranslate.size());
-        named = DecodePathSegment(raw);
+        named = PercentDecode(raw, false);
         if (!named) {
             r.error = "the game name in the path holds a broken %-escape";
             return r;
@@ -65,14 +42,14 @@ GameRoute RouteGame(std::string_view path, std::string_view query) {
     std::string why;
     std::optional<std::string> game;
     if (named) {
-        game = programs::CheckGameName(*named, &why);
+        game = mirelo::games::CheckGameName(*named, &why);
         if (!game) {
             r.error = why;
             return r;
         }
     }
     if (asked && !asked->empty()) {
-        const std::optional<std::string> other = programs::CheckGameName(*asked, &why);
+        const std::optional<std::string> other = mirelo::games::CheckGameName(*asked, &why);
         if (!other) {
             r.error = why;
             return r;

@@ -17,6 +17,7 @@
 #include "mirelo_version.h"
 #include "module_path.h"
 #include "utf8.h"
+#include "web_words.h"
 
 namespace server::web {
 namespace {
@@ -150,7 +151,7 @@ Reply Error(http::status status, const std::string& reason, bool json) {
     r.status = status;
     if (json) {
         r.type = kJson;
-        r.body = Json{{"error", reason}}.dump() + "\n";
+        r.body = ErrorJson(reason);
     } else {
         r.body = reason + "\n";
     }

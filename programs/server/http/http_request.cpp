@@ -3,6 +3,8 @@
 #include <boost/beast/core/string.hpp>
 #include <nlohmann/json.hpp>
 
+#include "web_words.h"
+
 namespace server::web {
 namespace {
 

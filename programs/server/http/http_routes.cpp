@@ -6,6 +6,7 @@
 #include "game_route.h"
 #include "workbench.h"
 #include "http_session.h"
+#include "web_words.h"
 
 namespace server::web {
 
@@ -24,8 +25,13 @@ void Session::Handle(Request req) {
     const std::string_view path = route.path;
     if (m_config.workbench) {
         const WebRequest w = Web(req, path, target.query);
-        if (const std::optional<Refusal> no = m_config.workbench->CheckHost(w))
-            return Send(Error(static_cast<http::status>(no->status), no->reason));
+        if (const std::optional<Refusal> no = m_config.workbench->CheckCaller(w)) {
+            // Another site is refused in the words of the route it asked for.
+            const bool page = no->status == 403 && Workbench::Owns(path);
+            Reply r = Error(static_cast<http::status>(no->status), no->reason, page);
+            r.workbench = page;
+            return Send(std::move(r));
+        }
         if (Workbench::Owns(path)) return HandleWorkbench(w);
     }
 
@@ -59,6 +65,7 @@ WebRequest Session::Web(const Request& req, std::string_view path, std::string_v
     w.query = query;
     w.host = field(http::field::host, &w.hostGiven);
     w.origin = field(http::field::origin, &w.originGiven);
+    w.fetchSite = field("Sec-Fetch-Site");
     w.token = field("X-Mirelo-Token");
     w.contentType = field(http::field::content_type);
     w.body = std::string_view(req.body().data(), req.body().size());
@@ -99,9 +106,9 @@ void Session::HandleGet(std::string_view query) {
 
 void Session::HandlePost(Request& req) {
     const beast::string_view type = req[http::field::content_type];
-    const beast::string_view media = type.substr(0, type.find(';'));
-    const bool json = beast::iequals(media, "application/json");
-    if (!json && !media.empty() && !beast::iequals(media, "text/plain"))
+    const std::string media = MediaType(std::string_view(type.data(), type.size()));
+    const bool json = media == "application/json";
+    if (!json && !media.empty() && media != "text/plain")
         return Send(Error(http::status::unsupported_media_type,
                           "send text/plain (one line per line) or application/json"));
     // The lines of a plain body point into it until the answer is made.

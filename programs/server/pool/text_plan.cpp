@@ -6,25 +6,6 @@
 namespace server {
 namespace {
 
-bool Decode(std::string_view in, std::string& out) {
-    out.clear();
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        if (in[i] == '+') {
-            out.push_back(' ');
-        } else if (in[i] != '%') {
-            out.push_back(in[i]);
-        } else {
-            if (in.size() - i < 3) return false;
-            int hi = mirelo::text::HexDigitValue(in[i + 1]),
-                lo = mirelo::text::HexDigitValue(in[i + 2]);
-            if (hi < 0 || lo < 0) return false;
-            out.push_back(static_cast<char>(hi * 16 + lo));
-            i += 2;
-        }
-    }
-    return true;
-}
-
 // The two-byte Shift-JIS forms of 。！？ and of the closing brackets 」』）.
 bool IsSentenceEnd(std::string_view ch) {
     return ch == "!" || ch == "?" || ch == "\x81\x42" || ch == "\x81\x49" || ch == "\x81\x48";
@@ -34,26 +15,6 @@ bool IsClosing(std::string_view ch) {
 }
 
 }  // namespace
-
-std::optional<std::string> QueryValue(std::string_view query, std::string_view name, bool& bad) {
-    bad = false;
-    while (!query.empty()) {
-        const std::size_t amp = query.find('&');
-        const std::string_view pair = query.substr(0, amp);
-        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-        const std::size_t eq = pair.find('=');
-        std::string key;
-        if (!Decode(pair.substr(0, eq), key) || key != name) continue;
-        std::string value;
-        if (!Decode(eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1),
-                    value)) {
-            bad = true;
-            return std::nullopt;
-        }
-        return value;
-    }
-    return std::nullopt;
-}
 
 std::vector<std::string_view> SplitShiftJis(std::string_view sjis, std::size_t limit) {
     std::vector<std::string_view> pieces;

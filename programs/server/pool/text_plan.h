@@ -1,5 +1,5 @@
-// Text handling of mirelo-server that needs no Windows: checking UTF-8, reading a query
-// string, cutting text into lines and long Shift-JIS lines into pieces the plug-in takes.
+// Text handling of mirelo-server that needs no Windows: checking UTF-8, cutting text into lines and
+// long Shift-JIS lines into pieces the plug-in takes.
 #pragma once
 
 #include <cstddef>
@@ -17,10 +17,6 @@ namespace server {
 inline bool IsValidUtf8(std::string_view s) {
     return mirelo::text::IsUtf8(s);
 }
-
-// The value of the first `name` parameter of a query string, decoded ('+' is a space).
-// nullopt when absent; `bad` is set when it holds a broken %-escape.
-std::optional<std::string> QueryValue(std::string_view query, std::string_view name, bool& bad);
 
 using Line = programs::TextLine<char>;
 using programs::SplitLines;

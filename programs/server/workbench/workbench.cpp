@@ -2,11 +2,11 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <winternl.h>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <ctime>
 #include <future>
 
 #include "atomic_file.h"
@@ -18,8 +18,10 @@
 #include "game_name.h"
 #include "history.h"
 #include "korean.h"
+#include "messages.h"
 #include "text_plan.h"
 #include "translator.h"
+#include "web_words.h"
 #include "workbench_files.h"
 
 namespace server {
@@ -41,13 +43,21 @@ WebAnswer JsonAnswer(const Json& j, int status = 200) {
 }
 
 WebAnswer Problem(int status, const std::string& reason) {
-    return JsonAnswer(Json{{"error", reason}}, status);
+    return {status, "application/json; charset=utf-8", ErrorJson(reason)};
 }
 
-std::string NewToken() {
+// The run's token, or "" with the system's reason in `why`: every change is then refused.
+std::string NewToken(std::string& why) {
     unsigned char bytes[32];
-    if (BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
-        return {};  // no token: every change is refused
+    const NTSTATUS status =
+        BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    if (status != 0) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
+        why = "BCryptGenRandom " + std::string(code) + ": " +
+              programs::SystemMessage(RtlNtStatusToDosError(status));
+        return {};
+    }
     static constexpr char kHex[] = "0123456789abcdef";
     std::string token;
     for (unsigned char b : bytes) {
@@ -55,18 +65,6 @@ std::string NewToken() {
         token += kHex[b & 15];
     }
     return token;
-}
-
-std::string IsoTime(std::chrono::system_clock::time_point t) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch());
-    const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
-    std::tm utc{};
-    gmtime_s(&utc, &seconds);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  static_cast<int>(ms.count() % 1000));
-    return text;
 }
 
 std::string Param(std::string_view query, std::string_view name, bool* given = nullptr) {
@@ -87,13 +85,12 @@ std::string TrimEnd(std::string s) {
 // refused.
 std::optional<std::string> GameOf(const std::string& raw, std::string* why) {
     if (raw.empty()) return std::string();
-    return programs::CheckGameName(raw, why);
+    return mirelo::games::CheckGameName(raw, why);
 }
 
 // The JSON object of a request that changes something; nullopt (with the answer) otherwise.
 std::optional<Json> JsonBody(const WebRequest& r, WebAnswer& refusal) {
-    const std::string_view media = r.contentType.substr(0, r.contentType.find(';'));
-    if (media != "application/json") {
+    if (MediaType(r.contentType) != "application/json") {
         refusal = Problem(415, "send application/json");
         return std::nullopt;
     }
@@ -211,7 +208,7 @@ const EmbeddedFile* FileAt(std::string_view path) {
 }  // namespace
 
 Workbench::Workbench(Config config, AnswerFeed& feed)
-    : m_config(std::move(config)), m_token(NewToken()) {
+    : m_config(std::move(config)), m_token(NewToken(m_tokenProblem)) {
     if (const EmbeddedFile* index = FileAt("/")) {
         m_page.assign(index->data, index->size);
         for (auto [mark, value] : {std::pair<std::string, std::string>{"@TOKEN@", m_token},
@@ -248,8 +245,10 @@ void Workbench::Stop() {
     if (m_thread.joinable()) m_thread.join();
 }
 
-std::optional<Refusal> Workbench::CheckHost(const WebRequest& r) const {
-    return server::CheckHost(m_config.host, r.host, r.hostGiven, r.version);
+std::optional<Refusal> Workbench::CheckCaller(const WebRequest& r) const {
+    if (auto no = server::CheckHost(m_config.host, r.host, r.hostGiven, r.version)) return no;
+    return server::CheckSite(m_config.host, r.host, r.origin, r.originGiven, r.fetchSite,
+                             Owns(r.path));
 }
 
 bool Workbench::Owns(std::string_view path) {
@@ -381,7 +380,9 @@ std::string Workbench::LiveBody(const std::string& game, uint64_t after, std::si
         if (static_cast<std::size_t>(ring.end() - first) > limit) first = ring.end() - limit;
         for (auto l = first; l != ring.end(); ++l)
             lines.push_back({{"id", l->id},
-                             {"time", IsoTime(l->line.time)},
+                             {"time", IsoTime(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                  l->line.time.time_since_epoch())
+                                                  .count())},
                              {"game", l->line.game},
                              {"client", l->line.client},
                              {"source", l->line.source},
@@ -437,8 +438,8 @@ std::optional<WebAnswer> Workbench::Correct(const WebRequest& r, Later& later) {
     // A line entry answers one line; the file has no escapes for the rest.
     if (source.find_first_of("\r\n") != std::string::npos)
         return Problem(400, "the source holds a line break: a correction answers one line");
-    if ((source + translation).find_first_of("\t\r\n") != std::string::npos)
-        return Problem(400, "a correction cannot hold a tab or a line break");
+    if ((source + translation).find_first_of(std::string_view("\t\r\n\0", 4)) != std::string::npos)
+        return Problem(400, "a correction cannot hold a tab, a line break or a NUL");
     // What the plug-in would skip when it reads the entry is refused now, with the reason.
     const mirelo::dict::TextEncoders& enc = mirelo::dict::SystemEncoders();
     std::string bytes;
@@ -451,6 +452,9 @@ std::optional<WebAnswer> Workbench::Correct(const WebRequest& r, Later& later) {
         return Problem(400, "the translation cannot be written in CP949");
     if (bytes.size() > mirelo::dict::kMaxSideBytes)
         return Problem(400, "the translation is over 1024 bytes in CP949");
+    // Whatever else the save would refuse the entry for is the request's fault, not the server's.
+    if (std::string problem = CorrectionProblems({{source, translation}}).front(); !problem.empty())
+        return Problem(400, problem);
     return Queue([this, game = *game, source,
                   translation] { return ApplyCorrection(game, source, translation); },
                  later);

@@ -32,7 +32,8 @@ struct WebRequest {
     bool hostGiven = false;
     std::string_view origin;
     bool originGiven = false;
-    std::string_view token;  // X-Mirelo-Token
+    std::string_view fetchSite;  // Sec-Fetch-Site
+    std::string_view token;      // X-Mirelo-Token
     std::string_view contentType;
     std::string_view body;
     unsigned version = 11;
@@ -79,8 +80,8 @@ class Workbench {
     Workbench(const Workbench&) = delete;
     Workbench& operator=(const Workbench&) = delete;
 
-    // The Host check every request goes through.
-    std::optional<Refusal> CheckHost(const WebRequest& request) const;
+    // The Host and site checks every request goes through (workbench_security.h).
+    std::optional<Refusal> CheckCaller(const WebRequest& request) const;
     // "/", the page's files and /api/...
     static bool Owns(std::string_view path);
     // The answer, or nullopt when it comes later through `later`, on a thread of the
@@ -92,6 +93,8 @@ class Workbench {
     void Stop();
 
     const std::string& Token() const { return m_token; }
+    // Why no token could be made (the system's words), or "".
+    const std::string& TokenProblem() const { return m_tokenProblem; }
 
   private:
     struct Line {
@@ -125,6 +128,7 @@ class Workbench {
                                              const std::string& translation);
 
     Config m_config;
+    std::string m_tokenProblem;  // before m_token, which is made with it
     std::string m_token;
     std::string m_page;  // index.html with this run's token and language
 

@@ -54,13 +54,32 @@ std::optional<Refusal> CheckHost(const HostRule& rule, std::string_view host, bo
         name = h.substr(0, colon);
         port = h.substr(colon + 1);
     }
-    const bool portGood = port.empty() ? rule.port == 80 : port == std::to_string(rule.port);
+    const bool portGood = port.empty() || port == std::to_string(rule.port);
     const bool nameGood = name == "127.0.0.1" || name == "localhost" || name == "[::1]" ||
                           (rule.anyAddress && (IsIpv4(name) || IsBracketedIpv6(name)));
     if (portGood && nameGood) return std::nullopt;
     return Refusal{
         421, "Host \"" + std::string(host).substr(0, 200) +
                  "\" is not this server: use http://127.0.0.1:" + std::to_string(rule.port) + "/"};
+}
+
+std::optional<Refusal> CheckSite(const HostRule& rule, std::string_view host,
+                                 std::string_view origin, bool originGiven,
+                                 std::string_view fetchSite, bool workbenchPath) {
+    const std::string site = Lower(fetchSite);
+    const bool foreignSite = site == "cross-site" || site == "same-site";
+    if (!originGiven && !foreignSite) return std::nullopt;
+    const std::string from = Lower(origin);
+    if (originGiven && from == "http://" + Lower(host)) return std::nullopt;
+    if (originGiven && !rule.cors.empty() && from == Lower(rule.cors)) {
+        if (!workbenchPath) return std::nullopt;
+        return Refusal{
+            403, "the workbench is not served to other sites, --cors " + rule.cors + " included"};
+    }
+    const std::string who = originGiven ? "a page of " + std::string(origin).substr(0, 200)
+                                        : "a page of another site (Sec-Fetch-Site: " +
+                                              std::string(fetchSite).substr(0, 20) + ")";
+    return Refusal{403, who + " cannot use this server: only programs and its own page can"};
 }
 
 std::optional<Refusal> CheckChange(std::string_view host, std::string_view origin, bool originGiven,

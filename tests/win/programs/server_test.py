@@ -406,6 +406,36 @@ class BadInput(unittest.TestCase):
             for s in stalled:
                 s.close()
 
+    def test_an_http_1_1_request_must_name_its_host(self):
+        for version, expected in ((b"1.1", b"400"), (b"1.0", b"200")):
+            with self.subTest(version=version):
+                answer, _ = send_raw(SERVER.port, b"GET /status HTTP/" + version +
+                                     b"\r\nConnection: close\r\n\r\n")
+                head, _, body = answer.partition(b"\r\n\r\n")
+                self.assertTrue(head.startswith(b"HTTP/" + version + b" " + expected),
+                                answer[:300])
+                if expected == b"400":
+                    self.assertIn(b"Host", body)
+
+    def test_each_failure_reason_keeps_its_share_of_the_reasons_header(self):
+        # 1,500 untranslated lines apart from each other write about 7 KB of indexes; the one hung
+        # line must still be named, and the long list gets half of the 4096 bytes, not less.
+        lines = [SLOW] + [REFUSED, HERO] * 1500
+        conn = SERVER.connection(timeout=60)
+        status, r, _ = SERVER.request("POST", "/translate", "\n".join(lines).encode(),
+                                      {"Content-Type": "text/plain"}, conn=conn)
+        conn.close()
+        self.assertEqual(status, 200)
+        parts = dict(p.split("=", 1) for p in r.getheader("X-Mirelo-Failed-Reasons").split(";"))
+        self.assertEqual(set(parts), {"untranslated", "hung"}, parts)
+        self.assertEqual(parts["hung"], "0")
+        untranslated = "untranslated=" + parts["untranslated"]
+        self.assertTrue(untranslated.endswith(",..."), untranslated[-40:])
+        self.assertTrue(untranslated.startswith("untranslated=1,3,5,7,"), untranslated[:40])
+        self.assertLessEqual(len(untranslated), 4096 // 2)
+        self.assertGreater(len(untranslated), 4096 // 2 - 16)
+        self.assertEqual(r.getheader("X-Mirelo-Failed-Count"), "1501")
+
     def test_no_cross_origin_headers_by_default(self):
         _, r, _ = SERVER.get("/status")
         self.assertIsNone(r.getheader("Access-Control-Allow-Origin"))
@@ -1143,6 +1173,9 @@ class Games(unittest.TestCase):
             ("/game/../translate?text=a", ". or .."),
             ("/game//translate?text=a", "empty"),
             ("/game/%E3%81/translate?text=a", "UTF-8"),
+            ("/game/%ED%A0%80/translate?text=a", "UTF-8"),  # a surrogate
+            ("/translate?game=CONIN%24&text=a", "device"),
+            ("/translate?game=nul.tar.gz&text=a", "device"),
             ("/game/alpha/translate?game=beta&text=a", "two different games"),
         ]
         for path, reason in cases:

@@ -6,6 +6,8 @@
 #include "test_support.h"
 #include "text_codec.h"
 #include "text_plan.h"
+#include "web_words.h"
+#include "workbench_security.h"
 
 using namespace mirelo::test;
 
@@ -40,6 +42,71 @@ TEST(ServerText, QueryValueDecodesTheFirstTextParameter) {
         EXPECT_EQ(server::QueryValue(broken, "text", bad), std::nullopt) << broken;
         EXPECT_TRUE(bad) << broken;
     }
+    // A name is decoded as its value is; a path keeps its '+'.
+    EXPECT_EQ(server::QueryValue("g%61me=x&game=y", "game", bad), "x");
+    EXPECT_EQ(server::PercentDecode("a+b%2Fc", false), "a+b/c");
+}
+
+TEST(ServerText, OneMediaTypeRuleForEveryRoute) {
+    for (const char* given : {"application/json", "Application/JSON; charset=UTF-8",
+                              " application/json ;charset=utf-8", "APPLICATION/JSON\t"})
+        EXPECT_EQ(server::MediaType(given), "application/json") << given;
+    EXPECT_EQ(server::MediaType("text/plain;charset=utf-8"), "text/plain");
+    EXPECT_EQ(server::MediaType(""), "");
+    EXPECT_EQ(server::MediaType("application/jsonx"), "application/jsonx");
+}
+
+TEST(ServerText, TheHostMustNameThisServerWithItsPortOrNone) {
+    const server::HostRule rule{14366, false, {}};
+    for (const char* host :
+         {"127.0.0.1:14366", "127.0.0.1", "localhost", "LocalHost:14366", "[::1]", "[::1]:14366"})
+        EXPECT_EQ(server::CheckHost(rule, host, true, 11), std::nullopt) << host;
+    for (const char* host :
+         {"evil.example", "evil.example:14366", "127.0.0.1:14367", "localhost.evil.example",
+          "127.0.0.1.evil.example:14366", "192.168.1.9:14366", "", ":14366"}) {
+        const auto no = server::CheckHost(rule, host, true, 11);
+        EXPECT_EQ(no ? no->status : 0, 421) << host;
+    }
+    // HTTP/1.1 must send a Host field; HTTP/1.0 may leave it out.
+    const auto missing = server::CheckHost(rule, "", false, 11);
+    EXPECT_EQ(missing ? missing->status : 0, 400);
+    EXPECT_EQ(server::CheckHost(rule, "", false, 10), std::nullopt);
+}
+
+TEST(ServerText, ARequestABrowserSendsForAnotherSiteIsRefused) {
+    const server::HostRule rule{14366, false, "http://localhost:8080"};
+    const struct {
+        const char* origin;  // nullptr: not sent
+        const char* fetchSite;
+        bool workbenchPath;
+        bool served;
+    } cases[] = {
+        {nullptr, "", false, true},                             // a program
+        {nullptr, "none", true, true},                          // the player typed the address
+        {"http://127.0.0.1:14366", "same-origin", true, true},  // the page itself
+        {"HTTP://127.0.0.1:14366", "", true, true},
+        {nullptr, "same-origin", true, true},
+        {"http://evil.example", "", false, false},  // a simple POST to /translate
+        {"http://evil.example", "cross-site", true, false},
+        {"null", "cross-site", false, false},                   // a sandboxed frame
+        {"http://127.0.0.1:14367", "same-site", false, false},  // another port on the loopback
+        {nullptr, "cross-site", true, false},                   // an <img> of /api/export
+        {nullptr, "Same-Site", false, false},
+        {"http://localhost:8080", "same-site", false, true},  // --cors, on /translate
+        {"http://localhost:8080", "same-site", true, false},  // ...never on /api/
+    };
+    for (const auto& c : cases) {
+        const auto no = server::CheckSite(rule, "127.0.0.1:14366", c.origin ? c.origin : "",
+                                          c.origin != nullptr, c.fetchSite, c.workbenchPath);
+        EXPECT_EQ(!no, c.served) << (c.origin ? c.origin : "-") << " " << c.fetchSite;
+        if (no) {
+            EXPECT_EQ(no->status, 403);
+            EXPECT_FALSE(no->reason.empty());
+        }
+    }
+    // Without --cors that origin is another site like any.
+    EXPECT_TRUE(server::CheckSite({14366, false, {}}, "127.0.0.1:14366", "http://localhost:8080",
+                                  true, "same-site", false));
 }
 
 // 4096 bytes is the plug-in's limit; pieces must keep to it and never part a two-byte character.

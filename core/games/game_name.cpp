@@ -2,33 +2,26 @@
 
 #include <algorithm>
 
-namespace programs {
+#include "case_fold.h"
+#include "utf8.h"
+
+namespace mirelo::games {
 namespace {
 
-bool IsValidUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const std::size_t n = c < 0x80         ? 1
-                              : (c >> 5) == 6  ? 2
-                              : (c >> 4) == 14 ? 3
-                              : (c >> 3) == 30 ? 4
-                                               : 0;
-        if (n == 0 || (n == 2 && c < 0xC2) || i + n > s.size()) return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
-
-// Names Windows keeps for devices, with or without an extension.
+// Names Windows keeps for devices. Windows reads the device from the name up to its first dot,
+// with spaces before that dot dropped: "nul.tar.gz" and "con .txt" are devices too.
 bool IsDeviceName(std::string_view folded) {
-    const std::string_view stem = folded.substr(0, folded.find('.'));
-    static constexpr std::string_view kDevices[] = {"con", "prn", "aux", "nul"};
+    std::string_view stem = folded.substr(0, folded.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+    static constexpr std::string_view kDevices[] = {"con", "prn",    "aux",
+                                                    "nul", "conin$", "conout$"};
     if (std::find(std::begin(kDevices), std::end(kDevices), stem) != std::end(kDevices))
         return true;
-    return stem.size() == 4 && (stem.substr(0, 3) == "com" || stem.substr(0, 3) == "lpt") &&
-           stem[3] >= '1' && stem[3] <= '9';
+    if (stem.size() < 4 || (stem.substr(0, 3) != "com" && stem.substr(0, 3) != "lpt")) return false;
+    // A digit 1 to 9, or the superscripts Windows takes for one too.
+    const std::string_view digit = stem.substr(3);
+    return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') || digit == "\xC2\xB9" ||
+           digit == "\xC2\xB2" || digit == "\xC2\xB3";
 }
 
 }  // namespace
@@ -40,19 +33,18 @@ std::optional<std::string> CheckGameName(std::string_view utf8, std::string* why
     };
     if (utf8.empty()) return refuse("the game name is empty");
     if (utf8.size() > kGameNameMaxBytes) return refuse("the game name is longer than 64 bytes");
-    if (!IsValidUtf8(utf8)) return refuse("the game name is not valid UTF-8");
+    if (!mirelo::text::IsUtf8(utf8)) return refuse("the game name is not valid UTF-8");
     if (utf8 == "." || utf8 == "..") return refuse("the game name cannot be . or ..");
-    std::string folded;
     for (char ch : utf8) {
         const auto c = static_cast<unsigned char>(ch);
         if (c < 0x20 || c == 0x7F ||
             std::string_view("/\\:*?\"<>|").find(ch) != std::string_view::npos)
             return refuse("the game name holds a character a folder name cannot have");
-        folded += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : ch;
     }
     // Windows drops these from the end of a name: "Game." and "Game" would share a folder.
-    if (folded.back() == '.' || folded.back() == ' ' || folded.front() == ' ')
+    if (utf8.back() == '.' || utf8.back() == ' ' || utf8.front() == ' ')
         return refuse("the game name cannot start with a space or end with a dot or a space");
+    std::string folded = FoldCaseUtf8(utf8);
     if (IsDeviceName(folded)) return refuse("the game name is a device name on Windows");
     return folded;
 }
@@ -69,4 +61,4 @@ std::optional<std::string> GameOfExecutable(std::string_view utf8Path) {
     return CheckGameName(name);
 }
 
-}  // namespace programs
+}  // namespace mirelo::games
