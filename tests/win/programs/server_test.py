@@ -1445,6 +1445,61 @@ class History(unittest.TestCase):
         finally:
             server.stop()
 
+    def test_two_servers_and_imports_saving_at_once_keep_every_entry_answered_saved(self):
+        plugin_dir, plugin = self.plugin_copy()
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        servers = [Server(FOLDER, "--workers", "1", "--plugin", windows(plugin), "--data",
+                          windows(tempfile.mkdtemp(prefix="data-", dir=FOLDER)))
+                   for _ in range(2)]
+
+        def corrections(server, prefix):
+            token = re.search(r'name="mirelo-token" content="([0-9a-f]+)"',
+                              server.get("/")[2]).group(1)
+            saved, failed = [], []
+            for i in range(40):
+                source = f"{prefix}{i}"
+                status, _, text = server.request(
+                    "POST", "/api/correct",
+                    json.dumps({"game": "race", "source": source, "translation": "고침"}).encode(),
+                    {"Content-Type": "application/json", "X-Mirelo-Token": token,
+                     "Origin": f"http://127.0.0.1:{server.port}"})
+                (saved if status == 200 else failed).append((source, status, text))
+            return saved, failed
+
+        def imports():
+            saved, failed = [], []
+            for i in range(8):
+                sources = [f"輸入{i}の{j}" for j in range(4)]
+                path = os.path.join(data, f"in{i}.txt")
+                with open(path, "w", encoding="utf-8") as f:
+                    f.write("".join(f"{s}=들여옴\n" for s in sources))
+                r = self.share("--import", "race", path, "--plugin", windows(plugin))
+                for s in sources:
+                    (saved if r.returncode == 0 else failed).append(
+                        (s, r.returncode, r.stderr.decode()))
+            return saved, failed
+
+        try:
+            with concurrent.futures.ThreadPoolExecutor(3) as pool:
+                runs = [pool.submit(corrections, servers[0], "訂正甲"),
+                        pool.submit(corrections, servers[1], "訂正乙"), pool.submit(imports)]
+                results = [f.result() for f in runs]
+        finally:
+            for server in servers:
+                server.stop()
+        with open(os.path.join(plugin_dir, "MireloDict", "race", "corrections.txt"),
+                  encoding="utf-8-sig") as f:
+            in_file = {line.split("\t")[1] for line in f.read().splitlines()}
+        saved = [s for ok, _ in results for s, _, _ in ok]
+        missing = [s for s in saved if s not in in_file]
+        failed = [f for _, bad in results for f in bad]
+        print(f"\n  two servers and an import: {len(saved)} saved, {len(missing)} of them "
+              f"missing, {len(failed)} failed", file=sys.stderr)
+        self.assertEqual(missing, [])
+        # Each waits for the others' saves: none has reason to fail.
+        self.assertEqual(failed, [])
+        self.assertEqual(len(saved), 2 * 40 + 8 * 4)
+
     def test_bad_names_and_files_are_refused(self):
         plugin_dir, plugin = self.plugin_copy()
         data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
