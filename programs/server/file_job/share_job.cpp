@@ -104,7 +104,13 @@ int Export(const ShareJob& args, const std::string& game, ShareFormat format,
                 Format(Msg::kShareNoHistory, {mirelo::WideToUtf8(database.wstring()), why}) + "\n");
     }
     std::size_t corrections = 0;
-    const Pairs entries = ExportEntries(dictionaryFolder, game, history.get(), &corrections);
+    std::string unread;
+    const Pairs entries =
+        ExportEntries(dictionaryFolder, game, history.get(), &corrections, &unread);
+    if (!unread.empty()) {
+        Err().Write("mirelo-server: " + Format(Msg::kHistoryReadFailed, {unread}) + "\n");
+        return kExitShare;
+    }
     const std::string bytes = ShareText(format, entries);
     const std::wstring target = args.file;
     if (const DWORD code = mirelo::ReplaceFileWith(target, bytes)) {

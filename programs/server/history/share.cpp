@@ -221,7 +221,7 @@ SharedEntries ReadShared(ShareFormat format, std::string_view bytes) {
 }
 
 Pairs ExportEntries(const std::filesystem::path& dictionaryFolder, const std::string& game,
-                    History* history, std::size_t* corrections) {
+                    History* history, std::size_t* corrections, std::string* why) {
     Pairs entries;
     std::set<std::string, std::less<>> corrected;
     // The later of two corrections for a line is the one in use.
@@ -236,7 +236,7 @@ Pairs ExportEntries(const std::filesystem::path& dictionaryFolder, const std::st
     }
     if (corrections) *corrections = entries.size();
     if (!history) return entries;
-    for (auto& [source, to] : history->Latest(game))
+    for (auto& [source, to] : history->Latest(game, why))
         if (!corrected.count(LineKey(source)))
             entries.emplace_back(std::move(source), std::move(to));
     return entries;

@@ -6,6 +6,7 @@ Each run takes free ports, waits for the server to listen, and always stops it; 
 wait is bounded, so the test ends by itself even when the server hangs.
 """
 import concurrent.futures
+import contextlib
 import http.client
 import json
 import os
@@ -14,6 +15,7 @@ import selectors
 import shutil
 import signal
 import socket
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -1368,6 +1370,81 @@ class History(unittest.TestCase):
             self.assertEqual([r["source"] for r in reversed(page)], lines[-len(page):])
         finally:
             server.stop()
+
+    def test_the_byte_cap_holds_across_flushes_and_restarts(self):
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        # 30,003 characters, 90 KB of UTF-8 each: 24 of them are twice the cap of 1 MB.
+        lines = [f"{i:03d}" + "長い行です。" * 5000 for i in range(24)]
+        for part in (lines[:16], lines[16:]):
+            server = Server(FOLDER, "--workers", "1", "--data", windows(data),
+                            "--history-mb", "1")
+            try:
+                for line in part:  # each in a flush of its own
+                    self.assertEqual(server.request("POST", "/translate", line.encode(),
+                                                    {"Content-Type": "text/plain"})[0], 200)
+                    time.sleep(0.3)
+                newest = lambda j: j["lines"] and j["lines"][0]["source"] == part[-1]
+                self.api(server, "/api/history?limit=1", until=newest)
+            finally:
+                server.stop()
+            with contextlib.closing(sqlite3.connect(os.path.join(data, "history.sqlite3"))) as db:
+                size, rows, last = db.execute(
+                    "SELECT sum(length(CAST(game AS BLOB)) + length(CAST(client AS BLOB)) + "
+                    "length(CAST(source AS BLOB)) + length(CAST(translation AS BLOB))), "
+                    "count(*), max(source) FROM lines").fetchone()
+            with self.subTest(lines=len(part)):
+                self.assertLessEqual(size, MIB)
+                self.assertEqual(last, part[-1])
+                self.assertGreater(rows, 1)
+
+    def test_a_damaged_history_says_so_and_another_programs_file_is_left_alone(self):
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        file = os.path.join(data, "history.sqlite3")
+        server = Server(FOLDER, "--workers", "1", "--data", windows(data))
+        try:
+            for i in range(6):
+                server.request("POST", "/translate", (f"{i}" + "壊れた行。" * 2000).encode(),
+                               {"Content-Type": "text/plain"})
+            self.api(server, "/api/history?limit=10", until=lambda j: len(j["lines"]) == 6)
+        finally:
+            server.stop()
+        # The long texts' overflow pages are overwritten; the counts and the index stay readable.
+        with contextlib.closing(sqlite3.connect(file)) as db:
+            page_size = db.execute("PRAGMA page_size").fetchone()[0]
+            pages = [p for p, in db.execute(
+                "SELECT pageno FROM dbstat WHERE name = 'lines' AND pagetype = 'overflow'")]
+        self.assertTrue(pages)
+        with open(file, "r+b") as f:
+            for p in pages:
+                f.seek((p - 1) * page_size)
+                f.write(b"\xA5" * page_size)
+        server = Server(FOLDER, "--workers", "1", "--data", windows(data), "--lang=en")
+        try:
+            for path in ("/api/history?limit=10", "/api/search?q=" + urllib.parse.quote("壊れた行")):
+                with self.subTest(path=path):
+                    status, _, text = server.get(path)
+                    self.assertEqual(status, 500, text)
+                    self.assertIn("the history cannot be read", json.loads(text)["error"])
+        finally:
+            server.stop()
+
+        foreign = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        file = os.path.join(foreign, "history.sqlite3")
+        with contextlib.closing(sqlite3.connect(file)) as db:
+            db.execute("CREATE TABLE notes(text)")
+            db.execute("INSERT INTO notes VALUES ('mine')")
+            db.commit()
+        with open(file, "rb") as f:
+            before = f.read()
+        server = Server(FOLDER, "--workers", "1", "--data", windows(foreign), "--lang=en")
+        try:
+            self.assertEqual(server.get("/api/history")[0], 404)
+        finally:
+            server.stop()
+        self.assertIn("is not a history of Mirelo", server.text)
+        with open(file, "rb") as f:
+            self.assertEqual(f.read(), before)
+        self.assertEqual(sorted(os.listdir(foreign)), ["history.sqlite3"])
 
     def test_export_then_import_gives_the_same_corrections_and_they_answer(self):
         plugin_dir, plugin = self.plugin_copy()
