@@ -1450,7 +1450,10 @@ class History(unittest.TestCase):
         plugin_dir, plugin = self.plugin_copy()
         dict_dir = os.path.join(plugin_dir, "MireloDict")
         data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
-        shared = {"勇者": "영웅", "a=b\\c": "x=y", "魔王が来た": "마왕이 왔다", "//注": "주"}
+        # The translator reads every source that starts with r: or sr: as an expression, and a
+        # "//" anywhere as a comment.
+        shared = {"勇者": "영웅", "a=b\\c": "x=y", "魔王が来た": "마왕이 왔다", "//注": "주",
+                  "r:正規(.*)": "정규$1", "sr:分 割//x": "나눔"}
         path = os.path.join(data, "in.json")
         with open(path, "w", encoding="utf-8") as f:
             json.dump({**shared, "二行\n目": "x", "数": 1}, f, ensure_ascii=False)
@@ -1472,7 +1475,7 @@ class History(unittest.TestCase):
         self.assertTrue(written.startswith("\ufeff# mine\r\npre\t姫\t공주\r\nline\t勇者\t영웅\r\n"),
                         written)
         self.assertNotIn("또", written)
-        self.assertEqual(written.count("\n"), 6)
+        self.assertEqual(written.count("\n"), 8)
 
         server = Server(FOLDER, "--workers", "1", "--plugin", windows(plugin),
                         "--data", windows(data))
@@ -1497,6 +1500,9 @@ class History(unittest.TestCase):
                     r = self.share("--export", "mygame", out, "--plugin", windows(plugin),
                                    "--data", windows(data))
                     self.assertEqual(r.returncode, 0, r.stderr.decode())
+                    if ext == "txt":
+                        with open(out, encoding="utf-8") as f:
+                            self.assertIn(r'r:"^r:正規\\(\\.\\*\\)$"="정규$$1"' + "\n", f.read())
                     r = self.share("--import", "Other", out, "--plugin", windows(plugin))
                     self.assertEqual(r.returncode, 0, r.stderr.decode())
                     with open(os.path.join(dict_dir, "other", "corrections.txt"),
@@ -1521,6 +1527,31 @@ class History(unittest.TestCase):
             self.assertEqual(text.split("\n"), [f"{HERO}\t고친 줄", "魔王\t마왕", ""])
         finally:
             server.stop()
+
+    def test_a_translation_file_is_read_as_the_translator_reads_it(self):
+        plugin_dir, plugin = self.plugin_copy()
+        path = os.path.join(tempfile.mkdtemp(prefix="data-", dir=FOLDER), "in.txt")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("\n".join([
+                "// a comment line",
+                "勇者=영웅 // a comment after the translation",
+                "二行\\n目=x",  # a line break: no line entry
+                "魔王\\=王=마왕",
+                "注釈//付き=x",  # the comment starts before the '='
+                "\\u52c7\\u6c17=용\\u002F\\u002F기",
+                r'r:"^r:正規\(\.\*\)$"="정규$$1"',
+                r'r:"^abc(.*)$"="x$1"',  # an expression of its own
+                "sr:^分割$=x",
+            ]) + "\n")
+        r = self.share("--import", "g", path, "--plugin", windows(plugin))
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        # Read as a line break, not as a backslash and an n.
+        self.assertIn("skipped: line 3: a line entry holds one line", r.stderr.decode())
+        with open(os.path.join(plugin_dir, "MireloDict", "g", "corrections.txt"),
+                  encoding="utf-8") as f:
+            got = dict(line.split("\t")[1:] for line in f.read().splitlines())
+        self.assertEqual(got, {"勇者": "영웅", "魔王=王": "마왕", "勇気": "용//기",
+                               "r:正規(.*)": "정규$1"})
 
     def test_two_servers_and_imports_saving_at_once_keep_every_entry_answered_saved(self):
         plugin_dir, plugin = self.plugin_copy()
