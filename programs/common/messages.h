@@ -251,8 +251,8 @@ enum class Msg : int {
     kSaveCannotLock,       // {0}: path, {1}: the system's reason
     kHistoryLinesLost,     // {0}: how many, {1}: SQLite's reason
     kServerArgHistoryBytes,
-    kHistoryReadFailed,    // {0}: SQLite's reason
-    kHistoryNotOurs,       // {0}: path
+    kHistoryReadFailed,  // {0}: SQLite's reason
+    kHistoryNotOurs,     // {0}: path
 
     kCount
 };
