@@ -250,6 +250,11 @@ enum class Msg : int {
     kHistoryUnavailable,   // {0}: path, {1}: the reason
     kHistoryWriteFailed,   // {0}: SQLite's reason
     kHistoryDropped,       // {0}: how many
+    kSaveCannotLock,       // {0}: path, {1}: the system's reason
+    kHistoryLinesLost,     // {0}: how many, {1}: SQLite's reason
+    kServerArgHistoryBytes,
+    kHistoryReadFailed,  // {0}: SQLite's reason
+    kHistoryNotOurs,     // {0}: path
 
     kCount
 };

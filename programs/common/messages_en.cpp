@@ -312,6 +312,9 @@ constexpr MessageEntry kEnglish[] = {
      "                        program's folder)\n"
      "  --history-rows N      lines the history keeps, the oldest going first (default:\n"
      "                        1000000)\n"
+     "  --history-mb N        megabytes of text (sources, translations, game names) the\n"
+     "                        history keeps, the oldest lines going first (default: 256;\n"
+     "                        the file is larger by its search index)\n"
      "  --no-history          keep no history of the lines translated\n"
      "  --export GAME FILE    write GAME's corrections, then the other lines of its history,\n"
      "                        to FILE (.txt source=translation, .tsv or .json), then exit\n"
@@ -428,7 +431,13 @@ constexpr MessageEntry kEnglish[] = {
     {kHistoryUnavailable,
      "the history cannot be kept in {0}: {1}. Lines are answered but not recorded"},
     {kHistoryWriteFailed, "the history could not be written: {0}"},
-    {kHistoryDropped, "{0} lines were not recorded in the history: the disk is behind"},
+    {kHistoryDropped,
+     "{0} lines were not recorded in the history: they came faster than it could write them"},
+    {kSaveCannotLock, "cannot save {0}: another program holds it ({1})"},
+    {kHistoryLinesLost, "{0} lines were not recorded in the history: {1}"},
+    {kServerArgHistoryBytes, "--history-mb needs a number of megabytes from 1 to 1000000"},
+    {kHistoryReadFailed, "the history cannot be read: {0}"},
+    {kHistoryNotOurs, "{0} is not a history of Mirelo; it was left as it is"},
 };
 
 static_assert(IsComplete(kEnglish), "every message needs its English text, in enum order");

@@ -307,6 +307,9 @@ constexpr MessageEntry kKorean[] = {
      "                        폴더)\n"
      "  --history-rows N      기록에 남길 줄 수. 넘치면 오래된 줄부터 지웁니다\n"
      "                        (기본: 1000000)\n"
+     "  --history-mb N        기록에 남길 글(원문, 번역, 게임 이름)의 메가바이트 수. 넘치면\n"
+     "                        오래된 줄부터 지웁니다 (기본: 256, 파일은 검색 색인만큼 더\n"
+     "                        큽니다)\n"
      "  --no-history          번역한 줄을 기록하지 않습니다\n"
      "  --export 게임 파일    게임의 고친 번역과 기록의 나머지 줄을 파일(.txt 원문=번역,\n"
      "                        .tsv, .json)에 쓰고 끝냅니다\n"
@@ -423,7 +426,12 @@ constexpr MessageEntry kKorean[] = {
      "{0}이(가) 사전 파일의 크기 한도를 넘게 되어 아무것도 바꾸지 않았습니다"},
     {kHistoryUnavailable, "{0}에 기록을 남길 수 없습니다: {1}. 번역은 하지만 기록하지 않습니다"},
     {kHistoryWriteFailed, "기록을 쓰지 못했습니다: {0}"},
-    {kHistoryDropped, "디스크가 따라오지 못해 {0}줄을 기록하지 못했습니다"},
+    {kHistoryDropped, "기록이 쓰는 속도보다 줄이 빨리 들어와 {0}줄을 기록하지 못했습니다"},
+    {kSaveCannotLock, "{0}을(를) 저장할 수 없습니다: 다른 프로그램이 잡고 있습니다({1})"},
+    {kHistoryLinesLost, "{0}줄을 기록하지 못했습니다: {1}"},
+    {kServerArgHistoryBytes, "--history-mb에는 1부터 1000000까지의 메가바이트 수가 필요합니다"},
+    {kHistoryReadFailed, "기록을 읽을 수 없습니다: {0}"},
+    {kHistoryNotOurs, "{0}은(는) Mirelo의 기록이 아니어서 건드리지 않았습니다"},
 };
 
 static_assert(IsComplete(kKorean), "every message needs its Korean text, in enum order");

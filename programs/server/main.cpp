@@ -194,7 +194,7 @@ std::unique_ptr<History> KeepHistory(const ServerArgs& args, EventLog& log, Answ
     std::string why;
     std::unique_ptr<History> history =
         History::Open(folder / kHistoryFileName,
-                      {args.historyRows, DictionaryFolder(args),
+                      {args.historyRows, args.historyBytes, DictionaryFolder(args),
                        [&log](const std::string& text) { log.Add("history", text); }},
                       &why);
     if (!history) {

@@ -38,9 +38,9 @@ void TakeListen(const std::wstring& value, ServerArgs& a, ArgReader& in) {
 bool TakeValueOption(ArgReader& in, ServerArgs& a) {
     const std::wstring& name = in.Name();
     static const wchar_t* const kTakeValue[] = {
-        L"--lang",    L"--port",  L"--listen",  L"--cors",           L"--plugin",
-        L"--options", L"--queue", L"--timeout", L"--translate-file", L"--out",
-        L"--workers", L"--log",   L"--game",    L"--data",           L"--history-rows"};
+        L"--lang",  L"--port",    L"--listen",         L"--cors",      L"--plugin",  L"--options",
+        L"--queue", L"--timeout", L"--translate-file", L"--out",       L"--workers", L"--log",
+        L"--game",  L"--data",    L"--history-rows",   L"--history-mb"};
     if (std::find(std::begin(kTakeValue), std::end(kTakeValue), name) == std::end(kTakeValue))
         return false;
     const std::optional<std::wstring> v = in.Value();
@@ -88,6 +88,9 @@ bool TakeValueOption(ArgReader& in, ServerArgs& a) {
     } else if (name == L"--history-rows") {
         if (!ParseNumber(value, 1, 100000000, n)) in.Fail(Text(Msg::kServerArgHistoryRows));
         a.historyRows = n;
+    } else if (name == L"--history-mb") {
+        if (!ParseNumber(value, 1, 1000000, n)) in.Fail(Text(Msg::kServerArgHistoryBytes));
+        a.historyBytes = static_cast<uint64_t>(n) << 20;
     } else if (name == L"--log") {
         a.logFolder = value;
         if (value.empty()) in.Fail(Text(Msg::kServerArgLog));

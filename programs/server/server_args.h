@@ -1,6 +1,7 @@
 // Command line of mirelo-server.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ struct ServerArgs {
     unsigned workers = 0;        // 0: one per logical processor, at most kMaxWorkers
     std::wstring dataFolder;     // empty: the program's own folder
     std::size_t historyRows = 1000000;
+    uint64_t historyBytes = uint64_t{256} << 20;
     bool noHistory = false;
     // --export GAME FILE / --import GAME FILE
     bool share = false;

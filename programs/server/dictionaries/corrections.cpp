@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -12,6 +10,7 @@
 #include "dictionary.h"
 #include "dictionary_folder_win.h"
 #include "dictionary_words.h"
+#include "file_replace.h"
 #include "game_name.h"
 #include "handles.h"
 #include "messages.h"
@@ -27,12 +26,8 @@ using programs::Text;
 
 constexpr std::string_view kLineKind = "line\t";
 
-std::string ReadAll(const std::filesystem::path& file, bool& found) {
-    std::ifstream in(file, std::ios::binary);
-    found = static_cast<bool>(in);
-    if (!found) return {};
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+// How long a save waits for another process saving the same file.
+constexpr DWORD kSaveLockWaitMs = 10000;
 
 // The FROM of a `line` entry as the dictionary reads the line; nullopt for any other line.
 std::optional<std::string_view> LineFrom(std::string_view text) {
@@ -69,32 +64,6 @@ std::vector<std::string_view> SplitLines(std::string_view bytes) {
         bytes.remove_prefix(lf + 1);
     }
     return lines;
-}
-
-bool WriteReplacing(const std::filesystem::path& file, const std::string& bytes, std::string* why) {
-    const std::wstring target = file.wstring();
-    const std::wstring temporary = target + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
-    auto fail = [&](DWORD code) {
-        if (why)
-            *why = Format(Msg::kShareCannotWrite,
-                          {mirelo::WideToUtf8(target), programs::SystemMessage(code)});
-        DeleteFileW(temporary.c_str());
-        return false;
-    };
-    {
-        mirelo::UniqueHandle out(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
-                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) return fail(GetLastError());
-        DWORD written = 0;
-        if (!WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                       nullptr) ||
-            written != bytes.size() || !FlushFileBuffers(out.get()))
-            return fail(GetLastError());
-    }
-    if (!MoveFileExW(temporary.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return fail(GetLastError());
-    return true;
 }
 
 }  // namespace
@@ -148,8 +117,8 @@ std::vector<std::string> CorrectionProblems(
 std::vector<std::pair<std::string, std::string>> ReadCorrections(
     const std::filesystem::path& dictionaryFolder, const std::string& game) {
     std::vector<std::pair<std::string, std::string>> entries;
-    bool found = false;
-    std::string bytes = ReadAll(CorrectionsFile(dictionaryFolder, game), found);
+    std::string bytes;
+    mirelo::ReadWholeFile(CorrectionsFile(dictionaryFolder, game).wstring(), bytes);
     mirelo::text::StripUtf8Bom(bytes);
     for (std::string_view line : SplitLines(bytes)) {
         const std::optional<std::string_view> from = LineFrom(line);
@@ -162,7 +131,8 @@ std::vector<std::pair<std::string, std::string>> ReadCorrections(
 bool SaveCorrections(const std::filesystem::path& dictionaryFolder, const std::string& game,
                      const std::vector<std::pair<std::string, std::string>>& sourceToTranslation,
                      std::string* why) {
-    // One writer at a time in this process: the workbench and an import may meet here.
+    // One writer at a time in this process (the workbench and an import may meet here), and
+    // across processes by the lock file below.
     static std::mutex lock;
     const std::lock_guard guard(lock);
     if (!game.empty()) {
@@ -193,10 +163,12 @@ bool SaveCorrections(const std::filesystem::path& dictionaryFolder, const std::s
         fresh[key] = std::string(kLineKind) + source + "\t" + translation;
     }
 
+    std::string old;
+    const LockedFile locked = LockAndRead(file, old, why);
+    if (!locked) return false;
+
     // The player's own lines, comments and order stay; a line given again is replaced where
     // it stands, and its repeats go.
-    bool found = false;
-    const std::string old = ReadAll(file, found);
     std::string out;
     std::map<std::string, bool, std::less<>> placed;
     for (std::string_view line : SplitLines(old)) {
@@ -219,7 +191,37 @@ bool SaveCorrections(const std::filesystem::path& dictionaryFolder, const std::s
         if (why) *why = Format(Msg::kCorrectionsTooLarge, {mirelo::WideToUtf8(file.wstring())});
         return false;
     }
-    return WriteReplacing(file, out, why);
+    return ReplaceLocked(file, out, why);
+}
+
+LockedFile LockAndRead(const std::filesystem::path& file, std::string& bytes, std::string* why) {
+    const std::wstring target = file.wstring();
+    DWORD error = 0;
+    mirelo::FileLock lock = mirelo::FileLock::Take(target, kSaveLockWaitMs, &error);
+    if (!lock) {
+        if (why)
+            *why = Format(Msg::kSaveCannotLock,
+                          {mirelo::WideToUtf8(target), programs::SystemMessage(error)});
+        return {};
+    }
+    // What another process saved before the lock was ours is read now, so it stays.
+    error = mirelo::ReadWholeFile(target, bytes);
+    if (error && error != ERROR_FILE_NOT_FOUND) {
+        if (why)
+            *why = Format(Msg::kShareCannotRead,
+                          {mirelo::WideToUtf8(target), programs::SystemMessage(error)});
+        return {};
+    }
+    return LockedFile{std::move(lock)};
+}
+
+bool ReplaceLocked(const std::filesystem::path& file, const std::string& bytes, std::string* why) {
+    const std::wstring target = file.wstring();
+    const DWORD error = mirelo::ReplaceFileWith(target, bytes);
+    if (error && why)
+        *why = Format(Msg::kShareCannotWrite,
+                      {mirelo::WideToUtf8(target), programs::SystemMessage(error)});
+    return error == 0;
 }
 
 }  // namespace server

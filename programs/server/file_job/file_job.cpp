@@ -17,6 +17,7 @@
 #include "handles.h"
 #include "messages.h"
 #include "exit_codes.h"
+#include "file_replace.h"
 #include "text_codec.h"
 #include "text_output.h"
 #include "text_plan.h"
@@ -139,57 +140,51 @@ std::string FailedList(const std::vector<std::pair<std::size_t, Outcome>>& faile
 // once complete.
 class Output {
   public:
-    explicit Output(std::wstring out)
-        : m_out(std::move(out)),
-          m_temp(m_out.empty() ? L""
-                               : m_out + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp"),
-          m_file(nullptr, &std::fclose) {}
-    ~Output() { Discard(); }
+    explicit Output(std::wstring out) : m_out(std::move(out)), m_file(m_out) {}
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
-    bool Open() {
-        if (m_out.empty()) return true;
-        m_file.reset(_wfopen(m_temp.c_str(), L"wb"));
-        return m_file != nullptr;
+    // The system's reason when the file cannot be made.
+    std::string Open() {
+        if (m_out.empty()) return {};
+        m_error = m_file.Open();
+        return m_error ? programs::SystemMessage(m_error) : std::string();
     }
     void Write(std::string_view bytes) {
-        if (!m_file) return programs::Out().Write(bytes);
-        if (std::fwrite(bytes.data(), 1, bytes.size(), m_file.get()) != bytes.size())
-            m_good = false;
+        if (m_out.empty()) return programs::Out().Write(bytes);
+        m_pending.append(bytes);
+        if (m_pending.size() >= kPendingBytes) Drain();
     }
     // Puts the translation in place of the output; the exit code, with the reason said.
     int Commit() {
         if (m_out.empty()) return kExitOk;
-        if (std::fflush(m_file.get()) != 0 || std::fclose(m_file.release()) != 0) m_good = false;
-        if (!m_good) {
-            Say(Format(Msg::kCannotWriteOutput, {mirelo::WideToUtf8(m_out), LastError()}));
+        Drain();
+        if (m_error) {
+            m_file.Discard();
+            Say(Format(Msg::kCannotWriteOutput,
+                       {mirelo::WideToUtf8(m_out), programs::SystemMessage(m_error)}));
             return kExitInput;
         }
-        if (!MoveFileExW(m_temp.c_str(), m_out.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (const DWORD error = m_file.Commit()) {
             Say(Format(Msg::kCannotReplaceOutput,
-                       {mirelo::WideToUtf8(m_out), programs::SystemMessage(GetLastError())}));
+                       {mirelo::WideToUtf8(m_out), programs::SystemMessage(error)}));
             return kExitInput;
         }
-        m_committed = true;
         return kExitOk;
-    }
-    // Drops what was written of this run; the old output stays.
-    void Discard() {
-        if (m_out.empty() || m_committed) return;
-        m_file.reset();
-        DeleteFileW(m_temp.c_str());
-        m_committed = true;
     }
     const std::wstring& Path() const { return m_out; }
 
   private:
+    static constexpr std::size_t kPendingBytes = 1 << 16;
+    void Drain() {
+        if (!m_error && !m_pending.empty()) m_error = m_file.Write(m_pending);
+        m_pending.clear();
+    }
+
     const std::wstring m_out;
-    const std::wstring m_temp;
-    File m_file;
-    bool m_good = true;
-    bool m_committed = false;
+    mirelo::FileReplacer m_file;
+    std::string m_pending;
+    DWORD m_error = 0;
 };
 
 // What the pool's thread shares with the job: it may outlive the job after Ctrl+C.
@@ -356,8 +351,8 @@ int TranslateFile(Translator& translator, const FileJob& job) {
     const std::vector<Line> lines = SplitLines(text);
 
     Output output(job.out);
-    if (!output.Open()) {
-        Say(Format(Msg::kCannotWriteOutput, {mirelo::WideToUtf8(job.out), LastError()}));
+    if (const std::string why = output.Open(); !why.empty()) {
+        Say(Format(Msg::kCannotWriteOutput, {mirelo::WideToUtf8(job.out), why}));
         return kExitInput;
     }
     FileRun run(translator, job, lines, output);

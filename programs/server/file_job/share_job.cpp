@@ -11,6 +11,7 @@
 #include "code_pages.h"
 #include "corrections.h"
 #include "exit_codes.h"
+#include "file_replace.h"
 #include "history.h"
 #include "messages.h"
 #include "share.h"
@@ -103,24 +104,21 @@ int Export(const ShareJob& args, const std::string& game, ShareFormat format,
                 Format(Msg::kShareNoHistory, {mirelo::WideToUtf8(database.wstring()), why}) + "\n");
     }
     std::size_t corrections = 0;
-    const Pairs entries = ExportEntries(dictionaryFolder, game, history.get(), &corrections);
+    std::string unread;
+    const Pairs entries =
+        ExportEntries(dictionaryFolder, game, history.get(), &corrections, &unread);
+    if (!unread.empty()) {
+        Err().Write("mirelo-server: " + Format(Msg::kHistoryReadFailed, {unread}) + "\n");
+        return kExitShare;
+    }
     const std::string bytes = ShareText(format, entries);
     const std::wstring target = args.file;
-    const std::wstring temporary = target + L".tmp";
-    {
-        std::ofstream out(std::filesystem::path(temporary), std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out || !MoveFileExW(temporary.c_str(), target.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            const DWORD code = GetLastError();
-            DeleteFileW(temporary.c_str());
-            Err().Write("mirelo-server: " +
-                        Format(Msg::kShareCannotWrite,
-                               {mirelo::WideToUtf8(target), programs::SystemMessage(code)}) +
-                        "\n");
-            return kExitShare;
-        }
+    if (const DWORD code = mirelo::ReplaceFileWith(target, bytes)) {
+        Err().Write("mirelo-server: " +
+                    Format(Msg::kShareCannotWrite,
+                           {mirelo::WideToUtf8(target), programs::SystemMessage(code)}) +
+                    "\n");
+        return kExitShare;
     }
     Out().Write("mirelo-server: " +
                 Format(Msg::kShareExported,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "code_pages.h"
 #include "messages.h"
 
 namespace server {
@@ -54,7 +55,24 @@ const char* const kSchema[] = {
     "CREATE TRIGGER lines_out AFTER DELETE ON lines BEGIN"
     " INSERT INTO lines_text(lines_text, rowid, source, translation)"
     " VALUES ('delete', old.id, old.source, old.translation); END;",
+    // The bytes of text the rows hold, kept in step by the same statements that change them.
+    "CREATE TABLE text_bytes(total INTEGER NOT NULL);"
+    "INSERT INTO text_bytes SELECT coalesce(sum(length(CAST(game AS BLOB)) +"
+    " length(CAST(client AS BLOB)) + length(CAST(source AS BLOB)) +"
+    " length(CAST(translation AS BLOB))), 0) FROM lines;"
+    "CREATE TRIGGER lines_bytes_in AFTER INSERT ON lines BEGIN"
+    " UPDATE text_bytes SET total = total + length(CAST(new.game AS BLOB)) +"
+    " length(CAST(new.client AS BLOB)) + length(CAST(new.source AS BLOB)) +"
+    " length(CAST(new.translation AS BLOB)); END;"
+    "CREATE TRIGGER lines_bytes_out AFTER DELETE ON lines BEGIN"
+    " UPDATE text_bytes SET total = total - length(CAST(old.game AS BLOB)) -"
+    " length(CAST(old.client AS BLOB)) - length(CAST(old.source AS BLOB)) -"
+    " length(CAST(old.translation AS BLOB)); END;",
 };
+
+const char* const kRowBytes =
+    "length(CAST(game AS BLOB)) + length(CAST(client AS BLOB)) + length(CAST(source AS BLOB)) + "
+    "length(CAST(translation AS BLOB))";
 
 const char* const kColumns = "id, time, game, client, source, translation, outcome";
 
@@ -111,19 +129,39 @@ sqlite3* OpenConnection(const std::filesystem::path& file, int flags, std::strin
     return db;
 }
 
-bool Migrate(sqlite3* db, std::string* why) {
-    Statement version(db, "PRAGMA user_version");
-    if (!version || sqlite3_step(version.get()) != SQLITE_ROW) {
+// One value from the first row of `sql`; false with SQLite's reason when there is none.
+bool OneValue(sqlite3* db, const char* sql, int64_t& value, std::string* why) {
+    Statement s(db, sql);
+    if (!s || sqlite3_step(s.get()) != SQLITE_ROW) {
         if (why) *why = Error(db);
         return false;
     }
-    const int done = sqlite3_column_int(version.get(), 0);
+    value = sqlite3_column_int64(s.get(), 0);
+    return true;
+}
+
+// Whether the file is a history (or still empty), read before anything is written to it:
+// another program's database of the same name is left as it was.
+bool IsHistory(sqlite3* db, bool& ours, std::string* why) {
+    int64_t version = 0, tables = 0, lines = 0;
+    if (!OneValue(db, "PRAGMA user_version", version, why) ||
+        !OneValue(db, "SELECT count(*) FROM sqlite_master", tables, why) ||
+        !OneValue(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'lines'",
+                  lines, why))
+        return false;
+    ours = version == 0 ? tables == 0 : lines == 1;
+    return true;
+}
+
+bool Migrate(sqlite3* db, std::string* why) {
+    int64_t done = 0;
+    if (!OneValue(db, "PRAGMA user_version", done, why)) return false;
     const int steps = static_cast<int>(std::size(kSchema));
     if (done > steps) {
         if (why) *why = "made by a newer Mirelo (schema " + std::to_string(done) + ")";
         return false;
     }
-    for (int step = done; step < steps; ++step) {
+    for (int step = static_cast<int>(done); step < steps; ++step) {
         const std::string sql = std::string("BEGIN;") + kSchema[step] +
                                 "PRAGMA user_version=" + std::to_string(step + 1) + ";COMMIT;";
         if (!Exec(db, sql.c_str(), why)) {
@@ -154,10 +192,17 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& file, Option
                                        std::string* why) {
     std::unique_ptr<History> h(new History);
     h->m_rowCap = std::max<std::size_t>(options.rowCap, 1);
+    h->m_byteCap = std::max<uint64_t>(options.byteCap, 1);
     h->m_say = std::move(options.say);
     h->m_dictionaryFolder = std::move(options.dictionaryFolder);
     h->m_writer = OpenConnection(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, why);
     if (!h->m_writer) return nullptr;
+    bool ours = false;
+    if (!IsHistory(h->m_writer, ours, why)) return nullptr;
+    if (!ours) {
+        if (why) *why = Format(Msg::kHistoryNotOurs, {mirelo::WideToUtf8(file.wstring())});
+        return nullptr;
+    }
     // NORMAL: a commit reaches the system at once (a killed server loses nothing written),
     // and only a power cut may take back the last commits.
     // The index of trigrams merges its segments as it grows: a larger cache spares rereads.
@@ -166,14 +211,7 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& file, Option
               why) ||
         !Migrate(h->m_writer, why))
         return nullptr;
-    {
-        Statement count(h->m_writer, "SELECT count(*) FROM lines");
-        if (!count || sqlite3_step(count.get()) != SQLITE_ROW) {
-            if (why) *why = Error(h->m_writer);
-            return nullptr;
-        }
-        h->m_rows = sqlite3_column_int64(count.get(), 0);
-    }
+    if (!OneValue(h->m_writer, "SELECT count(*) FROM lines", h->m_rows, why)) return nullptr;
     const std::string insert =
         "INSERT INTO lines(time, game, client, source, translation, outcome) "
         "VALUES (?, ?, ?, ?, ?, ?)";
@@ -184,7 +222,9 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& file, Option
     }
     h->m_reader = OpenConnection(file, SQLITE_OPEN_READONLY, why);
     if (!h->m_reader) return nullptr;
-    h->Trim();
+    // Caps lowered since the last run take effect at once.
+    std::string trimmed;
+    if (!h->Trim(trimmed) && h->m_say) h->m_say(Format(Msg::kHistoryWriteFailed, {trimmed}));
     h->m_thread = std::thread([p = h.get()] { p->Run(); });
     return h;
 }
@@ -260,10 +300,14 @@ void History::Run() {
             m_hurry = false;
         }
         const std::size_t n = lines.size();
-        if (Write(lines)) {
+        std::string why;
+        if (Write(lines, why)) {
             m_written += n;
         } else {
+            // Said with the reason here, and not again as lines the queue had no room for.
             m_dropped += n;
+            m_droppedSaid += n;
+            if (m_say) m_say(Format(Msg::kHistoryLinesLost, {std::to_string(n), why}));
         }
         {
             std::lock_guard lock(m_mutex);
@@ -278,12 +322,8 @@ void History::Run() {
     }
 }
 
-bool History::Write(std::vector<AnsweredLine>& lines) {
-    std::string why;
-    if (!Exec(m_writer, "BEGIN", &why)) {
-        if (m_say) m_say(Format(Msg::kHistoryWriteFailed, {why}));
-        return false;
-    }
+bool History::Write(std::vector<AnsweredLine>& lines, std::string& why) {
+    if (!Exec(m_writer, "BEGIN", &why)) return false;
     for (const AnsweredLine& line : lines) {
         sqlite3_stmt* s = m_insert;
         sqlite3_bind_int64(s, 1, Millis(line.time));
@@ -301,47 +341,83 @@ bool History::Write(std::vector<AnsweredLine>& lines) {
         if (rc != SQLITE_DONE) {
             why = Error(m_writer);
             Exec(m_writer, "ROLLBACK", nullptr);
-            if (m_say) m_say(Format(Msg::kHistoryWriteFailed, {why}));
             return false;
         }
     }
     const int64_t rows = m_rows;
     m_rows += static_cast<int64_t>(lines.size());
-    // In the same transaction, so that no reader ever sees more rows than the cap.
-    Trim();
-    if (!Exec(m_writer, "COMMIT", &why)) {
+    // In the same transaction, so that no reader ever sees more rows or bytes than the caps.
+    if (!Trim(why) || !Exec(m_writer, "COMMIT", &why)) {
         Exec(m_writer, "ROLLBACK", nullptr);
         m_rows = rows;
-        if (m_say) m_say(Format(Msg::kHistoryWriteFailed, {why}));
         return false;
     }
     return true;
 }
 
-// Takes the oldest rows out in chunks, so the cap is not paid for on every batch.
-void History::Trim() {
-    if (m_rows <= static_cast<int64_t>(m_rowCap)) return;
-    const int64_t chunk = std::clamp<int64_t>(static_cast<int64_t>(m_rowCap / 20), 1, 10000);
-    const int64_t excess = m_rows - static_cast<int64_t>(m_rowCap) + chunk;
-    Statement trim(m_writer,
-                   "DELETE FROM lines WHERE id IN (SELECT id FROM lines ORDER BY id LIMIT ?)");
-    if (!trim) return;
-    trim.Bind(1, std::min<int64_t>(excess, m_rows));
+// Takes the oldest rows out past either cap, and a twentieth of that cap more, so that the
+// cap is not paid for on every batch.
+bool History::Trim(std::string& why) {
+    int64_t bytes = 0;
+    if (!OneValue(m_writer, "SELECT total FROM text_bytes", bytes, &why)) return false;
+    const int64_t rowCap = static_cast<int64_t>(m_rowCap);
+    const int64_t byteCap = static_cast<int64_t>(std::min<uint64_t>(m_byteCap, INT64_MAX / 2));
+    const int64_t rowsOut =
+        m_rows > rowCap ? m_rows - rowCap + std::clamp<int64_t>(rowCap / 20, 1, 10000) : 0;
+    const int64_t bytesOut = bytes > byteCap ? bytes - byteCap + byteCap / 20 : 0;
+    if (rowsOut == 0 && bytesOut == 0) return true;
+    int64_t last = 0;
+    {
+        const std::string sql = std::string("SELECT id, ") + kRowBytes + " FROM lines ORDER BY id";
+        Statement oldest(m_writer, sql);
+        if (!oldest) {
+            why = Error(m_writer);
+            return false;
+        }
+        int64_t rows = 0, freed = 0;
+        while (rows < rowsOut || freed < bytesOut) {
+            const int rc = sqlite3_step(oldest.get());
+            if (rc == SQLITE_DONE) break;
+            if (rc != SQLITE_ROW) {
+                why = Error(m_writer);
+                return false;
+            }
+            last = sqlite3_column_int64(oldest.get(), 0);
+            freed += sqlite3_column_int64(oldest.get(), 1);
+            ++rows;
+        }
+    }
+    Statement trim(m_writer, "DELETE FROM lines WHERE id <= ?");
+    if (!trim) {
+        why = Error(m_writer);
+        return false;
+    }
+    trim.Bind(1, last);
     if (sqlite3_step(trim.get()) != SQLITE_DONE) {
-        if (m_say) m_say(Format(Msg::kHistoryWriteFailed, {Error(m_writer)}));
-        return;
+        why = Error(m_writer);
+        return false;
     }
     m_rows -= sqlite3_changes(m_writer);
+    return true;
 }
 
 template <class Fill>
-std::vector<HistoryRow> History::Rows(const char* sql, Fill fill) {
+std::vector<HistoryRow> History::Rows(const char* sql, Fill fill, std::string* why) {
     std::vector<HistoryRow> rows;
     std::lock_guard lock(m_readLock);
     Statement s(m_reader, sql);
-    if (!s) return rows;
+    if (!s) {
+        if (why) *why = Error(m_reader);
+        return rows;
+    }
     fill(s);
-    while (sqlite3_step(s.get()) == SQLITE_ROW) {
+    for (;;) {
+        const int rc = sqlite3_step(s.get());
+        if (rc == SQLITE_DONE) break;
+        if (rc != SQLITE_ROW) {
+            if (why) *why = Error(m_reader);
+            break;
+        }
         HistoryRow r;
         r.id = sqlite3_column_int64(s.get(), 0);
         r.timeMs = sqlite3_column_int64(s.get(), 1);
@@ -358,20 +434,24 @@ std::vector<HistoryRow> History::Rows(const char* sql, Fill fill) {
     return rows;
 }
 
-std::vector<HistoryRow> History::Page(const std::string* game, int64_t before, std::size_t limit) {
+std::vector<HistoryRow> History::Page(const std::string* game, int64_t before, std::size_t limit,
+                                      std::string* why) {
     const int64_t below = before > 0 ? before : INT64_MAX;
     const int64_t n = static_cast<int64_t>(std::clamp<std::size_t>(limit, 1, kMaxPageLines));
     const std::string sql = std::string("SELECT ") + kColumns + " FROM lines WHERE " +
                             (game ? "game = ?3 AND " : "") + "id < ?1 ORDER BY id DESC LIMIT ?2";
-    return Rows(sql.c_str(), [&](Statement& s) {
-        s.Bind(1, below);
-        s.Bind(2, n);
-        if (game) s.Bind(3, *game);
-    });
+    return Rows(
+        sql.c_str(),
+        [&](Statement& s) {
+            s.Bind(1, below);
+            s.Bind(2, n);
+            if (game) s.Bind(3, *game);
+        },
+        why);
 }
 
 std::vector<HistoryRow> History::Search(const std::string& text, const std::string* game,
-                                        int64_t before, std::size_t limit) {
+                                        int64_t before, std::size_t limit, std::string* why) {
     if (text.empty()) return {};
     const int64_t below = before > 0 ? before : INT64_MAX;
     const int64_t n = static_cast<int64_t>(std::clamp<std::size_t>(limit, 1, kMaxPageLines));
@@ -385,50 +465,62 @@ std::vector<HistoryRow> History::Search(const std::string& text, const std::stri
             "l.outcome FROM lines_text CROSS JOIN lines l ON l.id = lines_text.rowid "
             "WHERE lines_text MATCH ?1 AND lines_text.rowid < ?2 " +
             std::string(game ? "AND l.game = ?4 " : "") + "ORDER BY lines_text.rowid DESC LIMIT ?3";
-        return Rows(sql.c_str(), [&](Statement& s) {
-            s.Bind(1, phrase);
-            s.Bind(2, below);
-            s.Bind(3, n);
-            if (game) s.Bind(4, *game);
-        });
+        return Rows(
+            sql.c_str(),
+            [&](Statement& s) {
+                s.Bind(1, phrase);
+                s.Bind(2, below);
+                s.Bind(3, n);
+                if (game) s.Bind(4, *game);
+            },
+            why);
     }
     // Under three characters there is no trigram to look up: the newest rows are scanned.
     const std::string sql = std::string("SELECT ") + kColumns + " FROM (SELECT " + kColumns +
                             " FROM lines WHERE " + onGame +
                             "id < ?2 ORDER BY id DESC LIMIT ?5) WHERE instr(source, ?1) OR "
                             "instr(translation, ?1) ORDER BY id DESC LIMIT ?3";
-    return Rows(sql.c_str(), [&](Statement& s) {
-        s.Bind(1, text);
-        s.Bind(2, below);
-        s.Bind(3, n);
-        if (game) s.Bind(4, *game);
-        s.Bind(5, static_cast<int64_t>(kShortSearchRows));
-    });
+    return Rows(
+        sql.c_str(),
+        [&](Statement& s) {
+            s.Bind(1, text);
+            s.Bind(2, below);
+            s.Bind(3, n);
+            if (game) s.Bind(4, *game);
+            s.Bind(5, static_cast<int64_t>(kShortSearchRows));
+        },
+        why);
 }
 
-std::vector<GameSummary> History::Games() {
+std::vector<GameSummary> History::Games(std::string* why) {
     std::vector<GameSummary> games;
     std::lock_guard lock(m_readLock);
     Statement s(m_reader,
                 "SELECT game, count(*), max(time), max(id) AS last FROM lines GROUP BY game "
                 "ORDER BY last DESC");
-    while (s && sqlite3_step(s.get()) == SQLITE_ROW)
+    int rc = s ? SQLITE_ROW : SQLITE_ERROR;
+    while (s && (rc = sqlite3_step(s.get())) == SQLITE_ROW)
         games.push_back({Column(s.get(), 0), sqlite3_column_int64(s.get(), 1),
                          sqlite3_column_int64(s.get(), 2)});
+    if (rc != SQLITE_DONE && why) *why = Error(m_reader);
     return games;
 }
 
-std::vector<std::pair<std::string, std::string>> History::Latest(const std::string& game) {
+std::vector<std::pair<std::string, std::string>> History::Latest(const std::string& game,
+                                                                 std::string* why) {
     std::vector<std::pair<std::string, std::string>> latest;
     std::lock_guard lock(m_readLock);
     // SQLite takes the bare columns from the row that gave max(id).
     Statement s(m_reader,
                 "SELECT source, translation, max(id) AS last FROM lines WHERE game = ?1 AND "
                 "outcome IN (0, 1) GROUP BY source ORDER BY last");
-    if (!s) return latest;
-    s.Bind(1, game);
-    while (sqlite3_step(s.get()) == SQLITE_ROW)
-        latest.emplace_back(Column(s.get(), 0), Column(s.get(), 1));
+    int rc = SQLITE_ERROR;
+    if (s) {
+        s.Bind(1, game);
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+            latest.emplace_back(Column(s.get(), 0), Column(s.get(), 1));
+    }
+    if (rc != SQLITE_DONE && why) *why = Error(m_reader);
     return latest;
 }
 

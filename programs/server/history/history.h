@@ -28,6 +28,9 @@ namespace server {
 
 inline constexpr const wchar_t* kHistoryFileName = L"history.sqlite3";
 inline constexpr std::size_t kDefaultHistoryRows = 1000000;
+// The bytes of text a row holds (source, translation, game and client, as UTF-8) are capped
+// too: a few very long lines must not grow the file without bound.
+inline constexpr uint64_t kDefaultHistoryBytes = uint64_t{256} << 20;
 // Past either, lines still waiting to be written are dropped (and counted) instead of held.
 inline constexpr std::size_t kHistoryQueueLines = 50000;
 inline constexpr std::size_t kHistoryQueueBytes = 64 << 20;
@@ -63,12 +66,14 @@ class History {
   public:
     struct Options {
         std::size_t rowCap = kDefaultHistoryRows;
+        uint64_t byteCap = kDefaultHistoryBytes;
         // Where corrections go (imports through the routes).
         std::filesystem::path dictionaryFolder;
         // Logs a problem of the writer (a failed write, lines dropped); its thread, may be empty.
         std::function<void(const std::string&)> say;
     };
     // Opens or creates the database file; null with the SQLite error in `why` when it cannot.
+    // A database that is not a history is refused before anything in it is changed.
     static std::unique_ptr<History> Open(const std::filesystem::path& file, Options options,
                                          std::string* why);
     // Opens an existing database to read only (export); null when it cannot or is absent.
@@ -83,18 +88,23 @@ class History {
     // Waits until every line added before the call is written (or dropped).
     void Flush();
 
-    // Reads run on the caller's thread, on a connection of their own. `game` null: every game.
-    // `before` 0: from the newest. At most `limit` rows (kMaxPageLines), newest first.
-    std::vector<HistoryRow> Page(const std::string* game, int64_t before, std::size_t limit);
+    // Reads run on the caller's thread, on a connection of their own. A read that fails gives
+    // what it read so far and SQLite's reason in `why` (left empty on success), so that a
+    // damaged file is never taken for an empty one.
+    // `game` null: every game. `before` 0: from the newest. At most `limit` rows
+    // (kMaxPageLines), newest first.
+    std::vector<HistoryRow> Page(const std::string* game, int64_t before, std::size_t limit,
+                                 std::string* why = nullptr);
     // Rows whose source or translation holds `text`: from three characters on through the
     // index of trigrams (ASCII letters in any case), shorter ones among the newest
     // kShortSearchRows rows only (exact bytes).
     std::vector<HistoryRow> Search(const std::string& text, const std::string* game, int64_t before,
-                                   std::size_t limit);
-    std::vector<GameSummary> Games();
+                                   std::size_t limit, std::string* why = nullptr);
+    std::vector<GameSummary> Games(std::string* why = nullptr);
     // For each source of the game, its latest translation that the engine or a correction
     // gave, oldest first.
-    std::vector<std::pair<std::string, std::string>> Latest(const std::string& game);
+    std::vector<std::pair<std::string, std::string>> Latest(const std::string& game,
+                                                            std::string* why = nullptr);
 
     const std::filesystem::path& DictionaryFolder() const { return m_dictionaryFolder; }
     uint64_t Written() const { return m_written; }
@@ -103,12 +113,13 @@ class History {
   private:
     History() = default;
     void Run();
-    bool Write(std::vector<AnsweredLine>& lines);
-    void Trim();
+    bool Write(std::vector<AnsweredLine>& lines, std::string& why);
+    bool Trim(std::string& why);
     template <class Fill>
-    std::vector<HistoryRow> Rows(const char* sql, Fill fill);
+    std::vector<HistoryRow> Rows(const char* sql, Fill fill, std::string* why);
 
     std::size_t m_rowCap = kDefaultHistoryRows;
+    uint64_t m_byteCap = kDefaultHistoryBytes;
     std::filesystem::path m_dictionaryFolder;
     std::function<void(const std::string&)> m_say;
     sqlite3* m_writer = nullptr;

@@ -146,7 +146,9 @@ JsonAnswer Export(History& history, std::string_view query) {
     } else if (format && *format != "xunity") {
         return Refuse(400, "format is xunity, tsv or json");
     }
-    return {200, ShareText(f, ExportEntries(history.DictionaryFolder(), *game, &history, nullptr))};
+    const Pairs entries = ExportEntries(history.DictionaryFolder(), *game, &history, nullptr, &why);
+    if (!why.empty()) return Refuse(500, Format(Msg::kHistoryReadFailed, {why}));
+    return {200, ShareText(f, entries)};
 }
 
 }  // namespace
@@ -163,21 +165,27 @@ std::optional<JsonAnswer> HistoryRoute(History& history, std::string_view method
         return Refuse(405, read ? "use GET" : "use POST");
     if (path == "/api/import") return Import(history, query, body, contentType);
     if (path == "/api/export") return Export(history, query);
+    // A read that fails is answered as the failure it is, never as an empty list.
+    std::string failed;
+    auto answer = [&](JsonAnswer ok) {
+        return failed.empty() ? ok : Refuse(500, Format(Msg::kHistoryReadFailed, {failed}));
+    };
     if (path == "/api/games") {
         Json games = Json::array();
-        for (const GameSummary& g : history.Games())
+        for (const GameSummary& g : history.Games(&failed))
             games.push_back({{"game", g.game}, {"lines", g.lines}, {"last", IsoTime(g.lastMs)}});
-        return Dump(200, Json{{"games", std::move(games)}});
+        return answer(Dump(200, Json{{"games", std::move(games)}}));
     }
     const Listing l = ReadListing(query);
     if (l.refusal) return *l.refusal;
     const std::string* game = l.game ? &*l.game : nullptr;
-    if (path == "/api/history") return Lines(history.Page(game, l.before, l.limit));
+    if (path == "/api/history")
+        return answer(Lines(history.Page(game, l.before, l.limit, &failed)));
     bool bad = false;
     const std::optional<std::string> q = Param(query, "q", bad);
     if (bad || !q || q->empty() || !mirelo::text::IsUtf8(*q))
         return Refuse(400, "give q=TEXT, UTF-8 and %-escaped");
-    return Lines(history.Search(*q, game, l.before, l.limit));
+    return answer(Lines(history.Search(*q, game, l.before, l.limit, &failed)));
 }
 
 }  // namespace server

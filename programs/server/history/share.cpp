@@ -6,7 +6,9 @@
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
+#include <tuple>
 
 #include "code_pages.h"
 #include "corrections.h"
@@ -26,12 +28,18 @@ using programs::Msg;
 using programs::Out;
 using programs::Text;
 
-// The translation file's escapes: a backslash, line breaks, a tab, and the '=' that would
-// otherwise end the source (TSV has no need of that one).
+// The translation file's escapes: a backslash, line breaks, a tab, and (in the translation
+// file, not in TSV) the '=' that would otherwise end the source and a "//" that would start a
+// comment anywhere in the line: its second slash is written as \u002F, which the translator
+// reads back as a slash.
 std::string Escape(std::string_view s, bool equals = true) {
     std::string out;
     out.reserve(s.size());
     for (char c : s) {
+        if (c == '/' && equals && !out.empty() && out.back() == '/') {
+            out += "\\u002F";
+            continue;
+        }
         switch (c) {
             case '\\':
                 out += "\\\\";
@@ -55,16 +63,68 @@ std::string Escape(std::string_view s, bool equals = true) {
     return out;
 }
 
-// An escape it does not know keeps its backslash, as the translator does.
-std::string Unescape(std::string_view s) {
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A UTF-16 code unit as UTF-8; a pair of surrogates (the first kept in `high`) as one character.
+void AppendUnit(std::string& out, unsigned unit, unsigned& high) {
+    unsigned cp = unit;
+    if (unit >= 0xD800 && unit < 0xDC00) {
+        high = unit;
+        return;
+    }
+    if (unit >= 0xDC00 && unit < 0xE000) {
+        if (!high) return;
+        cp = 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00);
+    }
+    high = 0;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// An escape it does not know keeps its backslash, as the translator does; \uXXXX is a UTF-16
+// code unit, as the translator reads it.
+std::string Unescape(std::string_view s, bool xunity = false) {
     std::string out;
     out.reserve(s.size());
+    unsigned high = 0;  // a surrogate waiting for its pair
     for (std::size_t i = 0; i < s.size(); ++i) {
         if (s[i] != '\\' || i + 1 == s.size()) {
             out += s[i];
             continue;
         }
         const char next = s[++i];
+        if (next == 'u' && xunity && i + 4 < s.size()) {
+            unsigned unit = 0;
+            bool hex = true;
+            for (std::size_t k = 1; k <= 4; ++k) {
+                const int d = HexDigit(s[i + k]);
+                hex = hex && d >= 0;
+                unit = unit * 16 + static_cast<unsigned>(std::max(d, 0));
+            }
+            if (hex) {
+                AppendUnit(out, unit, high);
+                i += 4;
+                continue;
+            }
+        }
         switch (next) {
             case 'n':
                 out += '\n';
@@ -97,6 +157,77 @@ std::size_t Separator(std::string_view line) {
             return i;
     }
     return std::string_view::npos;
+}
+
+// Where a "//" with no backslash before it starts the rest of the line as a comment.
+std::size_t CommentStart(std::string_view line) {
+    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+        if (line[i] == '\\')
+            ++i;
+        else if (line[i] == '/' && line[i + 1] == '/')
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+// The translator takes every source that starts with "r:" or "sr:" for a regular expression
+// (or a splitter), after its escapes are read: no escape keeps such a source literal. It is
+// written as the expression that matches exactly that line, with a replacement that is exactly
+// the translation, and read back as the line it matches.
+constexpr std::string_view kRegexMeta = "\\*+?|{}[]()^$.# ";
+
+bool NeedsRegexForm(std::string_view source) {
+    return source.rfind("r:", 0) == 0 || source.rfind("sr:", 0) == 0;
+}
+
+std::string RegexForm(std::string_view source, std::string_view to) {
+    std::string key = "r:\"^";
+    for (char c : source) {
+        if (kRegexMeta.find(c) != std::string_view::npos) key += '\\';
+        key += c;
+    }
+    key += "$\"";
+    std::string value = "\"";
+    for (char c : to) value += c == '$' ? std::string("$$") : std::string(1, c);
+    value += '"';
+    return Escape(key) + "=" + Escape(value);
+}
+
+// The line a regular expression of RegexForm's shape matches, when it matches only that line.
+std::optional<std::pair<std::string, std::string>> FromRegexForm(std::string_view key,
+                                                                 std::string_view value) {
+    constexpr std::string_view kOpen = "r:\"^", kClose = "$\"";
+    if (key.size() < kOpen.size() + kClose.size() || key.rfind(kOpen, 0) != 0 ||
+        key.substr(key.size() - kClose.size()) != kClose || value.size() < 2 ||
+        value.front() != '"' || value.back() != '"')
+        return std::nullopt;
+    const std::string_view pattern = key.substr(kOpen.size(), key.size() - kOpen.size() - 2);
+    std::string source;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const bool meta = kRegexMeta.find(pattern[i]) != std::string_view::npos;
+        if (pattern[i] == '\\' && i + 1 < pattern.size() &&
+            kRegexMeta.find(pattern[i + 1]) != std::string_view::npos) {
+            source += pattern[++i];
+        } else if (meta) {
+            return std::nullopt;  // an expression of its own
+        } else {
+            source += pattern[i];
+        }
+    }
+    std::string to;
+    const std::string_view body = value.substr(1, value.size() - 2);
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        if (body[i] != '$') {
+            to += body[i];
+        } else if (i + 1 < body.size() && body[i + 1] == '$') {
+            to += '$';
+            ++i;
+        } else {
+            return std::nullopt;  // a group put in
+        }
+    }
+    if (!NeedsRegexForm(source)) return std::nullopt;
+    return std::make_pair(std::move(source), std::move(to));
 }
 
 std::string Quoted(std::string_view s) {
@@ -158,10 +289,9 @@ std::string ShareText(ShareFormat format, const Pairs& entries) {
     std::string out;
     for (const auto& [source, to] : entries) {
         if (format == ShareFormat::kXUnity) {
-            // A line that starts with "//" would be read as a comment.
-            std::string key = Escape(source);
-            if (key.rfind("//", 0) == 0) key.insert(0, "\\");
-            out += key + "=" + Escape(to) + "\n";
+            out += (NeedsRegexForm(source) ? RegexForm(source, to)
+                                           : Escape(source) + "=" + Escape(to)) +
+                   "\n";
         } else {
             out += Escape(source, false) + "\t" + Escape(to, false) + "\n";
         }
@@ -208,20 +338,33 @@ SharedEntries ReadShared(ShareFormat format, std::string_view bytes) {
             Take(r, places, where, Unescape(text.substr(0, tab)), Unescape(text.substr(tab + 1)));
             continue;
         }
-        // Comments, blank lines, and the regular expressions and splitters the translator
-        // applies itself: none of them is one line's translation.
-        if (text.empty() || text.rfind("//", 0) == 0 || text.rfind("r:", 0) == 0 ||
-            text.rfind("sr:", 0) == 0)
-            continue;
-        const std::size_t eq = Separator(text);
-        if (eq == std::string_view::npos) continue;
-        Take(r, places, where, Unescape(text.substr(0, eq)), Unescape(text.substr(eq + 1)));
+        // A "//" starts a comment anywhere in the line, as the translator reads it: before the
+        // '=' the line is no entry, after it the translation ends there.
+        std::string_view entry = text;
+        const std::size_t comment = CommentStart(entry);
+        const std::size_t eq = Separator(entry);
+        if (eq == std::string_view::npos || comment < eq) continue;
+        if (comment != std::string_view::npos) {
+            entry = entry.substr(0, comment);
+            while (entry.size() > eq + 1 && (entry.back() == ' ' || entry.back() == '\t'))
+                entry.remove_suffix(1);
+        }
+        std::string source = Unescape(entry.substr(0, eq), true);
+        std::string to = Unescape(entry.substr(eq + 1), true);
+        // The regular expressions and splitters the translator applies itself are no one
+        // line's translation, unless written by RegexForm.
+        if (NeedsRegexForm(source)) {
+            auto literal = FromRegexForm(source, to);
+            if (!literal) continue;
+            std::tie(source, to) = std::move(*literal);
+        }
+        Take(r, places, where, std::move(source), std::move(to));
     }
     return Checked(std::move(r), places);
 }
 
 Pairs ExportEntries(const std::filesystem::path& dictionaryFolder, const std::string& game,
-                    History* history, std::size_t* corrections) {
+                    History* history, std::size_t* corrections, std::string* why) {
     Pairs entries;
     std::set<std::string, std::less<>> corrected;
     // The later of two corrections for a line is the one in use.
@@ -236,7 +379,7 @@ Pairs ExportEntries(const std::filesystem::path& dictionaryFolder, const std::st
     }
     if (corrections) *corrections = entries.size();
     if (!history) return entries;
-    for (auto& [source, to] : history->Latest(game))
+    for (auto& [source, to] : history->Latest(game, why))
         if (!corrected.count(LineKey(source)))
             entries.emplace_back(std::move(source), std::move(to));
     return entries;

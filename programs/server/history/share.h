@@ -36,8 +36,9 @@ struct SharedEntries {
 SharedEntries ReadShared(ShareFormat format, std::string_view bytes);
 
 // The game's corrections, then for each other source its latest translation in the history
-// (`history` may be null). `corrections` gets how many of the first kind there are.
+// (`history` may be null). `corrections` gets how many of the first kind there are; `why`, the
+// reason when the history could not be read.
 Pairs ExportEntries(const std::filesystem::path& dictionaryFolder, const std::string& game,
-                    History* history, std::size_t* corrections);
+                    History* history, std::size_t* corrections, std::string* why = nullptr);
 
 }  // namespace server

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <future>
 
-#include "atomic_file.h"
 #include "code_pages.h"
 #include "corrections.h"
 #include "diagnose.h"
@@ -630,17 +629,13 @@ WebAnswer Workbench::AddName(const WebRequest& r) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     const std::filesystem::path file = folder / "names.txt";
-    std::string text;
-    if (std::FILE* f = _wfopen(file.c_str(), L"rb")) {
-        char chunk[4096];
-        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
-        std::fclose(f);
-    }
+    std::string text, why;
+    const LockedFile locked = LockAndRead(file, text, &why);
+    if (!locked) return Problem(500, why);
     if (text.size() > mirelo::dict::kMaxFileBytes) return Problem(400, "names.txt is full");
     if (!text.empty() && text.back() != '\n') text += "\n";
     text += "name\t" + from + "\t" + to + "\n";
-    std::string why;
-    if (!WriteFileAtomically(file, text, &why)) return Problem(500, why);
+    if (!ReplaceLocked(file, text, &why)) return Problem(500, why);
     return JsonAnswer(
         {{"saved", true}, {"file", (game->empty() ? "" : *game + "\\") + "names.txt"}});
 }

@@ -6,6 +6,7 @@ Each run takes free ports, waits for the server to listen, and always stops it; 
 wait is bounded, so the test ends by itself even when the server hangs.
 """
 import concurrent.futures
+import contextlib
 import http.client
 import json
 import os
@@ -14,6 +15,7 @@ import selectors
 import shutil
 import signal
 import socket
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -1402,11 +1404,89 @@ class History(unittest.TestCase):
         finally:
             server.stop()
 
+    def test_the_byte_cap_holds_across_flushes_and_restarts(self):
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        # 30,003 characters, 90 KB of UTF-8 each: 24 of them are twice the cap of 1 MB.
+        lines = [f"{i:03d}" + "長い行です。" * 5000 for i in range(24)]
+        for part in (lines[:16], lines[16:]):
+            server = Server(FOLDER, "--workers", "1", "--data", windows(data),
+                            "--history-mb", "1")
+            try:
+                for line in part:  # each in a flush of its own
+                    self.assertEqual(server.request("POST", "/translate", line.encode(),
+                                                    {"Content-Type": "text/plain"})[0], 200)
+                    time.sleep(0.3)
+                newest = lambda j: j["lines"] and j["lines"][0]["source"] == part[-1]
+                self.api(server, "/api/history?limit=1", until=newest)
+            finally:
+                server.stop()
+            with contextlib.closing(sqlite3.connect(os.path.join(data, "history.sqlite3"))) as db:
+                size, rows, last = db.execute(
+                    "SELECT sum(length(CAST(game AS BLOB)) + length(CAST(client AS BLOB)) + "
+                    "length(CAST(source AS BLOB)) + length(CAST(translation AS BLOB))), "
+                    "count(*), max(source) FROM lines").fetchone()
+            with self.subTest(lines=len(part)):
+                self.assertLessEqual(size, MIB)
+                self.assertEqual(last, part[-1])
+                self.assertGreater(rows, 1)
+
+    def test_a_damaged_history_says_so_and_another_programs_file_is_left_alone(self):
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        file = os.path.join(data, "history.sqlite3")
+        server = Server(FOLDER, "--workers", "1", "--data", windows(data))
+        try:
+            for i in range(6):
+                server.request("POST", "/translate", (f"{i}" + "壊れた行。" * 2000).encode(),
+                               {"Content-Type": "text/plain"})
+            self.api(server, "/api/history?limit=10", until=lambda j: len(j["lines"]) == 6)
+        finally:
+            server.stop()
+        # The long texts' overflow pages are overwritten; the counts and the index stay readable.
+        with contextlib.closing(sqlite3.connect(file)) as db:
+            page_size = db.execute("PRAGMA page_size").fetchone()[0]
+            pages = [p for p, in db.execute(
+                "SELECT pageno FROM dbstat WHERE name = 'lines' AND pagetype = 'overflow'")]
+        self.assertTrue(pages)
+        with open(file, "r+b") as f:
+            for p in pages:
+                f.seek((p - 1) * page_size)
+                f.write(b"\xA5" * page_size)
+        server = Server(FOLDER, "--workers", "1", "--data", windows(data), "--lang=en")
+        try:
+            for path in ("/api/history?limit=10", "/api/search?q=" + urllib.parse.quote("壊れた行")):
+                with self.subTest(path=path):
+                    status, _, text = server.get(path)
+                    self.assertEqual(status, 500, text)
+                    self.assertIn("the history cannot be read", json.loads(text)["error"])
+        finally:
+            server.stop()
+
+        foreign = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        file = os.path.join(foreign, "history.sqlite3")
+        with contextlib.closing(sqlite3.connect(file)) as db:
+            db.execute("CREATE TABLE notes(text)")
+            db.execute("INSERT INTO notes VALUES ('mine')")
+            db.commit()
+        with open(file, "rb") as f:
+            before = f.read()
+        server = Server(FOLDER, "--workers", "1", "--data", windows(foreign), "--lang=en")
+        try:
+            self.assertEqual(server.get("/api/history")[0], 404)
+        finally:
+            server.stop()
+        self.assertIn("is not a history of Mirelo", server.text)
+        with open(file, "rb") as f:
+            self.assertEqual(f.read(), before)
+        self.assertEqual(sorted(os.listdir(foreign)), ["history.sqlite3"])
+
     def test_export_then_import_gives_the_same_corrections_and_they_answer(self):
         plugin_dir, plugin = self.plugin_copy()
         dict_dir = os.path.join(plugin_dir, "MireloDict")
         data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
-        shared = {"勇者": "영웅", "a=b\\c": "x=y", "魔王が来た": "마왕이 왔다", "//注": "주"}
+        # The translator reads every source that starts with r: or sr: as an expression, and a
+        # "//" anywhere as a comment.
+        shared = {"勇者": "영웅", "a=b\\c": "x=y", "魔王が来た": "마왕이 왔다", "//注": "주",
+                  "r:正規(.*)": "정규$1", "sr:分 割//x": "나눔"}
         path = os.path.join(data, "in.json")
         with open(path, "w", encoding="utf-8") as f:
             json.dump({**shared, "二行\n目": "x", "数": 1}, f, ensure_ascii=False)
@@ -1428,7 +1508,7 @@ class History(unittest.TestCase):
         self.assertTrue(written.startswith("\ufeff# mine\r\npre\t姫\t공주\r\nline\t勇者\t영웅\r\n"),
                         written)
         self.assertNotIn("또", written)
-        self.assertEqual(written.count("\n"), 6)
+        self.assertEqual(written.count("\n"), 8)
 
         server = Server(FOLDER, "--workers", "1", "--plugin", windows(plugin),
                         "--data", windows(data))
@@ -1453,6 +1533,9 @@ class History(unittest.TestCase):
                     r = self.share("--export", "mygame", out, "--plugin", windows(plugin),
                                    "--data", windows(data))
                     self.assertEqual(r.returncode, 0, r.stderr.decode())
+                    if ext == "txt":
+                        with open(out, encoding="utf-8") as f:
+                            self.assertIn(r'r:"^r:正規\\(\\.\\*\\)$"="정규$$1"' + "\n", f.read())
                     r = self.share("--import", "Other", out, "--plugin", windows(plugin))
                     self.assertEqual(r.returncode, 0, r.stderr.decode())
                     with open(os.path.join(dict_dir, "other", "corrections.txt"),
@@ -1477,6 +1560,86 @@ class History(unittest.TestCase):
             self.assertEqual(text.split("\n"), [f"{HERO}\t고친 줄", "魔王\t마왕", ""])
         finally:
             server.stop()
+
+    def test_a_translation_file_is_read_as_the_translator_reads_it(self):
+        plugin_dir, plugin = self.plugin_copy()
+        path = os.path.join(tempfile.mkdtemp(prefix="data-", dir=FOLDER), "in.txt")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("\n".join([
+                "// a comment line",
+                "勇者=영웅 // a comment after the translation",
+                "二行\\n目=x",  # a line break: no line entry
+                "魔王\\=王=마왕",
+                "注釈//付き=x",  # the comment starts before the '='
+                "\\u52c7\\u6c17=용\\u002F\\u002F기",
+                r'r:"^r:正規\(\.\*\)$"="정규$$1"',
+                r'r:"^abc(.*)$"="x$1"',  # an expression of its own
+                "sr:^分割$=x",
+            ]) + "\n")
+        r = self.share("--import", "g", path, "--plugin", windows(plugin))
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        # Read as a line break, not as a backslash and an n.
+        self.assertIn("skipped: line 3: a line entry holds one line", r.stderr.decode())
+        with open(os.path.join(plugin_dir, "MireloDict", "g", "corrections.txt"),
+                  encoding="utf-8") as f:
+            got = dict(line.split("\t")[1:] for line in f.read().splitlines())
+        self.assertEqual(got, {"勇者": "영웅", "魔王=王": "마왕", "勇気": "용//기",
+                               "r:正規(.*)": "정규$1"})
+
+    def test_two_servers_and_imports_saving_at_once_keep_every_entry_answered_saved(self):
+        plugin_dir, plugin = self.plugin_copy()
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        servers = [Server(FOLDER, "--workers", "1", "--plugin", windows(plugin), "--data",
+                          windows(tempfile.mkdtemp(prefix="data-", dir=FOLDER)))
+                   for _ in range(2)]
+
+        def corrections(server, prefix):
+            token = re.search(r'name="mirelo-token" content="([0-9a-f]+)"',
+                              server.get("/")[2]).group(1)
+            saved, failed = [], []
+            for i in range(40):
+                source = f"{prefix}{i}"
+                status, _, text = server.request(
+                    "POST", "/api/correct",
+                    json.dumps({"game": "race", "source": source, "translation": "고침"}).encode(),
+                    {"Content-Type": "application/json", "X-Mirelo-Token": token,
+                     "Origin": f"http://127.0.0.1:{server.port}"})
+                (saved if status == 200 else failed).append((source, status, text))
+            return saved, failed
+
+        def imports():
+            saved, failed = [], []
+            for i in range(8):
+                sources = [f"輸入{i}の{j}" for j in range(4)]
+                path = os.path.join(data, f"in{i}.txt")
+                with open(path, "w", encoding="utf-8") as f:
+                    f.write("".join(f"{s}=들여옴\n" for s in sources))
+                r = self.share("--import", "race", path, "--plugin", windows(plugin))
+                for s in sources:
+                    (saved if r.returncode == 0 else failed).append(
+                        (s, r.returncode, r.stderr.decode()))
+            return saved, failed
+
+        try:
+            with concurrent.futures.ThreadPoolExecutor(3) as pool:
+                runs = [pool.submit(corrections, servers[0], "訂正甲"),
+                        pool.submit(corrections, servers[1], "訂正乙"), pool.submit(imports)]
+                results = [f.result() for f in runs]
+        finally:
+            for server in servers:
+                server.stop()
+        with open(os.path.join(plugin_dir, "MireloDict", "race", "corrections.txt"),
+                  encoding="utf-8-sig") as f:
+            in_file = {line.split("\t")[1] for line in f.read().splitlines()}
+        saved = [s for ok, _ in results for s, _, _ in ok]
+        missing = [s for s in saved if s not in in_file]
+        failed = [f for _, bad in results for f in bad]
+        print(f"\n  two servers and an import: {len(saved)} saved, {len(missing)} of them "
+              f"missing, {len(failed)} failed", file=sys.stderr)
+        self.assertEqual(missing, [])
+        # Each waits for the others' saves: none has reason to fail.
+        self.assertEqual(failed, [])
+        self.assertEqual(len(saved), 2 * 40 + 8 * 4)
 
     def test_bad_names_and_files_are_refused(self):
         plugin_dir, plugin = self.plugin_copy()

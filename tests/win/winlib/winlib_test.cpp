@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "code_pages.h"
 #include "dictionary_folder_win.h"
+#include "file_replace.h"
 #include "handles.h"
+#include "test_files.h"
 #include "text_codec.h"
 
 namespace mirelo {
@@ -33,6 +36,64 @@ TEST(Owners, EachKindKnowsItsOwnEmptyValue) {
     moved.reset();
     DWORD flags = 0;
     EXPECT_FALSE(::GetHandleInformation(raw, &flags));
+}
+
+// Another process's reader opens the file without sharing its deletion, as a plain open does:
+// the rename that replaces the file waits for it, within the patience, and else says why.
+TEST(FileReplace, WaitsForAReaderWithinItsPatienceAndKeepsTheOldFileBeyondIt) {
+    test::TempDir dir;
+    const std::wstring target = dir / L"corrections.txt";
+    ASSERT_TRUE(test::WriteBytes(target, "old\r\n"));
+    auto holdOpen = [&](DWORD ms) {
+        UniqueFile held(::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(held);
+        ::Sleep(ms);
+    };
+
+    std::thread reader(holdOpen, 300);
+    ::Sleep(50);
+    EXPECT_EQ(ReplaceFileWith(target, "new\r\n"), 0u);
+    reader.join();
+    EXPECT_EQ(test::ReadBytes(target), "new\r\n");
+
+    std::thread slow(holdOpen, 800);
+    ::Sleep(50);
+    const DWORD error = ReplaceFileWith(target, "newer\r\n", 200);
+    slow.join();
+    EXPECT_TRUE(IsFileBusy(error)) << error;
+    EXPECT_EQ(test::ReadBytes(target), "new\r\n");
+    WIN32_FIND_DATAW fd;
+    UniqueFind left(::FindFirstFileW((dir / L"*.tmp").c_str(), &fd));
+    EXPECT_FALSE(left) << "a temporary file was left behind";
+
+    std::string bytes = "x";
+    EXPECT_EQ(ReadWholeFile(dir / L"absent.txt", bytes), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ReadWholeFile(dir / L"no\\folder.txt", bytes),
+              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_EQ(ReadWholeFile(target, bytes), 0u);
+    EXPECT_EQ(bytes, "new\r\n");
+}
+
+TEST(FileLock, OneHolderAtATimeAndTheNextWaitsForIt) {
+    test::TempDir dir;
+    const std::wstring target = dir / L"names.txt";
+    DWORD error = 0;
+    FileLock first = FileLock::Take(target, 0, &error);
+    ASSERT_TRUE(first) << error;
+    EXPECT_FALSE(FileLock::Take(target, 100, &error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+
+    std::thread release([&] {
+        ::Sleep(200);
+        first = FileLock();
+    });
+    const ULONGLONG start = ::GetTickCount64();
+    FileLock second = FileLock::Take(target, 5000, &error);
+    release.join();
+    EXPECT_TRUE(second) << error;
+    EXPECT_GE(::GetTickCount64() - start, 150u);
 }
 
 // UTF-8 in, code page 932 bytes out (empty: no form of its own).

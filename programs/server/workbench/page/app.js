@@ -222,7 +222,11 @@ async function history(more) {
   const q = `?game=${encodeURIComponent(game ?? "")}&limit=100` + (historyBefore ? `&before=${historyBefore}` : "");
   const r = await getJson("/api/history" + q);
   unavailable("history", r.status === 404);
-  if (r.status !== 200) return;
+  // A history that cannot be read says so: an empty list would claim there are no lines.
+  if (r.status !== 200) {
+    if (r.status !== 404) list.append(el("li", "note", r.body.error || String(r.status)));
+    return;
+  }
   const lines = r.body.lines || [];
   for (const line of lines) list.append(lineItem(line));
   if (lines.length) historyBefore = lines[lines.length - 1].id;
@@ -237,7 +241,8 @@ $("search-form").addEventListener("submit", async (e) => {
   const scope = $("search-all").checked ? "" : `&game=${encodeURIComponent(game ?? "")}`;
   const r = await getJson(`/api/search?q=${encodeURIComponent(q)}${scope}&limit=200`);
   unavailable("search", r.status === 404);
-  $("search-lines").replaceChildren(...(r.status === 200 ? (r.body.lines || []).map(lineItem) : []));
+  $("search-lines").replaceChildren(...(r.status === 200 ? (r.body.lines || []).map(lineItem)
+    : r.status !== 404 ? [el("li", "note", r.body.error || String(r.status))] : []));
 });
 
 // Dictionary: what is in use for the game, its problems, and a name added with a preview.
