@@ -7,6 +7,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <unordered_map>
 
 #include "code_pages.h"
 #include "corrections.h"
@@ -28,10 +29,14 @@ using programs::Text;
 
 // The translation file's escapes: a backslash, line breaks, a tab, and the '=' that would
 // otherwise end the source (TSV has no need of that one).
-std::string Escape(std::string_view s, bool equals = true) {
-    std::string out;
-    out.reserve(s.size());
-    for (char c : s) {
+void AppendEscaped(std::string& out, std::string_view s, bool equals) {
+    for (;;) {
+        // Runs without an escape go in whole.
+        const std::size_t plain = s.find_first_of(equals ? "\\\n\r\t=" : "\\\n\r\t");
+        out.append(s.substr(0, plain));
+        if (plain == std::string_view::npos) return;
+        const char c = s[plain];
+        s.remove_prefix(plain + 1);
         switch (c) {
             case '\\':
                 out += "\\\\";
@@ -45,14 +50,10 @@ std::string Escape(std::string_view s, bool equals = true) {
             case '\t':
                 out += "\\t";
                 break;
-            case '=':
-                out += equals ? "\\=" : "=";
-                break;
             default:
-                out += c;
+                out += "\\=";
         }
     }
-    return out;
 }
 
 // An escape it does not know keeps its backslash, as the translator does.
@@ -151,20 +152,34 @@ std::optional<ShareFormat> FormatOfPath(const std::filesystem::path& file) {
 
 std::string ShareText(ShareFormat format, const Pairs& entries) {
     if (format == ShareFormat::kJson) {
+        // Members go in by hand: the object's own insert looks for the key among all those
+        // before it. A source given twice keeps its first place and its last translation.
         nlohmann::ordered_json j = nlohmann::ordered_json::object();
-        for (const auto& [source, to] : entries) j[source] = to;
+        auto& members = j.get_ref<nlohmann::ordered_json::object_t&>();
+        members.reserve(entries.size());
+        std::unordered_map<std::string_view, std::size_t> at;
+        at.reserve(entries.size());
+        for (const auto& [source, to] : entries) {
+            const auto [it, added] = at.try_emplace(source, members.size());
+            if (added)
+                members.emplace_back(source, to);
+            else
+                (members.begin() + static_cast<std::ptrdiff_t>(it->second))->second = to;
+        }
         return j.dump(1, '\t', false, nlohmann::json::error_handler_t::replace) + "\n";
     }
+    const bool xunity = format == ShareFormat::kXUnity;
+    std::size_t size = 0;
+    for (const auto& [source, to] : entries) size += source.size() + to.size() + 3;
     std::string out;
+    out.reserve(size + size / 32);  // and room for a few escapes
     for (const auto& [source, to] : entries) {
-        if (format == ShareFormat::kXUnity) {
-            // A line that starts with "//" would be read as a comment.
-            std::string key = Escape(source);
-            if (key.rfind("//", 0) == 0) key.insert(0, "\\");
-            out += key + "=" + Escape(to) + "\n";
-        } else {
-            out += Escape(source, false) + "\t" + Escape(to, false) + "\n";
-        }
+        // A line that starts with "//" would be read as a comment.
+        if (xunity && source.rfind("//", 0) == 0) out += '\\';
+        AppendEscaped(out, source, xunity);
+        out += xunity ? '=' : '\t';
+        AppendEscaped(out, to, xunity);
+        out += '\n';
     }
     return out;
 }
@@ -223,21 +238,20 @@ SharedEntries ReadShared(ShareFormat format, std::string_view bytes) {
 Pairs ExportEntries(const std::filesystem::path& dictionaryFolder, const std::string& game,
                     History* history, std::size_t* corrections) {
     Pairs entries;
-    std::set<std::string, std::less<>> corrected;
+    std::unordered_map<std::string, std::size_t> corrected;  // by LineKey, where it is
     // The later of two corrections for a line is the one in use.
     for (auto& [source, to] : ReadCorrections(dictionaryFolder, game)) {
-        const std::string key(LineKey(source));
-        if (corrected.insert(key).second) {
+        const auto [it, added] =
+            corrected.try_emplace(std::string(LineKey(source)), entries.size());
+        if (added)
             entries.emplace_back(std::move(source), std::move(to));
-        } else {
-            for (auto& e : entries)
-                if (LineKey(e.first) == key) e.second = to;
-        }
+        else
+            entries[it->second].second = std::move(to);
     }
     if (corrections) *corrections = entries.size();
     if (!history) return entries;
     for (auto& [source, to] : history->Latest(game))
-        if (!corrected.count(LineKey(source)))
+        if (!corrected.count(std::string(LineKey(source))))
             entries.emplace_back(std::move(source), std::move(to));
     return entries;
 }

@@ -23,7 +23,8 @@ void Session::Handle(Request req) {
     m_game = std::move(route.game);
     const std::string_view path = route.path;
     if (m_config.workbench) {
-        const WebRequest w = Web(req, path, target.query);
+        WebRequest w = Web(req, path, target.query);
+        w.peer = m_peer;
         if (const std::optional<Refusal> no = m_config.workbench->CheckHost(w))
             return Send(Error(static_cast<http::status>(no->status), no->reason));
         if (Workbench::Owns(path)) return HandleWorkbench(w);
