@@ -21,7 +21,9 @@ reset() {
 }
 trap reset EXIT
 cp "$bin/J2KEngine.dll" "$tmp/"
-mkdir -p "$tmp/Dat" "$tmp/data"
+# A plug-in of its own, so that the corrections imported go beside it and nowhere else.
+mkdir -p "$tmp/Dat" "$tmp/data" "$tmp/plugin/MireloDict" "$tmp/logs"
+cp "$bin/Mirelo.dll" "$tmp/plugin/"
 echo "mode demo" >"$tmp/Dat/standin.txt"
 "$root/cmake/wine-run.sh" "$WINEPREFIX" reg add 'HKCU\Software\Kestrow\Mirelo' /v FilePath \
     /d "Z:$(echo "$tmp" | tr / '\\')" /f >/dev/null
@@ -43,12 +45,17 @@ def free_port():
         return s.getsockname()[1]
 
 
+def windows(name):
+    return "Z:" + os.path.join(TMP, name).replace("/", "\\")
+
+
 class Server:
     def __init__(self, exe):
         self.port = free_port()
         self.proc = subprocess.Popen(
             ["wine", exe, "--port", str(self.port), "--workers", "1", "--options", "11",
-             "--data", "Z:" + os.path.join(TMP, "data").replace("/", "\\")],
+             "--data", windows("data"), "--log", windows("logs"),
+             "--plugin", windows("plugin/Mirelo.dll")],
             env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, start_new_session=True)
         deadline = time.monotonic() + 60
