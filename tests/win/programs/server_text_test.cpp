@@ -1,12 +1,14 @@
 // The server's text handling and the library-file reader behind --diagnose, on edge cases.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <future>
 #include <thread>
 
 #include "event_log.h"
+#include "job_queue.h"
 #include "frames.h"
 #include "pe_exports.h"
 #include "test_support.h"
@@ -272,3 +274,33 @@ TEST(ServerEventLog, AHeldConsoleStallsNobodyAndLostEventsAreCounted) {
 }
 
 }  // namespace server_log
+
+namespace server_jobs {
+
+// The workbench's threads take 32 waiting requests each (the README's bound) besides the one
+// running; past it the request is refused at once. A job that throws ends only itself.
+TEST(ServerJobQueue, HoldsThirtyTwoWaitingAndRefusesTheNext) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> ran{0};
+    std::promise<void> started;
+    server::JobQueue queue(32);
+    ASSERT_EQ(queue.Post([&] {
+        started.set_value();
+        released.wait();
+        throw std::runtime_error("a job that fails");
+    }),
+              server::JobQueue::Put::kQueued);
+    started.get_future().wait();  // the first one runs: the rest wait
+    for (int i = 0; i < 32; ++i)
+        EXPECT_EQ(queue.Post([&] { ++ran; }), server::JobQueue::Put::kQueued) << i;
+    EXPECT_EQ(queue.Post([&] { ++ran; }), server::JobQueue::Put::kFull);
+    release.set_value();
+    for (int i = 0; i < 500 && ran < 32; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ran, 32);
+    queue.Stop();
+    EXPECT_EQ(queue.Post([&] { ++ran; }), server::JobQueue::Put::kStopping);
+}
+
+}  // namespace server_jobs
