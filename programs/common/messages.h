@@ -226,6 +226,7 @@ enum class Msg : int {
     kEventRequestFailed,  // {0}: what went wrong
     kEventLogUnwritable,  // {0}: path, {1}: the system's reason
     kEventsNotShown,      // {0}: how many
+    kEventsLost,          // {0}: how many
     kArgGame,             // {0}: why the name cannot be a game's
     // History, corrections and sharing (mirelo-server --data, --export, --import)
     kServerArgData,

@@ -405,6 +405,7 @@ constexpr MessageEntry kEnglish[] = {
     {kEventRequestFailed, "a request failed inside the server: {0}"},
     {kEventLogUnwritable, "cannot write the log file {0}: {1}; events are shown here only"},
     {kEventsNotShown, "{0} more events not shown here; see the log file"},
+    {kEventsLost, "{0} events came faster than the log could write them and are lost"},
     {kArgGame, "--game needs a game's name: {0}"},
     {kServerArgData, "--data needs a folder"},
     {kServerArgHistoryRows, "--history-rows needs a number from 1 to 100000000"},

@@ -402,6 +402,7 @@ constexpr MessageEntry kKorean[] = {
     {kEventRequestFailed, "서버 안에서 요청 하나가 실패했습니다: {0}"},
     {kEventLogUnwritable, "로그 파일 {0}에 쓸 수 없습니다: {1}. 이벤트는 이 창에만 보입니다"},
     {kEventsNotShown, "이벤트 {0}개를 여기에 보이지 않았습니다. 로그 파일을 보십시오"},
+    {kEventsLost, "로그가 제때 쓰지 못해 이벤트 {0}개를 잃었습니다"},
     {kArgGame, "--game에 게임 이름으로 쓸 수 없는 값이 있습니다: {0}"},
     {kServerArgData, "--data에는 폴더가 필요합니다"},
     {kServerArgHistoryRows, "--history-rows에는 1부터 100000000까지의 수가 필요합니다"},

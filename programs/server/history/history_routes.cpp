@@ -153,13 +153,18 @@ JsonAnswer Export(History& history, std::string_view query) {
 
 }  // namespace
 
+constexpr std::string_view kReads[] = {"/api/history", "/api/search", "/api/games", "/api/export"};
+
+bool IsHistoryRoute(std::string_view path) {
+    return path == "/api/import" ||
+           std::find(std::begin(kReads), std::end(kReads), path) != std::end(kReads);
+}
+
 std::optional<JsonAnswer> HistoryRoute(History& history, std::string_view method,
                                        std::string_view path, std::string_view query,
                                        std::string_view body, std::string_view contentType) {
-    static const std::string_view kReads[] = {"/api/history", "/api/search", "/api/games",
-                                              "/api/export"};
-    const bool read = std::find(std::begin(kReads), std::end(kReads), path) != std::end(kReads);
-    if (!read && path != "/api/import") return std::nullopt;
+    if (!IsHistoryRoute(path)) return std::nullopt;
+    const bool read = path != "/api/import";
     const bool get = method == "GET" || method == "HEAD";
     if (read != get || (!read && method != "POST"))
         return Refuse(405, read ? "use GET" : "use POST");

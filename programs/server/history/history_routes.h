@@ -26,6 +26,9 @@ class History;
 //                           text/tab-separated-values=TSV, application/json=JSON) -> {"imported":N}
 // nullopt: not a history route. Without game= the history and search take every game; game=
 // with an empty value means the lines that named none (and the common folder, for sharing).
+// The paths HistoryRoute answers.
+bool IsHistoryRoute(std::string_view path);
+
 std::optional<JsonAnswer> HistoryRoute(History& history, std::string_view method,
                                        std::string_view path, std::string_view query,
                                        std::string_view body, std::string_view contentType);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <tuple>
+#include <unordered_map>
 
 #include "code_pages.h"
 #include "corrections.h"
@@ -32,14 +33,16 @@ using programs::Text;
 // file, not in TSV) the '=' that would otherwise end the source and a "//" that would start a
 // comment anywhere in the line: its second slash is written as \u002F, which the translator
 // reads back as a slash.
-std::string Escape(std::string_view s, bool equals = true) {
-    std::string out;
-    out.reserve(s.size());
-    for (char c : s) {
-        if (c == '/' && equals && !out.empty() && out.back() == '/') {
-            out += "\\u002F";
-            continue;
-        }
+void AppendEscaped(std::string& out, std::string_view s, bool equals) {
+    bool slash = false;  // the last character written was a slash of `s`
+    for (;;) {
+        // Runs without an escape go in whole.
+        const std::size_t plain = s.find_first_of(equals ? "\\\n\r\t=/" : "\\\n\r\t");
+        if (plain != 0) slash = false;
+        out.append(s.substr(0, plain));
+        if (plain == std::string_view::npos) return;
+        const char c = s[plain];
+        s.remove_prefix(plain + 1);
         switch (c) {
             case '\\':
                 out += "\\\\";
@@ -53,13 +56,21 @@ std::string Escape(std::string_view s, bool equals = true) {
             case '\t':
                 out += "\\t";
                 break;
-            case '=':
-                out += equals ? "\\=" : "=";
-                break;
+            case '/':
+                out += slash ? "\\u002F" : "/";
+                slash = !slash;
+                continue;
             default:
-                out += c;
+                out += "\\=";
         }
+        slash = false;
     }
+}
+
+std::string Escape(std::string_view s, bool equals = true) {
+    std::string out;
+    out.reserve(s.size());
+    AppendEscaped(out, s, equals);
     return out;
 }
 
@@ -282,19 +293,36 @@ std::optional<ShareFormat> FormatOfPath(const std::filesystem::path& file) {
 
 std::string ShareText(ShareFormat format, const Pairs& entries) {
     if (format == ShareFormat::kJson) {
+        // Members go in by hand: the object's own insert looks for the key among all those
+        // before it. A source given twice keeps its first place and its last translation.
         nlohmann::ordered_json j = nlohmann::ordered_json::object();
-        for (const auto& [source, to] : entries) j[source] = to;
+        auto& members = j.get_ref<nlohmann::ordered_json::object_t&>();
+        members.reserve(entries.size());
+        std::unordered_map<std::string_view, std::size_t> at;
+        at.reserve(entries.size());
+        for (const auto& [source, to] : entries) {
+            const auto [it, added] = at.try_emplace(source, members.size());
+            if (added)
+                members.emplace_back(source, to);
+            else
+                (members.begin() + static_cast<std::ptrdiff_t>(it->second))->second = to;
+        }
         return j.dump(1, '\t', false, nlohmann::json::error_handler_t::replace) + "\n";
     }
+    const bool xunity = format == ShareFormat::kXUnity;
+    std::size_t size = 0;
+    for (const auto& [source, to] : entries) size += source.size() + to.size() + 3;
     std::string out;
+    out.reserve(size + size / 32);  // and room for a few escapes
     for (const auto& [source, to] : entries) {
-        if (format == ShareFormat::kXUnity) {
-            out += (NeedsRegexForm(source) ? RegexForm(source, to)
-                                           : Escape(source) + "=" + Escape(to)) +
-                   "\n";
+        if (xunity && NeedsRegexForm(source)) {
+            out += RegexForm(source, to);
         } else {
-            out += Escape(source, false) + "\t" + Escape(to, false) + "\n";
+            AppendEscaped(out, source, xunity);
+            out += xunity ? '=' : '\t';
+            AppendEscaped(out, to, xunity);
         }
+        out += '\n';
     }
     return out;
 }
@@ -366,21 +394,20 @@ SharedEntries ReadShared(ShareFormat format, std::string_view bytes) {
 Pairs ExportEntries(const std::filesystem::path& dictionaryFolder, const std::string& game,
                     History* history, std::size_t* corrections, std::string* why) {
     Pairs entries;
-    std::set<std::string, std::less<>> corrected;
+    std::unordered_map<std::string, std::size_t> corrected;  // by LineKey, where it is
     // The later of two corrections for a line is the one in use.
     for (auto& [source, to] : ReadCorrections(dictionaryFolder, game)) {
-        const std::string key(LineKey(source));
-        if (corrected.insert(key).second) {
+        const auto [it, added] =
+            corrected.try_emplace(std::string(LineKey(source)), entries.size());
+        if (added)
             entries.emplace_back(std::move(source), std::move(to));
-        } else {
-            for (auto& e : entries)
-                if (LineKey(e.first) == key) e.second = to;
-        }
+        else
+            entries[it->second].second = std::move(to);
     }
     if (corrections) *corrections = entries.size();
     if (!history) return entries;
     for (auto& [source, to] : history->Latest(game, why))
-        if (!corrected.count(LineKey(source)))
+        if (!corrected.count(std::string(LineKey(source))))
             entries.emplace_back(std::move(source), std::move(to));
     return entries;
 }

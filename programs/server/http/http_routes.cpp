@@ -24,7 +24,8 @@ void Session::Handle(Request req) {
     m_game = std::move(route.game);
     const std::string_view path = route.path;
     if (m_config.workbench) {
-        const WebRequest w = Web(req, path, target.query);
+        WebRequest w = Web(req, path, target.query);
+        w.peer = m_peer;
         if (const std::optional<Refusal> no = m_config.workbench->CheckCaller(w)) {
             // Another site is refused in the words of the route it asked for.
             const bool page = no->status == 403 && Workbench::Owns(path);
@@ -83,18 +84,28 @@ Reply Session::FromWeb(WebAnswer a) {
     return r;
 }
 
-// The workbench answers at once, or later from its own thread (a page waiting for new lines,
-// a correction being checked): that answer is posted back here.
+// The workbench answers at once, or later from a thread of its own (a page waiting for new
+// lines, a correction being checked, an export): that answer is posted back here. A large one
+// is put together on the thread that made it, so that this one only writes it.
 void Session::HandleWorkbench(const WebRequest& w) {
-    std::optional<WebAnswer> a = m_config.workbench->Handle(
-        w, [self = shared_from_this(), executor = m_stream.get_executor()](WebAnswer a) {
-            try {
-                asio::post(executor, [self, a = std::move(a)]() mutable {
-                    self->Guarded([&] { self->Send(FromWeb(std::move(a))); });
+    // Fixed until this request is answered: no other is read meanwhile.
+    const Framing framing{m_version, m_keepAlive, false, m_head};
+    std::optional<WebAnswer> a =
+        m_config.workbench->Handle(w, [self = shared_from_this(), framing](WebAnswer a) mutable {
+            if (a.body.size() < kBuildElsewhereBytes)
+                return Back(std::move(self), [a = std::move(a)](Session& s) mutable {
+                    s.Send(FromWeb(std::move(a)));
                 });
+            std::string wire;
+            try {
+                wire = Serialize(FromWeb(std::move(a)), framing, self->m_config.cors);
             } catch (...) {
-                // Nothing could be posted: the connection is dropped, which closes it.
+                // Out of memory: the connection is dropped, which closes it.
+                self->m_shared.Failed(WhatWasThrown());
+                return;
             }
+            Back(std::move(self), [wire = std::move(wire), keepAlive = framing.keepAlive](
+                                      Session& s) mutable { s.Write(std::move(wire), keepAlive); });
         });
     if (a) return Send(FromWeb(std::move(*a)));
     m_deadline = Clock::time_point::max();

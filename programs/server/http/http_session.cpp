@@ -5,6 +5,7 @@
 
 #include "event_log.h"
 #include "messages.h"
+#include "share.h"
 
 namespace server::web {
 namespace {
@@ -56,6 +57,8 @@ void Session::Start() {
     Guarded([&] {
         beast::error_code ignored;
         m_stream.non_blocking(true, ignored);  // for the direct writes in Write
+        const tcp::endpoint peer = m_stream.remote_endpoint(ignored);
+        if (!ignored) m_peer = peer.address().to_string();
         ReadHead();
     });
 }
@@ -113,7 +116,9 @@ void Session::ReadHead() {
     m_parser.emplace(std::piecewise_construct, std::make_tuple(Alloc(m_account)),
                      std::make_tuple(Alloc(m_account)));
     m_parser->header_limit(kHeadLimit);
-    m_parser->body_limit(kBodyLimit);
+    // The parser checks a stated length as the head ends: the largest any route takes, and
+    // each route's own once the head is read.
+    m_parser->body_limit(kMaxImportBytes);
     // A large request's buffer goes back; what the client already sent stays.
     if (m_buffer.capacity() > kOwnBytes / 2) m_buffer.shrink_to_fit();
     SetDeadline(m_config.readTimeout);
@@ -130,6 +135,10 @@ void Session::Parse() {
         if (ec == http::error::need_more) break;
         if (ec) return OnReadError(ec);
         if (head && m_parser->is_header_done()) {
+            const std::size_t limit = BodyLimit();
+            const auto length = m_parser->content_length();
+            if (length && *length > limit) return OnReadError(http::error::body_limit);
+            m_parser->body_limit(limit);  // a chunked body is counted against it as it comes
             m_parser->eager(true);
             if (AskForBody()) return;
         }
@@ -156,6 +165,17 @@ void Session::ReadMore() {
                              });
 }
 
+// An import takes a file as large as a dictionary file may be; every other body keeps the
+// common limit. Read from the head in hand.
+std::size_t Session::BodyLimit() const {
+    const auto& head = m_parser->get();
+    const beast::string_view t = head.target();
+    return head.method() == http::verb::post &&
+                   TargetOf(std::string_view(t.data(), t.size())).path == "/api/import"
+               ? kMaxImportBytes
+               : kBodyLimit;
+}
+
 // True when the client waits to be told to send its body: that is written first.
 bool Session::AskForBody() {
     if (m_parser->is_done() ||
@@ -171,7 +191,9 @@ bool Session::AskForBody() {
 
 void Session::OnReadError(beast::error_code ec) {
     if (ec == http::error::body_limit)
-        return Send(Closing(Error(http::status::payload_too_large, "the body is over 1 MiB")));
+        return Send(
+            Closing(Error(http::status::payload_too_large,
+                          "the body is over " + std::to_string(BodyLimit() >> 20) + " MiB")));
     if (ec == http::error::header_limit)
         return Send(Closing(Error(http::status::request_header_fields_too_large,
                                   "the request head is over 1 MiB")));

@@ -99,6 +99,7 @@ class Session : public std::enable_shared_from_this<Session> {
     void Parse();
     void ReadMore();
     bool AskForBody();
+    std::size_t BodyLimit() const;
     void OnReadError(beast::error_code ec);
     void DropRequest();
     void WatchForClose(const std::shared_ptr<Batch>& batch);
@@ -142,6 +143,7 @@ class Session : public std::enable_shared_from_this<Session> {
     bool m_probed = false;          // a half-close was probed for the request in hand
     std::string m_client = "http";  // the kind of client the request in hand came from
     std::string m_game;             // the game the request in hand names (folded), or empty
+    std::string m_peer;             // the client's address
     CountedString m_body;           // the plain-text body that m_lines point into
     std::vector<Line> m_lines;
     std::vector<char> m_drain;

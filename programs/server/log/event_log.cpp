@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <utility>
 
 #include "code_pages.h"
 #include "messages.h"
@@ -78,25 +79,33 @@ EventLog::EventLog(const std::wstring& folder, std::function<void(const std::str
         m_console = [](const std::string& line) {
             programs::Err().Write("mirelo-server: " + line + "\n");
         };
-    if (folder.empty()) return;
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    m_path = folder;
-    if (!m_path.empty() && m_path.back() != L'\\' && m_path.back() != L'/') m_path += L'\\';
-    m_path += L"mirelo-server.log";
-    m_file.reset(_wfopen(m_path.c_str(), L"ab"));
-    if (!m_file) {
-        m_fileFailed = true;
-        m_console(Format(Msg::kEventLogUnwritable,
-                         {mirelo::WideToUtf8(m_path), programs::SystemMessage(_doserrno)}));
-        return;
+    if (!folder.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        m_path = folder;
+        if (m_path.back() != L'\\' && m_path.back() != L'/') m_path += L'\\';
+        m_path += L"mirelo-server.log";
+        m_file.reset(_wfopen(m_path.c_str(), L"ab"));
+        if (m_file) {
+            m_size = std::filesystem::file_size(m_path, ec);
+            if (ec) m_size = 0;
+        } else {
+            m_fileFailed = true;
+            m_console(Format(Msg::kEventLogUnwritable,
+                             {mirelo::WideToUtf8(m_path), programs::SystemMessage(_doserrno)}));
+        }
     }
-    m_size = std::filesystem::file_size(m_path, ec);
-    if (ec) m_size = 0;
+    m_thread = std::thread([this] { Run(); });
 }
 
+// Whatever is queued is written before the log goes.
 EventLog::~EventLog() {
-    std::lock_guard lock(m_mutex);
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) m_thread.join();
     if (m_held) m_console(Format(Msg::kEventsNotShown, {std::to_string(m_held)}));
 }
 
@@ -111,12 +120,19 @@ void EventLog::Add(const PoolEvent& event) noexcept {
 void EventLog::Add(const std::string& kind, const std::string& text, bool console) noexcept {
     try {
         LoggedEvent event{LocalTime(), kind, text};
-        const std::string line = event.time + " " + text;
-        std::lock_guard lock(m_mutex);
-        WriteFile(event.time + " [" + kind + "] " + text + "\n");
-        if (console) ToConsole(line, GetTickCount64());
-        m_recent.push_back(std::move(event));
-        if (m_recent.size() > kRecentEvents) m_recent.pop_front();
+        Pending p{event.time + " [" + kind + "] " + text + "\n",
+                  console ? event.time + " " + text : std::string(), GetTickCount64()};
+        {
+            std::lock_guard lock(m_mutex);
+            m_recent.push_back(std::move(event));
+            if (m_recent.size() > kRecentEvents) m_recent.pop_front();
+            if (m_queue.size() >= kLogQueueEvents) {
+                ++m_lost;
+                return;
+            }
+            m_queue.push_back(std::move(p));
+        }
+        m_wake.notify_one();
     } catch (...) {
     }
 }
@@ -124,6 +140,36 @@ void EventLog::Add(const std::string& kind, const std::string& text, bool consol
 std::vector<LoggedEvent> EventLog::Recent() const {
     std::lock_guard lock(m_mutex);
     return {m_recent.begin(), m_recent.end()};
+}
+
+void EventLog::Run() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+        if (m_queue.empty()) return;  // stopping, and all written
+        std::deque<Pending> batch;
+        batch.swap(m_queue);
+        const std::uint64_t lost = std::exchange(m_lost, 0);
+        lock.unlock();
+        try {
+            for (const Pending& p : batch) Write(p);
+            // Said after what was queued before them, now that the queue has room again.
+            if (lost) {
+                const std::string text = Format(Msg::kEventsLost, {std::to_string(lost)});
+                Write({LocalTime() + " [log] " + text + "\n", LocalTime() + " " + text,
+                       GetTickCount64()});
+            }
+        } catch (...) {
+            // Out of memory for a line: that line is lost.
+        }
+        batch.clear();
+        lock.lock();
+    }
+}
+
+void EventLog::Write(const Pending& p) {
+    WriteFile(p.fileLine);
+    if (!p.consoleLine.empty()) ToConsole(p.consoleLine, p.tickMs);
 }
 
 void EventLog::WriteFile(const std::string& line) {

@@ -16,6 +16,7 @@
 #include "dictionary_words.h"
 #include "game_name.h"
 #include "history.h"
+#include "history_routes.h"
 #include "korean.h"
 #include "messages.h"
 #include "text_plan.h"
@@ -37,7 +38,7 @@ std::string Dump(const Json& j) {
     return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-WebAnswer JsonAnswer(const Json& j, int status = 200) {
+WebAnswer JsonReply(const Json& j, int status = 200) {
     return {status, "application/json; charset=utf-8", Dump(j)};
 }
 
@@ -163,7 +164,7 @@ WebAnswer TryPattern(std::string_view query) {
     if (!d) return Problem(503, "out of memory");
     Json words = Json::array();
     for (const mirelo::dict::Problem& p : problems) words.push_back(programs::DescribeReason(p));
-    if (!problems.empty()) return JsonAnswer({{"problems", words}});
+    if (!problems.empty()) return JsonReply({{"problems", words}});
     const bool pre = kind == "pre-re";
     const UINT codePage = pre ? 932 : 949;
     std::string text;
@@ -182,10 +183,10 @@ WebAnswer TryPattern(std::string_view query) {
         for (std::size_t i = 0; i + 1 < f.replaced.size(); i += 2)
             replaced.push_back({f.replaced[i], f.replaced[i + 1]});
     }
-    return JsonAnswer({{"line", mirelo::WideToUtf8(mirelo::CodePageToWide(codePage, out))},
-                       {"replaced", replaced},
-                       {"skipped", skipped},
-                       {"problems", words}});
+    return JsonReply({{"line", mirelo::WideToUtf8(mirelo::CodePageToWide(codePage, out))},
+                      {"replaced", replaced},
+                      {"skipped", skipped},
+                      {"problems", words}});
 }
 
 // At most `limit` bytes of `text`, cut between two characters.
@@ -232,16 +233,17 @@ Workbench::~Workbench() {
 
 void Workbench::Stop() {
     std::vector<Waiter> waiters;
-    std::deque<Job> jobs;
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
         waiters.swap(m_waiters);
-        jobs.swap(m_jobs);
     }
     m_wake.notify_all();
-    // A correction being checked holds its connection too.
     if (m_thread.joinable()) m_thread.join();
+    // A job running holds its connection too.
+    m_work.Stop();
+    m_history.Stop();
+    m_trials.Stop();
 }
 
 std::optional<Refusal> Workbench::CheckCaller(const WebRequest& r) const {
@@ -278,42 +280,48 @@ std::optional<WebAnswer> Workbench::Handle(const WebRequest& r, Later later) {
     if (path == "/api/dictionary") {
         if (!get) return Problem(405, "use GET");
         return Queue(
+            m_work,
             [this, query = std::string(r.query)]() -> std::optional<WebAnswer> {
                 return Dictionary(query);
             },
             later);
     }
-    if (path == "/api/try-pattern") {
-        if (!get) return Problem(405, "use GET");
-        // A runaway pattern takes its whole step budget: not on the connections' thread.
-        return Queue([query = std::string(
-                          r.query)]() -> std::optional<WebAnswer> { return TryPattern(query); },
-                     later);
-    }
+    if (path == "/api/try-pattern") return get ? Trial(r, later) : Problem(405, "use GET");
     if (path == "/api/preview") {
         if (!get) return Problem(405, "use GET");
-        return JsonAnswer(
+        return JsonReply(
             {{"line", PreviewParticles(Param(r.query, "sample"), Param(r.query, "name"))}});
     }
     if (path == "/api/status") {
         if (!get) return Problem(405, "use GET");
-        const programs::Diagnosis d = programs::Diagnose();
-        Json quarantined = Json::array();
-        if (m_config.translator) {
-            const PoolSnapshot p = m_config.translator->Snapshot();
-            for (std::size_t i = 0; i < p.quarantined.size(); ++i)
-                quarantined.push_back(
-                    {{"game", p.quarantinedGames[i]}, {"line", p.quarantined[i]}});
-        }
-        return JsonAnswer({{"ready", d.ready}, {"report", d.report}, {"quarantined", quarantined}});
+        return Queue(
+            m_work, [this]() -> std::optional<WebAnswer> { return Status(); }, later);
     }
     if (path == "/api/correct") return get ? Problem(405, "use POST") : Correct(r, later);
-    if (path == "/api/name") return get ? Problem(405, "use POST") : AddName(r);
-    if (path == "/api/engine-folder") return get ? Problem(405, "use POST") : EngineFolder(r);
-    if (m_config.history)
-        if (std::optional<WebAnswer> a =
-                m_config.history(r.method, path, r.query, r.body, r.contentType))
-            return a;
+    if (path == "/api/name" || path == "/api/engine-folder") {
+        if (get) return Problem(405, "use POST");
+        // The request's fields point into the connection's buffers: the job keeps copies.
+        return Queue(
+            m_work,
+            [this, name = path == "/api/name", type = std::string(r.contentType),
+             body = std::string(r.body)]() -> std::optional<WebAnswer> {
+                WebRequest copy;
+                copy.contentType = type;
+                copy.body = body;
+                return name ? AddName(copy) : EngineFolder(copy);
+            },
+            later);
+    }
+    if (m_config.history && IsHistoryRoute(path))
+        return Queue(
+            m_history,
+            [this, method = std::string(r.method), path = std::string(path),
+             query = std::string(r.query), body = std::string(r.body),
+             type = std::string(r.contentType)]() -> std::optional<WebAnswer> {
+                if (auto a = m_config.history(method, path, query, body, type)) return a;
+                return Problem(404, "no such route");
+            },
+            later);
     return Problem(404, "no such route, or the history is not available");
 }
 
@@ -454,18 +462,70 @@ std::optional<WebAnswer> Workbench::Correct(const WebRequest& r, Later& later) {
     // Whatever else the save would refuse the entry for is the request's fault, not the server's.
     if (std::string problem = CorrectionProblems({{source, translation}}).front(); !problem.empty())
         return Problem(400, problem);
-    return Queue([this, game = *game, source,
-                  translation] { return ApplyCorrection(game, source, translation); },
-                 later);
+    return Queue(
+        m_work,
+        [this, game = *game, source, translation] {
+            return ApplyCorrection(game, source, translation);
+        },
+        later);
 }
 
-std::optional<WebAnswer> Workbench::Queue(std::function<std::optional<WebAnswer>()> work,
-                                          Later& later) {
-    std::lock_guard lock(m_mutex);
-    if (m_stopping) return Problem(503, "the server is stopping");
-    m_jobs.push_back({std::move(work), std::move(later)});
-    m_wake.notify_all();
-    return std::nullopt;
+std::optional<WebAnswer> Workbench::Queue(JobQueue& queue, Work work, Later& later) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopping) return Problem(503, "the server is stopping");
+    }
+    const JobQueue::Put put = queue.Post([work = std::move(work), later = std::move(later)] {
+        std::optional<WebAnswer> answer;
+        try {
+            answer = work();
+        } catch (const std::exception& e) {
+            answer = Problem(500, std::string("the server failed on this request: ") + e.what());
+        }
+        if (answer) later(std::move(*answer));
+    });
+    if (put == JobQueue::Put::kQueued) return std::nullopt;
+    if (put == JobQueue::Put::kStopping) return Problem(503, "the server is stopping");
+    return Problem(503, "too many requests of this kind are waiting; try again in a moment");
+}
+
+// One trial at a time per client: a page that keeps sending a runaway pattern holds up only
+// its own trials, each of which may take its whole step budget.
+std::optional<WebAnswer> Workbench::Trial(const WebRequest& r, Later& later) {
+    std::string peer(r.peer);
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_trying.insert(peer).second)
+            return Problem(429, "a pattern of yours is still being tried; wait for its answer");
+    }
+    auto done = [this, peer] {
+        std::lock_guard lock(m_mutex);
+        m_trying.erase(peer);
+    };
+    std::optional<WebAnswer> a = Queue(
+        m_trials,
+        [query = std::string(r.query), done]() -> std::optional<WebAnswer> {
+            // Said done before the answer goes, so that the client's next trial is taken.
+            struct Done {
+                decltype(done) f;
+                ~Done() { f(); }
+            } guard{done};
+            return TryPattern(query);
+        },
+        later);
+    if (a) done();
+    return a;
+}
+
+WebAnswer Workbench::Status() const {
+    const programs::Diagnosis d = programs::Diagnose();
+    Json quarantined = Json::array();
+    if (m_config.translator) {
+        const PoolSnapshot p = m_config.translator->Snapshot();
+        for (std::size_t i = 0; i < p.quarantined.size(); ++i)
+            quarantined.push_back({{"game", p.quarantinedGames[i]}, {"line", p.quarantined[i]}});
+    }
+    return JsonReply({{"ready", d.ready}, {"report", d.report}, {"quarantined", quarantined}});
 }
 
 std::optional<WebAnswer> Workbench::ApplyCorrection(const std::string& game,
@@ -500,36 +560,17 @@ std::optional<WebAnswer> Workbench::ApplyCorrection(const std::string& game,
     if (Translator* t = m_config.translator) t->DictionaryChanged();
     const auto waited =
         std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start);
-    return JsonAnswer({{"saved", true},
-                       {"in_use", inUse},
-                       {"waited_ms", waited.count()},
-                       {"game", game},
-                       {"file", (game.empty() ? "" : game + "\\") + "corrections.txt"}});
+    return JsonReply({{"saved", true},
+                      {"in_use", inUse},
+                      {"waited_ms", waited.count()},
+                      {"game", game},
+                      {"file", (game.empty() ? "" : game + "\\") + "corrections.txt"}});
 }
 
+// Answers the pages that have waited kWait for new lines.
 void Workbench::Run() {
     std::unique_lock lock(m_mutex);
     while (!m_stopping) {
-        if (!m_jobs.empty()) {
-            Job job = std::move(m_jobs.front());
-            m_jobs.pop_front();
-            lock.unlock();
-            // Nothing may leave this thread: a failure fails that one request.
-            try {
-                std::optional<WebAnswer> answer;
-                try {
-                    answer = job.work();
-                } catch (const std::exception& e) {
-                    answer =
-                        Problem(500, std::string("the server failed on this request: ") + e.what());
-                }
-                if (answer) job.later(std::move(*answer));
-            } catch (...) {
-                // Not even that could be answered: the connection goes with the job.
-            }
-            lock.lock();
-            continue;
-        }
         const auto now = SteadyClock::now();
         std::vector<Waiter> due;
         std::erase_if(m_waiters, [&](Waiter& w) {
@@ -606,7 +647,7 @@ WebAnswer Workbench::Dictionary(std::string_view query) const {
                            {"entries", entries}});
     }
     std::reverse(folders.begin(), folders.end());
-    return JsonAnswer({{"game", *game}, {"folders", folders}, {"problems", problems}});
+    return JsonReply({{"game", *game}, {"folders", folders}, {"problems", problems}});
 }
 
 WebAnswer Workbench::AddName(const WebRequest& r) {
@@ -636,7 +677,7 @@ WebAnswer Workbench::AddName(const WebRequest& r) {
     if (!text.empty() && text.back() != '\n') text += "\n";
     text += "name\t" + from + "\t" + to + "\n";
     if (!ReplaceLocked(file, text, &why)) return Problem(500, why);
-    return JsonAnswer(
+    return JsonReply(
         {{"saved", true}, {"file", (game->empty() ? "" : *game + "\\") + "names.txt"}});
 }
 
@@ -647,8 +688,8 @@ WebAnswer Workbench::EngineFolder(const WebRequest& r) {
     const std::string folder = Text(*j, "folder");
     if (folder.empty()) return Problem(400, "give the engine's folder");
     const programs::Recording rec = programs::SetEngineFolder(mirelo::Utf8ToWide(folder));
-    return JsonAnswer({{"recorded", rec.recorded}, {"report", rec.report}},
-                      rec.recorded ? 200 : 422);
+    return JsonReply({{"recorded", rec.recorded}, {"report", rec.report}},
+                     rec.recorded ? 200 : 422);
 }
 
 }  // namespace server

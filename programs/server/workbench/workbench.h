@@ -11,12 +11,14 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "answer_feed.h"
+#include "job_queue.h"
 #include "line_answers.h"
 #include "workbench_security.h"
 
@@ -37,6 +39,7 @@ struct WebRequest {
     std::string_view contentType;
     std::string_view body;
     unsigned version = 11;
+    std::string_view peer;  // the client's address, for what each client may do at once
 };
 
 struct WebAnswer {
@@ -64,6 +67,8 @@ class Workbench {
     // Pages waiting at once; past it the one waiting longest is answered at once. A page
     // closed while it waits is not noticed until then, and each holds a connection.
     static constexpr std::size_t kWaiters = 32;
+    // Requests waiting for each of the workbench's threads; past it they are answered 503.
+    static constexpr std::size_t kQueuedJobs = 32;
 
     struct Config {
         HostRule host;
@@ -108,12 +113,9 @@ class Workbench {
         std::chrono::steady_clock::time_point until;
         Later later;
     };
-    // Work that may take a while (reading a folder, a correction checked in use): done on the
-    // workbench's thread, not the connections'. nullopt from `work`: the server is stopping.
-    struct Job {
-        std::function<std::optional<WebAnswer>()> work;
-        Later later;
-    };
+    // Work that may take a while: done on a thread that owns it, not the connections'. nullopt
+    // from `work`: the answer comes later still, or the server is stopping.
+    using Work = std::function<std::optional<WebAnswer>()>;
 
     void Take(const std::vector<AnsweredLine>& lines);
     std::optional<WebAnswer> Live(std::string_view query, Later& later);
@@ -122,8 +124,10 @@ class Workbench {
     WebAnswer Dictionary(std::string_view query) const;
     WebAnswer AddName(const WebRequest& request);
     WebAnswer EngineFolder(const WebRequest& request);
+    WebAnswer Status() const;
     void Run();
-    std::optional<WebAnswer> Queue(std::function<std::optional<WebAnswer>()> work, Later& later);
+    std::optional<WebAnswer> Queue(JobQueue& queue, Work work, Later& later);
+    std::optional<WebAnswer> Trial(const WebRequest& request, Later& later);
     std::optional<WebAnswer> ApplyCorrection(const std::string& game, const std::string& source,
                                              const std::string& translation);
 
@@ -140,8 +144,14 @@ class Workbench {
     std::map<std::string, std::deque<Line>> m_lines;  // by game
     std::vector<std::string> m_recentGames;           // most recent first
     std::vector<Waiter> m_waiters;
-    std::deque<Job> m_jobs;
-    std::thread m_thread;
+    std::set<std::string> m_trying;  // clients whose pattern is being tried
+    std::thread m_thread;            // answers pages that waited long enough
+    // Files and the registry written, the folder read, the diagnosis made: the workbench's
+    // own work. The history's reads, exports and imports, on its read connection. Patterns
+    // tried, which may take their whole step budget.
+    JobQueue m_work{kQueuedJobs};
+    JobQueue m_history{kQueuedJobs};
+    JobQueue m_trials{kQueuedJobs};
 };
 
 }  // namespace server

@@ -1641,6 +1641,66 @@ class History(unittest.TestCase):
         self.assertEqual(failed, [])
         self.assertEqual(len(saved), 2 * 40 + 8 * 4)
 
+    def test_an_import_of_6_mib_waits_for_no_one_and_only_imports_pass_1_mib(self):
+        _, plugin = self.plugin_copy()
+        data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)
+        server = Server(FOLDER, "--workers", "1", "--plugin", windows(plugin),
+                        "--data", windows(data))
+        try:
+            token = re.search(r'name="mirelo-token" content="([0-9a-f]+)"',
+                              server.get("/")[2]).group(1)
+            own = {"X-Mirelo-Token": token, "Origin": f"http://127.0.0.1:{server.port}"}
+            body = "".join(f"台詞{i:07d}\t대사{i}\n" for i in range(240000)).encode()
+            self.assertGreater(len(body), 6 * MIB)
+            cached = "/translate?text=" + urllib.parse.quote(HERO)
+            self.assertEqual(server.get(cached)[2], HERO_KO)
+            waits, done = [], []
+
+            def ask_cached():
+                c = server.connection()
+                while not done:
+                    t0 = time.monotonic()
+                    self.assertEqual(server.get(cached, conn=c)[0], 200)
+                    waits.append(time.monotonic() - t0)
+                    time.sleep(0.02)
+                c.close()
+
+            with concurrent.futures.ThreadPoolExecutor(1) as pool:
+                asking = pool.submit(ask_cached)
+                t0 = time.monotonic()
+                try:
+                    status, _, text = server.request(
+                        "POST", "/api/import?game=big", body,
+                        {"Content-Type": "text/tab-separated-values", **own})
+                finally:
+                    took = time.monotonic() - t0
+                    done.append(True)
+                asking.result()
+            self.assertEqual((status, json.loads(text)["imported"]), (200, 240000), text[:300])
+            print(f"\n  import of {len(body) / MIB:.1f} MiB: {took:.2f} s; a cached line "
+                  f"meanwhile: worst {max(waits) * 1000:.0f} ms over {len(waits)}",
+                  file=sys.stderr)
+            # Read and saved off the HTTP thread: the cached line never waited for it.
+            self.assertLess(max(waits), max(0.5, took / 4))
+            # Past 16 MiB an import is refused from its head; other bodies keep 1 MiB.
+            for path, size, said in (("/api/import?game=big", 16 * MIB + 1, "16 MiB"),
+                                     ("/api/name", MIB + 1, "1 MiB")):
+                with self.subTest(path=path):
+                    answer, _ = send_raw(server.port, (
+                        f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1:{server.port}\r\n"
+                        f"Content-Type: text/plain\r\nContent-Length: {size}\r\n"
+                        "Expect: 100-continue\r\n\r\n").encode())
+                    self.assertTrue(answer.startswith(b"HTTP/1.1 413"), answer[:200])
+                    self.assertIn(said.encode(), answer)
+            # An export whose client has gone: the server goes on and stops cleanly.
+            with socket.create_connection(("127.0.0.1", server.port)) as s:
+                s.sendall(f"GET /api/export?game=big&format=json HTTP/1.1\r\n"
+                          f"Host: 127.0.0.1:{server.port}\r\n\r\n".encode())
+            status, _, text = server.request("GET", "/api/export?game=big&format=tsv")
+            self.assertEqual((status, text.count("\n")), (200, 240000))
+        finally:
+            self.assertEqual(server.stop(), 0, server.output()[-2000:])
+
     def test_bad_names_and_files_are_refused(self):
         plugin_dir, plugin = self.plugin_copy()
         data = tempfile.mkdtemp(prefix="data-", dir=FOLDER)

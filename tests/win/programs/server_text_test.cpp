@@ -1,6 +1,14 @@
 // The server's text handling and the library-file reader behind --diagnose, on edge cases.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "event_log.h"
+#include "job_queue.h"
 #include "frames.h"
 #include "pe_exports.h"
 #include "test_support.h"
@@ -267,3 +275,99 @@ TEST(WorkerFrames, RepliesRoundTripAndMalformedOnesAreRefused) {
 }
 
 }  // namespace
+
+namespace server_log {
+
+std::uintmax_t SizeOf(const std::wstring& path) {
+    std::error_code ec;
+    const std::uintmax_t n = std::filesystem::file_size(path, ec);
+    return ec ? 0 : n;
+}
+
+// Past 4 MiB the log moves to mirelo-server.log.1 and starts again; the size it counts goes
+// with it, and a log opened again counts what the file already holds.
+TEST(ServerEventLog, RotatesAtFourMiBCountingTheFileItOpens) {
+    TempDir dir;
+    const std::wstring log = dir / L"mirelo-server.log", old = log + L".1";
+    const std::string text(8000, 'x');
+    // "YYYY-MM-DD HH:MM:SS [test] " + text + "\n"; fewer than the writer's queue holds.
+    const std::uintmax_t line = 19 + 8 + text.size() + 1;
+    const std::uintmax_t fit = (std::uintmax_t{4} << 20) / line;  // lines in a full file
+    {
+        server::EventLog events(dir.path(), [](const std::string&) {});
+        for (std::uintmax_t i = 0; i < fit + 78; ++i) events.Add("test", text, false);
+    }
+    EXPECT_EQ(SizeOf(old), fit * line);
+    EXPECT_EQ(SizeOf(log), 78 * line);
+    {
+        server::EventLog events(dir.path(), [](const std::string&) {});
+        for (std::uintmax_t i = 0; i < fit - 78 + 6; ++i) events.Add("test", text, false);
+    }
+    EXPECT_EQ(SizeOf(old), fit * line);
+    EXPECT_EQ(SizeOf(log), 6 * line);
+}
+
+// A console held still (a selection in it) stalls only the log's writer: events are taken at
+// once, those past its queue counted, and every one is either in the file or in that count.
+TEST(ServerEventLog, AHeldConsoleStallsNobodyAndLostEventsAreCounted) {
+    TempDir dir;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    constexpr int kEvents = 3000;
+    // Let go after 3 s whatever happens, so that a log that waits on it still ends.
+    std::thread selection([&release] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        release.set_value();
+    });
+    {
+        server::EventLog events(dir.path(), [released](const std::string&) { released.wait(); });
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kEvents; ++i) events.Add("test", "event " + std::to_string(i));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        EXPECT_EQ(events.Recent().size(), server::kRecentEvents);
+    }
+    selection.join();
+    const std::string written = ReadBytes(dir / L"mirelo-server.log");
+    int logged = 0;
+    long lost = 0;
+    for (const std::string& l : SplitLines(written)) {
+        if (l.find(" [test] event ") != std::string::npos) ++logged;
+        const std::size_t at = l.find(" [log] ");
+        const std::size_t digit = l.find_first_of("0123456789", at + 1);  // in either language
+        if (at != std::string::npos) lost += std::stol(l.substr(digit));
+    }
+    EXPECT_GT(lost, 0);
+    EXPECT_EQ(logged + lost, kEvents);
+}
+
+}  // namespace server_log
+
+namespace server_jobs {
+
+// The workbench's threads take 32 waiting requests each (the README's bound) besides the one
+// running; past it the request is refused at once. A job that throws ends only itself.
+TEST(ServerJobQueue, HoldsThirtyTwoWaitingAndRefusesTheNext) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> ran{0};
+    std::promise<void> started;
+    server::JobQueue queue(32);
+    ASSERT_EQ(queue.Post([&] {
+        started.set_value();
+        released.wait();
+        throw std::runtime_error("a job that fails");
+    }),
+              server::JobQueue::Put::kQueued);
+    started.get_future().wait();  // the first one runs: the rest wait
+    for (int i = 0; i < 32; ++i)
+        EXPECT_EQ(queue.Post([&] { ++ran; }), server::JobQueue::Put::kQueued) << i;
+    EXPECT_EQ(queue.Post([&] { ++ran; }), server::JobQueue::Put::kFull);
+    release.set_value();
+    for (int i = 0; i < 500 && ran < 32; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ran, 32);
+    queue.Stop();
+    EXPECT_EQ(queue.Post([&] { ++ran; }), server::JobQueue::Put::kStopping);
+}
+
+}  // namespace server_jobs

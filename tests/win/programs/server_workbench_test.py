@@ -410,6 +410,19 @@ class Api(unittest.TestCase):
         self.assertEqual((status, len(got["problems"])), (200, 1), got)
         self.assertEqual(tried("pre-re", "a", "", "😀")[0], 400)
         self.assertEqual(tried("pre", "a", "", "a")[0], 400)
+        # One trial at a time per client; the others are not held up meanwhile.
+        with concurrent.futures.ThreadPoolExecutor(6) as pool:
+            runs = [pool.submit(tried, "pre-re", "(a+)+$", "x", line) for _ in range(6)]
+            t0 = time.monotonic()
+            self.assertEqual(SERVER.get("/api/games")[0], 200)
+            other = time.monotonic() - t0
+            statuses = sorted(r.result()[0] for r in runs)
+        self.assertIn(200, statuses)
+        self.assertIn(429, statuses)
+        self.assertEqual(set(statuses), {200, 429})
+        self.assertEqual(tried("pre-re", "a", "b", "a")[1]["line"], "b")
+        print(f"\n  trials at once: {statuses}; /api/games meanwhile {other * 1000:.0f} ms",
+              file=sys.stderr)
 
     def test_history_routes_go_through_the_page_and_the_diagnosis_is_there(self):
         for path, key in (("/api/history?game=", "lines"), ("/api/search?q=%E5%8B%87", "lines"),
