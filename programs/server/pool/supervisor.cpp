@@ -7,8 +7,8 @@
 #include <boost/asio/windows/stream_handle.hpp>
 #include <boost/asio/write.hpp>
 
-#include "code_pages.h"
 #include "messages.h"
+#include "text_codec.h"
 
 namespace asio = boost::asio;
 
@@ -48,16 +48,11 @@ constexpr auto kEmptyGrace = std::chrono::seconds(5);
 // be all the workers ever did.
 constexpr auto kGameWaitLimit = std::chrono::seconds(1);
 constexpr auto kGameTurn = std::chrono::seconds(2);
-
-std::string Utf8(const std::string& sjis) {
-    return mirelo::WideToUtf8(mirelo::CodePageToWide(mirelo::kShiftJisCodePage, sjis));
-}
-
-std::string SystemFailure() {
-    const DWORD code = GetLastError();
-    return programs::Format(programs::Msg::kWorkerNoStart,
-                            {programs::SystemMessage(code), std::to_string(code)});
-}
+// Restart intensity: past this many workers ended by their own line within this window, none
+// is started for a while (a crash loop would otherwise restart workers as fast as they start).
+constexpr std::size_t kDeathLimit = 10;
+constexpr auto kDeathWindow = std::chrono::seconds(30);
+constexpr auto kDeathPause = std::chrono::seconds(15);
 
 StartKind KindOf(StartResult result) {
     return result == StartResult::kInitFailed ? StartKind::kInitFailed : StartKind::kLoadFailed;
@@ -103,7 +98,8 @@ Supervisor::Supervisor(asio::io_context& io, PoolShared& shared, Launcher& launc
       m_launcher(launcher),
       m_onEvent(std::move(onEvent)),
       m_sweep(io),
-      m_emptyCheck(io) {
+      m_emptyCheck(io),
+      m_pause(io) {
     for (unsigned i = 0; i < std::max(1u, workers); ++i) {
         m_workers.push_back(std::make_unique<Worker>(io, i));
         m_workers.back()->game = game;
@@ -139,6 +135,14 @@ void Supervisor::Publish() {
     }
     bool serving = true;
     std::string problem = m_problem;
+    unsigned paused = 0;
+    if (m_pausedUntil) {
+        paused = static_cast<unsigned>(
+            std::chrono::ceil<std::chrono::seconds>(*m_pausedUntil - now).count());
+        problem = programs::Format(programs::Msg::kWorkersPaused,
+                                   {std::to_string(paused), std::to_string(kDeathLimit + 1),
+                                    std::to_string(kDeathWindow.count())});
+    }
     if (live > 0 || m_state != Translator::State::kReady) {
         m_emptySince.reset();
     } else {
@@ -150,7 +154,7 @@ void Supervisor::Publish() {
             });
         }
         const auto empty = now - *m_emptySince;
-        serving = m_problem.empty() && empty < kEmptyGrace;
+        serving = m_problem.empty() && !m_pausedUntil && empty < kEmptyGrace;
         if (!serving && problem.empty())
             problem = programs::Format(
                 programs::Msg::kWorkersUnavailable,
@@ -166,6 +170,7 @@ void Supervisor::Publish() {
         b.serving = serving;
         b.live = live;
         b.starting = starting;
+        b.pausedSeconds = paused;
         b.workers = std::move(workers);
         done = m_shared.scheduler.TakeDone();
     }
@@ -186,7 +191,7 @@ void Supervisor::Event(Kind kind, const Worker& w, std::string line, std::string
 // engines of this kind have crashed when started in several processes at once, and only
 // the first may ask the user for the engine's folder.
 void Supervisor::StartNext() {
-    if (m_state == Translator::State::kFailed) return;
+    if (m_state == Translator::State::kFailed || m_pausedUntil) return;
     for (auto& w : m_workers)
         if (w->state == Worker::State::kStarting) return;
     for (auto& w : m_workers) {
@@ -199,8 +204,9 @@ void Supervisor::StartNext() {
 void Supervisor::Launch(Worker& w) {
     ++w.generation;
     const bool first = m_launches++ == 0;
-    std::optional<WorkerProcess> launched = m_launcher.Launch(!first, w.game);
-    if (!launched) return StartFailed(w, SystemFailure(), StartKind::kSystem, false);
+    std::string why;
+    std::optional<WorkerProcess> launched = m_launcher.Launch(!first, w.game, &why);
+    if (!launched) return StartFailed(w, why, StartKind::kSystem, false);
     w.process = std::move(launched->process);
     w.pid = launched->pid;
     w.toWorker.assign(launched->toWorker.release());
@@ -269,7 +275,7 @@ void Supervisor::OnFrame(Worker& w) {
     }
     if (hung) {
         m_lastHang = Clock::now();
-        Event(Kind::kHang, w, Utf8(task->sjis));
+        Event(Kind::kHang, w, programs::ShiftJisToUtf8(task->sjis));
         return Replace(w,
                        "gave up on a line after " + std::to_string(kPluginGivesUp.count()) + " s");
     }
@@ -419,7 +425,7 @@ void Supervisor::Send(Worker& w, std::shared_ptr<Task> task) {
 void Supervisor::PastDeadline(Worker& w) {
     const std::shared_ptr<Task> task = w.task;
     m_lastHang = Clock::now();
-    Event(Kind::kDeadline, w, Utf8(task->sjis));
+    Event(Kind::kDeadline, w, programs::ShiftJisToUtf8(task->sjis));
     {
         std::lock_guard lock(m_shared.mutex);
         m_shared.scheduler.TimedOut(*task);
@@ -472,7 +478,7 @@ void Supervisor::Died(Worker& w, std::shared_ptr<Task> task, std::optional<DWORD
         detail = std::string("exit code ") + hex;
     }
     std::string why = fromOutside ? detail : "ended with " + detail;
-    Event(Kind::kDeath, w, task ? Utf8(task->sjis) : std::string(), detail);
+    Event(Kind::kDeath, w, task ? programs::ShiftJisToUtf8(task->sjis) : std::string(), detail);
     if (task) {
         why += " during a line";
         bool quarantined = false;
@@ -484,10 +490,36 @@ void Supervisor::Died(Worker& w, std::shared_ptr<Task> task, std::optional<DWORD
                 quarantined = m_shared.scheduler.Ended(task, Clock::now());
         }
         if (quarantined)
-            Event(Kind::kQuarantine, w, Utf8(task->sjis),
+            Event(Kind::kQuarantine, w, programs::ShiftJisToUtf8(task->sjis),
                   "ended a worker, then a fresh one with " + detail);
+        if (!fromOutside) CountDeath(w);
     }
     Replace(w, why);
+}
+
+void Supervisor::CountDeath(const Worker& w) {
+    const auto now = Clock::now();
+    m_deaths.push_back(now);
+    while (now - m_deaths.front() > kDeathWindow) m_deaths.pop_front();
+    if (m_deaths.size() <= kDeathLimit || m_pausedUntil) return;
+    Event(Kind::kPaused, w, {},
+          programs::Format(programs::Msg::kEventPaused,
+                           {std::to_string(m_deaths.size()), std::to_string(kDeathWindow.count()),
+                            std::to_string(kDeathPause.count())}),
+          static_cast<unsigned>(kDeathPause.count()));
+    // After the pause the count starts afresh, so that one more death is not a new pause.
+    m_deaths.clear();
+    m_pausedUntil = now + kDeathPause;
+    m_pause.expires_after(kDeathPause);
+    m_pause.async_wait([this, &w](boost::system::error_code ec) {
+        if (ec) return;
+        Run([&] {
+            m_pausedUntil.reset();
+            Event(Kind::kResumed, w, {}, programs::Text(programs::Msg::kEventResumed));
+            StartNext();
+            Dispatch();
+        });
+    });
 }
 
 void Supervisor::Replace(Worker& w, const std::string& why) {
@@ -539,7 +571,15 @@ void Supervisor::End(Worker& w) {
     w.toWorker.close(ignored);
     w.fromWorker.close(ignored);
     w.timer.cancel();
-    if (w.process) TerminateProcess(w.process.get(), 1);
+    // A process that cannot be ended stays in the job, which ends it with the server.
+    if (w.process && !TerminateProcess(w.process.get(), 1) &&
+        WaitForSingleObject(w.process.get(), 0) != WAIT_OBJECT_0) {
+        const DWORD code = GetLastError();
+        Event(Kind::kNotEnded, w, {},
+              programs::Format(programs::Msg::kEventNotEnded,
+                               {std::to_string(w.index + 1), programs::SystemMessage(code),
+                                std::to_string(code)}));
+    }
     w.process.reset();
     w.pid = 0;
     w.task.reset();
@@ -571,6 +611,7 @@ std::vector<HANDLE> Supervisor::Close() {
     m_closed = true;
     m_sweep.cancel();
     m_emptyCheck.cancel();
+    m_pause.cancel();
     std::vector<HANDLE> processes;
     for (auto& w : m_workers) {
         boost::system::error_code ignored;

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,7 @@ struct PoolBoard {
     bool stopping = false;
     std::size_t live = 0;        // workers whose plug-in is ready
     unsigned long starting = 0;  // the process being started now, or 0
+    unsigned pausedSeconds = 0;  // left of a pause after too many workers died, or 0
     std::vector<WorkerStatus> workers;
 };
 
@@ -73,6 +75,8 @@ class Supervisor {
     void Lost(Worker& w);
     void AwaitExit(Worker& w, std::shared_ptr<Task> task, unsigned polls);
     void Died(Worker& w, std::shared_ptr<Task> task, std::optional<DWORD> code);
+    // Counts a worker its own line ended, and pauses starts past the restart intensity.
+    void CountDeath(const Worker& w);
     void Replace(Worker& w, const std::string& why);
     void StartFailed(Worker& w, const std::string& why, StartKind kind, bool retry);
     void End(Worker& w);
@@ -92,6 +96,9 @@ class Supervisor {
     std::vector<std::unique_ptr<Worker>> m_workers;
     boost::asio::steady_timer m_sweep;
     boost::asio::steady_timer m_emptyCheck;
+    boost::asio::steady_timer m_pause;
+    std::deque<Translator::Clock::time_point> m_deaths;  // of workers their line ended
+    std::optional<Translator::Clock::time_point> m_pausedUntil;
     Translator::Started m_started;
     std::atomic<bool> m_closed{false};
     Translator::State m_state = Translator::State::kStarting;

@@ -309,6 +309,13 @@ class Api(unittest.TestCase):
         self.assertEqual(status, 200, text)
         with open(os.path.join(DICT, "mygame", "corrections.txt"), encoding="utf-8") as f:
             self.assertEqual(f.read(), f"line\t{line}\t{fixed}\n")
+        # The server's watch reads the new game folder a moment later and forgets the lines
+        # the pool had learnt: that must not land in the middle of a later test.
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline and not any(
+                e["kind"] == "dictionary" and "mygame" in e["text"]
+                for e in json.loads(SERVER.get("/status")[2])["events"]):
+            time.sleep(0.1)
 
     def test_correcting_a_quarantined_line_never_sends_it_to_the_engine_again(self):
         def restarts():
