@@ -42,16 +42,11 @@ constexpr auto kHangStorm = std::chrono::seconds(10);
 // Workers being replaced are not a reason to turn requests away, unless none has been able
 // to take a line for this long.
 constexpr auto kEmptyGrace = std::chrono::seconds(5);
-// A game whose lines have waited this long with no worker of its own takes a worker from
-// another game even while that game has lines waiting, so that no game waits for another to
-// fall silent; but only a worker that has served its own game this long, or a start would
-// be all the workers ever did.
-constexpr auto kGameWaitLimit = std::chrono::seconds(1);
-constexpr auto kGameTurn = std::chrono::seconds(2);
 // Restart intensity: past this many workers ended by their own line within this window, none
 // is started for a while (a crash loop would otherwise restart workers as fast as they start).
+// A run where one line in twenty ends its worker stays well under it.
 constexpr std::size_t kDeathLimit = 10;
-constexpr auto kDeathWindow = std::chrono::seconds(30);
+constexpr auto kDeathWindow = std::chrono::seconds(5);
 constexpr auto kDeathPause = std::chrono::seconds(15);
 
 StartKind KindOf(StartResult result) {
@@ -311,46 +306,18 @@ void Supervisor::Wake() {
     Run([this] { Dispatch(); });
 }
 
-// Gives each idle worker a line of its game. A worker left idle goes over to a game whose
-// lines wait with no worker of its own free or on its way; one that is busy with its own game
-// does too once another game, with no worker at all, has waited kGameWaitLimit.
+// Gives each idle worker a line of its game; which worker goes over to which game the
+// scheduler's game turns decide (game_turns.h).
 void Supervisor::Dispatch() {
     std::vector<std::pair<Worker*, std::shared_ptr<Task>>> sends;
     bool screening = false;
-    std::vector<std::pair<Worker*, std::string>> moves;
+    std::vector<std::pair<std::size_t, std::string>> moves;
     {
         std::lock_guard lock(m_shared.mutex);
         const auto now = Clock::now();
         screening = m_shared.scheduler.Screen(now);
-        auto waiting = m_shared.scheduler.Waiting();
-        std::sort(waiting.begin(), waiting.end(),
-                  [](const auto& a, const auto& b) { return a.second < b.second; });
-        const auto moving = [&](const Worker* w) {
-            return std::any_of(moves.begin(), moves.end(),
-                               [&](const auto& m) { return m.first == w; });
-        };
-        // A worker's game once the moves decided so far are made.
-        const auto gameOf = [&](const Worker& w) -> const std::string& {
-            for (const auto& m : moves)
-                if (m.first == &w) return m.second;
-            return w.game;
-        };
-        const auto has = [&](const std::string& game, auto test) {
-            return std::any_of(m_workers.begin(), m_workers.end(),
-                               [&](const auto& w) { return gameOf(*w) == game && test(*w); });
-        };
-        const auto any = [](const Worker&) { return true; };
-        const auto idle = [&](const Worker& w) {
-            return w.state == Worker::State::kIdle && !moving(&w);
-        };
-        for (const auto& [game, since] : waiting) {
-            if (now - since < kGameWaitLimit || has(game, any)) continue;
-            for (auto& w : m_workers) {
-                if (!idle(*w) || now - w->readyAt < kGameTurn) continue;
-                moves.emplace_back(w.get(), game);
-                break;
-            }
-        }
+        GameTurns turns = m_shared.scheduler.Turns(now);
+        turns.TakeOverdue(Seats());
 
         // Lines never answered may hang. While a worker is on one, or away, lines known to be
         // answered go first; and for a while after a hang such lines may not hold every worker.
@@ -363,7 +330,7 @@ void Supervisor::Dispatch() {
         const std::size_t unknownCap =
             storm ? std::max<std::size_t>(1, m_workers.size() - 1) : m_workers.size();
         for (auto& w : m_workers) {
-            if (!idle(*w)) continue;
+            if (w->state != Worker::State::kIdle || turns.Moving(w->index)) continue;
             std::shared_ptr<Task> task = m_shared.scheduler.Next(
                 w->processLines == 0, onUnknown + away > 0, onUnknown < unknownCap, now, w->game);
             if (!task) continue;
@@ -371,23 +338,8 @@ void Supervisor::Dispatch() {
             w->state = Worker::State::kBusy;  // taken now; its pipe is written below
             sends.emplace_back(w.get(), std::move(task));
         }
-
-        const auto free = [&](const Worker& w) {
-            return w.state == Worker::State::kIdle || w.state == Worker::State::kStarting ||
-                   (w.state == Worker::State::kDown && !w.retrying) || moving(&w);
-        };
-        const auto waits = [&](const std::string& game) {
-            return std::any_of(waiting.begin(), waiting.end(),
-                               [&](const auto& g) { return g.first == game; });
-        };
-        for (const auto& [game, since] : waiting) {
-            if (has(game, free)) continue;
-            for (auto& w : m_workers) {
-                if (!idle(*w) || waits(w->game)) continue;
-                moves.emplace_back(w.get(), game);
-                break;
-            }
-        }
+        turns.TakeUnserved(Seats());
+        moves = turns.TakeMoves();
     }
     for (auto& [w, task] : sends) Send(*w, std::move(task));
     // The next step of a large batch's check comes after what else waits on this thread.
@@ -398,11 +350,25 @@ void Supervisor::Dispatch() {
         });
     if (moves.empty()) return;
     // An idle worker holds no line: ending it loses nothing, and it is not counted a restart.
-    for (auto& [w, game] : moves) {
-        End(*w);
-        w->game = std::move(game);
+    for (auto& [index, game] : moves) {
+        Worker& w = *m_workers[index];
+        End(w);
+        w.game = std::move(game);
     }
     StartNext();
+}
+
+std::vector<Seat> Supervisor::Seats() const {
+    static constexpr Seat::State kSeat[] = {Seat::State::kDown, Seat::State::kStarting,
+                                            Seat::State::kIdle, Seat::State::kBusy,
+                                            Seat::State::kEnding};
+    std::vector<Seat> seats;
+    seats.reserve(m_workers.size());
+    for (const auto& w : m_workers)
+        seats.push_back({w->game,
+                         w->retrying ? Seat::State::kRetrying : kSeat[static_cast<int>(w->state)],
+                         w->readyAt});
+    return seats;
 }
 
 void Supervisor::Send(Worker& w, std::shared_ptr<Task> task) {
@@ -507,14 +473,15 @@ void Supervisor::CountDeath(const Worker& w) {
                            {std::to_string(m_deaths.size()), std::to_string(kDeathWindow.count()),
                             std::to_string(kDeathPause.count())}),
           static_cast<unsigned>(kDeathPause.count()));
-    // After the pause the count starts afresh, so that one more death is not a new pause.
-    m_deaths.clear();
+
     m_pausedUntil = now + kDeathPause;
     m_pause.expires_after(kDeathPause);
     m_pause.async_wait([this, &w](boost::system::error_code ec) {
         if (ec) return;
         Run([&] {
             m_pausedUntil.reset();
+            // The count starts afresh: deaths of workers still running meanwhile are no loop.
+            m_deaths.clear();
             Event(Kind::kResumed, w, {}, programs::Text(programs::Msg::kEventResumed));
             StartNext();
             Dispatch();

@@ -66,6 +66,7 @@ class Supervisor {
     struct Worker;
     void StartNext();
     void Dispatch();
+    std::vector<Seat> Seats() const;
     void Launch(Worker& w);
     void Read(Worker& w);
     void OnFrame(Worker& w);
