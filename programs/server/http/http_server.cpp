@@ -2,6 +2,8 @@
 // stop of the I/O thread. Each connection is a Session (http_session.h).
 #include "http_server.h"
 
+#include <cstdio>
+
 #include "event_log.h"
 #include "http_session.h"
 #include "messages.h"
@@ -62,6 +64,9 @@ void HttpServer::Impl::Accept() {
     acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
         accepting = false;
         if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
+        // A client that gave up before its connection was taken says nothing of the listener.
+        if (ec == asio::error::connection_aborted || ec == asio::error::connection_reset)
+            return Accept();
         if (ec) return AcceptFailed(ec);
         acceptDelay = std::chrono::milliseconds(0);
         lastAcceptError = 0;
@@ -73,12 +78,16 @@ void HttpServer::Impl::Accept() {
 
 void HttpServer::Impl::AcceptFailed(const beast::error_code& ec) {
     acceptDelay = std::min(kLongestAcceptPause, std::max(kFirstAcceptPause, acceptDelay * 2));
-    if (std::exchange(lastAcceptError, ec.value()) != ec.value() && shared.config.events)
-        shared.config.events->Add(
-            "accept",
+    if (std::exchange(lastAcceptError, ec.value()) != ec.value()) {
+        const std::string why =
             programs::Format(programs::Msg::kAcceptFailed,
                              {programs::SystemMessage(static_cast<DWORD>(ec.value())),
-                              std::to_string(ec.value()), std::to_string(acceptDelay.count())}));
+                              std::to_string(ec.value()), std::to_string(acceptDelay.count())});
+        if (shared.config.events)
+            shared.config.events->Add("accept", why);
+        else
+            std::fprintf(stderr, "mirelo-server: %s\n", why.c_str());
+    }
     accepting = true;  // Arm starts no second accept meanwhile
     acceptPause.expires_after(acceptDelay);
     acceptPause.async_wait([this](beast::error_code e) {
