@@ -18,9 +18,6 @@ namespace {
 using Clock = Translator::Clock;
 using Kind = PoolEvent::Kind;
 
-// A worker that cannot start is tried again after a pause that doubles up to the longest.
-constexpr auto kFirstRetry = std::chrono::seconds(1);
-constexpr auto kLongestRetry = std::chrono::seconds(30);
 // Requests whose time is up are answered even while no worker is free to notice.
 constexpr auto kSweepInterval = std::chrono::milliseconds(250);
 // The plug-in's own limit for one line. A Translate that returned 0 after that, less the
@@ -42,12 +39,6 @@ constexpr auto kHangStorm = std::chrono::seconds(10);
 // Workers being replaced are not a reason to turn requests away, unless none has been able
 // to take a line for this long.
 constexpr auto kEmptyGrace = std::chrono::seconds(5);
-// Restart intensity: past this many workers ended by their own line within this window, none
-// is started for a while (a crash loop would otherwise restart workers as fast as they start).
-// A run where one line in twenty ends its worker stays well under it.
-constexpr std::size_t kDeathLimit = 10;
-constexpr auto kDeathWindow = std::chrono::seconds(5);
-constexpr auto kDeathPause = std::chrono::seconds(15);
 
 StartKind KindOf(StartResult result) {
     return result == StartResult::kInitFailed ? StartKind::kInitFailed : StartKind::kLoadFailed;
@@ -130,14 +121,12 @@ void Supervisor::Publish() {
     }
     bool serving = true;
     std::string problem = m_problem;
-    unsigned paused = 0;
-    if (m_pausedUntil) {
-        paused = static_cast<unsigned>(
-            std::chrono::ceil<std::chrono::seconds>(*m_pausedUntil - now).count());
-        problem = programs::Format(programs::Msg::kWorkersPaused,
-                                   {std::to_string(paused), std::to_string(kDeathLimit + 1),
-                                    std::to_string(kDeathWindow.count())});
-    }
+    const unsigned paused = m_restarts.SecondsLeft(now);
+    if (m_restarts.Paused())
+        problem =
+            programs::Format(programs::Msg::kWorkersPaused,
+                             {std::to_string(paused), std::to_string(RestartLimit::kDeathLimit + 1),
+                              std::to_string(RestartLimit::kDeathWindow.count())});
     if (live > 0 || m_state != Translator::State::kReady) {
         m_emptySince.reset();
     } else {
@@ -149,7 +138,7 @@ void Supervisor::Publish() {
             });
         }
         const auto empty = now - *m_emptySince;
-        serving = m_problem.empty() && !m_pausedUntil && empty < kEmptyGrace;
+        serving = m_problem.empty() && !m_restarts.Paused() && empty < kEmptyGrace;
         if (!serving && problem.empty())
             problem = programs::Format(
                 programs::Msg::kWorkersUnavailable,
@@ -186,7 +175,7 @@ void Supervisor::Event(Kind kind, const Worker& w, std::string line, std::string
 // engines of this kind have crashed when started in several processes at once, and only
 // the first may ask the user for the engine's folder.
 void Supervisor::StartNext() {
-    if (m_state == Translator::State::kFailed || m_pausedUntil) return;
+    if (m_state == Translator::State::kFailed || m_restarts.Paused()) return;
     for (auto& w : m_workers)
         if (w->state == Worker::State::kStarting) return;
     for (auto& w : m_workers) {
@@ -464,24 +453,18 @@ void Supervisor::Died(Worker& w, std::shared_ptr<Task> task, std::optional<DWORD
 }
 
 void Supervisor::CountDeath(const Worker& w) {
-    const auto now = Clock::now();
-    m_deaths.push_back(now);
-    while (now - m_deaths.front() > kDeathWindow) m_deaths.pop_front();
-    if (m_deaths.size() <= kDeathLimit || m_pausedUntil) return;
+    using R = RestartLimit;
+    if (!m_restarts.Died(Clock::now())) return;
     Event(Kind::kPaused, w, {},
-          programs::Format(programs::Msg::kEventPaused,
-                           {std::to_string(m_deaths.size()), std::to_string(kDeathWindow.count()),
-                            std::to_string(kDeathPause.count())}),
-          static_cast<unsigned>(kDeathPause.count()));
-
-    m_pausedUntil = now + kDeathPause;
-    m_pause.expires_after(kDeathPause);
+          programs::Format(programs::Msg::kEventPaused, {std::to_string(m_restarts.Deaths()),
+                                                         std::to_string(R::kDeathWindow.count()),
+                                                         std::to_string(R::kDeathPause.count())}),
+          static_cast<unsigned>(R::kDeathPause.count()));
+    m_pause.expires_after(R::kDeathPause);
     m_pause.async_wait([this, &w](boost::system::error_code ec) {
         if (ec) return;
         Run([&] {
-            m_pausedUntil.reset();
-            // The count starts afresh: deaths of workers still running meanwhile are no loop.
-            m_deaths.clear();
+            m_restarts.Resume();
             Event(Kind::kResumed, w, {}, programs::Text(programs::Msg::kEventResumed));
             StartNext();
             Dispatch();
@@ -515,8 +498,7 @@ void Supervisor::StartFailed(Worker& w, const std::string& why, StartKind kind, 
         m_state = Translator::State::kRetrying;
     }
     m_problem = why;
-    w.backoff = std::min<std::chrono::seconds>(
-        kLongestRetry, std::max<std::chrono::seconds>(kFirstRetry, w.backoff * 2));
+    w.backoff = RestartLimit::NextRetry(w.backoff);
     Event(Kind::kBackoff, w, {}, {}, static_cast<unsigned>(w.backoff.count()));
     w.retrying = true;
     w.timer.expires_after(w.backoff);

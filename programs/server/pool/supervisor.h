@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,6 +20,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "launcher.h"
+#include "restart_limit.h"
 #include "scheduler.h"
 
 namespace server {
@@ -98,8 +98,7 @@ class Supervisor {
     boost::asio::steady_timer m_sweep;
     boost::asio::steady_timer m_emptyCheck;
     boost::asio::steady_timer m_pause;
-    std::deque<Translator::Clock::time_point> m_deaths;  // of workers their line ended
-    std::optional<Translator::Clock::time_point> m_pausedUntil;
+    RestartLimit m_restarts;
     Translator::Started m_started;
     std::atomic<bool> m_closed{false};
     Translator::State m_state = Translator::State::kStarting;
