@@ -2,9 +2,10 @@
 // plug-in (its own engine, cache and dictionary) and translates one line at a time. The
 // server itself never loads the plug-in. Lines wait in a bounded queue and go to whichever
 // worker is idle, taken from the waiting requests in turn. The pool behind this interface is
-// in parts: batch.h (a request's lines), scheduler.h (queues, turns, admission), supervisor.h (each
-// worker's life), launcher.h (processes), recent_answers.h and line_record.h (what it remembers of
-// lines).
+// in parts: batch.h (a request's lines), scheduler.h (queues, turns, admission), game_turns.h
+// (which worker serves which game), supervisor.h (each worker's life), restart_limit.h (how
+// soon workers may start again), launcher.h (processes), recent_answers.h and line_record.h
+// (what it remembers of lines).
 #pragma once
 
 #include <atomic>
