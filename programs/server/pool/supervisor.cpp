@@ -138,7 +138,9 @@ void Supervisor::Publish() {
             });
         }
         const auto empty = now - *m_emptySince;
-        serving = m_problem.empty() && !m_restarts.Paused() && empty < kEmptyGrace;
+        // A start that failed while a worker was being replaced may be put right by the next
+        // one: requests wait out the grace as for any replacement, then hear its reason.
+        serving = !m_restarts.Paused() && empty < kEmptyGrace;
         if (!serving && problem.empty())
             problem = programs::Format(
                 programs::Msg::kWorkersUnavailable,
