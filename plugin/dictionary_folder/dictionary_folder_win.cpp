@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <new>
 #include <optional>
+#include <stdexcept>
 
 #include "code_pages.h"
 #include "game_name.h"
@@ -99,6 +101,22 @@ bool ReadWhole(const FolderFile& listed, std::string& bytes, Problem& why, bool&
            Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime) ==
                listed.lastWrite;
     return true;
+}
+
+// A load that failed whole: no dictionary, and the reason as a problem of the folder itself,
+// where the file-level problems are shown.
+void Unread(const std::wstring& folder, const std::exception& e, FolderDictionary& result) {
+    result.dictionary.reset();
+    try {
+        Problem why;
+        why.file = WideToUtf8(folder);
+        const bool memory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
+        why.reason =
+            std::string("the folder could not be read: ") + (memory ? "out of memory" : e.what());
+        result.problems.push_back(std::move(why));
+    } catch (...) {
+        // No memory even for the reason: what was found so far is all there is.
+    }
 }
 
 }  // namespace
@@ -239,8 +257,10 @@ FolderDictionary LoadFolder(const std::wstring& folder, const CompileOptions& op
                              const bool bGame = b.file.find('\\') != std::string::npos;
                              return aGame != bGame ? bGame : a.file < b.file;
                          });
+    } catch (const std::exception& e) {
+        Unread(folder, e, result);
     } catch (...) {
-        result.dictionary.reset();
+        Unread(folder, std::runtime_error("unknown error"), result);
     }
     return result;
 }

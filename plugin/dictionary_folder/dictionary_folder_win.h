@@ -65,7 +65,8 @@ inline constexpr uint32_t kLookIntervalMs = 250;
 struct FolderDictionary {
     // Null when the folder holds no dictionary file (the plug-in then behaves as without
     // one), memory ran out or the load was stopped; otherwise compiled from every readable
-    // file, maybe empty.
+    // file, maybe empty. A load that failed whole says why in a problem whose file is the
+    // folder (line 0).
     std::unique_ptr<Dictionary> dictionary;
     std::vector<Problem> problems;  // file-level (line 0) and line-level, in file order
     uint64_t signature = 0;         // FolderSignature of the listing the files were read by

@@ -186,6 +186,10 @@ enum class Msg : int {
     kWorkersUnavailable,  // {0}: seconds without a worker that can take a line
     kEngineStartSlow,     // {0}: seconds the first start has taken
     kEndedFromOutside,    // a worker's exit code says nothing of why it ended
+    kWorkersPaused,       // {0}: seconds left, {1}: deaths, {2}: seconds they came within
+    kWorkerLaunchStep,    // {0}: the system call, {1}: the system's reason, {2}: error code
+    kAcceptFailed,        // {0}: the system's reason, {1}: error code, {2}: milliseconds
+    kDictWatchNoStart,    // {0}: folder, {1}: the system's reason, {2}: error code
     kServerArgUnknown,    // {0}: the argument
     kServerHelp,          // {0}: the default port
     kServerStarting,      // {0}: version, {1}: address
@@ -220,6 +224,9 @@ enum class Msg : int {
     kEventStartSlow,      // {0}: seconds
     kEventDeadline,       // {0}: worker, {1}: line
     kEventRecovered,      // {0}: worker
+    kEventPaused,         // {0}: deaths, {1}: seconds they came within, {2}: seconds of pause
+    kEventResumed,        //
+    kEventNotEnded,       // {0}: worker, {1}: the system's reason, {2}: error code
     kEventDictRead,       // {0}: the folder's summary
     kEventDictReloaded,   // {0}: the folder's summary
     kEventDictProblem,    // {0}: the problem

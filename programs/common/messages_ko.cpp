@@ -276,6 +276,14 @@ constexpr MessageEntry kKorean[] = {
      "{0}초 동안 줄을 맡을 작업 프로세스가 없습니다. 엔진을 다시 시작하는 중입니다"},
     {kEngineStartSlow, "엔진 시작이 {0}초째 걸리고 있습니다. 질문 창이 열려 있으면 답해 주세요"},
     {kEndedFromOutside, "외부에서 종료됨"},
+    {kWorkersPaused,
+     "작업 프로세스를 {0}초 동안 더 시작하지 않습니다: {2}초 안에 {1}개가 줄을 번역하다 "
+     "끝났습니다"},
+    {kWorkerLaunchStep, "작업 프로세스를 시작할 수 없습니다: {0} 실패: {1} (오류 {2})"},
+    {kAcceptFailed, "연결을 받을 수 없습니다: {0} (오류 {1}); {2}ms 뒤에 다시 받습니다"},
+    {kDictWatchNoStart,
+     "사전 폴더 {0}의 변경을 지켜볼 수 없습니다: {1} (오류 {2}). 바뀐 내용은 다시 시작해야 "
+     "반영됩니다"},
     {kServerArgUnknown, "알 수 없는 인수 {0}"},
     {kServerHelp,
      "사용법: mirelo-server [옵션]\n"
@@ -396,6 +404,12 @@ constexpr MessageEntry kKorean[] = {
      "작업 프로세스 {0}이(가) \"{1}\"을(를) 서버의 제한 시간을 넘겨 붙들고 있어, 끝내고 새로 "
      "띄웁니다"},
     {kEventRecovered, "작업 프로세스 {0}이(가) 다시 준비되었습니다"},
+    {kEventPaused,
+     "{1}초 안에 작업 프로세스 {0}개가 줄을 번역하다 끝났습니다: {2}초 동안 새로 시작하지 "
+     "않습니다"},
+    {kEventResumed, "쉬는 시간이 끝나 작업 프로세스를 다시 시작합니다"},
+    {kEventNotEnded,
+     "작업 프로세스 {0}을(를) 끝낼 수 없습니다: {1} (오류 {2}). 서버가 끝날 때 함께 끝납니다"},
     {kEventDictRead, "사전을 읽었습니다: {0}"},
     {kEventDictReloaded, "사전을 다시 읽었습니다: {0}"},
     {kEventDictProblem, "사전: {0}"},

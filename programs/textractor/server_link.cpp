@@ -414,17 +414,19 @@ bool ServerLink::StartServer(const Settings& s, std::wstring& problem) {
     }
     mirelo::UniqueHandle process(pi.hProcess);
     mirelo::UniqueHandle thread(pi.hThread);
-    {
-        mirelo::ExclusiveLock::Guard guard(lock_);
-        // The server ends with Textractor however Textractor ends: its job's last handle is ours.
-        if (!job_) job_ = mirelo::MakeKillOnCloseJob();
-        serverInJob_ = job_ && ::AssignProcessToJobObject(job_.get(), process.get());
-        server_ = std::move(process);
-        ++starts_;
-        waitUntil_ = std::max(waitUntil_, ::GetTickCount64() + kServerWaitMs);
-    }
-    ::ResumeThread(thread.get());
     mirelo::ExclusiveLock::Guard guard(lock_);
+    // The server ends with Textractor however Textractor ends: its job's last handle is ours.
+    if (!job_) job_ = mirelo::MakeKillOnCloseJob();
+    serverInJob_ = job_ && ::AssignProcessToJobObject(job_.get(), process.get());
+    // A server left suspended would never answer: it is ended, and the start said to fail.
+    if (::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+        problem = Words(Say::kServerStartFailed, {exe, std::to_wstring(::GetLastError())});
+        ::TerminateProcess(process.get(), 1);
+        return false;
+    }
+    server_ = std::move(process);
+    ++starts_;
+    waitUntil_ = std::max(waitUntil_, ::GetTickCount64() + kServerWaitMs);
     messages_.push_back(
         Words(Say::kServerStarted, {Address(s), options, std::to_wstring(kServerWaitMs / 1000)}));
     return true;

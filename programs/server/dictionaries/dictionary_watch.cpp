@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <system_error>
 
 #include "code_pages.h"
 #include "dictionary_folder_win.h"
@@ -46,7 +47,22 @@ DictionaryWatch::DictionaryWatch(std::wstring folder,
       m_say(std::move(say)),
       m_changed(std::move(changed)),
       m_stop(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (m_stop) m_thread = std::thread([this] { Run(); });
+    DWORD code = GetLastError();
+    if (m_stop) {
+        try {
+            m_thread = std::thread([this] { Run(); });
+            return;
+        } catch (const std::system_error&) {
+            // The code it carries is the C library's; the system's own is still at hand.
+            code = GetLastError() ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+        }
+    }
+    // Not watched: the player is told where dictionary problems are shown, and why.
+    const std::string why =
+        Format(Msg::kDictWatchNoStart,
+               {mirelo::WideToUtf8(m_folder), programs::SystemMessage(code), std::to_string(code)});
+    m_problems.push_back(why);
+    m_say("dictionary", why);
 }
 
 DictionaryWatch::~DictionaryWatch() {

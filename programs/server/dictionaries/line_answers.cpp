@@ -5,6 +5,7 @@
 #include "code_pages.h"
 #include "dictionary_folder_win.h"
 #include "game_name.h"
+#include "text_codec.h"
 
 namespace server {
 namespace {
@@ -67,7 +68,7 @@ bool LineAnswers::Find(const std::string& game, const std::string& sjis,
     if (!(own && own->FindLine(sjis, to)) && !(common && common->FindLine(sjis, to))) return false;
     std::string cp949(to);
     cp949 += mirelo::dict::LineEnding(sjis);
-    answer = mirelo::WideToUtf8(mirelo::CodePageToWide(949, cp949));
+    answer = programs::Cp949ToUtf8(cp949);
     return true;
 }
 

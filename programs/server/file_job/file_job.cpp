@@ -67,7 +67,7 @@ int ReadInput(const std::wstring& path, std::string& text) {
             mirelo::text::StripUtf8Bom(text);
             return kExitOk;
         case programs::InputVerdict::kShiftJis:
-            text = mirelo::WideToUtf8(mirelo::CodePageToWide(mirelo::kShiftJisCodePage, text));
+            text = programs::ShiftJisToUtf8(text);
             return kExitOk;
         case programs::InputVerdict::kUtf16:
             Say(programs::Text(Msg::kInputUtf16));

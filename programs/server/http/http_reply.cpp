@@ -234,6 +234,7 @@ Reply Status(const PoolSnapshot& p, const HttpConfig& config) {
                            {"last_fault", w.lastFault},
                            {"game", w.game}});
     j["workers"] = std::move(workers);
+    j["workers_paused_s"] = p.pausedSeconds;
     Json events = Json::array();
     if (config.events)
         for (const LoggedEvent& e : config.events->Recent())

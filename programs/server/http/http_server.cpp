@@ -2,11 +2,24 @@
 // stop of the I/O thread. Each connection is a Session (http_session.h).
 #include "http_server.h"
 
+#include <cstdio>
+
+#include "event_log.h"
 #include "http_session.h"
+#include "messages.h"
 
 namespace server {
 
 using namespace web;
+
+namespace {
+
+// After a failed accept (no buffers, too many sockets) the next one waits, doubling from the
+// first pause to the longest, so that a failure that stays does not spin the I/O thread.
+constexpr auto kFirstAcceptPause = std::chrono::milliseconds(10);
+constexpr auto kLongestAcceptPause = std::chrono::milliseconds(1000);
+
+}  // namespace
 
 struct HttpServer::Impl {
     Impl(Translator& t, HttpConfig c)
@@ -19,6 +32,7 @@ struct HttpServer::Impl {
     // Starts accepting and sweeping unless they are under way.
     void Arm();
     void Accept();
+    void AcceptFailed(const beast::error_code& ec);
     void Admit(tcp::socket socket);
     void Refuse(tcp::socket& socket);
     void Sweep();
@@ -31,6 +45,9 @@ struct HttpServer::Impl {
     asio::thread_pool builder{1};
     tcp::acceptor acceptor;
     asio::steady_timer sweeper{ioc};
+    asio::steady_timer acceptPause{ioc};
+    std::chrono::milliseconds acceptDelay{0};
+    int lastAcceptError = 0;  // logged once until an accept succeeds or another error comes
     std::vector<std::weak_ptr<Session>> sessions;
     bool accepting = false;
     bool sweeping = false;
@@ -47,10 +64,37 @@ void HttpServer::Impl::Accept() {
     acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
         accepting = false;
         if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
-        if (!ec) Admit(std::move(socket));
+        // A client that gave up before its connection was taken says nothing of the listener.
+        if (ec == asio::error::connection_aborted || ec == asio::error::connection_reset)
+            return Accept();
+        if (ec) return AcceptFailed(ec);
+        acceptDelay = std::chrono::milliseconds(0);
+        lastAcceptError = 0;
+        Admit(std::move(socket));
         Accept();
     });
     accepting = true;
+}
+
+void HttpServer::Impl::AcceptFailed(const beast::error_code& ec) {
+    acceptDelay = std::min(kLongestAcceptPause, std::max(kFirstAcceptPause, acceptDelay * 2));
+    if (std::exchange(lastAcceptError, ec.value()) != ec.value()) {
+        const std::string why =
+            programs::Format(programs::Msg::kAcceptFailed,
+                             {programs::SystemMessage(static_cast<DWORD>(ec.value())),
+                              std::to_string(ec.value()), std::to_string(acceptDelay.count())});
+        if (shared.config.events)
+            shared.config.events->Add("accept", why);
+        else
+            std::fprintf(stderr, "mirelo-server: %s\n", why.c_str());
+    }
+    accepting = true;  // Arm starts no second accept meanwhile
+    acceptPause.expires_after(acceptDelay);
+    acceptPause.async_wait([this](beast::error_code e) {
+        accepting = false;
+        if (e || stopped || !acceptor.is_open()) return;
+        Accept();
+    });
 }
 
 void HttpServer::Impl::Admit(tcp::socket socket) {
@@ -137,6 +181,7 @@ void HttpServer::Stop() {
             beast::error_code ignored;
             impl->acceptor.close(ignored);
             impl->sweeper.cancel();
+            impl->acceptPause.cancel();
             impl->ioc.stop();
         });
     } catch (const std::exception&) {

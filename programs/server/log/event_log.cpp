@@ -44,6 +44,12 @@ const char* EventKindName(PoolEvent::Kind kind) {
             return "deadline";
         case PoolEvent::Kind::kRecovered:
             return "recovered";
+        case PoolEvent::Kind::kPaused:
+            return "paused";
+        case PoolEvent::Kind::kResumed:
+            return "resumed";
+        case PoolEvent::Kind::kNotEnded:
+            return "not-ended";
     }
     return "pool";
 }
@@ -69,6 +75,10 @@ std::string DescribeEvent(const PoolEvent& e) {
             return Format(Msg::kEventDeadline, {worker, e.line});
         case PoolEvent::Kind::kRecovered:
             return Format(Msg::kEventRecovered, {worker});
+        case PoolEvent::Kind::kPaused:
+        case PoolEvent::Kind::kResumed:
+        case PoolEvent::Kind::kNotEnded:
+            return e.detail;
     }
     return e.detail;
 }

@@ -33,6 +33,10 @@ struct PoolEvent {
         kStartSlow,    // the first start has taken 20 s (a question box may be open)
         kDeadline,     // a worker held a line past the server's deadline and was ended
         kRecovered,    // a worker is ready again after failures
+        // These three carry their sentence, worded, in `detail`:
+        kPaused,    // too many workers ended by their line: none is started for `seconds`
+        kResumed,   // the pause is over
+        kNotEnded,  // a worker's process could not be ended
     };
     Kind kind;
     unsigned worker = 0;  // index, 0-based

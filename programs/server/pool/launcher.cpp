@@ -70,44 +70,62 @@ std::wstring Launcher::CommandLine(HANDLE childIn, HANDLE childOut, bool unatten
     return cmd;
 }
 
-std::optional<WorkerProcess> Launcher::Launch(bool unattended, const std::string& game) {
+std::optional<WorkerProcess> Launcher::Launch(bool unattended, const std::string& game,
+                                              std::string* why) {
+    // The step that failed and the system's reason, in the player's language.
+    const auto refuse = [why](const char* step, DWORD code) -> std::optional<WorkerProcess> {
+        if (why)
+            *why = programs::Format(programs::Msg::kWorkerLaunchStep,
+                                    {step, programs::SystemMessage(code), std::to_string(code)});
+        SetLastError(code);
+        return std::nullopt;
+    };
     const std::wstring base = L"\\\\.\\pipe\\mirelo-server-" +
                               std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring(++m_pipes);
     WorkerProcess out;
     mirelo::UniqueFile childIn, childOut;
-    if (!MakePipes(base, out, childIn, childOut)) return std::nullopt;
+    if (!MakePipes(base, out, childIn, childOut)) return refuse("CreateNamedPipe", GetLastError());
+    if (!m_job) return refuse("CreateJobObject", ERROR_INVALID_HANDLE);
 
-    // The child inherits its two pipe ends and nothing else, sockets included.
+    // The child inherits its two pipe ends and nothing else, sockets included; a child that
+    // would inherit every inheritable handle of the server is not started.
     SIZE_T size = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     std::vector<char> attributes(size);
     auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
-    if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return std::nullopt;
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &size))
+        return refuse("InitializeProcThreadAttributeList", GetLastError());
     HANDLE handles[2] = {childIn.get(), childOut.get()};
-    const bool listed = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                                  handles, sizeof handles, nullptr, nullptr);
+    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
+                                   sizeof handles, nullptr, nullptr)) {
+        const DWORD code = GetLastError();
+        DeleteProcThreadAttributeList(list);
+        return refuse("UpdateProcThreadAttribute", code);
+    }
     STARTUPINFOEXW si = {};
     si.StartupInfo.cb = sizeof si;
-    si.lpAttributeList = listed ? list : nullptr;
+    si.lpAttributeList = list;
     std::wstring cmd = CommandLine(childIn.get(), childOut.get(), unattended, game);
     PROCESS_INFORMATION pi = {};
-    const BOOL created =
-        CreateProcessW(m_program.c_str(), cmd.data(), nullptr, nullptr, TRUE,
-                       CREATE_SUSPENDED | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr,
-                       nullptr, &si.StartupInfo, &pi);
+    const BOOL created = CreateProcessW(m_program.c_str(), cmd.data(), nullptr, nullptr, TRUE,
+                                        CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                                        nullptr, &si.StartupInfo, &pi);
+    const DWORD createCode = GetLastError();
     DeleteProcThreadAttributeList(list);
-    if (!created) return std::nullopt;
+    if (!created) return refuse("CreateProcess", createCode);
     out.process.reset(pi.hProcess);
     const mirelo::UniqueHandle thread(pi.hThread);
-    // Resumed only once in the job, so that it can never outlive the server.
-    if (!m_job || !AssignProcessToJobObject(m_job.get(), out.process.get())) {
-        const DWORD code = m_job ? GetLastError() : ERROR_INVALID_HANDLE;
+    // Resumed only once in the job, so that it can never outlive the server. A suspended
+    // child that cannot be ended is still in the job, which ends it with the server.
+    const auto abandon = [&](const char* step, DWORD code) {
         TerminateProcess(out.process.get(), 1);
-        SetLastError(code);
-        return std::nullopt;
-    }
-    ResumeThread(thread.get());
+        return refuse(step, code);
+    };
+    if (!AssignProcessToJobObject(m_job.get(), out.process.get()))
+        return abandon("AssignProcessToJobObject", GetLastError());
+    if (ResumeThread(thread.get()) == static_cast<DWORD>(-1))
+        return abandon("ResumeThread", GetLastError());
     out.pid = pi.dwProcessId;
     return out;
 }

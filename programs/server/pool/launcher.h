@@ -25,8 +25,11 @@ class Launcher {
 
     // `unattended`: the plug-in may not ask the user anything (only the first start may).
     // `game` (folded; empty: none): whose own dictionary entries the worker's plug-in applies.
-    // nullopt with the system's error code in GetLastError.
-    std::optional<WorkerProcess> Launch(bool unattended, const std::string& game = {});
+    // nullopt with the system's error code in GetLastError and, in `why`, the step that failed
+    // with the system's reason. A child whose inherited handles cannot be limited to its two
+    // pipe ends is not started.
+    std::optional<WorkerProcess> Launch(bool unattended, const std::string& game = {},
+                                        std::string* why = nullptr);
 
   private:
     std::wstring CommandLine(HANDLE childIn, HANDLE childOut, bool unattended,

@@ -46,8 +46,8 @@ class LineRecord {
     Verdict Find(const std::string& sjis, Clock::time_point now) {
         const auto it = m_bad.find(sjis);
         if (it != m_bad.end()) {
-            if (now < it->second.until) return it->second.hung ? Verdict::kHung
-                                                               : Verdict::kQuarantined;
+            if (now < it->second.until)
+                return it->second.hung ? Verdict::kHung : Verdict::kQuarantined;
             m_bad.erase(it);
         }
         return m_good.contains(Hash(sjis)) ? Verdict::kGood : Verdict::kUnknown;

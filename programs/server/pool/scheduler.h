@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "frames.h"
+#include "game_turns.h"
 #include "line_record.h"
 #include "recent_answers.h"
 #include "translator.h"
@@ -86,6 +87,8 @@ class Scheduler {
     bool Screen(Clock::time_point now);
     // Games with lines waiting to be sent, each with when its longest-waiting request came.
     std::vector<std::pair<std::string, Clock::time_point>> Waiting() const;
+    // Which workers go over to which game, judged by the lines waiting now.
+    GameTurns Turns(Clock::time_point now) const { return GameTurns(Waiting(), now); }
 
     void Answered(Task& task, const LineReply& reply, bool hung, Clock::time_point now);
     // The worker holding it ended by itself: tried once more on a fresh worker, then

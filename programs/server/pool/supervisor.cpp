@@ -7,8 +7,8 @@
 #include <boost/asio/windows/stream_handle.hpp>
 #include <boost/asio/write.hpp>
 
-#include "code_pages.h"
 #include "messages.h"
+#include "text_codec.h"
 
 namespace asio = boost::asio;
 
@@ -18,9 +18,6 @@ namespace {
 using Clock = Translator::Clock;
 using Kind = PoolEvent::Kind;
 
-// A worker that cannot start is tried again after a pause that doubles up to the longest.
-constexpr auto kFirstRetry = std::chrono::seconds(1);
-constexpr auto kLongestRetry = std::chrono::seconds(30);
 // Requests whose time is up are answered even while no worker is free to notice.
 constexpr auto kSweepInterval = std::chrono::milliseconds(250);
 // The plug-in's own limit for one line. A Translate that returned 0 after that, less the
@@ -42,22 +39,6 @@ constexpr auto kHangStorm = std::chrono::seconds(10);
 // Workers being replaced are not a reason to turn requests away, unless none has been able
 // to take a line for this long.
 constexpr auto kEmptyGrace = std::chrono::seconds(5);
-// A game whose lines have waited this long with no worker of its own takes a worker from
-// another game even while that game has lines waiting, so that no game waits for another to
-// fall silent; but only a worker that has served its own game this long, or a start would
-// be all the workers ever did.
-constexpr auto kGameWaitLimit = std::chrono::seconds(1);
-constexpr auto kGameTurn = std::chrono::seconds(2);
-
-std::string Utf8(const std::string& sjis) {
-    return mirelo::WideToUtf8(mirelo::CodePageToWide(mirelo::kShiftJisCodePage, sjis));
-}
-
-std::string SystemFailure() {
-    const DWORD code = GetLastError();
-    return programs::Format(programs::Msg::kWorkerNoStart,
-                            {programs::SystemMessage(code), std::to_string(code)});
-}
 
 StartKind KindOf(StartResult result) {
     return result == StartResult::kInitFailed ? StartKind::kInitFailed : StartKind::kLoadFailed;
@@ -103,7 +84,8 @@ Supervisor::Supervisor(asio::io_context& io, PoolShared& shared, Launcher& launc
       m_launcher(launcher),
       m_onEvent(std::move(onEvent)),
       m_sweep(io),
-      m_emptyCheck(io) {
+      m_emptyCheck(io),
+      m_pause(io) {
     for (unsigned i = 0; i < std::max(1u, workers); ++i) {
         m_workers.push_back(std::make_unique<Worker>(io, i));
         m_workers.back()->game = game;
@@ -139,6 +121,12 @@ void Supervisor::Publish() {
     }
     bool serving = true;
     std::string problem = m_problem;
+    const unsigned paused = m_restarts.SecondsLeft(now);
+    if (m_restarts.Paused())
+        problem =
+            programs::Format(programs::Msg::kWorkersPaused,
+                             {std::to_string(paused), std::to_string(RestartLimit::kDeathLimit + 1),
+                              std::to_string(RestartLimit::kDeathWindow.count())});
     if (live > 0 || m_state != Translator::State::kReady) {
         m_emptySince.reset();
     } else {
@@ -150,7 +138,9 @@ void Supervisor::Publish() {
             });
         }
         const auto empty = now - *m_emptySince;
-        serving = m_problem.empty() && empty < kEmptyGrace;
+        // A start that failed while a worker was being replaced may be put right by the next
+        // one: requests wait out the grace as for any replacement, then hear its reason.
+        serving = !m_restarts.Paused() && empty < kEmptyGrace;
         if (!serving && problem.empty())
             problem = programs::Format(
                 programs::Msg::kWorkersUnavailable,
@@ -166,6 +156,7 @@ void Supervisor::Publish() {
         b.serving = serving;
         b.live = live;
         b.starting = starting;
+        b.pausedSeconds = paused;
         b.workers = std::move(workers);
         done = m_shared.scheduler.TakeDone();
     }
@@ -186,7 +177,7 @@ void Supervisor::Event(Kind kind, const Worker& w, std::string line, std::string
 // engines of this kind have crashed when started in several processes at once, and only
 // the first may ask the user for the engine's folder.
 void Supervisor::StartNext() {
-    if (m_state == Translator::State::kFailed) return;
+    if (m_state == Translator::State::kFailed || m_restarts.Paused()) return;
     for (auto& w : m_workers)
         if (w->state == Worker::State::kStarting) return;
     for (auto& w : m_workers) {
@@ -199,8 +190,9 @@ void Supervisor::StartNext() {
 void Supervisor::Launch(Worker& w) {
     ++w.generation;
     const bool first = m_launches++ == 0;
-    std::optional<WorkerProcess> launched = m_launcher.Launch(!first, w.game);
-    if (!launched) return StartFailed(w, SystemFailure(), StartKind::kSystem, false);
+    std::string why;
+    std::optional<WorkerProcess> launched = m_launcher.Launch(!first, w.game, &why);
+    if (!launched) return StartFailed(w, why, StartKind::kSystem, false);
     w.process = std::move(launched->process);
     w.pid = launched->pid;
     w.toWorker.assign(launched->toWorker.release());
@@ -269,7 +261,7 @@ void Supervisor::OnFrame(Worker& w) {
     }
     if (hung) {
         m_lastHang = Clock::now();
-        Event(Kind::kHang, w, Utf8(task->sjis));
+        Event(Kind::kHang, w, programs::ShiftJisToUtf8(task->sjis));
         return Replace(w,
                        "gave up on a line after " + std::to_string(kPluginGivesUp.count()) + " s");
     }
@@ -305,46 +297,18 @@ void Supervisor::Wake() {
     Run([this] { Dispatch(); });
 }
 
-// Gives each idle worker a line of its game. A worker left idle goes over to a game whose
-// lines wait with no worker of its own free or on its way; one that is busy with its own game
-// does too once another game, with no worker at all, has waited kGameWaitLimit.
+// Gives each idle worker a line of its game; which worker goes over to which game the
+// scheduler's game turns decide (game_turns.h).
 void Supervisor::Dispatch() {
     std::vector<std::pair<Worker*, std::shared_ptr<Task>>> sends;
     bool screening = false;
-    std::vector<std::pair<Worker*, std::string>> moves;
+    std::vector<std::pair<std::size_t, std::string>> moves;
     {
         std::lock_guard lock(m_shared.mutex);
         const auto now = Clock::now();
         screening = m_shared.scheduler.Screen(now);
-        auto waiting = m_shared.scheduler.Waiting();
-        std::sort(waiting.begin(), waiting.end(),
-                  [](const auto& a, const auto& b) { return a.second < b.second; });
-        const auto moving = [&](const Worker* w) {
-            return std::any_of(moves.begin(), moves.end(),
-                               [&](const auto& m) { return m.first == w; });
-        };
-        // A worker's game once the moves decided so far are made.
-        const auto gameOf = [&](const Worker& w) -> const std::string& {
-            for (const auto& m : moves)
-                if (m.first == &w) return m.second;
-            return w.game;
-        };
-        const auto has = [&](const std::string& game, auto test) {
-            return std::any_of(m_workers.begin(), m_workers.end(),
-                               [&](const auto& w) { return gameOf(*w) == game && test(*w); });
-        };
-        const auto any = [](const Worker&) { return true; };
-        const auto idle = [&](const Worker& w) {
-            return w.state == Worker::State::kIdle && !moving(&w);
-        };
-        for (const auto& [game, since] : waiting) {
-            if (now - since < kGameWaitLimit || has(game, any)) continue;
-            for (auto& w : m_workers) {
-                if (!idle(*w) || now - w->readyAt < kGameTurn) continue;
-                moves.emplace_back(w.get(), game);
-                break;
-            }
-        }
+        GameTurns turns = m_shared.scheduler.Turns(now);
+        turns.TakeOverdue(Seats());
 
         // Lines never answered may hang. While a worker is on one, or away, lines known to be
         // answered go first; and for a while after a hang such lines may not hold every worker.
@@ -357,7 +321,7 @@ void Supervisor::Dispatch() {
         const std::size_t unknownCap =
             storm ? std::max<std::size_t>(1, m_workers.size() - 1) : m_workers.size();
         for (auto& w : m_workers) {
-            if (!idle(*w)) continue;
+            if (w->state != Worker::State::kIdle || turns.Moving(w->index)) continue;
             std::shared_ptr<Task> task = m_shared.scheduler.Next(
                 w->processLines == 0, onUnknown + away > 0, onUnknown < unknownCap, now, w->game);
             if (!task) continue;
@@ -365,23 +329,8 @@ void Supervisor::Dispatch() {
             w->state = Worker::State::kBusy;  // taken now; its pipe is written below
             sends.emplace_back(w.get(), std::move(task));
         }
-
-        const auto free = [&](const Worker& w) {
-            return w.state == Worker::State::kIdle || w.state == Worker::State::kStarting ||
-                   (w.state == Worker::State::kDown && !w.retrying) || moving(&w);
-        };
-        const auto waits = [&](const std::string& game) {
-            return std::any_of(waiting.begin(), waiting.end(),
-                               [&](const auto& g) { return g.first == game; });
-        };
-        for (const auto& [game, since] : waiting) {
-            if (has(game, free)) continue;
-            for (auto& w : m_workers) {
-                if (!idle(*w) || waits(w->game)) continue;
-                moves.emplace_back(w.get(), game);
-                break;
-            }
-        }
+        turns.TakeUnserved(Seats());
+        moves = turns.TakeMoves();
     }
     for (auto& [w, task] : sends) Send(*w, std::move(task));
     // The next step of a large batch's check comes after what else waits on this thread.
@@ -392,11 +341,25 @@ void Supervisor::Dispatch() {
         });
     if (moves.empty()) return;
     // An idle worker holds no line: ending it loses nothing, and it is not counted a restart.
-    for (auto& [w, game] : moves) {
-        End(*w);
-        w->game = std::move(game);
+    for (auto& [index, game] : moves) {
+        Worker& w = *m_workers[index];
+        End(w);
+        w.game = std::move(game);
     }
     StartNext();
+}
+
+std::vector<Seat> Supervisor::Seats() const {
+    static constexpr Seat::State kSeat[] = {Seat::State::kDown, Seat::State::kStarting,
+                                            Seat::State::kIdle, Seat::State::kBusy,
+                                            Seat::State::kEnding};
+    std::vector<Seat> seats;
+    seats.reserve(m_workers.size());
+    for (const auto& w : m_workers)
+        seats.push_back({w->game,
+                         w->retrying ? Seat::State::kRetrying : kSeat[static_cast<int>(w->state)],
+                         w->readyAt});
+    return seats;
 }
 
 void Supervisor::Send(Worker& w, std::shared_ptr<Task> task) {
@@ -419,7 +382,7 @@ void Supervisor::Send(Worker& w, std::shared_ptr<Task> task) {
 void Supervisor::PastDeadline(Worker& w) {
     const std::shared_ptr<Task> task = w.task;
     m_lastHang = Clock::now();
-    Event(Kind::kDeadline, w, Utf8(task->sjis));
+    Event(Kind::kDeadline, w, programs::ShiftJisToUtf8(task->sjis));
     {
         std::lock_guard lock(m_shared.mutex);
         m_shared.scheduler.TimedOut(*task);
@@ -472,7 +435,7 @@ void Supervisor::Died(Worker& w, std::shared_ptr<Task> task, std::optional<DWORD
         detail = std::string("exit code ") + hex;
     }
     std::string why = fromOutside ? detail : "ended with " + detail;
-    Event(Kind::kDeath, w, task ? Utf8(task->sjis) : std::string(), detail);
+    Event(Kind::kDeath, w, task ? programs::ShiftJisToUtf8(task->sjis) : std::string(), detail);
     if (task) {
         why += " during a line";
         bool quarantined = false;
@@ -484,10 +447,31 @@ void Supervisor::Died(Worker& w, std::shared_ptr<Task> task, std::optional<DWORD
                 quarantined = m_shared.scheduler.Ended(task, Clock::now());
         }
         if (quarantined)
-            Event(Kind::kQuarantine, w, Utf8(task->sjis),
+            Event(Kind::kQuarantine, w, programs::ShiftJisToUtf8(task->sjis),
                   "ended a worker, then a fresh one with " + detail);
+        if (!fromOutside) CountDeath(w);
     }
     Replace(w, why);
+}
+
+void Supervisor::CountDeath(const Worker& w) {
+    using R = RestartLimit;
+    if (!m_restarts.Died(Clock::now())) return;
+    Event(Kind::kPaused, w, {},
+          programs::Format(programs::Msg::kEventPaused, {std::to_string(m_restarts.Deaths()),
+                                                         std::to_string(R::kDeathWindow.count()),
+                                                         std::to_string(R::kDeathPause.count())}),
+          static_cast<unsigned>(R::kDeathPause.count()));
+    m_pause.expires_after(R::kDeathPause);
+    m_pause.async_wait([this, &w](boost::system::error_code ec) {
+        if (ec) return;
+        Run([&] {
+            m_restarts.Resume();
+            Event(Kind::kResumed, w, {}, programs::Text(programs::Msg::kEventResumed));
+            StartNext();
+            Dispatch();
+        });
+    });
 }
 
 void Supervisor::Replace(Worker& w, const std::string& why) {
@@ -516,8 +500,7 @@ void Supervisor::StartFailed(Worker& w, const std::string& why, StartKind kind, 
         m_state = Translator::State::kRetrying;
     }
     m_problem = why;
-    w.backoff = std::min<std::chrono::seconds>(
-        kLongestRetry, std::max<std::chrono::seconds>(kFirstRetry, w.backoff * 2));
+    w.backoff = RestartLimit::NextRetry(w.backoff);
     Event(Kind::kBackoff, w, {}, {}, static_cast<unsigned>(w.backoff.count()));
     w.retrying = true;
     w.timer.expires_after(w.backoff);
@@ -539,7 +522,15 @@ void Supervisor::End(Worker& w) {
     w.toWorker.close(ignored);
     w.fromWorker.close(ignored);
     w.timer.cancel();
-    if (w.process) TerminateProcess(w.process.get(), 1);
+    // A process that cannot be ended stays in the job, which ends it with the server.
+    if (w.process && !TerminateProcess(w.process.get(), 1) &&
+        WaitForSingleObject(w.process.get(), 0) != WAIT_OBJECT_0) {
+        const DWORD code = GetLastError();
+        Event(Kind::kNotEnded, w, {},
+              programs::Format(programs::Msg::kEventNotEnded,
+                               {std::to_string(w.index + 1), programs::SystemMessage(code),
+                                std::to_string(code)}));
+    }
     w.process.reset();
     w.pid = 0;
     w.task.reset();
@@ -571,6 +562,7 @@ std::vector<HANDLE> Supervisor::Close() {
     m_closed = true;
     m_sweep.cancel();
     m_emptyCheck.cancel();
+    m_pause.cancel();
     std::vector<HANDLE> processes;
     for (auto& w : m_workers) {
         boost::system::error_code ignored;

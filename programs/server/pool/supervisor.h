@@ -20,6 +20,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "launcher.h"
+#include "restart_limit.h"
 #include "scheduler.h"
 
 namespace server {
@@ -32,6 +33,7 @@ struct PoolBoard {
     bool stopping = false;
     std::size_t live = 0;        // workers whose plug-in is ready
     unsigned long starting = 0;  // the process being started now, or 0
+    unsigned pausedSeconds = 0;  // left of a pause after too many workers died, or 0
     std::vector<WorkerStatus> workers;
 };
 
@@ -64,6 +66,7 @@ class Supervisor {
     struct Worker;
     void StartNext();
     void Dispatch();
+    std::vector<Seat> Seats() const;
     void Launch(Worker& w);
     void Read(Worker& w);
     void OnFrame(Worker& w);
@@ -73,6 +76,8 @@ class Supervisor {
     void Lost(Worker& w);
     void AwaitExit(Worker& w, std::shared_ptr<Task> task, unsigned polls);
     void Died(Worker& w, std::shared_ptr<Task> task, std::optional<DWORD> code);
+    // Counts a worker its own line ended, and pauses starts past the restart intensity.
+    void CountDeath(const Worker& w);
     void Replace(Worker& w, const std::string& why);
     void StartFailed(Worker& w, const std::string& why, StartKind kind, bool retry);
     void End(Worker& w);
@@ -92,6 +97,8 @@ class Supervisor {
     std::vector<std::unique_ptr<Worker>> m_workers;
     boost::asio::steady_timer m_sweep;
     boost::asio::steady_timer m_emptyCheck;
+    boost::asio::steady_timer m_pause;
+    RestartLimit m_restarts;
     Translator::Started m_started;
     std::atomic<bool> m_closed{false};
     Translator::State m_state = Translator::State::kStarting;

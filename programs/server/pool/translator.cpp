@@ -114,6 +114,7 @@ class WorkerPool {
             const PoolBoard& b = m_shared.board;
             s.state = b.state;
             s.problem = b.problem;
+            s.pausedSeconds = b.pausedSeconds;
             s.stats = m_shared.scheduler.Stats();
             s.stats.workers = b.live;
             s.workers = b.workers;
@@ -121,8 +122,7 @@ class WorkerPool {
         }
         for (const std::string& key : quarantined) {
             const std::string sjis(LineOfKey(key));
-            s.quarantined.push_back(
-                mirelo::WideToUtf8(mirelo::CodePageToWide(mirelo::kShiftJisCodePage, sjis)));
+            s.quarantined.push_back(programs::ShiftJisToUtf8(sjis));
             s.quarantinedGames.emplace_back(GameOfKey(key));
         }
         return s;

@@ -2,8 +2,10 @@
 // plug-in (its own engine, cache and dictionary) and translates one line at a time. The
 // server itself never loads the plug-in. Lines wait in a bounded queue and go to whichever
 // worker is idle, taken from the waiting requests in turn. The pool behind this interface is
-// in parts: batch.h (a request's lines), scheduler.h (queues, turns, admission), supervisor.h (each worker's life),
-// launcher.h (processes), recent_answers.h and line_record.h (what it remembers of lines).
+// in parts: batch.h (a request's lines), scheduler.h (queues, turns, admission), game_turns.h
+// (which worker serves which game), supervisor.h (each worker's life), restart_limit.h (how
+// soon workers may start again), launcher.h (processes), recent_answers.h and line_record.h
+// (what it remembers of lines).
 #pragma once
 
 #include <atomic>
@@ -131,6 +133,7 @@ class Translator {
 struct PoolSnapshot {
     Translator::State state = Translator::State::kStarting;
     std::string problem;
+    unsigned pausedSeconds = 0;  // left of a pause of worker starts, or 0
     TranslatorStats stats;
     std::vector<WorkerStatus> workers;
     std::vector<std::string> quarantined;       // UTF-8: each ended a worker, then a fresh one

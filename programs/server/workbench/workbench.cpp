@@ -19,6 +19,7 @@
 #include "history_routes.h"
 #include "korean.h"
 #include "messages.h"
+#include "text_codec.h"
 #include "text_plan.h"
 #include "translator.h"
 #include "web_words.h"
@@ -141,7 +142,7 @@ std::string PreviewParticles(std::string_view sample, const std::string& name) {
         const std::size_t n = mirelo::dict::MatchParticle(
             reinterpret_cast<const mirelo::dict::Byte*>(rest.c_str()), final, agreeing);
         if (n == 0) continue;
-        out += mirelo::WideToUtf8(mirelo::CodePageToWide(949, agreeing));
+        out += programs::Cp949ToUtf8(std::string(agreeing));
         sample.remove_prefix(std::min(sample.size(), n / 2 * 3));
     }
 }

@@ -2,7 +2,9 @@
 // changes, what the system encoders refuse, and what a load reports.
 #include <gtest/gtest.h>
 
+#include "code_pages.h"
 #include "dictionary_folder_win.h"
+#include "iat_hook.h"
 #include "test_files.h"
 
 namespace mirelo::dict {
@@ -143,6 +145,31 @@ TEST(DictionaryFolder, LoadKeepsGoodEntriesAndReportsTheRest) {
     const FolderDictionary none = LoadFolder(dir / L"none");
     EXPECT_EQ(none.dictionary, nullptr);
     EXPECT_EQ(none.files, 0u);
+}
+
+test::IatHook* g_malloc = nullptr;
+// Memory for a whole file of 1 MiB runs out; smaller blocks are still had.
+void* __cdecl NoLargeBlocks(size_t bytes) {
+    return bytes >= (512u << 10) ? nullptr : g_malloc->Original<void* (*)(size_t)>()(bytes);
+}
+
+TEST(DictionaryFolder, ALoadThatFailsWholeSaysWhyAsTheFoldersProblem) {
+    TempDir dir;
+    ASSERT_TRUE(WriteBytes(dir / L"a.txt", std::string(1u << 20, '#')));
+    FolderDictionary loaded;
+    {
+        test::IatHook hook(GetModuleHandleW(nullptr), "msvcrt.dll", "malloc",
+                           reinterpret_cast<const void*>(&NoLargeBlocks));
+        ASSERT_TRUE(hook.Installed());
+        g_malloc = &hook;
+        loaded = LoadFolder(dir.path());
+    }
+    EXPECT_EQ(loaded.dictionary, nullptr);
+    ASSERT_EQ(loaded.problems.size(), 1u);
+    EXPECT_EQ(loaded.problems[0].file, WideToUtf8(dir.path()));
+    EXPECT_EQ(loaded.problems[0].line, 0);
+    EXPECT_NE(loaded.problems[0].reason.find("out of memory"), std::string::npos)
+        << loaded.problems[0].reason;
 }
 
 }  // namespace

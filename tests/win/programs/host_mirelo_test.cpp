@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -214,18 +215,49 @@ class Player {
         return ok;
     }
 
+    // The name the folder browser's tree shows as selected, read in the host's process.
+    static std::wstring Selected(HWND tree, HANDLE process) {
+        const auto item =
+            reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+        if (item == nullptr) return {};
+        struct Block {
+            TVITEMW item;
+            wchar_t text[MAX_PATH];
+        } local = {};
+        auto* remote = static_cast<Block*>(
+            VirtualAllocEx(process, nullptr, sizeof local, MEM_COMMIT, PAGE_READWRITE));
+        local.item.mask = TVIF_TEXT | TVIF_HANDLE;
+        local.item.hItem = item;
+        local.item.pszText = remote->text;
+        local.item.cchTextMax = MAX_PATH;
+        DWORD_PTR ok = 0;
+        const bool read =
+            WriteProcessMemory(process, remote, &local, sizeof local, nullptr) &&
+            SendMessageTimeoutW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote),
+                                SMTO_NORMAL, 5000, &ok) &&
+            ok && ReadProcessMemory(process, remote, &local, sizeof local, nullptr);
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+        return read ? std::wstring(local.text) : std::wstring();
+    }
+
     void Answer(HWND h, DWORD pid) {
-        if (FindWindowExW(h, nullptr, L"SysTreeView32", nullptr) != nullptr) {
-            HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+        if (HWND tree = FindWindowExW(h, nullptr, L"SysTreeView32", nullptr)) {
+            HANDLE process =
+                OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ, FALSE, pid);
             const SIZE_T bytes = (m_folder.size() + 1) * sizeof(wchar_t);
             void* remote = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
             WriteProcessMemory(process, remote, m_folder.c_str(), bytes, nullptr);
-            for (int i = 0; i < 3; ++i) {  // the tree may still be filling
+            // The browser may still be filling its tree, or setting its first selection over
+            // ours: OK only once the folder is the one shown selected.
+            const std::wstring leaf = m_folder.substr(m_folder.find_last_of(L"\\") + 1);
+            for (const ULONGLONG end = GetTickCount64() + 20000; GetTickCount64() < end;) {
                 DWORD_PTR ignored = 0;
                 SendMessageTimeoutW(h, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote),
                                     SMTO_NORMAL, 5000, &ignored);
-                Sleep(200);
+                Sleep(100);
+                if (_wcsicmp(Selected(tree, process).c_str(), leaf.c_str()) == 0) break;
             }
+            VirtualFreeEx(process, remote, 0, MEM_RELEASE);
             CloseHandle(process);
             PostMessageW(h, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                          reinterpret_cast<LPARAM>(GetDlgItem(h, IDOK)));

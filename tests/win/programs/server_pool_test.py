@@ -24,6 +24,7 @@ GOOD = [(f"良好{i}", f"양호{i}") for i in range(60)]
 SLOW = [(f"低速{i}", f"저속{i}") for i in range(40)]  # answered after 300 ms
 HELD = [(f"保留{i}", f"보류{i}") for i in range(2)]  # answered after 2 s, holding the worker
 ENDS_OLD = "旧終了"  # ends the workers started while its rule is there
+CRASHES = [f"崩落{i}" for i in range(6)]  # each ends its process, two workers in all
 
 
 def setUpModule():
@@ -31,6 +32,7 @@ def setUpModule():
     FOLDER = st.engine_folder("mirelo-server-pool-", [
         "mode demo", *(f"fault translate {st.sjis(h)} hang" for h in HANGING),
         f"fault translate {st.sjis(st.CRASH)} exit",
+        *(f"fault translate {st.sjis(c)} exit" for c in CRASHES),
         *(f"delay {st.sjis(ja)} 300" for ja, _ in SLOW),
         *(f"delay {st.sjis(ja)} 2000" for ja, _ in HELD),
         *(f"map {st.sjis(ja)} {ko.encode('cp949').hex()}" for ja, ko in GOOD + SLOW + HELD)])
@@ -233,6 +235,83 @@ class NoWorker(unittest.TestCase):
         finally:
             with open(script, "w") as f:
                 f.write(rules)
+            server.kill()
+
+
+    def test_the_pause_before_a_start_is_short_again_once_a_worker_was_ready(self):
+        script = os.path.join(FOLDER, "Dat", "standin.txt")
+        with open(script) as f:
+            rules = f.read()
+        server = st.Server(FOLDER, "--options", "11", "--workers", "1")
+
+        def pauses():
+            return [int(e["text"].split()[-2]) for e in
+                    json.loads(server.get("/status")[2])["events"] if e["kind"] == "backoff"]
+
+        def fail_starts_and_end_the_worker():
+            with open(script, "w") as f:
+                f.write(rules + "fault init read\n")
+            for pid in server.worker_pids():
+                os.kill(pid, signal.SIGKILL)
+
+        try:
+            server.wait_for_workers(1)
+            fail_starts_and_end_the_worker()
+            # Failed starts are tried again after 1, 2, then 4 s.
+            deadline = time.monotonic() + 30
+            while 4 not in pauses() and time.monotonic() < deadline:
+                time.sleep(0.2)
+            self.assertEqual(pauses()[:3], [1, 2, 4], server.output())
+            with open(script, "w") as f:
+                f.write(rules)
+            server.wait_for_workers(1, limit_s=30)
+            seen = len(pauses())
+            fail_starts_and_end_the_worker()
+            deadline = time.monotonic() + 30
+            while len(pauses()) == seen and time.monotonic() < deadline:
+                time.sleep(0.2)
+            self.assertEqual(pauses()[seen:seen + 1], [1], server.output())
+        finally:
+            with open(script, "w") as f:
+                f.write(rules)
+            server.kill()
+
+
+    def test_past_10_workers_ended_by_their_line_in_5_s_starts_pause_15_s(self):
+        server = st.Server(FOLDER, "--options", "11", "--workers", "2", "--timeout", "120")
+        try:
+            server.wait_for_workers(2)
+            # Six lines that each end two workers: the eleventh death pauses the starts.
+            t0 = time.monotonic()
+            with concurrent.futures.ThreadPoolExecutor(1) as pool:
+                batch = pool.submit(st.post_lines, server, CRASHES, 120)
+                status = {}
+                while time.monotonic() - t0 < 60:
+                    status = json.loads(server.get("/status")[2])
+                    if status["workers_paused_s"] > 0:
+                        break
+                    time.sleep(0.1)
+                paused_at = time.monotonic()
+                self.assertTrue(0 < status["workers_paused_s"] <= 15, status)
+                self.assertIn("within 5 s", status["plugin_problem"])
+                kinds = [e["kind"] for e in status["events"]]
+                self.assertEqual(kinds.count("paused"), 1, status["events"])
+                self.assertGreaterEqual(kinds.count("death"), 11, status["events"])
+                # No worker is started meanwhile (one already starting may finish), and the
+                # pause ends by itself.
+                time.sleep(1.5)
+                while time.monotonic() - paused_at < 10:
+                    workers = json.loads(server.get("/status")[2])["workers"]
+                    self.assertNotIn("starting", [w["state"] for w in workers], workers)
+                    time.sleep(0.3)
+                server.wait_for_workers(2, limit_s=40)
+                self.assertGreater(time.monotonic() - paused_at, 13)
+                status = json.loads(server.get("/status")[2])
+                self.assertEqual(status["workers_paused_s"], 0, status)
+                self.assertIn("resumed", [e["kind"] for e in status["events"]])
+                self.assertEqual(batch.result()[0], 200)
+            self.assertEqual(ask(server, GOOD[0][0])[:2], (200, GOOD[0][1]))
+        finally:
             server.kill()
 
 

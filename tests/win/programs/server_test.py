@@ -1052,7 +1052,9 @@ class Games(unittest.TestCase):
             with open(os.path.join(folder, "post.txt"), "w", encoding="utf-8") as f:
                 f.write(f"post\t시험\t{word}\n")
         with open(os.path.join(dict_dir, "Alpha", "corrections.txt"), "w", encoding="utf-8") as f:
-            f.write(f"line\t{HERO}\t알파의 교정\n")
+            f.write(f"line\t{HERO}\t알파의 교정\nline\t魔王\t알파의 마왕\n")
+        with open(os.path.join(dict_dir, "corrections.txt"), "w", encoding="utf-8") as f:
+            f.write("line\t魔王\t공통 마왕\n")
         cls.plugin = os.path.join(cls.plugin_dir, "Mirelo.dll")
         cls.server = Server(FOLDER, "--options", "11", "--workers", "2", "--plugin",
                             windows(cls.plugin))
@@ -1116,6 +1118,10 @@ class Games(unittest.TestCase):
         self.assertEqual(self.ask(f"/game/beta/translate?text={hero}"), (200, HERO_KO))
         self.assertEqual(self.ask(f"/translate?text={hero}&game="), (200, HERO_KO))
         self.assertEqual(self.ask(f"/translate?text={hero}"), (200, HERO_KO))
+        # A common entry for the same line is the answer everywhere but in the game's own.
+        for path, want in [("/game/alpha/translate", "알파의 마왕"),
+                           ("/game/beta/translate", "공통 마왕"), ("/translate", "공통 마왕")]:
+            self.assertEqual(self.ask(f"{path}?text=" + urllib.parse.quote("魔王")), (200, want))
 
     def test_a_games_folder_made_and_changed_while_serving_is_read_again(self):
         hero = urllib.parse.quote(HERO)

@@ -10,6 +10,8 @@
 #include "event_log.h"
 #include "job_queue.h"
 #include "frames.h"
+#include "iat_hook.h"
+#include "launcher.h"
 #include "pe_exports.h"
 #include "test_support.h"
 #include "text_codec.h"
@@ -121,6 +123,7 @@ TEST(ServerText, ARequestABrowserSendsForAnotherSiteIsRefused) {
 TEST(ServerText, LongShiftJisLinesAreCutAtSentenceEndsOrCharacters) {
     const std::string sentence = "\x97\x45\x8E\xD2\x81\x42";  // 勇者。
     const std::string quoted = sentence + "\x81\x76";         // 勇者。」
+    const std::string asked = "\x97\x45\x8E\xD2\x81\x48";     // 勇者？ (full width)
     struct Case {
         std::string text;
         std::size_t firstPiece;
@@ -129,6 +132,13 @@ TEST(ServerText, LongShiftJisLinesAreCutAtSentenceEndsOrCharacters) {
         {[&] {
              std::string s;
              for (int i = 0; i < 700; ++i) s += sentence;
+             return s;
+         }(),
+         4092},
+        // A full-width question mark ends a sentence as 。 does.
+        {[&] {
+             std::string s;
+             for (int i = 0; i < 700; ++i) s += asked;
              return s;
          }(),
          4092},
@@ -272,6 +282,43 @@ TEST(WorkerFrames, RepliesRoundTripAndMalformedOnesAreRefused) {
     EXPECT_EQ(server::DecodeStarted("Ino engine")->result, server::StartResult::kInitFailed);
     EXPECT_EQ(server::DecodeStarted("Ino engine")->message, "no engine");
     EXPECT_FALSE(server::DecodeStarted("started"));
+}
+
+BOOL WINAPI NoHandleList(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD_PTR, PVOID, SIZE_T, PVOID,
+                         PSIZE_T) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+}
+DWORD WINAPI NoResume(HANDLE) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return static_cast<DWORD>(-1);
+}
+
+// A worker that would inherit every handle of the server, or would stay suspended, is no start.
+TEST(WorkerLaunch, AStartWithoutItsSafetyNetsIsRefusedWithTheStep) {
+    const struct {
+        const char* function;
+        const void* replacement;
+        DWORD code;
+    } cases[] = {
+        {"UpdateProcThreadAttribute", reinterpret_cast<const void*>(&NoHandleList),
+         ERROR_NOT_SUPPORTED},
+        {"ResumeThread", reinterpret_cast<const void*>(&NoResume), ERROR_ACCESS_DENIED},
+    };
+    wchar_t system[MAX_PATH];
+    ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.function);
+        server::Launcher launcher(std::wstring(system) + L"\\cmd.exe", L"Mirelo.dll", "");
+        IatHook hook(GetModuleHandleW(nullptr), "kernel32.dll", c.function, c.replacement);
+        ASSERT_TRUE(hook.Installed());
+        std::string why;
+        const auto launched = launcher.Launch(true, {}, &why);
+        EXPECT_FALSE(launched.has_value());
+        EXPECT_EQ(GetLastError(), c.code);
+        EXPECT_NE(why.find(c.function), std::string::npos) << why;
+        EXPECT_NE(why.find(std::to_string(c.code)), std::string::npos) << why;
+    }
 }
 
 }  // namespace
