@@ -35,6 +35,7 @@ void Session::Handle(Request req) {
         if (Workbench::Owns(path)) return HandleWorkbench(w);
     }
 
+    if (const std::optional<ChatPath> chat = RouteChat(path)) return HandleChat(req, *chat);
     if (path == "/status")
         return Send(get ? Status(m_shared.translator.Snapshot(), m_config)
                         : NotAllowed("GET, HEAD"));

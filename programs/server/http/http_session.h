@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "chat_route.h"
 #include "http_budget.h"
 #include "http_reply.h"
 #include "workbench.h"
@@ -124,6 +125,10 @@ class Session : public std::enable_shared_from_this<Session> {
     void Finish(std::shared_ptr<Batch> batch, Shape shape);
     void AnswerElsewhere(std::shared_ptr<Batch> batch, Shape shape, bool feed);
     void Release(std::shared_ptr<Batch> batch);
+    // The chat-completions route: chat_route.cpp.
+    void HandleChat(Request& req, const ChatPath& route);
+    void SubmitChat(ChatPrepared p);
+    void FinishChat(std::shared_ptr<Batch> batch);
 
     tcp::socket m_stream;
     Shared& m_shared;
@@ -144,6 +149,7 @@ class Session : public std::enable_shared_from_this<Session> {
     std::string m_game;             // the game the request in hand names (folded), or empty
     CountedString m_body;           // the plain-text body that m_lines point into
     std::vector<Line> m_lines;
+    ChatAsk m_chat;  // of a chat request in hand
     std::vector<char> m_drain;
 };
 
