@@ -242,6 +242,10 @@ enum class Msg : int {
     kShareSkippedMore,      // {0}: how many more
     kShareLineBreak,
     kShareNotString,
+    kShareLinesDiffer,  // {0}: the source's lines, {1}: the translation's
+    kShareRegex,
+    kShareNoTranslation,
+    kServerArgShareFormatName,
     kShareImported,        // {0}: entries, {1}: the corrections file
     kShareNothing,         // {0}: path
     kShareExported,        // {0}: corrections, {1}: history lines, {2}: path

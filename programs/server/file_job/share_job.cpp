@@ -61,10 +61,12 @@ int Import(const ShareJob& args, const std::string& game, ShareFormat format,
     }
     const SharedEntries read = ReadShared(format, bytes);
     if (!read.readable) {
-        Err().Write(
-            "mirelo-server: " +
-            Format(format == ShareFormat::kJson ? Msg::kShareNotJson : Msg::kShareNotText, {name}) +
-            "\n");
+        Err().Write("mirelo-server: " +
+                    Format(format == ShareFormat::kXUnity || format == ShareFormat::kTsv
+                               ? Msg::kShareNotText
+                               : Msg::kShareNotJson,
+                           {name}) +
+                    "\n");
         return kExitShare;
     }
     for (std::size_t i = 0; i < read.skipped.size() && i < kSkippedShown; ++i)
@@ -111,7 +113,8 @@ int Export(const ShareJob& args, const std::string& game, ShareFormat format,
         Err().Write("mirelo-server: " + Format(Msg::kHistoryReadFailed, {unread}) + "\n");
         return kExitShare;
     }
-    const std::string bytes = ShareText(format, entries);
+    const std::string bytes =
+        format == ShareFormat::kLuna ? LunaText(entries, corrections) : ShareText(format, entries);
     const std::wstring target = args.file;
     if (const DWORD code = mirelo::ReplaceFileWith(target, bytes)) {
         Err().Write("mirelo-server: " +
@@ -132,7 +135,8 @@ int Export(const ShareJob& args, const std::string& game, ShareFormat format,
 
 int RunShare(const ShareJob& args, const std::filesystem::path& dictionaryFolder,
              const std::filesystem::path& dataFolder) {
-    const std::optional<ShareFormat> format = FormatOfPath(args.file);
+    const std::optional<ShareFormat> format =
+        args.format.empty() ? FormatOfPath(args.file) : FormatNamed(args.format);
     if (!format) {
         Err().Write("mirelo-server: " +
                     Format(Msg::kServerArgShareFormat, {mirelo::WideToUtf8(args.file)}) + "\n");

@@ -143,11 +143,16 @@ JsonAnswer Export(History& history, std::string_view query) {
         f = ShareFormat::kTsv;
     } else if (format && *format == "json") {
         f = ShareFormat::kJson;
+    } else if (format && (*format == "luna" || *format == "mtool")) {
+        f = *FormatNamed(*format);
     } else if (format && *format != "xunity") {
-        return Refuse(400, "format is xunity, tsv or json");
+        return Refuse(400, "format is xunity, tsv, json, luna or mtool");
     }
-    const Pairs entries = ExportEntries(history.DictionaryFolder(), *game, &history, nullptr, &why);
+    std::size_t corrections = 0;
+    const Pairs entries =
+        ExportEntries(history.DictionaryFolder(), *game, &history, &corrections, &why);
     if (!why.empty()) return Refuse(500, Format(Msg::kHistoryReadFailed, {why}));
+    if (f == ShareFormat::kLuna) return {200, LunaText(entries, corrections)};
     return {200, ShareText(f, entries)};
 }
 

@@ -1695,16 +1695,22 @@ class History(unittest.TestCase):
                              "고친 줄")
             rows = self.api(server, "/api/history?game=", until=lambda j: j["lines"])["lines"]
             self.assertEqual([(r["source"], r["outcome"]) for r in rows], [(HERO, "corrected")])
-            for ext in ("txt", "tsv", "json"):
-                with self.subTest(ext=ext):
+            for ext, named in (("txt", ()), ("tsv", ()), ("json", ()),
+                               ("json", ("--format", "luna")), ("js", ("--format", "mtool"))):
+                with self.subTest(ext=ext, named=named):
                     out = os.path.join(data, "out." + ext)
                     r = self.share("--export", "mygame", out, "--plugin", windows(plugin),
-                                   "--data", windows(data))
+                                   "--data", windows(data), *named)
                     self.assertEqual(r.returncode, 0, r.stderr.decode())
+                    with open(out, encoding="utf-8") as f:
+                        text = f.read()
                     if ext == "txt":
-                        with open(out, encoding="utf-8") as f:
-                            self.assertIn(r'r:"^r:正規\\(\\.\\*\\)$"="정규$$1"' + "\n", f.read())
-                    r = self.share("--import", "Other", out, "--plugin", windows(plugin))
+                        self.assertIn(r'r:"^r:正規\\(\\.\\*\\)$"="정규$$1"' + "\n", text)
+                    if named:  # as the other tool reads it
+                        values = json.loads(text)
+                        self.assertEqual(values["a=b\\c"], {"userTrans": "x=y", "machineTrans": ""}
+                                         if named[1] == "luna" else "x=y")
+                    r = self.share("--import", "Other", out, "--plugin", windows(plugin), *named)
                     self.assertEqual(r.returncode, 0, r.stderr.decode())
                     with open(os.path.join(dict_dir, "other", "corrections.txt"),
                               encoding="utf-8") as f:
@@ -1720,12 +1726,18 @@ class History(unittest.TestCase):
             status, _, text = server.request("GET", "/api/export?game=mygame&format=tsv")
             self.assertEqual(status, 200)
             self.assertIn("a=b\\\\c\tx=y\n", text)
+            self.assertEqual(json.loads(server.get("/api/export?game=mygame&format=mtool")[2]),
+                             shared)
             # The history's lines follow the corrections, a corrected line only once.
             server.get("/translate?text=" + urllib.parse.quote("魔王"))
             deadline = time.monotonic() + 10
             while "魔王\t" not in text and time.monotonic() < deadline:
                 status, _, text = server.request("GET", "/api/export?game=&format=tsv")
             self.assertEqual(text.split("\n"), [f"{HERO}\t고친 줄", "魔王\t마왕", ""])
+            # LunaTranslator's file keeps the player's line apart from the engine's.
+            self.assertEqual(json.loads(server.get("/api/export?game=&format=luna")[2]),
+                             {HERO: {"userTrans": "고친 줄", "machineTrans": ""},
+                              "魔王": {"userTrans": "", "machineTrans": "마왕"}})
         finally:
             server.stop()
 
@@ -1736,7 +1748,8 @@ class History(unittest.TestCase):
             f.write("\n".join([
                 "// a comment line",
                 "勇者=영웅 // a comment after the translation",
-                "二行\\n目=x",  # a line break: no line entry
+                "二行\\n目=x",  # a line break: the translation has one line only
+                "三\\n行\\r\\n\\n目=셋\\n줄\\n\\n째",  # one entry per line, the blank one none
                 "魔王\\=王=마왕",
                 "注釈//付き=x",  # the comment starts before the '='
                 "\\u52c7\\u6c17=용\\u002F\\u002F기",
@@ -1747,12 +1760,17 @@ class History(unittest.TestCase):
         r = self.share("--import", "g", path, "--plugin", windows(plugin))
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         # Read as a line break, not as a backslash and an n.
-        self.assertIn("skipped: line 3: a line entry holds one line", r.stderr.decode())
+        said = r.stderr.decode()
+        self.assertIn('skipped: line 3 "二行\\n目": the source has 2 lines and the translation 1',
+                      said)
+        # The translator's own expressions are named, each on its line.
+        self.assertIn('skipped: line 9 "r:"^abc(.*)$"": a regular expression', said)
+        self.assertIn('skipped: line 10 "sr:^分割$": a regular expression', said)
         with open(os.path.join(plugin_dir, "MireloDict", "g", "corrections.txt"),
                   encoding="utf-8") as f:
             got = dict(line.split("\t")[1:] for line in f.read().splitlines())
         self.assertEqual(got, {"勇者": "영웅", "魔王=王": "마왕", "勇気": "용//기",
-                               "r:正規(.*)": "정규$1"})
+                               "r:正規(.*)": "정규$1", "三": "셋", "行": "줄", "目": "째"})
 
     def test_two_servers_and_imports_saving_at_once_keep_every_entry_answered_saved(self):
         plugin_dir, plugin = self.plugin_copy()
