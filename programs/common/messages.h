@@ -244,6 +244,7 @@ enum class Msg : int {
     kShareNotString,
     kShareLinesDiffer,  // {0}: the source's lines, {1}: the translation's
     kShareRegex,
+    kShareRegexCount,  // {0}: path, {1}: how many
     kShareNoTranslation,
     kServerArgShareFormatName,
     kShareImported,        // {0}: entries, {1}: the corrections file

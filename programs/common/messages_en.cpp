@@ -431,6 +431,9 @@ constexpr MessageEntry kEnglish[] = {
     {kShareRegex,
      "a regular expression the Unity game translator applies itself, not one line's "
      "translation: not imported"},
+    {kShareRegexCount,
+     "{0}: {1} regular expressions of the Unity game translator were not imported; it applies "
+     "them itself (each is named above)"},
     {kShareNoTranslation, "neither userTrans nor machineTrans holds a translation"},
     {kServerArgShareFormatName, "--format is xunity, tsv, json, luna or mtool"},
     {kShareImported, "{0} corrections imported into {1}"},

@@ -425,6 +425,9 @@ constexpr MessageEntry kKorean[] = {
     {kShareRegex,
      "유니티 게임 번역기가 스스로 적용하는 정규식이라 한 줄의 번역이 아닙니다: 가져오지 "
      "않았습니다"},
+    {kShareRegexCount,
+     "{0}: 유니티 게임 번역기의 정규식 {1}개는 번역기가 스스로 적용하므로 가져오지 않았습니다(위에 "
+     "하나씩 적었습니다)"},
     {kShareNoTranslation, "userTrans에도 machineTrans에도 번역이 없습니다"},
     {kServerArgShareFormatName, "--format은 xunity, tsv, json, luna, mtool 중 하나입니다"},
     {kShareImported, "고친 번역 {0}개를 {1}에 넣었습니다"},

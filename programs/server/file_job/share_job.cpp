@@ -76,6 +76,9 @@ int Import(const ShareJob& args, const std::string& game, ShareFormat format,
             "mirelo-server: " +
             Format(Msg::kShareSkippedMore, {std::to_string(read.skipped.size() - kSkippedShown)}) +
             "\n");
+    if (read.expressions > 0)
+        Err().Write("mirelo-server: " +
+                    Format(Msg::kShareRegexCount, {name, std::to_string(read.expressions)}) + "\n");
     if (read.entries.empty()) {
         Err().Write("mirelo-server: " + Format(Msg::kShareNothing, {name}) + "\n");
         return kExitShare;

@@ -128,7 +128,9 @@ JsonAnswer Import(History& history, std::string_view query, std::string_view bod
         return Dump(400, Json{{"error", Format(Msg::kShareNothing, {"-"})}, {"skipped", skipped}});
     if (!SaveCorrections(history.DictionaryFolder(), *game, read.entries, &why))
         return Refuse(500, why);
-    return Dump(200, Json{{"imported", read.entries.size()}, {"skipped", skipped}});
+    return Dump(200, Json{{"imported", read.entries.size()},
+                          {"skipped", skipped},
+                          {"expressions", read.expressions}});
 }
 
 JsonAnswer Export(History& history, std::string_view query) {

@@ -425,6 +425,7 @@ SharedEntries ReadShared(ShareFormat format, std::string_view bytes) {
                 const std::string named =
                     where.starts_with('"') ? where : where + " " + Quoted(source);
                 r.skipped.push_back(named + ": " + Text(Msg::kShareRegex));
+                ++r.expressions;
                 continue;
             }
             std::tie(source, to) = std::move(*literal);

@@ -38,6 +38,7 @@ std::string LunaText(const Pairs& entries, std::size_t corrections);
 struct SharedEntries {
     Pairs entries;
     std::vector<std::string> skipped;  // "line N: why" or "\"source\": why", worded
+    std::size_t expressions = 0;       // of them, the translator's own r:/sr: lines
     bool readable = true;              // false: not text of the format at all
 };
 // Reads a shared file; entries that cannot be corrections are skipped and said why. The three

@@ -1766,6 +1766,7 @@ class History(unittest.TestCase):
         # The translator's own expressions are named, each on its line.
         self.assertIn('skipped: line 9 "r:"^abc(.*)$"": a regular expression', said)
         self.assertIn('skipped: line 10 "sr:^分割$": a regular expression', said)
+        self.assertIn("in.txt: 2 regular expressions of the Unity game translator", said)
         with open(os.path.join(plugin_dir, "MireloDict", "g", "corrections.txt"),
                   encoding="utf-8") as f:
             got = dict(line.split("\t")[1:] for line in f.read().splitlines())
