@@ -147,6 +147,7 @@ void Session::Submit(Prepared p) {
         batch, Translator::Clock::now() + m_config.lineTimeout, HandBack(batch, shape));
     if (admit == Translator::Admit::kAnswered) return Finish(std::move(batch), shape);
     if (admit != Translator::Admit::kQueued) {
+        if (HoldForEngine(batch, shape)) return;
         Release(std::move(batch));
         return Send(Busy(admit, json, m_shared.translator.Problem()));
     }
@@ -165,6 +166,7 @@ Translator::HandBack Session::HandBack(std::shared_ptr<Batch> batch, Shape shape
 
 void Session::Finish(std::shared_ptr<Batch> batch, Shape shape) {
     StopWatching();
+    m_holdUntil = {};
     if (batch->Refused()) {
         Release(std::move(batch));
         return Send(Busy(Translator::Admit::kFull,

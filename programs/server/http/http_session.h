@@ -125,6 +125,9 @@ class Session : public std::enable_shared_from_this<Session> {
     void Finish(std::shared_ptr<Batch> batch, Shape shape);
     void AnswerElsewhere(std::shared_ptr<Batch> batch, Shape shape, bool feed);
     void Release(std::shared_ptr<Batch> batch);
+    // A line of the Unity game translator waits for the engine: xunity_hold.cpp. False: answer
+    // the refusal now.
+    bool HoldForEngine(const std::shared_ptr<Batch>& batch, Shape shape);
     // The chat-completions route: chat_route.cpp.
     void HandleChat(Request& req, const ChatPath& route);
     void SubmitChat(ChatPrepared p);
@@ -149,7 +152,8 @@ class Session : public std::enable_shared_from_this<Session> {
     std::string m_game;             // the game the request in hand names (folded), or empty
     CountedString m_body;           // the plain-text body that m_lines point into
     std::vector<Line> m_lines;
-    ChatAsk m_chat;  // of a chat request in hand
+    ChatAsk m_chat;                   // of a chat request in hand
+    Clock::time_point m_holdUntil{};  // while the line in hand waits for the engine
     std::vector<char> m_drain;
 };
 

@@ -443,6 +443,44 @@ class BadInput(unittest.TestCase):
         self.assertIsNone(r.getheader("Access-Control-Allow-Origin"))
 
 
+# What the Unity game translator's custom endpoint sends (its README): one GET per line, from,
+# to and text in the query, one request at a time on a kept-alive connection.
+XUNITY_GET = "/translate?from=ja&to=ko&text="
+XUNITY_HEADERS = {"User-Agent": "XUnity.AutoTranslator/5.4.4", "Accept": "*/*",
+                  "Accept-Charset": "UTF-8"}
+
+
+class XUnity(unittest.TestCase):
+    def test_lines_up_to_its_limits_keep_their_placeholders_and_failures_save_nothing(self):
+        conn = SERVER.connection()
+        self.addCleanup(conn.close)
+        # Its substitutions put {{A}}, {{B}}... where names were; they must come back as sent.
+        cases = [("{{A}}は{{B}}を倒した。", "{{A}}는 {{B}}를 쓰러뜨렸다."),
+                 (HERO + "{{A}}", HERO_KO + "{{A}}"),
+                 # MaxCharactersPerTranslation: 200 by default, 1000 at most.
+                 ("{{A}}" + HERO * 19 + "{{B}}", "{{A}}" + " ".join([HERO_KO] * 19) + "{{B}}"),
+                 (HERO * 100, " ".join([HERO_KO] * 100))]
+        for text, want in cases:
+            with self.subTest(chars=len(text)):
+                status, _, got = SERVER.request("GET", XUNITY_GET + urllib.parse.quote(text),
+                                                headers=XUNITY_HEADERS, conn=conn)
+                self.assertEqual(status, 200)
+                for placeholder in re.findall(r"\{\{[A-Z]\}\}", text):
+                    self.assertEqual(got.count(placeholder), text.count(placeholder), got)
+                self.assertEqual(got.replace(" ", ""), want.replace(" ", ""))
+        # A line the engine declines is no translation: not 200, so that nothing is saved into
+        # the translation file, and the body is not the source.
+        status, r, got = SERVER.request("GET", XUNITY_GET + urllib.parse.quote(REFUSED),
+                                        headers=XUNITY_HEADERS, conn=conn)
+        self.assertEqual(status, 422)
+        self.assertNotIn(REFUSED, got)
+        # The next line is answered on the same connection: the failure ended nothing.
+        self.assertEqual(SERVER.request("GET", XUNITY_GET + urllib.parse.quote(HERO),
+                                        headers=XUNITY_HEADERS, conn=conn)[2], HERO_KO)
+        live = json.loads(SERVER.get("/api/live")[2])["lines"]
+        self.assertEqual((live[-1]["source"], live[-1]["client"]), (HERO, "xunity"))
+
+
 # A chat completion as LunaTranslator's large-model interface posts it (its documented
 # template): its own system prompt and sampling fields, the key it was given, the sentence last.
 def luna_chat(text, model="mirelo", stream=False):
@@ -1143,7 +1181,16 @@ class Workers(unittest.TestCase):
             status, _, text = server.get("/translate?text=" + urllib.parse.quote("魔王"))
             self.assertEqual((status, text), (200, "마왕님"))
 
-            shutil.copy(os.path.join(BIN, "J2KEngine.dll"), empty)
+            # The Unity game translator's line waits for the engine instead of failing: five
+            # failures in a row would shut that endpoint down for the session.
+            with concurrent.futures.ThreadPoolExecutor(1) as pool:
+                held = pool.submit(server.request, "GET", XUNITY_GET + urllib.parse.quote(HERO),
+                                   None, XUNITY_HEADERS)
+                time.sleep(1)
+                self.assertFalse(held.done())
+                shutil.copy(os.path.join(BIN, "J2KEngine.dll"), empty)
+                status, _, text = held.result(timeout=40)
+                self.assertEqual((status, text), (200, HERO_KO))
             deadline = time.monotonic() + 30
             while server.get(url)[0] != 200 and time.monotonic() < deadline:
                 time.sleep(0.2)
