@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <ctime>
+#include <stdexcept>
+#include <utility>
 
 #include "answer_feed.h"
 #include "dictionary_watch.h"
@@ -341,8 +343,33 @@ void Session::FinishChat(std::shared_ptr<Batch> batch) {
                               "too many lines waiting; try again", "busy"));
     }
     m_shared.translator.CountServed(batch->LineCount());
-    if (m_config.feed && m_config.feed->HasListeners())
-        m_config.feed->Publish(AnsweredLines(*batch, m_client));
+    const bool feed = m_config.feed && m_config.feed->HasListeners();
+    if (batch->LineCount() >= kAnswerElsewhereLines && m_shared.builder) {
+        // As Finish does for a large batch: made, and freed, on the builder's thread.
+        const Framing framing = TakeFraming(false);
+        asio::post(*m_shared.builder,
+                   [self = shared_from_this(), batch = std::move(batch), feed, framing,
+                    client = m_client, ask = std::exchange(m_chat, {})]() mutable {
+                       std::string wire, thrown;
+                       try {
+                           if (feed) self->m_config.feed->Publish(AnsweredLines(*batch, client));
+                           wire = Serialize(ChatAnswer(*batch, ask), framing, self->m_config.cors);
+                       } catch (...) {
+                           thrown = WhatWasThrown();
+                       }
+                       batch.reset();
+                       Back(std::move(self), [wire = std::move(wire), thrown = std::move(thrown),
+                                              keepAlive = framing.keepAlive](Session& s) mutable {
+                           if (!thrown.empty()) {
+                               s.m_shared.Failed(thrown);
+                               throw std::runtime_error(thrown);  // answered 500 by the guard
+                           }
+                           s.Write(std::move(wire), keepAlive);
+                       });
+                   });
+        return;
+    }
+    if (feed) m_config.feed->Publish(AnsweredLines(*batch, m_client));
     Reply r = ChatAnswer(*batch, m_chat);
     m_chat = {};
     Release(std::move(batch));

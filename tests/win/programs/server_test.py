@@ -527,6 +527,11 @@ class Chat(unittest.TestCase):
         self.assertEqual((status, r.getheader("Content-Type").split(";")[0]),
                          (200, "text/event-stream"))
         self.assertEqual(sse_content(text), (want, True))
+        # A chat of more lines than the connection's thread answers itself.
+        lines = [load_line(i // 500, i % 500) for i in range(2100)]
+        answer = json.loads(post_chat(SERVER, luna_chat("\n".join(ja for ja, _ in lines)))[2])
+        self.assertEqual(answer["choices"][0]["message"]["content"],
+                         "\n".join(ko for _, ko in lines))
         # The parts form of the content, and the history names the client.
         parts = luna_chat("")
         parts["messages"][-1]["content"] = [{"type": "text", "text": HERO}]
