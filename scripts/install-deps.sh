@@ -52,3 +52,22 @@ if [ ! -f "$sqlite_dir/sqlite3.c" ] || [ ! -f "$sqlite_dir/sqlite3.h" ]; then
   $SUDO mkdir -p "$sqlite_dir"
   $SUDO cp "$work/package/deps/sqlite3/sqlite3.c" "$work/package/deps/sqlite3/sqlite3.h" "$sqlite_dir/"
 fi
+
+# The chat clients' own library, for the tests to drive the chat route with a client no one
+# here wrote: one pinned npm package with no dependencies of its own, outside the tree.
+openai_dir=${MIRELO_OPENAI_DIR:-/opt/mirelo-deps/node-openai-5.23.2}
+openai_pack=openai@5.23.2
+openai_sha512=MQBzmTulj+MM5O8SKEk/gL8a7s5mktS9zUtAkU257WjvobGc9nKcBuVwjyEEcb9SI8a8Y2G/mzn3vm9n1Jlleg==
+if [ ! -f "$openai_dir/node_modules/openai/package.json" ] && command -v npm >/dev/null; then
+  work_openai=$(mktemp -d)
+  trap 'rm -rf "${work:-}" "$work_openai"' EXIT
+  (cd "$work_openai" && npm pack --silent "$openai_pack" >/dev/null 2>&1) || {
+    echo "install-deps: npm pack $openai_pack failed" >&2; exit 1; }
+  tarball=$(ls "$work_openai"/*.tgz)
+  if [ "$(openssl dgst -sha512 -binary "$tarball" | base64 -w0)" != "$openai_sha512" ]; then
+    echo "install-deps: $openai_pack does not have the pinned SHA-512; not used" >&2
+    exit 1
+  fi
+  $SUDO mkdir -p "$openai_dir/node_modules/openai"
+  $SUDO tar -xzf "$tarball" -C "$openai_dir/node_modules/openai" --strip-components=1
+fi

@@ -250,6 +250,11 @@ enum class Msg : int {
     kShareSkippedMore,      // {0}: how many more
     kShareLineBreak,
     kShareNotString,
+    kShareLinesDiffer,  // {0}: the source's lines, {1}: the translation's
+    kShareRegex,
+    kShareRegexCount,  // {0}: path, {1}: how many
+    kShareNoTranslation,
+    kServerArgShareFormatName,
     kShareImported,        // {0}: entries, {1}: the corrections file
     kShareNothing,         // {0}: path
     kShareExported,        // {0}: corrections, {1}: history lines, {2}: path

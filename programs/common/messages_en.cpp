@@ -325,6 +325,9 @@ constexpr MessageEntry kEnglish[] = {
      "  --no-history          keep no history of the lines translated\n"
      "  --export GAME FILE    write GAME's corrections, then the other lines of its history,\n"
      "                        to FILE (.txt source=translation, .tsv or .json), then exit\n"
+     "  --format F            beside --export or --import: xunity, tsv, json, luna\n"
+     "                        (LunaTranslator's pre-translation JSON) or mtool (MTool's\n"
+     "                        JSON) instead of the format FILE's extension names\n"
      "  --import GAME FILE    make the lines of FILE (.txt, .tsv or .json) corrections of\n"
      "                        GAME, in MireloDict\\GAME\\corrections.txt, then exit\n"
      "  --diagnose            check where the plug-in will look for the engine and what\n"
@@ -355,6 +358,11 @@ constexpr MessageEntry kEnglish[] = {
      "  Endpoint=CustomTranslate\n"
      "  [Custom]\n"
      "  Url={1}/translate\n"
+     "  EnableShortDelay=True\n"
+     "  DisableSpamChecks=True\n"
+     "\n"
+     "LunaTranslator, general large-model interface: address {1}, model mirelo,\n"
+     "  user message {sentence} alone, 0 context lines\n"
      "\n"
      "Any other tool, or by hand:\n"
      "  curl \"{1}/translate?text=%E3%81%93%E3%82%93%E3%81%AB%E3%81%A1%E3%81%AF\"\n"
@@ -435,6 +443,16 @@ constexpr MessageEntry kEnglish[] = {
     {kShareLineBreak,
      "a line entry holds one line: the source or translation holds a line break or a tab"},
     {kShareNotString, "the translation is not a string"},
+    {kShareLinesDiffer,
+     "the source has {0} lines and the translation {1}: no line can be matched to its own"},
+    {kShareRegex,
+     "a regular expression the Unity game translator applies itself, not one line's "
+     "translation: not imported"},
+    {kShareRegexCount,
+     "{0}: {1} regular expressions of the Unity game translator were not imported; it applies "
+     "them itself (each is named above)"},
+    {kShareNoTranslation, "neither userTrans nor machineTrans holds a translation"},
+    {kServerArgShareFormatName, "--format is xunity, tsv, json, luna or mtool"},
     {kShareImported, "{0} corrections imported into {1}"},
     {kShareNothing, "no entry of {0} could be imported"},
     {kShareExported, "{0} corrections and {1} lines of the history written to {2}"},

@@ -321,6 +321,9 @@ constexpr MessageEntry kKorean[] = {
      "  --no-history          번역한 줄을 기록하지 않습니다\n"
      "  --export 게임 파일    게임의 고친 번역과 기록의 나머지 줄을 파일(.txt 원문=번역,\n"
      "                        .tsv, .json)에 쓰고 끝냅니다\n"
+     "  --format 형식         --export, --import와 함께: 확장자 대신 형식을 정합니다(xunity,\n"
+     "                        tsv, json, luna는 LunaTranslator 사전 번역 JSON, mtool은 MTool "
+     "JSON)\n"
      "  --import 게임 파일    파일(.txt, .tsv, .json)의 줄을 게임의 고친 번역\n"
      "                        (MireloDict\\게임\\corrections.txt)으로 넣고 끝냅니다\n"
      "  --diagnose            플러그인이 엔진을 어디서 찾을지, 거기에 무엇이 있는지\n"
@@ -350,6 +353,11 @@ constexpr MessageEntry kKorean[] = {
      "  Endpoint=CustomTranslate\n"
      "  [Custom]\n"
      "  Url={1}/translate\n"
+     "  EnableShortDelay=True\n"
+     "  DisableSpamChecks=True\n"
+     "\n"
+     "LunaTranslator, 대형 모델 통용 인터페이스: 주소 {1}, model은 mirelo,\n"
+     "  사용자 메시지는 {sentence}만, 문맥 수 0\n"
      "\n"
      "다른 도구나 직접 부를 때:\n"
      "  curl \"{1}/translate?text=%E3%81%93%E3%82%93%E3%81%AB%E3%81%A1%E3%81%AF\"\n"
@@ -433,6 +441,15 @@ constexpr MessageEntry kKorean[] = {
     {kShareSkippedMore, "그 밖에 {0}개를 건너뛰었습니다"},
     {kShareLineBreak, "line 항목은 한 줄입니다: 원문이나 번역에 줄바꿈이나 탭이 있습니다"},
     {kShareNotString, "번역이 문자열이 아닙니다"},
+    {kShareLinesDiffer, "원문은 {0}줄, 번역은 {1}줄이라 줄마다 짝을 지을 수 없습니다"},
+    {kShareRegex,
+     "유니티 게임 번역기가 스스로 적용하는 정규식이라 한 줄의 번역이 아닙니다: 가져오지 "
+     "않았습니다"},
+    {kShareRegexCount,
+     "{0}: 유니티 게임 번역기의 정규식 {1}개는 번역기가 스스로 적용하므로 가져오지 않았습니다(위에 "
+     "하나씩 적었습니다)"},
+    {kShareNoTranslation, "userTrans에도 machineTrans에도 번역이 없습니다"},
+    {kServerArgShareFormatName, "--format은 xunity, tsv, json, luna, mtool 중 하나입니다"},
     {kShareImported, "고친 번역 {0}개를 {1}에 넣었습니다"},
     {kShareNothing, "{0}에서 가져올 수 있는 항목이 없습니다"},
     {kShareExported, "고친 번역 {0}개와 기록의 {1}줄을 {2}에 썼습니다"},

@@ -408,8 +408,8 @@ int wmain(int argc, wchar_t** argv) {
     const ServerArgs& args = parsed.args;
     if (const std::optional<int> code = RunInformation(args)) return *code;
     if (args.share)
-        return RunShare({args.shareImport, args.shareGame, args.shareFile}, DictionaryFolder(args),
-                        DataFolder(args));
+        return RunShare({args.shareImport, args.shareGame, args.shareFile, args.shareFormat},
+                        DictionaryFolder(args), DataFolder(args));
 
     g_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);

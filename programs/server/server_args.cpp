@@ -8,6 +8,7 @@
 #include "code_pages.h"
 #include "game_name.h"
 #include "messages.h"
+#include "share.h"
 
 using programs::Format;
 using programs::Msg;
@@ -38,9 +39,9 @@ void TakeListen(const std::wstring& value, ServerArgs& a, ArgReader& in) {
 bool TakeValueOption(ArgReader& in, ServerArgs& a) {
     const std::wstring& name = in.Name();
     static const wchar_t* const kTakeValue[] = {
-        L"--lang",  L"--port",    L"--listen",         L"--cors",      L"--plugin",  L"--options",
-        L"--queue", L"--timeout", L"--translate-file", L"--out",       L"--workers", L"--log",
-        L"--game",  L"--data",    L"--history-rows",   L"--history-mb"};
+        L"--lang",  L"--port",    L"--listen",         L"--cors",       L"--plugin",  L"--options",
+        L"--queue", L"--timeout", L"--translate-file", L"--out",        L"--workers", L"--log",
+        L"--game",  L"--data",    L"--history-rows",   L"--history-mb", L"--format"};
     if (std::find(std::begin(kTakeValue), std::end(kTakeValue), name) == std::end(kTakeValue))
         return false;
     const std::optional<std::wstring> v = in.Value();
@@ -82,6 +83,9 @@ bool TakeValueOption(ArgReader& in, ServerArgs& a) {
             mirelo::games::CheckGameName(mirelo::WideToUtf8(value), &why);
         if (!game) in.Fail(Format(Msg::kArgGame, {why}));
         a.game = game.value_or(std::string());
+    } else if (name == L"--format") {
+        a.shareFormat = AsciiOf(value);
+        if (!FormatNamed(a.shareFormat)) in.Fail(Text(Msg::kServerArgShareFormatName));
     } else if (name == L"--data") {
         a.dataFolder = value;
         if (value.empty()) in.Fail(Text(Msg::kServerArgData));

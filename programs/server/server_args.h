@@ -38,6 +38,7 @@ struct ServerArgs {
     bool shareImport = false;
     std::string shareGame;  // checked and folded
     std::wstring shareFile;
+    std::string shareFormat;  // --format; empty: the file's extension names it
     bool diagnose = false;
     bool help = false;
     bool version = false;

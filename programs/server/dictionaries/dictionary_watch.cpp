@@ -9,6 +9,7 @@
 #include "code_pages.h"
 #include "dictionary_folder_win.h"
 #include "dictionary_words.h"
+#include "game_name.h"
 #include "handles.h"
 #include "messages.h"
 
@@ -77,6 +78,15 @@ std::vector<std::string> DictionaryWatch::Problems() const {
     for (const auto& [game, problems] : m_gameProblems)
         all.insert(all.end(), problems.begin(), problems.end());
     return all;
+}
+
+std::vector<std::string> DictionaryWatch::Games() const {
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> games;
+    for (const auto& [folder, problems] : m_gameProblems)
+        if (auto game = mirelo::games::CheckGameName(mirelo::WideToUtf8(folder)))
+            games.push_back(std::move(*game));
+    return games;
 }
 
 void DictionaryWatch::ReadGames(const std::map<std::wstring, uint64_t>& before,

@@ -30,6 +30,8 @@ class DictionaryWatch {
     // The problems of the last read of the common folder and of each game's, worded; any
     // thread.
     std::vector<std::string> Problems() const;
+    // The games that have a folder of their own, folded as requests name them; any thread.
+    std::vector<std::string> Games() const;
 
   private:
     void Run();

@@ -61,10 +61,12 @@ int Import(const ShareJob& args, const std::string& game, ShareFormat format,
     }
     const SharedEntries read = ReadShared(format, bytes);
     if (!read.readable) {
-        Err().Write(
-            "mirelo-server: " +
-            Format(format == ShareFormat::kJson ? Msg::kShareNotJson : Msg::kShareNotText, {name}) +
-            "\n");
+        Err().Write("mirelo-server: " +
+                    Format(format == ShareFormat::kXUnity || format == ShareFormat::kTsv
+                               ? Msg::kShareNotText
+                               : Msg::kShareNotJson,
+                           {name}) +
+                    "\n");
         return kExitShare;
     }
     for (std::size_t i = 0; i < read.skipped.size() && i < kSkippedShown; ++i)
@@ -74,6 +76,9 @@ int Import(const ShareJob& args, const std::string& game, ShareFormat format,
             "mirelo-server: " +
             Format(Msg::kShareSkippedMore, {std::to_string(read.skipped.size() - kSkippedShown)}) +
             "\n");
+    if (read.expressions > 0)
+        Err().Write("mirelo-server: " +
+                    Format(Msg::kShareRegexCount, {name, std::to_string(read.expressions)}) + "\n");
     if (read.entries.empty()) {
         Err().Write("mirelo-server: " + Format(Msg::kShareNothing, {name}) + "\n");
         return kExitShare;
@@ -111,7 +116,8 @@ int Export(const ShareJob& args, const std::string& game, ShareFormat format,
         Err().Write("mirelo-server: " + Format(Msg::kHistoryReadFailed, {unread}) + "\n");
         return kExitShare;
     }
-    const std::string bytes = ShareText(format, entries);
+    const std::string bytes =
+        format == ShareFormat::kLuna ? LunaText(entries, corrections) : ShareText(format, entries);
     const std::wstring target = args.file;
     if (const DWORD code = mirelo::ReplaceFileWith(target, bytes)) {
         Err().Write("mirelo-server: " +
@@ -132,7 +138,8 @@ int Export(const ShareJob& args, const std::string& game, ShareFormat format,
 
 int RunShare(const ShareJob& args, const std::filesystem::path& dictionaryFolder,
              const std::filesystem::path& dataFolder) {
-    const std::optional<ShareFormat> format = FormatOfPath(args.file);
+    const std::optional<ShareFormat> format =
+        args.format.empty() ? FormatOfPath(args.file) : FormatNamed(args.format);
     if (!format) {
         Err().Write("mirelo-server: " +
                     Format(Msg::kServerArgShareFormat, {mirelo::WideToUtf8(args.file)}) + "\n");

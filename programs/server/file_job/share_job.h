@@ -10,6 +10,7 @@ struct ShareJob {
     bool import = false;
     std::string game;  // checked and folded
     std::wstring file;
+    std::string format;  // as --format names it; empty: the file's extension
 };
 
 // The exit code; what went wrong is said on the standard error.

@@ -11,6 +11,8 @@ std::string ClientKind(std::string_view userAgent) {
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (lower.find("mirelo translate") != std::string::npos) return "textractor";
     if (lower.find("xunity") != std::string::npos) return "xunity";
+    // The chat-completions client libraries name themselves so.
+    if (lower.find("openai") != std::string::npos) return "chat";
     return "http";
 }
 

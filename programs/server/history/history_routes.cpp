@@ -128,7 +128,9 @@ JsonAnswer Import(History& history, std::string_view query, std::string_view bod
         return Dump(400, Json{{"error", Format(Msg::kShareNothing, {"-"})}, {"skipped", skipped}});
     if (!SaveCorrections(history.DictionaryFolder(), *game, read.entries, &why))
         return Refuse(500, why);
-    return Dump(200, Json{{"imported", read.entries.size()}, {"skipped", skipped}});
+    return Dump(200, Json{{"imported", read.entries.size()},
+                          {"skipped", skipped},
+                          {"expressions", read.expressions}});
 }
 
 JsonAnswer Export(History& history, std::string_view query) {
@@ -143,11 +145,16 @@ JsonAnswer Export(History& history, std::string_view query) {
         f = ShareFormat::kTsv;
     } else if (format && *format == "json") {
         f = ShareFormat::kJson;
+    } else if (format && (*format == "luna" || *format == "mtool")) {
+        f = *FormatNamed(*format);
     } else if (format && *format != "xunity") {
-        return Refuse(400, "format is xunity, tsv or json");
+        return Refuse(400, "format is xunity, tsv, json, luna or mtool");
     }
-    const Pairs entries = ExportEntries(history.DictionaryFolder(), *game, &history, nullptr, &why);
+    std::size_t corrections = 0;
+    const Pairs entries =
+        ExportEntries(history.DictionaryFolder(), *game, &history, &corrections, &why);
     if (!why.empty()) return Refuse(500, Format(Msg::kHistoryReadFailed, {why}));
+    if (f == ShareFormat::kLuna) return {200, LunaText(entries, corrections)};
     return {200, ShareText(f, entries)};
 }
 

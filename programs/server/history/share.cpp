@@ -259,11 +259,54 @@ std::string Quoted(std::string_view s) {
     return "\"" + shown + (cut.size() < s.size() ? "...\"" : "\"");
 }
 
-// Entries are checked all together once the file is read (Checked).
+std::vector<std::string> LinesOf(const std::string& s) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = s.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(s.substr(start, end - start - (end > start && s[end - 1] == '\r')));
+    lines.push_back(s.substr(start));
+    return lines;
+}
+
+// Entries are checked all together once the file is read (Checked). The server translates
+// line by line, so a source of several lines is as many corrections, when the lines pair up.
 void Take(SharedEntries& r, std::vector<std::string>& places, std::string where, std::string source,
           std::string to) {
+    if (source.find('\n') != std::string::npos) {
+        const std::vector<std::string> from = LinesOf(source), into = LinesOf(to);
+        if (from.size() != into.size()) {
+            // A JSON entry's place is its quoted source already.
+            const std::string named = where.starts_with('"') ? where : where + " " + Quoted(source);
+            r.skipped.push_back(named + ": " +
+                                Format(Msg::kShareLinesDiffer,
+                                       {std::to_string(from.size()), std::to_string(into.size())}));
+            return;
+        }
+        for (std::size_t i = 0; i < from.size(); ++i) {
+            if (from[i].empty() && into[i].empty()) continue;  // a blank line between two
+            r.entries.emplace_back(from[i], into[i]);
+            places.push_back(where);
+        }
+        return;
+    }
     r.entries.emplace_back(std::move(source), std::move(to));
     places.push_back(std::move(where));
+}
+
+// A value of the JSON formats: a translation, or LunaTranslator's pair of them.
+std::optional<std::string> JsonTranslation(const nlohmann::json& value, std::string& why) {
+    if (value.is_string()) return value.get<std::string>();
+    if (!value.is_object()) {
+        why = Text(Msg::kShareNotString);
+        return std::nullopt;
+    }
+    for (const char* key : {"userTrans", "machineTrans"}) {
+        const auto it = value.find(key);
+        if (it != value.end() && it->is_string() && !it->get_ref<const std::string&>().empty())
+            return it->get<std::string>();
+    }
+    why = Text(Msg::kShareNoTranslation);
+    return std::nullopt;
 }
 
 SharedEntries Checked(SharedEntries r, const std::vector<std::string>& where) {
@@ -291,24 +334,47 @@ std::optional<ShareFormat> FormatOfPath(const std::filesystem::path& file) {
     return std::nullopt;
 }
 
-std::string ShareText(ShareFormat format, const Pairs& entries) {
-    if (format == ShareFormat::kJson) {
-        // Members go in by hand: the object's own insert looks for the key among all those
-        // before it. A source given twice keeps its first place and its last translation.
-        nlohmann::ordered_json j = nlohmann::ordered_json::object();
-        auto& members = j.get_ref<nlohmann::ordered_json::object_t&>();
-        members.reserve(entries.size());
-        std::unordered_map<std::string_view, std::size_t> at;
-        at.reserve(entries.size());
-        for (const auto& [source, to] : entries) {
-            const auto [it, added] = at.try_emplace(source, members.size());
-            if (added)
-                members.emplace_back(source, to);
-            else
-                (members.begin() + static_cast<std::ptrdiff_t>(it->second))->second = to;
-        }
-        return j.dump(1, '\t', false, nlohmann::json::error_handler_t::replace) + "\n";
+std::optional<ShareFormat> FormatNamed(std::string_view name) {
+    if (name == "xunity") return ShareFormat::kXUnity;
+    if (name == "tsv") return ShareFormat::kTsv;
+    if (name == "json") return ShareFormat::kJson;
+    if (name == "luna") return ShareFormat::kLuna;
+    if (name == "mtool") return ShareFormat::kMtool;
+    return std::nullopt;
+}
+
+// Members go in by hand: the object's own insert looks for the key among all those before it.
+// A source given twice keeps its first place and its last value.
+template <typename ValueOf>
+std::string JsonObjectText(const Pairs& entries, ValueOf valueOf) {
+    nlohmann::ordered_json j = nlohmann::ordered_json::object();
+    auto& members = j.get_ref<nlohmann::ordered_json::object_t&>();
+    members.reserve(entries.size());
+    std::unordered_map<std::string_view, std::size_t> at;
+    at.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::string& source = entries[i].first;
+        const auto [it, added] = at.try_emplace(source, members.size());
+        if (added)
+            members.emplace_back(source, valueOf(i));
+        else
+            (members.begin() + static_cast<std::ptrdiff_t>(it->second))->second = valueOf(i);
     }
+    return j.dump(1, '\t', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+std::string LunaText(const Pairs& entries, std::size_t corrections) {
+    return JsonObjectText(entries, [&](std::size_t i) {
+        const bool own = i < corrections;
+        return nlohmann::ordered_json{{"userTrans", own ? entries[i].second : std::string()},
+                                      {"machineTrans", own ? std::string() : entries[i].second}};
+    });
+}
+
+std::string ShareText(ShareFormat format, const Pairs& entries) {
+    if (format == ShareFormat::kLuna) return LunaText(entries, entries.size());
+    if (format == ShareFormat::kJson || format == ShareFormat::kMtool)
+        return JsonObjectText(entries, [&](std::size_t i) { return entries[i].second; });
     const bool xunity = format == ShareFormat::kXUnity;
     std::size_t size = 0;
     for (const auto& [source, to] : entries) size += source.size() + to.size() + 3;
@@ -335,18 +401,20 @@ SharedEntries ReadShared(ShareFormat format, std::string_view bytes) {
         r.readable = false;
         return r;
     }
-    if (format == ShareFormat::kJson) {
+    if (format != ShareFormat::kXUnity && format != ShareFormat::kTsv) {
         const nlohmann::json j = nlohmann::json::parse(bytes, nullptr, false);
         if (j.is_discarded() || !j.is_object()) {
             r.readable = false;
             return r;
         }
-        for (const auto& [source, to] : j.items()) {
-            if (!to.is_string()) {
-                r.skipped.push_back(Quoted(source) + ": " + Text(Msg::kShareNotString));
+        for (const auto& [source, value] : j.items()) {
+            std::string why;
+            std::optional<std::string> to = JsonTranslation(value, why);
+            if (!to) {
+                r.skipped.push_back(Quoted(source) + ": " + why);
                 continue;
             }
-            Take(r, places, Quoted(source), source, to.get<std::string>());
+            Take(r, places, Quoted(source), source, std::move(*to));
         }
         return Checked(std::move(r), places);
     }
@@ -383,7 +451,14 @@ SharedEntries ReadShared(ShareFormat format, std::string_view bytes) {
         // line's translation, unless written by RegexForm.
         if (NeedsRegexForm(source)) {
             auto literal = FromRegexForm(source, to);
-            if (!literal) continue;
+            if (!literal) {
+                // A JSON entry's place is its quoted source already.
+                const std::string named =
+                    where.starts_with('"') ? where : where + " " + Quoted(source);
+                r.skipped.push_back(named + ": " + Text(Msg::kShareRegex));
+                ++r.expressions;
+                continue;
+            }
             std::tie(source, to) = std::move(*literal);
         }
         Take(r, places, where, std::move(source), std::move(to));

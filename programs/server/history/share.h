@@ -1,5 +1,7 @@
 // A game's translations as files players share: the Unity game translator's translation file
-// (source=translation, with its escapes), UTF-8 TSV, and a JSON object of source: translation.
+// (source=translation, with its escapes), UTF-8 TSV, a JSON object of source: translation (as
+// MTool writes it too), and LunaTranslator's pre-translation JSON (source: {"userTrans",
+// "machineTrans"}).
 // Export takes the game's corrections, then its history; import makes corrections.
 #pragma once
 
@@ -14,7 +16,7 @@ namespace server {
 
 class History;
 
-enum class ShareFormat { kXUnity, kTsv, kJson };
+enum class ShareFormat { kXUnity, kTsv, kJson, kLuna, kMtool };
 
 // As a dictionary file may be.
 inline constexpr std::size_t kMaxImportBytes = std::size_t{16} << 20;
@@ -24,15 +26,25 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 // From the file's extension (.txt, .tsv, .json, any case); nullopt for any other.
 std::optional<ShareFormat> FormatOfPath(const std::filesystem::path& file);
 
+// xunity, tsv, json, luna or mtool; nullopt for any other.
+std::optional<ShareFormat> FormatNamed(std::string_view name);
+
 // The file's bytes, UTF-8 without a byte order mark.
 std::string ShareText(ShareFormat format, const Pairs& entries);
+// LunaTranslator's file: the first `corrections` entries are the player's own (userTrans), the
+// rest the engine's (machineTrans).
+std::string LunaText(const Pairs& entries, std::size_t corrections);
 
 struct SharedEntries {
     Pairs entries;
     std::vector<std::string> skipped;  // "line N: why" or "\"source\": why", worded
+    std::size_t expressions = 0;       // of them, the translator's own r:/sr: lines
     bool readable = true;              // false: not text of the format at all
 };
-// Reads a shared file; entries that cannot be corrections are skipped and said why.
+// Reads a shared file; entries that cannot be corrections are skipped and said why. The three
+// JSON formats are read alike: a value is a translation, or an object whose userTrans (else
+// machineTrans) is. A source of several lines makes one correction per line when its
+// translation has as many.
 SharedEntries ReadShared(ShareFormat format, std::string_view bytes);
 
 // The game's corrections, then for each other source its latest translation in the history

@@ -36,6 +36,7 @@ void Session::Handle(Request req) {
         if (Workbench::Owns(path)) return HandleWorkbench(w);
     }
 
+    if (const std::optional<ChatPath> chat = RouteChat(path)) return HandleChat(req, *chat);
     if (path == "/status")
         return Send(get ? Status(m_shared.translator.Snapshot(), m_config)
                         : NotAllowed("GET, HEAD"));
@@ -157,6 +158,7 @@ void Session::Submit(Prepared p) {
         batch, Translator::Clock::now() + m_config.lineTimeout, HandBack(batch, shape));
     if (admit == Translator::Admit::kAnswered) return Finish(std::move(batch), shape);
     if (admit != Translator::Admit::kQueued) {
+        if (HoldForEngine(batch, shape)) return;
         Release(std::move(batch));
         return Send(Busy(admit, json, m_shared.translator.Problem()));
     }
@@ -175,6 +177,7 @@ Translator::HandBack Session::HandBack(std::shared_ptr<Batch> batch, Shape shape
 
 void Session::Finish(std::shared_ptr<Batch> batch, Shape shape) {
     StopWatching();
+    m_holdUntil = {};
     if (batch->Refused()) {
         Release(std::move(batch));
         return Send(Busy(Translator::Admit::kFull,

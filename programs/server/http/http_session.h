@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "chat_route.h"
 #include "http_budget.h"
 #include "http_reply.h"
 #include "workbench.h"
@@ -125,6 +126,13 @@ class Session : public std::enable_shared_from_this<Session> {
     void Finish(std::shared_ptr<Batch> batch, Shape shape);
     void AnswerElsewhere(std::shared_ptr<Batch> batch, Shape shape, bool feed);
     void Release(std::shared_ptr<Batch> batch);
+    // A line of the Unity game translator waits for the engine: xunity_hold.cpp. False: answer
+    // the refusal now.
+    bool HoldForEngine(const std::shared_ptr<Batch>& batch, Shape shape);
+    // The chat-completions route: chat_route.cpp.
+    void HandleChat(Request& req, const ChatPath& route);
+    void SubmitChat(ChatPrepared p);
+    void FinishChat(std::shared_ptr<Batch> batch);
 
     tcp::socket m_stream;
     Shared& m_shared;
@@ -146,6 +154,8 @@ class Session : public std::enable_shared_from_this<Session> {
     std::string m_peer;             // the client's address
     CountedString m_body;           // the plain-text body that m_lines point into
     std::vector<Line> m_lines;
+    ChatAsk m_chat;                   // of a chat request in hand
+    Clock::time_point m_holdUntil{};  // while the line in hand waits for the engine
     std::vector<char> m_drain;
 };
 
