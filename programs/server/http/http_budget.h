@@ -10,7 +10,7 @@
 #include <memory>
 #include <new>
 
-#include "http_server.h"
+#include "http_config.h"
 
 namespace server::web {
 

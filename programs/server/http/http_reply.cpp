@@ -13,7 +13,7 @@
 #include "code_pages.h"
 #include "dictionary_watch.h"
 #include "event_log.h"
-#include "http_server.h"
+#include "http_config.h"
 #include "mirelo_version.h"
 #include "module_path.h"
 #include "utf8.h"

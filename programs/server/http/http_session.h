@@ -25,7 +25,7 @@
 #include "http_reply.h"
 #include "workbench.h"
 #include "http_request.h"
-#include "http_server.h"
+#include "http_config.h"
 
 namespace server::web {
 
