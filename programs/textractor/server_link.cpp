@@ -2,7 +2,6 @@
 
 #include "code_pages.h"
 #include "ext_messages.h"
-#include "job_object.h"
 #include "locks.h"
 #include "mirelo_version.h"
 #include "program_text.h"
@@ -164,7 +163,7 @@ void ServerLink::Begin(const Settings& settings) {
 HINTERNET ServerLink::ConnectionLocked(const Settings& s) {
     // A server this extension started for other settings is ended and, on the same port,
     // started again with the new --options.
-    if (haveSettings_ && server_ && !endServer_ &&
+    if (haveSettings_ && own_.Has() && !endServer_ &&
         (!current_.SameServer(s) || current_.options != s.options)) {
         endServer_ = true;
         usable_ = false;
@@ -327,8 +326,8 @@ void ServerLink::FlushNoticesLocked(ULONGLONG now) {
 }
 
 void ServerLink::AnnounceLocked(const Status& st) {
-    const bool ours = server_ && ::WaitForSingleObject(server_.get(), 0) == WAIT_TIMEOUT;
-    const std::wstring key = ours ? L"ours " + std::to_wstring(starts_)
+    const bool ours = own_.Running();
+    const std::wstring key = ours ? L"ours " + std::to_wstring(own_.Starts())
                                   : L"other " + Address(current_) + L" " + FolderKey(st.folder);
     if (key != readyFor_) {
         readyFor_ = key;
@@ -384,13 +383,7 @@ void ServerLink::Finish(const Settings& s, bool usable, const std::wstring& mess
 }
 
 bool ServerLink::StartServer(const Settings& s, std::wstring& problem) {
-    // A relative folder is taken from the extension's own, not from Textractor's working one.
-    const std::wstring& named = s.serverFolder;
-    const bool absolute = (named.size() >= 2 && named[1] == L':') ||
-                          (!named.empty() && (named[0] == L'\\' || named[0] == L'/'));
-    const std::wstring folder = named.empty() ? mirelo::ModuleFolder(module_)
-                                : absolute    ? named
-                                              : mirelo::ModuleFolder(module_) + L"\\" + named;
+    const std::wstring folder = OwnServer::Folder(module_, s.serverFolder);
     const std::wstring exe = folder + L"\\mirelo-server.exe";
     const DWORD attributes = ::GetFileAttributesW(exe.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -403,29 +396,17 @@ bool ServerLink::StartServer(const Settings& s, std::wstring& problem) {
     // The hidden server's plug-in may ask the player for "Mirelo"'s folder: say first which.
     if (!EngineFolderRecorded() && FirstTime(static_cast<int>(Say::kEngineQuestion)))
         this->Say(Words(Say::kEngineQuestion));
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    // Hidden and without a console window; the plug-in's own boxes still show.
-    if (!::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE,
-                          CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, folder.c_str(), &si, &pi)) {
-        problem = Words(Say::kServerStartFailed, {exe, std::to_wstring(::GetLastError())});
+    mirelo::UniqueHandle process, thread;
+    DWORD error = 0;
+    if (!OwnServer::Create(exe, folder, std::move(command), process, thread, error)) {
+        problem = Words(Say::kServerStartFailed, {exe, std::to_wstring(error)});
         return false;
     }
-    mirelo::UniqueHandle process(pi.hProcess);
-    mirelo::UniqueHandle thread(pi.hThread);
     mirelo::ExclusiveLock::Guard guard(lock_);
-    // The server ends with Textractor however Textractor ends: its job's last handle is ours.
-    if (!job_) job_ = mirelo::MakeKillOnCloseJob();
-    serverInJob_ = job_ && ::AssignProcessToJobObject(job_.get(), process.get());
-    // A server left suspended would never answer: it is ended, and the start said to fail.
-    if (::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
-        problem = Words(Say::kServerStartFailed, {exe, std::to_wstring(::GetLastError())});
-        ::TerminateProcess(process.get(), 1);
+    if (!own_.Adopt(std::move(process), thread.get(), error)) {
+        problem = Words(Say::kServerStartFailed, {exe, std::to_wstring(error)});
         return false;
     }
-    server_ = std::move(process);
-    ++starts_;
     waitUntil_ = std::max(waitUntil_, ::GetTickCount64() + kServerWaitMs);
     messages_.push_back(
         Words(Say::kServerStarted, {Address(s), options, std::to_wstring(kServerWaitMs / 1000)}));
@@ -449,7 +430,7 @@ ServerLink::Look ServerLink::Probe(const Settings& s, HINTERNET connection, ULON
         bool oursAlive = false;
         {
             mirelo::ExclusiveLock::Guard guard(lock_);
-            oursAlive = server_ && ::WaitForSingleObject(server_.get(), 0) == WAIT_TIMEOUT;
+            oursAlive = own_.Running();
         }
         // Whatever holds the port and does not answer as Mirelo's server does is another
         // program, unless it is the busy server this extension started.
@@ -484,7 +465,7 @@ bool ServerLink::StartGaveUp(const Settings& s, ULONGLONG begin, ULONGLONG now) 
     DWORD code = STILL_ACTIVE;
     {
         mirelo::ExclusiveLock::Guard guard(lock_);
-        if (server_) ::GetExitCodeProcess(server_.get(), &code);
+        code = own_.ExitCode();
     }
     const bool exited = code != STILL_ACTIVE;
     if (!exited && now - begin <= kStartWaitMs) return false;
@@ -508,7 +489,7 @@ void ServerLink::Check() {
         s = current_;
         connection = connect_.get();
         refresh = refreshing_;
-        if (endServer_) old = std::move(server_);
+        if (endServer_) old = own_.Take();
         endServer_ = false;
     }
     if (old) {
@@ -566,8 +547,7 @@ void ServerLink::Abandon() {
     for (UniqueInternet& h : retired_) (void)h.release();
     (void)connect_.release();
     (void)session_.release();
-    (void)job_.release();
-    (void)server_.release();
+    own_.Abandon();
 }
 
 void ServerLink::Close() {
@@ -576,10 +556,7 @@ void ServerLink::Close() {
     connect_.reset();
     session_.reset();
     AwaitCallbacks();
-    // Ending the job ends the server this extension started, and its workers with it.
-    if (server_ && !serverInJob_) ::TerminateProcess(server_.get(), 0);
-    job_.reset();
-    server_.reset();
+    own_.Close();
     messages_.clear();
     haveSettings_ = usable_ = checking_ = false;
 }

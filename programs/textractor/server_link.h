@@ -1,14 +1,15 @@
 #pragma once
 // The extension's one connection to mirelo-server over WinHTTP: whether the server on the
-// configured port is usable, the background check that finds (or starts) it, and the
-// translation request itself. A sentence waits for a server this extension is starting (at
-// load, or again after it died) until it is ready, at most kServerWaitMs after the start; then
-// each line's exchange keeps to kCallBudgetMs. A server that is down, not Mirelo's or whose
-// engine cannot start is answered at once.
+// configured port is usable, the background check that finds it (or starts one, whose
+// process is OwnServer's, own_server.h), and the translation request itself. A sentence waits for a
+// server this extension is starting (at load, or again after it died) until it is ready, at most
+// kServerWaitMs after the start; then each line's exchange keeps to kCallBudgetMs. A server that is
+// down, not Mirelo's or whose engine cannot start is answered at once.
 
 #include "exchange.h"
 #include "ext_settings.h"
 #include "handles.h"
+#include "own_server.h"
 
 #include <windows.h>
 #include <winhttp.h>
@@ -100,10 +101,7 @@ class ServerLink {
     UniqueInternet connect_;
     // Connections to an earlier address: another thread may still be using one.
     std::vector<UniqueInternet> retired_;
-    mirelo::UniqueHandle job_;
-    mirelo::UniqueHandle server_;  // the server process this extension started, if any
-    unsigned starts_ = 0;
-    bool serverInJob_ = false;
+    OwnServer own_;           // the server process this extension started, if any
     bool endServer_ = false;  // ours no longer matches the settings: the check ends it first
     std::wstring downSaid_;   // the last reason given for not translating
     // "Connection lost" and "reconnected": said once per change, kNoticeGapMs apart at least.

@@ -250,7 +250,8 @@ Reply ChatModels(const std::vector<std::string>& games) {
     return r;
 }
 
-// The route on the connection's thread: a chat turned into a batch, and its answer back.
+// The route on the connection's thread: a chat turned into a batch for the session's
+// exchange with the pool (pool_exchange.cpp), which sends its answer back.
 void Session::HandleChat(Request& req, const ChatPath& route) {
     // Only chat clients speak this route, whatever they call themselves.
     if (m_client == "http") m_client = "chat";
@@ -289,7 +290,7 @@ void Session::HandleChat(Request& req, const ChatPath& route) {
     const std::string_view body(m_body.data(), m_body.size());
     m_deadline = Clock::time_point::max();
     if (body.size() < kBuildElsewhereBytes || !m_shared.builder)
-        return SubmitChat(PrepareChat(body, route.game));
+        return m_exchange.SubmitChat(PrepareChat(body, route.game));
     asio::post(*m_shared.builder, [self = shared_from_this(), body, game = route.game]() mutable {
         ChatPrepared p;
         try {
@@ -298,82 +299,8 @@ void Session::HandleChat(Request& req, const ChatPath& route) {
             p.thrown = WhatWasThrown();
         }
         Back(std::move(self),
-             [p = std::move(p)](Session& s) mutable { s.SubmitChat(std::move(p)); });
+             [p = std::move(p)](Session& s) mutable { s.m_exchange.SubmitChat(std::move(p)); });
     });
-}
-
-void Session::SubmitChat(ChatPrepared p) {
-    m_body.clear();
-    if (!p.thrown.empty()) {
-        m_shared.Failed(p.thrown);
-        throw std::runtime_error(p.thrown);  // answered 500 by the guard
-    }
-    if (p.refusal) return Send(std::move(*p.refusal));
-    m_chat = std::move(p.ask);
-    std::shared_ptr<Batch> batch = std::move(p.batch);
-    if (batch->PieceCount() == 0) return FinishChat(std::move(batch));
-    batch->SetGame(std::move(p.game));
-    const Translator::Admit admit = m_shared.translator.Submit(
-        batch, Translator::Clock::now() + m_config.lineTimeout,
-        [self = shared_from_this(), batch]() mutable noexcept {
-            Back(std::move(self), [batch = std::move(batch)](Session& s) mutable {
-                s.FinishChat(std::move(batch));
-            });
-        });
-    if (admit == Translator::Admit::kAnswered) return FinishChat(std::move(batch));
-    if (admit != Translator::Admit::kQueued) {
-        Release(std::move(batch));
-        const std::string problem = m_shared.translator.Problem();
-        return Send(admit == Translator::Admit::kNotReady
-                        ? ChatError(http::status::service_unavailable,
-                                    problem.empty() ? "the plug-in is not ready"
-                                                    : "the plug-in is not ready: " + problem,
-                                    "engine_not_ready")
-                        : ChatError(http::status::service_unavailable,
-                                    "too many lines waiting; try again", "busy"));
-    }
-    WatchForClose(batch);
-}
-
-void Session::FinishChat(std::shared_ptr<Batch> batch) {
-    StopWatching();
-    if (batch->Refused()) {
-        Release(std::move(batch));
-        return Send(ChatError(http::status::service_unavailable,
-                              "too many lines waiting; try again", "busy"));
-    }
-    m_shared.translator.CountServed(batch->LineCount());
-    const bool feed = m_config.feed && m_config.feed->HasListeners();
-    if (batch->LineCount() >= kAnswerElsewhereLines && m_shared.builder) {
-        // As Finish does for a large batch: made, and freed, on the builder's thread.
-        const Framing framing = TakeFraming(false);
-        asio::post(*m_shared.builder,
-                   [self = shared_from_this(), batch = std::move(batch), feed, framing,
-                    client = m_client, ask = std::exchange(m_chat, {})]() mutable {
-                       std::string wire, thrown;
-                       try {
-                           if (feed) self->m_config.feed->Publish(AnsweredLines(*batch, client));
-                           wire = Serialize(ChatAnswer(*batch, ask), framing, self->m_config.cors);
-                       } catch (...) {
-                           thrown = WhatWasThrown();
-                       }
-                       batch.reset();
-                       Back(std::move(self), [wire = std::move(wire), thrown = std::move(thrown),
-                                              keepAlive = framing.keepAlive](Session& s) mutable {
-                           if (!thrown.empty()) {
-                               s.m_shared.Failed(thrown);
-                               throw std::runtime_error(thrown);  // answered 500 by the guard
-                           }
-                           s.Write(std::move(wire), keepAlive);
-                       });
-                   });
-        return;
-    }
-    if (feed) m_config.feed->Publish(AnsweredLines(*batch, m_client));
-    Reply r = ChatAnswer(*batch, m_chat);
-    m_chat = {};
-    Release(std::move(batch));
-    Send(std::move(r));
 }
 
 }  // namespace server::web

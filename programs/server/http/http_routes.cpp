@@ -1,5 +1,5 @@
-// The routes: what each request asks, the batch it becomes, and the pool's answer back to
-// the client. Every route is chosen in Handle.
+// The routes: what each request asks and the batch it becomes, handed to the session's
+// exchange with the pool (pool_exchange.*). Every route is chosen in Handle.
 #include <stdexcept>
 
 #include "answer_feed.h"
@@ -113,7 +113,7 @@ void Session::HandleWorkbench(const WebRequest& w) {
 }
 
 void Session::HandleGet(std::string_view query) {
-    Submit(PrepareQuery(query));
+    m_exchange.Submit(PrepareQuery(query));
 }
 
 void Session::HandlePost(Request& req) {
@@ -128,7 +128,7 @@ void Session::HandlePost(Request& req) {
     const std::string_view body(m_body.data(), m_body.size());
     m_deadline = Clock::time_point::max();
     if (body.size() < kBuildElsewhereBytes || !m_shared.builder)
-        return Submit(json ? PrepareJson(body) : PreparePlain(body));
+        return m_exchange.Submit(json ? PrepareJson(body) : PreparePlain(body));
     // A large body would hold up every other connection while it is cut into lines.
     asio::post(*m_shared.builder, [self = shared_from_this(), body, json]() mutable {
         Prepared p;
@@ -137,95 +137,9 @@ void Session::HandlePost(Request& req) {
         } catch (...) {
             p.thrown = WhatWasThrown();
         }
-        Back(std::move(self), [p = std::move(p)](Session& s) mutable { s.Submit(std::move(p)); });
+        Back(std::move(self),
+             [p = std::move(p)](Session& s) mutable { s.m_exchange.Submit(std::move(p)); });
     });
-}
-
-void Session::Submit(Prepared p) {
-    if (!p.thrown.empty()) {
-        m_shared.Failed(p.thrown);
-        throw std::runtime_error(p.thrown);  // answered 500 by the guard
-    }
-    if (p.refusal) return Send(std::move(*p.refusal));
-    std::shared_ptr<Batch> batch = std::move(p.batch);
-    const Shape shape = p.shape;
-    m_lines = std::move(p.lines);
-    if (batch->PieceCount() == 0) return Finish(std::move(batch), shape);
-    const bool json = shape == Shape::kJsonText || shape == Shape::kJsonTexts;
-    m_deadline = Clock::time_point::max();  // the translator's own deadline holds now
-    batch->SetGame(m_game);
-    const Translator::Admit admit = m_shared.translator.Submit(
-        batch, Translator::Clock::now() + m_config.lineTimeout, HandBack(batch, shape));
-    if (admit == Translator::Admit::kAnswered) return Finish(std::move(batch), shape);
-    if (admit != Translator::Admit::kQueued) {
-        if (HoldForEngine(batch, shape)) return;
-        Release(std::move(batch));
-        return Send(Busy(admit, json, m_shared.translator.Problem()));
-    }
-    WatchForClose(batch);
-}
-
-// Posts the finished batch back to this connection's thread, which sees to its answer. The
-// connection goes with it, so the plug-in's thread keeps no hold on it.
-Translator::HandBack Session::HandBack(std::shared_ptr<Batch> batch, Shape shape) {
-    return [self = shared_from_this(), batch = std::move(batch), shape]() mutable noexcept {
-        Back(std::move(self), [batch = std::move(batch), shape](Session& s) mutable {
-            s.Finish(std::move(batch), shape);
-        });
-    };
-}
-
-void Session::Finish(std::shared_ptr<Batch> batch, Shape shape) {
-    StopWatching();
-    m_holdUntil = {};
-    if (batch->Refused()) {
-        Release(std::move(batch));
-        return Send(Busy(Translator::Admit::kFull,
-                         shape == Shape::kJsonText || shape == Shape::kJsonTexts, {}));
-    }
-    m_shared.translator.CountServed(batch->LineCount());
-    const bool feed = m_config.feed && m_config.feed->HasListeners();
-    if (batch->LineCount() >= kAnswerElsewhereLines && m_shared.builder)
-        return AnswerElsewhere(std::move(batch), shape, feed);
-    if (feed) m_config.feed->Publish(AnsweredLines(*batch, m_client));
-    Reply r = Answer(*batch, shape, m_lines);
-    m_lines.clear();
-    m_body.clear();
-    Send(std::move(r));
-}
-
-// A large answer would hold up every other connection while it is made, and so would
-// freeing its batch: both are done on the builder's thread, and this one only writes.
-void Session::AnswerElsewhere(std::shared_ptr<Batch> batch, Shape shape, bool feed) {
-    const Framing framing = TakeFraming(false);
-    asio::post(*m_shared.builder,
-               [self = shared_from_this(), batch = std::move(batch), shape, feed, framing,
-                client = m_client, lines = std::move(m_lines)]() mutable {
-                   std::string wire, thrown;
-                   try {
-                       if (feed) self->m_config.feed->Publish(AnsweredLines(*batch, client));
-                       wire = Serialize(Answer(*batch, shape, lines), framing, self->m_config.cors);
-                   } catch (...) {
-                       thrown = WhatWasThrown();
-                   }
-                   batch.reset();
-                   lines = {};
-                   Back(std::move(self), [wire = std::move(wire), thrown = std::move(thrown),
-                                          keepAlive = framing.keepAlive](Session& s) mutable {
-                       s.m_body.clear();
-                       if (!thrown.empty()) {
-                           s.m_shared.Failed(thrown);
-                           throw std::runtime_error(thrown);  // answered 500 by the guard
-                       }
-                       s.Write(std::move(wire), keepAlive);
-                   });
-               });
-}
-
-// A large batch refused is freed off this thread too.
-void Session::Release(std::shared_ptr<Batch> batch) {
-    if (!batch || batch->LineCount() < kAnswerElsewhereLines || !m_shared.builder) return;
-    asio::post(*m_shared.builder, [batch = std::move(batch)] {});
 }
 
 }  // namespace server::web

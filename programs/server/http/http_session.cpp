@@ -45,7 +45,8 @@ Session::Session(tcp::socket socket, Shared& shared)
       m_config(shared.config),
       m_account(shared.bytes),
       m_buffer(kHeadLimit + kReadChunk, Alloc(m_account)),
-      m_body(Alloc(m_account)) {
+      m_body(Alloc(m_account)),
+      m_exchange(*this) {
     ++m_shared.connections;
 }
 
@@ -211,7 +212,7 @@ void Session::DropRequest() {
     m_buffer.clear();
     m_buffer.shrink_to_fit();
     m_body = CountedString(Alloc(m_account));
-    m_lines.clear();
+    m_exchange.Drop();
 }
 
 // While its lines wait, a client that hangs up takes them back: they are not sent to a

@@ -1,8 +1,9 @@
-// One client connection of mirelo-server, on the HTTP I/O thread. Its parts are in three
-// files: http_session.cpp, the connection's life (reading a request, writing its answer,
+// One client connection of mirelo-server, on the HTTP I/O thread. Its parts:
+// http_session.cpp, the connection's life (reading a request, writing its answer,
 // keep-alive, watching for the client hanging up, closing); http_routes.cpp, the routes
-// (a request to a batch for the pool, and the pool's answer back to the client); and the
-// pure parts they use, http_request.h (request to batch) and http_reply.h (batch to reply).
+// (a request to a batch); its PoolExchange (pool_exchange.*), the batch's way through the
+// pool and the pool's answer back to the client; and the pure parts they use,
+// http_request.h (request to batch) and http_reply.h (batch to reply).
 #pragma once
 
 // Boost 1.74 uses std::exchange without including <utility>.
@@ -26,6 +27,7 @@
 #include "workbench.h"
 #include "http_request.h"
 #include "http_config.h"
+#include "pool_exchange.h"
 
 namespace server::web {
 
@@ -33,9 +35,6 @@ namespace asio = boost::asio;
 namespace beast = boost::beast;
 using tcp = asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
-
-// A batch of this many lines or more has its answer made, and is freed, off the I/O thread.
-inline constexpr std::size_t kAnswerElsewhereLines = 2048;
 
 // What the server and all its connections share; it outlives them.
 struct Shared {
@@ -121,18 +120,11 @@ class Session : public std::enable_shared_from_this<Session> {
     void HandleWorkbench(const WebRequest& w);
     void HandleGet(std::string_view query);
     void HandlePost(Request& req);
-    void Submit(Prepared p);
-    Translator::HandBack HandBack(std::shared_ptr<Batch> batch, Shape shape);
-    void Finish(std::shared_ptr<Batch> batch, Shape shape);
-    void AnswerElsewhere(std::shared_ptr<Batch> batch, Shape shape, bool feed);
-    void Release(std::shared_ptr<Batch> batch);
-    // A line of the Unity game translator waits for the engine: xunity_hold.cpp. False: answer
-    // the refusal now.
-    bool HoldForEngine(const std::shared_ptr<Batch>& batch, Shape shape);
     // The chat-completions route: chat_route.cpp.
     void HandleChat(Request& req, const ChatPath& route);
-    void SubmitChat(ChatPrepared p);
-    void FinishChat(std::shared_ptr<Batch> batch);
+
+    // The exchange with the pool answers through the connection.
+    friend class PoolExchange;
 
     tcp::socket m_stream;
     Shared& m_shared;
@@ -152,10 +144,8 @@ class Session : public std::enable_shared_from_this<Session> {
     std::string m_client = "http";  // the kind of client the request in hand came from
     std::string m_game;             // the game the request in hand names (folded), or empty
     std::string m_peer;             // the client's address
-    CountedString m_body;           // the plain-text body that m_lines point into
-    std::vector<Line> m_lines;
-    ChatAsk m_chat;                   // of a chat request in hand
-    Clock::time_point m_holdUntil{};  // while the line in hand waits for the engine
+    CountedString m_body;           // the body that the exchange's lines point into
+    PoolExchange m_exchange;
     std::vector<char> m_drain;
 };
 

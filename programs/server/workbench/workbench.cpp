@@ -17,35 +17,23 @@
 #include "game_name.h"
 #include "history.h"
 #include "history_routes.h"
-#include "korean.h"
 #include "messages.h"
+#include "pattern_trial.h"
 #include "text_codec.h"
 #include "text_plan.h"
 #include "translator.h"
 #include "web_words.h"
 #include "workbench_files.h"
+#include "workbench_replies.h"
 
 namespace server {
 namespace {
 
-using Json = nlohmann::json;
+using namespace replies;
 using SteadyClock = std::chrono::steady_clock;
 
 // Entries listed per folder; a larger folder is summed up, not sent whole.
 constexpr std::size_t kListedEntries = 3000;
-constexpr std::size_t kLiveDefault = 200;
-
-std::string Dump(const Json& j) {
-    return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-}
-
-WebAnswer JsonReply(const Json& j, int status = 200) {
-    return {status, "application/json; charset=utf-8", Dump(j)};
-}
-
-WebAnswer Problem(int status, const std::string& reason) {
-    return {status, "application/json; charset=utf-8", ErrorJson(reason)};
-}
 
 // The run's token, or "" with the system's reason in `why`: every change is then refused.
 std::string NewToken(std::string& why) {
@@ -66,27 +54,6 @@ std::string NewToken(std::string& why) {
         token += kHex[b & 15];
     }
     return token;
-}
-
-std::string Param(std::string_view query, std::string_view name, bool* given = nullptr) {
-    bool bad = false;
-    std::optional<std::string> v = QueryValue(query, name, bad);
-    if (given) *given = v.has_value() && !bad;
-    return v && !bad && IsValidUtf8(*v) ? *v : std::string();
-}
-
-std::string TrimEnd(std::string s) {
-    while (!s.empty() &&
-           (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-        s.pop_back();
-    return s;
-}
-
-// A game as a request names it: folded, "" for the common entries, nullopt (with `why`) when
-// refused.
-std::optional<std::string> GameOf(const std::string& raw, std::string* why) {
-    if (raw.empty()) return std::string();
-    return mirelo::games::CheckGameName(raw, why);
 }
 
 // The JSON object of a request that changes something; nullopt (with the answer) otherwise.
@@ -125,80 +92,6 @@ std::optional<GameBody> JsonForGame(const WebRequest& r, WebAnswer& refusal) {
     return GameBody{std::move(*j), std::move(*game)};
 }
 
-// The sample line with each "{}" made the name, and the particle after it made to agree.
-std::string PreviewParticles(std::string_view sample, const std::string& name) {
-    const mirelo::dict::Final final = mirelo::dict::FinalOfUtf8(name);
-    std::string out;
-    for (;;) {
-        const std::size_t at = sample.find("{}");
-        out += sample.substr(0, at);
-        if (at == std::string_view::npos) return out;
-        out += name;
-        sample.remove_prefix(at + 2);
-        // Particles are Hangul: two bytes each in CP949, three in UTF-8.
-        const std::string rest =
-            mirelo::EncodeLossy(949, sample.substr(0, std::min<std::size_t>(sample.size(), 24)));
-        std::string_view agreeing;
-        const std::size_t n = mirelo::dict::MatchParticle(
-            reinterpret_cast<const mirelo::dict::Byte*>(rest.c_str()), final, agreeing);
-        if (n == 0) continue;
-        out += programs::Cp949ToUtf8(std::string(agreeing));
-        sample.remove_prefix(std::min(sample.size(), n / 2 * 3));
-    }
-}
-
-// A pattern entry tried on a sample line before it is saved, as the plug-in would run it: the
-// line it gives and what it replaced, or why the plug-in would leave it out (its problems, or
-// for this line, a search past the step budget or a result too long).
-WebAnswer TryPattern(std::string_view query) {
-    using mirelo::dict::Dictionary;
-    const std::string kind = Param(query, "kind");
-    if (kind != "pre-re" && kind != "post-re") return Problem(400, "kind is pre-re or post-re");
-    const std::string from = Param(query, "from"), to = Param(query, "to");
-    const std::string sample = Param(query, "sample");
-    if ((from + to + sample).find_first_of("\t\r\n") != std::string::npos)
-        return Problem(400, "an entry and its sample line hold no tab or line break");
-    const std::string file = kind + "\t" + from + "\t" + to + "\n";
-    const mirelo::dict::SourceFile source{"", file};
-    std::vector<mirelo::dict::Problem> problems;
-    const auto d = Dictionary::Compile({&source, 1}, mirelo::dict::SystemEncoders(), &problems);
-    if (!d) return Problem(503, "out of memory");
-    Json words = Json::array();
-    for (const mirelo::dict::Problem& p : problems) words.push_back(programs::DescribeReason(p));
-    if (!problems.empty()) return JsonReply({{"problems", words}});
-    const bool pre = kind == "pre-re";
-    const UINT codePage = pre ? 932 : 949;
-    std::string text;
-    if (!mirelo::EncodeExactly(codePage, sample, text))
-        return Problem(400, pre ? "the sample cannot be written in Shift-JIS"
-                                : "the sample cannot be written in CP949");
-    std::string buffer;
-    std::vector<mirelo::dict::Firing> fired;
-    const char* out = mirelo::dict::RunPass(
-        *d, pre ? &Dictionary::ApplyPreRe : &Dictionary::ApplyPostRe, text.c_str(), buffer, &fired);
-    Json replaced = Json::array();
-    std::string skipped;
-    for (const mirelo::dict::Firing& f : fired) {
-        if (f.what == mirelo::dict::FiringKind::kOverBudget) skipped = "steps";
-        if (f.what == mirelo::dict::FiringKind::kTooLong) skipped = "too_long";
-        for (std::size_t i = 0; i + 1 < f.replaced.size(); i += 2)
-            replaced.push_back({f.replaced[i], f.replaced[i + 1]});
-    }
-    return JsonReply({{"line", mirelo::WideToUtf8(mirelo::CodePageToWide(codePage, out))},
-                      {"replaced", replaced},
-                      {"skipped", skipped},
-                      {"problems", words}});
-}
-
-// At most `limit` bytes of `text`, cut between two characters.
-bool Cut(std::string& text, std::size_t limit) {
-    if (text.size() <= limit) return false;
-    std::size_t at = limit;
-    while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
-    text.resize(at);
-    return true;
-}
-
 const EmbeddedFile* FileAt(std::string_view path) {
     if (path == "/") path = "/index.html";
     for (std::size_t i = 0; i < kWorkbenchFileCount; ++i)
@@ -209,7 +102,7 @@ const EmbeddedFile* FileAt(std::string_view path) {
 }  // namespace
 
 Workbench::Workbench(Config config, AnswerFeed& feed)
-    : m_config(std::move(config)), m_token(NewToken(m_tokenProblem)) {
+    : m_config(std::move(config)), m_token(NewToken(m_tokenProblem)), m_live(feed) {
     if (const EmbeddedFile* index = FileAt("/")) {
         m_page.assign(index->data, index->size);
         for (auto [mark, value] : {std::pair<std::string, std::string>{"@TOKEN@", m_token},
@@ -218,14 +111,6 @@ Workbench::Workbench(Config config, AnswerFeed& feed)
                 m_page.replace(at, mark.size(), value);
         }
     }
-    feed.Listen([this](const std::vector<AnsweredLine>& lines) noexcept {
-        try {
-            Take(lines);
-        } catch (...) {
-            // Out of memory: these lines are missing from the live view, nothing else.
-        }
-    });
-    m_thread = std::thread([this] { Run(); });
 }
 
 Workbench::~Workbench() {
@@ -233,14 +118,11 @@ Workbench::~Workbench() {
 }
 
 void Workbench::Stop() {
-    std::vector<Waiter> waiters;
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
-        waiters.swap(m_waiters);
     }
-    m_wake.notify_all();
-    if (m_thread.joinable()) m_thread.join();
+    m_live.Stop();
     // A job running holds its connection too.
     m_work.Stop();
     m_history.Stop();
@@ -277,7 +159,7 @@ std::optional<WebAnswer> Workbench::Handle(const WebRequest& r, Later later) {
         if (auto no = CheckChange(r.host, r.origin, r.originGiven, r.token, m_token))
             return Problem(no->status, no->reason);
     }
-    if (path == "/api/live") return get ? Live(r.query, later) : Problem(405, "use GET");
+    if (path == "/api/live") return get ? m_live.Ask(r.query, later) : Problem(405, "use GET");
     if (path == "/api/dictionary") {
         if (!get) return Problem(405, "use GET");
         return Queue(
@@ -324,114 +206,6 @@ std::optional<WebAnswer> Workbench::Handle(const WebRequest& r, Later later) {
             },
             later);
     return Problem(404, "no such route, or the history is not available");
-}
-
-void Workbench::Take(const std::vector<AnsweredLine>& lines) {
-    std::vector<Later> ready;
-    {
-        std::lock_guard lock(m_mutex);
-        auto size = [](const Line& l) { return l.line.source.size() + l.line.translation.size(); };
-        for (const AnsweredLine& l : lines) {
-            auto& ring = m_lines[l.game];
-            Line kept{++m_lastId, l};
-            kept.cut = Cut(kept.line.source, kLineBytes) | Cut(kept.line.translation, kLineBytes);
-            m_bytes += size(kept);
-            ring.push_back(std::move(kept));
-            if (ring.size() > kLinesPerGame) {
-                m_bytes -= size(ring.front());
-                ring.pop_front();
-            }
-            if (m_recentGames.empty() || m_recentGames.front() != l.game) {
-                std::erase(m_recentGames, l.game);
-                m_recentGames.insert(m_recentGames.begin(), l.game);
-            }
-        }
-        // Over the bounds, the games translated least recently give up their lines first.
-        while (m_recentGames.size() > kGames || (m_bytes > kBytes && m_recentGames.size() > 1)) {
-            for (const Line& l : m_lines[m_recentGames.back()]) m_bytes -= size(l);
-            m_lines.erase(m_recentGames.back());
-            m_recentGames.pop_back();
-        }
-        for (auto& ring = m_lines[m_recentGames.front()]; m_bytes > kBytes && ring.size() > 1;) {
-            m_bytes -= size(ring.front());
-            ring.pop_front();
-        }
-        std::vector<std::pair<std::string, uint64_t>> answered;
-        std::erase_if(m_waiters, [&](Waiter& w) {
-            const auto it = m_lines.find(w.game);
-            if (it == m_lines.end() || it->second.empty() || it->second.back().id <= w.after)
-                return false;
-            ready.push_back(std::move(w.later));
-            answered.emplace_back(w.game, w.after);
-            return true;
-        });
-        // Made under the lock: the lines are read from the rings.
-        for (std::size_t i = 0; i < ready.size(); ++i) {
-            Later done = std::move(ready[i]);
-            WebAnswer a{200, "application/json; charset=utf-8",
-                        LiveBody(answered[i].first, answered[i].second, kLinesPerGame)};
-            ready[i] = [done = std::move(done), a = std::move(a)](WebAnswer) mutable {
-                done(std::move(a));
-            };
-        }
-    }
-    for (Later& l : ready) l({});
-}
-
-std::string Workbench::LiveBody(const std::string& game, uint64_t after, std::size_t limit) const {
-    Json lines = Json::array();
-    const auto it = m_lines.find(game);
-    if (it != m_lines.end()) {
-        const auto& ring = it->second;
-        auto first =
-            std::find_if(ring.begin(), ring.end(), [&](const Line& l) { return l.id > after; });
-        if (static_cast<std::size_t>(ring.end() - first) > limit) first = ring.end() - limit;
-        for (auto l = first; l != ring.end(); ++l)
-            lines.push_back({{"id", l->id},
-                             {"time", IsoTime(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                  l->line.time.time_since_epoch())
-                                                  .count())},
-                             {"game", l->line.game},
-                             {"client", l->line.client},
-                             {"source", l->line.source},
-                             {"translation", l->line.translation},
-                             {"outcome", OutcomeWord(l->line.outcome, l->line.corrected)},
-                             {"cut", l->cut}});
-    }
-    return Dump({{"game", game}, {"games", m_recentGames}, {"last", m_lastId}, {"lines", lines}});
-}
-
-std::optional<WebAnswer> Workbench::Live(std::string_view query, Later& later) {
-    bool gameGiven = false, afterGiven = false;
-    const std::string raw = Param(query, "game", &gameGiven);
-    const std::string afterText = Param(query, "after", &afterGiven);
-    std::string why;
-    const std::optional<std::string> asked = GameOf(raw, &why);
-    if (!asked) return Problem(400, why);
-    uint64_t after = 0;
-    if (afterGiven) {
-        if (afterText.empty() || afterText.size() > 19 ||
-            afterText.find_first_not_of("0123456789") != std::string::npos)
-            return Problem(400, "after must be a line number");
-        after = std::stoull(afterText);
-    }
-    std::lock_guard lock(m_mutex);
-    // No game named: the one translated most recently.
-    const std::string game = gameGiven || m_recentGames.empty() ? *asked : m_recentGames.front();
-    const auto it = m_lines.find(game);
-    const bool newer = it != m_lines.end() && !it->second.empty() && it->second.back().id > after;
-    if (!afterGiven || newer || m_stopping)
-        return WebAnswer{200, "application/json; charset=utf-8",
-                         LiveBody(game, after, afterGiven ? kLinesPerGame : kLiveDefault)};
-    if (m_waiters.size() >= kWaiters) {
-        const auto now = SteadyClock::now();
-        const auto oldest = std::find_if(m_waiters.begin(), m_waiters.end(),
-                                         [now](const Waiter& w) { return w.until > now; });
-        if (oldest != m_waiters.end()) oldest->until = now;
-    }
-    m_waiters.push_back({game, after, SteadyClock::now() + kWait, std::move(later)});
-    m_wake.notify_all();
-    return std::nullopt;
 }
 
 std::optional<WebAnswer> Workbench::Correct(const WebRequest& r, Later& later) {
@@ -535,18 +309,7 @@ std::optional<WebAnswer> Workbench::ApplyCorrection(const std::string& game,
     std::string why;
     if (!SaveCorrections(m_config.dictionaryFolder, game, {{source, translation}}, &why))
         return Problem(500, why);
-    {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_lines.find(game);
-        if (it != m_lines.end())
-            for (Line& l : it->second)
-                if (TrimEnd(l.line.source) == source) {
-                    m_bytes = m_bytes - l.line.translation.size() + translation.size();
-                    l.line.translation = translation;
-                    l.line.outcome = Outcome::kTranslated;
-                    l.line.corrected = true;
-                }
-    }
+    m_live.Corrected(game, source, translation);
     // The server answers the line from the entry itself from now on, for every client; the
     // workers' plug-ins read it on their own once the folder has held still.
     const auto start = SteadyClock::now();
@@ -566,41 +329,6 @@ std::optional<WebAnswer> Workbench::ApplyCorrection(const std::string& game,
                       {"waited_ms", waited.count()},
                       {"game", game},
                       {"file", (game.empty() ? "" : game + "\\") + "corrections.txt"}});
-}
-
-// Answers the pages that have waited kWait for new lines.
-void Workbench::Run() {
-    std::unique_lock lock(m_mutex);
-    while (!m_stopping) {
-        const auto now = SteadyClock::now();
-        std::vector<Waiter> due;
-        std::erase_if(m_waiters, [&](Waiter& w) {
-            if (w.until > now) return false;
-            due.push_back(std::move(w));
-            return true;
-        });
-        if (!due.empty()) {
-            std::vector<std::pair<Later, std::string>> answers;
-            try {
-                for (Waiter& w : due)
-                    answers.emplace_back(std::move(w.later), LiveBody(w.game, w.after, 0));
-            } catch (...) {
-                // Out of memory: the waiting pages left without an answer are closed, and ask
-                // again.
-            }
-            lock.unlock();
-            try {
-                for (auto& [later, body] : answers)
-                    later({200, "application/json; charset=utf-8", std::move(body)});
-            } catch (...) {
-            }
-            due.clear();
-            answers.clear();
-            lock.lock();
-            continue;
-        }
-        m_wake.wait_for(lock, std::chrono::milliseconds(500));
-    }
 }
 
 WebAnswer Workbench::Dictionary(std::string_view query) const {
