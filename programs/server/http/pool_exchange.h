@@ -13,7 +13,7 @@
 #include "chat_route.h"
 #include "http_reply.h"
 #include "http_request.h"
-#include "http_server.h"
+#include "http_config.h"
 #include "translator.h"
 
 namespace server::web {
