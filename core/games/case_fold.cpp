@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <iterator>
 
+#include "utf8.h"
+
 namespace mirelo::games {
 namespace {
 
@@ -54,24 +56,6 @@ constexpr Run kRuns[] = {
     {0xFF21, 0xFF3A, 32, 1},
 };
 
-void Append(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 }  // namespace
 
 char32_t FoldCase(char32_t c) {
@@ -92,7 +76,7 @@ std::string FoldCaseUtf8(std::string_view utf8) {
         if (i + n > utf8.size()) break;
         char32_t c = n == 1 ? lead : lead & (0x7F >> n);
         for (std::size_t k = 1; k < n; ++k) c = (c << 6) | (utf8[i + k] & 0x3F);
-        Append(out, FoldCase(c));
+        text::AppendUtf8(out, FoldCase(c));
         i += n;
     }
     return out;

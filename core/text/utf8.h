@@ -28,4 +28,8 @@ inline void StripUtf8Bom(std::string& s) {
     if (HasUtf8Bom(s)) s.erase(0, 3);
 }
 
+// Appends one character as UTF-8; the caller gives a scalar value (no surrogate, at most
+// U+10FFFF).
+void AppendUtf8(std::string& out, char32_t c);
+
 }  // namespace mirelo::text

@@ -93,21 +93,7 @@ void AppendUnit(std::string& out, unsigned unit, unsigned& high) {
         cp = 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00);
     }
     high = 0;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    mirelo::text::AppendUtf8(out, cp);
 }
 
 // An escape it does not know keeps its backslash, as the translator does; \uXXXX is a UTF-16
